@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Builds the program and starts it on a ready demo folder under the build tree:
+# build/demo/program holds the program and a morvik.ini whose [Files] DatabasePath
+# names build/demo/data, the folder with the demo database.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/setup-debian.sh
+
+cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build/release -j "$(nproc)" --target zivadiduz
+
+demo=$PWD/build/demo
+rm -rf "$demo"
+mkdir -p "$demo/program" "$demo/data"
+cp build/release/app/zivadiduz "$demo/program/zivadiduz"
+printf '[Files]\r\nDatabasePath=%s\r\n' "$demo/data" > "$demo/program/morvik.ini"
+if [ -x build/release/tools/jetdb/jetdb ] && [ -x scripts/make-demo-database.sh ]; then
+  scripts/make-demo-database.sh build/release/tools/jetdb/jetdb "$demo/data/morvik.mdb"
+fi
+echo "Demo program folder: $demo/program" >&2
+exec "$demo/program/zivadiduz"

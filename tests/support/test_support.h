@@ -1,0 +1,48 @@
+// Helpers shared by the tests: temporary folders and the real Access-written files.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace testing_support {
+
+// A fresh folder under the system's temporary folder, removed with its contents when
+// the object goes away.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  const std::string& path() const { return path_; }
+  // path() + "/" + name
+  std::string File(const std::string& name) const;
+
+ private:
+  std::string path_;
+};
+
+// The folder of the real test databases (<shared>/testdata), or "" when it is absent.
+std::string TestDataDir();
+
+// All files under TestDataDir()/<subfolder> ("jet3", "jet4", "ace"), sorted by name;
+// empty when the folder is absent.
+std::vector<std::string> TestDataFiles(const std::string& subfolder);
+
+// Whole file as bytes; empty on error.
+std::string ReadFileBytes(const std::string& path);
+// Writes `bytes` to `path` (replacing it); false on error.
+bool WriteFileBytes(const std::string& path, const std::string& bytes);
+
+// The build tree's root, for tests that run built programs.
+std::string BinaryDir();
+
+}  // namespace testing_support
+
+// Skips the current test when the real test files are not there.
+#define SKIP_WITHOUT_TESTDATA()                                                    \
+  do {                                                                             \
+    if (::testing_support::TestDataDir().empty())                                  \
+      GTEST_SKIP() << "real test databases (../shared/testdata) are not present";  \
+  } while (0)
