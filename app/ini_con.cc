@@ -1,0 +1,257 @@
+// IniCon: reading the settings file, decoding its bytes, and finding one value.
+#include "app/ini_con.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+
+namespace app {
+namespace {
+
+// Windows-1252 code points of the bytes 0x80..0x9F. The five bytes Windows leaves
+// undefined (0x81, 0x8D, 0x8F, 0x90, 0x9D) map to the C1 controls of the same
+// value, as Windows' own conversion does; 0xA0..0xFF equal their code points.
+constexpr uint16_t kWindows1252High[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
+};
+
+void AppendUtf8(uint32_t code_point, std::string* out) {
+  if (code_point < 0x80) {
+    *out += static_cast<char>(code_point);
+  } else if (code_point < 0x800) {
+    *out += static_cast<char>(0xC0 | (code_point >> 6));
+    *out += static_cast<char>(0x80 | (code_point & 0x3F));
+  } else if (code_point < 0x10000) {
+    *out += static_cast<char>(0xE0 | (code_point >> 12));
+    *out += static_cast<char>(0x80 | ((code_point >> 6) & 0x3F));
+    *out += static_cast<char>(0x80 | (code_point & 0x3F));
+  } else {
+    *out += static_cast<char>(0xF0 | (code_point >> 18));
+    *out += static_cast<char>(0x80 | ((code_point >> 12) & 0x3F));
+    *out += static_cast<char>(0x80 | ((code_point >> 6) & 0x3F));
+    *out += static_cast<char>(0x80 | (code_point & 0x3F));
+  }
+}
+
+// Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
+bool IsValidUtf8(std::string_view text) {
+  size_t i = 0;
+  const size_t n = text.size();
+  while (i < n) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    size_t length;
+    uint32_t min;
+    uint32_t code_point;
+    if (c < 0x80) {
+      ++i;
+      continue;
+    } else if ((c & 0xE0) == 0xC0) {
+      length = 2, min = 0x80, code_point = c & 0x1F;
+    } else if ((c & 0xF0) == 0xE0) {
+      length = 3, min = 0x800, code_point = c & 0x0F;
+    } else if ((c & 0xF8) == 0xF0) {
+      length = 4, min = 0x10000, code_point = c & 0x07;
+    } else {
+      return false;
+    }
+    if (n - i < length) return false;
+    for (size_t k = 1; k < length; ++k) {
+      const unsigned char next = static_cast<unsigned char>(text[i + k]);
+      if ((next & 0xC0) != 0x80) return false;
+      code_point = (code_point << 6) | (next & 0x3F);
+    }
+    if (code_point < min || code_point > 0x10FFFF) return false;
+    if (code_point >= 0xD800 && code_point <= 0xDFFF) return false;
+    i += length;
+  }
+  return true;
+}
+
+std::string Windows1252ToUtf8(std::string_view bytes) {
+  std::string out;
+  out.reserve(bytes.size() + bytes.size() / 2);
+  for (unsigned char c : bytes) {
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if (c < 0xA0) {
+      AppendUtf8(kWindows1252High[c - 0x80], &out);
+    } else {
+      AppendUtf8(c, &out);
+    }
+  }
+  return out;
+}
+
+// UTF-16 without its byte-order mark; an unpaired surrogate becomes U+FFFD and an odd
+// last byte is dropped.
+std::string Utf16ToUtf8(std::string_view bytes, bool little_endian) {
+  auto unit_at = [&](size_t i) -> uint32_t {
+    const uint32_t a = static_cast<unsigned char>(bytes[i]);
+    const uint32_t b = static_cast<unsigned char>(bytes[i + 1]);
+    return little_endian ? (a | (b << 8)) : ((a << 8) | b);
+  };
+  std::string out;
+  out.reserve(bytes.size());
+  size_t i = 0;
+  while (i + 1 < bytes.size()) {
+    uint32_t unit = unit_at(i);
+    i += 2;
+    if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < bytes.size()) {
+      const uint32_t low = unit_at(i);
+      if (low >= 0xDC00 && low <= 0xDFFF) {
+        i += 2;
+        AppendUtf8(0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00), &out);
+        continue;
+      }
+    }
+    if (unit >= 0xD800 && unit <= 0xDFFF) unit = 0xFFFD;
+    AppendUtf8(unit, &out);
+  }
+  return out;
+}
+
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f'; }
+
+std::string_view Trim(std::string_view text) {
+  size_t begin = 0;
+  size_t end = text.size();
+  while (begin < end && IsBlank(text[begin])) ++begin;
+  while (end > begin && IsBlank(text[end - 1])) --end;
+  return text.substr(begin, end - begin);
+}
+
+char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
+  }
+  return true;
+}
+
+std::string_view Unquote(std::string_view value) {
+  if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+      value.back() == value.front()) {
+    return value.substr(1, value.size() - 2);
+  }
+  return value;
+}
+
+// Reads the whole of a regular file of at most kMaxSettingsFileBytes. *missing is set
+// when there is no file at `path` (which is not an error for a settings file).
+jet::Status ReadSettingsFile(const std::string& path, std::string* bytes, bool* missing) {
+  *missing = false;
+  bytes->clear();
+  if (path.find('\0') != std::string::npos) {
+    return jet::Status::Error(jet::ErrorKind::kInvalidArgument,
+                              "settings file name holds a NUL byte");
+  }
+  // O_NONBLOCK: a pipe put in the file's place must not block the program; a regular
+  // file reads the same with or without it.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    if (errno == ENOENT || errno == ENOTDIR) {
+      *missing = true;
+      return jet::Status::Ok();
+    }
+    return jet::Status::FromErrno(errno, "open " + path);
+  }
+  jet::Status status;
+  struct stat info;
+  if (::fstat(fd, &info) != 0) {
+    status = jet::Status::FromErrno(errno, "examine " + path);
+  } else if (!S_ISREG(info.st_mode)) {
+    status = jet::Status::Error(jet::ErrorKind::kInvalidArgument,
+                                path + " is not a regular file");
+  } else {
+    // Reads one byte past the limit, so a file that grows while it is read is caught.
+    char buffer[65536];
+    for (;;) {
+      ssize_t n = ::read(fd, buffer, sizeof buffer);
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        status = jet::Status::FromErrno(errno, "read " + path);
+        break;
+      }
+      if (n == 0) break;
+      bytes->append(buffer, static_cast<size_t>(n));
+      if (bytes->size() > kMaxSettingsFileBytes) {
+        status = jet::Status::Error(
+            jet::ErrorKind::kInvalidArgument,
+            path + " is larger than " + std::to_string(kMaxSettingsFileBytes) + " bytes");
+        break;
+      }
+    }
+  }
+  ::close(fd);
+  if (!status.ok()) bytes->clear();
+  return status;
+}
+
+}  // namespace
+
+std::string ProfileBytesToUtf8(std::string_view bytes) {
+  if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
+      static_cast<unsigned char>(bytes[1]) == 0xFE) {
+    return Utf16ToUtf8(bytes.substr(2), /*little_endian=*/true);
+  }
+  if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFE &&
+      static_cast<unsigned char>(bytes[1]) == 0xFF) {
+    return Utf16ToUtf8(bytes.substr(2), /*little_endian=*/false);
+  }
+  if (bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
+  if (IsValidUtf8(bytes)) return std::string(bytes);
+  return Windows1252ToUtf8(bytes);
+}
+
+std::string FindProfileValue(std::string_view text, std::string_view section,
+                             std::string_view key) {
+  bool in_section = false;  // inside the first section whose name matches
+  size_t pos = 0;
+  while (pos < text.size()) {
+    size_t end = text.find_first_of("\r\n", pos);
+    if (end == std::string_view::npos) end = text.size();
+    const std::string_view line = Trim(text.substr(pos, end - pos));
+    pos = end;
+    if (pos < text.size() && text[pos] == '\r') ++pos;
+    if (pos < text.size() && text[pos] == '\n') ++pos;
+
+    if (line.empty() || line.front() == ';') continue;
+    if (line.front() == '[') {
+      const size_t close = line.rfind(']');
+      if (close == std::string_view::npos) continue;
+      // Only the first matching section is searched: leaving it ends the search.
+      if (in_section) return "";
+      in_section = EqualsIgnoringAsciiCase(Trim(line.substr(1, close - 1)), section);
+      continue;
+    }
+    if (!in_section) continue;
+    const size_t equals = line.find('=');
+    if (equals == std::string_view::npos) continue;
+    if (!EqualsIgnoringAsciiCase(Trim(line.substr(0, equals)), key)) continue;
+    std::string_view value = Unquote(Trim(line.substr(equals + 1)));
+    const size_t nul = value.find('\0');
+    if (nul != std::string_view::npos) value = value.substr(0, nul);
+    return std::string(value);
+  }
+  return "";
+}
+
+jet::Status IniCon::Value(std::string* value) const {
+  value->clear();
+  std::string bytes;
+  bool missing = false;
+  jet::Status s = ReadSettingsFile(file_name_, &bytes, &missing);
+  if (!s.ok() || missing) return s;
+  *value = FindProfileValue(ProfileBytesToUtf8(bytes), section_, key_);
+  return jet::Status::Ok();
+}
+
+}  // namespace app

@@ -1,0 +1,19 @@
+// JetDBEngine: forwards the two operations to the engine's entry points.
+#include "repair/jet_db_engine.h"
+
+#include "jet/engine.h"
+
+namespace repair {
+
+jet::Status JetDBEngine::RepairDatabase(const std::string& database_path) {
+  return jet::RepairDatabase(database_path);
+}
+
+jet::Status JetDBEngine::CompactDatabase(const std::string& source_path,
+                                         const std::string& destination_path) {
+  return jet::CompactDatabase(source_path, destination_path);
+}
+
+std::unique_ptr<DBEngine> NewJetDBEngine() { return std::make_unique<JetDBEngine>(); }
+
+}  // namespace repair

@@ -1,0 +1,59 @@
+// The Dutch texts the repair procedure shows, all in one place: the closing notice,
+// the error boxes, their titles, and the one-line reasons that follow a failure,
+// chosen from the kind of the engine's (or the file copy's) error.
+#pragma once
+
+#include "jet/status.h"
+
+namespace repair {
+
+inline constexpr char kNoticeTitle[] = "Mededeling";
+inline constexpr char kErrorTitle[] = "Foutmelding";
+
+// Every step succeeded: the database is repaired and holds its compacted copy.
+inline constexpr char kRepairedText[] = "Database is hersteld !";
+
+// No backup could be written; the procedure stopped before the engine touched anything.
+inline constexpr char kBackupFailedText[] =
+    "Kan geen backup maken van de database ! De database is niet gewijzigd.";
+
+// Something failed after the backup, and the database file holds exactly the bytes
+// it held when the backup was taken.
+inline constexpr char kNotRepairedText[] =
+    "Database kon niet hersteld worden ! De database is niet gewijzigd.";
+
+// Something failed after the backup, and the database file was changed (or could not
+// be compared with the backup).
+inline constexpr char kPartlyRepairedText[] =
+    "Database kon niet volledig hersteld worden ! De backup staat in morvikbackup.mdb.";
+
+// The second line of a failure box when no engine object could be made.
+inline constexpr char kNoEngineReason[] = "De database-engine kon niet worden gestart.";
+
+// The second line of a failure box: why, in words the user can act on.
+inline const char* ReasonText(jet::ErrorKind kind) {
+  switch (kind) {
+    case jet::ErrorKind::kInUse:
+      return "De database is in gebruik door een ander programma.";
+    case jet::ErrorKind::kNotJetDatabase:
+      return "Het bestand is geen geldige database.";
+    case jet::ErrorKind::kUnsupportedFormat:
+      return "Dit soort database wordt niet ondersteund.";
+    case jet::ErrorKind::kDamaged:
+      return "De database is te zwaar beschadigd om te herstellen.";
+    case jet::ErrorKind::kDestinationExists:
+      return "Het oude bestand new.mdb kon niet worden verwijderd.";
+    case jet::ErrorKind::kNoSpace:
+      return "Onvoldoende schijfruimte.";
+    case jet::ErrorKind::kNotFound:
+      return "Het databasebestand is niet gevonden.";
+    case jet::ErrorKind::kIoError:
+      return "Een bestand kon niet worden gelezen of geschreven.";
+    case jet::ErrorKind::kOk:
+    case jet::ErrorKind::kInvalidArgument:
+      break;
+  }
+  return "Er is een onverwachte fout opgetreden.";
+}
+
+}  // namespace repair

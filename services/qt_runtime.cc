@@ -1,0 +1,39 @@
+// QtRuntime: message boxes through Qt Widgets, the program's end through std::exit.
+#include "services/qt_runtime.h"
+
+#include <QMessageBox>
+#include <QString>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace services {
+namespace {
+
+// The icon bits of a style number: the value of the style modulo 128 less its
+// button bits (0..7), as the home platform reads them.
+QMessageBox::Icon IconOfStyle(int style) {
+  switch (style & 0x70) {
+    case 16: return QMessageBox::Critical;
+    case 32: return QMessageBox::Question;
+    case 48: return QMessageBox::Warning;
+    case 64: return QMessageBox::Information;
+    default: return QMessageBox::NoIcon;
+  }
+}
+
+}  // namespace
+
+void QtRuntime::MsgBox(const std::string& text, int style, const std::string& title) {
+  QMessageBox box(IconOfStyle(style), QString::fromStdString(title),
+                  QString::fromStdString(text), QMessageBox::Ok);
+  box.setTextFormat(Qt::PlainText);  // a text is shown as written, never as markup
+  box.exec();
+}
+
+void QtRuntime::Exit(int status) {
+  std::fflush(nullptr);
+  std::exit(status);
+}
+
+}  // namespace services

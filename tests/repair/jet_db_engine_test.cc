@@ -1,0 +1,65 @@
+// The real DBEngine over jet/ as it stands in this build: it checks its arguments and
+// then refuses, and it never writes a file while refusing.
+#include "repair/jet_db_engine.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "gtest/gtest.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+using jet::ErrorKind;
+using testing_support::ReadFileBytes;
+using testing_support::WriteFileBytes;
+
+bool Exists(const std::string& path) {
+  struct stat info;
+  return ::lstat(path.c_str(), &info) == 0;
+}
+
+TEST(JetDBEngineTest, RepairOfMissingFileIsNotFound) {
+  testing_support::TempDir dir;
+  repair::JetDBEngine engine;
+  EXPECT_EQ(engine.RepairDatabase(dir.File("morvik.mdb")).kind(), ErrorKind::kNotFound);
+  EXPECT_FALSE(Exists(dir.File("morvik.mdb")));
+}
+
+TEST(JetDBEngineTest, RepairRefusesAndLeavesTheFileAlone) {
+  testing_support::TempDir dir;
+  ASSERT_TRUE(WriteFileBytes(dir.File("morvik.mdb"), "some database bytes"));
+  repair::JetDBEngine engine;
+  jet::Status s = engine.RepairDatabase(dir.File("morvik.mdb"));
+  EXPECT_EQ(s.kind(), ErrorKind::kUnsupportedFormat) << s.ToString();
+  EXPECT_EQ(ReadFileBytes(dir.File("morvik.mdb")), "some database bytes");
+}
+
+// A file, a folder and a dangling link at the destination all count as "exists".
+TEST(JetDBEngineTest, CompactionRefusesEveryExistingDestination) {
+  testing_support::TempDir dir;
+  ASSERT_TRUE(WriteFileBytes(dir.File("source.mdb"), "source"));
+  ASSERT_TRUE(WriteFileBytes(dir.File("file.mdb"), "keep me"));
+  ASSERT_EQ(::mkdir(dir.File("folder.mdb").c_str(), 0755), 0);
+  ASSERT_EQ(::symlink(dir.File("nowhere").c_str(), dir.File("link.mdb").c_str()), 0);
+  repair::JetDBEngine engine;
+  for (const char* name : {"file.mdb", "folder.mdb", "link.mdb"}) {
+    EXPECT_EQ(engine.CompactDatabase(dir.File("source.mdb"), dir.File(name)).kind(),
+              ErrorKind::kDestinationExists)
+        << name;
+  }
+  EXPECT_EQ(ReadFileBytes(dir.File("file.mdb")), "keep me");
+  EXPECT_FALSE(Exists(dir.File("nowhere")));
+}
+
+TEST(JetDBEngineTest, CompactionIntoFreeDestinationRefusesAndWritesNothing) {
+  testing_support::TempDir dir;
+  ASSERT_TRUE(WriteFileBytes(dir.File("source.mdb"), "source"));
+  repair::JetDBEngine engine;
+  jet::Status s = engine.CompactDatabase(dir.File("source.mdb"), dir.File("new.mdb"));
+  EXPECT_EQ(s.kind(), ErrorKind::kUnsupportedFormat) << s.ToString();
+  EXPECT_FALSE(Exists(dir.File("new.mdb")));
+  EXPECT_EQ(ReadFileBytes(dir.File("source.mdb")), "source");
+}
+
+}  // namespace
