@@ -1,4 +1,4 @@
-// QtRuntime: message boxes through Qt Widgets, the program's end through std::exit.
+// QtRuntime: message boxes through Qt Widgets, the program's end through std::_Exit.
 #include "services/qt_runtime.h"
 
 #include <QMessageBox>
@@ -32,8 +32,11 @@ void QtRuntime::MsgBox(const std::string& text, int style, const std::string& ti
 }
 
 void QtRuntime::Exit(int status) {
+  // _Exit, not exit: the program ends from inside Qt's event handling while Qt's
+  // threads (accessibility, D-Bus) still run, and running static destructors under
+  // them can crash. Every file the program wrote is flushed and closed by now.
   std::fflush(nullptr);
-  std::exit(status);
+  std::_Exit(status);
 }
 
 }  // namespace services

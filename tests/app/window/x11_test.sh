@@ -141,19 +141,20 @@ visible_titles() {
   done
 }
 
-# wait_exit: waits up to 10 s for the program to end; prints its exit status, or
-# "running" when it did not end.
+# wait_exit: waits up to 10 s for the program to end and sets exit_status to its exit
+# status, or to "running" when it did not end. Not run in a command substitution: a
+# subshell cannot wait for the program, which is a child of this shell.
 wait_exit() {
+  exit_status=running
   for _ in $(seq 100); do
     if ! kill -0 "$program_pid" 2>/dev/null; then
       wait "$program_pid"
-      echo $?
+      exit_status=$?
       program_pid=""
       return
     fi
     sleep 0.1
   done
-  echo running
 }
 
 # stop: ends a program that a failed case left running.
@@ -309,7 +310,7 @@ if window=$(wait_window ZivAdiduz); then
   read -r left top <<<"$(xwininfo -id "$window" |
       awk '/Absolute upper-left X/{x=$4} /Absolute upper-left Y/{y=$4} END{print x, y}')"
   xdotool mousemove $((left + 324 - 10)) $((top - 10)) click 1
-  status=$(wait_exit)
+  wait_exit; status=$exit_status
   [ "$status" = 0 ] && pass "the close box ends the program (status 0)" ||
     fail "after the close box: status $status"
   [ "$(snapshot "$work/look")" = "$before" ] && pass "no file changed by Escape and close" ||
@@ -326,7 +327,7 @@ before=$(snapshot "$work/closekey")
 start closekey
 if window=$(wait_window ZivAdiduz); then
   press "$window" alt+F4
-  status=$(wait_exit)
+  wait_exit; status=$exit_status
   [ "$status" = 0 ] && pass "Alt+F4 ends the program (status 0)" || fail "after Alt+F4: status $status"
   [ "$(snapshot "$work/closekey")" = "$before" ] && pass "no file changed by Alt+F4" ||
     fail "files changed after Alt+F4"
@@ -391,7 +392,7 @@ run_repair() {
     if expect_box "$expected_title" "$expected_text" ${expected_reasons+"${expected_reasons[@]}"}; then
       box=$(cat "$work/box_id")
       press "$box" Return
-      status=$(wait_exit)
+      wait_exit; status=$exit_status
       [ "$status" = 0 ] && pass "$key, then Enter in the box: the program ended (status 0)" ||
         fail "after the box: status $status"
       check_repair_files "$name" "$old"
@@ -413,7 +414,7 @@ if expect_box Foutmelding "Kan morvik.ini bestand niet vinden !"; then
   [ -z "$(xdotool search --all --onlyvisible --pid "$program_pid" --name '^ZivAdiduz$')" ] &&
     pass "no window after a failed start-up check" || fail "the window is shown"
   press "$(cat "$work/box_id")" Return
-  status=$(wait_exit)
+  wait_exit; status=$exit_status
   [ "$status" = 0 ] && pass "the start-up box ends the program (status 0)" ||
     fail "after the start-up box: status $status"
 fi
