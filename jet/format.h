@@ -4,6 +4,7 @@
 // The layouts themselves are documented beside the code that reads them.
 #pragma once
 
+#include <compare>
 #include <cstddef>
 #include <cstdint>
 
@@ -91,5 +92,22 @@ struct RowId {
   bool operator==(const RowId&) const = default;
   auto operator<=>(const RowId&) const = default;
 };
+
+// Fields at the same place in every version, used by the page writers.
+inline constexpr uint32_t kPageFreeSpaceOffset = 2;   // data, index and J4 TDEF pages
+inline constexpr uint32_t kPageOwnerOffset = 4;       // data and index pages
+inline constexpr uint32_t kTableDefNextPageOffset = 4;
+inline constexpr uint32_t kTableDefPageHeaderSize = 8;  // header of every TDEF page
+inline constexpr uint32_t kUsageBitmapHeaderSize = 4;   // type-0x05 page: 05 01 00 00
+inline constexpr uint32_t kMaxRowsPerDataPage = 255;    // row numbers are one byte
+
+// Offsets inside TDEF records that a writer patches (relative to the record start).
+inline uint32_t RealIndexUsageMapOffset(const Format& f) { return IsJet3(f.version) ? 30 : 34; }
+inline uint32_t RealIndexRootPageOffset(const Format& f) { return IsJet3(f.version) ? 34 : 38; }
+inline uint32_t LogicalIndexRelatedTableOffset(const Format& f) {
+  return IsJet3(f.version) ? 13 : 17;
+}
+// Usage-map row length Access writes for a new map: 5 + 128 (J3) / 5 + 64 (J4).
+inline uint32_t DefaultUsageMapRowSize(const Format& f) { return IsJet3(f.version) ? 133 : 69; }
 
 }  // namespace jet

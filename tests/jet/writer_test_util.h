@@ -1,0 +1,94 @@
+// Helpers for the page-writer tests: a PageSink that keeps pages in memory, and a
+// whole database image built from them so the engine's own readers can decode what
+// the writers produced.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "jet/format.h"
+#include "jet/header.h"
+#include "jet/page_file.h"
+#include "jet/page_writer.h"
+#include "jet/status.h"
+
+namespace writer_test {
+
+class MemorySink final : public jet::PageSink {
+ public:
+  // Pages 0 and 1 are reserved for the header and the global map, as in a real file.
+  explicit MemorySink(const jet::Format& format, uint32_t first_free_page = 2)
+      : format_(format), next_(first_free_page) {}
+
+  const jet::Format& format() const override { return format_; }
+  jet::Status Allocate(uint32_t* page_number) override {
+    *page_number = next_++;
+    allocated_.push_back(*page_number);
+    return jet::Status::Ok();
+  }
+  jet::Status Write(uint32_t page_number, std::span<const uint8_t> page) override {
+    if (page.size() != format_.page_size || page_number >= next_ || pages_.count(page_number))
+      return jet::Status::Error(jet::ErrorKind::kInvalidArgument, "bad write");
+    pages_[page_number].assign(page.begin(), page.end());
+    return jet::Status::Ok();
+  }
+
+  uint32_t page_count() const { return next_; }
+  const std::map<uint32_t, std::vector<uint8_t>>& pages() const { return pages_; }
+  const std::vector<uint32_t>& allocated() const { return allocated_; }
+  const std::vector<uint8_t>& page(uint32_t n) const { return pages_.at(n); }
+
+ private:
+  jet::Format format_;
+  uint32_t next_;
+  std::vector<uint32_t> allocated_;
+  std::map<uint32_t, std::vector<uint8_t>> pages_;
+};
+
+// A page 0 that DecodeHeader accepts: engine name, version, code page 1252, `db_key`.
+inline std::vector<uint8_t> MakeHeaderPage(const jet::Format& format, uint32_t db_key = 0) {
+  std::vector<uint8_t> page(format.page_size, 0);
+  page[1] = 0x01;
+  const char* name = jet::IsAce(format.version) ? "Standard ACE DB" : "Standard Jet DB";
+  std::memcpy(page.data() + 4, name, 15);
+  page[jet::kHeaderVersionOffset] = static_cast<uint8_t>(format.version);
+  page[jet::kHeaderCodePageOffset] = 0xE4;
+  page[jet::kHeaderCodePageOffset + 1] = 0x04;
+  for (int i = 0; i < 4; ++i) page[jet::kHeaderDbKeyOffset + i] = uint8_t(db_key >> (8 * i));
+  jet::ApplyHeaderMask(format.version, page.data(), page.size());
+  return page;
+}
+
+// The pages of `sink` (plus any `extra` pages) as one file image; gaps are zero.
+inline std::vector<uint8_t> MakeImage(const MemorySink& sink,
+                                      const std::map<uint32_t, std::vector<uint8_t>>& extra = {}) {
+  const jet::Format& f = sink.format();
+  uint32_t count = sink.page_count();
+  for (const auto& [n, bytes] : extra) count = std::max(count, n + 1);
+  std::vector<uint8_t> image(size_t(count) * f.page_size, 0);
+  std::vector<uint8_t> header = MakeHeaderPage(f);
+  std::memcpy(image.data(), header.data(), header.size());
+  for (const auto* pages : {&sink.pages(), &extra})
+    for (const auto& [n, bytes] : *pages)
+      std::memcpy(image.data() + size_t(n) * f.page_size, bytes.data(), bytes.size());
+  return image;
+}
+
+inline std::unique_ptr<jet::PageFile> OpenImage(const std::vector<uint8_t>& image) {
+  std::unique_ptr<jet::PageFile> file;
+  jet::Status s = jet::PageFile::OpenMemory(image.data(), image.size(), &file);
+  return s.ok() ? std::move(file) : nullptr;
+}
+
+inline const jet::Format& Jet3() { return jet::FormatFor(jet::Version::kJet3); }
+inline const jet::Format& Jet4() { return jet::FormatFor(jet::Version::kJet4); }
+
+inline std::vector<uint8_t> Bytes(const std::string& s) { return {s.begin(), s.end()}; }
+
+}  // namespace writer_test

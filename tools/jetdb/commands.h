@@ -1,0 +1,16 @@
+// The jetdb commands. Each takes the arguments after its name and returns an exit
+// code (cli.h); main.cc maps names to these functions. One file per group:
+// read_commands.cc (info, tables, schema) and export_command.cc (export).
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace jetdb {
+
+int RunInfo(const std::vector<std::string>& args);
+int RunTables(const std::vector<std::string>& args);
+int RunSchema(const std::vector<std::string>& args);
+int RunExport(const std::vector<std::string>& args);
+
+}  // namespace jetdb

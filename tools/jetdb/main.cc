@@ -1,0 +1,55 @@
+// jetdb: command-line tool over the Jet engine. main() only finds the command in the
+// table below and hands it the remaining arguments; adding a command is one row here
+// and one function in commands.h.
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "tools/jetdb/cli.h"
+#include "tools/jetdb/commands.h"
+#include "version.h"
+
+namespace {
+
+struct Command {
+  const char* name;
+  const char* summary;
+  int (*run)(const std::vector<std::string>& args);
+};
+
+const Command kCommands[] = {
+    {"info", "format, page size, code page, encoding and tables of a file", jetdb::RunInfo},
+    {"tables", "names of the tables, one per line", jetdb::RunTables},
+    {"schema", "columns and indexes of every table, or of one", jetdb::RunSchema},
+    {"export", "rows of a table as CSV or JSON", jetdb::RunExport},
+};
+
+void PrintHelp() {
+  std::printf(
+      "Usage: jetdb COMMAND [OPTION...] FILE [ARGUMENT...]\n"
+      "Reads Microsoft Jet databases (.mdb files of Access 95 to 2003).\n\nCommands:\n");
+  for (const Command& c : kCommands) std::printf("  %-8s %s\n", c.name, c.summary);
+  std::printf(
+      "\n'jetdb COMMAND --help' describes a command.\n"
+      "Exit status: 0 on success, 1 on a database error, 2 on a usage error.\n");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) return jetdb::UsageError("", "no command given");
+  const std::string first = argv[1];
+  if (first == "-h" || first == "--help" || first == "help") {
+    PrintHelp();
+    return jetdb::kExitOk;
+  }
+  if (first == "--version") {
+    std::printf("jetdb %s\n", ZIVADIDUZ_VERSION);
+    return jetdb::kExitOk;
+  }
+  for (const Command& c : kCommands) {
+    if (first == c.name) return c.run(std::vector<std::string>(argv + 2, argv + argc));
+  }
+  return jetdb::UsageError("", "unknown command '" + first + "'");
+}
