@@ -1,31 +1,64 @@
-// Interim entry points of the engine. The repair and compaction code is not in this
-// build yet; until it lands these check what they can check and then refuse with an
-// honest kUnsupportedFormat, so that every caller reports failure, never success.
-// Replace the two "not available" returns when the engine's writer is in place.
+// Entry points of the engine. CompactDatabase is the compaction of jet/compact.h,
+// RepairDatabase the repair of jet/repair.h.
 #include "jet/engine.h"
 
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <memory>
+
+#include "jet/compact.h"
+#include "jet/env.h"
+#include "jet/lock.h"
+#include "jet/repair.h"
 
 namespace jet {
+namespace {
 
-Status RepairDatabase(const std::string& path) {
+// What the repair really works on. A database reached through a symbolic link is
+// repaired where it lies: the repaired copy is written beside the real file and
+// renamed over it, so the link keeps pointing at the (now repaired) database. Renaming
+// over the link instead would replace the link with a file and leave the database it
+// named unrepaired.
+Status RepairTarget(const std::string& path, std::string* target) {
+  *target = path;
   struct stat info;
-  if (::stat(path.c_str(), &info) != 0) {
-    return Status::FromErrno(errno, "examine " + path);  // ENOENT gives kNotFound
+  if (::lstat(path.c_str(), &info) != 0) return Status::FromErrno(errno, "examine " + path);
+  if (S_ISLNK(info.st_mode)) {
+    char resolved[PATH_MAX];
+    if (::realpath(path.c_str(), resolved) == nullptr)
+      return Status::FromErrno(errno, "follow the link " + path);
+    *target = resolved;
+    if (::stat(resolved, &info) != 0) return Status::FromErrno(errno, "examine " + *target);
   }
-  return Status::Error(ErrorKind::kUnsupportedFormat, "repair is not available in this build");
+  // A file nobody may write is not rewritten behind its owner's back: the rename that
+  // replaces it would not ask for the file's permission, only the folder's.
+  if (S_ISREG(info.st_mode) && (info.st_mode & 0222) == 0)
+    return Status::FromErrno(EACCES, path + " is read-only");
+  return Status::Ok();
 }
 
-Status CompactDatabase(const std::string& source, const std::string& destination) {
-  // lstat: a dangling link or a folder at the destination counts as existing too.
-  struct stat info;
-  if (::lstat(destination.c_str(), &info) == 0) {
-    return Status::Error(ErrorKind::kDestinationExists, "destination " + destination + " exists");
-  }
-  return Status::Error(ErrorKind::kUnsupportedFormat,
-                       "compaction is not available in this build");
+}  // namespace
+
+Status RepairDatabase(const std::string& path, Env* env) {
+  std::string target;
+  Status s = RepairTarget(path, &target);
+  if (!s.ok()) return s;
+  RepairReport report;  // the caller gets the status; `jetdb repair` prints the report
+  return RepairDatabaseWithReport(target, &report, env);
+}
+
+Status CompactDatabase(const std::string& source, const std::string& destination, Env* env) {
+  // A database another program has open is changing under the reader, and its copy
+  // would soon be stale: refused, as the repair refuses it. The lock is held while the
+  // copy is made. A source this process may not open for writing cannot be locked; it
+  // is only read, so that alone does not stop the compaction.
+  std::unique_ptr<DatabaseLock> lock;
+  Status s = DatabaseLock::Acquire(source, &lock);
+  if (!s.ok() && s.kind() == ErrorKind::kInUse) return s;
+  return Compact(env, source, destination, CompactOptions(), nullptr);
 }
 
 }  // namespace jet

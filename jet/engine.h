@@ -1,12 +1,12 @@
 // The engine's public entry points: the two whole-file operations that the repair
 // procedure (repair/jet_db_engine.h) calls. Everything else in jet/ serves these.
-// Interim: until the engine's repair and compaction code lands, both refuse with
-// kUnsupportedFormat after their argument checks (see engine.cc); the contracts below
-// are what they are to keep then.
+// RepairDatabase is the repair of jet/repair.h, CompactDatabase the compaction of
+// jet/compact.h. Both write only through `env` (a test passes a fault-injecting one).
 #pragma once
 
 #include <string>
 
+#include "jet/env.h"
 #include "jet/status.h"
 
 namespace jet {
@@ -16,12 +16,13 @@ namespace jet {
 // renamed over it. kNotFound when there is no file at `path`; kInUse when another
 // program holds it; kNotJetDatabase / kUnsupportedFormat / kDamaged for a file the
 // engine cannot work on; kNoSpace / kIoError when writing fails.
-Status RepairDatabase(const std::string& path);
+Status RepairDatabase(const std::string& path, Env* env = Env::Default());
 
 // Writes a compacted copy of the Jet database at `source` as a new file at
 // `destination`, with the engine's default options. `destination` must not exist
 // (kDestinationExists, for a file, folder or link of that name). A failure leaves no
 // file at `destination`; `source` is only read.
-Status CompactDatabase(const std::string& source, const std::string& destination);
+Status CompactDatabase(const std::string& source, const std::string& destination,
+                       Env* env = Env::Default());
 
 }  // namespace jet

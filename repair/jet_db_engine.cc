@@ -6,12 +6,12 @@
 namespace repair {
 
 jet::Status JetDBEngine::RepairDatabase(const std::string& database_path) {
-  return jet::RepairDatabase(database_path);
+  return jet::RepairDatabase(database_path, env_);
 }
 
 jet::Status JetDBEngine::CompactDatabase(const std::string& source_path,
                                          const std::string& destination_path) {
-  return jet::CompactDatabase(source_path, destination_path);
+  return jet::CompactDatabase(source_path, destination_path, env_);
 }
 
 std::unique_ptr<DBEngine> NewJetDBEngine() { return std::make_unique<JetDBEngine>(); }

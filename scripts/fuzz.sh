@@ -32,8 +32,8 @@ fi
 build=build/fuzz
 CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DZIVADIDUZ_FUZZ=ON -DZIVADIDUZ_QT=OFF -DZIVADIDUZ_TESTS=ON >/dev/null
-fuzzers=(read_fuzzer)
-cmake --build "$build" -j "$(nproc)" --target "${fuzzers[@]}"
+fuzzers=(read_fuzzer check_fuzzer compact_fuzzer repair_fuzzer)
+cmake --build "$build" -j "$(nproc)" --target "${fuzzers[@]}" jetdb-damage
 
 # Seeds: the first pages of every real test file. A few dozen pages hold page 0, the
 # catalog, most table definitions and data; the cut also leaves pointers past the end,
@@ -47,6 +47,21 @@ if [ -d "$testdata" ]; then
     [ -f "$file" ] || continue
     case "$file" in */jet3/*) page=2048 ;; *) page=4096 ;; esac
     head -c $((page * 40)) "$file" > "$seed_dir/$(basename "$(dirname "$file")")_$(basename "$file")"
+  done
+  # Damaged copies too, one of each kind the damage generator makes, so that the check
+  # and the repair start from inputs with something to find.
+  for file in "$testdata"/jet3/*.mdb "$testdata"/jet4/*.mdb; do
+    [ -f "$file" ] || continue
+    case "$file" in */jet3/*) page=2048 ;; *) page=4096 ;; esac
+    for kind in index-leaf zero-data-page row-in-free-space broken-long-value long-value-cycle \
+                tdef-continuation stale-row-count commit-state truncated; do
+      damaged="$build/damaged.tmp"
+      rm -f "$damaged"
+      if "$build/tools/damage/jetdb-damage" "$kind" "$file" "$damaged" >/dev/null 2>&1; then
+        head -c $((page * 40)) "$damaged" > "$seed_dir/damaged_${kind}_$(basename "$(dirname "$file")")_$(basename "$file")"
+      fi
+      rm -f "$damaged"
+    done
   done
 else
   echo "fuzz.sh: $testdata is absent; fuzzing without seeds"

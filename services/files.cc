@@ -10,6 +10,8 @@
 #include <memory>
 #include <vector>
 
+#include "jet/stale_temporary.h"
+
 namespace services {
 namespace {
 
@@ -49,6 +51,11 @@ jet::Status ResolveDestination(const std::string& destination, std::string* targ
   if (!S_ISREG(info.st_mode)) {
     return jet::Status::Error(jet::ErrorKind::kInvalidArgument,
                               "destination " + destination + " is not a regular file");
+  }
+  // Replacing goes by rename, which asks only the folder; a file that nobody may
+  // write is not replaced behind its owner's back.
+  if ((info.st_mode & 0222) == 0) {
+    return jet::Status::FromErrno(EACCES, "destination " + destination + " is read-only");
   }
   *exists = true;
   *mode = info.st_mode & 07777;
@@ -106,6 +113,8 @@ jet::Status FileCopy(const std::string& source, const std::string& destination,
   s = env->NewSequentialFile(source, &in);
   if (!s.ok()) return s;
 
+  // A copy that a crash cut short left its temporary file beside the target.
+  jet::RemoveStaleTemporaryFiles(env, target);
   const std::string temporary = jet::TemporaryPathBeside(target);
   std::unique_ptr<jet::WritableFile> out;
   s = env->NewWritableFile(temporary, create_mode, &out);

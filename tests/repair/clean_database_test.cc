@@ -172,7 +172,7 @@ TEST(CleanDatabaseJetEngineTest, TodaysRealEngineReportsFailureTruthfully) {
   ASSERT_EQ(runtime.boxes().size(), 1u);
   EXPECT_EQ(runtime.boxes()[0].text,
             "Database kon niet hersteld worden ! De database is niet gewijzigd.\n"
-            "Dit soort database wordt niet ondersteund.");
+            "Het bestand is geen geldige database.");  // the sample bytes are no Jet file
   EXPECT_EQ(runtime.boxes()[0].style, 16);
   EXPECT_EQ(runtime.boxes()[0].title, "Foutmelding");
 }

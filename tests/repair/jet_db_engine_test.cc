@@ -31,7 +31,7 @@ TEST(JetDBEngineTest, RepairRefusesAndLeavesTheFileAlone) {
   ASSERT_TRUE(WriteFileBytes(dir.File("morvik.mdb"), "some database bytes"));
   repair::JetDBEngine engine;
   jet::Status s = engine.RepairDatabase(dir.File("morvik.mdb"));
-  EXPECT_EQ(s.kind(), ErrorKind::kUnsupportedFormat) << s.ToString();
+  EXPECT_EQ(s.kind(), ErrorKind::kNotJetDatabase) << s.ToString();  // no Jet file at all
   EXPECT_EQ(ReadFileBytes(dir.File("morvik.mdb")), "some database bytes");
 }
 
@@ -57,7 +57,7 @@ TEST(JetDBEngineTest, CompactionIntoFreeDestinationRefusesAndWritesNothing) {
   ASSERT_TRUE(WriteFileBytes(dir.File("source.mdb"), "source"));
   repair::JetDBEngine engine;
   jet::Status s = engine.CompactDatabase(dir.File("source.mdb"), dir.File("new.mdb"));
-  EXPECT_EQ(s.kind(), ErrorKind::kUnsupportedFormat) << s.ToString();
+  EXPECT_EQ(s.kind(), ErrorKind::kNotJetDatabase) << s.ToString();  // "source" is no Jet file
   EXPECT_FALSE(Exists(dir.File("new.mdb")));
   EXPECT_EQ(ReadFileBytes(dir.File("source.mdb")), "source");
 }

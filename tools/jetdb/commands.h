@@ -12,5 +12,8 @@ int RunInfo(const std::vector<std::string>& args);
 int RunTables(const std::vector<std::string>& args);
 int RunSchema(const std::vector<std::string>& args);
 int RunExport(const std::vector<std::string>& args);
+// check_commands.cc
+int RunCheck(const std::vector<std::string>& args);
+int RunRepair(const std::vector<std::string>& args);
 
 }  // namespace jetdb

@@ -8,6 +8,8 @@
 
 #include "tools/jetdb/cli.h"
 #include "tools/jetdb/commands.h"
+#include "tools/jetdb/compact_command.h"
+#include "tools/jetdb/create_command.h"
 #include "version.h"
 
 namespace {
@@ -23,6 +25,10 @@ const Command kCommands[] = {
     {"tables", "names of the tables, one per line", jetdb::RunTables},
     {"schema", "columns and indexes of every table, or of one", jetdb::RunSchema},
     {"export", "rows of a table as CSV or JSON", jetdb::RunExport},
+    {"check", "integrity check of every structure; exit 1 on damage", jetdb::RunCheck},
+    {"repair", "repairs a damaged file in place and reports what was lost", jetdb::RunRepair},
+    {"compact", "write a compacted copy of a file as a new file", jetdb::RunCompact},
+    {"create", "write a new database from a JSON schema", jetdb::RunCreate},
 };
 
 void PrintHelp() {
