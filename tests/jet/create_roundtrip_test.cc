@@ -132,20 +132,20 @@ void ExpectMatchesSchema(const std::string& path, const jet::Schema& schema, boo
             << " != " << expected[r][c].ToText();
 
     // Every schema index is a logical index over a real one with its columns.
-    for (const jet::IndexSpec& spec : t.indexes) {
+    for (const jet::IndexSpec& wanted : t.indexes) {
       const jet::LogicalIndex* logical = nullptr;
       for (const jet::LogicalIndex& l : def->logical_indexes)
-        if (l.name == spec.name) logical = &l;
-      ASSERT_NE(logical, nullptr) << spec.name;
-      EXPECT_EQ(logical->index_type, spec.primary ? jet::kLogicalIndexPrimaryKey : 0);
+        if (l.name == wanted.name) logical = &l;
+      ASSERT_NE(logical, nullptr) << wanted.name;
+      EXPECT_EQ(logical->index_type, wanted.primary ? jet::kLogicalIndexPrimaryKey : 0);
       const jet::RealIndex& real = def->real_indexes[logical->real_index];
-      ASSERT_EQ(real.columns.size(), spec.columns.size());
-      for (size_t i = 0; i < spec.columns.size(); ++i) {
-        EXPECT_EQ(real.columns[i].column_number, jet::FindColumnSpec(t, spec.columns[i].column));
-        EXPECT_EQ(real.columns[i].ascending, spec.columns[i].ascending);
+      ASSERT_EQ(real.columns.size(), wanted.columns.size());
+      for (size_t i = 0; i < wanted.columns.size(); ++i) {
+        EXPECT_EQ(real.columns[i].column_number, jet::FindColumnSpec(t, wanted.columns[i].column));
+        EXPECT_EQ(real.columns[i].ascending, wanted.columns[i].ascending);
       }
-      EXPECT_EQ((real.flags & jet::kIndexUnique) != 0, spec.primary || spec.unique);
-      EXPECT_EQ((real.flags & jet::kIndexIgnoreNulls) != 0, spec.ignore_nulls);
+      EXPECT_EQ((real.flags & jet::kIndexUnique) != 0, wanted.primary || wanted.unique);
+      EXPECT_EQ((real.flags & jet::kIndexIgnoreNulls) != 0, wanted.ignore_nulls);
     }
 
     // Index entries: one per live row (ignore-nulls indexes skip all-null keys), in

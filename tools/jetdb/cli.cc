@@ -36,20 +36,20 @@ bool ParseArgs(const std::vector<std::string>& args, const std::vector<OptionSpe
       name.resize(eq);
       has_inline_value = true;
     }
-    const OptionSpec* spec = nullptr;
+    const OptionSpec* option = nullptr;
     for (const OptionSpec& s : specs)
-      if (s.name == name) spec = &s;
-    if (spec == nullptr) {
+      if (s.name == name) option = &s;
+    if (option == nullptr) {
       *error = "unknown option '--" + name + "'";
       return false;
     }
-    if (spec->takes_value && !has_inline_value) {
+    if (option->takes_value && !has_inline_value) {
       if (n + 1 >= args.size()) {
         *error = "option '--" + name + "' needs a value";
         return false;
       }
       value = args[++n];
-    } else if (!spec->takes_value && has_inline_value) {
+    } else if (!option->takes_value && has_inline_value) {
       *error = "option '--" + name + "' takes no value";
       return false;
     }
