@@ -30,10 +30,11 @@ std::vector<std::string> Trace(const std::string& command, const std::string& tr
   return lines;
 }
 
-// True for a call that may change the file system at the path it names.
+// True for a call that may change the file system at the path it names. The name must
+// stand alone: readlink( is a read, although it ends in link(.
 bool Writes(const std::string& call) {
   static const std::regex writing(
-      R"((rename|renameat2?|unlink|unlinkat|mkdir|mkdirat|rmdir|link|linkat|symlink|symlinkat|chmod|fchmodat|truncate|creat|utimensat)\()");
+      R"((^|[^a-z_])(rename|renameat2?|unlink|unlinkat|mkdir|mkdirat|rmdir|link|linkat|symlink|symlinkat|chmod|fchmodat|truncate|creat|utimensat)\()");
   if (std::regex_search(call, writing)) return true;
   return call.find("open") != std::string::npos &&
          (call.find("O_WRONLY") != std::string::npos || call.find("O_RDWR") != std::string::npos ||
