@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "jet/compact.h"
+#include "jet/file_stamp.h"
 #include "jet/lock.h"
 #include "jet/page_file.h"
 #include "jet/salvage.h"
@@ -53,9 +54,29 @@ std::vector<std::string> RepairReport::Lines() const {
 
 namespace {
 
+// Renames `replacement` over `path` if `path` is still the file that was checked, and
+// removes `replacement` otherwise. The caller learns of a file that another program
+// put at `path` just after the rename too (kInUse), so it does not go on to work on
+// that file as if it were the repaired one.
+Status ReplaceChecked(Env* env, const std::string& replacement, const std::string& path,
+                      const FileStamp& checked) {
+  FileStamp written;
+  Status s = StampFile(replacement, &written);
+  if (s.ok()) s = ExpectUnchanged(path, checked);
+  if (s.ok()) s = env->RenameFile(replacement, path);
+  if (!s.ok()) {
+    env->RemoveFile(replacement);
+    return s;
+  }
+  s = env->SyncDir(DirName(path));
+  if (s.ok()) s = ExpectUnchanged(path, written);  // rename keeps inode, size and time
+  return s;
+}
+
 // Copies `path` to a new file beside it with the commit area of page 0 cleared,
 // flushes it and renames it over `path`.
-Status ClearCommitStateInPlace(Env* env, const std::string& path, const Format& format) {
+Status ClearCommitStateInPlace(Env* env, const std::string& path, const Format& format,
+                               const FileStamp& checked) {
   std::unique_ptr<SequentialFile> in;
   Status s = env->NewSequentialFile(path, &in);
   if (!s.ok()) return s;
@@ -86,13 +107,12 @@ Status ClearCommitStateInPlace(Env* env, const std::string& path, const Format& 
   }
   if (s.ok()) s = out->Sync();
   if (s.ok()) s = out->Close();
-  if (s.ok()) s = env->RenameFile(temporary, path);
   if (!s.ok()) {
     out.reset();
     env->RemoveFile(temporary);
     return s;
   }
-  return env->SyncDir(DirName(path));
+  return ReplaceChecked(env, temporary, path, checked);
 }
 
 std::string FirstDamage(const CheckReport& check) {
@@ -112,6 +132,11 @@ Status RepairDatabaseWithReport(const std::string& path, RepairReport* report, E
   if (!s.ok()) return s;
   // Under the lock: the copies a crashed repair left beside the file are garbage now.
   RemoveStaleTemporaryFiles(env, path);
+  // The lock keeps Jet writers out, not a program that renames another file over this
+  // one; the repaired copy replaces only the file that was checked.
+  FileStamp checked;
+  s = StampFile(path, &checked);
+  if (!s.ok()) return s;
 
   std::unique_ptr<PageFile> file;
   s = PageFile::Open(path, &file);
@@ -123,7 +148,7 @@ Status RepairDatabaseWithReport(const std::string& path, RepairReport* report, E
   report->was_damaged = check.HasStructuralDamage();
   if (!report->was_damaged) {
     if (!check.Has("commit-state")) return Status::Ok();
-    s = ClearCommitStateInPlace(env, path, file->format());
+    s = ClearCommitStateInPlace(env, path, file->format(), checked);
     if (s.ok()) report->commit_state_cleared = true;
     return s;
   }
@@ -151,13 +176,13 @@ Status RepairDatabaseWithReport(const std::string& path, RepairReport* report, E
   // The repaired file takes the original's place, so it keeps its permission bits
   // (a database shared by a group stays writable for the group).
   if (s.ok()) ::chmod(repaired.c_str(), info.st_mode & 07777);
-  if (s.ok()) s = env->RenameFile(repaired, path);
   if (!s.ok()) {
     env->RemoveFile(repaired);
     return s;
   }
-  report->rewritten = true;
-  return env->SyncDir(DirName(path));
+  s = ReplaceChecked(env, repaired, path, checked);
+  if (s.ok()) report->rewritten = true;
+  return s;
 }
 
 }  // namespace jet

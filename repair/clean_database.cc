@@ -6,6 +6,7 @@
 #include <fstream>
 #include <vector>
 
+#include "jet/file_stamp.h"
 #include "repair/messages.h"
 #include "services/files.h"
 #include "services/program_folder.h"
@@ -40,14 +41,16 @@ bool SameContents(const std::string& a, const std::string& b) {
 // Steps 2 and 3. The old backup is not deleted first: FileCopy writes the new copy
 // beside it and renames it over, so until a complete new backup exists the previous
 // one stays. (The existence question of step 2 is therefore gone as well.)
+// `backed_up` receives the stamp of the database as it was copied.
 jet::Status TakeBackup(const std::string& database_path, const std::string& program_folder,
-                       jet::Env* env) {
+                       jet::Env* env, jet::FileStamp* backed_up) {
   // Without a known program folder the plain concatenation would name a file at the
   // root of the file system; no backup goes there.
   if (program_folder.empty()) {
     return jet::Status::Error(jet::ErrorKind::kNotFound, "the program folder is unknown");
   }
-  return services::FileCopy(database_path, Join(program_folder, kBackupFileName), env);
+  return services::FileCopy(database_path, Join(program_folder, kBackupFileName), env,
+                            nullptr, backed_up);
 }
 
 // Step 5. FileExists cannot raise an error here, so there is no error to treat as
@@ -83,7 +86,8 @@ void CleanDatabase(const std::string& database_folder, const std::string& progra
   const std::string database_path = Join(database_folder, kDatabaseFileName);
 
   // Steps 2 and 3. No backup, no repair: the database is left untouched.
-  if (!TakeBackup(database_path, program_folder, env).ok()) {
+  jet::FileStamp backed_up;
+  if (!TakeBackup(database_path, program_folder, env, &backed_up).ok()) {
     runtime.MsgBox(kBackupFailedText, services::kStyleError, kErrorTitle);
     runtime.End();  // step 10
     return;
@@ -97,10 +101,20 @@ void CleanDatabase(const std::string& database_folder, const std::string& progra
   RemoveStaleScratch(scratch_path, env);
 
   // Steps 6 and 7 run whatever happened before them; each failure is only recorded.
+  // Another program may replace or rewrite the database while this one works on it
+  // (it was closed at the click, not locked): each step goes ahead only on the file
+  // the step before left, so a file without a backup is never repaired and a file
+  // nobody here compacted is never overwritten by the copy-back.
+  // A file that is no longer the one backed up has no backup, and so, like a database
+  // whose backup failed, it is not given to the engine at all.
   DBEngine* db_engine = engine.Get();
-  const jet::Status repaired = db_engine ? db_engine->RepairDatabase(database_path) : NoEngine();
-  const jet::Status compacted =
-      db_engine ? db_engine->CompactDatabase(database_path, scratch_path) : NoEngine();
+  const jet::Status still_backed_up = jet::ExpectUnchanged(database_path, backed_up);
+  jet::Status repaired = !db_engine ? NoEngine() : still_backed_up;
+  if (repaired.ok()) repaired = db_engine->RepairDatabase(database_path);
+  jet::FileStamp after_repair;
+  jet::Status compacted = !db_engine ? NoEngine() : still_backed_up;
+  if (compacted.ok()) compacted = jet::StampFile(database_path, &after_repair);
+  if (compacted.ok()) compacted = db_engine->CompactDatabase(database_path, scratch_path);
 
   // "Unchanged" is decided by comparing the database with the backup just taken,
   // byte for byte: the backup is exactly the file as it was before step 6.
@@ -113,7 +127,10 @@ void CleanDatabase(const std::string& database_folder, const std::string& progra
   // repair. FileCopy is atomic, so a failing copy-back leaves the database whole.
   jet::Status copied_back = jet::Status::Error(jet::ErrorKind::kIoError, "copy-back skipped");
   const bool copy_back = compacted.ok() && (repaired.ok() || database_unchanged());
-  if (copy_back) copied_back = services::FileCopy(scratch_path, database_path, env);
+  if (copy_back) {
+    copied_back = jet::ExpectUnchanged(database_path, after_repair);
+    if (copied_back.ok()) copied_back = services::FileCopy(scratch_path, database_path, env, &after_repair);
+  }
 
   // Step 9.
   if (repaired.ok() && compacted.ok() && copied_back.ok()) {

@@ -85,7 +85,8 @@ bool FileExists(const std::string& path) {
 }
 
 jet::Status FileCopy(const std::string& source, const std::string& destination,
-                     jet::Env* env) {
+                     jet::Env* env, const jet::FileStamp* destination_must_be,
+                     jet::FileStamp* copied_source) {
   if (HasNul(source) || HasNul(destination)) {
     return jet::Status::Error(jet::ErrorKind::kInvalidArgument, "path holds a NUL byte");
   }
@@ -109,6 +110,9 @@ jet::Status FileCopy(const std::string& source, const std::string& destination,
   // file); an existing one keeps exactly its own.
   const mode_t create_mode = target_exists ? (target_mode & 0777) : (source_info.st_mode & 0777);
 
+  jet::FileStamp source_stamp;
+  s = jet::StampFile(source, &source_stamp);
+  if (!s.ok()) return s;
   std::unique_ptr<jet::SequentialFile> in;
   s = env->NewSequentialFile(source, &in);
   if (!s.ok()) return s;
@@ -122,17 +126,22 @@ jet::Status FileCopy(const std::string& source, const std::string& destination,
 
   // From here on the temporary file exists; every failure removes it again.
   s = CopyBytes(in.get(), out.get());
+  // Opened after the stamp was taken and still the same afterwards: what was read is
+  // the file the stamp describes.
+  if (s.ok()) s = jet::ExpectUnchanged(source, source_stamp);
   if (s.ok()) s = out->Sync();
   jet::Status closed = out->Close();
   if (s.ok()) s = closed;
   if (s.ok() && target_exists && ::chmod(temporary.c_str(), target_mode) != 0) {
     s = jet::Status::FromErrno(errno, "set permissions of " + temporary);
   }
+  if (s.ok() && destination_must_be != nullptr) s = jet::ExpectUnchanged(target, *destination_must_be);
   if (s.ok()) s = env->RenameFile(temporary, target);
   if (!s.ok()) {
     env->RemoveFile(temporary);  // best effort; the original failure is what matters
     return s;
   }
+  if (copied_source != nullptr) *copied_source = source_stamp;
   // The rename has happened; flushing the folder makes it survive a power cut.
   return env->SyncDir(jet::DirName(target));
 }

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "jet/env.h"
+#include "jet/file_stamp.h"
 #include "jet/status.h"
 
 namespace services {
@@ -20,8 +21,16 @@ bool FileExists(const std::string& path);
 // the destination's folder, is flushed, and is renamed over the destination, whose
 // folder is then flushed. On any failure the destination is as it was and the
 // temporary file is gone. An existing destination keeps its permission bits.
+//
+// A source that another program replaces or rewrites while it is being read gives no
+// copy (kInUse): what was read would be neither its old nor its new contents. With
+// `destination_must_be`, the destination is replaced only if it is still the file
+// that stamp describes (kInUse otherwise, nothing replaced). With `copied_source`, the
+// stamp of the source as it was copied is stored there.
 jet::Status FileCopy(const std::string& source, const std::string& destination,
-                     jet::Env* env = jet::Env::Default());
+                     jet::Env* env = jet::Env::Default(),
+                     const jet::FileStamp* destination_must_be = nullptr,
+                     jet::FileStamp* copied_source = nullptr);
 
 // Deletes the file at `path`.
 jet::Status Kill(const std::string& path, jet::Env* env = jet::Env::Default());
