@@ -11,11 +11,13 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/fixtures.h"
 #include "tests/support/test_support.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using testing_support::ReadFileBytes;
 using testing_support::WriteFileBytes;
 
 const char kNoSettingsFile[] =
@@ -46,8 +48,8 @@ class ProbeTest : public ::testing::Test {
 
   // Runs the program with the root folder as current folder; returns its stdout and
   // sets *status to its exit status (-1 when it did not exit normally).
-  std::string Run(int* status) {
-    const std::string command = "cd / && exec '" + program_ + "/zivadiduz-probe' </dev/null";
+  std::string Run(int* status, const std::string& arguments = "") {
+    const std::string command = "cd / && exec '" + program_ + "/zivadiduz-probe'" + arguments + " </dev/null";
     std::FILE* pipe = ::popen(command.c_str(), "r");
     EXPECT_NE(pipe, nullptr);
     if (pipe == nullptr) return "";
@@ -132,6 +134,38 @@ TEST_F(ProbeTest, AnUnreadableSettingsFileEndsWithARunTimeError) {
       << out;
   EXPECT_EQ(out.find('\n'), out.size() - 1) << out;  // one line, no CHECK-PASSED
   EXPECT_NE(status, 0);
+}
+
+// The whole job as a process, as the window's button runs it: the box the user sees,
+// the backup in the program folder and the compacted copy in the database's place.
+TEST_F(ProbeTest, TheClickRepairsAndCompactsTheDatabase) {
+  WriteSettings("[Files]\r\nDatabasePath=" + data_ + "\r\n");
+  ASSERT_TRUE(testing_support::CopyFixture(jet::Version::kJet3, data_ + "/morvik.mdb"))
+      << testing_support::FixtureError();
+  const std::string original = ReadFileBytes(data_ + "/morvik.mdb");
+  int status = -2;
+  EXPECT_EQ(Run(&status, " --click"),
+            "CHECK-PASSED folder=\"" + data_ + "\"\n"
+            "MSGBOX style=64 title=\"Mededeling\" text=\"Database is hersteld !\"\n");
+  EXPECT_EQ(status, 0);
+  EXPECT_TRUE(ReadFileBytes(program_ + "/morvikbackup.mdb") == original);
+  EXPECT_TRUE(ReadFileBytes(data_ + "/morvik.mdb") == ReadFileBytes(program_ + "/new.mdb"));
+}
+
+// A file that is no database: the engine refuses it, the box says so, and nothing
+// but the backup is written.
+TEST_F(ProbeTest, TheClickOnANonDatabaseLeavesItAsItWas) {
+  WriteSettings("[Files]\r\nDatabasePath=" + data_ + "\r\n");
+  WriteDatabase();
+  int status = -2;
+  EXPECT_EQ(Run(&status, " --click"),
+            "CHECK-PASSED folder=\"" + data_ + "\"\n"
+            "MSGBOX style=16 title=\"Foutmelding\" text=\"Database kon niet hersteld worden ! "
+            "De database is niet gewijzigd.\\nHet bestand is geen geldige database.\"\n");
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(ReadFileBytes(data_ + "/morvik.mdb"), "db");
+  EXPECT_EQ(ReadFileBytes(program_ + "/morvikbackup.mdb"), "db");
+  EXPECT_FALSE(fs::exists(program_ + "/new.mdb"));
 }
 
 }  // namespace
