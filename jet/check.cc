@@ -4,11 +4,13 @@
 #include "jet/check.h"
 
 #include <algorithm>
+#include <functional>
 #include <map>
 #include <memory>
 #include <set>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -108,25 +110,96 @@ const char* ClaimName(Claim c) {
   return "?";
 }
 
-// Per real index: the key expected for every live row (when computable) and whether
-// the row belongs in the index at all.
-// What the index should hold for one row. Only a 64-bit hash of the expected key is
-// kept, not the key: these are held for every row and every index of a table at once,
-// and a stored key is only ever compared with it for equality (a wrong key is missed
-// with probability about 2^-64).
+// What one index should hold for one row. Only a 64-bit hash of the expected key is
+// kept, not the key: a stored key is only ever compared with it for equality (a wrong
+// key is missed with probability about 2^-64).
 struct ExpectedEntry {
-  bool eligible = true;
+  bool eligible = true;    // false: all key columns null in an index that ignores nulls
   bool key_known = false;
   uint64_t key_hash = 0;
 };
 
 uint64_t KeyHash(const std::string& key) { return std::hash<std::string_view>()(key); }
 
+uint64_t Mix64(uint64_t x) {
+  x ^= x >> 30;
+  x *= 0xBF58476D1CE4E5B9ull;
+  x ^= x >> 27;
+  x *= 0x94D049BB133111EBull;
+  x ^= x >> 31;
+  return x;
+}
+
+// One entry's share of an index fingerprint: its row pointer with its key hash, or
+// the pointer alone for a row whose key is not known.
+uint64_t KnownEntryMix(uint32_t pointer, uint64_t key_hash) {
+  return Mix64(key_hash ^ (uint64_t(pointer) * 0x9E3779B97F4A7C15ull));
+}
+uint64_t PointerEntryMix(uint32_t pointer) { return Mix64((uint64_t(pointer) << 1 | 1) * 0xD6E8FEB86659FD93ull); }
+
+// What the rows of a table say one of its indexes must hold, summarised so that its
+// size does not depend on the row count: the expectations of every index of a table
+// are gathered in one scan of its rows. The walk of the index sums the same mixes
+// over its entries; when count and fingerprint agree, the entries are exactly the
+// eligible rows with their keys (missed with probability about 2^-64), so only an
+// index that disagrees is compared entry by entry (ExpectedRows).
+struct IndexExpectation {
+  bool keys_computable = false;  // CanComputeKeys: otherwise every row is matched by pointer
+  uint64_t eligible = 0;         // rows that belong in the index
+  uint64_t fingerprint = 0;      // sum of the entry mixes of those rows
+  // Eligible rows whose key is unknown although keys are computable (a value the code
+  // tables refuse, a value that does not decode): matched by pointer. Ascending; 4
+  // bytes a row, and few rows in practice.
+  std::vector<uint32_t> unknown_keys;
+
+  bool KeyKnown(uint32_t pointer) const {
+    return keys_computable && !std::binary_search(unknown_keys.begin(), unknown_keys.end(), pointer);
+  }
+  void Add(uint32_t pointer, const ExpectedEntry& e) {
+    if (!e.eligible) return;
+    ++eligible;
+    if (e.key_known) {
+      fingerprint += KnownEntryMix(pointer, e.key_hash);
+      return;
+    }
+    fingerprint += PointerEntryMix(pointer);
+    if (keys_computable) unknown_keys.push_back(pointer);
+  }
+};
+
+// The detailed comparison's view of one index over a run of a table's data pages:
+// every live row there with its ExpectedEntry, by ascending row pointer (13 bytes a
+// row). Row pointers in [lo, hi) belong to the run; a table with more rows than
+// CheckOptions::detailed_run_rows is compared run by run, so this too stays bounded.
+struct ExpectedRows {
+  static constexpr uint8_t kEligible = 1, kKeyKnown = 2, kSeen = 4;
+  uint64_t lo = 0;
+  uint64_t hi = 0;
+  std::vector<uint32_t> pointers;
+  std::vector<uint64_t> key_hashes;
+  std::vector<uint8_t> flags;
+
+  bool Covers(uint32_t pointer) const { return pointer >= lo && pointer < hi; }
+  // Position of `pointer`, or -1.
+  int64_t Find(uint32_t pointer) const {
+    auto it = std::lower_bound(pointers.begin(), pointers.end(), pointer);
+    return it != pointers.end() && *it == pointer ? it - pointers.begin() : -1;
+  }
+};
+
+// Several all-null keys do not collide in a unique index.
+bool AllNullKey(const std::string& key) {
+  for (unsigned char b : key)
+    if (b != 0x00 && b != 0xFF) return false;
+  return true;
+}
+
 class Checker {
  public:
-  Checker(PageFile& file, CheckReport* report)
-      : file_(file), format_(file.format()), report_(report), claims_(file.page_count(), Claim::kNone),
-        claim_owner_(file.page_count(), 0), page_(file.page_size()), other_(file.page_size()) {}
+  Checker(PageFile& file, const CheckOptions& options, CheckReport* report)
+      : file_(file), format_(file.format()), options_(options), report_(report),
+        claims_(file.page_count(), Claim::kNone), claim_owner_(file.page_count(), 0), page_(file.page_size()),
+        other_(file.page_size()) {}
 
   void Run();
 
@@ -156,22 +229,47 @@ class Checker {
   void CheckCatalog();
   void CheckTable(const CatalogObject& object);
   void CheckTableDefinition(const TableDef& table, const Place& place);
-  void CheckRows(const TableDef& table, const Place& place, const std::vector<uint32_t>& pages,
-                 std::vector<std::unordered_map<uint32_t, ExpectedEntry>>* expected,
-                 uint64_t* live_rows);
+  // Receives each live row that cracks, with its values (values_ok false when one
+  // does not decode).
+  using RowSink = std::function<void(RowId id, bool values_ok, const std::vector<Value>& values)>;
+  // Scans the rows of pages[first...], stopping after the page at which `row_limit`
+  // rows have gone to `sink`; returns the position of the next page. `pages` is
+  // ascending, so rows reach the sink by ascending row pointer.
+  size_t CheckRows(const TableDef& table, const Place& place, const std::vector<uint32_t>& pages, size_t first,
+                   uint64_t row_limit, const RowSink& sink, uint64_t* live_rows);
   // Follows an overflow pointer; on success *bytes/*size describe the target row in other_.
   Status FollowOverflow(const TableDef& table, const uint8_t* pointer, size_t size,
                         const uint8_t** bytes, size_t* bytes_size);
   void CheckRow(const TableDef& table, const Place& place, RowId id, const uint8_t* bytes, size_t size,
-                RowDecoder* decoder, LongValueReader* long_values,
-                std::vector<std::unordered_map<uint32_t, ExpectedEntry>>* expected);
-  void CheckIndex(const TableDef& table, size_t real, const Place& place,
-                  const std::unordered_map<uint32_t, ExpectedEntry>& expected);
-  // Walks the subtree at `number`, appending leaf entries to `entries`; `last` gets
-  // the subtree's last entry. False when the walk had to stop.
-  bool WalkIndexPage(const TableDef& table, const Place& place, uint32_t number, int depth,
-                     std::vector<IndexPageEntry>* entries, std::vector<uint32_t>* leaves,
-                     IndexPageEntry* last, bool* has_last);
+                RowDecoder* decoder, LongValueReader* long_values, const RowSink& sink);
+  // What real index `real` expects of a row with `values`.
+  ExpectedEntry Expect(const TableDef& table, size_t real, bool keys_computable, bool values_ok,
+                       const std::vector<Value>& values);
+
+  // One walk of an index tree: the leaf entries go to `visit` in tree order, and the
+  // leaves' sibling links are followed along.
+  struct IndexWalk {
+    const TableDef* table = nullptr;
+    Place place;
+    std::function<void(const IndexPageEntry&)> visit;
+    bool repeat = false;           // repeats a walk that succeeded: reports and claims nothing
+    std::vector<uint8_t> buffer;   // the page being decoded
+    uint32_t leaves = 0;
+    uint32_t last_leaf = 0;
+    uint32_t last_leaf_next = 0;
+    int64_t bad_link_leaf = -1;    // first leaf whose links disagree with the tree
+  };
+  void CheckIndex(const TableDef& table, size_t real, const Place& place, const std::vector<uint32_t>& pages,
+                  const IndexExpectation& expectation);
+  // The entry-by-entry comparison of an index whose fingerprint or order disagreed;
+  // reports the same findings, entry by entry, as a comparison with every row in hand.
+  // `rows_differ` false: only the order is wrong, the entries are those of the rows.
+  void CompareIndexEntries(const TableDef& table, size_t real, const Place& place,
+                           const std::vector<uint32_t>& pages, bool rows_differ, uint64_t entry_count);
+  // Walks the subtree at `number`; `last` gets the subtree's last entry. False when
+  // the walk had to stop.
+  bool WalkIndexPage(IndexWalk* walk, uint32_t number, int depth, IndexPageEntry* last, bool* has_last);
+  void VisitLeaf(IndexWalk* walk, uint32_t number, uint32_t prev, uint32_t next);
   // Keeps the values of MSysACEs, MSysQueries and MSysRelationships rows that the
   // catalog cross-checks need.
   void RecordCatalogReference(const Place& at, const TableDef& table, const std::vector<Value>& values);
@@ -180,6 +278,7 @@ class Checker {
 
   PageFile& file_;
   const Format& format_;
+  const CheckOptions options_;
   CheckReport* report_;
   std::vector<Claim> claims_;
   std::vector<uint32_t> claim_owner_;
@@ -188,7 +287,22 @@ class Checker {
   std::vector<bool> free_;           // set in the global free-page map
   std::vector<uint8_t> page_;
   std::vector<uint8_t> other_;
+  // Set while rows or an index are read a second time for the detailed comparison:
+  // nothing is reported, claimed or recorded then, as the first pass did that.
+  bool quiet_ = false;
+  std::string key_;                   // scratch key of Expect
+  std::vector<uint8_t> row_;          // scratch row copy of CheckRow
+  std::vector<RawColumn> raw_;
+  std::vector<Value> values_;
+  std::vector<uint8_t> long_value_;
+  std::vector<RowId> long_value_rows_;
   std::map<std::string, size_t> kind_counts_;
+  // Findings past the cap of their kind, by kind, table and index.
+  struct Unlisted {
+    CheckSeverity severity = kHarmless;
+    size_t count = 0;
+  };
+  std::map<std::tuple<std::string, std::string, std::string>, Unlisted> unlisted_;
   std::vector<CatalogObject> objects_;
   std::vector<std::pair<int32_t, Place>> ace_objects_;    // MSysACEs.ObjectId
   std::vector<std::pair<int32_t, Place>> query_objects_;  // MSysQueries.ObjectId
@@ -197,8 +311,14 @@ class Checker {
 
 void Checker::Add(CheckSeverity severity, const std::string& kind, const Place& place,
                   const std::string& detail) {
+  if (quiet_) return;
   size_t& count = kind_counts_[kind];
-  if (++count > kMaxFindingsPerKind) return;
+  if (++count > kMaxFindingsPerKind) {
+    Unlisted& more = unlisted_[{kind, place.table, place.index}];
+    more.severity = severity;
+    ++more.count;
+    return;
+  }
   CheckFinding f;
   f.severity = severity;
   f.kind = kind;
@@ -212,6 +332,7 @@ void Checker::Add(CheckSeverity severity, const std::string& kind, const Place& 
 
 bool Checker::ClaimPage(uint32_t page, Claim claim, uint32_t owner, const Place& place) {
   if (page >= claims_.size()) return false;
+  if (quiet_) return true;
   if (claims_[page] == Claim::kNone) {
     claims_[page] = claim;
     claim_owner_[page] = owner;
@@ -235,13 +356,14 @@ void Checker::Run() {
   CheckGlobalMap();
   CheckCatalog();
   CheckUnreachable();
-  for (const auto& [kind, count] : kind_counts_) {
-    if (count <= kMaxFindingsPerKind) continue;
-    CheckSeverity severity = kHarmless;
-    for (const CheckFinding& f : report_->findings)
-      if (f.kind == kind) severity = f.severity;
-    Add(severity, kind, Place(), std::to_string(count - kMaxFindingsPerKind) +
-                                     " more findings of this kind are not listed");
+  // One line for what the cap left out, per kind, table and index; these lines are
+  // not themselves subject to the cap.
+  for (const auto& [where, unlisted] : unlisted_) {
+    CheckFinding more;
+    more.severity = unlisted.severity;
+    std::tie(more.kind, more.table, more.index) = where;
+    more.detail = std::to_string(unlisted.count) + " more findings of this kind are not listed";
+    report_->findings.push_back(std::move(more));
   }
 }
 
@@ -419,6 +541,10 @@ void Checker::CheckTable(const CatalogObject& object) {
     for (uint32_t p = 1; p < file_.page_count(); ++p)
       if (types_[p] == kPageData && owners_[p] == first) pages.push_back(p);
   }
+  // Ascending and once each (both sources are already), so that rows are scanned by
+  // ascending row pointer.
+  std::sort(pages.begin(), pages.end());
+  pages.erase(std::unique(pages.begin(), pages.end()), pages.end());
   for (uint32_t p : pages) {
     Place at = place;
     at.page = p;
@@ -430,9 +556,8 @@ void Checker::CheckTable(const CatalogObject& object) {
     if (!s.ok()) {
       Add(kDamage, "free-space-map", place, "the free-space map cannot be read: " + s.detail());
     } else {
-      std::unordered_set<uint32_t> owned_set(owned.pages.begin(), owned.pages.end());
       for (uint32_t p : free_map.pages)
-        if (!owned_set.count(p)) {
+        if (!std::binary_search(owned.pages.begin(), owned.pages.end(), p)) {
           Place at = place;
           at.page = p;
           Add(kHarmless, "free-map-not-owned", at, "the free-space map lists a page the table does not own");
@@ -458,9 +583,16 @@ void Checker::CheckTable(const CatalogObject& object) {
     }
   }
 
-  std::vector<std::unordered_map<uint32_t, ExpectedEntry>> expected(table.real_indexes.size());
+  std::vector<IndexExpectation> expected(table.real_indexes.size());
+  for (size_t i = 0; i < expected.size(); ++i)
+    expected[i].keys_computable = CanComputeKeys(format_, table, table.real_indexes[i]);
   uint64_t live_rows = 0;
-  CheckRows(table, place, pages, &expected, &live_rows);
+  CheckRows(table, place, pages, 0, UINT64_MAX,
+            [&](RowId id, bool values_ok, const std::vector<Value>& values) {
+              for (size_t i = 0; i < expected.size(); ++i)
+                expected[i].Add(id.ToPointer(), Expect(table, i, expected[i].keys_computable, values_ok, values));
+            },
+            &live_rows);
   report_->live_rows += live_rows;
   // Access keeps the counts of its own system tables loosely (real files disagree by a
   // few rows); nothing reads them. A user table's count is what readers report.
@@ -469,7 +601,7 @@ void Checker::CheckTable(const CatalogObject& object) {
     Add(system ? kHarmless : kDamage, system ? "row-count-system" : "row-count", place,
         "the definition says " + std::to_string(table.row_count) + " rows, the pages hold " +
             std::to_string(live_rows));
-  for (size_t i = 0; i < table.real_indexes.size(); ++i) CheckIndex(table, i, place, expected[i]);
+  for (size_t i = 0; i < table.real_indexes.size(); ++i) CheckIndex(table, i, place, pages, expected[i]);
 }
 
 void Checker::CheckTableDefinition(const TableDef& table, const Place& place) {
@@ -510,14 +642,17 @@ void Checker::CheckTableDefinition(const TableDef& table, const Place& place) {
   }
 }
 
-void Checker::CheckRows(const TableDef& table, const Place& place, const std::vector<uint32_t>& pages,
-                        std::vector<std::unordered_map<uint32_t, ExpectedEntry>>* expected,
-                        uint64_t* live_rows) {
+size_t Checker::CheckRows(const TableDef& table, const Place& place, const std::vector<uint32_t>& pages,
+                          size_t first, uint64_t row_limit, const RowSink& sink, uint64_t* live_rows) {
   std::vector<uint8_t> page(format_.page_size);
   RowDecoder decoder(file_, table);
   LongValueReader long_values(file_);
-  for (uint32_t number : pages) {
-    Place at = place;
+  uint64_t rows = 0;
+  Place at = place;
+  size_t next = first;
+  while (next < pages.size() && rows < row_limit) {
+    const uint32_t number = pages[next++];
+    at.row = -1;
     at.page = number;
     if (!file_.ReadPage(number, page.data()).ok()) continue;
     DataPageHeader header;
@@ -558,9 +693,11 @@ void Checker::CheckRows(const TableDef& table, const Place& place, const std::ve
         }
       }
       ++*live_rows;
-      CheckRow(table, at, id, bytes, size, &decoder, &long_values, expected);
+      ++rows;
+      CheckRow(table, at, id, bytes, size, &decoder, &long_values, sink);
     }
   }
+  return next;
 }
 
 Status Checker::FollowOverflow(const TableDef& table, const uint8_t* pointer, size_t size,
@@ -598,11 +735,11 @@ Status Checker::FollowOverflow(const TableDef& table, const uint8_t* pointer, si
 }
 
 void Checker::CheckRow(const TableDef& table, const Place& at, RowId id, const uint8_t* bytes, size_t size,
-                       RowDecoder* decoder, LongValueReader* long_values,
-                       std::vector<std::unordered_map<uint32_t, ExpectedEntry>>* expected) {
+                       RowDecoder* decoder, LongValueReader* long_values, const RowSink& sink) {
   // The row bytes may live in other_ (overflow target); keep a copy, since reading
   // long values below reuses that buffer.
-  const std::vector<uint8_t> row(bytes, bytes + size);
+  row_.assign(bytes, bytes + size);
+  const std::vector<uint8_t>& row = row_;
   const size_t count_size = format_.row_column_count_size;
   if (size >= count_size) {
     const uint32_t count = count_size == 1 ? row[0] : LoadLe16(row.data());
@@ -612,27 +749,27 @@ void Checker::CheckRow(const TableDef& table, const Place& at, RowId id, const u
       return;
     }
   }
-  std::vector<RawColumn> raw;
+  std::vector<RawColumn>& raw = raw_;
   Status s = CrackRow(format_, table, row.data(), row.size(), &raw);
   if (!s.ok()) {
     Add(kDamage, "row-undecodable", at, s.detail());
     return;
   }
-  std::vector<Value> values(table.columns.size());
-  std::vector<uint8_t> lv;
-  std::vector<RowId> lv_rows;
+  std::vector<Value>& values = values_;
+  values.resize(table.columns.size());
   bool values_ok = true;
   for (size_t c = 0; c < table.columns.size(); ++c) {
     const ColumnDef& column = table.columns[c];
     if (column.is_long_value() && !raw[c].is_null) {
-      Status ls = long_values->Read(row.data() + raw[c].offset, raw[c].size, &lv, &lv_rows);
-      for (const RowId& r : lv_rows) {
+      Status ls = long_values->Read(row.data() + raw[c].offset, raw[c].size, &long_value_, &long_value_rows_);
+      for (const RowId& r : long_value_rows_) {
         if (r.page < file_.page_count() && types_[r.page] == kPageData && owners_[r.page] == kLongValueOwner)
           ClaimPage(r.page, Claim::kLongValue, 0, at);
       }
       if (!ls.ok()) {
         Add(kDamage, "long-value-broken", at, "column \"" + column.name + "\": " + ls.detail());
         values_ok = false;
+        values[c] = Value();
         continue;
       }
     }
@@ -642,67 +779,86 @@ void Checker::CheckRow(const TableDef& table, const Place& at, RowId id, const u
       values_ok = false;
     }
   }
-  if (values_ok) RecordCatalogReference(at, table, values);
-  for (size_t i = 0; i < table.real_indexes.size(); ++i) {
-    const RealIndex& index = table.real_indexes[i];
-    ExpectedEntry e;
-    if (values_ok) {
-      bool all_null = true;
-      for (const IndexColumn& ic : index.columns) {
-        const int pos = table.FindColumnByNumber(ic.column_number);
-        if (pos >= 0 && !values[pos].is_null()) all_null = false;
-      }
-      e.eligible = !((index.flags & kIndexIgnoreNulls) && all_null);
-      if (CanComputeKeys(format_, table, index)) {
-        std::string key;
-        e.key_known = EncodeIndexKey(format_, table, index, values, &key).ok();
-        if (e.key_known) e.key_hash = KeyHash(key);
-      }
-    }
-    (*expected)[i].emplace(id.ToPointer(), std::move(e));
-  }
+  if (values_ok && !quiet_) RecordCatalogReference(at, table, values);
+  sink(id, values_ok, values);
 }
 
-bool Checker::WalkIndexPage(const TableDef& table, const Place& place, uint32_t number, int depth,
-                            std::vector<IndexPageEntry>* entries, std::vector<uint32_t>* leaves,
-                            IndexPageEntry* last, bool* has_last) {
-  Place at = place;
+ExpectedEntry Checker::Expect(const TableDef& table, size_t real, bool keys_computable, bool values_ok,
+                              const std::vector<Value>& values) {
+  const RealIndex& index = table.real_indexes[real];
+  ExpectedEntry e;
+  if (!values_ok) return e;
+  bool all_null = true;
+  for (const IndexColumn& ic : index.columns) {
+    const int pos = table.FindColumnByNumber(ic.column_number);
+    if (pos >= 0 && !values[pos].is_null()) all_null = false;
+  }
+  e.eligible = !((index.flags & kIndexIgnoreNulls) && all_null);
+  if (keys_computable) {
+    e.key_known = EncodeIndexKey(format_, table, index, values, &key_).ok();
+    if (e.key_known) e.key_hash = KeyHash(key_);
+  }
+  return e;
+}
+
+void Checker::VisitLeaf(IndexWalk* walk, uint32_t number, uint32_t prev, uint32_t next) {
+  // Leaves are doubly linked in tree order: the first leaf whose previous or next
+  // link disagrees is reported.
+  if (walk->bad_link_leaf < 0) {
+    if (walk->leaves > 0 && walk->last_leaf_next != number)
+      walk->bad_link_leaf = walk->last_leaf;
+    else if (prev != (walk->leaves == 0 ? 0 : walk->last_leaf))
+      walk->bad_link_leaf = number;
+  }
+  ++walk->leaves;
+  walk->last_leaf = number;
+  walk->last_leaf_next = next;
+}
+
+bool Checker::WalkIndexPage(IndexWalk* walk, uint32_t number, int depth, IndexPageEntry* last, bool* has_last) {
+  const TableDef& table = *walk->table;
+  Place at = walk->place;
   at.page = number;
+  // A repeated walk follows one that succeeded, reported its problems and claimed
+  // every page once.
+  auto report = [&](const std::string& kind, const std::string& detail) {
+    if (!walk->repeat) Add(kDamage, kind, at, detail);
+  };
   if (depth >= kMaxIndexDepth) {
-    Add(kDamage, "index-tree", at, "the tree is deeper than 32 levels");
+    report("index-tree", "the tree is deeper than 32 levels");
     return false;
   }
   if (number == 0 || number >= file_.page_count()) {
-    Add(kDamage, "index-tree", at, "a pointer of the tree leads outside the file");
+    report("index-tree", "a pointer of the tree leads outside the file");
     return false;
   }
-  if (claims_[number] == Claim::kIndex && claim_owner_[number] == table.first_page) {
-    Add(kDamage, "index-tree", at, "the page is reached twice (a cycle in the tree)");
+  if (!walk->repeat && claims_[number] == Claim::kIndex && claim_owner_[number] == table.first_page) {
+    report("index-tree", "the page is reached twice (a cycle in the tree)");
     return false;
   }
-  if (!ClaimPage(number, Claim::kIndex, table.first_page, at)) return false;
-  std::vector<uint8_t> bytes(format_.page_size);
-  if (!file_.ReadPage(number, bytes.data()).ok()) return false;
+  if (!walk->repeat && !ClaimPage(number, Claim::kIndex, table.first_page, at)) return false;
+  walk->buffer.resize(format_.page_size);
+  if (!file_.ReadPage(number, walk->buffer.data()).ok()) return false;
   IndexPage page;
-  Status s = DecodeIndexPage(format_, bytes.data(), &page);
+  Status s = DecodeIndexPage(format_, walk->buffer.data(), &page);
   if (!s.ok()) {
-    Add(kDamage, "index-page", at, s.detail());
+    report("index-page", s.detail());
     return false;
   }
   if (page.owner != table.first_page) {
-    Add(kDamage, "index-page", at, "the index page belongs to table " + std::to_string(page.owner));
+    report("index-page", "the index page belongs to table " + std::to_string(page.owner));
     return false;
   }
   if (page.is_leaf()) {
-    leaves->push_back(number);
-    for (IndexPageEntry& e : page.entries) entries->push_back(e);
+    if (!walk->repeat) VisitLeaf(walk, number, page.prev, page.next);
+    for (const IndexPageEntry& e : page.entries) walk->visit(e);
     if (!page.entries.empty()) {
-      *last = page.entries.back();
+      *last = std::move(page.entries.back());
       *has_last = true;
     }
     return true;
   }
-  std::vector<IndexPageEntry> children = page.entries;
+  std::vector<IndexPageEntry>& children = page.entries;
   if (page.tail != 0) {
     IndexPageEntry tail;
     tail.child = page.tail;
@@ -711,17 +867,15 @@ bool Checker::WalkIndexPage(const TableDef& table, const Place& place, uint32_t 
   for (size_t i = 0; i < children.size(); ++i) {
     IndexPageEntry child_last;
     bool child_has_last = false;
-    if (!WalkIndexPage(table, place, children[i].child, depth + 1, entries, leaves, &child_last,
-                       &child_has_last))
-      return false;
+    if (!WalkIndexPage(walk, children[i].child, depth + 1, &child_last, &child_has_last)) return false;
     const bool is_tail = page.tail != 0 && i + 1 == children.size();
     if (!is_tail && child_has_last &&
         (child_last.key != children[i].key || child_last.row != children[i].row))
-      Add(kDamage, "index-node-entry", at,
-          "node entry " + std::to_string(i) + " is not the last entry of its child page " +
+      report("index-node-entry",
+             "node entry " + std::to_string(i) + " is not the last entry of its child page " +
               std::to_string(children[i].child));
     if (child_has_last) {
-      *last = child_last;
+      *last = std::move(child_last);
       *has_last = true;
     }
   }
@@ -729,7 +883,7 @@ bool Checker::WalkIndexPage(const TableDef& table, const Place& place, uint32_t 
 }
 
 void Checker::CheckIndex(const TableDef& table, size_t real, const Place& table_place,
-                         const std::unordered_map<uint32_t, ExpectedEntry>& expected) {
+                         const std::vector<uint32_t>& pages, const IndexExpectation& expected) {
   const RealIndex& index = table.real_indexes[real];
   Place place = table_place;
   place.index = RealIndexName(table, real);
@@ -738,79 +892,133 @@ void Checker::CheckIndex(const TableDef& table, size_t real, const Place& table_
   Status s = ReadMap(index.usage_map, place, &map);
   if (!s.ok()) Add(kDamage, "index-map", place, "the index's page map cannot be read: " + s.detail());
 
-  std::vector<IndexPageEntry> entries;
-  std::vector<uint32_t> leaves;
-  IndexPageEntry last;
-  bool has_last = false;
-  if (!WalkIndexPage(table, place, index.root_page, 0, &entries, &leaves, &last, &has_last)) return;
-
-  // Leaves are doubly linked in tree order.
-  std::vector<uint8_t> bytes(format_.page_size);
-  for (size_t i = 0; i < leaves.size(); ++i) {
-    if (!file_.ReadPage(leaves[i], bytes.data()).ok()) continue;
-    const uint32_t prev = LoadLe32(bytes.data() + format_.index_prev_page);
-    const uint32_t next = LoadLe32(bytes.data() + format_.index_next_page);
-    const uint32_t want_prev = i == 0 ? 0 : leaves[i - 1];
-    const uint32_t want_next = i + 1 == leaves.size() ? 0 : leaves[i + 1];
-    if (prev != want_prev || next != want_next) {
-      Place at = place;
-      at.page = leaves[i];
-      Add(kDamage, "index-links", at, "the leaf's previous/next links disagree with the tree");
-      break;
-    }
-  }
-
+  // First walk: the structure, the order and the fingerprint of the entries.
   const bool unique = (index.flags & kIndexUnique) != 0;
-  std::unordered_set<uint32_t> seen;
-  uint64_t matched = 0;
+  uint64_t entries = 0;
+  uint64_t fingerprint = 0;
+  uint64_t misordered = 0;   // entries out of order, or repeating a key of a unique index
   uint32_t distinct = 0;
-  for (size_t i = 0; i < entries.size(); ++i) {
-    const IndexPageEntry& e = entries[i];
-    Place at = place;
-    at.page = e.row.page;
-    at.row = e.row.row;
-    if (i > 0) {
-      const IndexPageEntry& p = entries[i - 1];
-      const int c = p.key.compare(e.key);
-      if (c > 0 || (c == 0 && !(p.row < e.row)))
-        Add(kDamage, "index-order", at, "entry " + std::to_string(i) + " is out of order");
+  std::string previous_key;
+  RowId previous_row;
+  IndexWalk walk;
+  walk.table = &table;
+  walk.place = place;
+  walk.visit = [&](const IndexPageEntry& e) {
+    if (entries > 0) {
+      const int c = previous_key.compare(e.key);
+      if (c > 0 || (c == 0 && !(previous_row < e.row))) ++misordered;
       if (c != 0) ++distinct;
-      if (c == 0 && unique) {
-        bool all_null = true;  // several all-null keys do not collide
-        for (unsigned char b : e.key)
-          if (b != 0x00 && b != 0xFF) all_null = false;
-        if (!all_null) Add(kDamage, "index-unique", at, "a unique index holds the same key twice");
-      }
+      if (c == 0 && unique && !AllNullKey(e.key)) ++misordered;
     } else {
       distinct = 1;
     }
-    auto it = expected.find(e.row.ToPointer());
-    if (it == expected.end()) {
-      Add(kDamage, "index-dangling-entry", at, "the entry points at a row that does not exist");
-      continue;
-    }
-    if (!seen.insert(e.row.ToPointer()).second) {
-      Add(kDamage, "index-duplicate-entry", at, "two entries point at the same row");
-      continue;
-    }
-    if (!it->second.eligible) {
-      Add(kDamage, "index-extra-entry", at, "the row has only nulls in an index that ignores nulls");
-      continue;
-    }
-    ++matched;
-    if (it->second.key_known && it->second.key_hash != KeyHash(e.key))
-      Add(kDamage, "index-key", at, "the stored key differs from the key of the row's values");
+    previous_key.assign(e.key);
+    previous_row = e.row;
+    ++entries;
+    const uint32_t pointer = e.row.ToPointer();
+    fingerprint += expected.KeyKnown(pointer) ? KnownEntryMix(pointer, KeyHash(e.key)) : PointerEntryMix(pointer);
+  };
+  IndexPageEntry last;
+  bool has_last = false;
+  if (!WalkIndexPage(&walk, index.root_page, 0, &last, &has_last)) return;
+  if (walk.bad_link_leaf < 0 && walk.leaves > 0 && walk.last_leaf_next != 0) walk.bad_link_leaf = walk.last_leaf;
+  if (walk.bad_link_leaf >= 0) {
+    Place at = place;
+    at.page = walk.bad_link_leaf;
+    Add(kDamage, "index-links", at, "the leaf's previous/next links disagree with the tree");
   }
-  uint64_t eligible = 0;
-  for (const auto& [pointer, e] : expected) eligible += e.eligible;
-  if (matched < eligible)
-    Add(kDamage, "index-missing-rows", place,
-        std::to_string(eligible - matched) + " rows have no entry in the index (" + std::to_string(entries.size()) +
-            " entries, " + std::to_string(eligible) + " rows to index)");
-  if (!entries.empty() && index.stat_unique != distinct)
+
+  const bool rows_differ = entries != expected.eligible || fingerprint != expected.fingerprint;
+  if (rows_differ || misordered > 0) CompareIndexEntries(table, real, place, pages, rows_differ, entries);
+  if (entries > 0 && index.stat_unique != distinct)
     Add(kHarmless, "index-statistics", place,
         "the stored distinct-key count " + std::to_string(index.stat_unique) + " differs from " +
             std::to_string(distinct));
+}
+
+void Checker::CompareIndexEntries(const TableDef& table, size_t real, const Place& place,
+                                  const std::vector<uint32_t>& pages, bool rows_differ, uint64_t entry_count) {
+  const RealIndex& index = table.real_indexes[real];
+  const bool unique = (index.flags & kIndexUnique) != 0;
+  const bool keys_computable = CanComputeKeys(format_, table, index);
+  uint64_t matched = 0;
+  uint64_t eligible = 0;
+  size_t next_page = 0;
+  bool first_run = true;
+  do {
+    // The rows of the next run of pages, read again without reporting.
+    ExpectedRows rows;
+    if (rows_differ) {
+      rows.lo = first_run ? 0 : uint64_t(pages[next_page]) << 8;
+      quiet_ = true;
+      uint64_t ignored = 0;
+      next_page = CheckRows(table, place, pages, next_page, std::max<uint64_t>(1, options_.detailed_run_rows),
+                            [&](RowId id, bool values_ok, const std::vector<Value>& values) {
+                              const ExpectedEntry e = Expect(table, real, keys_computable, values_ok, values);
+                              rows.pointers.push_back(id.ToPointer());
+                              rows.key_hashes.push_back(e.key_hash);
+                              rows.flags.push_back(uint8_t((e.eligible ? ExpectedRows::kEligible : 0) |
+                                                           (e.key_known ? ExpectedRows::kKeyKnown : 0)));
+                            },
+                            &ignored);
+      quiet_ = false;
+      rows.hi = next_page < pages.size() ? uint64_t(pages[next_page]) << 8 : uint64_t(1) << 32;
+      for (uint8_t f : rows.flags) eligible += (f & ExpectedRows::kEligible) != 0;
+    }
+    // The order is judged in the first run only; the rows in every run.
+    uint64_t i = 0;
+    std::string previous_key;
+    RowId previous_row;
+    IndexWalk walk;
+    walk.table = &table;
+    walk.place = place;
+    walk.visit = [&](const IndexPageEntry& e) {
+      Place at = place;
+      at.page = e.row.page;
+      at.row = e.row.row;
+      if (first_run) {
+        if (i > 0) {
+          const int c = previous_key.compare(e.key);
+          if (c > 0 || (c == 0 && !(previous_row < e.row)))
+            Add(kDamage, "index-order", at, "entry " + std::to_string(i) + " is out of order");
+          if (c == 0 && unique && !AllNullKey(e.key))
+            Add(kDamage, "index-unique", at, "a unique index holds the same key twice");
+        }
+        previous_key.assign(e.key);
+        previous_row = e.row;
+      }
+      ++i;
+      const uint32_t pointer = e.row.ToPointer();
+      if (!rows_differ || !rows.Covers(pointer)) return;
+      const int64_t k = rows.Find(pointer);
+      if (k < 0) {
+        Add(kDamage, "index-dangling-entry", at, "the entry points at a row that does not exist");
+        return;
+      }
+      uint8_t& flags = rows.flags[size_t(k)];
+      if (flags & ExpectedRows::kSeen) {
+        Add(kDamage, "index-duplicate-entry", at, "two entries point at the same row");
+        return;
+      }
+      flags |= ExpectedRows::kSeen;
+      if (!(flags & ExpectedRows::kEligible)) {
+        Add(kDamage, "index-extra-entry", at, "the row has only nulls in an index that ignores nulls");
+        return;
+      }
+      ++matched;
+      if ((flags & ExpectedRows::kKeyKnown) && rows.key_hashes[size_t(k)] != KeyHash(e.key))
+        Add(kDamage, "index-key", at, "the stored key differs from the key of the row's values");
+    };
+    walk.repeat = true;
+    IndexPageEntry last;
+    bool has_last = false;
+    if (!WalkIndexPage(&walk, index.root_page, 0, &last, &has_last)) return;  // the first walk succeeded
+    first_run = false;
+  } while (rows_differ && next_page < pages.size());
+  if (matched < eligible)
+    Add(kDamage, "index-missing-rows", place,
+        std::to_string(eligible - matched) + " rows have no entry in the index (" + std::to_string(entry_count) +
+            " entries, " + std::to_string(eligible) + " rows to index)");
 }
 
 void Checker::RecordCatalogReference(const Place& place, const TableDef& table, const std::vector<Value>& values) {
@@ -897,9 +1105,11 @@ void Checker::CheckUnreachable() {
 
 }  // namespace
 
-Status CheckPageFile(PageFile& file, CheckReport* report) {
+Status CheckPageFile(PageFile& file, CheckReport* report) { return CheckPageFile(file, CheckOptions(), report); }
+
+Status CheckPageFile(PageFile& file, const CheckOptions& options, CheckReport* report) {
   *report = CheckReport();
-  Checker checker(file, report);
+  Checker checker(file, options, report);
   checker.Run();
   return Status::Ok();
 }

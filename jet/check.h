@@ -10,8 +10,11 @@
 // or a writer would get wrong (a row that does not decode, an index entry that points
 // nowhere, a row count that disagrees with the rows, a set "needs repair" state).
 //
-// Time is linear in the file size: every page is read a bounded number of times, and
-// index entries are matched against rows through hash tables, never by rescanning.
+// Time is linear in the file size: every page is read a bounded number of times.
+// Memory does not grow with the row count: each index is compared with its rows
+// through a count and an order-independent fingerprint gathered while the rows are
+// scanned; only an index that disagrees is compared entry by entry, its rows read
+// again in runs of bounded size (CheckOptions).
 #pragma once
 
 #include <cstddef>
@@ -80,6 +83,14 @@ struct CheckReport {
   bool Has(const std::string& kind) const;
 };
 
+struct CheckOptions {
+  // Rows the entry-by-entry comparison of a disagreeing index holds at once (13 bytes
+  // each); a table with more is compared in several runs, each one more walk of the
+  // index. The findings are the same, met in another order (so where more than 100
+  // of a kind are counted, other ones may be listed).
+  uint64_t detailed_run_rows = uint64_t(1) << 22;
+};
+
 // Checks the file at `path`. The status fails only when the file cannot be read as a
 // Jet database at all (kNotFound, kNotJetDatabase, kUnsupportedFormat, kIoError);
 // everything else, including a catalog that cannot be read, is a finding.
@@ -88,5 +99,6 @@ Status CheckDatabase(const std::string& path, CheckReport* report);
 Status CheckDatabaseBytes(const uint8_t* bytes, size_t size, CheckReport* report);
 // The same over an open page file (what RepairDatabase uses).
 Status CheckPageFile(PageFile& file, CheckReport* report);
+Status CheckPageFile(PageFile& file, const CheckOptions& options, CheckReport* report);
 
 }  // namespace jet

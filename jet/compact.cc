@@ -13,6 +13,7 @@
 #include "jet/compact_verify.h"
 #include "jet/data_page_builder.h"
 #include "jet/database.h"
+#include "jet/entry_sorter.h"
 #include "jet/id_remap.h"
 #include "jet/index_builder.h"
 #include "jet/long_value.h"
@@ -89,9 +90,10 @@ struct TablePlan {
   int primary_index = -1;                  // real index of the primary key, or -1
   bool primary_has_ids = false;            // its keys hold table ids (MSysObjects.Id)
   uint32_t source_data_pages = 0;
+  const SortScratch* scratch = nullptr;    // where its index sorts spill
 
-  // Rows, filled by the dry run. While planning, out.new_rows and out.row_map hold
-  // *relative* pointers (data page index << 8 | row); after the real pass absolute ones.
+  // Rows, filled by the dry run. While planning, out.data_start is 0 (pointers are
+  // relative: data page index << 8 | row); after the real pass the first data page.
   CompactedTable out;
   std::vector<uint16_t> data_free;                   // free space of each data page
   std::vector<std::vector<uint32_t>> lv_pages;       // per long-value column, relative
@@ -173,19 +175,22 @@ Status OrderRows(Database& db, TablePlan* p, const TableIdMap& ids) {
   std::vector<uint32_t> live = base;
   std::sort(live.begin(), live.end());
   std::vector<bool> taken(live.size(), false);
-  std::vector<IndexEntry> entries;
-  const auto live_row = [&](RowId row, RowId* same) {
+  const RowMapper live_row = [&](RowId row, RowId* same) {
     *same = row;
     return std::binary_search(live.begin(), live.end(), row.ToPointer());
   };
-  s = MappedIndexEntries(db, def, size_t(p->primary_index), p->out.id_columns, ids, live_row, &entries);
-  if (!s.ok()) return Status::Error(s.kind(), TableWhere(*p) + " primary key: " + s.detail());
-  for (const IndexEntry& entry : entries) {
+  EntrySorter entries(p->scratch->env, p->scratch->beside, p->scratch->memory_budget);
+  s = SortMappedIndexEntries(db, def, size_t(p->primary_index), p->out.id_columns, ids, live_row, &entries);
+  SortedEntry entry;
+  for (bool done = false; s.ok();) {
+    s = entries.Next(&entry, &done);
+    if (!s.ok() || done) break;
     const size_t at = size_t(std::lower_bound(live.begin(), live.end(), entry.row.ToPointer()) - live.begin());
     if (taken[at]) continue;
     taken[at] = true;
     order.push_back(live[at]);
   }
+  if (!s.ok()) return Status::Error(s.kind(), TableWhere(*p) + " primary key: " + s.detail());
   for (uint32_t row : base) {
     const size_t at = size_t(std::lower_bound(live.begin(), live.end(), row) - live.begin());
     if (taken[at]) continue;
@@ -195,11 +200,12 @@ Status OrderRows(Database& db, TablePlan* p, const TableIdMap& ids) {
   return Status::Ok();
 }
 
-Status PrepareTable(Database& db, const CatalogObject& object, TablePlan* p) {
+Status PrepareTable(Database& db, const CatalogObject& object, const SortScratch& scratch, TablePlan* p) {
   const TableDef* def;
   Status s = db.GetTableDef(uint32_t(object.id), &def);
   if (!s.ok()) return Status::Error(s.kind(), "table \"" + object.name + "\": " + s.detail());
   p->def = def;
+  p->scratch = &scratch;
   p->system = object.is_system();
   p->out.name = object.name;
   p->out.old_page = def->first_page;
@@ -244,7 +250,7 @@ Status CopyRows(Database& db, TablePlan* p, PageSink* sink, const std::vector<ui
   std::vector<RawColumn> raw;
   uint32_t page_index = 0;
   if (planning) {
-    p->out.new_rows.clear();
+    p->out.page_first_row.clear();
     p->data_free.clear();
     p->long_values = 0;
     p->max_autonumber = 0;
@@ -309,10 +315,9 @@ Status CopyRows(Database& db, TablePlan* p, PageSink* sink, const std::vector<ui
         return Status::Error(ErrorKind::kDamaged, where + ": a row of " + std::to_string(row.size()) +
                                                       " bytes does not fit on a page");
     }
-    const uint32_t relative = (page_index << 8) | (builder.row_count() - 1);
     if (planning) {
-      p->out.new_rows.push_back(relative);
-    } else if (p->out.new_rows[k] != relative) {
+      if (builder.row_count() == 1) p->out.page_first_row.push_back(uint32_t(k));
+    } else if (p->out.NewRow(k) != ((page_index << 8) | (builder.row_count() - 1))) {
       return Internal(*p, "row position");
     }
   }
@@ -335,11 +340,6 @@ Status CopyRows(Database& db, TablePlan* p, PageSink* sink, const std::vector<ui
       p->lv_page_count += uint32_t(pages.size());
       p->lv_pages.push_back(std::move(pages));
     }
-    p->out.row_map.clear();
-    p->out.row_map.reserve(p->out.old_rows.size());
-    for (size_t k = 0; k < p->out.old_rows.size(); ++k)
-      p->out.row_map.emplace_back(p->out.old_rows[k], p->out.new_rows[k]);
-    std::sort(p->out.row_map.begin(), p->out.row_map.end());
     p->out.IndexRowMap();
   } else {
     if (page_index != p->data_pages()) return Internal(*p, "data page count");
@@ -357,22 +357,24 @@ Status CopyRows(Database& db, TablePlan* p, PageSink* sink, const std::vector<ui
 
 Status BuildIndexes(Database& db, TablePlan* p, PageSink* sink, const TableIdMap& ids) {
   p->indexes.assign(p->def->real_indexes.size(), IndexBuildResult{});
-  std::vector<IndexEntry> entries;
-  const auto map_row = [&](RowId old_row, RowId* new_row) {
+  const RowMapper map_row = [&](RowId old_row, RowId* new_row) {
     RowId relative;
     if (!p->out.MapRow(old_row, &relative)) return false;
     *new_row = RowId::FromPointer(p->Absolute(relative.ToPointer()));
     return true;
   };
   for (size_t i = 0; i < p->def->real_indexes.size(); ++i) {
-    Status s = MappedIndexEntries(db, *p->def, i, p->out.id_columns, ids, map_row, &entries);
-    if (!s.ok()) return Status::Error(s.kind(), TableWhere(*p) + " index " + std::to_string(i) + ": " + s.detail());
+    EntrySorter entries(p->scratch->env, p->scratch->beside, p->scratch->memory_budget);
+    Status s = SortMappedIndexEntries(db, *p->def, i, p->out.id_columns, ids, map_row, &entries);
     IndexBuilder builder(sink, p->start);
-    for (const IndexEntry& entry : entries) {
+    SortedEntry entry;
+    for (bool done = false; s.ok();) {
+      s = entries.Next(&entry, &done);
+      if (!s.ok() || done) break;
       s = builder.Add(std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(entry.key.data()), entry.key.size()),
                       entry.row);
-      if (!s.ok()) return Status::Error(s.kind(), TableWhere(*p) + " index " + std::to_string(i) + ": " + s.detail());
     }
+    if (!s.ok()) return Status::Error(s.kind(), TableWhere(*p) + " index " + std::to_string(i) + ": " + s.detail());
     s = builder.Finish(&p->indexes[i]);
     if (!s.ok()) return s;
   }
@@ -676,7 +678,7 @@ Status DestinationExists(const std::string& destination) {
 // The tables in the order of the new file: MSysObjects, the other system tables,
 // the user tables, each group by old definition page. Every local table of the
 // catalog once.
-Status CollectTables(Database& db, std::vector<TablePlan>* plans) {
+Status CollectTables(Database& db, const SortScratch& scratch, std::vector<TablePlan>* plans) {
   std::vector<const CatalogObject*> tables = db.Tables(true);
   std::stable_sort(tables.begin(), tables.end(), [](const CatalogObject* a, const CatalogObject* b) {
     const auto rank = [](const CatalogObject* o) {
@@ -695,7 +697,7 @@ Status CollectTables(Database& db, std::vector<TablePlan>* plans) {
       return Status::Error(ErrorKind::kDamaged, "table \"" + tables[i]->name + "\" has id " +
                                                     std::to_string(tables[i]->id) + ", not a page of the file");
     TablePlan plan;
-    Status s = PrepareTable(db, *tables[i], &plan);
+    Status s = PrepareTable(db, *tables[i], scratch, &plan);
     if (!s.ok()) return s;
     plans->push_back(std::move(plan));
   }
@@ -738,8 +740,14 @@ Status Compact(Env* env, const std::string& source, const std::string& destinati
                              " files is not supported: their complex columns keep table ids in "
                              "MSysComplexColumns and flat tables this engine does not rewrite yet");
 
+  // Left by a compaction that crashed: its result and the index sorts' scratch files.
+  RemoveStaleTemporaryFiles(env, destination);
+  SortScratch scratch;
+  scratch.env = env;
+  scratch.beside = destination;
+  scratch.memory_budget = options.sort_memory_budget;
   std::vector<TablePlan> plans;
-  s = CollectTables(*db, &plans);
+  s = CollectTables(*db, scratch, &plans);
   TableIdMap ids;
   for (TablePlan& p : plans) {
     if (!s.ok()) break;
@@ -752,7 +760,6 @@ Status Compact(Env* env, const std::string& source, const std::string& destinati
   if (used_pages > MaxPageCount(db->format()))
     return Status::Error(ErrorKind::kNoSpace, "the compacted file would pass the format's size limit");
 
-  RemoveStaleTemporaryFiles(env, destination);  // left by a compaction that crashed
   const std::string temporary = TemporaryPathBeside(destination);
   std::unique_ptr<PageWriter> writer;
   s = WriteFile(*db, &plans, ids, used_pages, options, env, temporary, &writer);
@@ -764,11 +771,10 @@ Status Compact(Env* env, const std::string& source, const std::string& destinati
   map.table_ids = ids;
   for (TablePlan& p : plans) {
     p.out.new_page = p.start;
-    for (uint32_t& row : p.out.new_rows) row = p.Absolute(row);
-    for (auto& entry : p.out.row_map) entry.second = p.Absolute(entry.second);
+    p.out.data_start = p.data_start;
   }
   for (TablePlan& p : plans) map.tables.push_back(std::move(p.out));
-  s = VerifyCompaction(*db, temporary, map);
+  s = VerifyCompaction(*db, temporary, map, scratch);
   if (s.ok() && PathExists(destination)) s = DestinationExists(destination);
   if (s.ok()) s = env->RenameFile(temporary, destination);
   if (!s.ok()) {

@@ -29,8 +29,16 @@
 //
 // The result is written beside the destination as a temporary file, verified against
 // the source (jet/compact_verify.h), and only then renamed into place.
+//
+// Memory does not grow with the indexes: every index's entries (for the row order,
+// for each build, for the verification) go through an EntrySorter that spills sorted
+// runs to scratch files beside the destination, under the temporary-file name pattern
+// (so a crash leaves nothing the next compaction of that destination does not remove).
+// What does grow with the file is about 9 bytes per copied row (where it came from,
+// where it went) and a few bytes per page.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -42,6 +50,10 @@
 namespace jet {
 
 struct CompactOptions {
+  // Memory each index sort may hold before it spills runs to scratch files beside
+  // the destination (jet/entry_sorter.h). Tests set it tiny to make every sort spill.
+  size_t sort_memory_budget = size_t(32) << 20;
+
   // Test hook: sees (and may change) every page image just before it is written,
   // page 0 included, plain (before any page encoding). Never set outside tests.
   std::function<void(uint32_t page_number, std::vector<uint8_t>* image)> alter_page_for_test;

@@ -106,8 +106,8 @@ Status CompareRows(Database& source, Database& result, const CompactedTable& t,
           return false;
         }
         const std::string where = "table \"" + t.name + "\" row " + Pointer(t.old_rows[k]) +
-                                  " (written at " + Pointer(t.new_rows[k]) + ")";
-        if (row.ToPointer() != t.new_rows[k]) {
+                                  " (written at " + Pointer(t.NewRow(k)) + ")";
+        if (row.ToPointer() != t.NewRow(k)) {
           failure = Mismatch(where + ": found at " + Pointer(row.ToPointer()));
           return false;
         }
@@ -176,21 +176,27 @@ uint64_t EntryFingerprint(uint32_t old_row, const std::string& key) {
 }
 
 // The result's index is walked once, entry by entry, and never held: each entry must
-// equal the next of `expected` (MappedIndexEntries of the source) and come strictly
-// after the one before it. As a second look that does not go through
-// MappedIndexEntries, the entries are also taken back to the source rows they were
-// written for (through the rows' written order, not the row map) and fingerprinted;
-// the source index, walked as well, must give the same fingerprint over the entries
-// of its copied rows. Exact duplicates in the source (adjacent in a sound index) count
-// once, as the compaction writes them once.
+// equal the next of the source's entries as SortMappedIndexEntries gives them (a
+// stream, so memory stays at the sorter's budget) and come strictly after the one
+// before it. As a second look that does not go through SortMappedIndexEntries, the
+// entries are also taken back to the source rows they were written for (through where
+// the rows were written, not the row map) and fingerprinted; the source index, walked
+// as well, must give the same fingerprint over the entries of its copied rows. Exact
+// duplicates in the source (adjacent in a sound index) count once, as the compaction
+// writes them once.
 Status CompareIndexes(Database& source, Database& result, const CompactedTable& t,
-                      const TableDef& src_def, const TableDef& dst_def, const TableIdMap& ids) {
-  std::vector<IndexEntry> expected;
-  const auto map_row = [&](RowId old_row, RowId* new_row) { return t.MapRow(old_row, new_row); };
+                      const TableDef& src_def, const TableDef& dst_def, const TableIdMap& ids,
+                      const SortScratch& scratch) {
+  const RowMapper map_row = [&](RowId old_row, RowId* new_row) { return t.MapRow(old_row, new_row); };
   for (size_t i = 0; i < src_def.real_indexes.size(); ++i) {
     const std::string where = "table \"" + t.name + "\" index " + std::to_string(i);
-    Status s = MappedIndexEntries(source, src_def, i, t.id_columns, ids, map_row, &expected);
+    EntrySorter expected(scratch.env, scratch.beside, scratch.memory_budget);
+    Status s = SortMappedIndexEntries(source, src_def, i, t.id_columns, ids, map_row, &expected);
     if (!s.ok()) return Status::Error(s.kind(), where + " of the source: " + s.detail());
+    SortedEntry next;
+    bool expected_done = false;
+    s = expected.Next(&next, &expected_done);
+    if (!s.ok()) return Status::Error(s.kind(), where + ": sorting the source's entries: " + s.detail());
 
     size_t e = 0;
     std::string previous_key;
@@ -200,9 +206,8 @@ Status CompareIndexes(Database& source, Database& result, const CompactedTable& 
     IndexWalkStats stats;
     s = WalkIndex(result.file(), dst_def.first_page, dst_def.real_indexes[i].root_page,
                   [&](const std::string& key, const RowId& row) {
-                    if (e >= expected.size()) {
-                      mismatch = Mismatch(where + ": more than the " + std::to_string(expected.size()) +
-                                          " entries expected");
+                    if (expected_done) {
+                      mismatch = Mismatch(where + ": more than the " + std::to_string(e) + " entries expected");
                       return false;
                     }
                     if (e > 0) {
@@ -212,39 +217,37 @@ Status CompareIndexes(Database& source, Database& result, const CompactedTable& 
                         return false;
                       }
                     }
-                    if (key != expected[e].key || !(row == expected[e].row)) {
+                    if (key != next.key || !(row == next.row)) {
                       mismatch = Mismatch(where + ": entry " + std::to_string(e) + " (row " +
                                           Pointer(row.ToPointer()) + ") differs, expected row " +
-                                          Pointer(expected[e].row.ToPointer()));
+                                          Pointer(next.row.ToPointer()));
                       return false;
                     }
-                    // new_rows ascends: rows were written in increasing page and slot order.
                     const uint32_t pointer = row.ToPointer();
-                    auto it = std::lower_bound(t.new_rows.begin(), t.new_rows.end(), pointer);
-                    if (it == t.new_rows.end() || *it != pointer) {
+                    size_t k;
+                    if (!t.WrittenAt(pointer, &k)) {
                       mismatch = Mismatch(where + ": entry " + std::to_string(e) + " points at " +
                                           Pointer(pointer) + ", where no row was written");
                       return false;
                     }
-                    found_print += EntryFingerprint(t.old_rows[size_t(it - t.new_rows.begin())], key);
+                    found_print += EntryFingerprint(t.old_rows[k], key);
                     previous_key = key;
                     previous_row = row;
                     ++e;
-                    return true;
+                    mismatch = expected.Next(&next, &expected_done);
+                    return mismatch.ok();
                   },
                   &stats);
     if (!mismatch.ok()) return mismatch;
     if (!s.ok()) return Status::Error(ErrorKind::kDamaged, "verification: " + where + " of the result: " + s.detail());
-    if (e != expected.size())
-      return Mismatch(where + ": " + std::to_string(e) + " entries, expected " + std::to_string(expected.size()));
+    if (!expected_done) return Mismatch(where + ": only " + std::to_string(e) + " entries, more expected");
     const size_t found_count = e;
-    std::vector<IndexEntry>().swap(expected);  // not needed past this point
 
     const RealIndex& real = src_def.real_indexes[i];
     const bool remap = IndexHasIdColumn(src_def, real, t.id_columns);
     uint64_t source_print = 0;
     size_t source_count = 0;
-    std::string last_key;
+    std::string last_key, remapped;
     uint32_t last_row = 0;
     bool any = false;
     IndexWalkStats source_stats;
@@ -252,11 +255,14 @@ Status CompareIndexes(Database& source, Database& result, const CompactedTable& 
                   [&](const std::string& raw_key, const RowId& row) {
                     RowId unused;
                     if (!t.MapRow(row, &unused)) return true;  // the row was not copied
-                    std::string key = raw_key;
+                    const std::string* mapped = &raw_key;
                     if (remap) {
-                      mismatch = RemapKeyIds(src_def, real, t.id_columns, ids, &key);
+                      remapped = raw_key;
+                      mismatch = RemapKeyIds(src_def, real, t.id_columns, ids, &remapped);
                       if (!mismatch.ok()) return false;
+                      mapped = &remapped;
                     }
+                    const std::string& key = *mapped;
                     const uint32_t pointer = row.ToPointer();
                     if (any && pointer == last_row && key == last_key) return true;
                     any = true;
@@ -300,70 +306,87 @@ Status CompareHeaders(const Header& a, const Header& b) {
 
 void CompactedTable::IndexRowMap() {
   page_starts.clear();
-  if (row_map.empty()) return;
-  first_page = row_map.front().first >> 8;
-  const uint32_t span = (row_map.back().first >> 8) - first_page + 1;
-  page_starts.resize(size_t(span) + 1);
-  size_t k = 0;
-  for (uint32_t i = 0; i <= span; ++i) {
-    while (k < row_map.size() && (row_map[k].first >> 8) < first_page + i) ++k;
-    page_starts[i] = uint32_t(k);
+  map_slots.clear();
+  map_new.clear();
+  if (old_rows.empty()) return;
+  std::vector<uint32_t> order(old_rows.size());  // positions k by old pointer
+  for (size_t k = 0; k < old_rows.size(); ++k) order[k] = uint32_t(k);
+  std::sort(order.begin(), order.end(), [this](uint32_t a, uint32_t b) { return old_rows[a] < old_rows[b]; });
+  first_page = old_rows[order.front()] >> 8;
+  const uint32_t span = (old_rows[order.back()] >> 8) - first_page + 1;
+  page_starts.assign(size_t(span) + 1, 0);
+  map_slots.resize(order.size());
+  map_new.resize(order.size());
+  for (size_t i = 0; i < order.size(); ++i) {
+    const uint32_t pointer = old_rows[order[i]];
+    ++page_starts[(pointer >> 8) - first_page + 1];
+    map_slots[i] = uint8_t(pointer & 0xFF);
+    map_new[i] = NewRow(order[i]) - (data_start << 8);
   }
+  for (size_t i = 1; i < page_starts.size(); ++i) page_starts[i] += page_starts[i - 1];
 }
 
-bool CompactedTable::MapRow(RowId old_row, RowId* new_row) const {
-  const uint32_t pointer = old_row.ToPointer();
-  auto begin = row_map.begin();
-  auto end = row_map.end();
-  if (!page_starts.empty()) {
-    const uint32_t page = pointer >> 8;
-    if (page < first_page || size_t(page - first_page) + 1 >= page_starts.size()) return false;
-    end = row_map.begin() + page_starts[page - first_page + 1];
-    begin = row_map.begin() + page_starts[page - first_page];
-  }
-  auto it = std::lower_bound(begin, end, std::make_pair(pointer, uint32_t(0)));
-  if (it == end || it->first != pointer) return false;
-  *new_row = RowId::FromPointer(it->second);
+uint32_t CompactedTable::NewRow(size_t k) const {
+  const auto after = std::upper_bound(page_first_row.begin(), page_first_row.end(), uint32_t(k));
+  const size_t page = size_t(after - page_first_row.begin()) - 1;  // page_first_row[0] == 0
+  return (uint32_t(data_start + page) << 8) | uint32_t(k - page_first_row[page]);
+}
+
+bool CompactedTable::WrittenAt(uint32_t pointer, size_t* k) const {
+  const uint32_t page = pointer >> 8;
+  if (page < data_start || page - data_start >= page_first_row.size()) return false;
+  const size_t i = page - data_start;
+  const size_t end = i + 1 < page_first_row.size() ? page_first_row[i + 1] : old_rows.size();
+  const size_t at = size_t(page_first_row[i]) + (pointer & 0xFF);
+  if (at >= end) return false;
+  *k = at;
   return true;
 }
 
-Status MappedIndexEntries(Database& source, const TableDef& table, size_t index,
-                          const std::vector<size_t>& id_columns, const TableIdMap& ids,
-                          const std::function<bool(RowId, RowId*)>& map_row,
-                          std::vector<IndexEntry>* entries) {
-  Status s = source.ReadIndexEntries(table, index, entries);
-  if (!s.ok()) return s;
-  const RealIndex& real = table.real_indexes[index];
-  const bool remap_keys = IndexHasIdColumn(table, real, id_columns);
-  size_t kept = 0;
-  for (size_t n = 0; n < entries->size(); ++n) {
-    IndexEntry& entry = (*entries)[n];
-    RowId new_row;
-    if (!map_row(entry.row, &new_row)) continue;  // the row is gone
-    entry.row = new_row;
-    if (remap_keys) {
-      s = RemapKeyIds(table, real, id_columns, ids, &entry.key);
-      if (!s.ok()) return s;
-    }
-    if (kept != n) (*entries)[kept] = std::move(entry);  // never a self-move: it empties the key
-    ++kept;
+bool CompactedTable::MapRow(RowId old_row, RowId* new_row) const {
+  if (old_row.page < first_page || size_t(old_row.page - first_page) + 1 >= page_starts.size()) return false;
+  const uint32_t begin = page_starts[old_row.page - first_page];
+  const uint32_t end = page_starts[old_row.page - first_page + 1];
+  for (uint32_t i = begin; i < end; ++i) {
+    if (map_slots[i] < old_row.row) continue;
+    if (map_slots[i] != old_row.row) return false;
+    *new_row = RowId::FromPointer(map_new[i] + (data_start << 8));
+    return true;
   }
-  entries->resize(kept);
-  const auto less = [](const IndexEntry& x, const IndexEntry& y) {
-    // std::string compares char as unsigned char, the order of index keys.
-    const int c = x.key.compare(y.key);
-    return c != 0 ? c < 0 : x.row < y.row;
-  };
-  std::sort(entries->begin(), entries->end(), less);
-  entries->erase(std::unique(entries->begin(), entries->end(),
-                             [](const IndexEntry& x, const IndexEntry& y) {
-                               return x.key == y.key && x.row == y.row;
-                             }),
-                 entries->end());
-  return Status::Ok();
+  return false;
 }
 
-Status VerifyCompaction(Database& source, const std::string& result_path, const CompactionMap& map) {
+Status SortMappedIndexEntries(Database& source, const TableDef& table, size_t index,
+                              const std::vector<size_t>& id_columns, const TableIdMap& ids,
+                              const RowMapper& map_row, EntrySorter* sorter) {
+  if (index >= table.real_indexes.size())
+    return Status::Error(ErrorKind::kInvalidArgument, "table has no real index " + std::to_string(index));
+  const RealIndex& real = table.real_indexes[index];
+  const bool remap_keys = IndexHasIdColumn(table, real, id_columns);
+  Status failure;
+  std::string remapped;
+  IndexWalkStats stats;
+  Status s = WalkIndex(source.file(), table.first_page, real.root_page,
+                       [&](const std::string& key, const RowId& row) {
+                         RowId new_row;
+                         if (!map_row(row, &new_row)) return true;  // the row is gone
+                         if (remap_keys) {
+                           remapped = key;
+                           failure = RemapKeyIds(table, real, id_columns, ids, &remapped);
+                           if (failure.ok()) failure = sorter->Add(remapped, new_row);
+                         } else {
+                           failure = sorter->Add(key, new_row);
+                         }
+                         return failure.ok();
+                       },
+                       &stats);
+  if (!failure.ok()) return failure;
+  if (!s.ok()) return s;
+  return sorter->Finish();
+}
+
+Status VerifyCompaction(Database& source, const std::string& result_path, const CompactionMap& map,
+                        const SortScratch& scratch) {
   std::unique_ptr<Database> result;
   Status s = Database::Open(result_path, &result);
   if (!s.ok()) return Status::Error(ErrorKind::kDamaged, "verification: the compacted file does not open: " + s.detail());
@@ -380,7 +403,7 @@ Status VerifyCompaction(Database& source, const std::string& result_path, const 
                                                                "\" of the result: " + s.detail());
     s = CompareDefinitions(t, *src_def, *dst_def, map.table_ids);
     if (s.ok()) s = CompareRows(source, *result, t, *src_def, *dst_def, map.table_ids);
-    if (s.ok()) s = CompareIndexes(source, *result, t, *src_def, *dst_def, map.table_ids);
+    if (s.ok()) s = CompareIndexes(source, *result, t, *src_def, *dst_def, map.table_ids, scratch);
     if (!s.ok()) return s;
   }
   return Status::Ok();

@@ -1,5 +1,7 @@
 // CreateDatabase: plans the pages of a new file, then writes every table's rows,
-// long values, indexes and definition, the usage maps, page 1 and page 0.
+// long values, indexes and definition, the usage maps, page 1 and page 0. Rows are
+// streamed from a RowSupplier; index entries and relationship keys go through
+// EntrySorters so that memory stays bounded whatever the row count.
 #include "jet/create.h"
 
 #include <sys/stat.h>
@@ -9,7 +11,6 @@
 #include <cstring>
 #include <ctime>
 #include <memory>
-#include <set>
 #include <span>
 #include <utility>
 
@@ -17,12 +18,14 @@
 #include "jet/byte_writer.h"
 #include "jet/data_page_builder.h"
 #include "jet/database.h"
+#include "jet/entry_sorter.h"
 #include "jet/header.h"
 #include "jet/index_builder.h"
 #include "jet/index_key.h"
 #include "jet/long_value_writer.h"
 #include "jet/page_writer.h"
 #include "jet/row_writer.h"
+#include "jet/stale_temporary.h"
 #include "jet/system_tables.h"
 #include "jet/table_design.h"
 #include "jet/tdef_writer.h"
@@ -49,8 +52,10 @@ struct TablePlan {
   bool system = false;
   TableDesign design;
   TableDef def;
-  std::vector<RowSpec> rows;        // one value per column
+  int schema_table = -1;                    // user tables: position in Schema::tables
+  std::vector<RowSpec> rows;        // system tables: their rows, one value per column
   uint32_t last_autonumber = 0;
+  uint64_t live_rows = 0;           // rows written and not deleted
   std::vector<uint32_t> tdef_pages; // first page = table id
   size_t first_map_row = 0;         // its first row among all map rows
 
@@ -201,23 +206,68 @@ bool PathExists(const std::string& path) {
   return ::lstat(path.c_str(), &info) == 0;
 }
 
+// The rows of a system table, which the creator makes itself.
+class PlanRows : public RowSource {
+ public:
+  explicit PlanRows(const std::vector<RowSpec>& rows) : rows_(rows) {}
+  Status Next(RowSpec* row, bool* done) override {
+    *done = next_ >= rows_.size();
+    if (!*done) *row = rows_[next_++];
+    return Status::Ok();
+  }
+
+ private:
+  const std::vector<RowSpec>& rows_;
+  size_t next_ = 0;
+};
+
+// The key an enforced relationship compares: the columns' values as text, typed.
+std::string ReferenceKey(const RowSpec& row, const std::vector<int>& columns, bool* complete) {
+  std::string key;
+  *complete = true;
+  for (int c : columns) {
+    const Value& v = row.values[c];
+    *complete = *complete && !v.is_null();
+    key += std::to_string(int(v.type())) + ":" + v.ToText() + '\x1f';
+  }
+  return key;
+}
+
+// A row's number carried in a sorter entry's row pointer.
+RowId RowNumberId(uint64_t r) { return RowId{uint32_t(r >> 8), uint8_t(r & 0xFF)}; }
+uint64_t RowNumberOf(const RowId& id) { return (uint64_t(id.page) << 8) | id.row; }
+
+// One enforced relationship's check: the keys of the live referenced rows, and those
+// of the live referencing rows with every column set (with their row numbers).
+struct ReferenceCheck {
+  const RelationshipSpec* rel = nullptr;
+  int from = -1, to = -1;
+  std::vector<int> from_columns, to_columns;
+  std::unique_ptr<EntrySorter> targets;
+  std::unique_ptr<EntrySorter> uses;
+};
+
 class Creator {
  public:
-  Creator(const Schema& schema, PageWriter* writer)
-      : schema_(schema), format_(FormatFor(schema.version)), writer_(writer),
-        date_(schema.creation_date != 0 ? schema.creation_date : Now()) {}
+  Creator(const Schema& schema, RowSupplier* rows, PageWriter* writer, Env* env, const std::string& path,
+          const CreateOptions& options)
+      : schema_(schema), rows_(rows), format_(FormatFor(schema.version)), writer_(writer), env_(env),
+        path_(path), options_(options), date_(schema.creation_date != 0 ? schema.creation_date : Now()) {}
 
   Status Run();
+  // Live rows written per user table, in schema order.
+  std::vector<uint64_t> LiveRows() const;
 
  private:
   Status Plan();
-  Status CheckReferences() const;
+  void PrepareReferenceChecks();
+  Status CheckReferences();
   void AddSystemRows();
+  Status NextRow(TablePlan& p, RowSource* source, uint64_t r, RowSpec* row, bool* done);
   Status WriteTable(TablePlan& p);
   Status MakeLongValueField(const TablePlan& p, size_t column, const Value& value, bool allow_inline,
                         LongValueWriter* lv, std::vector<uint8_t>* field, bool* stored_inline);
-  Status BuildIndexes(TablePlan& p, std::vector<std::vector<std::pair<std::string, RowId>>>& entries,
-                      const std::vector<std::vector<bool>>& has_null);
+  Status BuildIndexes(TablePlan& p, std::vector<std::unique_ptr<EntrySorter>>& sorters);
   Status WriteDefinition(TablePlan& p);
   Status WriteMaps();
   Status WriteGlobalMapAndHeader();
@@ -227,10 +277,17 @@ class Creator {
   std::string Where(const TablePlan& p) const { return "table \"" + p.name + "\""; }
 
   const Schema& schema_;
+  RowSupplier* const rows_;
   const Format& format_;
   PageWriter* writer_;
+  Env* const env_;
+  const std::string path_;  // the destination; scratch files go beside it
+  // Sort memory: the indexes of the table being written share three quarters; the
+  // keys of the enforced relationships (kept until every table is written) the rest.
+  const CreateOptions options_;
   const double date_;
   std::vector<TablePlan> plans_;
+  std::vector<ReferenceCheck> references_;
   std::vector<uint32_t> host_pages_;
   size_t rows_per_host_ = 1;
   size_t map_rows_ = 0;
@@ -244,35 +301,17 @@ Status Creator::Plan() {
     p.design = std::move(st.design);
     plans_.push_back(std::move(p));
   }
-  for (const TableSpec& t : schema_.tables) {
+  for (size_t i = 0; i < schema_.tables.size(); ++i) {
     TablePlan p;
-    p.name = t.name;
-    p.design = UserDesign(t);
-    p.rows = t.rows;
-    // Every row gets a value per column; AutoNumber columns count up from 1 over the
-    // rows as given, deleted rows included (their numbers are used up, as in Access).
-    uint32_t counter = 0;
-    for (RowSpec& row : p.rows) {
-      row.values.resize(t.columns.size());
-      for (size_t c = 0; c < t.columns.size(); ++c) {
-        // A Yes/No value is its null-mask bit, so it cannot be null: null is No.
-        if (t.columns[c].type == ColumnType::kBoolean && row.values[c].is_null())
-          row.values[c] = Value::Boolean(false);
-        if (!t.columns[c].autonumber) continue;
-        if (row.values[c].is_null()) {
-          row.values[c] = Value::Long(int32_t(++counter));
-        } else if (row.values[c].integer() > 0) {
-          counter = std::max<uint32_t>(counter, uint32_t(row.values[c].integer()));
-        }
-      }
-    }
-    p.last_autonumber = counter;
+    p.name = schema_.tables[i].name;
+    p.design = UserDesign(schema_.tables[i]);
+    p.schema_table = int(i);
     plans_.push_back(std::move(p));
   }
   std::vector<RelatedFixup> fixups;
   Status s = AddRelationshipIndexes(schema_, &plans_, &fixups);
-  if (s.ok()) s = CheckReferences();
   if (!s.ok()) return s;
+  PrepareReferenceChecks();
 
   // Definition pages: their sizes do not depend on page numbers, so a first build
   // sizes them; the system tables must land on pages 2 to 5.
@@ -316,40 +355,55 @@ Status Creator::Plan() {
   return Status::Ok();
 }
 
-// An enforced relationship promises that every live referencing row whose columns
-// are all set names a live referenced row; a file that broke that promise would be
-// one Access itself reports as inconsistent.
-Status Creator::CheckReferences() const {
-  const auto tuple = [](const RowSpec& row, const std::vector<int>& columns, bool* complete) {
-    std::string key;
-    *complete = true;
-    for (int c : columns) {
-      const Value& v = row.values[c];
-      *complete = *complete && !v.is_null();
-      key += std::to_string(int(v.type())) + ":" + v.ToText() + '\x1f';
-    }
-    return key;
-  };
+// One pair of sorters per enforced relationship, filled while the tables are written.
+void Creator::PrepareReferenceChecks() {
+  size_t enforced = 0;
+  for (const RelationshipSpec& rel : schema_.relationships) enforced += rel.enforced ? 1 : 0;
+  const size_t budget = enforced == 0 ? 0 : std::max<size_t>(1, options_.sort_memory / 4 / (2 * enforced));
   for (const RelationshipSpec& rel : schema_.relationships) {
     if (!rel.enforced) continue;
-    const int fi = FindTableSpec(schema_, rel.from_table), ti = FindTableSpec(schema_, rel.to_table);
-    const TableSpec& ft = schema_.tables[fi];
-    const TableSpec& tt = schema_.tables[ti];
-    std::vector<int> fc, tc;
-    for (const std::string& c : rel.from_columns) fc.push_back(FindColumnSpec(ft, c));
-    for (const std::string& c : rel.to_columns) tc.push_back(FindColumnSpec(tt, c));
-    std::set<std::string> targets;
-    bool complete;
-    for (const RowSpec& row : plans_[4 + ti].rows)
-      if (!row.deleted) targets.insert(tuple(row, tc, &complete));
-    const std::vector<RowSpec>& rows = plans_[4 + fi].rows;
-    for (size_t r = 0; r < rows.size(); ++r) {
-      if (rows[r].deleted) continue;
-      const std::string key = tuple(rows[r], fc, &complete);
-      if (complete && !targets.count(key))
-        return Invalid("relationship \"" + rel.name + "\": row " + std::to_string(r + 1) + " of \"" +
-                       ft.name + "\" refers to no row of \"" + tt.name + "\"");
+    ReferenceCheck check;
+    check.rel = &rel;
+    check.from = FindTableSpec(schema_, rel.from_table);
+    check.to = FindTableSpec(schema_, rel.to_table);
+    for (const std::string& c : rel.from_columns)
+      check.from_columns.push_back(FindColumnSpec(schema_.tables[check.from], c));
+    for (const std::string& c : rel.to_columns)
+      check.to_columns.push_back(FindColumnSpec(schema_.tables[check.to], c));
+    check.targets = std::make_unique<EntrySorter>(env_, path_, budget);
+    check.uses = std::make_unique<EntrySorter>(env_, path_, budget);
+    references_.push_back(std::move(check));
+  }
+}
+
+// An enforced relationship promises that every live referencing row whose columns
+// are all set names a live referenced row; a file that broke that promise would be
+// one Access itself reports as inconsistent. Both sides' keys come out of their
+// sorters in order, so one merge finds every referencing key without a target; the
+// error names the first such row.
+Status Creator::CheckReferences() {
+  for (ReferenceCheck& check : references_) {
+    Status s = check.targets->Finish();
+    if (s.ok()) s = check.uses->Finish();
+    SortedEntry target, use;
+    bool targets_done = false, uses_done = false, have_target = false;
+    uint64_t first_bad = UINT64_MAX;
+    while (s.ok()) {
+      s = check.uses->Next(&use, &uses_done);
+      if (!s.ok() || uses_done) break;
+      while (s.ok() && !targets_done && (!have_target || target.key < use.key)) {
+        s = check.targets->Next(&target, &targets_done);
+        have_target = s.ok() && !targets_done;
+      }
+      if (s.ok() && (!have_target || target.key != use.key)) first_bad = std::min(first_bad, RowNumberOf(use.row));
     }
+    if (!s.ok()) return s;
+    check.targets.reset();
+    check.uses.reset();
+    if (first_bad != UINT64_MAX)
+      return Invalid("relationship \"" + check.rel->name + "\": row " + std::to_string(first_bad + 1) + " of \"" +
+                     schema_.tables[check.from].name + "\" refers to no row of \"" +
+                     schema_.tables[check.to].name + "\"");
   }
   return Status::Ok();
 }
@@ -440,6 +494,30 @@ Status Creator::MakeLongValueField(const TablePlan& p, size_t column, const Valu
   return Status::Ok();
 }
 
+// The next row of table p, checked as ValidateSchema checks the schema's rows and
+// given a value per column: a Yes/No value is its null-mask bit, so null is No, and
+// AutoNumber columns count up from 1 over the rows as given, deleted rows included
+// (their numbers are used up, as in Access).
+Status Creator::NextRow(TablePlan& p, RowSource* source, uint64_t r, RowSpec* row, bool* done) {
+  Status s = source->Next(row, done);
+  if (!s.ok() || *done || p.system) return s;
+  const TableSpec& t = schema_.tables[p.schema_table];
+  s = ValidateRow(t, size_t(r), *row);
+  if (!s.ok()) return s;
+  row->values.resize(t.columns.size());
+  for (size_t c = 0; c < t.columns.size(); ++c) {
+    Value& v = row->values[c];
+    if (t.columns[c].type == ColumnType::kBoolean && v.is_null()) v = Value::Boolean(false);
+    if (!t.columns[c].autonumber) continue;
+    if (v.is_null()) {
+      v = Value::Long(int32_t(++p.last_autonumber));
+    } else if (v.integer() > 0) {
+      p.last_autonumber = std::max<uint32_t>(p.last_autonumber, uint32_t(v.integer()));
+    }
+  }
+  return Status::Ok();
+}
+
 Status Creator::WriteTable(TablePlan& p) {
   const Format& f = format_;
   const uint32_t owner = p.tdef_pages[0];
@@ -458,8 +536,19 @@ Status Creator::WriteTable(TablePlan& p) {
       return Status::Error(ErrorKind::kUnsupportedFormat, Where(p) + " index " + std::to_string(i) + ": " + reason);
   }
 
-  std::vector<std::vector<std::pair<std::string, RowId>>> entries(def.real_indexes.size());
-  std::vector<std::vector<bool>> has_null(def.real_indexes.size());
+  std::unique_ptr<RowSource> source;
+  if (p.system) {
+    source = std::make_unique<PlanRows>(p.rows);
+  } else {
+    Status s = rows_->OpenRows(size_t(p.schema_table), &source);
+    if (!s.ok()) return s;
+  }
+  std::vector<std::unique_ptr<EntrySorter>> sorters;
+  const size_t budget = def.real_indexes.empty()
+                            ? 0
+                            : std::max<size_t>(1, options_.sort_memory / 4 * 3 / def.real_indexes.size());
+  for (size_t i = 0; i < def.real_indexes.size(); ++i)
+    sorters.push_back(std::make_unique<EntrySorter>(env_, path_, budget));
   DataPageBuilder page(f, owner);
   uint32_t page_number = 0;
   bool page_open = false;
@@ -475,8 +564,13 @@ Status Creator::WriteTable(TablePlan& p) {
 
   uint32_t live_rows = 0;
   std::vector<uint8_t> bytes;
-  for (size_t r = 0; r < p.rows.size(); ++r) {
-    const RowSpec& row = p.rows[r];
+  RowSpec row;
+  for (uint64_t r = 0;; ++r) {
+    bool done = false;
+    Status s = NextRow(p, source.get(), r, &row, &done);
+    if (!s.ok()) return s;
+    if (done) break;
+    if (r >= UINT32_MAX) return Invalid(Where(p) + ": too many rows");
     RowFields fields;
     fields.values = row.values;
     fields.long_value_fields.resize(def.columns.size());
@@ -489,7 +583,7 @@ Status Creator::WriteTable(TablePlan& p) {
       if (!s.ok()) return Status::Error(s.kind(), Where(p) + " row " + std::to_string(r + 1) + ": " + s.detail());
       inline_field[c] = was_inline;
     }
-    Status s = EncodeRow(f, def, fields, schema_.code_page, &bytes);
+    s = EncodeRow(f, def, fields, schema_.code_page, &bytes);
     if (!s.ok() && std::find(inline_field.begin(), inline_field.end(), true) != inline_field.end()) {
       // Too long with its short long values inline: store those out of the row too.
       for (size_t c = 0; c < def.columns.size(); ++c) {
@@ -518,6 +612,18 @@ Status Creator::WriteTable(TablePlan& p) {
     room -= need;
     if (row.deleted) continue;
     ++live_rows;
+    for (ReferenceCheck& check : references_) {
+      bool complete;
+      if (check.to == p.schema_table) {
+        s = check.targets->Add(ReferenceKey(row, check.to_columns, &complete), RowNumberId(r));
+        if (!s.ok()) return s;
+      }
+      if (check.from == p.schema_table) {
+        const std::string key = ReferenceKey(row, check.from_columns, &complete);
+        if (complete) s = check.uses->Add(key, RowNumberId(r));
+        if (!s.ok()) return s;
+      }
+    }
     for (size_t i = 0; i < def.real_indexes.size(); ++i) {
       const RealIndex& index = def.real_indexes[i];
       bool any_null = false, all_null = true;
@@ -532,8 +638,8 @@ Status Creator::WriteTable(TablePlan& p) {
       if (!s.ok())
         return Status::Error(s.kind(), Where(p) + " row " + std::to_string(r + 1) + " index " +
                                            std::to_string(i) + ": " + s.detail());
-      entries[i].emplace_back(std::move(key), id);
-      has_null[i].push_back(any_null);
+      s = sorters[i]->Add(key, id, any_null ? 1 : 0);
+      if (!s.ok()) return s;
     }
   }
   Status s = flush_page();
@@ -544,40 +650,46 @@ Status Creator::WriteTable(TablePlan& p) {
   if (!s.ok()) return s;
   def.row_count = live_rows;
   def.last_autonumber = p.last_autonumber;
-  s = BuildIndexes(p, entries, has_null);
+  p.live_rows = live_rows;
+  s = BuildIndexes(p, sorters);
   if (!s.ok()) return s;
   return WriteDefinition(p);
 }
 
-Status Creator::BuildIndexes(TablePlan& p,
-                             std::vector<std::vector<std::pair<std::string, RowId>>>& entries,
-                             const std::vector<std::vector<bool>>& has_null) {
+// Index entries come out of their sorter in key order, then row order -- the order
+// of the leaf entries. A sorter entry's tag says a column of its key is null.
+Status Creator::BuildIndexes(TablePlan& p, std::vector<std::unique_ptr<EntrySorter>>& sorters) {
   const TableDef& def = p.def;
   p.indexes.resize(def.real_indexes.size());
   for (size_t i = 0; i < def.real_indexes.size(); ++i) {
-    std::vector<size_t> order(entries[i].size());
-    for (size_t k = 0; k < order.size(); ++k) order[k] = k;
-    std::sort(order.begin(), order.end(), [&](size_t a, size_t b) { return entries[i][a] < entries[i][b]; });
     const bool unique = def.real_indexes[i].flags & kIndexUnique;
     IndexBuilder builder(writer_, p.tdef_pages[0]);
-    for (size_t k = 0; k < order.size(); ++k) {
-      const auto& [key, row] = entries[i][order[k]];
+    Status s = sorters[i]->Finish();
+    SortedEntry entry;
+    std::string previous_key;
+    bool previous_null = false, first = true;
+    for (bool done = false; s.ok();) {
+      s = sorters[i]->Next(&entry, &done);
+      if (!s.ok() || done) break;
+      const bool null = entry.tag != 0;
       // Several rows with a null in a unique index's columns are no conflict (Jet's rule).
-      if (unique && k > 0 && entries[i][order[k - 1]].first == key && !has_null[i][order[k]] &&
-          !has_null[i][order[k - 1]]) {
+      if (unique && !first && previous_key == entry.key && !null && !previous_null) {
         std::string name;
         for (const LogicalIndex& l : def.logical_indexes)
           if (l.real_index == i) name = l.name;
         return Status::Error(ErrorKind::kInvalidArgument,
                              Where(p) + ": two rows have the same key in unique index \"" + name + "\"");
       }
-      Status s = builder.Add(std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(key.data()), key.size()), row);
+      s = builder.Add(std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(entry.key.data()), entry.key.size()),
+                      entry.row);
       if (!s.ok()) return Status::Error(s.kind(), Where(p) + " index " + std::to_string(i) + ": " + s.detail());
+      previous_key.swap(entry.key);
+      previous_null = null;
+      first = false;
     }
-    Status s = builder.Finish(&p.indexes[i]);
+    if (s.ok()) s = builder.Finish(&p.indexes[i]);
     if (!s.ok()) return s;
-    entries[i].clear();
-    entries[i].shrink_to_fit();
+    sorters[i].reset();  // its memory and scratch files go before the next index's
   }
   return Status::Ok();
 }
@@ -708,28 +820,38 @@ Status Creator::WriteGlobalMapAndHeader() {
   return s;
 }
 
+std::vector<uint64_t> Creator::LiveRows() const {
+  std::vector<uint64_t> out;
+  for (const TablePlan& p : plans_)
+    if (!p.system) out.push_back(p.live_rows);
+  return out;
+}
+
 Status Creator::Run() {
   Status s = Plan();
   for (size_t i = 0; s.ok() && i < plans_.size(); ++i) s = WriteTable(plans_[i]);
+  if (s.ok()) s = CheckReferences();
   if (s.ok()) s = WriteMaps();
   if (s.ok()) s = WriteGlobalMapAndHeader();
   return s;
 }
 
 // Reads the new file back with the engine's reader: every table must be in the
-// catalog and hold exactly its live rows. A file that fails this is not put in place.
-Status CheckWritten(const Schema& schema, const std::string& path) {
+// catalog and hold exactly its live rows (`expected`, per table). A file that fails
+// this is not put in place.
+Status CheckWritten(const Schema& schema, const std::vector<uint64_t>& expected_rows,
+                    const std::string& path) {
   std::unique_ptr<Database> db;
   Status s = Database::Open(path, &db);
   if (!s.ok()) return Status::Error(ErrorKind::kDamaged, "the new file does not read back: " + s.detail());
-  for (const TableSpec& t : schema.tables) {
+  for (size_t i = 0; i < schema.tables.size(); ++i) {
+    const TableSpec& t = schema.tables[i];
     const TableDef* def;
     s = db->GetTableDefByName(t.name, &def);
     uint64_t rows = 0;
     if (s.ok()) s = db->ScanRows(*def, [&](const RowId&, const std::vector<Value>&) { ++rows; return true; });
     if (!s.ok()) return Status::Error(ErrorKind::kDamaged, "the new file does not read back: " + s.detail());
-    uint64_t expected = 0;
-    for (const RowSpec& r : t.rows) expected += r.deleted ? 0 : 1;
+    const uint64_t expected = i < expected_rows.size() ? expected_rows[i] : 0;
     if (rows != expected)
       return Status::Error(ErrorKind::kDamaged, "the new file reads back " + std::to_string(rows) +
                                                     " rows of table \"" + t.name + "\", not " +
@@ -741,22 +863,32 @@ Status CheckWritten(const Schema& schema, const std::string& path) {
 }  // namespace
 
 Status CreateDatabase(const Schema& schema, const std::string& path, Env* env) {
+  std::unique_ptr<RowSupplier> rows = SchemaRows(schema);
+  return CreateDatabase(schema, rows.get(), path, env);
+}
+
+Status CreateDatabase(const Schema& schema, RowSupplier* rows, const std::string& path, Env* env,
+                      const CreateOptions& options) {
   Status s = ValidateSchema(schema);
   if (!s.ok()) return s;
   if (PathExists(path))
     return Status::Error(ErrorKind::kDestinationExists, "destination " + path + " exists");
+  // What a killed earlier run left beside `path` (its file, its sorts' scratch files).
+  RemoveStaleTemporaryFiles(env, path);
   const std::string temporary = TemporaryPathBeside(path);
   std::unique_ptr<PageWriter> writer;
   s = PageWriter::Create(env, temporary, FormatFor(schema.version), 0, 0644, &writer);
   if (!s.ok()) return s;
+  std::vector<uint64_t> live_rows;
   {
-    Creator creator(schema, writer.get());
+    Creator creator(schema, rows, writer.get(), env, path, options);
     s = creator.Run();
+    live_rows = creator.LiveRows();
   }
   if (s.ok()) s = writer->Finish();
   if (!s.ok()) return s;  // an unfinished writer removes its file
   writer.reset();
-  s = CheckWritten(schema, temporary);
+  s = CheckWritten(schema, live_rows, temporary);
   if (s.ok() && PathExists(path))
     s = Status::Error(ErrorKind::kDestinationExists, "destination " + path + " exists");
   if (s.ok()) s = env->RenameFile(temporary, path);

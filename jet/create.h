@@ -24,16 +24,23 @@
 // guessed key. Duplicate keys in a unique index, and a live row that an enforced
 // relationship says refers to a row that is not there, are kInvalidArgument.
 //
-// Rows go in the order given. Deleted rows (RowSpec::deleted) take their place on the
+// Rows go in the order given, one at a time from the RowSupplier (the schema's own
+// rows when none is given), so memory does not grow with the row count: index entries
+// and the keys an enforced relationship is checked against are sorted by
+// jet::EntrySorter (jet/entry_sorter.h) within CreateOptions::sort_memory, spilling to
+// scratch files beside `path` (removed before CreateDatabase returns). Every row is checked as
+// ValidateRow does before it is written. Deleted rows (RowSpec::deleted) take their place on the
 // page while the page fills, then leave a flagged zero-length slot, free space, and
 // their long values behind as unreferenced LVAL rows -- what deletion leaves in a file
 // Access has been working on, so a compaction has something to reclaim.
 //
 // The file is written beside `path` under a temporary name, synced, and renamed into
 // place; `path` must not exist beforehand (kDestinationExists). On any failure
-// nothing is left behind.
+// nothing is left behind (but a scratch file whose removal failed, which the next
+// run's cleanup of stale temporary files beside `path` removes).
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 #include "jet/env.h"
@@ -42,6 +49,17 @@
 
 namespace jet {
 
+struct CreateOptions {
+  // Memory for sorting index entries (three quarters, shared by the indexes of the
+  // table being written) and enforced relationships' keys (a quarter). Past it the
+  // sorters write runs to scratch files; the file made is the same either way.
+  size_t sort_memory = size_t(128) << 20;
+};
+
 Status CreateDatabase(const Schema& schema, const std::string& path, Env* env);
+// The same with the rows of schema.tables[i] taken from rows->OpenRows(i) instead of
+// TableSpec::rows.
+Status CreateDatabase(const Schema& schema, RowSupplier* rows, const std::string& path, Env* env,
+                      const CreateOptions& options = CreateOptions());
 
 }  // namespace jet

@@ -163,55 +163,109 @@ std::string ColumnRefusal(const Format& format, const ColumnDef& column, bool as
   }
 }
 
-// `unknown_slots`: how many plain slots a kInlineSlotsUnknown character is taken to
-// have (at most one per inline byte).
-Status AppendGeneral97Variant(const SortCodeTable& table, const std::vector<uint32_t>& text,
-                              int unknown_slots, std::string* out) {
-  std::vector<uint8_t> nibbles;
-  for (uint32_t cp : text) {
-    const SortCode* code = table.Find(cp);
+// Direct lookup of the code points below this, the characters of nearly every key,
+// for the two built-in tables; the rest by binary search.
+constexpr uint32_t kDirectCodePoints = 0x100;
+
+struct DirectCodes {
+  const SortCode* codes[kDirectCodePoints] = {};
+};
+
+const SortCode* SearchCode(const SortCodeTable& table, uint32_t code_point) {
+  const SortCode* end = table.codes + table.size;
+  const SortCode* it = std::lower_bound(
+      table.codes, end, code_point, [](const SortCode& c, uint32_t cp) { return c.code_point < cp; });
+  return (it != end && it->code_point == code_point) ? it : nullptr;
+}
+
+DirectCodes MakeDirectCodes(const SortCodeTable& table) {
+  DirectCodes direct;
+  for (uint32_t cp = 0; cp < kDirectCodePoints; ++cp) direct.codes[cp] = SearchCode(table, cp);
+  return direct;
+}
+
+const DirectCodes* DirectCodesOf(const SortCodeTable* table) {
+  static const DirectCodes general97 = MakeDirectCodes(General97Codes());
+  static const DirectCodes legacy = MakeDirectCodes(GeneralLegacyCodes());
+  if (table == &General97Codes()) return &general97;
+  if (table == &GeneralLegacyCodes()) return &legacy;
+  return nullptr;
+}
+
+// SortCodeTable::Find with the table's direct codes (DirectCodesOf) looked up once.
+inline const SortCode* FindCode(const SortCodeTable& table, const DirectCodes* direct, uint32_t code_point) {
+  if (direct != nullptr && code_point < kDirectCodePoints) return direct->codes[code_point];
+  return SearchCode(table, code_point);
+}
+
+// The parts of a General 97 key of `text` that depend on `unknown_slots`, how many
+// plain slots a kInlineSlotsUnknown character is taken to have (at most one per inline
+// byte): its accent nibbles, in `nibbles`. The inline bytes, which do not depend on it,
+// are appended to `inline_bytes` when given. *any_unknown (when given) is set when a
+// kInlineSlotsUnknown character is met.
+Status General97Parts(const SortCodeTable& table, const uint32_t* text, size_t size, int unknown_slots,
+                      std::string* inline_bytes, std::string* nibbles, bool* any_unknown) {
+  nibbles->clear();
+  const DirectCodes* direct = DirectCodesOf(&table);
+  for (size_t i = 0; i < size; ++i) {
+    const uint32_t cp = text[i];
+    const SortCode* code = FindCode(table, direct, cp);
     if (code == nullptr || code->kind == SortCodeKind::kUnconfirmed ||
         code->kind == SortCodeKind::kUnprintable) {
       return Unsupported("unconfirmed character " + CodePointName(cp));
     }
     if (code->kind == SortCodeKind::kIgnored) continue;
-    out->append(reinterpret_cast<const char*>(code->inline_bytes), code->inline_size);
+    if (inline_bytes != nullptr) {
+      if (code->inline_size == 1)
+        inline_bytes->push_back(char(code->inline_bytes[0]));
+      else
+        inline_bytes->append(reinterpret_cast<const char*>(code->inline_bytes), code->inline_size);
+    }
     if (code->kind == SortCodeKind::kInlineSlotsUnknown) {
-      nibbles.insert(nibbles.end(), std::min<int>(unknown_slots, code->inline_size), 2);
+      if (any_unknown != nullptr) *any_unknown = true;
+      nibbles->append(size_t(std::min<int>(unknown_slots, code->inline_size)), char(2));
       continue;
     }
-    if (code->extra != 0) nibbles.push_back(code->extra);
-    if (code->extra2 != 0) nibbles.push_back(code->extra2);
+    if (code->extra != 0) nibbles->push_back(char(code->extra));
+    if (code->extra2 != 0) nibbles->push_back(char(code->extra2));
   }
-  while (!nibbles.empty() && nibbles.back() == 2) nibbles.pop_back();
-  if (nibbles.empty()) {
-    out->push_back('\0');
-    return Status::Ok();
-  }
-  std::vector<uint8_t> stream;
-  stream.push_back(0);
-  stream.insert(stream.end(), nibbles.begin(), nibbles.end());
-  stream.push_back(0);
-  if (stream.size() % 2 != 0) stream.push_back(0);
-  for (size_t i = 0; i < stream.size(); i += 2) out->push_back(char((stream[i] << 4) | stream[i + 1]));
   return Status::Ok();
 }
 
-void StripTrailingSpaces(std::vector<uint32_t>* text) {
-  while (!text->empty() && text->back() == 0x20) text->pop_back();
+// The accent part of a General 97 key: the nibbles without trailing 2s, framed by a 0
+// nibble on each side, zero-padded to whole bytes and packed high nibble first; a
+// single 0 byte when no nibble is left. Trims `nibbles`.
+void AppendGeneral97Accents(std::string* nibbles, std::string* out) {
+  while (!nibbles->empty() && nibbles->back() == 2) nibbles->pop_back();
+  if (nibbles->empty()) {
+    out->push_back('\0');
+    return;
+  }
+  const size_t count = nibbles->size();
+  auto stream = [&](size_t i) -> unsigned { return i == 0 || i > count ? 0u : uint8_t((*nibbles)[i - 1]); };
+  for (size_t i = 0; i < count + 2; i += 2) out->push_back(char((stream(i) << 4) | stream(i + 1)));
 }
+
+// Length of `text` without its trailing spaces.
+size_t TrimmedSize(const std::vector<uint32_t>& text) {
+  size_t size = text.size();
+  while (size > 0 && text[size - 1] == 0x20) --size;
+  return size;
+}
+
 
 }  // namespace
 
 const SortCode* SortCodeTable::Find(uint32_t code_point) const {
-  const SortCode* end = codes + size;
-  const SortCode* it = std::lower_bound(
-      codes, end, code_point, [](const SortCode& c, uint32_t cp) { return c.code_point < cp; });
-  return (it != end && it->code_point == code_point) ? it : nullptr;
+  if (code_point < kDirectCodePoints) {
+    if (const DirectCodes* direct = DirectCodesOf(this)) return direct->codes[code_point];
+  }
+  return SearchCode(*this, code_point);
 }
 
 Status DecodeUtf8(const std::string& utf8, std::vector<uint32_t>* code_points) {
   code_points->clear();
+  code_points->reserve(utf8.size());
   size_t i = 0;
   while (i < utf8.size()) {
     const uint8_t lead = uint8_t(utf8[i]);
@@ -233,44 +287,54 @@ Status DecodeUtf8(const std::string& utf8, std::vector<uint32_t>* code_points) {
 
 Status AppendGeneral97Key(const SortCodeTable& table, const std::vector<uint32_t>& text,
                           std::string* out) {
-  std::vector<uint32_t> trimmed(text);
-  StripTrailingSpaces(&trimmed);
-  std::string first;
-  Status s = AppendGeneral97Variant(table, trimmed, 0, &first);
-  if (!s.ok()) return s;
-  // The slot count only matters for kInlineSlotsUnknown characters; without one
-  // (the usual case) every variant is `first`, so they are not computed.
+  const size_t size = TrimmedSize(text);
+  const size_t start = out->size();
+  std::string nibbles;
   bool any_unknown = false;
-  for (uint32_t cp : trimmed) {
-    const SortCode* code = table.Find(cp);
-    if (code != nullptr && code->kind == SortCodeKind::kInlineSlotsUnknown) any_unknown = true;
+  Status s = General97Parts(table, text.data(), size, 0, out, &nibbles, &any_unknown);
+  if (!s.ok()) {
+    out->resize(start);
+    return s;
   }
+  std::string accents;
+  AppendGeneral97Accents(&nibbles, &accents);
+  // The slot count only matters for kInlineSlotsUnknown characters, and only for the
+  // accent part; without one (the usual case) every reading gives `accents`, so no
+  // other is computed.
   for (int slots = 1; any_unknown && slots <= 2; ++slots) {
+    s = General97Parts(table, text.data(), size, slots, nullptr, &nibbles, nullptr);
+    if (!s.ok()) {
+      out->resize(start);
+      return s;
+    }
     std::string other;
-    s = AppendGeneral97Variant(table, trimmed, slots, &other);
-    if (!s.ok()) return s;
-    if (other == first) continue;
-    for (uint32_t cp : trimmed) {
-      if (table.Find(cp)->kind == SortCodeKind::kInlineSlotsUnknown)
-        return Unsupported("accent weight of character " + CodePointName(cp) +
+    AppendGeneral97Accents(&nibbles, &other);
+    if (other == accents) continue;
+    out->resize(start);
+    for (size_t i = 0; i < size; ++i) {
+      if (table.Find(text[i])->kind == SortCodeKind::kInlineSlotsUnknown)
+        return Unsupported("accent weight of character " + CodePointName(text[i]) +
                            " before an accented character is not confirmed");
     }
   }
-  out->append(first);
+  out->append(accents);
   return Status::Ok();
 }
 
 namespace {
 
 // `unknown_positions`: how many positions (1 or 2) a kInlineSlotsUnknown character
-// is taken to have.
-Status AppendGeneralLegacyVariant(const SortCodeTable& table, const std::vector<uint32_t>& text,
-                                  int unknown_positions, std::string* out) {
+// is taken to have. *positions_matter (when given) is set when such a character has
+// more than one inline byte: only then does `unknown_positions` change the key.
+Status AppendGeneralLegacyVariant(const SortCodeTable& table, const uint32_t* text, size_t size,
+                                  int unknown_positions, std::string* out, bool* positions_matter) {
   std::string extras;
   std::string unprintables;
   uint32_t printable = 0;
-  for (uint32_t cp : text) {
-    const SortCode* code = table.Find(cp);
+  const DirectCodes* direct = DirectCodesOf(&table);
+  for (size_t i = 0; i < size; ++i) {
+    const uint32_t cp = text[i];
+    const SortCode* code = FindCode(table, direct, cp);
     if (code == nullptr || code->kind == SortCodeKind::kUnconfirmed) {
       return Unsupported("unconfirmed character " + CodePointName(cp));
     }
@@ -285,6 +349,7 @@ Status AppendGeneralLegacyVariant(const SortCodeTable& table, const std::vector<
     }
     out->append(reinterpret_cast<const char*>(code->inline_bytes), code->inline_size);
     if (code->kind == SortCodeKind::kInlineSlotsUnknown) {
+      if (code->inline_size > 1 && positions_matter != nullptr) *positions_matter = true;
       const int positions = code->inline_size > 1 ? unknown_positions : 1;
       extras.append(size_t(positions), char(0x02));
       printable += uint32_t(positions);
@@ -312,18 +377,23 @@ Status AppendGeneralLegacyVariant(const SortCodeTable& table, const std::vector<
 
 Status AppendGeneralLegacyKey(const SortCodeTable& table, const std::vector<uint32_t>& text,
                               std::string* out) {
-  std::vector<uint32_t> trimmed(text);
-  StripTrailingSpaces(&trimmed);
-  std::string one, two;
-  Status s = AppendGeneralLegacyVariant(table, trimmed, 1, &one);
+  const size_t size = TrimmedSize(text);
+  std::string one;
+  bool positions_matter = false;
+  Status s = AppendGeneralLegacyVariant(table, text.data(), size, 1, &one, &positions_matter);
   if (!s.ok()) return s;
-  s = AppendGeneralLegacyVariant(table, trimmed, 2, &two);
-  if (!s.ok()) return s;
-  if (one != two) {
-    for (uint32_t cp : trimmed) {
-      if (table.Find(cp)->kind == SortCodeKind::kInlineSlotsUnknown)
-        return Unsupported("sort weight of character " + CodePointName(cp) +
-                           " before an accented or unprintable character is not confirmed");
+  // Without a character whose position count matters (the usual case) the reading
+  // with two positions is `one`, so it is not computed.
+  if (positions_matter) {
+    std::string two;
+    s = AppendGeneralLegacyVariant(table, text.data(), size, 2, &two, nullptr);
+    if (!s.ok()) return s;
+    if (one != two) {
+      for (size_t i = 0; i < size; ++i) {
+        if (table.Find(text[i])->kind == SortCodeKind::kInlineSlotsUnknown)
+          return Unsupported("sort weight of character " + CodePointName(text[i]) +
+                             " before an accented or unprintable character is not confirmed");
+      }
     }
   }
   out->append(one);

@@ -1,4 +1,12 @@
-// Row generator: deterministic test rows for a schema.
+// Row generator: deterministic test rows for a schema, made one row at a time.
+//
+// Each table draws its rows from its own random stream (seed ^ hash of its name); the
+// relationships, in schema order, draw from one further stream (seed ^ 0x5EED) that
+// runs over the generated rows of each relationship's referencing table in turn.
+// Make runs that stream once over every relationship to learn where each one's part
+// starts, so a table's rows can then be made in order with nothing else held: a
+// referencing row picks the k-th live row of the referenced table (found in a bitmap
+// of deleted rows) and takes that row's key, which is a function of the row number.
 #include "jet/row_generator.h"
 
 #include <algorithm>
@@ -12,6 +20,7 @@ namespace {
 class Random {
  public:
   explicit Random(uint64_t seed) : state_(seed) {}
+  uint64_t state() const { return state_; }
   uint64_t Next() {
     uint64_t z = (state_ += 0x9E3779B97F4A7C15ull);
     z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
@@ -170,96 +179,276 @@ Value RandomValue(const ColumnSpec& c, Random& rng) {
 }
 
 // Gives AutoNumber columns explicit values, counting as CreateDatabase would, so that
-// relationships can refer to them.
-void NumberAutoColumns(TableSpec* t) {
-  for (size_t c = 0; c < t->columns.size(); ++c) {
-    if (!t->columns[c].autonumber) continue;
+// relationships can refer to them. Returns, per column, the counter after the rows.
+std::vector<int64_t> NumberAutoColumns(const TableSpec& t, std::vector<RowSpec>* rows) {
+  std::vector<int64_t> counters(t.columns.size(), 0);
+  for (size_t c = 0; c < t.columns.size(); ++c) {
+    if (!t.columns[c].autonumber) continue;
     int64_t counter = 0;
-    for (RowSpec& row : t->rows) {
-      if (row.values.size() <= c) row.values.resize(t->columns.size());
+    for (RowSpec& row : *rows) {
+      if (row.values.size() <= c) row.values.resize(t.columns.size());
       if (row.values[c].is_null()) row.values[c] = Value::Long(int32_t(++counter));
       else counter = std::max<int64_t>(counter, row.values[c].integer());
     }
+    counters[c] = counter;
   }
+  return counters;
 }
+
+// Which rows of a table are live, with the position of the k-th live row.
+class LiveRows {
+ public:
+  void Add(bool live) {
+    if (rows_ % 64 == 0) {
+      words_.push_back(0);
+      before_.push_back(live_);
+    }
+    if (live) {
+      words_.back() |= uint64_t(1) << (rows_ % 64);
+      ++live_;
+    }
+    ++rows_;
+  }
+  uint64_t live() const { return live_; }
+  // Row number of live row k (0-based); k < live().
+  uint64_t Select(uint64_t k) const {
+    const size_t w = size_t(std::upper_bound(before_.begin(), before_.end(), k) - before_.begin()) - 1;
+    uint64_t bits = words_[w];
+    for (uint64_t skip = k - before_[w]; skip > 0; --skip) bits &= bits - 1;
+    return uint64_t(w) * 64 + uint64_t(__builtin_ctzll(bits));
+  }
+
+ private:
+  std::vector<uint64_t> words_;   // bit r % 64 of word r / 64: row r is live
+  std::vector<uint64_t> before_;  // live rows before each word
+  uint64_t rows_ = 0, live_ = 0;
+};
 
 }  // namespace
 
-Status GenerateRows(uint32_t rows_per_table, uint64_t seed, Schema* schema) {
-  for (TableSpec& t : schema->tables) {
-    Random rng(seed ^ NameHash(t.name));
+struct RowGenerator::State {
+  struct Table {
+    const TableSpec* design = nullptr;
+    uint64_t seed = 0;
+    std::vector<RowSpec> own;            // the schema's rows, AutoNumbers filled in
+    std::vector<int64_t> auto_base;      // per column: AutoNumber counter after `own`
+    std::vector<bool> unique;            // per column: in a unique index
+    uint64_t generated = 0;
+    std::vector<size_t> fills;           // relationships referring from this table
+    std::unique_ptr<LiveRows> live;      // for tables others refer to
+  };
+  struct Relationship {
+    size_t from = 0, to = 0;
+    std::vector<int> from_columns, to_columns;
+    bool first_required = false;
+    uint64_t random_start = 0;  // the relationship stream where this one's part starts
+  };
+  std::vector<Table> tables;
+  std::vector<Relationship> relationships;
+
+  // The generated (not own) row g of table t, before relationships.
+  void BaseRow(const Table& t, uint64_t g, Random& rng, RowSpec* row) const {
+    const TableSpec& design = *t.design;
+    row->deleted = design.generated_deleted_percent < 0 ? rng.OneIn(8)
+                                                      : rng.Below(100) < uint64_t(design.generated_deleted_percent);
+    row->values.clear();
+    row->values.reserve(design.columns.size());
+    for (size_t c = 0; c < design.columns.size(); ++c) {
+      const ColumnSpec& col = design.columns[c];
+      if (col.autonumber) {
+        row->values.push_back(Value::Long(int32_t(t.auto_base[c] + int64_t(g) + 1)));
+      } else if (t.unique[c]) {
+        row->values.push_back(SequenceValue(col, t.own.size() + g + 1));
+      } else if (!col.required && rng.OneIn(10)) {
+        row->values.push_back(Value::Null());
+      } else {
+        row->values.push_back(RandomValue(col, rng));
+      }
+    }
+  }
+
+  // Column c of row r (own rows first) of table t as a referencing row sees it. Make
+  // has made sure it does not depend on anything but r.
+  Value KeyValue(const Table& t, int c, uint64_t r) const {
+    if (r < t.own.size()) {
+      const RowSpec& row = t.own[size_t(r)];
+      return row.values.size() > size_t(c) ? row.values[c] : Value::Null();
+    }
+    const uint64_t g = r - t.own.size();
+    if (t.design->columns[c].autonumber) return Value::Long(int32_t(t.auto_base[c] + int64_t(g) + 1));
+    return SequenceValue(t.design->columns[c], r + 1);
+  }
+
+  // Draws relationship `rel`'s pick for one referencing row and fills in its columns
+  // (row == nullptr: only the draws).
+  void Refer(const Relationship& rel, Random& rng, RowSpec* row) const {
+    const LiveRows& live = *tables[rel.to].live;
+    const bool none = live.live() == 0 || (!rel.first_required && rng.OneIn(20));
+    const uint64_t pick = none ? 0 : live.Select(rng.Below(live.live()));
+    if (row == nullptr) return;
+    for (size_t i = 0; i < rel.from_columns.size(); ++i)
+      row->values[rel.from_columns[i]] = none ? Value::Null() : KeyValue(tables[rel.to], rel.to_columns[i], pick);
+  }
+};
+
+namespace {
+
+class GeneratedRows : public RowSource {
+ public:
+  GeneratedRows(const RowGenerator::State& state, size_t table)
+      : state_(state), table_(state.tables[table]), rng_(table_.seed) {
+    for (size_t k : table_.fills) relationship_rngs_.emplace_back(state.relationships[k].random_start);
+  }
+
+  Status Next(RowSpec* row, bool* done) override {
+    *done = false;
+    if (own_next_ < table_.own.size()) {
+      *row = table_.own[own_next_++];
+      return Status::Ok();
+    }
+    if (generated_ >= table_.generated) {
+      *done = true;
+      return Status::Ok();
+    }
+    state_.BaseRow(table_, generated_++, rng_, row);
+    for (size_t i = 0; i < table_.fills.size(); ++i)
+      state_.Refer(state_.relationships[table_.fills[i]], relationship_rngs_[i], row);
+    return Status::Ok();
+  }
+
+ private:
+  const RowGenerator::State& state_;
+  const RowGenerator::State::Table& table_;
+  Random rng_;
+  std::vector<Random> relationship_rngs_;
+  size_t own_next_ = 0;
+  uint64_t generated_ = 0;
+};
+
+Status Invalid(const std::string& detail) { return Status::Error(ErrorKind::kInvalidArgument, detail); }
+
+}  // namespace
+
+RowGenerator::RowGenerator(std::unique_ptr<State> state) : state_(std::move(state)) {}
+RowGenerator::~RowGenerator() = default;
+
+uint64_t RowGenerator::RowCount(size_t table) const {
+  const State::Table& t = state_->tables[table];
+  return t.own.size() + t.generated;
+}
+
+Status RowGenerator::OpenRows(size_t table, std::unique_ptr<RowSource>* source) {
+  if (table >= state_->tables.size()) return Invalid("no table " + std::to_string(table));
+  *source = std::make_unique<GeneratedRows>(*state_, table);
+  return Status::Ok();
+}
+
+Status RowGenerator::Make(const Schema& schema, uint32_t rows_per_table, uint64_t seed,
+                          std::unique_ptr<RowGenerator>* generator) {
+  auto state = std::make_unique<State>();
+  for (const TableSpec& t : schema.tables) {
     for (const IndexSpec& index : t.indexes) {
       if (!index.primary && !index.unique) continue;
       uint64_t capacity = 1;
       for (const IndexColumnSpec& ic : index.columns) {
         const int c = FindColumnSpec(t, ic.column);
-        if (c < 0) return Status::Error(ErrorKind::kInvalidArgument, "table \"" + t.name + "\": unknown index column");
+        if (c < 0) return Invalid("table \"" + t.name + "\": unknown index column");
         const uint64_t cap = Capacity(t.columns[c]);
         capacity = cap == UINT64_MAX || capacity > UINT64_MAX / cap ? UINT64_MAX : capacity * cap;
       }
       if (uint64_t(t.rows.size()) + uint64_t(rows_per_table) * t.generated_rows_factor > capacity)
-        return Status::Error(ErrorKind::kInvalidArgument,
-                             "table \"" + t.name + "\": unique index \"" + index.name +
-                                 "\" cannot take " +
-                                 std::to_string(t.rows.size() + uint64_t(rows_per_table) * t.generated_rows_factor) +
-                                 " distinct values");
+        return Invalid("table \"" + t.name + "\": unique index \"" + index.name + "\" cannot take " +
+                       std::to_string(t.rows.size() + uint64_t(rows_per_table) * t.generated_rows_factor) +
+                       " distinct values");
     }
-    const uint64_t first = t.rows.size();
     const uint64_t count = uint64_t(rows_per_table) * t.generated_rows_factor;
-    if (first + count > UINT32_MAX)
-      return Status::Error(ErrorKind::kInvalidArgument, "table \"" + t.name + "\": too many rows");
-    t.rows.reserve(first + count);
-    for (uint64_t i = 0; i < count; ++i) {
-      RowSpec row;
-      row.deleted = t.generated_deleted_percent < 0 ? rng.OneIn(8)
-                                                    : rng.Below(100) < uint64_t(t.generated_deleted_percent);
-      for (size_t c = 0; c < t.columns.size(); ++c) {
-        const ColumnSpec& col = t.columns[c];
-        if (col.autonumber) {
-          row.values.push_back(Value::Null());
-        } else if (InUniqueIndex(t, c)) {
-          row.values.push_back(SequenceValue(col, first + i + 1));
-        } else if (!col.required && rng.OneIn(10)) {
-          row.values.push_back(Value::Null());
-        } else {
-          row.values.push_back(RandomValue(col, rng));
-        }
-      }
-      t.rows.push_back(std::move(row));
-    }
-    NumberAutoColumns(&t);
+    if (t.rows.size() + count > UINT32_MAX) return Invalid("table \"" + t.name + "\": too many rows");
+    State::Table table;
+    table.design = &t;
+    table.seed = seed ^ NameHash(t.name);
+    table.own = t.rows;
+    table.auto_base = NumberAutoColumns(t, &table.own);
+    for (size_t c = 0; c < t.columns.size(); ++c) table.unique.push_back(InUniqueIndex(t, c));
+    table.generated = count;
+    state->tables.push_back(std::move(table));
   }
-  // Referencing columns take the values of a live referenced row.
+
   Random rng(seed ^ 0x5EEDull);
-  for (const RelationshipSpec& rel : schema->relationships) {
-    const int fi = FindTableSpec(*schema, rel.from_table);
-    const int ti = FindTableSpec(*schema, rel.to_table);
-    if (fi < 0 || ti < 0) return Status::Error(ErrorKind::kInvalidArgument, "relationship \"" + rel.name + "\": unknown table");
-    TableSpec& from = schema->tables[fi];
-    const TableSpec& to = schema->tables[ti];
-    std::vector<size_t> live;
-    for (size_t r = 0; r < to.rows.size(); ++r)
-      if (!to.rows[r].deleted) live.push_back(r);
-    std::vector<int> fc, tc;
+  for (size_t k = 0; k < schema.relationships.size(); ++k) {
+    const RelationshipSpec& rel = schema.relationships[k];
+    const int fi = FindTableSpec(schema, rel.from_table);
+    const int ti = FindTableSpec(schema, rel.to_table);
+    if (fi < 0 || ti < 0) return Invalid("relationship \"" + rel.name + "\": unknown table");
+    State::Relationship r;
+    r.from = size_t(fi);
+    r.to = size_t(ti);
+    const TableSpec& from = schema.tables[r.from];
+    const TableSpec& to = schema.tables[r.to];
     for (size_t i = 0; i < rel.from_columns.size() && i < rel.to_columns.size(); ++i) {
-      fc.push_back(FindColumnSpec(from, rel.from_columns[i]));
-      tc.push_back(FindColumnSpec(to, rel.to_columns[i]));
-      if (fc.back() < 0 || tc.back() < 0)
-        return Status::Error(ErrorKind::kInvalidArgument, "relationship \"" + rel.name + "\": unknown column");
+      r.from_columns.push_back(FindColumnSpec(from, rel.from_columns[i]));
+      r.to_columns.push_back(FindColumnSpec(to, rel.to_columns[i]));
+      if (r.from_columns.back() < 0 || r.to_columns.back() < 0)
+        return Invalid("relationship \"" + rel.name + "\": unknown column");
     }
-    const size_t added = size_t(uint64_t(rows_per_table) * from.generated_rows_factor);
-    for (size_t r = from.rows.size() - std::min(added, from.rows.size()); r < from.rows.size(); ++r) {
-      RowSpec& row = from.rows[r];
-      row.values.resize(from.columns.size());
-      const bool none = live.empty() || (!from.columns[fc[0]].required && rng.OneIn(20));
-      const size_t pick = none ? 0 : live[rng.Below(live.size())];
-      for (size_t i = 0; i < fc.size(); ++i) {
-        Value v = none ? Value::Null() : (to.rows[pick].values.size() > size_t(tc[i]) ? to.rows[pick].values[tc[i]] : Value::Null());
-        row.values[fc[i]] = v;
+    State::Table& from_table = state->tables[r.from];
+    State::Table& to_table = state->tables[r.to];
+    r.first_required = !r.from_columns.empty() && from.columns[r.from_columns[0]].required;
+    // A referencing row copies the key of the row it picks; that key must be known
+    // from the row number alone, so that no row has to be kept.
+    if (from_table.generated > 0 && to_table.generated > 0) {
+      for (int c : r.to_columns) {
+        bool filled = false;
+        for (size_t j = 0; j <= k; ++j) {
+          const State::Relationship& earlier = j < k ? state->relationships[j] : r;
+          if (earlier.from != r.to) continue;
+          filled = filled || std::find(earlier.from_columns.begin(), earlier.from_columns.end(), c) !=
+                                 earlier.from_columns.end();
+        }
+        if (filled || !(to.columns[c].autonumber || to_table.unique[c]))
+          return Invalid("relationship \"" + rel.name + "\": generated rows cannot refer to column \"" +
+                         to.columns[c].name + "\" of \"" + to.name +
+                         "\" (only to AutoNumber or unique columns no relationship fills)");
       }
     }
+    if (from_table.generated > 0 && !to_table.live) {
+      to_table.live = std::make_unique<LiveRows>();
+      for (const RowSpec& row : to_table.own) to_table.live->Add(!row.deleted);
+      Random table_rng(to_table.seed);
+      RowSpec row;
+      for (uint64_t g = 0; g < to_table.generated; ++g) {
+        state->BaseRow(to_table, g, table_rng, &row);
+        to_table.live->Add(!row.deleted);
+      }
+    }
+    r.random_start = rng.state();
+    if (from_table.generated > 0) {
+      for (uint64_t g = 0; g < from_table.generated; ++g) state->Refer(r, rng, nullptr);
+    }
+    from_table.fills.push_back(k);
+    state->relationships.push_back(std::move(r));
   }
+  generator->reset(new RowGenerator(std::move(state)));
   return Status::Ok();
+}
+
+Status GenerateRows(uint32_t rows_per_table, uint64_t seed, Schema* schema) {
+  const Schema original = *schema;
+  std::unique_ptr<RowGenerator> generator;
+  Status s = RowGenerator::Make(original, rows_per_table, seed, &generator);
+  for (size_t t = 0; s.ok() && t < original.tables.size(); ++t) {
+    std::unique_ptr<RowSource> source;
+    s = generator->OpenRows(t, &source);
+    std::vector<RowSpec> rows;
+    rows.reserve(size_t(generator->RowCount(t)));
+    for (bool done = false; s.ok();) {
+      RowSpec row;
+      s = source->Next(&row, &done);
+      if (done) break;
+      rows.push_back(std::move(row));
+    }
+    if (s.ok()) schema->tables[t].rows = std::move(rows);
+  }
+  return s;
 }
 
 }  // namespace jet

@@ -7,13 +7,13 @@
 #include <map>
 #include <memory>
 #include <set>
-#include <unordered_map>
 #include <unordered_set>
 
 #include "jet/byte_order.h"
 #include "jet/catalog.h"
 #include "jet/data_page.h"
 #include "jet/database.h"
+#include "jet/entry_sorter.h"
 #include "jet/index_builder.h"
 #include "jet/index_key.h"
 #include "jet/index_reader.h"
@@ -101,9 +101,10 @@ struct RowPlace {
 
 class Salvager {
  public:
-  Salvager(PageFile& source, const CheckReport& check, RepairReport* report)
-      : view_(source), format_(source.format()), check_(check), report_(report),
-        page_(format_.page_size), other_(format_.page_size) {}
+  // Scratch files of the index sorts go beside `scratch_beside` (the destination).
+  Salvager(Env* env, std::string scratch_beside, PageFile& source, const CheckReport& check, RepairReport* report)
+      : env_(env), scratch_beside_(std::move(scratch_beside)), view_(source), format_(source.format()), check_(check),
+        report_(report), page_(format_.page_size), other_(format_.page_size) {}
 
   Status Run();
   Status WriteCopy(Env* env, const std::string& destination);
@@ -128,6 +129,8 @@ class Salvager {
   bool IndexFlagged(const std::string& table, const std::string& index) const;
   void PatchDefinition32(const TableDef& def, size_t logical_offset, uint32_t value);
 
+  Env* env_;
+  const std::string scratch_beside_;
   PatchedFile view_;
   const Format& format_;
   const CheckReport& check_;
@@ -309,7 +312,7 @@ void Salvager::SalvageRows(const TableDef& def, RepairTableReport* table) {
     if (header.owner != def.first_page) continue;  // another table's page: not ours to judge
     pages.push_back(p);
   }
-  std::unordered_set<uint32_t> seen;  // rows kept or dropped here
+  std::vector<uint32_t> seen;  // rows kept or dropped here, by row pointer
   for (uint32_t p : pages) {
     for (unsigned i = 0;; ++i) {
       if (!view_.ReadPage(p, page_.data()).ok()) break;
@@ -321,7 +324,7 @@ void Salvager::SalvageRows(const TableDef& def, RepairTableReport* table) {
       if (s.ok() && slot.deleted) continue;
       if (s.ok() && RowInFreeSpace(format_, header, slot))
         s = Status::Error(ErrorKind::kDamaged, "the row starts inside the page's free space");
-      seen.insert(id.ToPointer());
+      seen.push_back(id.ToPointer());
       RowPlace place;
       if (s.ok()) s = Locate(def, id, page_.data(), slot, &place);
       if (s.ok() && !SalvageRow(def, id, place, table))
@@ -339,13 +342,14 @@ void Salvager::SalvageRows(const TableDef& def, RepairTableReport* table) {
   }
   // Rows on pages that are gone (zeroed, retyped, cut off): the index entries that
   // point at rows the salvage neither kept nor dropped say how many there were.
+  std::sort(seen.begin(), seen.end());  // already ascending when the map's pages are
   uint64_t most = 0;
   for (const RealIndex& index : def.real_indexes) {
     std::set<uint32_t> rows;
     IndexWalkStats stats;
     WalkIndex(view_, def.first_page, index.root_page,
               [&](const std::string&, const RowId& row) {
-                if (!seen.count(row.ToPointer())) rows.insert(row.ToPointer());
+                if (!std::binary_search(seen.begin(), seen.end(), row.ToPointer())) rows.insert(row.ToPointer());
                 return true;
               },
               &stats);
@@ -393,36 +397,19 @@ void Salvager::PatchDefinition32(const TableDef& def, size_t logical_offset, uin
 Status Salvager::RebuildIndex(const TableDef& def, size_t real, const std::string& table_name,
                               const std::string& index_name, RepairTableReport* table) {
   const RealIndex& index = def.real_indexes[real];
-  // The old tree's entries that can still be read, by row.
-  std::unordered_map<uint32_t, std::string> intact;
-  IndexWalkStats stats;
-  Status walk = WalkIndex(view_, def.first_page, index.root_page,
-                          [&](const std::string& key, const RowId& row) {
-                            intact.emplace(row.ToPointer(), key);
-                            return true;
-                          },
-                          &stats);
-  if (!walk.ok()) {
-    // The tree is broken: take the entries of every leaf its page map names.
-    UsageMap map;
-    if (ReadUsageMap(view_, index.usage_map, &map).ok()) {
-      for (uint32_t p : map.pages) {
-        if (!view_.ReadPage(p, other_.data()).ok() || other_[0] != kPageIndexLeaf) continue;
-        IndexPage leaf;
-        if (!DecodeIndexPage(format_, other_.data(), &leaf).ok() || leaf.owner != def.first_page) continue;
-        for (const IndexPageEntry& e : leaf.entries) intact.emplace(e.row.ToPointer(), e.key);
-      }
-    }
-  }
-
   std::string reason;
   const bool computable = CanComputeKeys(format_, def, index, &reason);
-  std::vector<std::pair<std::string, uint32_t>> entries;
+  // Keys computed from the rows go straight to the sorter; the rows whose key cannot
+  // be computed are kept by pointer, to take their keys from the old tree after.
+  EntrySorter sorter(env_, scratch_beside_);
+  std::vector<uint32_t> need_old_key;
   uint64_t computed = 0, reused = 0, missing = 0;
   RowDecoder decoder(view_, def);
   std::vector<Value> values;
+  std::string key;
   TableScanner scanner(view_, def);
   std::vector<std::string> notes;
+  Status added = Status::Ok();
   Status s = scanner.Scan(
       [&](const RowId& row, const uint8_t* bytes, size_t size) {
         if (!decoder.Decode(bytes, size, &values).ok()) return true;
@@ -432,33 +419,65 @@ Status Salvager::RebuildIndex(const TableDef& def, size_t real, const std::strin
           if (pos >= 0 && !values[pos].is_null()) all_null = false;
         }
         if ((index.flags & kIndexIgnoreNulls) && all_null) return true;
-        std::string key;
         if (computable && EncodeIndexKey(format_, def, index, values, &key).ok()) {
           ++computed;
-        } else {
-          auto it = intact.find(row.ToPointer());
-          if (it == intact.end()) {
-            ++missing;
-            return true;
-          }
-          key = it->second;
-          ++reused;
+          added = sorter.Add(key, row);
+          return added.ok();
         }
-        entries.emplace_back(std::move(key), row.ToPointer());
+        need_old_key.push_back(row.ToPointer());
         return true;
       },
       &notes);
   if (!s.ok()) return s;
-  std::sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) {
-    const int c = a.first.compare(b.first);
-    return c != 0 ? c < 0 : a.second < b.second;
-  });
+  if (!added.ok()) return added;
+
+  if (!need_old_key.empty()) {
+    // The old tree's entries that can still be read, the first one for each row; when
+    // the tree is broken, also those of every leaf its page map names.
+    std::sort(need_old_key.begin(), need_old_key.end());
+    std::vector<bool> taken(need_old_key.size(), false);
+    auto take = [&](const std::string& old_key, const RowId& row) {
+      auto it = std::lower_bound(need_old_key.begin(), need_old_key.end(), row.ToPointer());
+      if (it == need_old_key.end() || *it != row.ToPointer()) return true;
+      const size_t k = size_t(it - need_old_key.begin());
+      if (taken[k]) return true;
+      taken[k] = true;
+      ++reused;
+      added = sorter.Add(old_key, row);
+      return added.ok();
+    };
+    IndexWalkStats stats;
+    Status walk = WalkIndex(view_, def.first_page, index.root_page, take, &stats);
+    if (!added.ok()) return added;
+    if (!walk.ok()) {
+      UsageMap map;
+      if (ReadUsageMap(view_, index.usage_map, &map).ok()) {
+        for (uint32_t p : map.pages) {
+          if (!view_.ReadPage(p, other_.data()).ok() || other_[0] != kPageIndexLeaf) continue;
+          IndexPage leaf;
+          if (!DecodeIndexPage(format_, other_.data(), &leaf).ok() || leaf.owner != def.first_page) continue;
+          for (const IndexPageEntry& e : leaf.entries)
+            if (!take(e.key, e.row)) return added;
+        }
+      }
+    }
+    missing = need_old_key.size() - reused;
+  }
+
+  s = sorter.Finish();
+  if (!s.ok()) return s;
   AppendSink sink(&view_);
   IndexBuilder builder(&sink, def.first_page);
-  for (const auto& [key, row] : entries) {
-    s = builder.Add(std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(key.data()), key.size()),
-                    RowId::FromPointer(row));
+  uint64_t entries = 0;
+  for (;;) {
+    SortedEntry e;
+    bool done = false;
+    s = sorter.Next(&e, &done);
     if (!s.ok()) return s;
+    if (done) break;
+    s = builder.Add(std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(e.key.data()), e.key.size()), e.row);
+    if (!s.ok()) return s;
+    ++entries;
   }
   IndexBuildResult result;
   s = builder.Finish(&result);
@@ -466,7 +485,7 @@ Status Salvager::RebuildIndex(const TableDef& def, size_t real, const std::strin
   PatchDefinition32(def, index.def_offset + RealIndexRootPageOffset(format_), result.root_page);
 
   std::string line = "index \"" + index_name + "\" of table \"" + table_name + "\" rebuilt: " +
-                     std::to_string(entries.size()) + " entries";
+                     std::to_string(entries) + " entries";
   if (computed > 0) line += ", " + std::to_string(computed) + " keys computed from the rows";
   if (reused > 0) line += ", " + std::to_string(reused) + " keys taken from the old index";
   report_->rebuilt.push_back(line);
@@ -574,7 +593,7 @@ Status Salvager::WriteCopy(Env* env, const std::string& destination) {
 
 Status WriteSalvagedCopy(Env* env, PageFile& source, const CheckReport& check, const std::string& destination,
                          RepairReport* report) {
-  Salvager salvager(source, check, report);
+  Salvager salvager(env, destination, source, check, report);
   Status s = salvager.Run();
   if (!s.ok()) return s;
   return salvager.WriteCopy(env, destination);

@@ -83,35 +83,64 @@ unsigned __int128 PowerOfTen(unsigned n) {
   return v;
 }
 
+// The detail names the place only on failure: this runs for every value of every
+// generated row.
 Status CheckValue(const TableSpec& table, size_t row, size_t column, const Value& value) {
   const ColumnSpec& c = table.columns[column];
-  const std::string where = "table \"" + table.name + "\" row " + std::to_string(row + 1) +
-                            " column \"" + c.name + "\"";
+  const auto fail = [&](const std::string& what) {
+    return Invalid("table \"" + table.name + "\" row " + std::to_string(row + 1) + " column \"" + c.name +
+                   "\": " + what);
+  };
   if (value.is_null()) {
-    if (c.required && !c.autonumber) return Invalid(where + ": a required column cannot be null");
+    if (c.required && !c.autonumber) return fail("a required column cannot be null");
     return Status::Ok();
   }
-  if (value.type() != ValueTypeOf(c.type)) return Invalid(where + ": value of the wrong type");
+  if (value.type() != ValueTypeOf(c.type)) return fail("value of the wrong type");
   const uint16_t size = c.size == 0 ? 255 : c.size;
   if (c.type == ColumnType::kText && CodePointCount(value.text()) > size)
-    return Invalid(where + ": text longer than " + std::to_string(size) + " characters");
+    return fail("text longer than " + std::to_string(size) + " characters");
   if (c.type == ColumnType::kBinary && value.bytes().size() > size)
-    return Invalid(where + ": more than " + std::to_string(size) + " bytes");
-  if (c.type == ColumnType::kGuid && value.bytes().size() != 16)
-    return Invalid(where + ": a GUID has 16 bytes");
+    return fail("more than " + std::to_string(size) + " bytes");
+  if (c.type == ColumnType::kGuid && value.bytes().size() != 16) return fail("a GUID has 16 bytes");
   if (c.type == ColumnType::kNumeric) {
     const Numeric& n = value.numeric();
     const unsigned __int128 magnitude = (static_cast<unsigned __int128>(n.high) << 64) | n.low;
     if (n.scale != c.scale || magnitude >= PowerOfTen(c.precision))
-      return Invalid(where + ": does not fit precision " + std::to_string(c.precision) +
-                     ", scale " + std::to_string(c.scale));
+      return fail("does not fit precision " + std::to_string(c.precision) + ", scale " + std::to_string(c.scale));
   }
   if (c.type == ColumnType::kOle || c.type == ColumnType::kMemo) {
     const size_t length = c.type == ColumnType::kOle ? value.bytes().size() : value.text().size();
-    if (length > 0x3FFFFFFF / 2) return Invalid(where + ": long value too large");
+    if (length > 0x3FFFFFFF / 2) return fail("long value too large");
   }
   return Status::Ok();
 }
+
+class VectorRowSource : public RowSource {
+ public:
+  explicit VectorRowSource(const std::vector<RowSpec>& rows) : rows_(rows) {}
+  Status Next(RowSpec* row, bool* done) override {
+    *done = next_ >= rows_.size();
+    if (!*done) *row = rows_[next_++];
+    return Status::Ok();
+  }
+
+ private:
+  const std::vector<RowSpec>& rows_;
+  size_t next_ = 0;
+};
+
+class SchemaRowSupplier : public RowSupplier {
+ public:
+  explicit SchemaRowSupplier(const Schema& schema) : schema_(schema) {}
+  Status OpenRows(size_t table, std::unique_ptr<RowSource>* source) override {
+    if (table >= schema_.tables.size()) return Invalid("no table " + std::to_string(table));
+    *source = std::make_unique<VectorRowSource>(schema_.tables[table].rows);
+    return Status::Ok();
+  }
+
+ private:
+  const Schema& schema_;
+};
 
 Status CheckTable(const TableSpec& table, Version version) {
   const std::string what = "table \"" + table.name + "\"";
@@ -161,13 +190,8 @@ Status CheckTable(const TableSpec& table, Version version) {
   }
   if (primaries > 1) return Invalid(what + ": more than one primary key");
   for (size_t r = 0; r < table.rows.size(); ++r) {
-    const RowSpec& row = table.rows[r];
-    if (row.values.size() > table.columns.size())
-      return Invalid(what + " row " + std::to_string(r + 1) + ": more values than columns");
-    for (size_t c = 0; c < table.columns.size(); ++c) {
-      s = CheckValue(table, r, c, c < row.values.size() ? row.values[c] : Value());
-      if (!s.ok()) return s;
-    }
+    s = ValidateRow(table, r, table.rows[r]);
+    if (!s.ok()) return s;
   }
   return Status::Ok();
 }
@@ -290,6 +314,20 @@ int FindTableSpec(const Schema& schema, const std::string& name) {
   for (size_t i = 0; i < schema.tables.size(); ++i)
     if (Lower(schema.tables[i].name) == wanted) return int(i);
   return -1;
+}
+
+Status ValidateRow(const TableSpec& table, size_t row_index, const RowSpec& row) {
+  if (row.values.size() > table.columns.size())
+    return Invalid("table \"" + table.name + "\" row " + std::to_string(row_index + 1) + ": more values than columns");
+  for (size_t c = 0; c < table.columns.size(); ++c) {
+    Status s = CheckValue(table, row_index, c, c < row.values.size() ? row.values[c] : Value());
+    if (!s.ok()) return s;
+  }
+  return Status::Ok();
+}
+
+std::unique_ptr<RowSupplier> SchemaRows(const Schema& schema) {
+  return std::make_unique<SchemaRowSupplier>(schema);
 }
 
 Status ValidateSchema(const Schema& schema) {

@@ -3,10 +3,15 @@
 // relationships between tables. It is plain data; ValidateSchema checks everything a
 // writer relies on (names, sizes, index columns, relationship columns, row values)
 // before a single page is written. The JSON form is read by jet/schema_json.h.
+//
+// A table's rows reach the writer through a RowSource, one row at a time, so that a
+// file of any size is made in bounded memory: SchemaRows serves the rows held in the
+// TableSpecs, the row generator (jet/row_generator.h) makes its rows on demand.
 #pragma once
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -95,6 +100,31 @@ struct Schema {
 // than its column, a null in a required column, duplicate keys in a unique index.
 // (Duplicates are checked on the key bytes when the file is written.)
 Status ValidateSchema(const Schema& schema);
+
+// ValidateSchema's check of one row of `table` (row_index counts from 0 and names the
+// row in the detail): no more values than columns, each of its column's type and size,
+// no null in a required column.
+Status ValidateRow(const TableSpec& table, size_t row_index, const RowSpec& row);
+
+// The rows of one table in insertion order.
+class RowSource {
+ public:
+  virtual ~RowSource() = default;
+  // The next row into *row; *done (and *row unspecified) past the last one.
+  virtual Status Next(RowSpec* row, bool* done) = 0;
+};
+
+// Where CreateDatabase gets the rows of each table of a schema.
+class RowSupplier {
+ public:
+  virtual ~RowSupplier() = default;
+  // A new source over the rows of schema.tables[table], from its first row. May be
+  // called more than once for a table; every source gives the same rows.
+  virtual Status OpenRows(size_t table, std::unique_ptr<RowSource>* source) = 0;
+};
+
+// The rows the schema's TableSpecs hold. `schema` must outlive the supplier.
+std::unique_ptr<RowSupplier> SchemaRows(const Schema& schema);
 
 // Position of the column named `name` (case-insensitive ASCII) in `table`, or -1.
 int FindColumnSpec(const TableSpec& table, const std::string& name);

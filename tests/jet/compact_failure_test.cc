@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 
 #include "jet/data_page.h"
@@ -198,6 +199,89 @@ TEST(CompactFailure, DamagedSourcesNeverCrashAndFailCleanly) {
   }
   EXPECT_GT(failed, 0u);  // the damage was seen at least sometimes
   std::printf("damaged sources: %zu compacted, %zu refused\n", succeeded, failed);
+}
+
+// Index sorts that spill: with a sort budget of a few entries every index sort of the
+// compaction (row order, index builds, verification) goes through scratch files, and
+// the result must be byte for byte the one made in memory, with no scratch file left.
+TEST(CompactFailure, SpillingSortsGiveTheSameFile) {
+  SKIP_WITHOUT_TESTDATA();
+  testing_support::TempDir dir;
+  for (const char* name : {"nwind.mdb", "jk_del.mdb", "jk_index.mdb"}) {
+    std::string source;
+    for (const std::string& f : testing_support::TestDataFiles("jet3"))
+      if (fs::path(f).filename() == name) source = f;
+    ASSERT_FALSE(source.empty()) << name;
+    SCOPED_TRACE(source);
+    ASSERT_TRUE(Compact(Env::Default(), source, dir.File("memory.mdb"), CompactOptions(), nullptr).ok());
+    CompactOptions tiny;
+    tiny.sort_memory_budget = 1024;
+    FaultInjectionEnv counting(Env::Default());  // counts the calls, fails none
+    const Status s = Compact(&counting, source, dir.File("spilled.mdb"), tiny, nullptr);
+    ASSERT_TRUE(s.ok()) << s.ToString();
+    const uint64_t pages = fs::file_size(dir.File("memory.mdb")) / 2048;  // Jet 3: one write each
+    EXPECT_GT(counting.calls(), pages + 20) << "the sorts did not spill";
+    EXPECT_TRUE(testing_support::ReadFileBytes(dir.File("memory.mdb")) ==
+                testing_support::ReadFileBytes(dir.File("spilled.mdb")));
+    EXPECT_EQ(EntriesIn(dir.path()), 2u) << "scratch files left behind";
+    fs::remove(dir.File("memory.mdb"));
+    fs::remove(dir.File("spilled.mdb"));
+  }
+}
+
+// A crash at any call of a compaction whose sorts spill -- while a run is written,
+// read back or removed, as well as while the result is written -- leaves files that
+// the next compaction of the same destination removes before it succeeds.
+TEST(CompactFailure, CrashWithSpilledSortsIsCleanedUpByTheNextRun) {
+  SKIP_WITHOUT_TESTDATA();
+  const std::string source = SmallSource();
+  ASSERT_FALSE(source.empty());
+  testing_support::TempDir dir;
+  const std::string out = dir.File("out.mdb");
+  CompactOptions tiny;
+  tiny.sort_memory_budget = 512;
+  uint64_t calls = 0, calls_in_memory = 0;
+  const CompactOptions in_memory;
+  const CompactOptions* const both[] = {&tiny, &in_memory};
+  for (const CompactOptions* options : both) {
+    FaultInjectionEnv env(Env::Default());
+    ASSERT_TRUE(Compact(&env, source, out, *options, nullptr).ok());
+    (options == &tiny ? calls : calls_in_memory) = env.calls();
+    fs::remove(out);
+  }
+  ASSERT_GT(calls, calls_in_memory + 20) << "the sorts did not spill";
+  std::printf("%llu calls, %llu of them for scratch files\n", (unsigned long long)calls,
+              (unsigned long long)(calls - calls_in_memory));
+  const std::string expected = [&] {
+    EXPECT_TRUE(Compact(Env::Default(), source, out, CompactOptions(), nullptr).ok());
+    const std::string bytes = testing_support::ReadFileBytes(out);
+    fs::remove(out);
+    return bytes;
+  }();
+  ::testing::FLAGS_gtest_death_test_style = "fast";
+  size_t left_files = 0;
+  for (uint64_t call = 1; call <= calls; ++call) {
+    SCOPED_TRACE("crash at call " + std::to_string(call));
+    EXPECT_EXIT(
+        {
+          FaultInjectionEnv env(Env::Default());
+          env.CrashAt(call, /*drop_unsynced=*/true);
+          Compact(&env, source, out, tiny, nullptr);
+          std::_Exit(0);
+        },
+        ::testing::ExitedWithCode(FaultInjectionEnv::kCrashExitStatus), "");
+    // A crash after the rename leaves the result in place: sound, or cut back to what
+    // was flushed -- then it is no result at all, and is taken away by hand here.
+    if (fs::exists(out)) fs::remove(out);
+    if (EntriesIn(dir.path()) > 0) ++left_files;
+    const Status s = Compact(Env::Default(), source, out, tiny, nullptr);
+    ASSERT_TRUE(s.ok()) << s.ToString();
+    EXPECT_EQ(EntriesIn(dir.path()), 1u) << "the next run left files behind";
+    EXPECT_TRUE(testing_support::ReadFileBytes(out) == expected);
+    fs::remove(out);
+  }
+  // Most crash points fall while scratch files or the result are on disk.
+  EXPECT_GT(left_files, calls / 2);
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 // Tests of the pieces that keep compaction and file generation workable at large sizes:
-// the per-page index of a compaction's row map (CompactedTable::MapRow), and the
-// per-table generation options of `jetdb create --rows` (row factor, deleted share).
+// a compaction's row maps (CompactedTable: old to new through a per-page index, new
+// back to old), and the per-table generation options of `jetdb create --rows` (row
+// factor, deleted share).
+#include <algorithm>
 #include <cstdint>
 #include <map>
 #include <random>
@@ -16,39 +18,62 @@ namespace {
 
 jet::RowId Row(uint32_t page, uint8_t row) { return jet::RowId{page, row}; }
 
-// Rows on scattered pages (gaps, full pages, a single-row page), mapped both with the
-// per-page index and without it: every lookup must agree with a plain map.
-TEST(CompactedTableTest, PageIndexedMapRowAgreesWithTheWholeSearch) {
+// Source rows on scattered pages (gaps, full pages, a single-row page), written in a
+// shuffled order onto pages of varying fill: mapping old to new and new back to old
+// must agree with a plain map. The maps are built while pointers are still relative
+// (as the compaction plans) and used once the first data page is known.
+TEST(CompactedTableTest, RowMapsAgreeWithAPlainMap) {
   jet::CompactedTable t;
-  std::map<uint32_t, uint32_t> truth;
   std::mt19937 rng(5);
   for (uint32_t page : {7u, 8u, 9u, 40u, 41u, 300u}) {
     const int rows = page == 40 ? 1 : page == 41 ? 256 : int(rng() % 30) + 1;
     for (int r = 0; r < rows; ++r) {
       if (page != 41 && rng() % 3 == 0) continue;  // a deleted row: not copied
-      const uint32_t old_pointer = Row(page, uint8_t(r)).ToPointer();
-      const uint32_t new_pointer = uint32_t(truth.size() + 1) << 8;
-      truth[old_pointer] = new_pointer;
-      t.row_map.emplace_back(old_pointer, new_pointer);
+      t.old_rows.push_back(Row(page, uint8_t(r)).ToPointer());
     }
   }
-  // row_map is built sorted; the index needs that.
+  std::shuffle(t.old_rows.begin(), t.old_rows.end(), rng);
+  // Pages of 1 to 40 rows, the last one partly filled.
+  std::map<uint32_t, uint32_t> truth;  // old pointer -> new pointer
+  std::map<uint32_t, size_t> written;  // new pointer -> k
+  uint32_t page = 0, slot = 0, per_page = 1;
+  for (size_t k = 0; k < t.old_rows.size(); ++k) {
+    if (k == 0 || slot == per_page) {
+      if (k != 0) ++page;
+      t.page_first_row.push_back(uint32_t(k));
+      slot = 0;
+      per_page = rng() % 40 + 1;
+    }
+    const uint32_t pointer = Row(1000 + page, uint8_t(slot++)).ToPointer();
+    truth[t.old_rows[k]] = pointer;
+    written[pointer] = k;
+  }
   jet::CompactedTable indexed = t;
   indexed.IndexRowMap();
   ASSERT_FALSE(indexed.page_starts.empty());
-  for (uint32_t page = 0; page < 310; ++page) {
+  jet::RowId relative;
+  ASSERT_TRUE(indexed.MapRow(jet::RowId::FromPointer(t.old_rows[0]), &relative));
+  EXPECT_EQ(relative.page, 0u);
+  indexed.data_start = 1000;
+  for (size_t k = 0; k < t.old_rows.size(); ++k) EXPECT_EQ(indexed.NewRow(k), truth[t.old_rows[k]]) << k;
+  for (uint32_t p = 0; p < 310; ++p) {
     for (int r = 0; r < 256; ++r) {
-      const jet::RowId old_row = Row(page, uint8_t(r));
-      jet::RowId a, b;
-      const bool in_plain = t.MapRow(old_row, &a);
+      const jet::RowId old_row = Row(p, uint8_t(r));
+      jet::RowId b;
       const bool in_indexed = indexed.MapRow(old_row, &b);
       auto it = truth.find(old_row.ToPointer());
-      ASSERT_EQ(in_plain, it != truth.end()) << page << "/" << r;
-      ASSERT_EQ(in_indexed, it != truth.end()) << page << "/" << r;
-      if (it != truth.end()) {
-        EXPECT_EQ(a.ToPointer(), it->second);
-        EXPECT_EQ(b.ToPointer(), it->second);
-      }
+      ASSERT_EQ(in_indexed, it != truth.end()) << p << "/" << r;
+      if (it != truth.end()) EXPECT_EQ(b.ToPointer(), it->second);
+    }
+  }
+  // Back from where rows were written, including slots and pages where none was.
+  for (uint32_t p = 990; p <= 1000 + page + 2; ++p) {
+    for (int r = 0; r < 256; ++r) {
+      const uint32_t pointer = Row(p, uint8_t(r)).ToPointer();
+      size_t k = 0;
+      auto it = written.find(pointer);
+      ASSERT_EQ(indexed.WrittenAt(pointer, &k), it != written.end()) << p << "/" << r;
+      if (it != written.end()) EXPECT_EQ(k, it->second);
     }
   }
   // Pages far outside the span, and an empty map.
@@ -58,6 +83,8 @@ TEST(CompactedTableTest, PageIndexedMapRowAgreesWithTheWholeSearch) {
   empty.IndexRowMap();
   EXPECT_TRUE(empty.page_starts.empty());
   EXPECT_FALSE(empty.MapRow(Row(7, 0), &unused));
+  size_t k;
+  EXPECT_FALSE(empty.WrittenAt(Row(0, 0).ToPointer(), &k));
 }
 
 const char kSchema[] = R"({"tables": [

@@ -86,8 +86,16 @@ int RunCreate(const std::vector<std::string>& args) {
   if (s.ok()) s = jet::ParseSchemaJson(text, &schema);
   if (s.ok() && parsed.Has("format"))
     schema.version = parsed.options["format"] == "jet3" ? jet::Version::kJet3 : jet::Version::kJet4;
-  if (s.ok() && rows > 0) s = jet::GenerateRows(uint32_t(rows), seed, &schema);
-  if (s.ok()) s = jet::CreateDatabase(schema, parsed.positional[1], jet::Env::Default());
+  // Generated rows are made as they are written, never all held at once.
+  std::unique_ptr<jet::RowSupplier> supplier;
+  if (s.ok() && rows > 0) {
+    std::unique_ptr<jet::RowGenerator> generator;
+    s = jet::RowGenerator::Make(schema, uint32_t(rows), seed, &generator);
+    supplier = std::move(generator);
+  } else if (s.ok()) {
+    supplier = jet::SchemaRows(schema);
+  }
+  if (s.ok()) s = jet::CreateDatabase(schema, supplier.get(), parsed.positional[1], jet::Env::Default());
   if (!s.ok()) return DatabaseError(s);
   return kExitOk;
 }
