@@ -206,20 +206,6 @@ bool PathExists(const std::string& path) {
   return ::lstat(path.c_str(), &info) == 0;
 }
 
-// The rows of a system table, which the creator makes itself.
-class PlanRows : public RowSource {
- public:
-  explicit PlanRows(const std::vector<RowSpec>& rows) : rows_(rows) {}
-  Status Next(RowSpec* row, bool* done) override {
-    *done = next_ >= rows_.size();
-    if (!*done) *row = rows_[next_++];
-    return Status::Ok();
-  }
-
- private:
-  const std::vector<RowSpec>& rows_;
-  size_t next_ = 0;
-};
 
 // The key an enforced relationship compares: the columns' values as text, typed.
 std::string ReferenceKey(const RowSpec& row, const std::vector<int>& columns, bool* complete) {
@@ -538,7 +524,7 @@ Status Creator::WriteTable(TablePlan& p) {
 
   std::unique_ptr<RowSource> source;
   if (p.system) {
-    source = std::make_unique<PlanRows>(p.rows);
+    source = RowsInMemory(p.rows);  // a system table: the creator makes its rows
   } else {
     Status s = rows_->OpenRows(size_t(p.schema_table), &source);
     if (!s.ok()) return s;

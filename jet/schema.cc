@@ -129,12 +129,20 @@ class VectorRowSource : public RowSource {
   size_t next_ = 0;
 };
 
+}  // namespace
+
+std::unique_ptr<RowSource> RowsInMemory(const std::vector<RowSpec>& rows) {
+  return std::make_unique<VectorRowSource>(rows);
+}
+
+namespace {
+
 class SchemaRowSupplier : public RowSupplier {
  public:
   explicit SchemaRowSupplier(const Schema& schema) : schema_(schema) {}
   Status OpenRows(size_t table, std::unique_ptr<RowSource>* source) override {
     if (table >= schema_.tables.size()) return Invalid("no table " + std::to_string(table));
-    *source = std::make_unique<VectorRowSource>(schema_.tables[table].rows);
+    *source = RowsInMemory(schema_.tables[table].rows);
     return Status::Ok();
   }
 

@@ -114,6 +114,9 @@ class RowSource {
   virtual Status Next(RowSpec* row, bool* done) = 0;
 };
 
+// A source over rows held in memory (not owned; they must outlive the source).
+std::unique_ptr<RowSource> RowsInMemory(const std::vector<RowSpec>& rows);
+
 // Where CreateDatabase gets the rows of each table of a schema.
 class RowSupplier {
  public:
