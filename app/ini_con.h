@@ -10,7 +10,7 @@
 #include <string_view>
 #include <utility>
 
-#include "jet/status.h"
+#include "jet/base/status.h"
 
 namespace app {
 

@@ -6,7 +6,7 @@
 #include <fstream>
 #include <vector>
 
-#include "jet/file_stamp.h"
+#include "jet/file/file_stamp.h"
 #include "repair/messages.h"
 #include "services/files.h"
 #include "services/program_folder.h"

@@ -29,14 +29,14 @@
 //     the database path holds either the whole old file or the whole compacted one;
 //   - the closing notice says "hersteld" only when everything succeeded;
 //   - each engine step and the copy-back go ahead only on the file the step before
-//     left (jet/file_stamp.h): a database another program replaces or rewrites
+//     left (jet/file/file_stamp.h): a database another program replaces or rewrites
 //     meanwhile is left exactly as that program left it, and the box says it is in
 //     use by another program.
 #pragma once
 
 #include <string>
 
-#include "jet/env.h"
+#include "jet/base/env.h"
 #include "repair/engine_holder.h"
 #include "services/runtime.h"
 

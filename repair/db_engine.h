@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "jet/status.h"
+#include "jet/base/status.h"
 
 namespace repair {
 

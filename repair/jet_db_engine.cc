@@ -1,7 +1,7 @@
 // JetDBEngine: forwards the two operations to the engine's entry points.
 #include "repair/jet_db_engine.h"
 
-#include "jet/engine.h"
+#include "jet/maintain/engine.h"
 
 namespace repair {
 

@@ -1,10 +1,10 @@
-// JetDBEngine: the real DBEngine, the Jet engine of jet/ (jet/engine.h).
+// JetDBEngine: the real DBEngine, the Jet engine of jet/ (jet/maintain/engine.h).
 #pragma once
 
 #include <memory>
 #include <string>
 
-#include "jet/env.h"
+#include "jet/base/env.h"
 #include "repair/db_engine.h"
 
 namespace repair {

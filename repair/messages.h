@@ -3,7 +3,7 @@
 // chosen from the kind of the engine's (or the file copy's) error.
 #pragma once
 
-#include "jet/status.h"
+#include "jet/base/status.h"
 
 namespace repair {
 

@@ -10,7 +10,7 @@
 #include <memory>
 #include <vector>
 
-#include "jet/stale_temporary.h"
+#include "jet/base/stale_temporary.h"
 
 namespace services {
 namespace {

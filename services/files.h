@@ -6,9 +6,9 @@
 
 #include <string>
 
-#include "jet/env.h"
-#include "jet/file_stamp.h"
-#include "jet/status.h"
+#include "jet/base/env.h"
+#include "jet/file/file_stamp.h"
+#include "jet/base/status.h"
 
 namespace services {
 

@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "jet/check.h"
+#include "jet/maintain/check.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   jet::CheckReport report;

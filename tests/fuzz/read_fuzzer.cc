@@ -7,7 +7,7 @@
 #include <memory>
 #include <vector>
 
-#include "jet/database.h"
+#include "jet/read/database.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "jet/engine.h"
-#include "jet/env.h"
+#include "jet/maintain/engine.h"
+#include "jet/base/env.h"
 #include "tests/fuzz/scratch_folder.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -11,12 +11,12 @@
 #include <tuple>
 #include <vector>
 
-#include "jet/check.h"
-#include "jet/data_page.h"
-#include "jet/database.h"
-#include "jet/index_key.h"
-#include "jet/page_file.h"
-#include "jet/row.h"
+#include "jet/maintain/check.h"
+#include "jet/read/data_page.h"
+#include "jet/read/database.h"
+#include "jet/write/index_key.h"
+#include "jet/file/page_file.h"
+#include "jet/read/row.h"
 #include "tests/support/fixtures.h"
 #include "tests/support/test_support.h"
 #include "tools/damage/damage.h"

@@ -8,11 +8,11 @@
 #include <random>
 #include <set>
 
-#include "jet/check.h"
-#include "jet/data_page.h"
-#include "jet/database.h"
-#include "jet/row.h"
-#include "jet/format.h"
+#include "jet/maintain/check.h"
+#include "jet/read/data_page.h"
+#include "jet/read/database.h"
+#include "jet/read/row.h"
+#include "jet/file/format.h"
 #include "tests/support/test_support.h"
 #include "tools/damage/damage.h"
 

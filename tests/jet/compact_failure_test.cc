@@ -2,7 +2,7 @@
 // is no Jet file, a full disk at any single write, a result that does not match its
 // source -- the compaction reports it and leaves neither a destination nor a
 // temporary file behind, and never touches the source.
-#include "jet/compact.h"
+#include "jet/maintain/compact.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -12,9 +12,9 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "jet/data_page.h"
-#include "jet/engine.h"
-#include "jet/fault_injection_env.h"
+#include "jet/read/data_page.h"
+#include "jet/maintain/engine.h"
+#include "jet/testing/fault_injection_env.h"
 #include "tests/support/test_support.h"
 
 namespace jet {

@@ -5,7 +5,7 @@
 // compaction code: every page claimed exactly once, the global map naming no page in
 // use as free, row counts and AutoNumber seeds right, indexes complete and in order,
 // and index keys equal to keys computed from the rows wherever that is possible.
-#include "jet/compact.h"
+#include "jet/maintain/compact.h"
 
 #include <gtest/gtest.h>
 
@@ -14,16 +14,16 @@
 #include <map>
 #include <set>
 
-#include "jet/byte_order.h"
-#include "jet/data_page.h"
-#include "jet/database.h"
-#include "jet/index_key.h"
-#include "jet/index_reader.h"
-#include "jet/long_value.h"
-#include "jet/page_file.h"
-#include "jet/row.h"
-#include "jet/table_scan.h"
-#include "jet/usage_map.h"
+#include "jet/base/byte_order.h"
+#include "jet/read/data_page.h"
+#include "jet/read/database.h"
+#include "jet/write/index_key.h"
+#include "jet/read/index_reader.h"
+#include "jet/read/long_value.h"
+#include "jet/file/page_file.h"
+#include "jet/read/row.h"
+#include "jet/read/table_scan.h"
+#include "jet/file/usage_map.h"
 #include "tests/support/test_support.h"
 
 namespace jet {

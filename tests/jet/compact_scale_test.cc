@@ -9,10 +9,10 @@
 
 #include <gtest/gtest.h>
 
-#include "jet/compact_verify.h"
-#include "jet/row_generator.h"
-#include "jet/schema.h"
-#include "jet/schema_json.h"
+#include "jet/maintain/compact_verify.h"
+#include "jet/create/row_generator.h"
+#include "jet/create/schema.h"
+#include "jet/create/schema_json.h"
 
 namespace {
 

@@ -12,15 +12,15 @@
 #include <map>
 #include <set>
 
-#include "jet/check.h"
-#include "jet/compact.h"
-#include "jet/create.h"
-#include "jet/database.h"
-#include "jet/fault_injection_env.h"
-#include "jet/index_key.h"
-#include "jet/row_generator.h"
-#include "jet/schema_json.h"
-#include "jet/system_tables.h"
+#include "jet/maintain/check.h"
+#include "jet/maintain/compact.h"
+#include "jet/create/create.h"
+#include "jet/read/database.h"
+#include "jet/testing/fault_injection_env.h"
+#include "jet/write/index_key.h"
+#include "jet/create/row_generator.h"
+#include "jet/create/schema_json.h"
+#include "jet/create/system_tables.h"
 #include "tests/support/fixtures.h"
 #include "tests/support/test_support.h"
 

@@ -1,4 +1,4 @@
-// Tests of making a database from streamed rows (jet/row_generator.h as a RowSupplier
+// Tests of making a database from streamed rows (jet/create/row_generator.h as a RowSupplier
 // for jet::CreateDatabase) and of the sorted, possibly spilled, index entries and
 // relationship keys: the same file whether rows are held or streamed and whether the
 // sorts fit their memory or not; the unique-index and relationship rules across runs;
@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "jet/create.h"
-#include "jet/fault_injection_env.h"
-#include "jet/row_generator.h"
-#include "jet/schema.h"
+#include "jet/create/create.h"
+#include "jet/testing/fault_injection_env.h"
+#include "jet/create/row_generator.h"
+#include "jet/create/schema.h"
 #include "tests/support/fixtures.h"
 #include "tests/support/test_support.h"
 

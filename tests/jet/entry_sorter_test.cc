@@ -1,7 +1,7 @@
 // EntrySorter: the order it gives (unsigned bytes, then row), duplicates once, the
 // same result whether or not it spills, and what happens to its scratch files when a
 // write fails or a run comes back damaged.
-#include "jet/entry_sorter.h"
+#include "jet/write/entry_sorter.h"
 
 #include <gtest/gtest.h>
 
@@ -12,7 +12,7 @@
 #include <tuple>
 #include <vector>
 
-#include "jet/fault_injection_env.h"
+#include "jet/testing/fault_injection_env.h"
 #include "tests/support/test_support.h"
 
 namespace jet {

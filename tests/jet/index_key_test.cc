@@ -3,7 +3,7 @@
 // keys follow the same rules) recomputed from its row and compared with the bytes
 // Access stored, and order-preservation checks of the non-text encodings (sorted
 // values must give keys that sort the same as plain bytes).
-#include "jet/index_key.h"
+#include "jet/write/index_key.h"
 
 #include <gtest/gtest.h>
 
@@ -17,8 +17,8 @@
 #include <string>
 #include <vector>
 
-#include "jet/database.h"
-#include "jet/index_key_tables.h"
+#include "jet/read/database.h"
+#include "jet/write/index_key_tables.h"
 #include "tests/support/test_support.h"
 
 namespace {

@@ -1,6 +1,6 @@
 // Tests of the RC4 key stream and the per-page cipher, against published test
 // vectors and against the real files (the header mask and an encoded Jet 3 file).
-#include "jet/rc4.h"
+#include "jet/file/rc4.h"
 
 #include <gtest/gtest.h>
 

@@ -10,11 +10,11 @@
 #include <map>
 #include <set>
 
-#include "jet/database.h"
-#include "jet/index_reader.h"
-#include "jet/row.h"
-#include "jet/table_scan.h"
-#include "jet/text.h"
+#include "jet/read/database.h"
+#include "jet/read/index_reader.h"
+#include "jet/read/row.h"
+#include "jet/read/table_scan.h"
+#include "jet/base/text.h"
 #include "tests/support/test_support.h"
 
 namespace {

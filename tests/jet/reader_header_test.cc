@@ -2,8 +2,8 @@
 // Jet 4 date-masked password, and the checks that tell a Jet file from anything else.
 #include <gtest/gtest.h>
 
-#include "jet/header.h"
-#include "jet/text.h"
+#include "jet/file/header.h"
+#include "jet/base/text.h"
 #include "tests/jet/reader_synthetic.h"
 
 namespace {

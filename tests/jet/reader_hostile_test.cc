@@ -7,9 +7,9 @@
 #include <cstring>
 #include <random>
 
-#include "jet/database.h"
-#include "jet/index_reader.h"
-#include "jet/usage_map.h"
+#include "jet/read/database.h"
+#include "jet/read/index_reader.h"
+#include "jet/file/usage_map.h"
 #include "tests/support/test_support.h"
 
 namespace {

@@ -3,9 +3,9 @@
 // row decoder, and overflow rows through the table scan.
 #include <gtest/gtest.h>
 
-#include "jet/data_page.h"
-#include "jet/row.h"
-#include "jet/table_scan.h"
+#include "jet/read/data_page.h"
+#include "jet/read/row.h"
+#include "jet/read/table_scan.h"
 #include "tests/jet/reader_synthetic.h"
 
 namespace {

@@ -2,11 +2,11 @@
 // pages: every storage form, and every kind of broken pointer or cycle.
 #include <gtest/gtest.h>
 
-#include "jet/data_page.h"
-#include "jet/index_reader.h"
-#include "jet/long_value.h"
-#include "jet/table_def.h"
-#include "jet/usage_map.h"
+#include "jet/read/data_page.h"
+#include "jet/read/index_reader.h"
+#include "jet/read/long_value.h"
+#include "jet/read/table_def.h"
+#include "jet/file/usage_map.h"
 #include "tests/jet/reader_synthetic.h"
 
 namespace {

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "jet/byte_order.h"
-#include "jet/header.h"
-#include "jet/page_file.h"
+#include "jet/base/byte_order.h"
+#include "jet/file/header.h"
+#include "jet/file/page_file.h"
 
 namespace reader_test {
 

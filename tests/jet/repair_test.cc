@@ -13,11 +13,11 @@
 #include <map>
 #include <random>
 
-#include "jet/check.h"
-#include "jet/database.h"
-#include "jet/engine.h"
-#include "jet/lock.h"
-#include "jet/repair.h"
+#include "jet/maintain/check.h"
+#include "jet/read/database.h"
+#include "jet/maintain/engine.h"
+#include "jet/file/lock.h"
+#include "jet/maintain/repair.h"
 #include "tests/support/test_support.h"
 #include "tools/damage/damage.h"
 

@@ -2,7 +2,7 @@
 // RowDecoder) to the same Values -- for every column type, at the Jet 3 jump-table
 // boundaries, with nulls, gaps and 255 columns -- and every live row of real files
 // re-encoded from its decoded values must read back the same.
-#include "jet/row_writer.h"
+#include "jet/write/row_writer.h"
 
 #include <gtest/gtest.h>
 
@@ -12,12 +12,12 @@
 #include <string>
 #include <vector>
 
-#include "jet/database.h"
-#include "jet/long_value.h"
-#include "jet/page_file.h"
-#include "jet/row.h"
-#include "jet/table_scan.h"
-#include "jet/text.h"
+#include "jet/read/database.h"
+#include "jet/read/long_value.h"
+#include "jet/file/page_file.h"
+#include "jet/read/row.h"
+#include "jet/read/table_scan.h"
+#include "jet/base/text.h"
 #include "tests/jet/reader_synthetic.h"
 #include "tests/support/test_support.h"
 

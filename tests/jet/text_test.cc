@@ -1,6 +1,6 @@
 // Tests of the text codecs: code pages through iconv, Jet 4 UCS-2 and compressed
 // unicode (including toggled segments), and the malformed inputs a file can hold.
-#include "jet/text.h"
+#include "jet/base/text.h"
 
 #include <gtest/gtest.h>
 

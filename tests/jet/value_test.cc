@@ -1,5 +1,5 @@
 // Tests of Value's exact text forms at the edges of each type's range, and equality.
-#include "jet/value.h"
+#include "jet/read/value.h"
 
 #include <gtest/gtest.h>
 

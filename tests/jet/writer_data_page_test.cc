@@ -1,10 +1,10 @@
 // DataPageBuilder: pages decoded back with the data-page reader.
-#include "jet/data_page_builder.h"
+#include "jet/write/data_page_builder.h"
 
 #include <gtest/gtest.h>
 
-#include "jet/byte_order.h"
-#include "jet/data_page.h"
+#include "jet/base/byte_order.h"
+#include "jet/read/data_page.h"
 #include "tests/jet/writer_test_util.h"
 
 namespace jet {

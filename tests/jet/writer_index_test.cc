@@ -1,15 +1,15 @@
 // IndexBuilder: trees written into an in-memory image and walked back with the index
 // reader, plus page-level checks of the layout.
-#include "jet/index_builder.h"
+#include "jet/write/index_builder.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <set>
 
-#include "jet/byte_order.h"
-#include "jet/index_reader.h"
-#include "jet/table_def.h"
+#include "jet/base/byte_order.h"
+#include "jet/read/index_reader.h"
+#include "jet/read/table_def.h"
 #include "tests/jet/writer_test_util.h"
 #include "tests/support/test_support.h"
 

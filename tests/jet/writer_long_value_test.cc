@@ -1,14 +1,14 @@
 // LongValueWriter: values stored on LVAL pages and read back with the long-value
 // reader through a whole in-memory database image.
-#include "jet/long_value_writer.h"
+#include "jet/write/long_value_writer.h"
 
 #include <gtest/gtest.h>
 
 #include <set>
 
-#include "jet/byte_order.h"
-#include "jet/data_page.h"
-#include "jet/long_value.h"
+#include "jet/base/byte_order.h"
+#include "jet/read/data_page.h"
+#include "jet/read/long_value.h"
 #include "tests/jet/writer_test_util.h"
 
 namespace jet {

@@ -1,14 +1,14 @@
 // PageWriter: a new file written page by page, encoded pages, and failures that must
 // leave no file behind.
-#include "jet/page_writer.h"
+#include "jet/file/page_writer.h"
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <filesystem>
 
-#include "jet/page_file.h"
-#include "jet/rc4.h"
+#include "jet/file/page_file.h"
+#include "jet/file/rc4.h"
 #include "tests/jet/writer_test_util.h"
 #include "tests/support/test_support.h"
 

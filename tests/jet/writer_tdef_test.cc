@@ -1,12 +1,12 @@
 // TDEF writer: real definitions re-serialised unchanged and with new values, read
 // back with the definition reader; continuation pages checked byte by byte.
-#include "jet/tdef_writer.h"
+#include "jet/write/tdef_writer.h"
 
 #include <gtest/gtest.h>
 
 #include <set>
 
-#include "jet/byte_order.h"
+#include "jet/base/byte_order.h"
 #include "tests/jet/writer_test_util.h"
 #include "tests/support/test_support.h"
 

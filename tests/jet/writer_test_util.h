@@ -12,11 +12,11 @@
 #include <string>
 #include <vector>
 
-#include "jet/format.h"
-#include "jet/header.h"
-#include "jet/page_file.h"
-#include "jet/page_writer.h"
-#include "jet/status.h"
+#include "jet/file/format.h"
+#include "jet/file/header.h"
+#include "jet/file/page_file.h"
+#include "jet/file/page_writer.h"
+#include "jet/base/status.h"
 
 namespace writer_test {
 

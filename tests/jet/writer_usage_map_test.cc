@@ -1,13 +1,13 @@
 // Usage-map builders: rows and page 1 decoded back with the usage-map reader, and
 // page 1 compared with Access-written files.
-#include "jet/usage_map_builder.h"
+#include "jet/write/usage_map_builder.h"
 
 #include <gtest/gtest.h>
 
-#include "jet/byte_order.h"
-#include "jet/data_page.h"
-#include "jet/data_page_builder.h"
-#include "jet/usage_map.h"
+#include "jet/base/byte_order.h"
+#include "jet/read/data_page.h"
+#include "jet/write/data_page_builder.h"
+#include "jet/file/usage_map.h"
 #include "tests/jet/writer_test_util.h"
 #include "tests/support/test_support.h"
 

@@ -22,11 +22,11 @@
 #include <vector>
 
 #include "gtest/gtest.h"
-#include "jet/check.h"
-#include "jet/create.h"
-#include "jet/database.h"
-#include "jet/engine.h"
-#include "jet/fault_injection_env.h"
+#include "jet/maintain/check.h"
+#include "jet/create/create.h"
+#include "jet/read/database.h"
+#include "jet/maintain/engine.h"
+#include "jet/testing/fault_injection_env.h"
 #include "repair/clean_database.h"
 #include "repair/jet_db_engine.h"
 #include "repair/messages.h"

@@ -17,9 +17,9 @@
 #include <string>
 
 #include "gtest/gtest.h"
-#include "jet/check.h"
-#include "jet/create.h"
-#include "jet/stale_temporary.h"
+#include "jet/maintain/check.h"
+#include "jet/create/create.h"
+#include "jet/base/stale_temporary.h"
 #include "repair/clean_database.h"
 #include "repair/jet_db_engine.h"
 #include "repair/messages.h"

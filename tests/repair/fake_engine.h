@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "jet/env.h"
-#include "jet/status.h"
+#include "jet/base/env.h"
+#include "jet/base/status.h"
 #include "repair/db_engine.h"
 #include "tests/support/test_support.h"
 

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "gtest/gtest.h"
-#include "jet/create.h"
+#include "jet/create/create.h"
 #include "repair/clean_database.h"
 #include "repair/jet_db_engine.h"
 #include "repair/messages.h"

@@ -6,9 +6,9 @@
 #include <memory>
 #include <mutex>
 
-#include "jet/create.h"
-#include "jet/env.h"
-#include "jet/row_generator.h"
+#include "jet/create/create.h"
+#include "jet/base/env.h"
+#include "jet/create/row_generator.h"
 #include "tests/support/test_support.h"
 
 namespace testing_support {

@@ -20,8 +20,8 @@
 #include <string>
 #include <vector>
 
-#include "jet/format.h"
-#include "jet/schema.h"
+#include "jet/file/format.h"
+#include "jet/create/schema.h"
 
 namespace testing_support {
 

@@ -7,7 +7,7 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
-#include "jet/database.h"
+#include "jet/read/database.h"
 #include "tests/support/test_support.h"
 #include "tests/tools/run_program.h"
 #include "tools/damage/damage.h"

@@ -11,7 +11,7 @@
 #include <memory>
 #include <sstream>
 
-#include "jet/database.h"
+#include "jet/read/database.h"
 #include "tests/support/test_support.h"
 #include "tests/tools/run_program.h"
 

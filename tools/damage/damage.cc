@@ -4,14 +4,14 @@
 
 #include <memory>
 
-#include "jet/byte_order.h"
-#include "jet/data_page.h"
-#include "jet/database.h"
-#include "jet/env.h"
-#include "jet/index_reader.h"
-#include "jet/long_value.h"
-#include "jet/row.h"
-#include "jet/table_scan.h"
+#include "jet/base/byte_order.h"
+#include "jet/read/data_page.h"
+#include "jet/read/database.h"
+#include "jet/base/env.h"
+#include "jet/read/index_reader.h"
+#include "jet/read/long_value.h"
+#include "jet/read/row.h"
+#include "jet/read/table_scan.h"
 
 namespace damage {
 namespace {

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "jet/status.h"
+#include "jet/base/status.h"
 
 namespace damage {
 

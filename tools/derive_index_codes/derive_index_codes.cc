@@ -1,14 +1,14 @@
 // derive_index_codes: derives the per-character sort codes of Jet's "General" text
 // collations from real Access-written index entries, and prints them as the C++
-// table source jet/index_key_tables.cc.
+// table source jet/write/index_key_tables.cc.
 //
-//   derive_index_codes FILE.mdb... > jet/index_key_tables.cc
+//   derive_index_codes FILE.mdb... > jet/write/index_key_tables.cc
 //   (the project's table: every file of ../shared/testdata/{jet3,jet4,ace})
 //   derive_index_codes FILE... --check FILE...
 //   (fits to the first files only and reports how the codes do on the others)
 //
 // For every text column of every index of every table, the tool isolates the text's
-// part of each stored key (the other key columns are encoded with jet/index_key.h and
+// part of each stored key (the other key columns are encoded with jet/write/index_key.h and
 // cut off) and pairs it with the row's text. It then fits the codes, always judging a
 // hypothesis by whether the engine's own encoder reproduces the stored bytes:
 //  * a text in which exactly one character is still unknown (others may still have
@@ -32,9 +32,9 @@
 #include <string>
 #include <vector>
 
-#include "jet/database.h"
-#include "jet/index_key.h"
-#include "jet/index_key_tables.h"
+#include "jet/read/database.h"
+#include "jet/write/index_key.h"
+#include "jet/write/index_key_tables.h"
 
 namespace {
 
@@ -524,7 +524,7 @@ void Collect(const std::string& path, Fitter* gen97, Fitter* legacy) {
 
 int main(int argc, char** argv) {
   if (argc < 2) {
-    std::fprintf(stderr, "usage: derive_index_codes FILE.mdb... > jet/index_key_tables.cc\n");
+    std::fprintf(stderr, "usage: derive_index_codes FILE.mdb... > jet/write/index_key_tables.cc\n");
     return 2;
   }
   Fitter gen97(jet::TextCollation::kGeneral97), legacy(jet::TextCollation::kGeneralLegacy);
@@ -553,7 +553,7 @@ int main(int argc, char** argv) {
       "// entry no key pins down is kUnconfirmed and makes the encoder refuse.\n"
       "// Entry: code point, kind, inline size, inline bytes, extra (General 97: accent\n"
       "// nibble, 0 = none; General legacy: extra byte, 2 = none, or the unprintable code).\n"
-      "#include \"jet/index_key_tables.h\"\n\n"
+      "#include \"jet/write/index_key_tables.h\"\n\n"
       "namespace jet {\n"
       "namespace {\n\n");
   gen97.Print("General97");

@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "jet/check.h"
-#include "jet/repair.h"
+#include "jet/maintain/check.h"
+#include "jet/maintain/repair.h"
 #include "tools/jetdb/cli.h"
 #include "tools/jetdb/commands.h"
 #include "tools/jetdb/export_format.h"

@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "jet/database.h"
-#include "jet/status.h"
+#include "jet/read/database.h"
+#include "jet/base/status.h"
 
 namespace jetdb {
 

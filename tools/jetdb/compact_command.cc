@@ -3,7 +3,7 @@
 
 #include <cstdio>
 
-#include "jet/env.h"
+#include "jet/base/env.h"
 #include "tools/jetdb/cli.h"
 
 namespace jetdb {

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "jet/compact.h"
+#include "jet/maintain/compact.h"
 
 namespace jetdb {
 

@@ -7,10 +7,10 @@
 #include <cstdlib>
 #include <memory>
 
-#include "jet/create.h"
-#include "jet/env.h"
-#include "jet/row_generator.h"
-#include "jet/schema_json.h"
+#include "jet/create/create.h"
+#include "jet/base/env.h"
+#include "jet/create/row_generator.h"
+#include "jet/create/schema_json.h"
 #include "tools/jetdb/cli.h"
 
 namespace jetdb {

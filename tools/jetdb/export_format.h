@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "jet/value.h"
+#include "jet/read/value.h"
 
 namespace jetdb {
 

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "jet/value.h"
+#include "jet/read/value.h"
 #include "tools/jetdb/cli.h"
 #include "tools/jetdb/commands.h"
 

@@ -1,0 +1,85 @@
+// Stale temporary files: finding them by name, telling dead writers from live ones.
+#include "jet/base/stale_temporary.h"
+
+#include <dirent.h>
+#include <signal.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <vector>
+
+namespace jet {
+namespace {
+
+constexpr char kMarker[] = ".tmp-";
+constexpr size_t kMaxNesting = 3;
+
+// Parses "<pid>-<counter>" (decimal digits only, both parts present); false otherwise.
+bool ParseOwner(const std::string& part, long* pid) {
+  const size_t dash = part.find('-');
+  if (dash == 0 || dash == std::string::npos || dash + 1 == part.size()) return false;
+  if (dash > 9) return false;  // longer than any pid
+  for (size_t i = 0; i < part.size(); ++i) {
+    if (i == dash) continue;
+    if (part[i] < '0' || part[i] > '9') return false;
+  }
+  *pid = std::strtol(part.substr(0, dash).c_str(), nullptr, 10);
+  return *pid > 0;
+}
+
+// A process that signal 0 cannot reach for want of it (ESRCH) is gone; EPERM means
+// it lives under another user.
+bool ProcessRuns(long pid) {
+  return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH;
+}
+
+// A temporary file of `base` is "." base ".tmp-P-N"; a writer that makes its own
+// temporary file beside a temporary destination (the repair's inner compaction) nests
+// the pattern: ".." base ".tmp-P-N.tmp-P-N". Stale when every owner P is gone.
+bool IsStaleTemporaryOf(const std::string& base, const std::string& name) {
+  for (size_t dots = 1; dots <= kMaxNesting; ++dots) {
+    const std::string prefix = std::string(dots, '.') + base + kMarker;
+    if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0) continue;
+    std::string rest = name.substr(prefix.size());
+    size_t parts = 0;
+    for (;;) {
+      const size_t next = rest.find(kMarker);
+      long pid = 0;
+      if (!ParseOwner(rest.substr(0, next), &pid) || ProcessRuns(pid)) return false;
+      ++parts;
+      if (next == std::string::npos) break;
+      rest = rest.substr(next + sizeof(kMarker) - 1);
+    }
+    return parts == dots;
+  }
+  return false;
+}
+
+}  // namespace
+
+void RemoveStaleTemporaryFiles(Env* env, const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+  if (base.empty()) return;
+  const std::string dir = DirName(path);
+
+  std::vector<std::string> stale;
+  DIR* folder = ::opendir(dir.c_str());
+  if (folder == nullptr) return;
+  while (dirent* entry = ::readdir(folder)) {
+    const std::string name = entry->d_name;
+    if (IsStaleTemporaryOf(base, name)) stale.push_back(dir + "/" + name);
+  }
+  ::closedir(folder);
+
+  for (const std::string& file : stale) {
+    struct stat info;
+    // Only plain files: a folder or link of that name is not something we made.
+    if (::lstat(file.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) continue;
+    Status ignored = env->RemoveFile(file);
+    (void)ignored;
+  }
+}
+
+}  // namespace jet

@@ -1,0 +1,360 @@
+// Text codecs: UTF-8 <-> UTF-16LE by hand, Jet 4 compressed unicode, and Windows code
+// pages through iconv (with one cached conversion descriptor per code page and
+// direction per thread, since opening one costs far more than converting a value).
+#include "jet/base/text.h"
+
+#include <iconv.h>
+
+#include <cerrno>
+#include <map>
+#include <utility>
+
+namespace jet {
+namespace {
+
+constexpr char32_t kReplacement = 0xFFFD;
+
+void AppendUtf8(char32_t c, std::string* out) {
+  if (c < 0x80) {
+    out->push_back(static_cast<char>(c));
+  } else if (c < 0x800) {
+    out->push_back(static_cast<char>(0xC0 | (c >> 6)));
+    out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  } else if (c < 0x10000) {
+    out->push_back(static_cast<char>(0xE0 | (c >> 12)));
+    out->push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+    out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  } else {
+    out->push_back(static_cast<char>(0xF0 | (c >> 18)));
+    out->push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+    out->push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+    out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  }
+}
+
+// Decodes the next UTF-8 sequence at text[*pos]; false on a malformed sequence
+// (overlong forms, surrogates and values past U+10FFFF are malformed). *pos always
+// advances by at least one byte.
+bool NextUtf8(const std::string& text, size_t* pos, char32_t* out) {
+  const auto byte = [&](size_t n) { return static_cast<uint8_t>(text[n]); };
+  const uint8_t lead = byte(*pos);
+  size_t extra;
+  char32_t c;
+  char32_t min;
+  if (lead < 0x80) {
+    *out = lead;
+    ++*pos;
+    return true;
+  } else if ((lead & 0xE0) == 0xC0) {
+    extra = 1, c = lead & 0x1F, min = 0x80;
+  } else if ((lead & 0xF0) == 0xE0) {
+    extra = 2, c = lead & 0x0F, min = 0x800;
+  } else if ((lead & 0xF8) == 0xF0) {
+    extra = 3, c = lead & 0x07, min = 0x10000;
+  } else {
+    ++*pos;
+    return false;
+  }
+  size_t n = *pos + 1;
+  for (size_t k = 0; k < extra; ++k, ++n) {
+    if (n >= text.size() || (byte(n) & 0xC0) != 0x80) {
+      *pos = n;
+      return false;
+    }
+    c = (c << 6) | (byte(n) & 0x3F);
+  }
+  *pos = n;
+  if (c < min || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return false;
+  *out = c;
+  return true;
+}
+
+// UTF-16LE code units to UTF-8; an odd trailing byte is dropped and a surrogate
+// without its partner becomes U+FFFD.
+void AppendUtf16Le(const uint8_t* data, size_t size, std::string* out) {
+  const size_t units = size / 2;
+  const auto unit = [&](size_t n) -> char16_t { return data[2 * n] | (data[2 * n + 1] << 8); };
+  for (size_t n = 0; n < units; ++n) {
+    const char16_t u = unit(n);
+    if (u >= 0xD800 && u <= 0xDBFF && n + 1 < units) {
+      const char16_t low = unit(n + 1);
+      if (low >= 0xDC00 && low <= 0xDFFF) {
+        AppendUtf8(0x10000 + ((char32_t(u) - 0xD800) << 10) + (low - 0xDC00), out);
+        ++n;
+        continue;
+      }
+    }
+    AppendUtf8((u >= 0xD800 && u <= 0xDFFF) ? kReplacement : char32_t(u), out);
+  }
+}
+
+// UTF-8 to UTF-32; false on malformed input.
+bool ToCodePoints(const std::string& utf8, std::u32string* out) {
+  out->clear();
+  out->reserve(utf8.size());
+  size_t pos = 0;
+  while (pos < utf8.size()) {
+    char32_t c;
+    if (!NextUtf8(utf8, &pos, &c)) return false;
+    out->push_back(c);
+  }
+  return true;
+}
+
+void AppendUtf16Unit(char16_t u, std::vector<uint8_t>* out) {
+  out->push_back(static_cast<uint8_t>(u & 0xFF));
+  out->push_back(static_cast<uint8_t>(u >> 8));
+}
+
+void AppendUtf16(char32_t c, std::vector<uint8_t>* out) {
+  if (c >= 0x10000) {
+    c -= 0x10000;
+    AppendUtf16Unit(static_cast<char16_t>(0xD800 + (c >> 10)), out);
+    AppendUtf16Unit(static_cast<char16_t>(0xDC00 + (c & 0x3FF)), out);
+  } else {
+    AppendUtf16Unit(static_cast<char16_t>(c), out);
+  }
+}
+
+// Windows code pages whose bytes 0x00..0x7F are ASCII, so pure-ASCII text needs no
+// conversion (the EBCDIC and some DOS code pages are not in this list).
+bool IsAsciiCompatible(uint16_t code_page) {
+  return code_page == 874 || code_page == 932 || code_page == 936 || code_page == 949 ||
+         code_page == 950 || (code_page >= 1250 && code_page <= 1258);
+}
+
+bool IsAscii(const uint8_t* data, size_t size) {
+  for (size_t n = 0; n < size; ++n)
+    if (data[n] >= 0x80) return false;
+  return true;
+}
+
+// One iconv descriptor per (code page, direction), opened on first use and kept for
+// the life of the thread.
+class IconvCache {
+ public:
+  ~IconvCache() {
+    for (auto& [key, cd] : descriptors_) iconv_close(cd);
+  }
+
+  // A reset descriptor converting from the code page to UTF-8 (`to_utf8`) or back;
+  // (iconv_t)-1 when iconv knows no name for the code page.
+  iconv_t Get(uint16_t code_page, bool to_utf8) {
+    const auto key = std::make_pair(code_page, to_utf8);
+    auto it = descriptors_.find(key);
+    if (it == descriptors_.end()) it = descriptors_.emplace(key, Open(code_page, to_utf8)).first;
+    if (it->second != kInvalid) iconv(it->second, nullptr, nullptr, nullptr, nullptr);
+    return it->second;
+  }
+
+  static inline const iconv_t kInvalid = reinterpret_cast<iconv_t>(-1);
+
+ private:
+  static iconv_t Open(uint16_t code_page, bool to_utf8) {
+    std::vector<std::string> names;
+    if (code_page == 936) names.push_back("GBK");  // Windows' 936 is GBK
+    names.push_back("CP" + std::to_string(code_page));
+    names.push_back("WINDOWS-" + std::to_string(code_page));
+    for (const std::string& name : names) {
+      iconv_t cd = to_utf8 ? iconv_open("UTF-8", name.c_str()) : iconv_open(name.c_str(), "UTF-8");
+      if (cd != kInvalid) return cd;
+    }
+    return kInvalid;
+  }
+
+  std::map<std::pair<uint16_t, bool>, iconv_t> descriptors_;
+};
+
+iconv_t CodePageConverter(uint16_t code_page, bool to_utf8) {
+  thread_local IconvCache cache;
+  return cache.Get(code_page, to_utf8);
+}
+
+// Windows' own table for code page 1252 gives the five bytes the standard leaves
+// undefined (0x81, 0x8D, 0x8F, 0x90, 0x9D) the C1 control characters of the same
+// value, and Access wrote them that way; iconv refuses them. They are mapped by hand
+// in both directions so such text reads back as Access stored it.
+bool IsCp1252Hole(uint32_t value) {
+  return value == 0x81 || value == 0x8D || value == 0x8F || value == 0x90 || value == 0x9D;
+}
+
+Status UnknownCodePage(uint16_t code_page) {
+  return Status::Error(ErrorKind::kInvalidArgument,
+                       "code page " + std::to_string(code_page) + " is not known to iconv");
+}
+
+}  // namespace
+
+Status DecodeCodePageText(const uint8_t* data, size_t size, uint16_t code_page,
+                          std::string* utf8) {
+  utf8->clear();
+  if (IsAsciiCompatible(code_page) && IsAscii(data, size)) {
+    utf8->assign(reinterpret_cast<const char*>(data), size);
+    return Status::Ok();
+  }
+  iconv_t cd = CodePageConverter(code_page, /*to_utf8=*/true);
+  if (cd == IconvCache::kInvalid) return UnknownCodePage(code_page);
+
+  // No single byte of a Windows code page becomes more than 4 bytes of UTF-8.
+  std::string out(size * 4 + 4, '\0');
+  char* in_ptr = const_cast<char*>(reinterpret_cast<const char*>(data));
+  size_t in_left = size;
+  char* out_ptr = out.data();
+  size_t out_left = out.size();
+  while (in_left > 0) {
+    if (iconv(cd, &in_ptr, &in_left, &out_ptr, &out_left) != static_cast<size_t>(-1)) break;
+    if (errno == EILSEQ || errno == EINVAL) {
+      // An unmapped byte, or a lead byte with its trail byte missing at the end:
+      // one U+FFFD for the byte, then carry on after it.
+      if (out_left < 3) break;  // cannot happen with the size above; never overrun
+      const uint8_t byte = static_cast<uint8_t>(*in_ptr);
+      std::string replacement;
+      AppendUtf8(code_page == 1252 && IsCp1252Hole(byte) ? char32_t(byte) : kReplacement,
+                 &replacement);
+      for (char c : replacement) *out_ptr++ = c;
+      out_left -= replacement.size();
+      ++in_ptr;
+      --in_left;
+      iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    } else {
+      return Status::Error(ErrorKind::kInvalidArgument,
+                           "converting code page " + std::to_string(code_page) + " text failed");
+    }
+  }
+  out.resize(out.size() - out_left);
+  *utf8 = std::move(out);
+  return Status::Ok();
+}
+
+namespace {
+
+// Appends `utf8` converted by the (reset) descriptor `cd` to *bytes; `offset` is where
+// the piece starts in the caller's text, for the error message.
+Status AppendIconv(iconv_t cd, const std::string& utf8, uint16_t code_page, size_t offset,
+                   std::vector<uint8_t>* bytes) {
+  // A code page character takes at most as many bytes as its UTF-8 form, plus room
+  // for a shift sequence at the end.
+  std::vector<uint8_t> out(utf8.size() + 16);
+  char* in_ptr = const_cast<char*>(utf8.data());
+  size_t in_left = utf8.size();
+  char* out_ptr = reinterpret_cast<char*>(out.data());
+  size_t out_left = out.size();
+  if (iconv(cd, &in_ptr, &in_left, &out_ptr, &out_left) == static_cast<size_t>(-1) ||
+      iconv(cd, nullptr, nullptr, &out_ptr, &out_left) == static_cast<size_t>(-1)) {
+    const size_t at = offset + utf8.size() - in_left;
+    return Status::Error(ErrorKind::kInvalidArgument,
+                         "text cannot be written in code page " + std::to_string(code_page) +
+                             " (at byte " + std::to_string(at) + ")");
+  }
+  bytes->insert(bytes->end(), out.begin(), out.end() - out_left);
+  return Status::Ok();
+}
+
+}  // namespace
+
+Status EncodeCodePageText(const std::string& utf8, uint16_t code_page,
+                          std::vector<uint8_t>* bytes) {
+  bytes->clear();
+  const auto* raw = reinterpret_cast<const uint8_t*>(utf8.data());
+  if (IsAsciiCompatible(code_page) && IsAscii(raw, utf8.size())) {
+    bytes->assign(raw, raw + utf8.size());
+    return Status::Ok();
+  }
+  iconv_t cd = CodePageConverter(code_page, /*to_utf8=*/false);
+  if (cd == IconvCache::kInvalid) return UnknownCodePage(code_page);
+  if (code_page != 1252) return AppendIconv(cd, utf8, code_page, 0, bytes);
+
+  // Code page 1252: the pieces between the hand-mapped characters go through iconv.
+  size_t piece_start = 0;
+  size_t pos = 0;
+  while (pos < utf8.size()) {
+    const size_t at = pos;
+    char32_t c = 0;
+    if (!NextUtf8(utf8, &pos, &c))
+      return Status::Error(ErrorKind::kInvalidArgument, "text is not valid UTF-8");
+    if (!IsCp1252Hole(c)) continue;
+    if (at > piece_start) {
+      Status status = AppendIconv(cd, utf8.substr(piece_start, at - piece_start), code_page,
+                                  piece_start, bytes);
+      if (!status.ok()) return status;
+    }
+    bytes->push_back(static_cast<uint8_t>(c));
+    piece_start = pos;
+  }
+  if (piece_start < utf8.size())
+    return AppendIconv(cd, utf8.substr(piece_start), code_page, piece_start, bytes);
+  return Status::Ok();
+}
+
+Status DecodeJet4Text(const uint8_t* data, size_t size, std::string* utf8) {
+  utf8->clear();
+  if (size < 2 || data[0] != 0xFF || data[1] != 0xFE) {
+    utf8->reserve(size / 2);
+    AppendUtf16Le(data, size, utf8);
+    return Status::Ok();
+  }
+  // Compressed unicode: after FF FE, segments alternate starting compressed (one
+  // byte per character, high byte 0) and uncompressed (UTF-16LE); every 0x00 byte
+  // switches between them, so neither kind of segment contains a zero byte.
+  utf8->reserve(size);
+  bool compressed = true;
+  size_t start = 2;
+  for (size_t n = 2; n <= size; ++n) {
+    if (n < size && data[n] != 0x00) continue;
+    if (compressed) {
+      for (size_t k = start; k < n; ++k) AppendUtf8(data[k], utf8);
+    } else {
+      AppendUtf16Le(data + start, n - start, utf8);
+    }
+    compressed = !compressed;
+    start = n + 1;
+  }
+  return Status::Ok();
+}
+
+Status EncodeJet4Text(const std::string& utf8, bool allow_compression,
+                      std::vector<uint8_t>* bytes) {
+  bytes->clear();
+  std::u32string points;
+  if (!ToCodePoints(utf8, &points))
+    return Status::Error(ErrorKind::kInvalidArgument, "text is not valid UTF-8");
+
+  bool compressible = allow_compression && points.size() > 2;  // FF FE costs 2 bytes
+  for (char32_t c : points) {
+    if (c == 0 || c > 0xFF) {
+      compressible = false;
+      break;
+    }
+  }
+  if (compressible) {
+    bytes->reserve(points.size() + 2);
+    bytes->push_back(0xFF);
+    bytes->push_back(0xFE);
+    for (char32_t c : points) bytes->push_back(static_cast<uint8_t>(c));
+    return Status::Ok();
+  }
+  bytes->reserve(points.size() * 2);
+  for (char32_t c : points) AppendUtf16(c, bytes);
+  return Status::Ok();
+}
+
+std::string Utf16LeToUtf8(const uint8_t* data, size_t size) {
+  std::string out;
+  out.reserve(size / 2);
+  AppendUtf16Le(data, size, &out);
+  return out;
+}
+
+std::vector<uint8_t> Utf8ToUtf16Le(const std::string& utf8) {
+  std::vector<uint8_t> out;
+  out.reserve(utf8.size() * 2);
+  size_t pos = 0;
+  while (pos < utf8.size()) {
+    char32_t c;
+    if (!NextUtf8(utf8, &pos, &c)) c = kReplacement;
+    AppendUtf16(c, &out);
+  }
+  return out;
+}
+
+}  // namespace jet

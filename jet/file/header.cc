@@ -1,0 +1,148 @@
+// Header: page-0 validation, unmasking and re-masking.
+#include "jet/file/header.h"
+
+#include <cmath>
+#include <cstring>
+
+#include "jet/base/byte_order.h"
+#include "jet/file/rc4.h"
+#include "jet/base/text.h"
+
+namespace jet {
+namespace {
+
+constexpr uint8_t kHeaderMaskKey[4] = {0xC7, 0xDA, 0x39, 0x6B};
+constexpr size_t kEngineNameOffset = 0x04;
+constexpr size_t kEngineNameSize = 15;
+
+Status NotJet(const std::string& why) {
+  return Status::Error(ErrorKind::kNotJetDatabase, why);
+}
+
+size_t PasswordSize(Version v) { return IsJet3(v) ? 20 : 40; }
+
+// Jet 4 masks the password with the integer part of the creation date, as four
+// little-endian bytes repeated over the field.
+void ApplyPasswordDateMask(double creation_date, uint8_t* bytes, size_t size) {
+  int32_t mask_value = 0;
+  if (std::isfinite(creation_date) && creation_date > -2147483648.0 &&
+      creation_date < 2147483648.0)
+    mask_value = static_cast<int32_t>(creation_date);
+  uint8_t mask[4];
+  StoreLe32(mask, static_cast<uint32_t>(mask_value));
+  for (size_t i = 0; i < size; ++i) bytes[i] ^= mask[i % 4];
+}
+
+std::string DecodePassword(Version version, uint16_t code_page,
+                           const std::vector<uint8_t>& bytes) {
+  if (IsJet3(version)) {
+    size_t n = 0;
+    while (n < bytes.size() && bytes[n] != 0) ++n;
+    std::string text;
+    if (DecodeCodePageText(bytes.data(), n, code_page, &text).ok()) return text;
+    // Unknown code page: keep the ASCII part readable.
+    return std::string(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(n));
+  }
+  size_t n = 0;
+  while (n + 1 < bytes.size() && (bytes[n] != 0 || bytes[n + 1] != 0)) n += 2;
+  return Utf16LeToUtf8(bytes.data(), n);
+}
+
+}  // namespace
+
+void ApplyHeaderMask(Version version, uint8_t* page, size_t size) {
+  const size_t mask_size = FormatFor(version).header_mask_size;
+  if (!InBounds(kHeaderMaskOffset, mask_size, size)) return;
+  Rc4 mask(kHeaderMaskKey, sizeof kHeaderMaskKey);
+  mask.Apply(page + kHeaderMaskOffset, mask_size);
+}
+
+Status DecodeHeader(const uint8_t* bytes, size_t size, Header* header) {
+  *header = Header();
+  if (size < 2048) return NotJet("file is shorter than one page (" + std::to_string(size) + " bytes)");
+  if (bytes[0] != 0x00) return NotJet("page 0 does not start with the header page type");
+  std::string name(reinterpret_cast<const char*>(bytes + kEngineNameOffset), kEngineNameSize);
+  if (name == "MSISAM Database")
+    return Status::Error(ErrorKind::kUnsupportedFormat, "MSISAM (Microsoft Money/Works) file");
+  if (name != "Standard Jet DB" && name != "Standard ACE DB")
+    return NotJet("no Jet engine name in page 0");
+  const uint8_t version_byte = bytes[kHeaderVersionOffset];
+  if (version_byte > static_cast<uint8_t>(Version::kAce17))
+    return Status::Error(ErrorKind::kUnsupportedFormat,
+                         "unknown version byte " + std::to_string(version_byte));
+  const Version version = static_cast<Version>(version_byte);
+  if ((name == "Standard ACE DB") != IsAce(version))
+    return NotJet("engine name \"" + name + "\" does not match version byte " +
+                  std::to_string(version_byte));
+  const Format& format = FormatFor(version);
+  if (size < format.page_size)
+    return NotJet("file is shorter than one " + std::to_string(format.page_size) + "-byte page");
+
+  header->version = version;
+  header->engine_name = name;
+  header->raw_page.assign(bytes, bytes + format.page_size);
+
+  std::vector<uint8_t> page = header->raw_page;
+  ApplyHeaderMask(version, page.data(), page.size());
+  const uint8_t* p = page.data();
+
+  header->code_page = LoadLe16(p + kHeaderCodePageOffset);
+  header->db_key = LoadLe32(p + kHeaderDbKeyOffset);
+  if (IsJet3(version)) {
+    header->sort_lcid = LoadLe16(p + kHeaderJet3SortOffset);
+  } else {
+    header->sort_lcid = LoadLe16(p + kHeaderJet4SortOffset);
+    header->sort_version = p[kHeaderJet4SortOffset + 3];
+    header->has_creation_date = true;
+    header->creation_date = LoadLeDouble(p + kHeaderCreationDateOffset);
+  }
+
+  const size_t password_size = PasswordSize(version);
+  header->password_bytes.assign(p + kHeaderPasswordOffset,
+                                p + kHeaderPasswordOffset + password_size);
+  if (header->has_creation_date)
+    ApplyPasswordDateMask(header->creation_date, header->password_bytes.data(), password_size);
+
+  // ACE files with a password use Office encryption (not the RC4 page cipher), which
+  // this engine does not implement; their password field is not a password at all.
+  if (IsAce(version) && header->db_key != 0)
+    return Status::Error(ErrorKind::kUnsupportedFormat,
+                         "ACE file with Office encryption (database password)");
+
+  for (uint8_t b : header->password_bytes) {
+    if (b != 0) {
+      header->has_password = true;
+      break;
+    }
+  }
+  if (header->has_password)
+    header->password = DecodePassword(version, header->code_page, header->password_bytes);
+  return Status::Ok();
+}
+
+Status EncodeHeader(const Header& header, std::vector<uint8_t>* page) {
+  const Format& format = header.format();
+  const size_t password_size = PasswordSize(header.version);
+  if (header.raw_page.size() != format.page_size)
+    return Status::Error(ErrorKind::kInvalidArgument, "header has no raw page 0 of the right size");
+  if (header.password_bytes.size() != password_size)
+    return Status::Error(ErrorKind::kInvalidArgument, "password field has the wrong size");
+  *page = header.raw_page;
+  uint8_t* p = page->data();
+  ApplyHeaderMask(header.version, p, page->size());
+  StoreLe16(p + kHeaderCodePageOffset, header.code_page);
+  StoreLe32(p + kHeaderDbKeyOffset, header.db_key);
+  std::memcpy(p + kHeaderPasswordOffset, header.password_bytes.data(), password_size);
+  if (IsJet3(header.version)) {
+    StoreLe16(p + kHeaderJet3SortOffset, header.sort_lcid);
+  } else {
+    StoreLe16(p + kHeaderJet4SortOffset, header.sort_lcid);
+    p[kHeaderJet4SortOffset + 3] = header.sort_version;
+    StoreLeDouble(p + kHeaderCreationDateOffset, header.creation_date);
+    ApplyPasswordDateMask(header.creation_date, p + kHeaderPasswordOffset, password_size);
+  }
+  ApplyHeaderMask(header.version, p, page->size());
+  return Status::Ok();
+}
+
+}  // namespace jet

@@ -1,0 +1,154 @@
+// PageFile: pages of a database file read with pread(2), or of a buffer in memory.
+// The file is read, not mapped: a mapping turns a file that another program shortens
+// into SIGBUS, and large sequential preads run at disk speed with a fixed, small
+// memory footprint.
+#include "jet/file/page_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "jet/file/rc4.h"
+
+namespace jet {
+namespace {
+
+bool IsAllZero(const uint8_t* p, size_t size) {
+  for (size_t i = 0; i < size; ++i)
+    if (p[i] != 0) return false;
+  return true;
+}
+
+// What both implementations share: the decoded header and the page arithmetic.
+class PageFileBase : public PageFile {
+ public:
+  const Header& header() const override { return header_; }
+  uint32_t page_count() const override { return page_count_; }
+  uint64_t file_size() const override { return file_size_; }
+  bool has_partial_page() const override { return partial_page_; }
+
+  Status ReadPage(uint32_t number, uint8_t* out) const override {
+    if (number >= page_count_)
+      return Status::Error(ErrorKind::kDamaged, "page " + std::to_string(number) +
+                                                    " is past the end of the file (" +
+                                                    std::to_string(page_count_) + " pages)");
+    Status s = ReadRaw(uint64_t(number) * page_size_, out, page_size_);
+    if (!s.ok()) return s;
+    // Pages an encoding engine never wrote (free space at the end of a file) are
+    // all zeros on disk, not encoded zeros; decoding them would yield key stream.
+    if (header_.db_key != 0 && !IsAllZero(out, page_size_))
+      ApplyPageCipher(header_.db_key, number, out, page_size_);
+    return Status::Ok();
+  }
+
+ protected:
+  // Sets up the header and page count from the file's first bytes and its size.
+  Status Init(const uint8_t* first, size_t first_size, uint64_t file_size) {
+    Status s = DecodeHeader(first, first_size, &header_);
+    if (!s.ok()) return s;
+    page_size_ = header_.format().page_size;
+    file_size_ = file_size;
+    uint64_t pages = file_size / page_size_;
+    if (pages > 0xFFFFFFu)  // page numbers are 24 bits wide in every row pointer
+      return Status::Error(ErrorKind::kUnsupportedFormat, "file is larger than a Jet file can be");
+    page_count_ = static_cast<uint32_t>(pages);
+    partial_page_ = (file_size % page_size_) != 0;
+    return Status::Ok();
+  }
+
+  virtual Status ReadRaw(uint64_t offset, uint8_t* out, size_t size) const = 0;
+
+ private:
+  Header header_;
+  uint32_t page_size_ = 0;
+  uint32_t page_count_ = 0;
+  uint64_t file_size_ = 0;
+  bool partial_page_ = false;
+};
+
+class MemoryPageFile final : public PageFileBase {
+ public:
+  MemoryPageFile(const uint8_t* bytes, size_t size) : bytes_(bytes), size_(size) {}
+  Status Open() { return Init(bytes_, size_, size_); }
+
+ protected:
+  Status ReadRaw(uint64_t offset, uint8_t* out, size_t size) const override {
+    std::memcpy(out, bytes_ + offset, size);  // offset + size <= page_count * page_size
+    return Status::Ok();
+  }
+
+ private:
+  const uint8_t* bytes_;
+  size_t size_;
+};
+
+class PosixPageFile final : public PageFileBase {
+ public:
+  PosixPageFile(std::string path, int fd) : path_(std::move(path)), fd_(fd) {}
+  ~PosixPageFile() override { ::close(fd_); }
+
+  Status Open() {
+    struct stat st;
+    if (::fstat(fd_, &st) != 0) return Status::FromErrno(errno, "stat " + path_);
+    if (!S_ISREG(st.st_mode))
+      return Status::Error(ErrorKind::kNotJetDatabase, path_ + " is not a regular file");
+    uint8_t first[4096];
+    size_t want = std::min<uint64_t>(sizeof first, uint64_t(st.st_size));
+    Status s = ReadRaw(0, first, want);
+    if (!s.ok()) return s;
+    return Init(first, want, uint64_t(st.st_size));
+  }
+
+ protected:
+  Status ReadRaw(uint64_t offset, uint8_t* out, size_t size) const override {
+    while (size > 0) {
+      ssize_t n = ::pread(fd_, out, size, static_cast<off_t>(offset));
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        return Status::FromErrno(errno, "read " + path_);
+      }
+      if (n == 0)
+        return Status::Error(ErrorKind::kIoError, "read " + path_ + ": file became shorter");
+      out += n;
+      size -= static_cast<size_t>(n);
+      offset += static_cast<uint64_t>(n);
+    }
+    return Status::Ok();
+  }
+
+ private:
+  std::string path_;
+  int fd_;
+};
+
+}  // namespace
+
+Status PageFile::Open(const std::string& path, std::unique_ptr<PageFile>* file) {
+  int fd;
+  do {
+    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) {
+    if (errno == ENOENT) return Status::Error(ErrorKind::kNotFound, path + " does not exist");
+    return Status::FromErrno(errno, "open " + path);
+  }
+  auto posix = std::make_unique<PosixPageFile>(path, fd);
+  Status s = posix->Open();
+  if (!s.ok()) return s;
+  *file = std::move(posix);
+  return Status::Ok();
+}
+
+Status PageFile::OpenMemory(const uint8_t* bytes, size_t size, std::unique_ptr<PageFile>* file) {
+  auto memory = std::make_unique<MemoryPageFile>(bytes, size);
+  Status s = memory->Open();
+  if (!s.ok()) return s;
+  *file = std::move(memory);
+  return Status::Ok();
+}
+
+}  // namespace jet

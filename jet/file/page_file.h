@@ -1,0 +1,41 @@
+// PageFile: read-only, bounds-checked access to the pages of a database file.
+// Opens the file, validates page 0 (jet/file/header.h), and hands out pages by number,
+// decoding RC4-encoded pages of files that carry a database key, so that everything
+// above this layer reads an encoded file like any other.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "jet/file/format.h"
+#include "jet/file/header.h"
+#include "jet/base/status.h"
+
+namespace jet {
+
+class PageFile {
+ public:
+  // Opens `path` read-only. kNotJetDatabase when page 0 is not a Jet header or the
+  // file is truncated; kUnsupportedFormat for MSISAM and encrypted ACE files.
+  // A file whose length is not a whole number of pages is opened with the partial
+  // last page left out (reported by has_partial_page()).
+  static Status Open(const std::string& path, std::unique_ptr<PageFile>* file);
+  // The same over bytes held in memory (tests, fuzzing); `bytes` must outlive it.
+  static Status OpenMemory(const uint8_t* bytes, size_t size, std::unique_ptr<PageFile>* file);
+
+  virtual ~PageFile() = default;
+
+  virtual const Header& header() const = 0;
+  const Format& format() const { return FormatFor(header().version); }
+  uint32_t page_size() const { return format().page_size; }
+  virtual uint32_t page_count() const = 0;
+  virtual uint64_t file_size() const = 0;
+  virtual bool has_partial_page() const = 0;
+
+  // Copies page `number` (decoded) into `out`, which holds page_size() bytes.
+  // kDamaged when number >= page_count().
+  virtual Status ReadPage(uint32_t number, uint8_t* out) const = 0;
+};
+
+}  // namespace jet

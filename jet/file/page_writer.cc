@@ -1,0 +1,116 @@
+// PageWriter: page-numbered writes into a new file, with page encoding and a final
+// completeness check.
+#include "jet/file/page_writer.h"
+
+#include <algorithm>
+#include <string>
+#include <utility>
+
+#include "jet/file/rc4.h"
+
+namespace jet {
+
+uint32_t MaxPageCount(const Format& format) {
+  const uint64_t limit = IsJet3(format.version) ? (uint64_t(1) << 30) : (uint64_t(1) << 31);
+  return static_cast<uint32_t>(limit / format.page_size);
+}
+
+Status PageWriter::Create(Env* env, const std::string& path, const Format& format,
+                          uint32_t db_key, unsigned mode, std::unique_ptr<PageWriter>* writer) {
+  std::unique_ptr<WritableFile> file;
+  Status s = env->NewWritableFile(path, mode, &file);
+  if (!s.ok()) return s;
+  writer->reset(new PageWriter(env, path, format, db_key, std::move(file)));
+  return Status::Ok();
+}
+
+PageWriter::PageWriter(Env* env, std::string path, const Format& format, uint32_t db_key,
+                       std::unique_ptr<WritableFile> file)
+    : env_(env),
+      path_(std::move(path)),
+      format_(format),
+      db_key_(db_key),
+      file_(std::move(file)),
+      scratch_(format.page_size) {}
+
+PageWriter::~PageWriter() {
+  if (!finished_) Abandon();
+}
+
+Status PageWriter::Allocate(uint32_t* page_number) {
+  if (!failure_.ok()) return failure_;
+  if (finished_ || file_ == nullptr)
+    return Status::Error(ErrorKind::kInvalidArgument, "page allocated after the file was closed");
+  if (page_count_ >= MaxPageCount(format_))
+    return Status::Error(ErrorKind::kNoSpace,
+                         "the database would pass the format's size limit of " +
+                             std::to_string(MaxPageCount(format_)) + " pages");
+  *page_number = page_count_++;
+  written_.push_back(false);
+  return Status::Ok();
+}
+
+Status PageWriter::Write(uint32_t page_number, std::span<const uint8_t> page) {
+  if (!failure_.ok()) return failure_;
+  if (finished_ || file_ == nullptr)
+    return Status::Error(ErrorKind::kInvalidArgument, "page written after the file was closed");
+  if (page.size() != format_.page_size)
+    return Status::Error(ErrorKind::kInvalidArgument,
+                         "page " + std::to_string(page_number) + " image has " +
+                             std::to_string(page.size()) + " bytes, not " +
+                             std::to_string(format_.page_size));
+  if (page_number >= page_count_)
+    return Status::Error(ErrorKind::kInvalidArgument,
+                         "page " + std::to_string(page_number) + " was never allocated");
+  if (written_[page_number])
+    return Status::Error(ErrorKind::kInvalidArgument,
+                         "page " + std::to_string(page_number) + " written twice");
+
+  const uint8_t* bytes = page.data();
+  if (db_key_ != 0 && page_number != 0) {
+    std::copy(page.begin(), page.end(), scratch_.begin());
+    ApplyPageCipher(db_key_, page_number, scratch_.data(), scratch_.size());
+    bytes = scratch_.data();
+  }
+  Status s = file_->WriteAt(uint64_t(page_number) * format_.page_size, bytes, page.size());
+  if (!s.ok()) {
+    failure_ = s;
+    return s;
+  }
+  written_[page_number] = true;
+  return Status::Ok();
+}
+
+Status PageWriter::Finish() {
+  if (!failure_.ok()) return failure_;
+  if (finished_ || file_ == nullptr)
+    return Status::Error(ErrorKind::kInvalidArgument, "file finished twice");
+  auto missing = std::find(written_.begin(), written_.end(), false);
+  if (missing != written_.end())
+    return Status::Error(ErrorKind::kInvalidArgument,
+                         "page " + std::to_string(missing - written_.begin()) +
+                             " was allocated but never written");
+  Status s = file_->Sync();
+  if (s.ok()) s = file_->Close();
+  if (!s.ok()) {
+    failure_ = s;
+    return s;
+  }
+  file_.reset();
+  finished_ = true;
+  return Status::Ok();
+}
+
+void PageWriter::Abandon() {
+  if (finished_) return;
+  if (file_ != nullptr) {
+    file_->Close();  // the file goes away; a close error changes nothing
+    file_.reset();
+    env_->RemoveFile(path_);
+  }
+  finished_ = true;
+  if (failure_.ok())
+    failure_ = Status::Error(ErrorKind::kInvalidArgument, "the file was abandoned");
+}
+
+}  // namespace jet

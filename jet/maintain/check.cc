@@ -1,0 +1,1131 @@
+// The integrity check: a census of every page, then each structure reached from the
+// catalog, claiming the pages it owns; pages claimed twice, rows that do not decode
+// and indexes that disagree with their rows become findings.
+#include "jet/maintain/check.h"
+
+#include <algorithm>
+#include <functional>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <string_view>
+#include <tuple>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "jet/base/byte_order.h"
+#include "jet/read/catalog.h"
+#include "jet/read/data_page.h"
+#include "jet/read/database.h"
+#include "jet/write/index_key.h"
+#include "jet/read/index_reader.h"
+#include "jet/read/long_value.h"
+#include "jet/file/page_file.h"
+#include "jet/read/row.h"
+#include "jet/read/table_def.h"
+#include "jet/file/usage_map.h"
+
+namespace jet {
+
+const char* CheckSeverityName(CheckSeverity severity) {
+  return severity == CheckSeverity::kHarmless ? "harmless" : "damage";
+}
+
+size_t CommitAreaOffset(const Format& format) { return format.page_size - kCommitAreaSize; }
+
+bool CommitStateSet(const Format& format, const uint8_t* page0) {
+  const uint8_t* area = page0 + CommitAreaOffset(format);
+  for (size_t i = 0; i < kCommitAreaSize; i += 2)
+    if (area[i + 1] == 0) return true;
+  return false;
+}
+
+void ClearCommitState(const Format& format, uint8_t* page0) {
+  uint8_t* area = page0 + CommitAreaOffset(format);
+  for (size_t i = 0; i < kCommitAreaSize; i += 2) {
+    if (area[i + 1] != 0) continue;
+    area[i] = 0x00;
+    area[i + 1] = 0x01;
+  }
+}
+
+bool RowInFreeSpace(const Format& format, const DataPageHeader& header, const RowSlot& slot) {
+  if (header.free_space_matches) return false;
+  const uint32_t row_area = format.data_header_size + 2u * header.row_count + header.free_space;
+  return slot.start < row_area;
+}
+
+std::string RealIndexName(const TableDef& table, size_t real) {
+  for (const LogicalIndex& li : table.logical_indexes)
+    if (li.real_index == real) return li.name;
+  return "real index " + std::to_string(real);
+}
+
+size_t CheckReport::DamageCount() const {
+  size_t n = 0;
+  for (const CheckFinding& f : findings) n += f.severity == CheckSeverity::kDamage;
+  return n;
+}
+
+bool CheckReport::HasStructuralDamage() const {
+  for (const CheckFinding& f : findings)
+    if (f.severity == CheckSeverity::kDamage && f.kind != "commit-state") return true;
+  return false;
+}
+
+bool CheckReport::Has(const std::string& kind) const {
+  for (const CheckFinding& f : findings)
+    if (f.kind == kind) return true;
+  return false;
+}
+
+namespace {
+
+constexpr CheckSeverity kHarmless = CheckSeverity::kHarmless;
+constexpr CheckSeverity kDamage = CheckSeverity::kDamage;
+// More findings of one kind than this are counted, not listed.
+constexpr size_t kMaxFindingsPerKind = 100;
+constexpr int kMaxIndexDepth = 32;
+constexpr int kMaxOverflowHops = 4;
+
+// Who owns a page. Map host pages and LVAL pages are shared by design (several map
+// rows, several long values); every other page has exactly one owner.
+enum class Claim : uint8_t { kNone, kHeader, kGlobalMap, kMapHost, kBitmap, kTableDef, kData, kIndex, kLongValue };
+
+bool Shareable(Claim c) { return c == Claim::kMapHost || c == Claim::kLongValue; }
+
+const char* ClaimName(Claim c) {
+  switch (c) {
+    case Claim::kNone: return "nothing";
+    case Claim::kHeader: return "the header";
+    case Claim::kGlobalMap: return "the global map";
+    case Claim::kMapHost: return "usage-map rows";
+    case Claim::kBitmap: return "a usage bitmap";
+    case Claim::kTableDef: return "a table definition";
+    case Claim::kData: return "table rows";
+    case Claim::kIndex: return "an index";
+    case Claim::kLongValue: return "long values";
+  }
+  return "?";
+}
+
+// What one index should hold for one row. Only a 64-bit hash of the expected key is
+// kept, not the key: a stored key is only ever compared with it for equality (a wrong
+// key is missed with probability about 2^-64).
+struct ExpectedEntry {
+  bool eligible = true;    // false: all key columns null in an index that ignores nulls
+  bool key_known = false;
+  uint64_t key_hash = 0;
+};
+
+uint64_t KeyHash(const std::string& key) { return std::hash<std::string_view>()(key); }
+
+uint64_t Mix64(uint64_t x) {
+  x ^= x >> 30;
+  x *= 0xBF58476D1CE4E5B9ull;
+  x ^= x >> 27;
+  x *= 0x94D049BB133111EBull;
+  x ^= x >> 31;
+  return x;
+}
+
+// One entry's share of an index fingerprint: its row pointer with its key hash, or
+// the pointer alone for a row whose key is not known.
+uint64_t KnownEntryMix(uint32_t pointer, uint64_t key_hash) {
+  return Mix64(key_hash ^ (uint64_t(pointer) * 0x9E3779B97F4A7C15ull));
+}
+uint64_t PointerEntryMix(uint32_t pointer) { return Mix64((uint64_t(pointer) << 1 | 1) * 0xD6E8FEB86659FD93ull); }
+
+// What the rows of a table say one of its indexes must hold, summarised so that its
+// size does not depend on the row count: the expectations of every index of a table
+// are gathered in one scan of its rows. The walk of the index sums the same mixes
+// over its entries; when count and fingerprint agree, the entries are exactly the
+// eligible rows with their keys (missed with probability about 2^-64), so only an
+// index that disagrees is compared entry by entry (ExpectedRows).
+struct IndexExpectation {
+  bool keys_computable = false;  // CanComputeKeys: otherwise every row is matched by pointer
+  uint64_t eligible = 0;         // rows that belong in the index
+  uint64_t fingerprint = 0;      // sum of the entry mixes of those rows
+  // Eligible rows whose key is unknown although keys are computable (a value the code
+  // tables refuse, a value that does not decode): matched by pointer. Ascending; 4
+  // bytes a row, and few rows in practice.
+  std::vector<uint32_t> unknown_keys;
+
+  bool KeyKnown(uint32_t pointer) const {
+    return keys_computable && !std::binary_search(unknown_keys.begin(), unknown_keys.end(), pointer);
+  }
+  void Add(uint32_t pointer, const ExpectedEntry& e) {
+    if (!e.eligible) return;
+    ++eligible;
+    if (e.key_known) {
+      fingerprint += KnownEntryMix(pointer, e.key_hash);
+      return;
+    }
+    fingerprint += PointerEntryMix(pointer);
+    if (keys_computable) unknown_keys.push_back(pointer);
+  }
+};
+
+// The detailed comparison's view of one index over a run of a table's data pages:
+// every live row there with its ExpectedEntry, by ascending row pointer (13 bytes a
+// row). Row pointers in [lo, hi) belong to the run; a table with more rows than
+// CheckOptions::detailed_run_rows is compared run by run, so this too stays bounded.
+struct ExpectedRows {
+  static constexpr uint8_t kEligible = 1, kKeyKnown = 2, kSeen = 4;
+  uint64_t lo = 0;
+  uint64_t hi = 0;
+  std::vector<uint32_t> pointers;
+  std::vector<uint64_t> key_hashes;
+  std::vector<uint8_t> flags;
+
+  bool Covers(uint32_t pointer) const { return pointer >= lo && pointer < hi; }
+  // Position of `pointer`, or -1.
+  int64_t Find(uint32_t pointer) const {
+    auto it = std::lower_bound(pointers.begin(), pointers.end(), pointer);
+    return it != pointers.end() && *it == pointer ? it - pointers.begin() : -1;
+  }
+};
+
+// Several all-null keys do not collide in a unique index.
+bool AllNullKey(const std::string& key) {
+  for (unsigned char b : key)
+    if (b != 0x00 && b != 0xFF) return false;
+  return true;
+}
+
+class Checker {
+ public:
+  Checker(PageFile& file, const CheckOptions& options, CheckReport* report)
+      : file_(file), format_(file.format()), options_(options), report_(report),
+        claims_(file.page_count(), Claim::kNone), claim_owner_(file.page_count(), 0), page_(file.page_size()),
+        other_(file.page_size()) {}
+
+  void Run();
+
+ private:
+  struct Place {
+    int64_t page = -1;
+    int row = -1;
+    std::string table;
+    std::string index;
+  };
+  static Place AtPage(int64_t page) {
+    Place place;
+    place.page = page;
+    return place;
+  }
+
+  void Add(CheckSeverity severity, const std::string& kind, const Place& place, const std::string& detail);
+  // Records that `owner` (a TDEF page, or 0) holds `page` as `claim`; a second
+  // exclusive owner is damage. False when the page was already claimed.
+  bool ClaimPage(uint32_t page, Claim claim, uint32_t owner, const Place& place);
+
+  void CheckHeader();
+  void Census();
+  void CheckGlobalMap();
+  // Reads the map row at `pointer`, claims its host and bitmap pages.
+  Status ReadMap(uint32_t pointer, const Place& place, UsageMap* map);
+  void CheckCatalog();
+  void CheckTable(const CatalogObject& object);
+  void CheckTableDefinition(const TableDef& table, const Place& place);
+  // Receives each live row that cracks, with its values (values_ok false when one
+  // does not decode).
+  using RowSink = std::function<void(RowId id, bool values_ok, const std::vector<Value>& values)>;
+  // Scans the rows of pages[first...], stopping after the page at which `row_limit`
+  // rows have gone to `sink`; returns the position of the next page. `pages` is
+  // ascending, so rows reach the sink by ascending row pointer.
+  size_t CheckRows(const TableDef& table, const Place& place, const std::vector<uint32_t>& pages, size_t first,
+                   uint64_t row_limit, const RowSink& sink, uint64_t* live_rows);
+  // Follows an overflow pointer; on success *bytes/*size describe the target row in other_.
+  Status FollowOverflow(const TableDef& table, const uint8_t* pointer, size_t size,
+                        const uint8_t** bytes, size_t* bytes_size);
+  void CheckRow(const TableDef& table, const Place& place, RowId id, const uint8_t* bytes, size_t size,
+                RowDecoder* decoder, LongValueReader* long_values, const RowSink& sink);
+  // What real index `real` expects of a row with `values`.
+  ExpectedEntry Expect(const TableDef& table, size_t real, bool keys_computable, bool values_ok,
+                       const std::vector<Value>& values);
+
+  // One walk of an index tree: the leaf entries go to `visit` in tree order, and the
+  // leaves' sibling links are followed along.
+  struct IndexWalk {
+    const TableDef* table = nullptr;
+    Place place;
+    std::function<void(const IndexPageEntry&)> visit;
+    bool repeat = false;           // repeats a walk that succeeded: reports and claims nothing
+    std::vector<uint8_t> buffer;   // the page being decoded
+    uint32_t leaves = 0;
+    uint32_t last_leaf = 0;
+    uint32_t last_leaf_next = 0;
+    int64_t bad_link_leaf = -1;    // first leaf whose links disagree with the tree
+  };
+  void CheckIndex(const TableDef& table, size_t real, const Place& place, const std::vector<uint32_t>& pages,
+                  const IndexExpectation& expectation);
+  // The entry-by-entry comparison of an index whose fingerprint or order disagreed;
+  // reports the same findings, entry by entry, as a comparison with every row in hand.
+  // `rows_differ` false: only the order is wrong, the entries are those of the rows.
+  void CompareIndexEntries(const TableDef& table, size_t real, const Place& place,
+                           const std::vector<uint32_t>& pages, bool rows_differ, uint64_t entry_count);
+  // Walks the subtree at `number`; `last` gets the subtree's last entry. False when
+  // the walk had to stop.
+  bool WalkIndexPage(IndexWalk* walk, uint32_t number, int depth, IndexPageEntry* last, bool* has_last);
+  void VisitLeaf(IndexWalk* walk, uint32_t number, uint32_t prev, uint32_t next);
+  // Keeps the values of MSysACEs, MSysQueries and MSysRelationships rows that the
+  // catalog cross-checks need.
+  void RecordCatalogReference(const Place& at, const TableDef& table, const std::vector<Value>& values);
+  void CheckCatalogReferences();
+  void CheckUnreachable();
+
+  PageFile& file_;
+  const Format& format_;
+  const CheckOptions options_;
+  CheckReport* report_;
+  std::vector<Claim> claims_;
+  std::vector<uint32_t> claim_owner_;
+  std::vector<uint8_t> types_;       // byte 0 of every page
+  std::vector<uint32_t> owners_;     // bytes 4-7 of every page
+  std::vector<bool> free_;           // set in the global free-page map
+  std::vector<uint8_t> page_;
+  std::vector<uint8_t> other_;
+  // Set while rows or an index are read a second time for the detailed comparison:
+  // nothing is reported, claimed or recorded then, as the first pass did that.
+  bool quiet_ = false;
+  std::string key_;                   // scratch key of Expect
+  std::vector<uint8_t> row_;          // scratch row copy of CheckRow
+  std::vector<RawColumn> raw_;
+  std::vector<Value> values_;
+  std::vector<uint8_t> long_value_;
+  std::vector<RowId> long_value_rows_;
+  std::map<std::string, size_t> kind_counts_;
+  // Findings past the cap of their kind, by kind, table and index.
+  struct Unlisted {
+    CheckSeverity severity = kHarmless;
+    size_t count = 0;
+  };
+  std::map<std::tuple<std::string, std::string, std::string>, Unlisted> unlisted_;
+  std::vector<CatalogObject> objects_;
+  std::vector<std::pair<int32_t, Place>> ace_objects_;    // MSysACEs.ObjectId
+  std::vector<std::pair<int32_t, Place>> query_objects_;  // MSysQueries.ObjectId
+  std::vector<std::pair<std::string, Place>> related_tables_;  // MSysRelationships names
+};
+
+void Checker::Add(CheckSeverity severity, const std::string& kind, const Place& place,
+                  const std::string& detail) {
+  if (quiet_) return;
+  size_t& count = kind_counts_[kind];
+  if (++count > kMaxFindingsPerKind) {
+    Unlisted& more = unlisted_[{kind, place.table, place.index}];
+    more.severity = severity;
+    ++more.count;
+    return;
+  }
+  CheckFinding f;
+  f.severity = severity;
+  f.kind = kind;
+  f.page = place.page;
+  f.row = place.row;
+  f.table = place.table;
+  f.index = place.index;
+  f.detail = detail;
+  report_->findings.push_back(std::move(f));
+}
+
+bool Checker::ClaimPage(uint32_t page, Claim claim, uint32_t owner, const Place& place) {
+  if (page >= claims_.size()) return false;
+  if (quiet_) return true;
+  if (claims_[page] == Claim::kNone) {
+    claims_[page] = claim;
+    claim_owner_[page] = owner;
+    return true;
+  }
+  if (claims_[page] == claim && Shareable(claim)) return true;
+  Place at = place;
+  at.page = page;
+  Add(kDamage, "page-multiply-owned", at,
+      std::string("page is reached as ") + ClaimName(claim) + " but already belongs to " +
+          ClaimName(claims_[page]) +
+          (claim_owner_[page] != 0 ? " of table " + std::to_string(claim_owner_[page]) : ""));
+  return false;
+}
+
+void Checker::Run() {
+  report_->version = format_.version;
+  report_->page_count = file_.page_count();
+  CheckHeader();
+  Census();
+  CheckGlobalMap();
+  CheckCatalog();
+  CheckUnreachable();
+  // One line for what the cap left out, per kind, table and index; these lines are
+  // not themselves subject to the cap.
+  for (const auto& [where, unlisted] : unlisted_) {
+    CheckFinding more;
+    more.severity = unlisted.severity;
+    std::tie(more.kind, more.table, more.index) = where;
+    more.detail = std::to_string(unlisted.count) + " more findings of this kind are not listed";
+    report_->findings.push_back(std::move(more));
+  }
+}
+
+void Checker::CheckHeader() {
+  const Header& header = file_.header();
+  Place p0;
+  p0.page = 0;
+  if (file_.has_partial_page())
+    Add(kDamage, "partial-page", AtPage(int64_t(file_.page_count())),
+        "the file is " + std::to_string(file_.file_size()) + " bytes, not a whole number of " +
+            std::to_string(format_.page_size) + "-byte pages; the last page is cut short");
+  if (header.raw_page.size() >= format_.page_size && CommitStateSet(format_, header.raw_page.data()))
+    Add(kDamage, "commit-state", p0,
+        "the commit bytes record a write that never finished (the database needs repair)");
+  if (header.is_encoded())
+    Add(kHarmless, "encoded", p0, "pages are RC4-encoded with the database key");
+  if (IsJet3(format_.version) ? header.sort_lcid != 1033 && header.sort_lcid != 0 : header.sort_lcid != 1033)
+    Add(kHarmless, "sort-order", p0,
+        "default sort order " + std::to_string(header.sort_lcid) + " is not General (1033)");
+  ClaimPage(0, Claim::kHeader, 0, p0);
+}
+
+void Checker::Census() {
+  const uint32_t n = file_.page_count();
+  types_.assign(n, 0);
+  owners_.assign(n, 0);
+  for (uint32_t i = 1; i < n; ++i) {
+    if (!file_.ReadPage(i, page_.data()).ok()) {
+      Add(kDamage, "page-unreadable", AtPage(int64_t(i)), "the page cannot be read");
+      continue;
+    }
+    types_[i] = page_[0];
+    owners_[i] = LoadLe32(page_.data() + 4);
+  }
+}
+
+void Checker::CheckGlobalMap() {
+  free_.assign(file_.page_count(), false);
+  Place place = AtPage(1);
+  if (file_.page_count() < 2) return;
+  if (!file_.ReadPage(1, page_.data()).ok()) return;
+  DataPageHeader header;
+  Status s = ParseDataPage(format_, page_.data(), &header);
+  RowSlot slot;
+  if (s.ok()) s = GetRowSlot(format_, page_.data(), header, 0, &slot);
+  if (s.ok() && slot.deleted) s = Status::Error(ErrorKind::kDamaged, "its row is deleted");
+  if (!s.ok()) {
+    Add(kDamage, "global-map", place, "the global free-page map on page 1 cannot be read: " + s.detail());
+    return;
+  }
+  ClaimPage(1, Claim::kGlobalMap, 0, place);
+  UsageMap map;
+  s = DecodeUsageMap(file_, page_.data() + slot.start, slot.size(), &map);
+  if (!s.ok()) {
+    Add(kDamage, "global-map", place, "the global free-page map cannot be decoded: " + s.detail());
+    return;
+  }
+  for (uint32_t p : map.pages) free_[p] = true;
+}
+
+Status Checker::ReadMap(uint32_t pointer, const Place& place, UsageMap* map) {
+  const RowId id = RowId::FromPointer(pointer);
+  if (id.page == 0 || id.page >= file_.page_count())
+    return Status::Error(ErrorKind::kDamaged, "map row pointer names page " + std::to_string(id.page));
+  Status s = file_.ReadPage(id.page, other_.data());
+  if (!s.ok()) return s;
+  DataPageHeader header;
+  s = ParseDataPage(format_, other_.data(), &header);
+  RowSlot slot;
+  if (s.ok()) s = GetRowSlot(format_, other_.data(), header, id.row, &slot);
+  if (s.ok() && slot.deleted) s = Status::Error(ErrorKind::kDamaged, "map row is deleted");
+  if (!s.ok()) return Status::Error(ErrorKind::kDamaged, "map row " + std::to_string(id.page) + ":" +
+                                                             std::to_string(id.row) + ": " + s.detail());
+  ClaimPage(id.page, Claim::kMapHost, 0, place);
+  const uint8_t* row = other_.data() + slot.start;
+  const size_t size = slot.size();
+  if (size > 0 && row[0] == kUsageMapReference) {
+    for (size_t i = 0; 1 + 4 * i + 4 <= size; ++i) {
+      const uint32_t bitmap = LoadLe32(row + 1 + 4 * i);
+      if (bitmap != 0) ClaimPage(bitmap, Claim::kBitmap, 0, place);
+    }
+  }
+  std::vector<uint8_t> copy(row, row + size);  // DecodeUsageMap reads pages itself
+  return DecodeUsageMap(file_, copy.data(), copy.size(), map);
+}
+
+void Checker::CheckCatalog() {
+  Place place = AtPage(kCatalogTdefPage);
+  place.table = "MSysObjects";
+  if (file_.page_count() <= kCatalogTdefPage) {
+    Add(kDamage, "catalog-unreadable", place, "the file is too short to hold the catalog");
+    return;
+  }
+  TableDef catalog;
+  Status s = ReadTableDef(file_, kCatalogTdefPage, &catalog);
+  std::vector<std::string> notes;
+  if (s.ok()) s = ReadCatalog(file_, catalog, &objects_, &notes);
+  if (!s.ok()) {
+    Add(kDamage, "catalog-unreadable", place, "the catalog (MSysObjects) cannot be read: " + s.detail());
+    return;
+  }
+  bool catalog_listed = false;
+  std::unordered_set<int32_t> ids;
+  for (const CatalogObject& o : objects_) {
+    Place at;
+    at.page = o.row.page;
+    at.row = o.row.row;
+    at.table = "MSysObjects";
+    if (!ids.insert(o.id).second)
+      Add(kDamage, "catalog-duplicate-id", at, "object \"" + o.name + "\" reuses id " + std::to_string(o.id));
+    if (o.is_table()) {
+      const uint32_t page = static_cast<uint32_t>(o.id) & 0x00FFFFFF;
+      if (page == kCatalogTdefPage) catalog_listed = true;
+    }
+  }
+  if (!catalog_listed) Add(kDamage, "catalog-self", place, "MSysObjects does not list itself at page 2");
+  for (const CatalogObject& o : objects_)
+    if (o.is_table()) CheckTable(o);
+  CheckCatalogReferences();
+}
+
+void Checker::CheckTable(const CatalogObject& object) {
+  const uint32_t first = static_cast<uint32_t>(object.id) & 0x00FFFFFF;
+  Place place;
+  place.page = first;
+  place.table = object.name;
+  if (first == 0 || first >= file_.page_count() || types_[first] != kPageTableDef) {
+    Add(kDamage, "catalog-table-page", place,
+        "table \"" + object.name + "\" names page " + std::to_string(first) +
+            (first < types_.size() ? ", which is not a table definition (type " + std::to_string(types_[first]) + ")"
+                                   : ", past the end of the file"));
+    return;
+  }
+  TableDef table;
+  Status s = ReadTableDef(file_, first, &table);
+  if (!s.ok()) {
+    Add(kDamage, "tdef-unreadable", place, "the table definition cannot be read: " + s.detail());
+    return;
+  }
+  for (uint32_t p : table.pages) {
+    Place at = place;
+    at.page = p;
+    ClaimPage(p, Claim::kTableDef, first, at);
+  }
+  CheckTableDefinition(table, place);
+
+  // Owned pages: from the map, or (map unreadable) every data page naming the table.
+  std::vector<uint32_t> pages;
+  UsageMap owned;
+  s = ReadMap(table.owned_map, place, &owned);
+  if (s.ok()) {
+    for (uint32_t p : owned.pages) {
+      if (types_[p] == kPageData && owners_[p] == first) {
+        pages.push_back(p);
+      } else if (owners_[p] == first && types_[p] != 0) {
+        // Bytes 4-7 still name the table but the type byte says something else: a
+        // data page whose type was overwritten, not a page the table gave back.
+        Place at = place;
+        at.page = p;
+        Add(kDamage, "page-type", at, "a page of the table's owned-pages map names the table but has type " +
+                                          std::to_string(types_[p]));
+      } else {
+        Place at = place;
+        at.page = p;
+        Add(kHarmless, "owned-map-foreign-page", at,
+            "the owned-pages map lists a page that is not one of the table's data pages (type " +
+                std::to_string(types_[p]) + ")");
+      }
+    }
+    if (owned.pages_past_end > 0)
+      Add(kHarmless, "map-past-end", place,
+          "the owned-pages map names " + std::to_string(owned.pages_past_end) + " pages past the end of the file");
+  } else {
+    Add(kDamage, "owned-map", place, "the owned-pages map cannot be read: " + s.detail());
+    for (uint32_t p = 1; p < file_.page_count(); ++p)
+      if (types_[p] == kPageData && owners_[p] == first) pages.push_back(p);
+  }
+  // Ascending and once each (both sources are already), so that rows are scanned by
+  // ascending row pointer.
+  std::sort(pages.begin(), pages.end());
+  pages.erase(std::unique(pages.begin(), pages.end()), pages.end());
+  for (uint32_t p : pages) {
+    Place at = place;
+    at.page = p;
+    ClaimPage(p, Claim::kData, first, at);
+  }
+  if (table.free_map != 0) {
+    UsageMap free_map;
+    s = ReadMap(table.free_map, place, &free_map);
+    if (!s.ok()) {
+      Add(kDamage, "free-space-map", place, "the free-space map cannot be read: " + s.detail());
+    } else {
+      for (uint32_t p : free_map.pages)
+        if (!std::binary_search(owned.pages.begin(), owned.pages.end(), p)) {
+          Place at = place;
+          at.page = p;
+          Add(kHarmless, "free-map-not-owned", at, "the free-space map lists a page the table does not own");
+        }
+    }
+  }
+  for (const LongValueMaps& maps : table.long_value_maps) {
+    for (uint32_t pointer : {maps.owned_map, maps.free_map}) {
+      if (pointer == 0) continue;
+      UsageMap lv_map;
+      s = ReadMap(pointer, place, &lv_map);
+      if (!s.ok()) {
+        Add(kDamage, "long-value-map", place,
+            "a long-value page map of column " + std::to_string(maps.column_number) + " cannot be read: " + s.detail());
+        continue;
+      }
+      for (uint32_t p : lv_map.pages)
+        if (types_[p] != kPageData || owners_[p] != kLongValueOwner) {
+          Place at = place;
+          at.page = p;
+          Add(kHarmless, "long-value-map-foreign-page", at, "a long-value page map lists a page that is not an LVAL page");
+        }
+    }
+  }
+
+  std::vector<IndexExpectation> expected(table.real_indexes.size());
+  for (size_t i = 0; i < expected.size(); ++i)
+    expected[i].keys_computable = CanComputeKeys(format_, table, table.real_indexes[i]);
+  uint64_t live_rows = 0;
+  CheckRows(table, place, pages, 0, UINT64_MAX,
+            [&](RowId id, bool values_ok, const std::vector<Value>& values) {
+              for (size_t i = 0; i < expected.size(); ++i)
+                expected[i].Add(id.ToPointer(), Expect(table, i, expected[i].keys_computable, values_ok, values));
+            },
+            &live_rows);
+  report_->live_rows += live_rows;
+  // Access keeps the counts of its own system tables loosely (real files disagree by a
+  // few rows); nothing reads them. A user table's count is what readers report.
+  const bool system = object.is_system();
+  if (live_rows != table.row_count)
+    Add(system ? kHarmless : kDamage, system ? "row-count-system" : "row-count", place,
+        "the definition says " + std::to_string(table.row_count) + " rows, the pages hold " +
+            std::to_string(live_rows));
+  for (size_t i = 0; i < table.real_indexes.size(); ++i) CheckIndex(table, i, place, pages, expected[i]);
+}
+
+void Checker::CheckTableDefinition(const TableDef& table, const Place& place) {
+  std::set<uint16_t> numbers, var_indexes;
+  std::vector<std::pair<uint32_t, uint32_t>> fixed;
+  for (const ColumnDef& c : table.columns) {
+    if (!numbers.insert(c.number).second)
+      Add(kDamage, "tdef-column-number", place, "column number " + std::to_string(c.number) + " is used twice");
+    if (c.type() == ColumnType::kBoolean) continue;
+    if (c.is_fixed()) {
+      fixed.emplace_back(c.fixed_offset, uint32_t(c.fixed_offset) + c.length);
+    } else if (!var_indexes.insert(c.var_index).second) {
+      Add(kDamage, "tdef-var-index", place, "variable index " + std::to_string(c.var_index) + " is used twice");
+    }
+  }
+  std::sort(fixed.begin(), fixed.end());
+  for (size_t i = 1; i < fixed.size(); ++i)
+    if (fixed[i].first < fixed[i - 1].second)
+      Add(kDamage, "tdef-fixed-overlap", place,
+          "fixed columns overlap at offset " + std::to_string(fixed[i].first));
+  for (size_t i = 0; i < table.real_indexes.size(); ++i) {
+    for (const IndexColumn& ic : table.real_indexes[i].columns)
+      if (table.FindColumnByNumber(ic.column_number) < 0) {
+        Place at = place;
+        at.index = "real index " + std::to_string(i);
+        Add(kDamage, "tdef-index-column", at, "the index names column number " + std::to_string(ic.column_number) +
+                                                  ", which the table does not have");
+      }
+  }
+  for (const LogicalIndex& li : table.logical_indexes) {
+    if (li.related_table != 0 &&
+        (li.related_table >= file_.page_count() || types_[li.related_table] != kPageTableDef)) {
+      Place at = place;
+      at.index = li.name;
+      Add(kHarmless, "tdef-related-table", at,
+          "the relationship names page " + std::to_string(li.related_table) + ", which is not a table definition");
+    }
+  }
+}
+
+size_t Checker::CheckRows(const TableDef& table, const Place& place, const std::vector<uint32_t>& pages,
+                          size_t first, uint64_t row_limit, const RowSink& sink, uint64_t* live_rows) {
+  std::vector<uint8_t> page(format_.page_size);
+  RowDecoder decoder(file_, table);
+  LongValueReader long_values(file_);
+  uint64_t rows = 0;
+  Place at = place;
+  size_t next = first;
+  while (next < pages.size() && rows < row_limit) {
+    const uint32_t number = pages[next++];
+    at.row = -1;
+    at.page = number;
+    if (!file_.ReadPage(number, page.data()).ok()) continue;
+    DataPageHeader header;
+    Status s = ParseDataPage(format_, page.data(), &header);
+    if (!s.ok()) {
+      Add(kDamage, "data-page", at, s.detail());
+      continue;
+    }
+    if (header.row_count > kMaxRowsPerDataPage) {
+      Add(kDamage, "data-page", at, std::to_string(header.row_count) + " slots, more than 255");
+      continue;
+    }
+    if (!header.free_space_matches)
+      Add(kDamage, "data-page-free-space", at,
+          "the stored free space " + std::to_string(header.free_space) + " does not match the rows");
+    for (unsigned i = 0; i < header.row_count; ++i) {
+      RowSlot slot;
+      at.row = int(i);
+      s = GetRowSlot(format_, page.data(), header, i, &slot);
+      if (!s.ok()) {
+        Add(kDamage, "row-slot", at, s.detail());
+        continue;
+      }
+      if (slot.deleted) continue;
+      if (RowInFreeSpace(format_, header, slot)) {
+        Add(kDamage, "row-slot", at, "the row starts at " + std::to_string(slot.start) +
+                                         ", inside the page's free space");
+        continue;
+      }
+      const RowId id{number, uint8_t(i)};
+      const uint8_t* bytes = page.data() + slot.start;
+      size_t size = slot.size();
+      if (slot.overflow) {
+        s = FollowOverflow(table, bytes, size, &bytes, &size);
+        if (!s.ok()) {
+          Add(kDamage, "overflow-pointer", at, s.detail());
+          continue;
+        }
+      }
+      ++*live_rows;
+      ++rows;
+      CheckRow(table, at, id, bytes, size, &decoder, &long_values, sink);
+    }
+  }
+  return next;
+}
+
+Status Checker::FollowOverflow(const TableDef& table, const uint8_t* pointer, size_t size,
+                               const uint8_t** bytes, size_t* bytes_size) {
+  for (int hop = 0; hop < kMaxOverflowHops; ++hop) {
+    if (size < 4) return Status::Error(ErrorKind::kDamaged, "overflow row is shorter than its pointer");
+    const RowId target = RowId::FromPointer(LoadLe32(pointer));
+    if (target.page == 0 || target.page >= file_.page_count())
+      return Status::Error(ErrorKind::kDamaged, "overflow pointer to page " + std::to_string(target.page) +
+                                                    " outside the file");
+    Status s = file_.ReadPage(target.page, other_.data());
+    if (!s.ok()) return s;
+    DataPageHeader header;
+    s = ParseDataPage(format_, other_.data(), &header);
+    if (s.ok() && header.owner != table.first_page)
+      s = Status::Error(ErrorKind::kDamaged, "the target page belongs to another table");
+    RowSlot slot;
+    if (s.ok()) s = GetRowSlot(format_, other_.data(), header, target.row, &slot);
+    if (!s.ok())
+      return Status::Error(ErrorKind::kDamaged, "overflow target " + std::to_string(target.page) + ":" +
+                                                    std::to_string(target.row) + ": " + s.detail());
+    if (!slot.overflow) {
+      *bytes = other_.data() + slot.start;
+      *bytes_size = slot.size();
+      return Status::Ok();
+    }
+    uint8_t next[4];
+    if (slot.size() < 4) return Status::Error(ErrorKind::kDamaged, "overflow row is shorter than its pointer");
+    std::copy_n(other_.data() + slot.start, 4, next);
+    std::copy_n(next, 4, other_.data());  // keep the pointer while the page buffer is reused
+    pointer = other_.data();
+    size = 4;
+  }
+  return Status::Error(ErrorKind::kDamaged, "overflow rows form a chain");
+}
+
+void Checker::CheckRow(const TableDef& table, const Place& at, RowId id, const uint8_t* bytes, size_t size,
+                       RowDecoder* decoder, LongValueReader* long_values, const RowSink& sink) {
+  // The row bytes may live in other_ (overflow target); keep a copy, since reading
+  // long values below reuses that buffer.
+  row_.assign(bytes, bytes + size);
+  const std::vector<uint8_t>& row = row_;
+  const size_t count_size = format_.row_column_count_size;
+  if (size >= count_size) {
+    const uint32_t count = count_size == 1 ? row[0] : LoadLe16(row.data());
+    if (count > table.max_columns) {
+      Add(kDamage, "row-undecodable", at, "the row claims " + std::to_string(count) + " columns of " +
+                                              std::to_string(table.max_columns));
+      return;
+    }
+  }
+  std::vector<RawColumn>& raw = raw_;
+  Status s = CrackRow(format_, table, row.data(), row.size(), &raw);
+  if (!s.ok()) {
+    Add(kDamage, "row-undecodable", at, s.detail());
+    return;
+  }
+  std::vector<Value>& values = values_;
+  values.resize(table.columns.size());
+  bool values_ok = true;
+  for (size_t c = 0; c < table.columns.size(); ++c) {
+    const ColumnDef& column = table.columns[c];
+    if (column.is_long_value() && !raw[c].is_null) {
+      Status ls = long_values->Read(row.data() + raw[c].offset, raw[c].size, &long_value_, &long_value_rows_);
+      for (const RowId& r : long_value_rows_) {
+        if (r.page < file_.page_count() && types_[r.page] == kPageData && owners_[r.page] == kLongValueOwner)
+          ClaimPage(r.page, Claim::kLongValue, 0, at);
+      }
+      if (!ls.ok()) {
+        Add(kDamage, "long-value-broken", at, "column \"" + column.name + "\": " + ls.detail());
+        values_ok = false;
+        values[c] = Value();
+        continue;
+      }
+    }
+    s = decoder->ColumnValue(c, row.data(), raw[c], &values[c]);
+    if (!s.ok()) {
+      Add(kDamage, "row-value", at, s.detail());
+      values_ok = false;
+    }
+  }
+  if (values_ok && !quiet_) RecordCatalogReference(at, table, values);
+  sink(id, values_ok, values);
+}
+
+ExpectedEntry Checker::Expect(const TableDef& table, size_t real, bool keys_computable, bool values_ok,
+                              const std::vector<Value>& values) {
+  const RealIndex& index = table.real_indexes[real];
+  ExpectedEntry e;
+  if (!values_ok) return e;
+  bool all_null = true;
+  for (const IndexColumn& ic : index.columns) {
+    const int pos = table.FindColumnByNumber(ic.column_number);
+    if (pos >= 0 && !values[pos].is_null()) all_null = false;
+  }
+  e.eligible = !((index.flags & kIndexIgnoreNulls) && all_null);
+  if (keys_computable) {
+    e.key_known = EncodeIndexKey(format_, table, index, values, &key_).ok();
+    if (e.key_known) e.key_hash = KeyHash(key_);
+  }
+  return e;
+}
+
+void Checker::VisitLeaf(IndexWalk* walk, uint32_t number, uint32_t prev, uint32_t next) {
+  // Leaves are doubly linked in tree order: the first leaf whose previous or next
+  // link disagrees is reported.
+  if (walk->bad_link_leaf < 0) {
+    if (walk->leaves > 0 && walk->last_leaf_next != number)
+      walk->bad_link_leaf = walk->last_leaf;
+    else if (prev != (walk->leaves == 0 ? 0 : walk->last_leaf))
+      walk->bad_link_leaf = number;
+  }
+  ++walk->leaves;
+  walk->last_leaf = number;
+  walk->last_leaf_next = next;
+}
+
+bool Checker::WalkIndexPage(IndexWalk* walk, uint32_t number, int depth, IndexPageEntry* last, bool* has_last) {
+  const TableDef& table = *walk->table;
+  Place at = walk->place;
+  at.page = number;
+  // A repeated walk follows one that succeeded, reported its problems and claimed
+  // every page once.
+  auto report = [&](const std::string& kind, const std::string& detail) {
+    if (!walk->repeat) Add(kDamage, kind, at, detail);
+  };
+  if (depth >= kMaxIndexDepth) {
+    report("index-tree", "the tree is deeper than 32 levels");
+    return false;
+  }
+  if (number == 0 || number >= file_.page_count()) {
+    report("index-tree", "a pointer of the tree leads outside the file");
+    return false;
+  }
+  if (!walk->repeat && claims_[number] == Claim::kIndex && claim_owner_[number] == table.first_page) {
+    report("index-tree", "the page is reached twice (a cycle in the tree)");
+    return false;
+  }
+  if (!walk->repeat && !ClaimPage(number, Claim::kIndex, table.first_page, at)) return false;
+  walk->buffer.resize(format_.page_size);
+  if (!file_.ReadPage(number, walk->buffer.data()).ok()) return false;
+  IndexPage page;
+  Status s = DecodeIndexPage(format_, walk->buffer.data(), &page);
+  if (!s.ok()) {
+    report("index-page", s.detail());
+    return false;
+  }
+  if (page.owner != table.first_page) {
+    report("index-page", "the index page belongs to table " + std::to_string(page.owner));
+    return false;
+  }
+  if (page.is_leaf()) {
+    if (!walk->repeat) VisitLeaf(walk, number, page.prev, page.next);
+    for (const IndexPageEntry& e : page.entries) walk->visit(e);
+    if (!page.entries.empty()) {
+      *last = std::move(page.entries.back());
+      *has_last = true;
+    }
+    return true;
+  }
+  std::vector<IndexPageEntry>& children = page.entries;
+  if (page.tail != 0) {
+    IndexPageEntry tail;
+    tail.child = page.tail;
+    children.push_back(tail);
+  }
+  for (size_t i = 0; i < children.size(); ++i) {
+    IndexPageEntry child_last;
+    bool child_has_last = false;
+    if (!WalkIndexPage(walk, children[i].child, depth + 1, &child_last, &child_has_last)) return false;
+    const bool is_tail = page.tail != 0 && i + 1 == children.size();
+    if (!is_tail && child_has_last &&
+        (child_last.key != children[i].key || child_last.row != children[i].row))
+      report("index-node-entry",
+             "node entry " + std::to_string(i) + " is not the last entry of its child page " +
+              std::to_string(children[i].child));
+    if (child_has_last) {
+      *last = std::move(child_last);
+      *has_last = true;
+    }
+  }
+  return true;
+}
+
+void Checker::CheckIndex(const TableDef& table, size_t real, const Place& table_place,
+                         const std::vector<uint32_t>& pages, const IndexExpectation& expected) {
+  const RealIndex& index = table.real_indexes[real];
+  Place place = table_place;
+  place.index = RealIndexName(table, real);
+
+  UsageMap map;
+  Status s = ReadMap(index.usage_map, place, &map);
+  if (!s.ok()) Add(kDamage, "index-map", place, "the index's page map cannot be read: " + s.detail());
+
+  // First walk: the structure, the order and the fingerprint of the entries.
+  const bool unique = (index.flags & kIndexUnique) != 0;
+  uint64_t entries = 0;
+  uint64_t fingerprint = 0;
+  uint64_t misordered = 0;   // entries out of order, or repeating a key of a unique index
+  uint32_t distinct = 0;
+  std::string previous_key;
+  RowId previous_row;
+  IndexWalk walk;
+  walk.table = &table;
+  walk.place = place;
+  walk.visit = [&](const IndexPageEntry& e) {
+    if (entries > 0) {
+      const int c = previous_key.compare(e.key);
+      if (c > 0 || (c == 0 && !(previous_row < e.row))) ++misordered;
+      if (c != 0) ++distinct;
+      if (c == 0 && unique && !AllNullKey(e.key)) ++misordered;
+    } else {
+      distinct = 1;
+    }
+    previous_key.assign(e.key);
+    previous_row = e.row;
+    ++entries;
+    const uint32_t pointer = e.row.ToPointer();
+    fingerprint += expected.KeyKnown(pointer) ? KnownEntryMix(pointer, KeyHash(e.key)) : PointerEntryMix(pointer);
+  };
+  IndexPageEntry last;
+  bool has_last = false;
+  if (!WalkIndexPage(&walk, index.root_page, 0, &last, &has_last)) return;
+  if (walk.bad_link_leaf < 0 && walk.leaves > 0 && walk.last_leaf_next != 0) walk.bad_link_leaf = walk.last_leaf;
+  if (walk.bad_link_leaf >= 0) {
+    Place at = place;
+    at.page = walk.bad_link_leaf;
+    Add(kDamage, "index-links", at, "the leaf's previous/next links disagree with the tree");
+  }
+
+  const bool rows_differ = entries != expected.eligible || fingerprint != expected.fingerprint;
+  if (rows_differ || misordered > 0) CompareIndexEntries(table, real, place, pages, rows_differ, entries);
+  if (entries > 0 && index.stat_unique != distinct)
+    Add(kHarmless, "index-statistics", place,
+        "the stored distinct-key count " + std::to_string(index.stat_unique) + " differs from " +
+            std::to_string(distinct));
+}
+
+void Checker::CompareIndexEntries(const TableDef& table, size_t real, const Place& place,
+                                  const std::vector<uint32_t>& pages, bool rows_differ, uint64_t entry_count) {
+  const RealIndex& index = table.real_indexes[real];
+  const bool unique = (index.flags & kIndexUnique) != 0;
+  const bool keys_computable = CanComputeKeys(format_, table, index);
+  uint64_t matched = 0;
+  uint64_t eligible = 0;
+  size_t next_page = 0;
+  bool first_run = true;
+  do {
+    // The rows of the next run of pages, read again without reporting.
+    ExpectedRows rows;
+    if (rows_differ) {
+      rows.lo = first_run ? 0 : uint64_t(pages[next_page]) << 8;
+      quiet_ = true;
+      uint64_t ignored = 0;
+      next_page = CheckRows(table, place, pages, next_page, std::max<uint64_t>(1, options_.detailed_run_rows),
+                            [&](RowId id, bool values_ok, const std::vector<Value>& values) {
+                              const ExpectedEntry e = Expect(table, real, keys_computable, values_ok, values);
+                              rows.pointers.push_back(id.ToPointer());
+                              rows.key_hashes.push_back(e.key_hash);
+                              rows.flags.push_back(uint8_t((e.eligible ? ExpectedRows::kEligible : 0) |
+                                                           (e.key_known ? ExpectedRows::kKeyKnown : 0)));
+                            },
+                            &ignored);
+      quiet_ = false;
+      rows.hi = next_page < pages.size() ? uint64_t(pages[next_page]) << 8 : uint64_t(1) << 32;
+      for (uint8_t f : rows.flags) eligible += (f & ExpectedRows::kEligible) != 0;
+    }
+    // The order is judged in the first run only; the rows in every run.
+    uint64_t i = 0;
+    std::string previous_key;
+    RowId previous_row;
+    IndexWalk walk;
+    walk.table = &table;
+    walk.place = place;
+    walk.visit = [&](const IndexPageEntry& e) {
+      Place at = place;
+      at.page = e.row.page;
+      at.row = e.row.row;
+      if (first_run) {
+        if (i > 0) {
+          const int c = previous_key.compare(e.key);
+          if (c > 0 || (c == 0 && !(previous_row < e.row)))
+            Add(kDamage, "index-order", at, "entry " + std::to_string(i) + " is out of order");
+          if (c == 0 && unique && !AllNullKey(e.key))
+            Add(kDamage, "index-unique", at, "a unique index holds the same key twice");
+        }
+        previous_key.assign(e.key);
+        previous_row = e.row;
+      }
+      ++i;
+      const uint32_t pointer = e.row.ToPointer();
+      if (!rows_differ || !rows.Covers(pointer)) return;
+      const int64_t k = rows.Find(pointer);
+      if (k < 0) {
+        Add(kDamage, "index-dangling-entry", at, "the entry points at a row that does not exist");
+        return;
+      }
+      uint8_t& flags = rows.flags[size_t(k)];
+      if (flags & ExpectedRows::kSeen) {
+        Add(kDamage, "index-duplicate-entry", at, "two entries point at the same row");
+        return;
+      }
+      flags |= ExpectedRows::kSeen;
+      if (!(flags & ExpectedRows::kEligible)) {
+        Add(kDamage, "index-extra-entry", at, "the row has only nulls in an index that ignores nulls");
+        return;
+      }
+      ++matched;
+      if ((flags & ExpectedRows::kKeyKnown) && rows.key_hashes[size_t(k)] != KeyHash(e.key))
+        Add(kDamage, "index-key", at, "the stored key differs from the key of the row's values");
+    };
+    walk.repeat = true;
+    IndexPageEntry last;
+    bool has_last = false;
+    if (!WalkIndexPage(&walk, index.root_page, 0, &last, &has_last)) return;  // the first walk succeeded
+    first_run = false;
+  } while (rows_differ && next_page < pages.size());
+  if (matched < eligible)
+    Add(kDamage, "index-missing-rows", place,
+        std::to_string(eligible - matched) + " rows have no entry in the index (" + std::to_string(entry_count) +
+            " entries, " + std::to_string(eligible) + " rows to index)");
+}
+
+void Checker::RecordCatalogReference(const Place& place, const TableDef& table, const std::vector<Value>& values) {
+  const std::string& table_name = place.table;
+  auto column = [&](const char* name) -> const Value* {
+    const int pos = table.FindColumnByName(name);
+    return pos < 0 ? nullptr : &values[size_t(pos)];
+  };
+  if (table_name == "MSysACEs" || table_name == "MSysQueries") {
+    const Value* id = column("ObjectId");
+    if (id == nullptr || id->type() != ValueType::kLong) return;
+    (table_name == "MSysACEs" ? ace_objects_ : query_objects_).emplace_back(int32_t(id->integer()), place);
+  } else if (table_name == "MSysRelationships") {
+    for (const char* name : {"szObject", "szReferencedObject"}) {
+      const Value* v = column(name);
+      if (v != nullptr && v->type() == ValueType::kText) related_tables_.emplace_back(v->text(), place);
+    }
+  }
+}
+
+void Checker::CheckCatalogReferences() {
+  std::unordered_map<int32_t, const CatalogObject*> by_id;
+  std::set<std::string> table_names;  // lower case, local and linked tables
+  for (const CatalogObject& o : objects_) {
+    by_id.emplace(o.id, &o);
+    if (o.is_table() || o.type == kObjectLinkedTable || o.type == 4) {
+      std::string lower = o.name;
+      for (char& ch : lower) ch = char(std::tolower(static_cast<unsigned char>(ch)));
+      table_names.insert(lower);
+    }
+  }
+  for (const auto& [id, at] : ace_objects_)
+    if (!by_id.count(id))
+      Add(kHarmless, "catalog-ace-object", at, "an access-control entry names object " + std::to_string(id) +
+                                                   ", which does not exist");
+  for (const auto& [id, at] : query_objects_) {
+    auto it = by_id.find(id);
+    if (it == by_id.end() || it->second->type != kObjectQuery)
+      Add(kDamage, "catalog-query-object", at, "a query row names object " + std::to_string(id) +
+                                                   ", which is not a query");
+  }
+  for (const auto& [name, at] : related_tables_) {
+    std::string lower = name;
+    for (char& ch : lower) ch = char(std::tolower(static_cast<unsigned char>(ch)));
+    if (!table_names.count(lower))
+      Add(kHarmless, "catalog-relationship-table", at, "a relationship names table \"" + name +
+                                                           "\", which does not exist");
+  }
+  Place place = AtPage(kCatalogTdefPage);
+  place.table = "MSysObjects";
+  for (int32_t container : {0x0F000001, 0x0F000002, 0x0F000003})
+    if (!by_id.count(container))
+      Add(kDamage, "catalog-container", place, "the catalog lacks container " + std::to_string(container));
+  for (const CatalogObject& o : objects_) {
+    if (o.parent_id == 0x0F000000 || by_id.count(o.parent_id)) continue;
+    Place at = place;
+    at.page = o.row.page;
+    at.row = o.row.row;
+    Add(kHarmless, "catalog-parent", at, "object \"" + o.name + "\" names parent " + std::to_string(o.parent_id) +
+                                             ", which does not exist");
+  }
+}
+
+void Checker::CheckUnreachable() {
+  uint32_t count = 0, first = 0;
+  uint32_t reachable_free = 0, first_free = 0;
+  for (uint32_t p = 1; p < file_.page_count(); ++p) {
+    if (claims_[p] != Claim::kNone) {
+      if (free_[p] && reachable_free++ == 0) first_free = p;
+      continue;
+    }
+    if (free_[p] || types_[p] == 0) continue;
+    if (count++ == 0) first = p;
+  }
+  if (reachable_free > 0)
+    Add(kDamage, "free-map-reachable", AtPage(int64_t(first_free)),
+        std::to_string(reachable_free) + " pages in use are marked free in the global map (first: page " +
+            std::to_string(first_free) + ")");
+  if (count > 0)
+    Add(kHarmless, "unreachable-pages", AtPage(int64_t(first)),
+        std::to_string(count) + " pages are neither free nor reached from any structure (first: page " +
+            std::to_string(first) + ")");
+}
+
+}  // namespace
+
+Status CheckPageFile(PageFile& file, CheckReport* report) { return CheckPageFile(file, CheckOptions(), report); }
+
+Status CheckPageFile(PageFile& file, const CheckOptions& options, CheckReport* report) {
+  *report = CheckReport();
+  Checker checker(file, options, report);
+  checker.Run();
+  return Status::Ok();
+}
+
+Status CheckDatabase(const std::string& path, CheckReport* report) {
+  std::unique_ptr<PageFile> file;
+  Status s = PageFile::Open(path, &file);
+  if (!s.ok()) return s;
+  return CheckPageFile(*file, report);
+}
+
+Status CheckDatabaseBytes(const uint8_t* bytes, size_t size, CheckReport* report) {
+  std::unique_ptr<PageFile> file;
+  Status s = PageFile::OpenMemory(bytes, size, &file);
+  if (!s.ok()) return s;
+  return CheckPageFile(*file, report);
+}
+
+}  // namespace jet

@@ -1,0 +1,820 @@
+// Compaction: planning the layout, writing the new file, verifying it, putting it in
+// place. See compact.h for what the result looks like.
+#include "jet/maintain/compact.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+
+#include "jet/base/byte_order.h"
+#include "jet/read/catalog.h"
+#include "jet/maintain/compact_verify.h"
+#include "jet/write/data_page_builder.h"
+#include "jet/read/database.h"
+#include "jet/write/entry_sorter.h"
+#include "jet/maintain/id_remap.h"
+#include "jet/write/index_builder.h"
+#include "jet/read/long_value.h"
+#include "jet/write/long_value_writer.h"
+#include "jet/file/page_writer.h"
+#include "jet/read/row.h"
+#include "jet/read/row_fetch.h"
+#include "jet/base/stale_temporary.h"
+#include "jet/read/table_scan.h"
+#include "jet/write/tdef_writer.h"
+#include "jet/write/usage_map_builder.h"
+
+namespace jet {
+namespace {
+
+// A data page goes into its table's free-space map when a small row still fits.
+constexpr size_t kRoomForInserts = 32;
+// Planning rounds before giving up on ids that keep moving the layout.
+constexpr int kMaxPlanningRounds = 8;
+// The last 512 bytes of page 0 are the commit bytes, two per user slot; `00 01` is the
+// value of a slot nobody is writing through.
+constexpr size_t kCommitAreaSize = 512;
+
+// The planning rounds' sink: hands out page numbers, discards the images.
+class CountingSink final : public PageSink {
+ public:
+  CountingSink(const Format& format, uint32_t first) : format_(format), next_(first) {}
+  const Format& format() const override { return format_; }
+  Status Allocate(uint32_t* page_number) override {
+    *page_number = next_++;
+    return Status::Ok();
+  }
+  Status Write(uint32_t, std::span<const uint8_t>) override { return Status::Ok(); }
+  uint32_t next() const { return next_; }
+
+ private:
+  Format format_;
+  uint32_t next_;
+};
+
+// The destination file, with the test hook in front of it.
+class OutputSink final : public PageSink {
+ public:
+  OutputSink(PageWriter* writer, const CompactOptions& options) : writer_(writer), options_(options) {}
+  const Format& format() const override { return writer_->format(); }
+  Status Allocate(uint32_t* page_number) override { return writer_->Allocate(page_number); }
+  Status Write(uint32_t page_number, std::span<const uint8_t> page) override {
+    if (!options_.alter_page_for_test) return writer_->Write(page_number, page);
+    copy_.assign(page.begin(), page.end());
+    options_.alter_page_for_test(page_number, &copy_);
+    return writer_->Write(page_number, copy_);
+  }
+  uint32_t next() const { return writer_->page_count(); }
+
+ private:
+  PageWriter* writer_;
+  const CompactOptions& options_;
+  std::vector<uint8_t> copy_;
+};
+
+// One usage-map row of a table: what it describes and where its pointer goes.
+enum class MapKind { kOwned, kFree, kIndex, kLongValueOwned, kLongValueFree };
+struct MapSlot {
+  MapKind kind;
+  size_t index = 0;  // real index, or entry of long_value_maps
+};
+
+// Everything known about one table, from its preparation to its last page.
+struct TablePlan {
+  const TableDef* def = nullptr;
+  bool system = false;
+  std::vector<size_t> long_value_columns;  // positions of MEMO / OLE columns
+  int autonumber_column = -1;              // incrementing AutoNumber Long Integer, or -1
+  int primary_index = -1;                  // real index of the primary key, or -1
+  bool primary_has_ids = false;            // its keys hold table ids (MSysObjects.Id)
+  uint32_t source_data_pages = 0;
+  const SortScratch* scratch = nullptr;    // where its index sorts spill
+
+  // Rows, filled by the dry run. While planning, out.data_start is 0 (pointers are
+  // relative: data page index << 8 | row); after the real pass the first data page.
+  CompactedTable out;
+  std::vector<uint16_t> data_free;                   // free space of each data page
+  std::vector<std::vector<uint32_t>> lv_pages;       // per long-value column, relative
+  uint32_t lv_page_count = 0;
+  uint64_t long_values = 0;
+  int64_t max_autonumber = 0;
+
+  // Layout (absolute page numbers), from the last planning round.
+  std::vector<MapSlot> maps;
+  uint32_t start = 0;
+  uint32_t tdef_pages = 0;
+  uint32_t host_pages = 0;       // host pages among the table's own pages (0: shares one)
+  uint32_t map_page = 0;         // host page of its first map row
+  uint32_t map_row = 0;          // ... and that row's number there
+  uint32_t data_start = 0;
+  uint32_t lv_start = 0;
+  uint32_t index_start = 0;
+  uint32_t index_pages = 0;
+  uint32_t bitmap_pages = 0;
+  uint32_t end = 0;
+  std::vector<IndexBuildResult> indexes;
+  // The planning round that last counted the index pages did so for these pages and
+  // ids; a later round with the same ones (or, when no index key holds table ids, the
+  // same pages) would count the same, so it reuses index_pages instead of rebuilding.
+  bool indexes_counted = false;
+  uint32_t counted_data_start = 0;
+  uint32_t counted_index_start = 0;
+  TableIdMap counted_ids;
+  bool keys_hold_ids = false;    // some real index has a column holding table ids
+
+  uint32_t data_pages() const { return uint32_t(data_free.size()); }
+  uint32_t Absolute(uint32_t relative) const {
+    return ((data_start + (relative >> 8)) << 8) | (relative & 0xFF);
+  }
+};
+
+std::string TableWhere(const TablePlan& p) { return "table \"" + p.out.name + "\""; }
+
+Status Internal(const TablePlan& p, const std::string& what) {
+  return Status::Error(ErrorKind::kDamaged,
+                       TableWhere(p) + ": the written layout differs from the plan (" + what + ")");
+}
+
+uint32_t MapRowsPerHostPage(const Format& format) {
+  const size_t per = (format.page_size - format.data_header_size) / (DefaultUsageMapRowSize(format) + 2);
+  return uint32_t(std::min<size_t>(per, kMaxRowsPerDataPage));
+}
+
+// --- Preparation -------------------------------------------------------------------
+
+// The table's live rows in the order they are written: the order of the primary key's
+// entries (with table ids in the keys as `ids` maps them, so that MSysObjects' rows
+// follow its Id index in the new file too), then rows that index does not reach, in
+// storage order.
+Status OrderRows(Database& db, TablePlan* p, const TableIdMap& ids) {
+  const TableDef& def = *p->def;
+  std::vector<uint32_t> base;
+  TableScanner scanner(db.file(), def);
+  std::vector<std::string> notes;
+  std::vector<uint32_t> data_pages;
+  Status s = scanner.DataPages(&data_pages, &notes);
+  if (!s.ok()) return s;
+  p->source_data_pages = uint32_t(data_pages.size());
+  s = scanner.Scan(
+      [&](const RowId& row, const uint8_t*, size_t) {
+        base.push_back(row.ToPointer());
+        return true;
+      },
+      &notes);
+  if (!s.ok()) return s;
+
+  std::vector<uint32_t>& order = p->out.old_rows;
+  order.clear();
+  order.reserve(base.size());
+  if (p->primary_index < 0) {
+    order = std::move(base);
+    return Status::Ok();
+  }
+  std::vector<uint32_t> live = base;
+  std::sort(live.begin(), live.end());
+  std::vector<bool> taken(live.size(), false);
+  const RowMapper live_row = [&](RowId row, RowId* same) {
+    *same = row;
+    return std::binary_search(live.begin(), live.end(), row.ToPointer());
+  };
+  EntrySorter entries(p->scratch->env, p->scratch->beside, p->scratch->memory_budget);
+  s = SortMappedIndexEntries(db, def, size_t(p->primary_index), p->out.id_columns, ids, live_row, &entries);
+  SortedEntry entry;
+  for (bool done = false; s.ok();) {
+    s = entries.Next(&entry, &done);
+    if (!s.ok() || done) break;
+    const size_t at = size_t(std::lower_bound(live.begin(), live.end(), entry.row.ToPointer()) - live.begin());
+    if (taken[at]) continue;
+    taken[at] = true;
+    order.push_back(live[at]);
+  }
+  if (!s.ok()) return Status::Error(s.kind(), TableWhere(*p) + " primary key: " + s.detail());
+  for (uint32_t row : base) {
+    const size_t at = size_t(std::lower_bound(live.begin(), live.end(), row) - live.begin());
+    if (taken[at]) continue;
+    taken[at] = true;
+    order.push_back(row);
+  }
+  return Status::Ok();
+}
+
+Status PrepareTable(Database& db, const CatalogObject& object, const SortScratch& scratch, TablePlan* p) {
+  const TableDef* def;
+  Status s = db.GetTableDef(uint32_t(object.id), &def);
+  if (!s.ok()) return Status::Error(s.kind(), "table \"" + object.name + "\": " + s.detail());
+  p->def = def;
+  p->scratch = &scratch;
+  p->system = object.is_system();
+  p->out.name = object.name;
+  p->out.old_page = def->first_page;
+  s = TableIdColumns(*def, object.name, &p->out.id_columns);
+  if (!s.ok()) return s;
+  for (size_t i = 0; i < def->columns.size(); ++i) {
+    const ColumnDef& c = def->columns[i];
+    if (c.is_long_value()) p->long_value_columns.push_back(i);
+    // A GUID AutoNumber (replication id) has no seed; only the incrementing kind does.
+    if (c.type() == ColumnType::kLong && (c.flags & kColumnAutoNumber) != 0 &&
+        (c.flags & kColumnGuidAutoNumber) == 0 && p->autonumber_column < 0)
+      p->autonumber_column = int(i);
+  }
+  for (const LogicalIndex& index : def->logical_indexes)
+    if (index.index_type == kLogicalIndexPrimaryKey && index.real_index < def->real_indexes.size())
+      p->primary_index = int(index.real_index);
+  for (const RealIndex& real : def->real_indexes)
+    if (IndexHasIdColumn(*def, real, p->out.id_columns)) p->keys_hold_ids = true;
+  p->primary_has_ids = p->primary_index >= 0 &&
+                       IndexHasIdColumn(*def, def->real_indexes[size_t(p->primary_index)], p->out.id_columns);
+  return OrderRows(db, p, TableIdMap());
+}
+
+// --- Rows and long values -----------------------------------------------------------
+
+// Copies the rows of `p` in order. Planning (`data_pages` null): records where each
+// row goes, the free space of each data page and the long-value pages, with `sink` a
+// counter starting at 1. Real pass: writes the data pages at `data_pages` and the
+// long values through `sink`, and checks that everything lands where it was planned.
+Status CopyRows(Database& db, TablePlan* p, PageSink* sink, const std::vector<uint32_t>* data_pages,
+                const TableIdMap& ids) {
+  const Format& format = db.format();
+  const TableDef& def = *p->def;
+  const bool planning = data_pages == nullptr;
+  RowFetcher fetcher(db.file(), def);
+  LongValueReader lv_reader(db.file());
+  std::vector<std::unique_ptr<LongValueWriter>> writers;
+  for (size_t i = 0; i < p->long_value_columns.size(); ++i)
+    writers.push_back(std::make_unique<LongValueWriter>(sink));
+  DataPageBuilder builder(format, planning ? 0 : p->start);
+  std::vector<uint8_t> row, value;
+  std::vector<RawColumn> raw;
+  uint32_t page_index = 0;
+  if (planning) {
+    p->out.page_first_row.clear();
+    p->data_free.clear();
+    p->long_values = 0;
+    p->max_autonumber = 0;
+  }
+
+  const auto flush = [&]() -> Status {
+    if (planning) {
+      p->data_free.push_back(uint16_t(builder.free_space()));
+    } else {
+      if (page_index >= data_pages->size()) return Internal(*p, "more data pages");
+      Status s = sink->Write((*data_pages)[page_index], builder.page());
+      if (!s.ok()) return s;
+    }
+    ++page_index;
+    builder.Reset(planning ? 0 : p->start);
+    return Status::Ok();
+  };
+
+  for (size_t k = 0; k < p->out.old_rows.size(); ++k) {
+    const RowId old_row = RowId::FromPointer(p->out.old_rows[k]);
+    const std::string where = TableWhere(*p) + " row " + std::to_string(old_row.page) + ":" +
+                              std::to_string(old_row.row);
+    const uint8_t* bytes;
+    size_t size;
+    Status s = fetcher.Fetch(old_row, &bytes, &size);
+    if (!s.ok()) return s;
+    row.assign(bytes, bytes + size);
+    s = CrackRow(format, def, row.data(), row.size(), &raw);
+    if (!s.ok()) return Status::Error(s.kind(), where + ": " + s.detail());
+
+    for (size_t j = 0; j < p->long_value_columns.size(); ++j) {
+      const RawColumn& field = raw[p->long_value_columns[j]];
+      if (field.is_null || field.size == 0) continue;
+      LongValueHeader header;
+      s = ParseLongValueHeader(row.data() + field.offset, field.size, &header);
+      if (s.ok() && header.kind == kLongValueInline) continue;  // stays in the row
+      if (s.ok()) s = lv_reader.Read(row.data() + field.offset, field.size, &value);
+      if (!s.ok())
+        return Status::Error(s.kind(), where + " column \"" + def.columns[p->long_value_columns[j]].name +
+                                           "\": " + s.detail());
+      LongValueField stored;
+      s = writers[j]->Store(value, &stored);
+      if (!s.ok()) return s;
+      std::memcpy(row.data() + field.offset, stored.data(), stored.size());
+      if (planning) ++p->long_values;
+    }
+    s = RemapRowIds(format, def, p->out.id_columns, ids, raw, row.data(), row.size());
+    if (!s.ok()) return Status::Error(s.kind(), where + ": " + s.detail());
+    if (planning && p->autonumber_column >= 0) {
+      const RawColumn& field = raw[size_t(p->autonumber_column)];
+      if (!field.is_null && field.size == 4)
+        p->max_autonumber = std::max<int64_t>(p->max_autonumber, int32_t(LoadLe32(row.data() + field.offset)));
+    }
+
+    if (!builder.Add(row)) {
+      if (builder.empty())
+        return Status::Error(ErrorKind::kDamaged, where + ": a row of " + std::to_string(row.size()) +
+                                                      " bytes does not fit on a page");
+      s = flush();
+      if (!s.ok()) return s;
+      if (!builder.Add(row))
+        return Status::Error(ErrorKind::kDamaged, where + ": a row of " + std::to_string(row.size()) +
+                                                      " bytes does not fit on a page");
+    }
+    if (planning) {
+      if (builder.row_count() == 1) p->out.page_first_row.push_back(uint32_t(k));
+    } else if (p->out.NewRow(k) != ((page_index << 8) | (builder.row_count() - 1))) {
+      return Internal(*p, "row position");
+    }
+  }
+  if (!builder.empty()) {
+    Status s = flush();
+    if (!s.ok()) return s;
+  }
+  for (auto& writer : writers) {
+    Status s = writer->Flush();
+    if (!s.ok()) return s;
+  }
+
+  if (planning) {
+    // Relative long-value page numbers: the counter started at 1.
+    p->lv_pages.clear();
+    p->lv_page_count = 0;
+    for (auto& writer : writers) {
+      std::vector<uint32_t> pages = writer->pages();
+      for (uint32_t& page : pages) page -= 1;
+      p->lv_page_count += uint32_t(pages.size());
+      p->lv_pages.push_back(std::move(pages));
+    }
+    p->out.IndexRowMap();
+  } else {
+    if (page_index != p->data_pages()) return Internal(*p, "data page count");
+    for (size_t j = 0; j < writers.size(); ++j) {
+      const std::vector<uint32_t>& pages = writers[j]->pages();
+      if (pages.size() != p->lv_pages[j].size()) return Internal(*p, "long-value pages");
+      for (size_t n = 0; n < pages.size(); ++n)
+        if (pages[n] != p->lv_start + p->lv_pages[j][n]) return Internal(*p, "long-value page numbers");
+    }
+  }
+  return Status::Ok();
+}
+
+// --- Indexes ------------------------------------------------------------------------
+
+Status BuildIndexes(Database& db, TablePlan* p, PageSink* sink, const TableIdMap& ids) {
+  p->indexes.assign(p->def->real_indexes.size(), IndexBuildResult{});
+  const RowMapper map_row = [&](RowId old_row, RowId* new_row) {
+    RowId relative;
+    if (!p->out.MapRow(old_row, &relative)) return false;
+    *new_row = RowId::FromPointer(p->Absolute(relative.ToPointer()));
+    return true;
+  };
+  for (size_t i = 0; i < p->def->real_indexes.size(); ++i) {
+    EntrySorter entries(p->scratch->env, p->scratch->beside, p->scratch->memory_budget);
+    Status s = SortMappedIndexEntries(db, *p->def, i, p->out.id_columns, ids, map_row, &entries);
+    IndexBuilder builder(sink, p->start);
+    SortedEntry entry;
+    for (bool done = false; s.ok();) {
+      s = entries.Next(&entry, &done);
+      if (!s.ok() || done) break;
+      s = builder.Add(std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(entry.key.data()), entry.key.size()),
+                      entry.row);
+    }
+    if (!s.ok()) return Status::Error(s.kind(), TableWhere(*p) + " index " + std::to_string(i) + ": " + s.detail());
+    s = builder.Finish(&p->indexes[i]);
+    if (!s.ok()) return s;
+  }
+  return Status::Ok();
+}
+
+// --- Usage maps -----------------------------------------------------------------------
+
+// The map rows a table gets, in host-page order. The owned-pages, free-space and index
+// maps always exist; long-value column maps where the source has them.
+std::vector<MapSlot> TableMaps(const TableDef& def) {
+  std::vector<MapSlot> maps = {{MapKind::kOwned}, {MapKind::kFree}};
+  for (size_t i = 0; i < def.real_indexes.size(); ++i) maps.push_back({MapKind::kIndex, i});
+  for (size_t i = 0; i < def.long_value_maps.size(); ++i) {
+    if (def.long_value_maps[i].owned_map != 0) maps.push_back({MapKind::kLongValueOwned, i});
+    if (def.long_value_maps[i].free_map != 0) maps.push_back({MapKind::kLongValueFree, i});
+  }
+  return maps;
+}
+
+// The (absolute, ascending) pages a map row describes.
+std::vector<uint32_t> MapPages(const TablePlan& p, const MapSlot& slot) {
+  std::vector<uint32_t> pages;
+  switch (slot.kind) {
+    case MapKind::kOwned:
+      for (uint32_t i = 0; i < p.data_pages(); ++i) pages.push_back(p.data_start + i);
+      break;
+    case MapKind::kFree:
+      for (uint32_t i = 0; i < p.data_pages(); ++i)
+        if (p.data_free[i] >= kRoomForInserts + 2) pages.push_back(p.data_start + i);
+      break;
+    case MapKind::kIndex:
+      pages = p.indexes[slot.index].pages;
+      break;
+    case MapKind::kLongValueOwned:
+    case MapKind::kLongValueFree: {
+      const int column = p.def->FindColumnByNumber(p.def->long_value_maps[slot.index].column_number);
+      for (size_t j = 0; j < p.long_value_columns.size(); ++j) {
+        if (int(p.long_value_columns[j]) != column) continue;
+        for (uint32_t relative : p.lv_pages[j]) pages.push_back(p.lv_start + relative);
+      }
+      // Only the page a column's writer filled last has room left.
+      if (slot.kind == MapKind::kLongValueFree && !pages.empty()) pages = {pages.back()};
+      std::sort(pages.begin(), pages.end());
+      break;
+    }
+  }
+  return pages;
+}
+
+// The host page the next tables' map rows may share, as Access shares one host page
+// among many tables. Invariant: rows_used <= MapRowsPerHostPage; page 0 = none open.
+struct HostCursor {
+  uint32_t page = 0;
+  uint32_t rows_used = 0;
+};
+
+// Where map row `i` of table `p` lives.
+RowId MapRowPlace(const Format& format, const TablePlan& p, size_t i) {
+  const uint32_t per_host = MapRowsPerHostPage(format);
+  if (p.host_pages == 0) return RowId{p.map_page, uint8_t(p.map_row + i)};
+  return RowId{uint32_t(p.map_page + i / per_host), uint8_t(i % per_host)};
+}
+
+// Places table `p` at `start` with `ids` in its keys: one planning round for it.
+Status LayOutTable(Database& db, TablePlan* p, uint32_t start, const TableIdMap& ids, HostCursor* host) {
+  const Format& format = db.format();
+  p->maps = TableMaps(*p->def);
+  p->start = start;
+  p->tdef_pages = TableDefPageCount(format, p->def->tdef_length);
+  const uint32_t per_host = MapRowsPerHostPage(format);
+  const uint32_t rows = uint32_t(p->maps.size());
+  if (host->page != 0 && host->rows_used + rows <= per_host) {
+    // Its rows go on the host page an earlier table opened.
+    p->host_pages = 0;
+    p->map_page = host->page;
+    p->map_row = host->rows_used;
+    host->rows_used += rows;
+  } else {
+    p->host_pages = (rows + per_host - 1) / per_host;
+    p->map_page = start + p->tdef_pages;
+    p->map_row = 0;
+    host->page = p->map_page + p->host_pages - 1;
+    host->rows_used = rows - (p->host_pages - 1) * per_host;
+  }
+  p->data_start = start + p->tdef_pages + p->host_pages;
+  p->lv_start = p->data_start + p->data_pages();
+  p->index_start = p->lv_start + p->lv_page_count;
+  const bool same_as_counted = p->indexes_counted && p->counted_data_start == p->data_start &&
+                               p->counted_index_start == p->index_start &&
+                               (!p->keys_hold_ids || p->counted_ids == ids);
+  if (!same_as_counted) {
+    CountingSink counter(format, p->index_start);
+    Status s = BuildIndexes(db, p, &counter, ids);
+    if (!s.ok()) return s;
+    p->index_pages = counter.next() - p->index_start;
+    p->indexes_counted = true;
+    p->counted_data_start = p->data_start;
+    p->counted_index_start = p->index_start;
+    p->counted_ids = ids;
+  }
+  p->bitmap_pages = 0;
+  for (const MapSlot& slot : p->maps) {
+    const std::vector<uint32_t> pages = MapPages(*p, slot);
+    p->bitmap_pages += uint32_t(UsageMapBitmapPageCount(format, pages));
+  }
+  p->end = p->index_start + p->index_pages + p->bitmap_pages;
+  return Status::Ok();
+}
+
+// Lays out every table, repeating until the table ids the layout gives are the ids
+// it was computed with (the ids change index keys, and so index page counts, and the
+// row order of tables whose primary key holds ids). Returns the final ids and the first page after the tables.
+Status PlanLayout(Database& db, std::vector<TablePlan>* plans, TableIdMap* ids, uint32_t* used_pages,
+                  uint32_t* rounds) {
+  TableIdMap guess;
+  for (const TablePlan& p : *plans) guess.Add(p.out.old_page, p.out.old_page);
+  for (int round = 1; round <= kMaxPlanningRounds; ++round) {
+    // A primary key on table ids orders its rows by the new ids.
+    for (TablePlan& p : *plans) {
+      if (!p.primary_has_ids || round == 1) continue;
+      Status s = OrderRows(db, &p, guess);
+      CountingSink counter(db.format(), 1);
+      if (s.ok()) s = CopyRows(db, &p, &counter, nullptr, guess);
+      if (!s.ok()) return s;
+    }
+    TableIdMap placed;
+    uint32_t cursor = kCatalogTdefPage;
+    HostCursor host;
+    for (TablePlan& p : *plans) {
+      placed.Add(p.out.old_page, cursor);
+      Status s = LayOutTable(db, &p, cursor, guess, &host);
+      if (!s.ok()) return s;
+      cursor = p.end;
+    }
+    if (placed == guess) {
+      *ids = guess;
+      *used_pages = cursor;
+      *rounds = uint32_t(round);
+      return Status::Ok();
+    }
+    guess = placed;
+  }
+  return Status::Error(ErrorKind::kUnsupportedFormat,
+                       "the layout of the compacted file did not settle: table ids in index keys keep moving it");
+}
+
+// --- Writing ------------------------------------------------------------------------------
+
+Status AllocateRun(OutputSink* sink, const TablePlan& p, uint32_t first, uint32_t count,
+                   std::vector<uint32_t>* pages, const char* what) {
+  for (uint32_t i = 0; i < count; ++i) {
+    uint32_t number;
+    Status s = sink->Allocate(&number);
+    if (!s.ok()) return s;
+    if (number != first + i) return Internal(p, what);
+    if (pages != nullptr) pages->push_back(number);
+  }
+  return Status::Ok();
+}
+
+// The definition of `p` for the new file, with every page-dependent field set.
+Status WriteDefinition(const Format& format, const TablePlan& p, const TableIdMap& ids,
+                       const std::vector<uint32_t>& map_pointers, OutputSink* sink) {
+  TableDef def = *p.def;
+  def.row_count = uint32_t(p.out.old_rows.size());
+  if (p.autonumber_column >= 0) def.last_autonumber = uint32_t(p.max_autonumber);
+  for (size_t i = 0; i < p.maps.size(); ++i) {
+    const MapSlot& slot = p.maps[i];
+    switch (slot.kind) {
+      case MapKind::kOwned: def.owned_map = map_pointers[i]; break;
+      case MapKind::kFree: def.free_map = map_pointers[i]; break;
+      case MapKind::kIndex: def.real_indexes[slot.index].usage_map = map_pointers[i]; break;
+      case MapKind::kLongValueOwned: def.long_value_maps[slot.index].owned_map = map_pointers[i]; break;
+      case MapKind::kLongValueFree: def.long_value_maps[slot.index].free_map = map_pointers[i]; break;
+    }
+  }
+  for (size_t i = 0; i < def.real_indexes.size(); ++i) {
+    def.real_indexes[i].root_page = p.indexes[i].root_page;
+    def.real_indexes[i].stat_entries = p.indexes[i].entry_count;
+    def.real_indexes[i].stat_unique = p.indexes[i].distinct_keys;
+  }
+  for (LogicalIndex& index : def.logical_indexes) {
+    uint32_t related;
+    if (index.related_table != 0 && ids.Lookup(index.related_table, &related)) index.related_table = related;
+  }
+  std::vector<uint8_t> logical;
+  Status s = EncodeTableDef(format, def, &logical);
+  if (!s.ok()) return s;
+  std::vector<uint32_t> numbers;
+  for (uint32_t i = 0; i < p.tdef_pages; ++i) numbers.push_back(p.start + i);
+  std::vector<std::vector<uint8_t>> pages;
+  s = SplitTableDef(format, logical, numbers, &pages);
+  for (size_t i = 0; s.ok() && i < pages.size(); ++i) s = sink->Write(numbers[i], pages[i]);
+  return s;
+}
+
+// The host page being filled while tables are written; rows arrive in page order.
+class HostPageWriter {
+ public:
+  explicit HostPageWriter(const Format& format) : builder_(format, 0) {}
+  // Adds `row` as row `place.row` of page `place.page`, writing out the previous page
+  // when `place` starts a new one.
+  Status Add(const RowId& place, std::span<const uint8_t> row, OutputSink* sink) {
+    if (place.page != page_) {
+      Status s = Flush(sink);
+      if (!s.ok()) return s;
+      page_ = place.page;
+    }
+    if (builder_.row_count() != place.row || !builder_.Add(row))
+      return Status::Error(ErrorKind::kDamaged, "a usage-map row does not land where it was planned");
+    return Status::Ok();
+  }
+  Status Flush(OutputSink* sink) {
+    if (page_ == 0) return Status::Ok();
+    Status s = sink->Write(page_, builder_.page());
+    builder_.Reset(0);
+    page_ = 0;
+    return s;
+  }
+
+ private:
+  DataPageBuilder builder_;
+  uint32_t page_ = 0;  // 0: none open
+};
+
+Status WriteTable(Database& db, TablePlan* p, OutputSink* sink, const TableIdMap& ids, HostPageWriter* host) {
+  const Format& format = db.format();
+  if (sink->next() != p->start) return Internal(*p, "first page");
+  Status s = AllocateRun(sink, *p, p->start, p->tdef_pages, nullptr, "definition pages");
+  if (s.ok()) s = AllocateRun(sink, *p, p->start + p->tdef_pages, p->host_pages, nullptr, "host pages");
+  std::vector<uint32_t> data_pages;
+  if (s.ok()) s = AllocateRun(sink, *p, p->data_start, p->data_pages(), &data_pages, "data pages");
+  if (s.ok()) s = CopyRows(db, p, sink, &data_pages, ids);
+  if (!s.ok()) return s;
+  if (sink->next() != p->index_start) return Internal(*p, "index start");
+  s = BuildIndexes(db, p, sink, ids);
+  if (!s.ok()) return s;
+  if (sink->next() != p->index_start + p->index_pages) return Internal(*p, "index pages");
+
+  // Usage maps: bitmap pages (if any) at the end of the table, rows on the host pages.
+  std::vector<uint32_t> map_pointers;
+  for (size_t i = 0; i < p->maps.size(); ++i) {
+    const std::vector<uint32_t> pages = MapPages(*p, p->maps[i]);
+    std::vector<uint32_t> bitmap_numbers;
+    s = AllocateRun(sink, *p, sink->next(), uint32_t(UsageMapBitmapPageCount(format, pages)), &bitmap_numbers,
+                    "bitmap pages");
+    UsageMapImage image;
+    if (s.ok()) s = BuildUsageMap(format, pages, bitmap_numbers, &image);
+    for (size_t b = 0; s.ok() && b < image.bitmap_pages.size(); ++b)
+      s = sink->Write(image.bitmap_pages[b].page_number, image.bitmap_pages[b].image);
+    if (!s.ok()) return s;
+    if (image.row.size() != DefaultUsageMapRowSize(format)) return Internal(*p, "usage-map row size");
+    const RowId place = MapRowPlace(format, *p, i);
+    s = host->Add(place, image.row, sink);
+    if (!s.ok()) return s;
+    map_pointers.push_back(place.ToPointer());
+  }
+  if (sink->next() != p->end) return Internal(*p, "last page");
+  return WriteDefinition(format, *p, ids, map_pointers, sink);
+}
+
+// Page 0: the source's, byte for byte, with every commit slot neutral.
+std::vector<uint8_t> HeaderPage(const Header& header, uint32_t page_size) {
+  std::vector<uint8_t> page = header.raw_page;
+  page.resize(page_size, 0);
+  for (size_t at = page_size - kCommitAreaSize; at + 1 < page_size; at += 2) {
+    page[at] = 0x00;
+    page[at + 1] = 0x01;
+  }
+  return page;
+}
+
+Status WriteGlobalMap(const Format& format, uint32_t used_pages, OutputSink* sink) {
+  const uint32_t extra = GlobalMapExtraPages(format, used_pages);
+  std::vector<uint32_t> bitmap_numbers;
+  for (uint32_t i = 0; i < extra; ++i) {
+    uint32_t number;
+    Status s = sink->Allocate(&number);
+    if (!s.ok()) return s;
+    bitmap_numbers.push_back(number);
+  }
+  std::vector<uint8_t> page1;
+  std::vector<UsageBitmapPage> bitmap_pages;
+  Status s = BuildGlobalMapPage(format, used_pages + extra, bitmap_numbers, &page1, &bitmap_pages);
+  if (s.ok()) s = sink->Write(1, page1);
+  for (size_t i = 0; s.ok() && i < bitmap_pages.size(); ++i)
+    s = sink->Write(bitmap_pages[i].page_number, bitmap_pages[i].image);
+  return s;
+}
+
+bool PathExists(const std::string& path) {
+  struct stat info;
+  return ::lstat(path.c_str(), &info) == 0;
+}
+
+Status DestinationExists(const std::string& destination) {
+  return Status::Error(ErrorKind::kDestinationExists, "destination " + destination + " exists");
+}
+
+// The tables in the order of the new file: MSysObjects, the other system tables,
+// the user tables, each group by old definition page. Every local table of the
+// catalog once.
+Status CollectTables(Database& db, const SortScratch& scratch, std::vector<TablePlan>* plans) {
+  std::vector<const CatalogObject*> tables = db.Tables(true);
+  std::stable_sort(tables.begin(), tables.end(), [](const CatalogObject* a, const CatalogObject* b) {
+    const auto rank = [](const CatalogObject* o) {
+      return o->id == int32_t(kCatalogTdefPage) ? 0 : o->is_system() ? 1 : 2;
+    };
+    if (rank(a) != rank(b)) return rank(a) < rank(b);
+    return uint32_t(a->id) < uint32_t(b->id);
+  });
+  if (tables.empty() || tables[0]->id != int32_t(kCatalogTdefPage))
+    return Status::Error(ErrorKind::kDamaged, "the catalog has no row for MSysObjects (definition page 2)");
+  for (size_t i = 0; i < tables.size(); ++i) {
+    if (i > 0 && tables[i]->id == tables[i - 1]->id)
+      return Status::Error(ErrorKind::kDamaged, "the catalog lists table id " + std::to_string(tables[i]->id) +
+                                                    " twice (\"" + tables[i]->name + "\")");
+    if (tables[i]->id <= 0 || uint32_t(tables[i]->id) >= db.file().page_count())
+      return Status::Error(ErrorKind::kDamaged, "table \"" + tables[i]->name + "\" has id " +
+                                                    std::to_string(tables[i]->id) + ", not a page of the file");
+    TablePlan plan;
+    Status s = PrepareTable(db, *tables[i], scratch, &plan);
+    if (!s.ok()) return s;
+    plans->push_back(std::move(plan));
+  }
+  return Status::Ok();
+}
+
+// Writes the whole file at `path`; on success the writer has finished it.
+Status WriteFile(Database& db, std::vector<TablePlan>* plans, const TableIdMap& ids, uint32_t used_pages,
+                 const CompactOptions& options, Env* env, const std::string& path,
+                 std::unique_ptr<PageWriter>* writer) {
+  const Format& format = db.format();
+  Status s = PageWriter::Create(env, path, format, db.header().db_key, 0666, writer);
+  if (!s.ok()) return s;
+  OutputSink sink(writer->get(), options);
+  uint32_t page0, page1;
+  s = sink.Allocate(&page0);
+  if (s.ok()) s = sink.Allocate(&page1);
+  if (s.ok()) s = sink.Write(page0, HeaderPage(db.header(), format.page_size));
+  HostPageWriter host(format);
+  for (size_t i = 0; s.ok() && i < plans->size(); ++i) s = WriteTable(db, &(*plans)[i], &sink, ids, &host);
+  if (s.ok()) s = host.Flush(&sink);
+  if (s.ok() && sink.next() != used_pages)
+    s = Status::Error(ErrorKind::kDamaged, "the written layout differs from the plan (page count)");
+  if (s.ok()) s = WriteGlobalMap(format, used_pages, &sink);
+  if (s.ok()) s = (*writer)->Finish();
+  return s;
+}
+
+}  // namespace
+
+Status Compact(Env* env, const std::string& source, const std::string& destination,
+               const CompactOptions& options, CompactReport* report) {
+  if (PathExists(destination)) return DestinationExists(destination);
+  std::unique_ptr<Database> db;
+  Status s = Database::Open(source, &db);
+  if (!s.ok()) return s;
+  if (IsAce(db->format().version))
+    return Status::Error(ErrorKind::kUnsupportedFormat,
+                         std::string("compaction of ") + VersionName(db->format().version) +
+                             " files is not supported: their complex columns keep table ids in "
+                             "MSysComplexColumns and flat tables this engine does not rewrite yet");
+
+  // Left by a compaction that crashed: its result and the index sorts' scratch files.
+  RemoveStaleTemporaryFiles(env, destination);
+  SortScratch scratch;
+  scratch.env = env;
+  scratch.beside = destination;
+  scratch.memory_budget = options.sort_memory_budget;
+  std::vector<TablePlan> plans;
+  s = CollectTables(*db, scratch, &plans);
+  TableIdMap ids;
+  for (TablePlan& p : plans) {
+    if (!s.ok()) break;
+    CountingSink counter(db->format(), 1);
+    s = CopyRows(*db, &p, &counter, nullptr, ids);
+  }
+  uint32_t used_pages = 0, rounds = 0;
+  if (s.ok()) s = PlanLayout(*db, &plans, &ids, &used_pages, &rounds);
+  if (!s.ok()) return s;
+  if (used_pages > MaxPageCount(db->format()))
+    return Status::Error(ErrorKind::kNoSpace, "the compacted file would pass the format's size limit");
+
+  const std::string temporary = TemporaryPathBeside(destination);
+  std::unique_ptr<PageWriter> writer;
+  s = WriteFile(*db, &plans, ids, used_pages, options, env, temporary, &writer);
+  if (!s.ok()) return s;  // the unfinished writer removes its file
+  const uint32_t result_pages = writer->page_count();
+  writer.reset();
+
+  CompactionMap map;
+  map.table_ids = ids;
+  for (TablePlan& p : plans) {
+    p.out.new_page = p.start;
+    p.out.data_start = p.data_start;
+  }
+  for (TablePlan& p : plans) map.tables.push_back(std::move(p.out));
+  s = VerifyCompaction(*db, temporary, map, scratch);
+  if (s.ok() && PathExists(destination)) s = DestinationExists(destination);
+  if (s.ok()) s = env->RenameFile(temporary, destination);
+  if (!s.ok()) {
+    env->RemoveFile(temporary);
+    return s;
+  }
+  s = env->SyncDir(DirName(destination));
+  if (!s.ok()) {
+    // The file is in place but its name may not survive a power loss; a failure must
+    // leave no destination, so take it back.
+    env->RemoveFile(destination);
+    return s;
+  }
+
+  if (report != nullptr) {
+    report->source_pages = db->file().page_count();
+    report->source_bytes = db->file().file_size();
+    report->result_pages = result_pages;
+    report->result_bytes = uint64_t(result_pages) * db->format().page_size;
+    report->planning_rounds = rounds;
+    report->tables.clear();
+    for (size_t i = 0; i < plans.size(); ++i) {
+      const TablePlan& p = plans[i];
+      const CompactedTable& out = map.tables[i];
+      CompactTableReport t;
+      t.name = out.name;
+      t.system = p.system;
+      t.old_page = out.old_page;
+      t.new_page = p.start;
+      t.source_data_pages = p.source_data_pages;
+      t.pages = p.end - p.start;
+      t.data_pages = p.data_pages();
+      t.long_value_pages = p.lv_page_count;
+      t.index_pages = p.index_pages;
+      t.rows = out.old_rows.size();
+      t.long_values = p.long_values;
+      report->tables.push_back(std::move(t));
+    }
+  }
+  return Status::Ok();
+}
+
+}  // namespace jet

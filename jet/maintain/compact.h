@@ -1,0 +1,93 @@
+// Compaction: writes a fresh copy of a Jet 3 / Jet 4 database that holds exactly what
+// the source holds and nothing else, the way Jet's own compaction leaves a file.
+//
+//   * Same format, page size, code page, sort order, password and page encoding; page
+//     0 is the source's, with neutral commit bytes.
+//   * Layout: page 0, page 1 (global map), then every table contiguous -- MSysObjects
+//     first (its definition stays on page 2, where readers look for it), the other
+//     system tables, then the user tables -- each as
+//       definition pages, usage-map host page(s), data pages, long-value pages,
+//       index pages, reference-map bitmap pages (only for very large tables),
+//     and at the very end the global map's bitmap pages, if the file needs any.
+//     A table gets host pages of its own only when the host page an earlier table
+//     opened has no room left for its map rows (Access, too, keeps the maps of many
+//     tables on one host page).
+//   * Only live rows, in primary-key order (the order of the primary key's entries),
+//     rows that index does not reach after them in storage order; base order for a
+//     table without a primary key. Row bytes are copied as they are except long-value
+//     headers, which are re-pointed, and table ids; overflow rows become plain rows.
+//   * Long values reachable from live rows stored again, packed; orphans dropped.
+//   * Every real index rebuilt from its entries' key bytes, sorted by (key, new row).
+//   * Definitions with recomputed row counts, AutoNumber seeds, statistics and maps;
+//     table ids (= definition pages) remapped wherever the engine knows they are kept
+//     (jet/maintain/id_remap.h, logical indexes' related tables).
+//
+// Because table ids appear in index keys of the first tables, the layout is planned
+// before anything is written: a dry run packs every table's rows and long values and
+// builds its indexes into a page counter, and repeats with the ids that layout gives
+// until the ids no longer change (two or three rounds in practice).
+//
+// The result is written beside the destination as a temporary file, verified against
+// the source (jet/maintain/compact_verify.h), and only then renamed into place.
+//
+// Memory does not grow with the indexes: every index's entries (for the row order,
+// for each build, for the verification) go through an EntrySorter that spills sorted
+// runs to scratch files beside the destination, under the temporary-file name pattern
+// (so a crash leaves nothing the next compaction of that destination does not remove).
+// What does grow with the file is about 9 bytes per copied row (where it came from,
+// where it went) and a few bytes per page.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "jet/base/env.h"
+#include "jet/base/status.h"
+
+namespace jet {
+
+struct CompactOptions {
+  // Memory each index sort may hold before it spills runs to scratch files beside
+  // the destination (jet/write/entry_sorter.h). Tests set it tiny to make every sort spill.
+  size_t sort_memory_budget = size_t(32) << 20;
+
+  // Test hook: sees (and may change) every page image just before it is written,
+  // page 0 included, plain (before any page encoding). Never set outside tests.
+  std::function<void(uint32_t page_number, std::vector<uint8_t>* image)> alter_page_for_test;
+};
+
+struct CompactTableReport {
+  std::string name;
+  bool system = false;
+  uint32_t old_page = 0;          // first definition page in the source
+  uint32_t new_page = 0;          // ... in the result
+  uint32_t source_data_pages = 0; // data pages its owned-pages map names in the source
+  uint32_t pages = 0;             // every page the table takes in the result
+  uint32_t data_pages = 0;
+  uint32_t long_value_pages = 0;
+  uint32_t index_pages = 0;
+  uint64_t rows = 0;
+  uint64_t long_values = 0;       // values stored out of the row
+};
+
+struct CompactReport {
+  uint32_t source_pages = 0;
+  uint32_t result_pages = 0;
+  uint64_t source_bytes = 0;
+  uint64_t result_bytes = 0;
+  uint32_t planning_rounds = 0;
+  std::vector<CompactTableReport> tables;  // in the order of the result
+};
+
+// Compacts `source` into a new file `destination` through `env`. kDestinationExists
+// when anything exists at `destination`; kNotJetDatabase / kUnsupportedFormat /
+// kDamaged for a source the engine cannot compact (ACE files are refused); kDamaged
+// when verification finds a difference; kNoSpace / kIoError from writing. On any
+// failure no file is left at `destination` nor beside it. `report` may be null.
+Status Compact(Env* env, const std::string& source, const std::string& destination,
+               const CompactOptions& options, CompactReport* report);
+
+}  // namespace jet

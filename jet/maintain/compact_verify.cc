@@ -1,0 +1,412 @@
+// Self-verification of a compaction (see compact_verify.h).
+#include "jet/maintain/compact_verify.h"
+
+#include <algorithm>
+#include <memory>
+#include <set>
+#include <string_view>
+#include <tuple>
+
+#include "jet/read/index_reader.h"
+#include "jet/read/long_value.h"
+#include "jet/read/row.h"
+#include "jet/read/row_fetch.h"
+#include "jet/read/table_scan.h"
+
+namespace jet {
+namespace {
+
+Status Mismatch(const std::string& detail) {
+  return Status::Error(ErrorKind::kDamaged, "verification of the compacted file failed: " + detail);
+}
+
+std::string Pointer(uint32_t pointer) {
+  return std::to_string(pointer >> 8) + ":" + std::to_string(pointer & 0xFF);
+}
+
+std::string Shown(const Value& value) {
+  std::string text = value.is_null() ? "<null>" : "\"" + value.ToText() + "\"";
+  if (text.size() > 40) text = text.substr(0, 40) + "...";
+  return text;
+}
+
+// Definitions must agree in everything but the page-dependent fields.
+Status CompareDefinitions(const CompactedTable& t, const TableDef& a, const TableDef& b,
+                          const TableIdMap& ids) {
+  const std::string where = "table \"" + t.name + "\": ";
+  if (a.columns.size() != b.columns.size() || a.real_indexes.size() != b.real_indexes.size() ||
+      a.logical_indexes.size() != b.logical_indexes.size() || a.max_columns != b.max_columns ||
+      a.var_columns != b.var_columns || a.tdef_length != b.tdef_length)
+    return Mismatch(where + "the definition's counts differ");
+  for (size_t i = 0; i < a.columns.size(); ++i) {
+    const ColumnDef& x = a.columns[i];
+    const ColumnDef& y = b.columns[i];
+    if (x.name != y.name || x.type_code != y.type_code || x.number != y.number ||
+        x.var_index != y.var_index || x.fixed_offset != y.fixed_offset || x.length != y.length ||
+        x.flags != y.flags)
+      return Mismatch(where + "column \"" + x.name + "\" differs in its definition");
+  }
+  for (size_t i = 0; i < a.logical_indexes.size(); ++i) {
+    const LogicalIndex& x = a.logical_indexes[i];
+    const LogicalIndex& y = b.logical_indexes[i];
+    uint32_t related = x.related_table;
+    if (related != 0) ids.Lookup(related, &related);
+    if (x.name != y.name || x.real_index != y.real_index || x.index_type != y.index_type ||
+        related != y.related_table)
+      return Mismatch(where + "index \"" + x.name + "\" differs in its definition");
+  }
+  if (b.row_count != t.old_rows.size())
+    return Mismatch(where + "the definition counts " + std::to_string(b.row_count) + " rows, " +
+                    std::to_string(t.old_rows.size()) + " were copied");
+  return Status::Ok();
+}
+
+// Whether two copies of a row hold the same bytes, apart from the long-value headers
+// (re-pointed) and the id columns (remapped). `raw` is the source row cracked.
+bool SameBytesOutsidePointers(const CompactedTable& t, const TableDef& def, const std::vector<RawColumn>& raw,
+                              const uint8_t* a, const uint8_t* b, size_t size, std::string* column) {
+  std::vector<bool> skip(size, false);
+  const auto mark = [&](size_t position, size_t length) {
+    for (size_t i = 0; i < length && raw[position].offset + i < size; ++i) skip[raw[position].offset + i] = true;
+  };
+  for (size_t i = 0; i < def.columns.size() && i < raw.size(); ++i) {
+    if (raw[i].is_null) continue;
+    if (def.columns[i].is_long_value() && raw[i].size >= kLongValueHeaderSize &&
+        (a[raw[i].offset + 3] & kLongValueInline) == 0)
+      mark(i, kLongValueHeaderSize);
+    if (std::find(t.id_columns.begin(), t.id_columns.end(), i) != t.id_columns.end()) mark(i, 4);
+  }
+  for (size_t n = 0; n < size; ++n) {
+    if (skip[n] || a[n] == b[n]) continue;
+    *column = "byte " + std::to_string(n);
+    for (size_t i = 0; i < raw.size(); ++i)
+      if (!raw[i].is_null && n >= raw[i].offset && n < size_t(raw[i].offset) + raw[i].size)
+        *column = "column \"" + def.columns[i].name + "\"";
+    return false;
+  }
+  return true;
+}
+
+// Every row of the result, in storage order, against the source row written for it:
+// the decoded values (long values read from both files, ids mapped) and the bytes.
+Status CompareRows(Database& source, Database& result, const CompactedTable& t,
+                   const TableDef& src_def, const TableDef& dst_def, const TableIdMap& ids) {
+  RowFetcher fetcher(source.file(), src_def);
+  RowDecoder src_decoder(source.file(), src_def);
+  RowDecoder dst_decoder(result.file(), dst_def);
+  std::vector<Value> expected, values;
+  size_t k = 0;
+  Status failure;
+  TableScanner scanner(result.file(), dst_def);
+  std::vector<std::string> notes;
+  Status s = scanner.Scan(
+      [&](const RowId& row, const uint8_t* dst_bytes, size_t dst_size) {
+        if (k >= t.old_rows.size()) {
+          failure = Mismatch("table \"" + t.name + "\": more rows than were copied");
+          return false;
+        }
+        const std::string where = "table \"" + t.name + "\" row " + Pointer(t.old_rows[k]) +
+                                  " (written at " + Pointer(t.NewRow(k)) + ")";
+        if (row.ToPointer() != t.NewRow(k)) {
+          failure = Mismatch(where + ": found at " + Pointer(row.ToPointer()));
+          return false;
+        }
+        failure = dst_decoder.Decode(dst_bytes, dst_size, &values);
+        if (!failure.ok()) {
+          failure = Mismatch(where + ": " + failure.detail());
+          return false;
+        }
+        const uint8_t* bytes;
+        size_t size;
+        failure = fetcher.Fetch(RowId::FromPointer(t.old_rows[k]), &bytes, &size);
+        if (failure.ok()) failure = src_decoder.Decode(bytes, size, &expected);
+        if (!failure.ok()) {
+          failure = Status::Error(failure.kind(), where + ": source row: " + failure.detail());
+          return false;
+        }
+        for (size_t position : t.id_columns) {
+          Value& v = expected[position];
+          if (v.type() == ValueType::kLong) v = Value::Long(ids.Map(int32_t(v.integer())));
+        }
+        if (values.size() != expected.size()) {
+          failure = Mismatch(where + ": column count differs");
+          return false;
+        }
+        for (size_t i = 0; i < values.size(); ++i) {
+          if (!(values[i] == expected[i])) {
+            failure = Mismatch(where + " column \"" + src_def.columns[i].name + "\": source " +
+                               Shown(expected[i]) + ", result " + Shown(values[i]));
+            return false;
+          }
+        }
+        std::string column;
+        if (size != dst_size) {
+          failure = Mismatch(where + ": " + std::to_string(dst_size) + " bytes, the source row has " +
+                             std::to_string(size));
+          return false;
+        }
+        if (!SameBytesOutsidePointers(t, src_def, src_decoder.raw(), bytes, dst_bytes, size, &column)) {
+          failure = Mismatch(where + ": the stored bytes of " + column + " differ");
+          return false;
+        }
+        ++k;
+        return true;
+      },
+      &notes);
+  if (!s.ok()) return Status::Error(ErrorKind::kDamaged, "verification: reading table \"" + t.name +
+                                                             "\" of the result: " + s.detail());
+  if (!failure.ok()) return failure;
+  if (k != t.old_rows.size())
+    return Mismatch("table \"" + t.name + "\": " + std::to_string(k) + " rows in the result, " +
+                    std::to_string(t.old_rows.size()) + " copied");
+  return Status::Ok();
+}
+
+// Order-independent fingerprint of a multiset of (source row, key) pairs: the sum of
+// a 64-bit mix of each pair. Two multisets with equal counts and equal sums are the
+// same but with probability about 2^-64.
+uint64_t EntryFingerprint(uint32_t old_row, const std::string& key) {
+  uint64_t x = std::hash<std::string_view>()(key) ^ (uint64_t(old_row) * 0x9E3779B97F4A7C15ull);
+  x ^= x >> 30;
+  x *= 0xBF58476D1CE4E5B9ull;
+  x ^= x >> 27;
+  x *= 0x94D049BB133111EBull;
+  x ^= x >> 31;
+  return x;
+}
+
+// The result's index is walked once, entry by entry, and never held: each entry must
+// equal the next of the source's entries as SortMappedIndexEntries gives them (a
+// stream, so memory stays at the sorter's budget) and come strictly after the one
+// before it. As a second look that does not go through SortMappedIndexEntries, the
+// entries are also taken back to the source rows they were written for (through where
+// the rows were written, not the row map) and fingerprinted; the source index, walked
+// as well, must give the same fingerprint over the entries of its copied rows. Exact
+// duplicates in the source (adjacent in a sound index) count once, as the compaction
+// writes them once.
+Status CompareIndexes(Database& source, Database& result, const CompactedTable& t,
+                      const TableDef& src_def, const TableDef& dst_def, const TableIdMap& ids,
+                      const SortScratch& scratch) {
+  const RowMapper map_row = [&](RowId old_row, RowId* new_row) { return t.MapRow(old_row, new_row); };
+  for (size_t i = 0; i < src_def.real_indexes.size(); ++i) {
+    const std::string where = "table \"" + t.name + "\" index " + std::to_string(i);
+    EntrySorter expected(scratch.env, scratch.beside, scratch.memory_budget);
+    Status s = SortMappedIndexEntries(source, src_def, i, t.id_columns, ids, map_row, &expected);
+    if (!s.ok()) return Status::Error(s.kind(), where + " of the source: " + s.detail());
+    SortedEntry next;
+    bool expected_done = false;
+    s = expected.Next(&next, &expected_done);
+    if (!s.ok()) return Status::Error(s.kind(), where + ": sorting the source's entries: " + s.detail());
+
+    size_t e = 0;
+    std::string previous_key;
+    RowId previous_row;
+    uint64_t found_print = 0;
+    Status mismatch = Status::Ok();
+    IndexWalkStats stats;
+    s = WalkIndex(result.file(), dst_def.first_page, dst_def.real_indexes[i].root_page,
+                  [&](const std::string& key, const RowId& row) {
+                    if (expected_done) {
+                      mismatch = Mismatch(where + ": more than the " + std::to_string(e) + " entries expected");
+                      return false;
+                    }
+                    if (e > 0) {
+                      const int c = previous_key.compare(key);
+                      if (c > 0 || (c == 0 && !(previous_row < row))) {
+                        mismatch = Mismatch(where + ": entry " + std::to_string(e) + " is out of order");
+                        return false;
+                      }
+                    }
+                    if (key != next.key || !(row == next.row)) {
+                      mismatch = Mismatch(where + ": entry " + std::to_string(e) + " (row " +
+                                          Pointer(row.ToPointer()) + ") differs, expected row " +
+                                          Pointer(next.row.ToPointer()));
+                      return false;
+                    }
+                    const uint32_t pointer = row.ToPointer();
+                    size_t k;
+                    if (!t.WrittenAt(pointer, &k)) {
+                      mismatch = Mismatch(where + ": entry " + std::to_string(e) + " points at " +
+                                          Pointer(pointer) + ", where no row was written");
+                      return false;
+                    }
+                    found_print += EntryFingerprint(t.old_rows[k], key);
+                    previous_key = key;
+                    previous_row = row;
+                    ++e;
+                    mismatch = expected.Next(&next, &expected_done);
+                    return mismatch.ok();
+                  },
+                  &stats);
+    if (!mismatch.ok()) return mismatch;
+    if (!s.ok()) return Status::Error(ErrorKind::kDamaged, "verification: " + where + " of the result: " + s.detail());
+    if (!expected_done) return Mismatch(where + ": only " + std::to_string(e) + " entries, more expected");
+    const size_t found_count = e;
+
+    const RealIndex& real = src_def.real_indexes[i];
+    const bool remap = IndexHasIdColumn(src_def, real, t.id_columns);
+    uint64_t source_print = 0;
+    size_t source_count = 0;
+    std::string last_key, remapped;
+    uint32_t last_row = 0;
+    bool any = false;
+    IndexWalkStats source_stats;
+    s = WalkIndex(source.file(), src_def.first_page, real.root_page,
+                  [&](const std::string& raw_key, const RowId& row) {
+                    RowId unused;
+                    if (!t.MapRow(row, &unused)) return true;  // the row was not copied
+                    const std::string* mapped = &raw_key;
+                    if (remap) {
+                      remapped = raw_key;
+                      mismatch = RemapKeyIds(src_def, real, t.id_columns, ids, &remapped);
+                      if (!mismatch.ok()) return false;
+                      mapped = &remapped;
+                    }
+                    const std::string& key = *mapped;
+                    const uint32_t pointer = row.ToPointer();
+                    if (any && pointer == last_row && key == last_key) return true;
+                    any = true;
+                    last_row = pointer;
+                    last_key = key;
+                    source_print += EntryFingerprint(pointer, key);
+                    ++source_count;
+                    return true;
+                  },
+                  &source_stats);
+    if (!mismatch.ok()) return mismatch;
+    if (!s.ok()) return Status::Error(s.kind(), where + " of the source: " + s.detail());
+    if (source_count != found_count || source_print != found_print)
+      return Mismatch(where + ": the entries are not those of the source rows they were written for");
+    if (dst_def.real_indexes[i].stat_entries != 0 && dst_def.real_indexes[i].stat_entries != uint32_t(found_count))
+      return Mismatch(where + ": statistics count " + std::to_string(dst_def.real_indexes[i].stat_entries) +
+                      " entries, the tree holds " + std::to_string(found_count));
+  }
+  return Status::Ok();
+}
+
+Status CompareCatalog(const Database& source, const Database& result, const TableIdMap& ids) {
+  using Key = std::tuple<int32_t, int32_t, std::string, int16_t, uint32_t>;
+  std::multiset<Key> a, b;
+  for (const CatalogObject& o : source.objects()) a.insert({ids.Map(o.id), o.parent_id, o.name, o.type, o.flags});
+  for (const CatalogObject& o : result.objects()) b.insert({o.id, o.parent_id, o.name, o.type, o.flags});
+  if (a != b) return Mismatch("the catalogs differ (" + std::to_string(a.size()) + " objects in the source, " +
+                              std::to_string(b.size()) + " in the result)");
+  return Status::Ok();
+}
+
+Status CompareHeaders(const Header& a, const Header& b) {
+  if (a.version != b.version || a.code_page != b.code_page || a.sort_lcid != b.sort_lcid ||
+      a.sort_version != b.sort_version || a.db_key != b.db_key || a.has_password != b.has_password ||
+      a.password_bytes != b.password_bytes || a.creation_date != b.creation_date)
+    return Mismatch("the file headers differ");
+  return Status::Ok();
+}
+
+}  // namespace
+
+void CompactedTable::IndexRowMap() {
+  page_starts.clear();
+  map_slots.clear();
+  map_new.clear();
+  if (old_rows.empty()) return;
+  std::vector<uint32_t> order(old_rows.size());  // positions k by old pointer
+  for (size_t k = 0; k < old_rows.size(); ++k) order[k] = uint32_t(k);
+  std::sort(order.begin(), order.end(), [this](uint32_t a, uint32_t b) { return old_rows[a] < old_rows[b]; });
+  first_page = old_rows[order.front()] >> 8;
+  const uint32_t span = (old_rows[order.back()] >> 8) - first_page + 1;
+  page_starts.assign(size_t(span) + 1, 0);
+  map_slots.resize(order.size());
+  map_new.resize(order.size());
+  for (size_t i = 0; i < order.size(); ++i) {
+    const uint32_t pointer = old_rows[order[i]];
+    ++page_starts[(pointer >> 8) - first_page + 1];
+    map_slots[i] = uint8_t(pointer & 0xFF);
+    map_new[i] = NewRow(order[i]) - (data_start << 8);
+  }
+  for (size_t i = 1; i < page_starts.size(); ++i) page_starts[i] += page_starts[i - 1];
+}
+
+uint32_t CompactedTable::NewRow(size_t k) const {
+  const auto after = std::upper_bound(page_first_row.begin(), page_first_row.end(), uint32_t(k));
+  const size_t page = size_t(after - page_first_row.begin()) - 1;  // page_first_row[0] == 0
+  return (uint32_t(data_start + page) << 8) | uint32_t(k - page_first_row[page]);
+}
+
+bool CompactedTable::WrittenAt(uint32_t pointer, size_t* k) const {
+  const uint32_t page = pointer >> 8;
+  if (page < data_start || page - data_start >= page_first_row.size()) return false;
+  const size_t i = page - data_start;
+  const size_t end = i + 1 < page_first_row.size() ? page_first_row[i + 1] : old_rows.size();
+  const size_t at = size_t(page_first_row[i]) + (pointer & 0xFF);
+  if (at >= end) return false;
+  *k = at;
+  return true;
+}
+
+bool CompactedTable::MapRow(RowId old_row, RowId* new_row) const {
+  if (old_row.page < first_page || size_t(old_row.page - first_page) + 1 >= page_starts.size()) return false;
+  const uint32_t begin = page_starts[old_row.page - first_page];
+  const uint32_t end = page_starts[old_row.page - first_page + 1];
+  for (uint32_t i = begin; i < end; ++i) {
+    if (map_slots[i] < old_row.row) continue;
+    if (map_slots[i] != old_row.row) return false;
+    *new_row = RowId::FromPointer(map_new[i] + (data_start << 8));
+    return true;
+  }
+  return false;
+}
+
+Status SortMappedIndexEntries(Database& source, const TableDef& table, size_t index,
+                              const std::vector<size_t>& id_columns, const TableIdMap& ids,
+                              const RowMapper& map_row, EntrySorter* sorter) {
+  if (index >= table.real_indexes.size())
+    return Status::Error(ErrorKind::kInvalidArgument, "table has no real index " + std::to_string(index));
+  const RealIndex& real = table.real_indexes[index];
+  const bool remap_keys = IndexHasIdColumn(table, real, id_columns);
+  Status failure;
+  std::string remapped;
+  IndexWalkStats stats;
+  Status s = WalkIndex(source.file(), table.first_page, real.root_page,
+                       [&](const std::string& key, const RowId& row) {
+                         RowId new_row;
+                         if (!map_row(row, &new_row)) return true;  // the row is gone
+                         if (remap_keys) {
+                           remapped = key;
+                           failure = RemapKeyIds(table, real, id_columns, ids, &remapped);
+                           if (failure.ok()) failure = sorter->Add(remapped, new_row);
+                         } else {
+                           failure = sorter->Add(key, new_row);
+                         }
+                         return failure.ok();
+                       },
+                       &stats);
+  if (!failure.ok()) return failure;
+  if (!s.ok()) return s;
+  return sorter->Finish();
+}
+
+Status VerifyCompaction(Database& source, const std::string& result_path, const CompactionMap& map,
+                        const SortScratch& scratch) {
+  std::unique_ptr<Database> result;
+  Status s = Database::Open(result_path, &result);
+  if (!s.ok()) return Status::Error(ErrorKind::kDamaged, "verification: the compacted file does not open: " + s.detail());
+  s = CompareHeaders(source.header(), result->header());
+  if (s.ok()) s = CompareCatalog(source, *result, map.table_ids);
+  if (!s.ok()) return s;
+  for (const CompactedTable& t : map.tables) {
+    const TableDef* src_def;
+    const TableDef* dst_def;
+    s = source.GetTableDef(t.old_page, &src_def);
+    if (!s.ok()) return s;
+    s = result->GetTableDef(t.new_page, &dst_def);
+    if (!s.ok()) return Status::Error(ErrorKind::kDamaged, "verification: table \"" + t.name +
+                                                               "\" of the result: " + s.detail());
+    s = CompareDefinitions(t, *src_def, *dst_def, map.table_ids);
+    if (s.ok()) s = CompareRows(source, *result, t, *src_def, *dst_def, map.table_ids);
+    if (s.ok()) s = CompareIndexes(source, *result, t, *src_def, *dst_def, map.table_ids, scratch);
+    if (!s.ok()) return s;
+  }
+  return Status::Ok();
+}
+
+}  // namespace jet

@@ -1,0 +1,188 @@
+// Repair: lock, check, then either clear the commit state in a copy, or salvage and
+// compact into a copy; the copy is checked and renamed over the original.
+#include "jet/maintain/repair.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
+#include <memory>
+
+#include "jet/maintain/compact.h"
+#include "jet/file/file_stamp.h"
+#include "jet/file/lock.h"
+#include "jet/file/page_file.h"
+#include "jet/maintain/salvage.h"
+#include "jet/base/stale_temporary.h"
+
+namespace jet {
+
+uint64_t RepairReport::RowsLost() const {
+  uint64_t n = 0;
+  for (const RepairTableReport& t : tables) n += t.rows_lost;
+  return n;
+}
+
+uint64_t RepairReport::ValuesCut() const {
+  uint64_t n = 0;
+  for (const RepairTableReport& t : tables) n += t.values_cut;
+  return n;
+}
+
+std::vector<std::string> RepairReport::Lines() const {
+  std::vector<std::string> lines;
+  if (!was_damaged) {
+    lines.push_back(commit_state_cleared ? "no damage found; the \"needs repair\" state was cleared"
+                                         : "no damage found; the file was not changed");
+    return lines;
+  }
+  lines.push_back(std::to_string(damage_found) + " damage findings; " +
+                  (rewritten ? "the file was rebuilt" : "the file was not changed"));
+  for (const std::string& r : rebuilt) lines.push_back("rebuilt: " + r);
+  for (const std::string& l : lost) lines.push_back("lost: " + l);
+  for (const RepairTableReport& t : tables) {
+    if (t.rows_lost == 0 && t.values_cut == 0 && t.notes.empty()) continue;
+    lines.push_back("table \"" + t.name + "\": " + std::to_string(t.rows_kept) + " rows kept, " +
+                    std::to_string(t.rows_lost) + " rows lost, " + std::to_string(t.values_cut) +
+                    " long values cut");
+    for (const std::string& n : t.notes) lines.push_back("  " + n);
+  }
+  lines.push_back("in all: " + std::to_string(RowsLost()) + " rows lost, " + std::to_string(ValuesCut()) +
+                  " long values cut, " + std::to_string(lost.size()) + " objects lost");
+  return lines;
+}
+
+namespace {
+
+// Renames `replacement` over `path` if `path` is still the file that was checked, and
+// removes `replacement` otherwise. The caller learns of a file that another program
+// put at `path` just after the rename too (kInUse), so it does not go on to work on
+// that file as if it were the repaired one.
+Status ReplaceChecked(Env* env, const std::string& replacement, const std::string& path,
+                      const FileStamp& checked) {
+  FileStamp written;
+  Status s = StampFile(replacement, &written);
+  if (s.ok()) s = ExpectUnchanged(path, checked);
+  if (s.ok()) s = env->RenameFile(replacement, path);
+  if (!s.ok()) {
+    env->RemoveFile(replacement);
+    return s;
+  }
+  s = env->SyncDir(DirName(path));
+  if (s.ok()) s = ExpectUnchanged(path, written);  // rename keeps inode, size and time
+  return s;
+}
+
+// Copies `path` to a new file beside it with the commit area of page 0 cleared,
+// flushes it and renames it over `path`.
+Status ClearCommitStateInPlace(Env* env, const std::string& path, const Format& format,
+                               const FileStamp& checked) {
+  std::unique_ptr<SequentialFile> in;
+  Status s = env->NewSequentialFile(path, &in);
+  if (!s.ok()) return s;
+  struct stat info;
+  const unsigned mode = ::stat(path.c_str(), &info) == 0 ? (info.st_mode & 07777) : 0600;
+  const std::string temporary = TemporaryPathBeside(path);
+  std::unique_ptr<WritableFile> out;
+  s = env->NewWritableFile(temporary, mode, &out);
+  if (!s.ok()) return s;
+  // Page 0 first, whole, with its commit area cleared; then the rest as it is.
+  std::vector<uint8_t> buffer(1 << 16);
+  size_t have = 0;
+  while (s.ok() && have < format.page_size) {
+    size_t n = 0;
+    s = in->Read(buffer.data() + have, format.page_size - have, &n);
+    if (s.ok() && n == 0) s = Status::Error(ErrorKind::kIoError, path + " ended inside page 0");
+    have += n;
+  }
+  if (s.ok()) {
+    ClearCommitState(format, buffer.data());
+    s = out->Append(buffer.data(), have);
+  }
+  while (s.ok()) {
+    size_t n = 0;
+    s = in->Read(buffer.data(), buffer.size(), &n);
+    if (!s.ok() || n == 0) break;
+    s = out->Append(buffer.data(), n);
+  }
+  if (s.ok()) s = out->Sync();
+  if (s.ok()) s = out->Close();
+  if (!s.ok()) {
+    out.reset();
+    env->RemoveFile(temporary);
+    return s;
+  }
+  return ReplaceChecked(env, temporary, path, checked);
+}
+
+std::string FirstDamage(const CheckReport& check) {
+  for (const CheckFinding& f : check.findings)
+    if (f.severity == CheckSeverity::kDamage) return f.kind + ": " + f.detail;
+  return "";
+}
+
+}  // namespace
+
+Status RepairDatabaseWithReport(const std::string& path, RepairReport* report, Env* env) {
+  *report = RepairReport();
+  struct stat info;
+  if (::stat(path.c_str(), &info) != 0) return Status::FromErrno(errno, "examine " + path);
+  std::unique_ptr<DatabaseLock> lock;
+  Status s = DatabaseLock::Acquire(path, &lock);
+  if (!s.ok()) return s;
+  // Under the lock: the copies a crashed repair left beside the file are garbage now.
+  RemoveStaleTemporaryFiles(env, path);
+  // The lock keeps Jet writers out, not a program that renames another file over this
+  // one; the repaired copy replaces only the file that was checked.
+  FileStamp checked;
+  s = StampFile(path, &checked);
+  if (!s.ok()) return s;
+
+  std::unique_ptr<PageFile> file;
+  s = PageFile::Open(path, &file);
+  if (!s.ok()) return s;
+  CheckReport check;
+  s = CheckPageFile(*file, &check);
+  if (!s.ok()) return s;
+  report->damage_found = check.DamageCount();
+  report->was_damaged = check.HasStructuralDamage();
+  if (!report->was_damaged) {
+    if (!check.Has("commit-state")) return Status::Ok();
+    s = ClearCommitStateInPlace(env, path, file->format(), checked);
+    if (s.ok()) report->commit_state_cleared = true;
+    return s;
+  }
+  if (IsAce(file->format().version))
+    return Status::Error(ErrorKind::kUnsupportedFormat,
+                         std::string("repair of ") + VersionName(file->format().version) + " files is not supported");
+
+  // Salvage into one file beside the original, compact that into another, check the
+  // result; only a result without damage replaces the original.
+  const std::string salvaged = TemporaryPathBeside(path);
+  s = WriteSalvagedCopy(env, *file, check, salvaged, report);
+  if (!s.ok()) {
+    env->RemoveFile(salvaged);
+    return s;
+  }
+  const std::string repaired = TemporaryPathBeside(path);
+  CompactReport compacted;
+  s = Compact(env, salvaged, repaired, CompactOptions(), &compacted);
+  env->RemoveFile(salvaged);
+  if (!s.ok()) return Status::Error(s.kind(), "rebuilding the salvaged database failed: " + s.detail());
+  CheckReport after;
+  s = CheckDatabase(repaired, &after);
+  if (s.ok() && after.HasDamage())
+    s = Status::Error(ErrorKind::kDamaged, "the rebuilt database still has damage (" + FirstDamage(after) + ")");
+  // The repaired file takes the original's place, so it keeps its permission bits
+  // (a database shared by a group stays writable for the group).
+  if (s.ok()) ::chmod(repaired.c_str(), info.st_mode & 07777);
+  if (!s.ok()) {
+    env->RemoveFile(repaired);
+    return s;
+  }
+  s = ReplaceChecked(env, repaired, path, checked);
+  if (s.ok()) report->rewritten = true;
+  return s;
+}
+
+}  // namespace jet

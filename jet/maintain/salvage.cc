@@ -1,0 +1,602 @@
+// Salvage: a patched view of the source file (changed pages kept in memory, new index
+// pages appended), the fixes made through it, and the copy written from it.
+#include "jet/maintain/salvage.h"
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <set>
+#include <unordered_set>
+
+#include "jet/base/byte_order.h"
+#include "jet/read/catalog.h"
+#include "jet/read/data_page.h"
+#include "jet/read/database.h"
+#include "jet/write/entry_sorter.h"
+#include "jet/write/index_builder.h"
+#include "jet/write/index_key.h"
+#include "jet/read/index_reader.h"
+#include "jet/read/long_value.h"
+#include "jet/file/page_writer.h"
+#include "jet/read/row.h"
+#include "jet/read/table_def.h"
+#include "jet/read/table_scan.h"
+#include "jet/file/usage_map.h"
+
+namespace jet {
+namespace {
+
+constexpr int kMaxOverflowHops = 4;
+
+std::string RowName(RowId id) { return std::to_string(id.page) + ":" + std::to_string(id.row); }
+
+// The source with changes: pages patched or appended live in memory, every other
+// page is read from the source. Readers (ReadTableDef, TableScanner, ...) work on it
+// like on any file.
+class PatchedFile final : public PageFile {
+ public:
+  explicit PatchedFile(PageFile& base) : base_(base), count_(base.page_count()) {}
+
+  const Header& header() const override { return base_.header(); }
+  uint32_t page_count() const override { return count_; }
+  uint64_t file_size() const override { return uint64_t(count_) * page_size(); }
+  bool has_partial_page() const override { return false; }
+  Status ReadPage(uint32_t number, uint8_t* out) const override {
+    if (number >= count_) return Status::Error(ErrorKind::kDamaged, "page " + std::to_string(number) + " is past the end");
+    auto it = patches_.find(number);
+    if (it == patches_.end()) return base_.ReadPage(number, out);
+    std::memcpy(out, it->second.data(), it->second.size());
+    return Status::Ok();
+  }
+
+  // The page's bytes for changing; the change is seen by every later read.
+  uint8_t* Mutable(uint32_t number) {
+    auto it = patches_.find(number);
+    if (it == patches_.end()) {
+      std::vector<uint8_t> page(page_size(), 0);
+      if (number < base_.page_count()) base_.ReadPage(number, page.data());
+      it = patches_.emplace(number, std::move(page)).first;
+    }
+    return it->second.data();
+  }
+  uint32_t Append() {
+    const uint32_t number = count_++;
+    patches_.emplace(number, std::vector<uint8_t>(page_size(), 0));
+    return number;
+  }
+
+ private:
+  PageFile& base_;
+  uint32_t count_;
+  std::map<uint32_t, std::vector<uint8_t>> patches_;
+};
+
+// Index pages built during the salvage go to the end of the patched file.
+class AppendSink final : public PageSink {
+ public:
+  explicit AppendSink(PatchedFile* file) : file_(file), format_(file->format()) {}
+  const Format& format() const override { return format_; }
+  Status Allocate(uint32_t* page_number) override {
+    *page_number = file_->Append();
+    return Status::Ok();
+  }
+  Status Write(uint32_t page_number, std::span<const uint8_t> page) override {
+    if (page.size() != format_.page_size) return Status::Error(ErrorKind::kInvalidArgument, "page image size");
+    std::memcpy(file_->Mutable(page_number), page.data(), page.size());
+    return Status::Ok();
+  }
+
+ private:
+  PatchedFile* file_;
+  Format format_;
+};
+
+// Where a live row's bytes are: its own slot, or an overflow row's target.
+struct RowPlace {
+  uint32_t page = 0;
+  uint32_t start = 0;
+  uint32_t size = 0;
+};
+
+class Salvager {
+ public:
+  // Scratch files of the index sorts go beside `scratch_beside` (the destination).
+  Salvager(Env* env, std::string scratch_beside, PageFile& source, const CheckReport& check, RepairReport* report)
+      : env_(env), scratch_beside_(std::move(scratch_beside)), view_(source), format_(source.format()), check_(check),
+        report_(report), page_(format_.page_size), other_(format_.page_size) {}
+
+  Status Run();
+  Status WriteCopy(Env* env, const std::string& destination);
+
+ private:
+  // Reads the definition at `first`, cutting its chain at a pointer that leads off
+  // the file, to a page that is not a definition page, or back into the chain.
+  Status ReadDefinition(uint32_t first, TableDef* def);
+  // Marks slot `row` of its page deleted.
+  void DeleteSlot(RowId row);
+  Status Locate(const TableDef& def, RowId id, const uint8_t* page, const RowSlot& slot, RowPlace* place);
+  // Checks one row (and mends its long values); false when it must be dropped.
+  bool SalvageRow(const TableDef& def, RowId id, const RowPlace& place, RepairTableReport* table);
+  // Makes the long value of column `c` readable: cut at its break, or null.
+  void MendLongValue(const TableDef& def, RowId id, const RowPlace& place, size_t c, RepairTableReport* table);
+  void SetNull(const RowPlace& place, uint16_t column_number);
+  void SalvageRows(const TableDef& def, RepairTableReport* table);
+  void RebuildIndexes(const TableDef& def, const std::string& name, bool catalog_changed,
+                      RepairTableReport* table);
+  Status RebuildIndex(const TableDef& def, size_t real, const std::string& table_name,
+                      const std::string& index_name, RepairTableReport* table);
+  bool IndexFlagged(const std::string& table, const std::string& index) const;
+  void PatchDefinition32(const TableDef& def, size_t logical_offset, uint32_t value);
+
+  Env* env_;
+  const std::string scratch_beside_;
+  PatchedFile view_;
+  const Format& format_;
+  const CheckReport& check_;
+  RepairReport* report_;
+  std::vector<uint8_t> page_;
+  std::vector<uint8_t> other_;
+  std::vector<uint8_t> row_;
+  std::vector<uint8_t> value_;
+  // Pages dropped from a table (not what its map says): table page -> pages.
+  std::map<uint32_t, std::set<uint32_t>> dropped_pages_;
+};
+
+Status Salvager::ReadDefinition(uint32_t first, TableDef* def) {
+  Status s = ReadTableDef(view_, first, def);
+  if (s.ok()) return s;
+  // Walk the chain by hand and cut it where it leaves the file's definition pages.
+  std::set<uint32_t> seen;
+  uint32_t number = first;
+  for (;;) {
+    if (number == 0 || number >= view_.page_count()) break;
+    if (!seen.insert(number).second) break;
+    if (!view_.ReadPage(number, page_.data()).ok() || page_[0] != kPageTableDef) break;
+    const uint32_t next = LoadLe32(page_.data() + kTableDefNextPageOffset);
+    if (next == 0) break;
+    bool bad = next >= view_.page_count() || seen.count(next) != 0;
+    if (!bad) {
+      if (!view_.ReadPage(next, other_.data()).ok() || other_[0] != kPageTableDef) bad = true;
+    }
+    if (bad) {
+      StoreLe32(view_.Mutable(number) + kTableDefNextPageOffset, 0);
+      report_->rebuilt.push_back("the definition chain of table page " + std::to_string(first) +
+                                 " ended at page " + std::to_string(number) + " (its next-page pointer " +
+                                 std::to_string(next) + " led nowhere valid)");
+      break;
+    }
+    number = next;
+  }
+  *def = TableDef();
+  return ReadTableDef(view_, first, def);
+}
+
+void Salvager::DeleteSlot(RowId row) {
+  uint8_t* page = view_.Mutable(row.page);
+  const uint32_t at = format_.data_header_size + 2u * row.row;
+  StoreLe16(page + at, uint16_t(LoadLe16(page + at) | kSlotDeleted));
+}
+
+Status Salvager::Locate(const TableDef& def, RowId id, const uint8_t* page, const RowSlot& slot, RowPlace* place) {
+  place->page = id.page;
+  place->start = slot.start;
+  place->size = uint32_t(slot.size());
+  if (!slot.overflow) return Status::Ok();
+  const uint8_t* pointer = page + slot.start;
+  size_t size = slot.size();
+  uint8_t next[4];
+  for (int hop = 0; hop < kMaxOverflowHops; ++hop) {
+    if (size < 4) return Status::Error(ErrorKind::kDamaged, "overflow row shorter than its pointer");
+    const RowId target = RowId::FromPointer(LoadLe32(pointer));
+    if (target.page == 0 || target.page >= view_.page_count())
+      return Status::Error(ErrorKind::kDamaged, "overflow pointer outside the file");
+    Status s = view_.ReadPage(target.page, other_.data());
+    DataPageHeader header;
+    if (s.ok()) s = ParseDataPage(format_, other_.data(), &header);
+    if (s.ok() && header.owner != def.first_page) s = Status::Error(ErrorKind::kDamaged, "target on another table's page");
+    RowSlot target_slot;
+    if (s.ok()) s = GetRowSlot(format_, other_.data(), header, target.row, &target_slot);
+    if (!s.ok()) return s;
+    if (!target_slot.overflow) {
+      place->page = target.page;
+      place->start = target_slot.start;
+      place->size = uint32_t(target_slot.size());
+      return Status::Ok();
+    }
+    if (target_slot.size() < 4) return Status::Error(ErrorKind::kDamaged, "overflow row shorter than its pointer");
+    std::memcpy(next, other_.data() + target_slot.start, 4);
+    pointer = next;
+    size = 4;
+  }
+  return Status::Error(ErrorKind::kDamaged, "overflow rows form a chain");
+}
+
+void Salvager::SetNull(const RowPlace& place, uint16_t column_number) {
+  uint8_t* row = view_.Mutable(place.page) + place.start;
+  const uint32_t count = format_.row_column_count_size == 1 ? row[0] : LoadLe16(row);
+  const uint32_t mask_size = (count + 7) / 8;
+  if (column_number >= count || mask_size > place.size) return;  // already null
+  row[place.size - mask_size + column_number / 8] &= uint8_t(~(1u << (column_number % 8)));
+}
+
+void Salvager::MendLongValue(const TableDef& def, RowId id, const RowPlace& place, size_t c,
+                             RepairTableReport* table) {
+  const ColumnDef& column = def.columns[c];
+  const std::string where = "row " + RowName(id) + " column \"" + column.name + "\"";
+  std::vector<RawColumn> raw;
+  std::vector<RowId> lv_rows;
+  LongValueReader reader(view_);
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    if (!view_.ReadPage(place.page, page_.data()).ok()) return;
+    const uint8_t* row = page_.data() + place.start;
+    if (!CrackRow(format_, def, row, place.size, &raw).ok() || raw[c].is_null) return;
+    const uint8_t* field = row + raw[c].offset;
+    Status s = reader.Read(field, raw[c].size, &value_, &lv_rows);
+    if (s.ok()) return;
+    LongValueHeader header;
+    if (attempt == 0 && !value_.empty() && ParseLongValueHeader(field, raw[c].size, &header).ok()) {
+      // Keep what was read: the header says that many bytes, and a chain ends at the
+      // last row that was read.
+      const uint32_t length = header.length;
+      const uint32_t word = LoadLe32(field);
+      StoreLe32(view_.Mutable(place.page) + place.start + raw[c].offset,
+                (word & 0xC0000000u) | uint32_t(value_.size()));
+      if (header.kind == kLongValueChain && !lv_rows.empty()) {
+        const RowId last = lv_rows.back();
+        if (view_.ReadPage(last.page, other_.data()).ok()) {
+          DataPageHeader ph;
+          RowSlot slot;
+          if (ParseDataPage(format_, other_.data(), &ph).ok() &&
+              GetRowSlot(format_, other_.data(), ph, last.row, &slot).ok() && slot.size() >= 4)
+            StoreLe32(view_.Mutable(last.page) + slot.start, 0);
+        }
+      }
+      ++table->values_cut;
+      table->notes.push_back(where + ": long value cut at byte " + std::to_string(value_.size()) + " of " +
+                             std::to_string(length) + " (" + s.detail() + ")");
+      continue;  // read it again to be sure
+    }
+    if (attempt == 0) {
+      ++table->values_cut;
+      table->notes.push_back(where + ": long value unreadable, set to null (" + s.detail() + ")");
+    } else {
+      table->notes.push_back(where + ": the cut long value is still unreadable, set to null");
+    }
+    SetNull(place, column.number);
+    return;
+  }
+}
+
+bool Salvager::SalvageRow(const TableDef& def, RowId id, const RowPlace& place, RepairTableReport* table) {
+  std::vector<RawColumn> raw;
+  if (!view_.ReadPage(place.page, page_.data()).ok()) return false;
+  const uint8_t* row = page_.data() + place.start;
+  if (place.size < format_.row_column_count_size) return false;
+  const uint32_t count = format_.row_column_count_size == 1 ? row[0] : LoadLe16(row);
+  if (count > def.max_columns) return false;
+  if (!CrackRow(format_, def, row, place.size, &raw).ok()) return false;
+  std::vector<size_t> long_values;
+  for (size_t c = 0; c < def.columns.size(); ++c)
+    if (def.columns[c].is_long_value() && !raw[c].is_null) long_values.push_back(c);
+  for (size_t c : long_values) MendLongValue(def, id, place, c, table);
+  // Every value must decode now, as the compaction and its verification decode them.
+  if (!view_.ReadPage(place.page, page_.data()).ok()) return false;
+  RowDecoder decoder(view_, def);
+  std::vector<Value> values;
+  return decoder.Decode(page_.data() + place.start, place.size, &values).ok();
+}
+
+void Salvager::SalvageRows(const TableDef& def, RepairTableReport* table) {
+  std::vector<uint32_t> pages;
+  UsageMap owned;
+  std::vector<uint32_t> candidates;
+  if (ReadUsageMap(view_, def.owned_map, &owned).ok()) {
+    candidates = owned.pages;
+  } else {
+    // The compaction falls back to the owner field the same way.
+    for (uint32_t p = 1; p < view_.page_count(); ++p) {
+      if (!view_.ReadPage(p, page_.data()).ok()) continue;
+      if (page_[0] == kPageData && LoadLe32(page_.data() + kPageOwnerOffset) == def.first_page) candidates.push_back(p);
+    }
+  }
+  for (uint32_t p : candidates) {
+    if (!view_.ReadPage(p, page_.data()).ok()) continue;
+    DataPageHeader header;
+    if (!ParseDataPage(format_, page_.data(), &header).ok() || header.row_count > kMaxRowsPerDataPage) {
+      dropped_pages_[def.first_page].insert(p);
+      table->notes.push_back("page " + std::to_string(p) + " of the table's map is not a readable data page (type " +
+                             std::to_string(page_[0]) + "); whatever rows it held are lost");
+      continue;
+    }
+    if (header.owner != def.first_page) continue;  // another table's page: not ours to judge
+    pages.push_back(p);
+  }
+  std::vector<uint32_t> seen;  // rows kept or dropped here, by row pointer
+  for (uint32_t p : pages) {
+    for (unsigned i = 0;; ++i) {
+      if (!view_.ReadPage(p, page_.data()).ok()) break;
+      DataPageHeader header;
+      if (!ParseDataPage(format_, page_.data(), &header).ok() || i >= header.row_count) break;
+      const RowId id{p, uint8_t(i)};
+      RowSlot slot;
+      Status s = GetRowSlot(format_, page_.data(), header, i, &slot);
+      if (s.ok() && slot.deleted) continue;
+      if (s.ok() && RowInFreeSpace(format_, header, slot))
+        s = Status::Error(ErrorKind::kDamaged, "the row starts inside the page's free space");
+      seen.push_back(id.ToPointer());
+      RowPlace place;
+      if (s.ok()) s = Locate(def, id, page_.data(), slot, &place);
+      if (s.ok() && !SalvageRow(def, id, place, table))
+        s = Status::Error(ErrorKind::kDamaged, "the row does not decode");
+      if (!s.ok()) {
+        DeleteSlot(id);
+        ++table->rows_lost;
+        table->notes.push_back("row " + RowName(id) + " dropped: " + s.detail());
+        continue;
+      }
+      ++table->rows_kept;
+    }
+    // Slots may have been marked deleted: the stored free space stays what the rows
+    // take, which the compaction recomputes anyway.
+  }
+  // Rows on pages that are gone (zeroed, retyped, cut off): the index entries that
+  // point at rows the salvage neither kept nor dropped say how many there were.
+  std::sort(seen.begin(), seen.end());  // already ascending when the map's pages are
+  uint64_t most = 0;
+  for (const RealIndex& index : def.real_indexes) {
+    std::set<uint32_t> rows;
+    IndexWalkStats stats;
+    WalkIndex(view_, def.first_page, index.root_page,
+              [&](const std::string&, const RowId& row) {
+                if (!std::binary_search(seen.begin(), seen.end(), row.ToPointer())) rows.insert(row.ToPointer());
+                return true;
+              },
+              &stats);
+    most = std::max<uint64_t>(most, rows.size());
+  }
+  if (most > 0) {
+    table->rows_lost += most;
+    table->notes.push_back(std::to_string(most) + " rows were on pages that are lost (counted from the index " +
+                           "entries that still point at them)");
+  } else if (dropped_pages_.count(def.first_page)) {
+    table->notes.push_back("the number of rows on the lost pages is not known (no index points at them)");
+  }
+}
+
+bool Salvager::IndexFlagged(const std::string& table, const std::string& index) const {
+  for (const CheckFinding& f : check_.findings)
+    if (f.severity == CheckSeverity::kDamage && f.kind.rfind("index-", 0) == 0 && f.table == table &&
+        f.index == index)
+      return true;
+  return false;
+}
+
+void Salvager::PatchDefinition32(const TableDef& def, size_t logical_offset, uint32_t value) {
+  // The logical definition is page 1 whole, then every further page from byte 8.
+  size_t at = logical_offset;
+  size_t page = 0;
+  if (at >= format_.page_size) {
+    const size_t rest = at - format_.page_size;
+    const size_t per_page = format_.page_size - kTableDefPageHeaderSize;
+    page = 1 + rest / per_page;
+    at = kTableDefPageHeaderSize + rest % per_page;
+  }
+  for (int b = 0; b < 4; ++b) {
+    // A field may straddle two pages.
+    size_t p = page, o = at + b;
+    if (o >= format_.page_size) {
+      ++p;
+      o = kTableDefPageHeaderSize + (o - format_.page_size);
+    }
+    if (p >= def.pages.size()) return;
+    view_.Mutable(def.pages[p])[o] = uint8_t(value >> (8 * b));
+  }
+}
+
+Status Salvager::RebuildIndex(const TableDef& def, size_t real, const std::string& table_name,
+                              const std::string& index_name, RepairTableReport* table) {
+  const RealIndex& index = def.real_indexes[real];
+  std::string reason;
+  const bool computable = CanComputeKeys(format_, def, index, &reason);
+  // Keys computed from the rows go straight to the sorter; the rows whose key cannot
+  // be computed are kept by pointer, to take their keys from the old tree after.
+  EntrySorter sorter(env_, scratch_beside_);
+  std::vector<uint32_t> need_old_key;
+  uint64_t computed = 0, reused = 0, missing = 0;
+  RowDecoder decoder(view_, def);
+  std::vector<Value> values;
+  std::string key;
+  TableScanner scanner(view_, def);
+  std::vector<std::string> notes;
+  Status added = Status::Ok();
+  Status s = scanner.Scan(
+      [&](const RowId& row, const uint8_t* bytes, size_t size) {
+        if (!decoder.Decode(bytes, size, &values).ok()) return true;
+        bool all_null = true;
+        for (const IndexColumn& ic : index.columns) {
+          const int pos = def.FindColumnByNumber(ic.column_number);
+          if (pos >= 0 && !values[pos].is_null()) all_null = false;
+        }
+        if ((index.flags & kIndexIgnoreNulls) && all_null) return true;
+        if (computable && EncodeIndexKey(format_, def, index, values, &key).ok()) {
+          ++computed;
+          added = sorter.Add(key, row);
+          return added.ok();
+        }
+        need_old_key.push_back(row.ToPointer());
+        return true;
+      },
+      &notes);
+  if (!s.ok()) return s;
+  if (!added.ok()) return added;
+
+  if (!need_old_key.empty()) {
+    // The old tree's entries that can still be read, the first one for each row; when
+    // the tree is broken, also those of every leaf its page map names.
+    std::sort(need_old_key.begin(), need_old_key.end());
+    std::vector<bool> taken(need_old_key.size(), false);
+    auto take = [&](const std::string& old_key, const RowId& row) {
+      auto it = std::lower_bound(need_old_key.begin(), need_old_key.end(), row.ToPointer());
+      if (it == need_old_key.end() || *it != row.ToPointer()) return true;
+      const size_t k = size_t(it - need_old_key.begin());
+      if (taken[k]) return true;
+      taken[k] = true;
+      ++reused;
+      added = sorter.Add(old_key, row);
+      return added.ok();
+    };
+    IndexWalkStats stats;
+    Status walk = WalkIndex(view_, def.first_page, index.root_page, take, &stats);
+    if (!added.ok()) return added;
+    if (!walk.ok()) {
+      UsageMap map;
+      if (ReadUsageMap(view_, index.usage_map, &map).ok()) {
+        for (uint32_t p : map.pages) {
+          if (!view_.ReadPage(p, other_.data()).ok() || other_[0] != kPageIndexLeaf) continue;
+          IndexPage leaf;
+          if (!DecodeIndexPage(format_, other_.data(), &leaf).ok() || leaf.owner != def.first_page) continue;
+          for (const IndexPageEntry& e : leaf.entries)
+            if (!take(e.key, e.row)) return added;
+        }
+      }
+    }
+    missing = need_old_key.size() - reused;
+  }
+
+  s = sorter.Finish();
+  if (!s.ok()) return s;
+  AppendSink sink(&view_);
+  IndexBuilder builder(&sink, def.first_page);
+  uint64_t entries = 0;
+  for (;;) {
+    SortedEntry e;
+    bool done = false;
+    s = sorter.Next(&e, &done);
+    if (!s.ok()) return s;
+    if (done) break;
+    s = builder.Add(std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(e.key.data()), e.key.size()), e.row);
+    if (!s.ok()) return s;
+    ++entries;
+  }
+  IndexBuildResult result;
+  s = builder.Finish(&result);
+  if (!s.ok()) return s;
+  PatchDefinition32(def, index.def_offset + RealIndexRootPageOffset(format_), result.root_page);
+
+  std::string line = "index \"" + index_name + "\" of table \"" + table_name + "\" rebuilt: " +
+                     std::to_string(entries) + " entries";
+  if (computed > 0) line += ", " + std::to_string(computed) + " keys computed from the rows";
+  if (reused > 0) line += ", " + std::to_string(reused) + " keys taken from the old index";
+  report_->rebuilt.push_back(line);
+  if (missing > 0)
+    table->notes.push_back("index \"" + index_name + "\": " + std::to_string(missing) +
+                           " rows have no entry, their keys cannot be computed (" +
+                           (computable ? "a value the key tables do not cover" : reason) +
+                           ") and the old index has none for them");
+  return Status::Ok();
+}
+
+void Salvager::RebuildIndexes(const TableDef& def, const std::string& name, bool catalog_changed,
+                              RepairTableReport* table) {
+  for (size_t i = 0; i < def.real_indexes.size(); ++i) {
+    const std::string index_name = RealIndexName(def, i);
+    bool need = catalog_changed || IndexFlagged(name, index_name);
+    if (!need) {
+      IndexWalkStats stats;
+      need = !WalkIndex(view_, def.first_page, def.real_indexes[i].root_page,
+                        [](const std::string&, const RowId&) { return true; }, &stats)
+                  .ok();
+    }
+    if (!need) continue;
+    Status s = RebuildIndex(def, i, name, index_name, table);
+    if (!s.ok()) table->notes.push_back("index \"" + index_name + "\" could not be rebuilt: " + s.detail());
+  }
+}
+
+Status Salvager::Run() {
+  RepairTableReport catalog_report;
+  catalog_report.name = "MSysObjects";
+  TableDef catalog;
+  Status s = ReadDefinition(kCatalogTdefPage, &catalog);
+  if (!s.ok()) return Status::Error(ErrorKind::kDamaged, "the catalog's definition cannot be read: " + s.detail());
+  SalvageRows(catalog, &catalog_report);
+  std::vector<CatalogObject> objects;
+  std::vector<std::string> notes;
+  s = ReadCatalog(view_, catalog, &objects, &notes);
+  if (!s.ok()) return Status::Error(ErrorKind::kDamaged, "the catalog cannot be read: " + s.detail());
+
+  bool catalog_changed = catalog_report.rows_lost > 0 || catalog_report.values_cut > 0;
+  std::unordered_set<int32_t> ids;
+  std::vector<RepairTableReport> tables;
+  for (const CatalogObject& o : objects) {
+    if (!ids.insert(o.id).second) {
+      DeleteSlot(o.row);
+      catalog_changed = true;
+      report_->lost.push_back("catalog row " + RowName(o.row) + " (\"" + o.name + "\") repeats id " +
+                              std::to_string(o.id) + "; dropped");
+      continue;
+    }
+    if (!o.is_table()) continue;
+    const uint32_t first = static_cast<uint32_t>(o.id) & 0x00FFFFFF;
+    RepairTableReport table;
+    table.name = o.name;
+    if (first == kCatalogTdefPage) continue;
+    TableDef def;
+    s = first == 0 || first >= view_.page_count() ? Status::Error(ErrorKind::kDamaged, "its id names no page of the file")
+                                                  : ReadDefinition(first, &def);
+    if (!s.ok()) {
+      DeleteSlot(o.row);
+      catalog_changed = true;
+      report_->lost.push_back("table \"" + o.name + "\": its definition cannot be read (" + s.detail() +
+                              "); the table and its rows are lost");
+      continue;
+    }
+    SalvageRows(def, &table);
+    // Rows that were changed or dropped may have hidden index damage from the check
+    // (it computes no keys for a row it cannot decode): rebuild all of the table's.
+    RebuildIndexes(def, o.name, table.rows_lost > 0 || table.values_cut > 0, &table);
+    tables.push_back(std::move(table));
+  }
+  // The catalog last: its indexes must match the rows that are left of it.
+  s = ReadTableDef(view_, kCatalogTdefPage, &catalog);
+  if (!s.ok()) return s;
+  RebuildIndexes(catalog, "MSysObjects", catalog_changed, &catalog_report);
+  report_->tables.push_back(std::move(catalog_report));
+  for (RepairTableReport& t : tables) report_->tables.push_back(std::move(t));
+  return Status::Ok();
+}
+
+Status Salvager::WriteCopy(Env* env, const std::string& destination) {
+  std::unique_ptr<PageWriter> writer;
+  Status s = PageWriter::Create(env, destination, format_, view_.header().db_key, 0600, &writer);
+  if (!s.ok()) return s;
+  std::vector<uint8_t> page(format_.page_size);
+  for (uint32_t n = 0; s.ok() && n < view_.page_count(); ++n) {
+    uint32_t number;
+    s = writer->Allocate(&number);
+    if (!s.ok()) break;
+    if (number == 0) {
+      page = view_.header().raw_page;
+      page.resize(format_.page_size, 0);
+    } else {
+      s = view_.ReadPage(number, page.data());
+      if (!s.ok()) break;
+    }
+    s = writer->Write(number, page);
+  }
+  if (s.ok()) s = writer->Finish();
+  return s;
+}
+
+}  // namespace
+
+Status WriteSalvagedCopy(Env* env, PageFile& source, const CheckReport& check, const std::string& destination,
+                         RepairReport* report) {
+  Salvager salvager(env, destination, source, check, report);
+  Status s = salvager.Run();
+  if (!s.ok()) return s;
+  return salvager.WriteCopy(env, destination);
+}
+
+}  // namespace jet

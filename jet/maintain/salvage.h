@@ -1,0 +1,34 @@
+// Salvage: the first half of a repair. From a damaged file it writes an intermediate
+// copy in which every damaged structure is made consistent again, so that the
+// compaction (jet/maintain/compact.h), which trusts what it reads, can turn it into a clean
+// file. The copy differs from the source only where damage was:
+//   - a definition chain that runs off the file or loops ends at its last good page;
+//     a table whose definition still cannot be read is dropped from the catalog;
+//   - a row that does not decode (bad slot, offset into free space, broken overflow
+//     pointer, bad trailer or value) is marked deleted;
+//   - a long value whose chain breaks or loops ends at the break (its length set to
+//     the bytes that were read), or becomes null when nothing of it can be read;
+//   - an index the check found damaged gets a new tree, appended past the old end of
+//     the file: keys computed from the rows (jet/write/index_key.h) when that is possible,
+//     otherwise the entries of the old tree that still decode and point at live rows;
+//   - pages that are not what their table's map says are left out of the table (the
+//     compaction skips them) and reported.
+// Everything lost is recorded in the RepairReport.
+#pragma once
+
+#include <string>
+
+#include "jet/maintain/check.h"
+#include "jet/base/env.h"
+#include "jet/file/page_file.h"
+#include "jet/maintain/repair.h"
+#include "jet/base/status.h"
+
+namespace jet {
+
+// Writes the salvaged copy of `source` to `destination` (a new file) through `env`.
+// `check` is the check of `source`. kDamaged when the catalog itself cannot be read.
+Status WriteSalvagedCopy(Env* env, PageFile& source, const CheckReport& check,
+                         const std::string& destination, RepairReport* report);
+
+}  // namespace jet

@@ -1,0 +1,77 @@
+// Data pages: header, slot table and row extents.
+#include "jet/read/data_page.h"
+
+#include <string>
+
+#include "jet/base/byte_order.h"
+
+namespace jet {
+namespace {
+
+uint16_t SlotValue(const Format& format, const uint8_t* page, unsigned row) {
+  return LoadLe16(page + format.data_header_size + 2 * row);
+}
+
+// Start of slot `row` (bits 0-12), and end = start of the previous slot.
+void RawExtent(const Format& format, const uint8_t* page, unsigned row, uint32_t* start,
+               uint32_t* end) {
+  *start = SlotValue(format, page, row) & kSlotOffsetMask;
+  *end = row == 0 ? format.page_size : (SlotValue(format, page, row - 1) & kSlotOffsetMask);
+}
+
+}  // namespace
+
+Status ParseDataPage(const Format& format, const uint8_t* page, DataPageHeader* header) {
+  *header = DataPageHeader();
+  header->page_type = page[0];
+  if (page[0] != kPageData)
+    return Status::Error(ErrorKind::kDamaged,
+                         "not a data page (type " + std::to_string(page[0]) + ")");
+  header->free_space = LoadLe16(page + 2);
+  header->owner = LoadLe32(page + 4);
+  header->row_count = LoadLe16(page + format.data_row_count);
+  const uint32_t table_end = format.data_header_size + 2u * header->row_count;
+  if (table_end > format.page_size)
+    return Status::Error(ErrorKind::kDamaged, "slot table of " + std::to_string(header->row_count) +
+                                                  " rows does not fit on the page");
+  // Free-space check: the sum of row lengths telescopes to page_size - start of the
+  // last slot when every extent is well formed; compute it row by row so that a
+  // malformed extent simply makes the check fail.
+  uint64_t used = table_end;
+  for (unsigned i = 0; i < header->row_count; ++i) {
+    uint32_t start, end;
+    RawExtent(format, page, i, &start, &end);
+    if (start < end) used += end - start;
+  }
+  header->free_space_matches = used <= format.page_size && header->free_space == format.page_size - used;
+  return Status::Ok();
+}
+
+Status GetRowSlot(const Format& format, const uint8_t* page, const DataPageHeader& header,
+                  unsigned row, RowSlot* slot) {
+  *slot = RowSlot();
+  if (row >= header.row_count)
+    return Status::Error(ErrorKind::kDamaged, "row " + std::to_string(row) + " is past the slot table (" +
+                                                  std::to_string(header.row_count) + " slots)");
+  const uint16_t value = SlotValue(format, page, row);
+  slot->deleted = (value & kSlotDeleted) != 0;
+  slot->overflow = (value & kSlotOverflow) != 0;
+  uint32_t start, end;
+  RawExtent(format, page, row, &start, &end);
+  const uint32_t row_area = format.data_header_size + 2u * header.row_count;
+  const bool well_formed = start >= row_area && start <= end && end <= format.page_size;
+  if (!well_formed) {
+    if (slot->deleted) {
+      slot->start = slot->end = static_cast<uint16_t>(row_area);
+      return Status::Ok();
+    }
+    return Status::Error(ErrorKind::kDamaged, "row " + std::to_string(row) + " has extent [" +
+                                                  std::to_string(start) + ", " + std::to_string(end) +
+                                                  ") outside the row area");
+  }
+  slot->start = static_cast<uint16_t>(start);
+  slot->end = static_cast<uint16_t>(end);
+  return Status::Ok();
+}
+
+}  // namespace jet

@@ -1,0 +1,156 @@
+// Database: opening a file, the catalog, table definitions, row scans and index walks.
+#include "jet/read/database.h"
+
+#include <cctype>
+
+#include "jet/read/catalog.h"
+#include "jet/read/index_reader.h"
+#include "jet/read/row.h"
+#include "jet/read/table_scan.h"
+
+namespace jet {
+namespace {
+
+bool EqualsIgnoreCase(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
+      return false;
+  return true;
+}
+
+// Local tables' object ids are their TDEF page numbers (in the low 24 bits).
+constexpr uint32_t kTablePageMask = 0x00FFFFFF;
+
+}  // namespace
+
+bool CatalogObject::is_system() const {
+  return (flags & 0x80000000u) != 0 || (flags & 0x2u) != 0 ||
+         (name.size() >= 4 && EqualsIgnoreCase(name.substr(0, 4), "MSys"));
+}
+
+Database::~Database() = default;
+
+Status Database::Open(const std::string& path, std::unique_ptr<Database>* db) {
+  std::unique_ptr<PageFile> file;
+  Status s = PageFile::Open(path, &file);
+  if (!s.ok()) return s;
+  std::unique_ptr<Database> result(new Database());
+  s = result->Init(std::move(file));
+  if (!s.ok()) return s;
+  *db = std::move(result);
+  return Status::Ok();
+}
+
+Status Database::OpenMemory(const uint8_t* bytes, size_t size, std::unique_ptr<Database>* db) {
+  std::unique_ptr<PageFile> file;
+  Status s = PageFile::OpenMemory(bytes, size, &file);
+  if (!s.ok()) return s;
+  std::unique_ptr<Database> result(new Database());
+  s = result->Init(std::move(file));
+  if (!s.ok()) return s;
+  *db = std::move(result);
+  return Status::Ok();
+}
+
+Status Database::Init(std::unique_ptr<PageFile> file) {
+  file_ = std::move(file);
+  if (file_->has_partial_page())
+    notes_.push_back("the file ends in a partial page (" + std::to_string(file_->file_size()) +
+                     " bytes is not a whole number of pages); it is left out");
+  if (file_->page_count() <= kCatalogTdefPage)
+    return Status::Error(ErrorKind::kNotJetDatabase,
+                         "file has " + std::to_string(file_->page_count()) + " pages, too few for a catalog");
+  const TableDef* catalog;
+  Status s = GetTableDef(kCatalogTdefPage, &catalog);
+  if (!s.ok()) return Status::Error(s.kind(), "catalog: " + s.detail());
+  return ReadCatalog(*file_, *catalog, &objects_, &notes_);
+}
+
+std::vector<const CatalogObject*> Database::Tables(bool include_system) const {
+  std::vector<const CatalogObject*> tables;
+  for (const CatalogObject& o : objects_) {
+    if (o.type != kObjectLocalTable) continue;
+    if (!include_system && o.is_system()) continue;
+    tables.push_back(&o);
+  }
+  return tables;
+}
+
+const CatalogObject* Database::FindObject(const std::string& name, int16_t type) const {
+  for (const CatalogObject& o : objects_)
+    if (o.type == type && EqualsIgnoreCase(o.name, name)) return &o;
+  return nullptr;
+}
+
+Status Database::GetTableDef(uint32_t first_page, const TableDef** table) {
+  auto it = table_defs_.find(first_page);
+  if (it == table_defs_.end()) {
+    auto def = std::make_unique<TableDef>();
+    Status s = ReadTableDef(*file_, first_page, def.get());
+    if (!s.ok()) return s;
+    it = table_defs_.emplace(first_page, std::move(def)).first;
+  }
+  *table = it->second.get();
+  return Status::Ok();
+}
+
+Status Database::GetTableDefByName(const std::string& name, const TableDef** table) {
+  const CatalogObject* object = FindObject(name, kObjectLocalTable);
+  if (object == nullptr) return Status::Error(ErrorKind::kNotFound, "no table named \"" + name + "\"");
+  return GetTableDef(static_cast<uint32_t>(object->id) & kTablePageMask, table);
+}
+
+Status Database::ScanRows(const TableDef& table, const RowVisitor& visit) {
+  RowDecoder decoder(*file_, table);
+  std::vector<Value> values;
+  Status failure;
+  uint64_t rows = 0;
+  bool stopped = false;
+  TableScanner scanner(*file_, table);
+  Status s = scanner.Scan(
+      [&](const RowId& row, const uint8_t* bytes, size_t size) {
+        failure = decoder.Decode(bytes, size, &values);
+        if (!failure.ok()) {
+          failure = Status::Error(failure.kind(), "table " + std::to_string(table.first_page) +
+                                                      " row " + std::to_string(row.page) + ":" +
+                                                      std::to_string(row.row) + ": " + failure.detail());
+          return false;
+        }
+        ++rows;
+        if (!visit(row, values)) {
+          stopped = true;
+          return false;
+        }
+        return true;
+      },
+      &notes_);
+  if (!s.ok()) return s;
+  if (!failure.ok()) return failure;
+  if (!stopped && rows != table.row_count)
+    notes_.push_back("table " + std::to_string(table.first_page) + ": definition says " +
+                     std::to_string(table.row_count) + " rows, the pages hold " + std::to_string(rows));
+  return Status::Ok();
+}
+
+Status Database::ReadIndexEntries(const TableDef& table, size_t real_index,
+                                  std::vector<IndexEntry>* entries) {
+  entries->clear();
+  if (real_index >= table.real_indexes.size())
+    return Status::Error(ErrorKind::kInvalidArgument, "table has no real index " + std::to_string(real_index));
+  IndexWalkStats stats;
+  Status s = WalkIndex(
+      *file_, table.first_page, table.real_indexes[real_index].root_page,
+      [&](const std::string& key, const RowId& row) {
+        entries->push_back(IndexEntry{key, row});
+        return true;
+      },
+      &stats);
+  if (!s.ok()) return s;
+  if (!stats.sibling_links_consistent)
+    notes_.push_back("table " + std::to_string(table.first_page) + " index " + std::to_string(real_index) +
+                     ": leaf sibling links disagree with the tree");
+  return Status::Ok();
+}
+
+}  // namespace jet

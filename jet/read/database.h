@@ -1,0 +1,95 @@
+// Database: the reading half of the engine as one object. Opens a file through
+// PageFile, reads the catalog (MSysObjects), loads table definitions on demand, and
+// gives out live rows as Values and index entries as key bytes and row pointers.
+// The reader trusts pages, not statistics: stale row counts, pages no map owns and
+// gaps left by deleted columns are reported as notes, never as failures.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "jet/file/format.h"
+#include "jet/file/page_file.h"
+#include "jet/base/status.h"
+#include "jet/read/table_def.h"
+#include "jet/read/value.h"
+
+namespace jet {
+
+// One row of MSysObjects, with the columns every caller needs decoded; `values` holds
+// all columns of the row (by column number) for callers that need the rest.
+struct CatalogObject {
+  int32_t id = 0;
+  int32_t parent_id = 0;
+  std::string name;
+  int16_t type = 0;
+  uint32_t flags = 0;
+  RowId row;                 // where the catalog row lives
+  std::vector<Value> values; // indexed by column number of MSysObjects
+
+  bool is_table() const { return type == 1; }
+  bool is_system() const;    // flags 0x80000000 or 0x2, or a name starting "MSys"
+};
+
+inline constexpr int16_t kObjectLocalTable = 1;
+inline constexpr int16_t kObjectQuery = 5;
+inline constexpr int16_t kObjectLinkedTable = 6;
+inline constexpr int32_t kTablesContainerId = 0x0F000001;
+
+// A decoded index entry: the full key bytes (prefix compression undone) and the row
+// it points at.
+struct IndexEntry {
+  std::string key;
+  RowId row;
+};
+
+class Database {
+ public:
+  static Status Open(const std::string& path, std::unique_ptr<Database>* db);
+  static Status OpenMemory(const uint8_t* bytes, size_t size, std::unique_ptr<Database>* db);
+  ~Database();
+
+  PageFile& file() { return *file_; }
+  const Header& header() const { return file_->header(); }
+  const Format& format() const { return file_->format(); }
+
+  // Every row of MSysObjects, in storage order.
+  const std::vector<CatalogObject>& objects() const { return objects_; }
+  // Local tables (type 1) in catalog order; system tables only when asked for.
+  std::vector<const CatalogObject*> Tables(bool include_system) const;
+  const CatalogObject* FindObject(const std::string& name, int16_t type) const;
+
+  // The definition of the table whose TDEF starts at `first_page`, read once and kept.
+  Status GetTableDef(uint32_t first_page, const TableDef** table);
+  // The same by table name (case-insensitive).
+  Status GetTableDefByName(const std::string& name, const TableDef** table);
+
+  // Calls `visit` for every live row of `table` in storage order with the row id of
+  // its header row and all its values indexed by position in table.columns. Overflow
+  // rows are followed; deleted slots are skipped. Stops early when `visit` returns
+  // false. A row that cannot be decoded fails the scan with kDamaged.
+  using RowVisitor = std::function<bool(const RowId& row, const std::vector<Value>& values)>;
+  Status ScanRows(const TableDef& table, const RowVisitor& visit);
+
+  // Every entry of real index `real_index` of `table`, in leaf order.
+  Status ReadIndexEntries(const TableDef& table, size_t real_index,
+                          std::vector<IndexEntry>* entries);
+
+  // Things found while reading that are not errors (stale statistics, unowned pages).
+  const std::vector<std::string>& notes() const { return notes_; }
+
+ private:
+  Database() = default;
+  Status Init(std::unique_ptr<PageFile> file);
+
+  std::unique_ptr<PageFile> file_;
+  std::vector<CatalogObject> objects_;
+  std::map<uint32_t, std::unique_ptr<TableDef>> table_defs_;
+  std::vector<std::string> notes_;
+};
+
+}  // namespace jet

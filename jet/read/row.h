@@ -1,0 +1,68 @@
+// Rows: splitting a stored row into per-column byte slices (CrackRow), and turning
+// those slices into Values (RowDecoder). The raw form is what the compactor works on:
+// it re-points long-value headers inside rows without re-encoding anything else.
+//
+// Row layout (offsets from the row start, E = row length, nm = ceil(count / 8)):
+//   0        1 | 2   column count this row was written with
+//   1 | 2    ...     fixed area; column at count_size + fixed_offset
+//   ...              variable data, in var-index order
+//   trailer          only when the table has variable columns:
+//     Jet 4: E-nm-2 var_count (2); E-nm-4-2i offset of var column i; the entry after
+//            the last (i = var_count) is the end of the variable data
+//     Jet 3: E-nm-1 var_count (1); jump bytes below it; then 1-byte offset low bytes
+//            from col_off = E-nm-2-J downward, J = (E-1)/256; high parts come from
+//            the jump table (see DecodeJet3Offsets)
+//   E-nm     null mask, bit n for column number n, 1 = present; booleans live here
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "jet/file/format.h"
+#include "jet/read/long_value.h"
+#include "jet/base/status.h"
+#include "jet/read/table_def.h"
+#include "jet/read/value.h"
+
+namespace jet {
+
+class PageFile;
+
+struct RawColumn {
+  bool is_null = true;   // no value (null bit clear, or added after the row was written)
+  bool bit = false;      // the null-mask bit; a boolean column's value
+  uint32_t offset = 0;   // where the value's bytes start in the row
+  uint32_t size = 0;     // how many bytes (0 for booleans)
+};
+
+// Splits `row` into one RawColumn per entry of table.columns (same positions).
+// kDamaged when the row's trailer or a column's bytes lie outside the row.
+Status CrackRow(const Format& format, const TableDef& table, const uint8_t* row, size_t size,
+                std::vector<RawColumn>* columns);
+
+// Converts rows of one table into Values. Holds the buffers it needs, so decoding a
+// stream of rows allocates only for the values themselves.
+class RowDecoder {
+ public:
+  RowDecoder(const PageFile& file, const TableDef& table);
+
+  // All values of `row`, by position in table.columns.
+  Status Decode(const uint8_t* row, size_t size, std::vector<Value>* values);
+  // The value of column `position` from an already cracked row.
+  Status ColumnValue(size_t position, const uint8_t* row, const RawColumn& raw, Value* value);
+
+  const std::vector<RawColumn>& raw() const { return raw_; }
+
+ private:
+  Status TextValue(const ColumnDef& column, const uint8_t* data, size_t size, Value* value);
+
+  const PageFile& file_;
+  const TableDef& table_;
+  LongValueReader long_values_;
+  std::vector<RawColumn> raw_;
+  std::vector<uint8_t> long_value_;
+  std::string text_;
+};
+
+}  // namespace jet

@@ -1,0 +1,41 @@
+// RowFetcher: the stored bytes of one row of a table, found by the row id its index
+// entries point at. An overflow row (slot flag 0x4000) is followed to the row it
+// points at, as a table scan does, so the caller always gets the row's real bytes.
+// The compaction uses it to copy rows in primary-key order and its verification to
+// compare a source row with the row written for it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "jet/file/format.h"
+#include "jet/base/status.h"
+#include "jet/read/table_def.h"
+
+namespace jet {
+
+class PageFile;
+
+class RowFetcher {
+ public:
+  RowFetcher(const PageFile& file, const TableDef& table);
+
+  // Points *bytes / *size at the live row `row` of the table; valid until the next
+  // call. kNotFound when the slot is deleted or absent; kDamaged when the page is not
+  // one of the table's data pages or an overflow pointer leads nowhere valid.
+  Status Fetch(RowId row, const uint8_t** bytes, size_t* size);
+
+ private:
+  // Loads `page` into `buffer` (remembering which page it holds in *loaded).
+  Status Load(uint32_t page, std::vector<uint8_t>* buffer, uint32_t* loaded);
+
+  const PageFile& file_;
+  const TableDef& table_;
+  std::vector<uint8_t> page_;
+  std::vector<uint8_t> target_page_;
+  uint32_t page_number_ = 0;         // 0: nothing loaded (page 0 is never a data page)
+  uint32_t target_page_number_ = 0;
+};
+
+}  // namespace jet

@@ -1,0 +1,333 @@
+// TableDef: reading a table definition from its TDEF page chain.
+//
+// TDEF page header (each page of the chain):
+//   0  1  page type 0x02
+//   2  2  Jet 3: "VC"; Jet 4: free space on this page
+//   4  4  next TDEF page of the chain (0 = last)
+// The logical buffer is the first page whole plus bytes 8.. of every further page;
+// every offset below is into that buffer. Table header block: see jet/file/format.h
+// (tdef_* offsets; tdef_length at 8). The variable part follows, in this order:
+//   1. real-index statistics    real_index_count * (8 | 12)
+//   2. column definitions       column_count * (18 | 25)
+//   3. column names             column_count * (length 1 | 2, bytes)
+//   4. real index definitions   real_index_count * (39 | 52)
+//   5. logical index defs       logical_index_count * (20 | 28)
+//   6. logical index names      as column names
+//   7. long-value column maps   [column 2][owned map 4][free map 4] ... until 0xFFFF
+#include "jet/read/table_def.h"
+
+#include <algorithm>
+#include <cctype>
+#include <set>
+
+#include "jet/base/byte_order.h"
+#include "jet/file/page_file.h"
+#include "jet/base/text.h"
+
+namespace jet {
+namespace {
+
+constexpr size_t kTdefChainHeader = 8;
+constexpr size_t kTdefLengthOffset = 8;
+constexpr size_t kIndexColumnSlots = 10;
+constexpr uint16_t kNoColumn = 0xFFFF;
+// Far beyond any real definition (255 columns and 32 indexes take a few pages); keeps a
+// hostile chain from pulling the whole file into memory.
+constexpr size_t kMaxTdefPages = 256;
+
+Status Damaged(uint32_t first_page, const std::string& detail) {
+  return Status::Error(ErrorKind::kDamaged,
+                       "table definition at page " + std::to_string(first_page) + ": " + detail);
+}
+
+// Column definition record (offsets J3 / J4):
+//   type 0/0, column number 1/5, var index 3/7, sort order 9 (2) / 11 (LCID 2 + version
+//   at 14), J3 code page 11, numeric precision 11 / scale 12 (both formats), ACE complex
+//   id -/11 (4), flags 13/15, ext flags -/16, fixed offset 14/21, length 16/23.
+void DecodeColumn(const Format& f, ByteReader& r, size_t at, ColumnDef* c) {
+  const bool j3 = IsJet3(f.version);
+  c->def_offset = at;
+  c->type_code = r.U8(at);
+  c->number = r.U16(at + (j3 ? 1 : 5));
+  c->var_index = r.U16(at + (j3 ? 3 : 7));
+  c->flags = r.U8(at + (j3 ? 13 : 15));
+  c->ext_flags = j3 ? 0 : r.U8(at + 16);
+  c->fixed_offset = r.U16(at + (j3 ? 14 : 21));
+  c->length = r.U16(at + (j3 ? 16 : 23));
+  const ColumnType type = c->type();
+  if (type == ColumnType::kNumeric) {
+    c->precision = r.U8(at + 11);
+    c->scale = r.U8(at + 12);
+  } else if (type == ColumnType::kComplex && !j3) {
+    c->complex_id = r.U32(at + 11);
+  } else if (type == ColumnType::kText || type == ColumnType::kMemo) {
+    if (j3) {
+      c->sort_lcid = r.U16(at + 9);
+      c->code_page = r.U16(at + 11);
+    } else {
+      c->sort_lcid = r.U16(at + 11);
+      c->sort_version = r.U8(at + 14);
+    }
+  }
+}
+
+// Real index definition (J3 / J4 offsets): [J4: 4 unknown] 10 * (column 2, flags 1)
+// at 0/4, usage map 30/34, root page 34/38, flags 38/46.
+void DecodeRealIndex(const Format& f, ByteReader& r, size_t at, RealIndex* index) {
+  const size_t base = IsJet3(f.version) ? at : at + 4;
+  index->def_offset = at;
+  for (size_t i = 0; i < kIndexColumnSlots; ++i) {
+    uint16_t number = r.U16(base + 3 * i);
+    uint8_t flags = r.U8(base + 3 * i + 2);
+    if (number == kNoColumn) continue;
+    index->columns.push_back(IndexColumn{number, (flags & 0x01) != 0});
+  }
+  index->usage_map = r.U32(base + 30);
+  index->root_page = r.U32(base + 34);
+  index->flags = r.U8(IsJet3(f.version) ? at + 38 : at + 46);
+}
+
+// Logical index definition (J3 / J4): number 0/4, real index 4/8, related table type
+// 8/12, related index 9/13, related table 13/17, cascade updates 17/21, cascade deletes
+// 18/22, index type 19/23.
+void DecodeLogicalIndex(const Format& f, ByteReader& r, size_t at, LogicalIndex* index) {
+  const size_t base = IsJet3(f.version) ? at : at + 4;
+  index->def_offset = at;
+  index->number = r.U32(base + 0);
+  index->real_index = r.U32(base + 4);
+  index->related_table_type = r.U8(base + 8);
+  index->related_index = static_cast<int32_t>(r.U32(base + 9));
+  index->related_table = r.U32(base + 13);
+  index->cascade_updates = r.U8(base + 17);
+  index->cascade_deletes = r.U8(base + 18);
+  index->index_type = r.U8(base + 19);
+}
+
+std::string Latin1ToUtf8(const uint8_t* data, size_t size) {
+  std::string out;
+  for (size_t i = 0; i < size; ++i) {
+    uint8_t b = data[i];
+    if (b < 0x80) {
+      out.push_back(static_cast<char>(b));
+    } else {
+      out.push_back(static_cast<char>(0xC0 | (b >> 6)));
+      out.push_back(static_cast<char>(0x80 | (b & 0x3F)));
+    }
+  }
+  return out;
+}
+
+// Reads a length-prefixed name at *at and advances past it.
+bool ReadName(const Format& f, uint16_t code_page, ByteReader& r, size_t* at, std::string* name) {
+  const size_t length = f.name_length_size == 1 ? r.U8(*at) : r.U16(*at);
+  const uint8_t* bytes = r.Span(*at + f.name_length_size, length);
+  if (bytes == nullptr) return false;
+  *at += f.name_length_size + length;
+  if (IsJet3(f.version)) {
+    if (!DecodeCodePageText(bytes, length, code_page, name).ok()) *name = Latin1ToUtf8(bytes, length);
+  } else {
+    DecodeJet4Text(bytes, length, name);
+  }
+  return true;
+}
+
+// Follows the TDEF chain from `first_page` and concatenates it into table->buffer.
+Status LoadChain(PageFile& file, uint32_t first_page, TableDef* table) {
+  const uint32_t page_size = file.page_size();
+  std::vector<uint8_t> page(page_size);
+  std::set<uint32_t> seen;
+  uint32_t number = first_page;
+  while (number != 0) {
+    if (number >= file.page_count())
+      return Damaged(first_page, "chain leads to page " + std::to_string(number) +
+                                     " past the end of the file");
+    if (!seen.insert(number).second)
+      return Damaged(first_page, "chain loops back to page " + std::to_string(number));
+    if (seen.size() > kMaxTdefPages)
+      return Damaged(first_page, "chain is longer than " + std::to_string(kMaxTdefPages) + " pages");
+    Status s = file.ReadPage(number, page.data());
+    if (!s.ok()) return s;
+    if (page[0] != kPageTableDef)
+      return Damaged(first_page, "page " + std::to_string(number) + " of the chain has type " +
+                                     std::to_string(page[0]) + ", not a table definition");
+    table->pages.push_back(number);
+    const size_t skip = table->buffer.empty() ? 0 : kTdefChainHeader;
+    table->buffer.insert(table->buffer.end(), page.begin() + skip, page.end());
+    number = LoadLe32(page.data() + 4);
+  }
+  return Status::Ok();
+}
+
+}  // namespace
+
+std::string ColumnTypeName(uint8_t type_code) {
+  switch (static_cast<ColumnType>(type_code)) {
+    case ColumnType::kBoolean: return "Boolean";
+    case ColumnType::kByte: return "Byte";
+    case ColumnType::kInteger: return "Integer";
+    case ColumnType::kLong: return "Long Integer";
+    case ColumnType::kCurrency: return "Currency";
+    case ColumnType::kSingle: return "Single";
+    case ColumnType::kDouble: return "Double";
+    case ColumnType::kDateTime: return "Date/Time";
+    case ColumnType::kBinary: return "Binary";
+    case ColumnType::kText: return "Text";
+    case ColumnType::kOle: return "OLE Object";
+    case ColumnType::kMemo: return "Memo";
+    case ColumnType::kGuid: return "Replication ID";
+    case ColumnType::kNumeric: return "Decimal";
+    case ColumnType::kComplex: return "Complex";
+    case ColumnType::kBigInt: return "Large Number";
+    case ColumnType::kExtDateTime: return "Date/Time Extended";
+    case ColumnType::kUnknown0D:
+    case ColumnType::kUnknown11: break;
+  }
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string name = "Unknown 0x";
+  name.push_back(kHex[type_code >> 4]);
+  name.push_back(kHex[type_code & 15]);
+  return name;
+}
+
+int TableDef::FindColumnByNumber(uint16_t number) const {
+  for (size_t i = 0; i < columns.size(); ++i)
+    if (columns[i].number == number) return static_cast<int>(i);
+  return -1;
+}
+
+int TableDef::FindColumnByName(const std::string& name) const {
+  for (size_t i = 0; i < columns.size(); ++i) {
+    const std::string& n = columns[i].name;
+    if (n.size() == name.size() &&
+        std::equal(n.begin(), n.end(), name.begin(), [](char a, char b) {
+          return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
+        }))
+      return static_cast<int>(i);
+  }
+  return -1;
+}
+
+std::vector<const ColumnDef*> TableDef::ColumnsByNumber() const {
+  std::vector<const ColumnDef*> out;
+  out.reserve(columns.size());
+  for (const ColumnDef& c : columns) out.push_back(&c);
+  std::stable_sort(out.begin(), out.end(),
+                   [](const ColumnDef* a, const ColumnDef* b) { return a->number < b->number; });
+  return out;
+}
+
+bool TableDef::HasVariableColumns() const {
+  for (const ColumnDef& c : columns)
+    if (!c.is_fixed() && c.type() != ColumnType::kBoolean) return true;
+  return false;
+}
+
+Status ReadTableDef(PageFile& file, uint32_t first_page, TableDef* table) {
+  *table = TableDef();
+  table->first_page = first_page;
+  if (first_page == 0) return Damaged(first_page, "page 0 cannot hold a table definition");
+  Status s = LoadChain(file, first_page, table);
+  if (!s.ok()) return s;
+
+  const Format& f = file.format();
+  const uint16_t code_page = file.header().code_page;
+  ByteReader r(table->buffer.data(), table->buffer.size());
+  table->tdef_length = r.U32(kTdefLengthOffset);
+  table->row_count = r.U32(f.tdef_row_count);
+  table->last_autonumber = r.U32(f.tdef_autonumber);
+  table->table_type = r.U8(f.tdef_table_type);
+  table->max_columns = r.U16(f.tdef_max_columns);
+  table->var_columns = r.U16(f.tdef_var_columns);
+  const uint16_t column_count = r.U16(f.tdef_column_count);
+  const uint32_t logical_count = r.U32(f.tdef_logical_indexes);
+  const uint32_t real_count = r.U32(f.tdef_real_indexes);
+  table->owned_map = r.U32(f.tdef_owned_map);
+  table->free_map = r.U32(f.tdef_free_map);
+  if (r.failed()) return Damaged(first_page, "header block is cut short");
+
+  // Each count must leave room for its records; checking against the buffer first
+  // keeps a hostile count from reserving gigabytes.
+  const size_t room = table->buffer.size();
+  if (uint64_t(real_count) * f.real_index_stat_size > room ||
+      uint64_t(logical_count) * f.logical_index_def_size > room ||
+      uint64_t(column_count) * f.column_def_size > room)
+    return Damaged(first_page, "counts (" + std::to_string(column_count) + " columns, " +
+                                   std::to_string(real_count) + " real / " +
+                                   std::to_string(logical_count) +
+                                   " logical indexes) do not fit in the definition");
+
+  size_t at = f.tdef_header_end;
+  table->real_indexes.resize(real_count);
+  for (RealIndex& index : table->real_indexes) {
+    index.stat_offset = at;
+    index.stat_entries = r.U32(at);
+    index.stat_unique = r.U32(at + 4);
+    at += f.real_index_stat_size;
+  }
+  table->columns.resize(column_count);
+  for (ColumnDef& column : table->columns) {
+    DecodeColumn(f, r, at, &column);
+    at += f.column_def_size;
+  }
+  if (r.failed()) return Damaged(first_page, "column definitions run past the end");
+  for (ColumnDef& column : table->columns) {
+    if (!ReadName(f, code_page, r, &at, &column.name))
+      return Damaged(first_page, "column names run past the end");
+  }
+  for (RealIndex& index : table->real_indexes) {
+    DecodeRealIndex(f, r, at, &index);
+    at += f.real_index_def_size;
+  }
+  table->logical_indexes.resize(logical_count);
+  for (LogicalIndex& index : table->logical_indexes) {
+    DecodeLogicalIndex(f, r, at, &index);
+    at += f.logical_index_def_size;
+  }
+  if (r.failed()) return Damaged(first_page, "index definitions run past the end");
+  for (LogicalIndex& index : table->logical_indexes) {
+    if (!ReadName(f, code_page, r, &at, &index.name))
+      return Damaged(first_page, "index names run past the end");
+  }
+
+  // Long-value column maps: optional, so a definition that simply ends here is fine.
+  while (r.Has(at, 2)) {
+    const uint16_t column = r.U16(at);
+    if (column == kNoColumn) break;
+    if (!r.Has(at, 10)) return Damaged(first_page, "long-value column map cut short");
+    LongValueMaps maps;
+    maps.column_number = column;
+    maps.owned_map = r.U32(at + 2);
+    maps.free_map = r.U32(at + 6);
+    maps.def_offset = at;
+    table->long_value_maps.push_back(maps);
+    at += 10;
+  }
+
+  // Rows are decoded by column number (null mask) and var index (offset table); both
+  // must lie inside the sizes the header declares, as they do in every Access file.
+  for (const ColumnDef& column : table->columns) {
+    if (column.number >= table->max_columns)
+      return Damaged(first_page, "column \"" + column.name + "\" has number " +
+                                     std::to_string(column.number) + " of " +
+                                     std::to_string(table->max_columns));
+    if (!column.is_fixed() && column.type() != ColumnType::kBoolean &&
+        column.var_index >= table->var_columns)
+      return Damaged(first_page, "column \"" + column.name + "\" has variable index " +
+                                     std::to_string(column.var_index) + " of " +
+                                     std::to_string(table->var_columns));
+  }
+  for (const RealIndex& index : table->real_indexes) {
+    if (index.root_page >= file.page_count())
+      return Damaged(first_page, "an index root page " + std::to_string(index.root_page) +
+                                     " is past the end of the file");
+  }
+  for (const LogicalIndex& index : table->logical_indexes) {
+    if (index.real_index >= real_count)
+      return Damaged(first_page, "logical index \"" + index.name + "\" names real index " +
+                                     std::to_string(index.real_index) + " of " +
+                                     std::to_string(real_count));
+  }
+  return Status::Ok();
+}
+
+}  // namespace jet

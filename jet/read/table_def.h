@@ -1,0 +1,158 @@
+// TableDef: a table definition (TDEF) as read from its chain of type-0x02 pages.
+// The structures keep every field the engine must carry over when it rewrites a
+// definition, plus the offset of each raw record in the logical TDEF buffer so that a
+// writer can patch page numbers and statistics in place without re-encoding fields it
+// does not understand. Decoding lives in jet/read/table_def.cc.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "jet/file/format.h"
+#include "jet/base/status.h"
+
+namespace jet {
+
+class PageFile;
+
+enum class ColumnType : uint8_t {
+  kBoolean = 0x01,
+  kByte = 0x02,
+  kInteger = 0x03,
+  kLong = 0x04,
+  kCurrency = 0x05,
+  kSingle = 0x06,
+  kDouble = 0x07,
+  kDateTime = 0x08,
+  kBinary = 0x09,
+  kText = 0x0A,
+  kOle = 0x0B,
+  kMemo = 0x0C,
+  kUnknown0D = 0x0D,
+  kGuid = 0x0F,
+  kNumeric = 0x10,
+  kUnknown11 = 0x11,  // fixed 3,992 bytes (MSysAccessObjects.Data)
+  kComplex = 0x12,
+  kBigInt = 0x13,
+  kExtDateTime = 0x14,
+};
+
+// "Text", "Long Integer", ...; "Unknown 0xNN" for codes outside the table.
+std::string ColumnTypeName(uint8_t type_code);
+
+// Column flag bits (byte 13 in Jet 3, 15 in Jet 4).
+inline constexpr uint8_t kColumnFixed = 0x01;
+inline constexpr uint8_t kColumnAutoNumber = 0x04;
+inline constexpr uint8_t kColumnGuidAutoNumber = 0x40;
+inline constexpr uint8_t kColumnHyperlink = 0x80;
+// Extended flag bits (Jet 4 byte 16).
+inline constexpr uint8_t kColumnCompressedUnicode = 0x01;
+
+struct ColumnDef {
+  uint8_t type_code = 0;   // ColumnType value as stored (may be unknown)
+  uint16_t number = 0;     // null-mask bit; stable for the life of the column
+  uint16_t var_index = 0;  // index into the row's variable-offset table
+  uint16_t fixed_offset = 0;
+  uint16_t length = 0;     // fixed: size; text: max bytes; memo/OLE: 0
+  uint8_t flags = 0;
+  uint8_t ext_flags = 0;   // Jet 4 only
+  uint16_t sort_lcid = 0;  // text/memo collation
+  uint8_t sort_version = 0;
+  uint16_t code_page = 0;  // Jet 3 text columns
+  uint8_t precision = 0;   // numeric
+  uint8_t scale = 0;
+  uint32_t complex_id = 0; // ACE complex columns
+  std::string name;        // UTF-8
+  size_t def_offset = 0;   // offset of the raw column record in TableDef::buffer
+
+  ColumnType type() const { return static_cast<ColumnType>(type_code); }
+  bool is_fixed() const { return (flags & kColumnFixed) != 0; }
+  bool is_long_value() const {
+    return type_code == static_cast<uint8_t>(ColumnType::kMemo) ||
+           type_code == static_cast<uint8_t>(ColumnType::kOle);
+  }
+};
+
+struct IndexColumn {
+  uint16_t column_number = 0;
+  bool ascending = true;
+};
+
+// Index flag bits.
+inline constexpr uint8_t kIndexUnique = 0x01;
+inline constexpr uint8_t kIndexIgnoreNulls = 0x02;
+inline constexpr uint8_t kIndexRequired = 0x08;
+
+// A real index: one B-tree. Logical indexes (what users see) map onto these.
+struct RealIndex {
+  std::vector<IndexColumn> columns;  // 1..10, in key order
+  uint32_t usage_map = 0;            // row pointer (page << 8 | row) of its page map
+  uint32_t root_page = 0;
+  uint8_t flags = 0;
+  uint32_t stat_entries = 0;         // first statistics word (meaning uncertain)
+  uint32_t stat_unique = 0;          // distinct keys, as stored
+  size_t def_offset = 0;             // raw index-definition record in the buffer
+  size_t stat_offset = 0;            // raw statistics record in the buffer
+};
+
+// Logical index type byte.
+inline constexpr uint8_t kLogicalIndexPrimaryKey = 1;
+inline constexpr uint8_t kLogicalIndexForeignKey = 2;
+
+struct LogicalIndex {
+  uint32_t number = 0;
+  uint32_t real_index = 0;
+  uint8_t related_table_type = 0;  // 0 none, 1 referenced side, 2 referencing side
+  int32_t related_index = -1;
+  uint32_t related_table = 0;      // TDEF page of the other table, 0 if none
+  uint8_t cascade_updates = 0;
+  uint8_t cascade_deletes = 0;
+  uint8_t index_type = 0;          // kLogicalIndexPrimaryKey, kLogicalIndexForeignKey, 0
+  std::string name;
+  size_t def_offset = 0;
+};
+
+// Per long-value column page maps (absent in older files).
+struct LongValueMaps {
+  uint16_t column_number = 0;
+  uint32_t owned_map = 0;  // row pointers; 0 = no map
+  uint32_t free_map = 0;
+  size_t def_offset = 0;
+};
+
+struct TableDef {
+  uint32_t first_page = 0;            // also the table's object id in MSysObjects
+  std::vector<uint32_t> pages;        // the TDEF chain, first page first
+  std::vector<uint8_t> buffer;        // logical TDEF: page 1 whole + pages 2.. from byte 8
+
+  uint32_t tdef_length = 0;
+  uint32_t row_count = 0;             // as stored; may be stale
+  uint32_t last_autonumber = 0;       // as stored
+  uint8_t table_type = 0;             // 'N' user, 'S' system
+  uint16_t max_columns = 0;           // highest column number ever used + 1
+  uint16_t var_columns = 0;           // size of a row's variable-offset table
+  uint32_t owned_map = 0;             // row pointer of the owned-pages map
+  uint32_t free_map = 0;              // row pointer of the free-space map
+
+  std::vector<ColumnDef> columns;     // in stored (display) order
+  std::vector<RealIndex> real_indexes;
+  std::vector<LogicalIndex> logical_indexes;
+  std::vector<LongValueMaps> long_value_maps;
+
+  // Position of a column in `columns` with this column number, or -1.
+  int FindColumnByNumber(uint16_t number) const;
+  // Position of a column in `columns` with this name (case-insensitive ASCII), or -1.
+  int FindColumnByName(const std::string& name) const;
+  // Columns sorted by column number (the order of the null mask and of exports).
+  std::vector<const ColumnDef*> ColumnsByNumber() const;
+  bool HasVariableColumns() const;
+};
+
+// Reads and decodes the definition whose first page is `first_page`, following the
+// continuation chain with cycle and bounds checks. Fails with kDamaged on a malformed
+// definition (counts beyond limits, records past the end, a broken chain).
+Status ReadTableDef(PageFile& file, uint32_t first_page, TableDef* table);
+
+}  // namespace jet

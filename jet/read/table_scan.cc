@@ -1,0 +1,146 @@
+// Table scan: data pages of a table, live slots, overflow rows.
+#include "jet/read/table_scan.h"
+
+#include "jet/base/byte_order.h"
+#include "jet/read/data_page.h"
+#include "jet/file/page_file.h"
+#include "jet/file/usage_map.h"
+
+namespace jet {
+namespace {
+
+// An overflow row points at its real bytes; those are never themselves a pointer in
+// files written by Access, but allow a few hops before calling it damage.
+constexpr int kMaxOverflowHops = 4;
+
+std::string Where(uint32_t table, RowId row) {
+  return "table " + std::to_string(table) + " row " + std::to_string(row.page) + ":" +
+         std::to_string(row.row);
+}
+
+}  // namespace
+
+TableScanner::TableScanner(const PageFile& file, const TableDef& table)
+    : file_(file), table_(table), page_(file.page_size()), overflow_page_(file.page_size()) {}
+
+Status TableScanner::DataPages(std::vector<uint32_t>* pages, std::vector<std::string>* notes) {
+  pages->clear();
+  UsageMap map;
+  Status s = ReadUsageMap(file_, table_.owned_map, &map);
+  if (s.ok()) {
+    if (map.pages_past_end > 0)
+      notes->push_back("table " + std::to_string(table_.first_page) + ": owned-pages map names " +
+                       std::to_string(map.pages_past_end) + " pages past the end of the file");
+    *pages = std::move(map.pages);
+    return Status::Ok();
+  }
+  notes->push_back("table " + std::to_string(table_.first_page) +
+                   ": owned-pages map unreadable (" + s.detail() +
+                   "); scanning every page for the table's data pages");
+  for (uint32_t n = 1; n < file_.page_count(); ++n) {
+    s = file_.ReadPage(n, page_.data());
+    if (!s.ok()) return s;
+    if (page_[0] == kPageData && LoadLe32(page_.data() + 4) == table_.first_page) pages->push_back(n);
+  }
+  return Status::Ok();
+}
+
+Status TableScanner::Scan(const Visitor& visit, std::vector<std::string>* notes) {
+  std::vector<uint32_t> pages;
+  Status s = DataPages(&pages, notes);
+  if (!s.ok()) return s;
+  bool stop = false;
+  Oddities odd;
+  for (uint32_t number : pages) {
+    s = ScanPage(number, visit, &odd, &stop);
+    if (!s.ok() || stop) break;
+  }
+  const std::string table = "table " + std::to_string(table_.first_page) + ": ";
+  if (odd.foreign_pages > 0)
+    notes->push_back(table + std::to_string(odd.foreign_pages) +
+                     " pages of the owned-pages map are not its data pages (first: page " +
+                     std::to_string(odd.first_foreign_page) + ")");
+  if (odd.free_space_mismatches > 0)
+    notes->push_back(table + std::to_string(odd.free_space_mismatches) +
+                     " data pages store a free-space value that does not match their rows (first: page " +
+                     std::to_string(odd.first_mismatch_page) + ")");
+  return s;
+}
+
+Status TableScanner::ScanPage(uint32_t number, const Visitor& visit, Oddities* odd, bool* stop) {
+  Status s = file_.ReadPage(number, page_.data());
+  if (!s.ok()) return s;
+  const Format& format = file_.format();
+  DataPageHeader header;
+  s = ParseDataPage(format, page_.data(), &header);
+  if (!s.ok() || header.owner != table_.first_page) {
+    // A page the map claims but that holds something else (a freed page, say): the
+    // rows that matter are on the table's own pages.
+    if (odd->foreign_pages++ == 0) odd->first_foreign_page = number;
+    return Status::Ok();
+  }
+  if (!header.free_space_matches && odd->free_space_mismatches++ == 0) odd->first_mismatch_page = number;
+  for (unsigned i = 0; i < header.row_count; ++i) {
+    RowSlot slot;
+    const RowId id{number, static_cast<uint8_t>(i)};
+    if (i > 0xFF) return Status::Error(ErrorKind::kDamaged, "page " + std::to_string(number) + " has more than 255 rows");
+    s = GetRowSlot(format, page_.data(), header, i, &slot);
+    if (!s.ok()) return Status::Error(ErrorKind::kDamaged, Where(table_.first_page, id) + ": " + s.detail());
+    if (slot.deleted) continue;
+    const uint8_t* bytes = page_.data() + slot.start;
+    size_t size = slot.size();
+    if (slot.overflow) {
+      s = FollowOverflow(id, bytes, size, &bytes, &size);
+      if (!s.ok()) return s;
+    }
+    if (!visit(id, bytes, size)) {
+      *stop = true;
+      return Status::Ok();
+    }
+  }
+  return Status::Ok();
+}
+
+Status TableScanner::FollowOverflow(RowId from, const uint8_t* pointer, size_t size,
+                                    const uint8_t** bytes, size_t* bytes_size) {
+  const Format& format = file_.format();
+  uint8_t next[4];
+  for (int hop = 0; hop < kMaxOverflowHops; ++hop) {
+    if (size < 4)
+      return Status::Error(ErrorKind::kDamaged, Where(table_.first_page, from) + ": overflow row is shorter than its pointer");
+    const RowId target = RowId::FromPointer(LoadLe32(pointer));
+    if (target.page == 0 || target.page >= file_.page_count())
+      return Status::Error(ErrorKind::kDamaged, Where(table_.first_page, from) +
+                                                    ": overflow pointer to page " +
+                                                    std::to_string(target.page) + " outside the file");
+    Status s = file_.ReadPage(target.page, overflow_page_.data());
+    if (!s.ok()) return s;
+    DataPageHeader header;
+    s = ParseDataPage(format, overflow_page_.data(), &header);
+    if (s.ok() && header.owner != table_.first_page)
+      s = Status::Error(ErrorKind::kDamaged, "page belongs to another table");
+    RowSlot slot;
+    if (s.ok()) s = GetRowSlot(format, overflow_page_.data(), header, target.row, &slot);
+    if (!s.ok())
+      return Status::Error(ErrorKind::kDamaged, Where(table_.first_page, from) + ": overflow target " +
+                                                    std::to_string(target.page) + ":" +
+                                                    std::to_string(target.row) + ": " + s.detail());
+    pointer = overflow_page_.data() + slot.start;
+    size = slot.size();
+    if (!slot.overflow) {
+      // The target is the row itself (Access marks it deleted so scans skip it).
+      *bytes = pointer;
+      *bytes_size = size;
+      return Status::Ok();
+    }
+    // A target that is itself a pointer: hop on. The next hop reads into the same
+    // buffer, so copy the pointer out first.
+    if (size < 4)
+      return Status::Error(ErrorKind::kDamaged, Where(table_.first_page, from) + ": overflow row is shorter than its pointer");
+    for (int k = 0; k < 4; ++k) next[k] = pointer[k];
+    pointer = next;
+  }
+  return Status::Error(ErrorKind::kDamaged, Where(table_.first_page, from) + ": overflow rows form a chain longer than " + std::to_string(kMaxOverflowHops));
+}
+
+}  // namespace jet

@@ -1,0 +1,559 @@
+// Index key encoding: the per-type value encodings and the two General text
+// collations. The layouts are documented in jet/write/index_key.h and
+// jet/write/index_key_tables.h; the character codes live in jet/write/index_key_tables.cc.
+#include "jet/write/index_key.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "jet/write/index_key_tables.h"
+
+namespace jet {
+namespace {
+
+constexpr uint8_t kFlagAscending = 0x7F;
+constexpr uint8_t kFlagDescending = 0x80;
+constexpr uint8_t kFlagNullAscending = 0x00;
+constexpr uint8_t kFlagNullDescending = 0xFF;
+constexpr uint16_t kGeneralLcid = 1033;
+constexpr uint16_t kGeneral97CodePage = 1252;
+constexpr size_t kMaxKeyTextCharacters = 255;
+
+Status Unsupported(const std::string& what) {
+  return Status::Error(ErrorKind::kUnsupportedFormat, "cannot compute key: " + what);
+}
+
+std::string CodePointName(uint32_t cp) {
+  char buffer[16];
+  std::snprintf(buffer, sizeof buffer, "U+%04X", cp);
+  return buffer;
+}
+
+void AppendBigEndian(uint64_t value, int bytes, std::string* out) {
+  for (int i = bytes - 1; i >= 0; --i) out->push_back(char((value >> (8 * i)) & 0xFF));
+}
+
+void InvertFrom(size_t start, std::string* out) {
+  for (size_t i = start; i < out->size(); ++i) (*out)[i] = char(~uint8_t((*out)[i]));
+}
+
+// Two's complement, big-endian, top bit flipped: signed order becomes byte order.
+void AppendSignedInteger(int64_t value, int bytes, std::string* out) {
+  uint64_t bits = uint64_t(value);
+  bits ^= uint64_t(1) << (8 * bytes - 1);
+  AppendBigEndian(bits, bytes, out);
+}
+
+// Ascending form; the descending one is its inverse, like every other type's.
+void AppendFloatBits(uint64_t bits, int bytes, std::string* out) {
+  const uint64_t sign = uint64_t(1) << (8 * bytes - 1);
+  const size_t start = out->size();
+  if ((bits & sign) != 0) {
+    AppendBigEndian(bits, bytes, out);
+    InvertFrom(start, out);
+  } else {
+    AppendBigEndian(bits ^ sign, bytes, out);
+  }
+}
+
+void AppendDouble(double value, std::string* out) {
+  uint64_t bits;
+  std::memcpy(&bits, &value, sizeof bits);
+  AppendFloatBits(bits, 8, out);
+}
+
+void AppendSingle(double widened, std::string* out) {
+  float value = float(widened);
+  uint32_t bits;
+  std::memcpy(&bits, &value, sizeof bits);
+  AppendFloatBits(bits, 4, out);
+}
+
+}  // namespace
+
+void AppendNumericKey(const Numeric& n, bool ace, bool ascending, std::string* out) {
+  const size_t start = out->size();
+  out->push_back(char(n.negative ? 0x80 : 0x00));
+  AppendBigEndian(n.high, 8, out);
+  AppendBigEndian(n.low, 8, out);
+  if (ace) {
+    (*out)[start] = char(0xFF);
+    if (n.negative == ascending) InvertFrom(start, out);
+  } else {
+    if (n.negative == ascending) InvertFrom(start, out);
+    (*out)[start] = char(n.negative ? 0x00 : 0xFF);
+  }
+}
+
+namespace {
+
+// 8-byte segments; see the header. An empty value has no confirmed encoding.
+Status AppendBinarySegments(const uint8_t* data, size_t size, bool ascending,
+                            std::string* out) {
+  if (size == 0) return Unsupported("empty binary value");
+  size_t pos = 0;
+  while (true) {
+    const size_t chunk = std::min<size_t>(8, size - pos);
+    const size_t start = out->size();
+    out->append(reinterpret_cast<const char*>(data + pos), chunk);
+    pos += chunk;
+    if (pos < size) {
+      if (!ascending) InvertFrom(start, out);
+      out->push_back(char(0x09));
+      continue;
+    }
+    out->append(8 - chunk, '\0');
+    out->push_back(char(chunk));
+    if (!ascending) InvertFrom(start, out);
+    return Status::Ok();
+  }
+}
+
+// A GUID is stored in Windows layout (first three fields little-endian); keys use
+// the canonical order in which it is written as text.
+std::vector<uint8_t> CanonicalGuid(const std::vector<uint8_t>& stored) {
+  std::vector<uint8_t> g(stored);
+  std::reverse(g.begin(), g.begin() + 4);
+  std::reverse(g.begin() + 4, g.begin() + 6);
+  std::reverse(g.begin() + 6, g.begin() + 8);
+  return g;
+}
+
+// Why a column cannot be part of a computed key, or "" when it can.
+std::string ColumnRefusal(const Format& format, const ColumnDef& column, bool ascending) {
+  switch (column.type()) {
+    case ColumnType::kBoolean:
+    case ColumnType::kByte:
+    case ColumnType::kInteger:
+    case ColumnType::kLong:
+    case ColumnType::kCurrency:
+    case ColumnType::kSingle:
+    case ColumnType::kDouble:
+    case ColumnType::kDateTime:
+    case ColumnType::kBinary:
+    case ColumnType::kGuid:
+    case ColumnType::kComplex:
+    case ColumnType::kBigInt:
+      return "";
+    case ColumnType::kNumeric:
+      // The layout is known from format notes only: no file here has a Numeric index.
+      return "keys of Numeric columns are not confirmed by any Access-written index";
+    case ColumnType::kText:
+    case ColumnType::kMemo:
+      switch (ColumnCollation(format, column)) {
+        case TextCollation::kGeneral97:
+          return "";
+        case TextCollation::kGeneralLegacy:
+          // No Access-written descending text index of this sort order was available
+          // to confirm its layout.
+          if (!ascending) return "descending text keys of sort order 1033 version 0 are not confirmed";
+          return "";
+        case TextCollation::kOther:
+          break;
+      }
+      if (IsJet3(format.version))
+        return "keys cannot be computed for sort order " + std::to_string(column.sort_lcid) +
+               (column.sort_lcid == kGeneralLcid
+                    ? " with code page " + std::to_string(column.code_page) : "");
+      return "keys cannot be computed for sort order " + std::to_string(column.sort_lcid) +
+             " version " + std::to_string(column.sort_version);
+    default:
+      return "keys cannot be computed for columns of type " + ColumnTypeName(column.type_code);
+  }
+}
+
+// Direct lookup of the code points below this, the characters of nearly every key,
+// for the two built-in tables; the rest by binary search.
+constexpr uint32_t kDirectCodePoints = 0x100;
+
+struct DirectCodes {
+  const SortCode* codes[kDirectCodePoints] = {};
+};
+
+const SortCode* SearchCode(const SortCodeTable& table, uint32_t code_point) {
+  const SortCode* end = table.codes + table.size;
+  const SortCode* it = std::lower_bound(
+      table.codes, end, code_point, [](const SortCode& c, uint32_t cp) { return c.code_point < cp; });
+  return (it != end && it->code_point == code_point) ? it : nullptr;
+}
+
+DirectCodes MakeDirectCodes(const SortCodeTable& table) {
+  DirectCodes direct;
+  for (uint32_t cp = 0; cp < kDirectCodePoints; ++cp) direct.codes[cp] = SearchCode(table, cp);
+  return direct;
+}
+
+const DirectCodes* DirectCodesOf(const SortCodeTable* table) {
+  static const DirectCodes general97 = MakeDirectCodes(General97Codes());
+  static const DirectCodes legacy = MakeDirectCodes(GeneralLegacyCodes());
+  if (table == &General97Codes()) return &general97;
+  if (table == &GeneralLegacyCodes()) return &legacy;
+  return nullptr;
+}
+
+// SortCodeTable::Find with the table's direct codes (DirectCodesOf) looked up once.
+inline const SortCode* FindCode(const SortCodeTable& table, const DirectCodes* direct, uint32_t code_point) {
+  if (direct != nullptr && code_point < kDirectCodePoints) return direct->codes[code_point];
+  return SearchCode(table, code_point);
+}
+
+// The parts of a General 97 key of `text` that depend on `unknown_slots`, how many
+// plain slots a kInlineSlotsUnknown character is taken to have (at most one per inline
+// byte): its accent nibbles, in `nibbles`. The inline bytes, which do not depend on it,
+// are appended to `inline_bytes` when given. *any_unknown (when given) is set when a
+// kInlineSlotsUnknown character is met.
+Status General97Parts(const SortCodeTable& table, const uint32_t* text, size_t size, int unknown_slots,
+                      std::string* inline_bytes, std::string* nibbles, bool* any_unknown) {
+  nibbles->clear();
+  const DirectCodes* direct = DirectCodesOf(&table);
+  for (size_t i = 0; i < size; ++i) {
+    const uint32_t cp = text[i];
+    const SortCode* code = FindCode(table, direct, cp);
+    if (code == nullptr || code->kind == SortCodeKind::kUnconfirmed ||
+        code->kind == SortCodeKind::kUnprintable) {
+      return Unsupported("unconfirmed character " + CodePointName(cp));
+    }
+    if (code->kind == SortCodeKind::kIgnored) continue;
+    if (inline_bytes != nullptr) {
+      if (code->inline_size == 1)
+        inline_bytes->push_back(char(code->inline_bytes[0]));
+      else
+        inline_bytes->append(reinterpret_cast<const char*>(code->inline_bytes), code->inline_size);
+    }
+    if (code->kind == SortCodeKind::kInlineSlotsUnknown) {
+      if (any_unknown != nullptr) *any_unknown = true;
+      nibbles->append(size_t(std::min<int>(unknown_slots, code->inline_size)), char(2));
+      continue;
+    }
+    if (code->extra != 0) nibbles->push_back(char(code->extra));
+    if (code->extra2 != 0) nibbles->push_back(char(code->extra2));
+  }
+  return Status::Ok();
+}
+
+// The accent part of a General 97 key: the nibbles without trailing 2s, framed by a 0
+// nibble on each side, zero-padded to whole bytes and packed high nibble first; a
+// single 0 byte when no nibble is left. Trims `nibbles`.
+void AppendGeneral97Accents(std::string* nibbles, std::string* out) {
+  while (!nibbles->empty() && nibbles->back() == 2) nibbles->pop_back();
+  if (nibbles->empty()) {
+    out->push_back('\0');
+    return;
+  }
+  const size_t count = nibbles->size();
+  auto stream = [&](size_t i) -> unsigned { return i == 0 || i > count ? 0u : uint8_t((*nibbles)[i - 1]); };
+  for (size_t i = 0; i < count + 2; i += 2) out->push_back(char((stream(i) << 4) | stream(i + 1)));
+}
+
+// Length of `text` without its trailing spaces.
+size_t TrimmedSize(const std::vector<uint32_t>& text) {
+  size_t size = text.size();
+  while (size > 0 && text[size - 1] == 0x20) --size;
+  return size;
+}
+
+
+}  // namespace
+
+const SortCode* SortCodeTable::Find(uint32_t code_point) const {
+  if (code_point < kDirectCodePoints) {
+    if (const DirectCodes* direct = DirectCodesOf(this)) return direct->codes[code_point];
+  }
+  return SearchCode(*this, code_point);
+}
+
+Status DecodeUtf8(const std::string& utf8, std::vector<uint32_t>* code_points) {
+  code_points->clear();
+  code_points->reserve(utf8.size());
+  size_t i = 0;
+  while (i < utf8.size()) {
+    const uint8_t lead = uint8_t(utf8[i]);
+    const int extra = lead < 0x80 ? 0 : (lead >> 5) == 0x6 ? 1 : (lead >> 4) == 0xE ? 2
+                    : (lead >> 3) == 0x1E ? 3 : -1;
+    if (extra < 0 || utf8.size() - i <= size_t(extra))
+      return Status::Error(ErrorKind::kInvalidArgument, "malformed UTF-8 text");
+    uint32_t cp = extra == 0 ? lead : (lead & (0x3F >> extra));
+    for (int k = 1; k <= extra; ++k) {
+      const uint8_t next = uint8_t(utf8[i + k]);
+      if ((next & 0xC0) != 0x80) return Status::Error(ErrorKind::kInvalidArgument, "malformed UTF-8 text");
+      cp = (cp << 6) | (next & 0x3F);
+    }
+    code_points->push_back(cp);
+    i += size_t(extra) + 1;
+  }
+  return Status::Ok();
+}
+
+Status AppendGeneral97Key(const SortCodeTable& table, const std::vector<uint32_t>& text,
+                          std::string* out) {
+  const size_t size = TrimmedSize(text);
+  const size_t start = out->size();
+  std::string nibbles;
+  bool any_unknown = false;
+  Status s = General97Parts(table, text.data(), size, 0, out, &nibbles, &any_unknown);
+  if (!s.ok()) {
+    out->resize(start);
+    return s;
+  }
+  std::string accents;
+  AppendGeneral97Accents(&nibbles, &accents);
+  // The slot count only matters for kInlineSlotsUnknown characters, and only for the
+  // accent part; without one (the usual case) every reading gives `accents`, so no
+  // other is computed.
+  for (int slots = 1; any_unknown && slots <= 2; ++slots) {
+    s = General97Parts(table, text.data(), size, slots, nullptr, &nibbles, nullptr);
+    if (!s.ok()) {
+      out->resize(start);
+      return s;
+    }
+    std::string other;
+    AppendGeneral97Accents(&nibbles, &other);
+    if (other == accents) continue;
+    out->resize(start);
+    for (size_t i = 0; i < size; ++i) {
+      if (table.Find(text[i])->kind == SortCodeKind::kInlineSlotsUnknown)
+        return Unsupported("accent weight of character " + CodePointName(text[i]) +
+                           " before an accented character is not confirmed");
+    }
+  }
+  out->append(accents);
+  return Status::Ok();
+}
+
+namespace {
+
+// `unknown_positions`: how many positions (1 or 2) a kInlineSlotsUnknown character
+// is taken to have. *positions_matter (when given) is set when such a character has
+// more than one inline byte: only then does `unknown_positions` change the key.
+Status AppendGeneralLegacyVariant(const SortCodeTable& table, const uint32_t* text, size_t size,
+                                  int unknown_positions, std::string* out, bool* positions_matter) {
+  std::string extras;
+  std::string unprintables;
+  uint32_t printable = 0;
+  const DirectCodes* direct = DirectCodesOf(&table);
+  for (size_t i = 0; i < size; ++i) {
+    const uint32_t cp = text[i];
+    const SortCode* code = FindCode(table, direct, cp);
+    if (code == nullptr || code->kind == SortCodeKind::kUnconfirmed) {
+      return Unsupported("unconfirmed character " + CodePointName(cp));
+    }
+    if (code->kind == SortCodeKind::kIgnored) continue;
+    if (code->kind == SortCodeKind::kUnprintable) {
+      const uint32_t position = 0x8000 | (7 + 4 * printable);
+      if (position > 0xFFFF) return Unsupported("text too long for its unprintable characters");
+      AppendBigEndian(position, 2, &unprintables);
+      unprintables.push_back(char(0x06));
+      unprintables.push_back(char(code->extra));
+      continue;
+    }
+    out->append(reinterpret_cast<const char*>(code->inline_bytes), code->inline_size);
+    if (code->kind == SortCodeKind::kInlineSlotsUnknown) {
+      if (code->inline_size > 1 && positions_matter != nullptr) *positions_matter = true;
+      const int positions = code->inline_size > 1 ? unknown_positions : 1;
+      extras.append(size_t(positions), char(0x02));
+      printable += uint32_t(positions);
+      continue;
+    }
+    extras.push_back(char(code->extra));
+    ++printable;
+    if (code->extra2 != 0) {
+      extras.push_back(char(code->extra2));
+      ++printable;
+    }
+  }
+  out->push_back(char(0x01));
+  while (!extras.empty() && uint8_t(extras.back()) <= 0x02) extras.pop_back();
+  out->append(extras);
+  if (!unprintables.empty()) {
+    out->append("\x01\x01\x01", 3);
+    out->append(unprintables);
+  }
+  out->push_back('\0');
+  return Status::Ok();
+}
+
+}  // namespace
+
+Status AppendGeneralLegacyKey(const SortCodeTable& table, const std::vector<uint32_t>& text,
+                              std::string* out) {
+  const size_t size = TrimmedSize(text);
+  std::string one;
+  bool positions_matter = false;
+  Status s = AppendGeneralLegacyVariant(table, text.data(), size, 1, &one, &positions_matter);
+  if (!s.ok()) return s;
+  // Without a character whose position count matters (the usual case) the reading
+  // with two positions is `one`, so it is not computed.
+  if (positions_matter) {
+    std::string two;
+    s = AppendGeneralLegacyVariant(table, text.data(), size, 2, &two, nullptr);
+    if (!s.ok()) return s;
+    if (one != two) {
+      for (size_t i = 0; i < size; ++i) {
+        if (table.Find(text[i])->kind == SortCodeKind::kInlineSlotsUnknown)
+          return Unsupported("sort weight of character " + CodePointName(text[i]) +
+                             " before an accented or unprintable character is not confirmed");
+      }
+    }
+  }
+  out->append(one);
+  return Status::Ok();
+}
+
+Status AppendTextSortKey(TextCollation collation, const std::string& utf8, bool ascending,
+                         std::string* out) {
+  std::vector<uint32_t> text;
+  Status s = DecodeUtf8(utf8, &text);
+  if (!s.ok()) return s;
+  if (text.size() > kMaxKeyTextCharacters)
+    return Unsupported("text longer than 255 characters");
+  // No Access-written key of an empty (or all-space) text was available.
+  if (std::all_of(text.begin(), text.end(), [](uint32_t cp) { return cp == 0x20; }))
+    return Unsupported("the key of an empty text is not confirmed");
+  const size_t start = out->size();
+  switch (collation) {
+    case TextCollation::kGeneral97:
+      s = AppendGeneral97Key(General97Codes(), text, out);
+      break;
+    case TextCollation::kGeneralLegacy:
+      if (!ascending) return Unsupported("descending text keys of sort order 1033 version 0 are not confirmed");
+      s = AppendGeneralLegacyKey(GeneralLegacyCodes(), text, out);
+      break;
+    case TextCollation::kOther:
+      return Unsupported("sort order not supported");
+  }
+  if (!s.ok()) {
+    out->resize(start);
+    return s;
+  }
+  if (!ascending) InvertFrom(start, out);
+  return Status::Ok();
+}
+
+TextCollation ColumnCollation(const Format& format, const ColumnDef& column) {
+  if (column.sort_lcid != kGeneralLcid) return TextCollation::kOther;
+  // The General 97 codes were derived from code page 1252 text.
+  if (IsJet3(format.version))
+    return column.code_page == kGeneral97CodePage ? TextCollation::kGeneral97 : TextCollation::kOther;
+  if (column.sort_version == 0) return TextCollation::kGeneralLegacy;
+  return TextCollation::kOther;
+}
+
+bool CanComputeKeys(const Format& format, const TableDef& table, const RealIndex& index,
+                    std::string* reason) {
+  for (const IndexColumn& ic : index.columns) {
+    const int position = table.FindColumnByNumber(ic.column_number);
+    if (position < 0) {
+      if (reason) *reason = "index names column number " + std::to_string(ic.column_number) +
+                            ", which the table does not have";
+      return false;
+    }
+    std::string refusal = ColumnRefusal(format, table.columns[position], ic.ascending);
+    if (!refusal.empty()) {
+      if (reason) *reason = refusal;
+      return false;
+    }
+  }
+  return true;
+}
+
+Status AppendIndexKeyColumn(const Format& format, const ColumnDef& column, bool ascending,
+                            const Value& value, std::string* key) {
+  std::string refusal = ColumnRefusal(format, column, ascending);
+  if (!refusal.empty()) return Unsupported(refusal);
+  const ColumnType type = column.type();
+  // A boolean is never null in a key: its value is the null-mask bit itself.
+  if (value.is_null() && type != ColumnType::kBoolean) {
+    key->push_back(char(ascending ? kFlagNullAscending : kFlagNullDescending));
+    return Status::Ok();
+  }
+  const size_t flag_at = key->size();
+  key->push_back(char(ascending ? kFlagAscending : kFlagDescending));
+  const size_t start = key->size();
+  auto mismatch = [&]() {
+    key->resize(flag_at);
+    return Status::Error(ErrorKind::kInvalidArgument,
+                         "value does not fit column \"" + column.name + "\" of type " +
+                             ColumnTypeName(column.type_code));
+  };
+  const ValueType vt = value.type();
+  switch (type) {
+    case ColumnType::kBoolean: {
+      const bool truth = vt == ValueType::kBoolean && value.boolean();
+      key->push_back(char(truth == ascending ? 0x00 : 0xFF));
+      return Status::Ok();
+    }
+    case ColumnType::kByte:
+      if (vt != ValueType::kByte) return mismatch();
+      key->push_back(char(uint8_t(value.integer())));
+      break;
+    case ColumnType::kInteger:
+      if (vt != ValueType::kInteger) return mismatch();
+      AppendSignedInteger(value.integer(), 2, key);
+      break;
+    case ColumnType::kLong:
+    case ColumnType::kComplex:
+      if (vt != ValueType::kLong && vt != ValueType::kComplex) return mismatch();
+      AppendSignedInteger(value.integer(), 4, key);
+      break;
+    case ColumnType::kCurrency:
+    case ColumnType::kBigInt:
+      if (vt != ValueType::kCurrency && vt != ValueType::kBigInt) return mismatch();
+      AppendSignedInteger(value.integer(), 8, key);
+      break;
+    case ColumnType::kSingle:
+      if (vt != ValueType::kSingle) return mismatch();
+      AppendSingle(value.real(), key);
+      break;
+    case ColumnType::kDouble:
+    case ColumnType::kDateTime:
+      if (vt != ValueType::kDouble && vt != ValueType::kDateTime) return mismatch();
+      AppendDouble(value.real(), key);
+      break;
+    case ColumnType::kBinary: {
+      if (vt != ValueType::kBinary) return mismatch();
+      Status s = AppendBinarySegments(value.bytes().data(), value.bytes().size(), ascending, key);
+      if (!s.ok()) key->resize(flag_at);
+      return s;
+    }
+    case ColumnType::kGuid: {
+      if (vt != ValueType::kGuid || value.bytes().size() != 16) return mismatch();
+      std::vector<uint8_t> g = CanonicalGuid(value.bytes());
+      return AppendBinarySegments(g.data(), g.size(), ascending, key);
+    }
+    case ColumnType::kText:
+    case ColumnType::kMemo: {
+      if (vt != ValueType::kText) return mismatch();
+      Status s = AppendTextSortKey(ColumnCollation(format, column), value.text(), ascending, key);
+      if (!s.ok()) key->resize(flag_at);
+      return s;
+    }
+    default:
+      key->resize(flag_at);
+      return Unsupported("keys cannot be computed for columns of type " +
+                         ColumnTypeName(column.type_code));
+  }
+  if (!ascending) InvertFrom(start, key);
+  return Status::Ok();
+}
+
+Status EncodeIndexKey(const Format& format, const TableDef& table, const RealIndex& index,
+                      const std::vector<Value>& values, std::string* key) {
+  key->clear();
+  for (const IndexColumn& ic : index.columns) {
+    const int position = table.FindColumnByNumber(ic.column_number);
+    if (position < 0 || size_t(position) >= values.size()) {
+      return Status::Error(ErrorKind::kInvalidArgument,
+                           "no value for index column number " + std::to_string(ic.column_number));
+    }
+    Status s = AppendIndexKeyColumn(format, table.columns[position], ic.ascending,
+                                    values[position], key);
+    if (!s.ok()) {
+      key->clear();
+      return s;
+    }
+  }
+  return Status::Ok();
+}
+
+}  // namespace jet
