@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <cstdint>
 
+#include "jet/base/text.h"
+
 namespace app {
 namespace {
 
@@ -21,58 +23,6 @@ constexpr uint16_t kWindows1252High[32] = {
     0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
 };
 
-void AppendUtf8(uint32_t code_point, std::string* out) {
-  if (code_point < 0x80) {
-    *out += static_cast<char>(code_point);
-  } else if (code_point < 0x800) {
-    *out += static_cast<char>(0xC0 | (code_point >> 6));
-    *out += static_cast<char>(0x80 | (code_point & 0x3F));
-  } else if (code_point < 0x10000) {
-    *out += static_cast<char>(0xE0 | (code_point >> 12));
-    *out += static_cast<char>(0x80 | ((code_point >> 6) & 0x3F));
-    *out += static_cast<char>(0x80 | (code_point & 0x3F));
-  } else {
-    *out += static_cast<char>(0xF0 | (code_point >> 18));
-    *out += static_cast<char>(0x80 | ((code_point >> 12) & 0x3F));
-    *out += static_cast<char>(0x80 | ((code_point >> 6) & 0x3F));
-    *out += static_cast<char>(0x80 | (code_point & 0x3F));
-  }
-}
-
-// Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
-bool IsValidUtf8(std::string_view text) {
-  size_t i = 0;
-  const size_t n = text.size();
-  while (i < n) {
-    const unsigned char c = static_cast<unsigned char>(text[i]);
-    size_t length;
-    uint32_t min;
-    uint32_t code_point;
-    if (c < 0x80) {
-      ++i;
-      continue;
-    } else if ((c & 0xE0) == 0xC0) {
-      length = 2, min = 0x80, code_point = c & 0x1F;
-    } else if ((c & 0xF0) == 0xE0) {
-      length = 3, min = 0x800, code_point = c & 0x0F;
-    } else if ((c & 0xF8) == 0xF0) {
-      length = 4, min = 0x10000, code_point = c & 0x07;
-    } else {
-      return false;
-    }
-    if (n - i < length) return false;
-    for (size_t k = 1; k < length; ++k) {
-      const unsigned char next = static_cast<unsigned char>(text[i + k]);
-      if ((next & 0xC0) != 0x80) return false;
-      code_point = (code_point << 6) | (next & 0x3F);
-    }
-    if (code_point < min || code_point > 0x10FFFF) return false;
-    if (code_point >= 0xD800 && code_point <= 0xDFFF) return false;
-    i += length;
-  }
-  return true;
-}
-
 std::string Windows1252ToUtf8(std::string_view bytes) {
   std::string out;
   out.reserve(bytes.size() + bytes.size() / 2);
@@ -80,9 +30,9 @@ std::string Windows1252ToUtf8(std::string_view bytes) {
     if (c < 0x80) {
       out += static_cast<char>(c);
     } else if (c < 0xA0) {
-      AppendUtf8(kWindows1252High[c - 0x80], &out);
+      jet::AppendUtf8(kWindows1252High[c - 0x80], &out);
     } else {
-      AppendUtf8(c, &out);
+      jet::AppendUtf8(c, &out);
     }
   }
   return out;
@@ -106,12 +56,12 @@ std::string Utf16ToUtf8(std::string_view bytes, bool little_endian) {
       const uint32_t low = unit_at(i);
       if (low >= 0xDC00 && low <= 0xDFFF) {
         i += 2;
-        AppendUtf8(0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00), &out);
+        jet::AppendUtf8(0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00), &out);
         continue;
       }
     }
     if (unit >= 0xD800 && unit <= 0xDFFF) unit = 0xFFFD;
-    AppendUtf8(unit, &out);
+    jet::AppendUtf8(unit, &out);
   }
   return out;
 }
@@ -124,16 +74,6 @@ std::string_view Trim(std::string_view text) {
   while (begin < end && IsBlank(text[begin])) ++begin;
   while (end > begin && IsBlank(text[end - 1])) --end;
   return text.substr(begin, end - begin);
-}
-
-char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
-  }
-  return true;
 }
 
 std::string_view Unquote(std::string_view value) {
@@ -207,7 +147,7 @@ std::string ProfileBytesToUtf8(std::string_view bytes) {
     return Utf16ToUtf8(bytes.substr(2), /*little_endian=*/false);
   }
   if (bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
-  if (IsValidUtf8(bytes)) return std::string(bytes);
+  if (jet::IsValidUtf8(bytes)) return std::string(bytes);
   return Windows1252ToUtf8(bytes);
 }
 
@@ -229,13 +169,13 @@ std::string FindProfileValue(std::string_view text, std::string_view section,
       if (close == std::string_view::npos) continue;
       // Only the first matching section is searched: leaving it ends the search.
       if (in_section) return "";
-      in_section = EqualsIgnoringAsciiCase(Trim(line.substr(1, close - 1)), section);
+      in_section = jet::EqualsIgnoringAsciiCase(Trim(line.substr(1, close - 1)), section);
       continue;
     }
     if (!in_section) continue;
     const size_t equals = line.find('=');
     if (equals == std::string_view::npos) continue;
-    if (!EqualsIgnoringAsciiCase(Trim(line.substr(0, equals)), key)) continue;
+    if (!jet::EqualsIgnoringAsciiCase(Trim(line.substr(0, equals)), key)) continue;
     std::string_view value = Unquote(Trim(line.substr(equals + 1)));
     const size_t nul = value.find('\0');
     if (nul != std::string_view::npos) value = value.substr(0, nul);

@@ -48,10 +48,6 @@ class ByteWriter {
   void Bytes(size_t offset, std::span<const uint8_t> data) {
     Bytes(offset, data.data(), data.size());
   }
-  void Fill(size_t offset, size_t length, uint8_t value) {
-    if (length == 0) return;
-    std::memset(At(offset, length), value, length);
-  }
 
  private:
   uint8_t* At(size_t offset, size_t length) {

@@ -1,10 +1,12 @@
 // Text codecs of the Jet formats: Jet 3 single-byte text in the database code page,
-// Jet 4 UCS-2 and its "compressed unicode" form, all given out as UTF-8.
+// Jet 4 UCS-2 and its "compressed unicode" form, all given out as UTF-8; and the
+// UTF-8 and name-comparison rules the rest of the program shares with them.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "jet/base/status.h"
@@ -32,5 +34,16 @@ Status EncodeJet4Text(const std::string& utf8, bool allow_compression,
 // UTF-16LE code units (no compression marker) to UTF-8, for names in table definitions.
 std::string Utf16LeToUtf8(const uint8_t* data, size_t size);
 std::vector<uint8_t> Utf8ToUtf16Le(const std::string& utf8);
+
+// Appends the UTF-8 form of `code_point` (at most U+10FFFF) to `out`.
+void AppendUtf8(char32_t code_point, std::string* out);
+// Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
+bool IsValidUtf8(std::string_view text);
+
+// Names (of tables, columns, indexes, settings) compare without regard to case. Only
+// A-Z fold to a-z: the result never depends on the process's locale, and the bytes of
+// a multi-byte UTF-8 character are never changed.
+std::string AsciiLower(std::string_view text);
+bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b);
 
 }  // namespace jet

@@ -7,7 +7,6 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cstring>
 #include <ctime>
 #include <memory>
@@ -80,12 +79,6 @@ struct RelatedFixup {
   size_t other_plan = 0;
 };
 
-std::string Lower(const std::string& s) {
-  std::string out = s;
-  for (char& c : out) c = char(std::tolower(static_cast<unsigned char>(c)));
-  return out;
-}
-
 TableDesign UserDesign(const TableSpec& t) {
   TableDesign d;
   for (const ColumnSpec& c : t.columns) {
@@ -117,7 +110,7 @@ TableDesign UserDesign(const TableSpec& t) {
 
 bool HasLogicalName(const TableDesign& d, const std::string& name) {
   for (const LogicalIndexDesign& l : d.logical_indexes)
-    if (Lower(l.name) == Lower(name)) return true;
+    if (EqualsIgnoringAsciiCase(l.name, name)) return true;
   return false;
 }
 

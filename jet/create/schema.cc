@@ -7,6 +7,8 @@
 #include <climits>
 #include <set>
 
+#include "jet/base/text.h"
+
 namespace jet {
 namespace {
 
@@ -17,12 +19,6 @@ constexpr size_t kMaxIndexes = 32;  // real indexes per table, as Jet allows
 
 Status Invalid(const std::string& detail) {
   return Status::Error(ErrorKind::kInvalidArgument, detail);
-}
-
-std::string Lower(const std::string& s) {
-  std::string out = s;
-  for (char& c : out) c = char(std::tolower(static_cast<unsigned char>(c)));
-  return out;
 }
 
 size_t CodePointCount(const std::string& utf8) {
@@ -154,7 +150,7 @@ Status CheckTable(const TableSpec& table, Version version) {
   const std::string what = "table \"" + table.name + "\"";
   Status s = CheckName(table.name, "a table");
   if (!s.ok()) return s;
-  if (Lower(table.name).rfind("msys", 0) == 0)
+  if (AsciiLower(table.name).rfind("msys", 0) == 0)
     return Invalid(what + ": names starting with MSys belong to the system tables");
   if (table.columns.empty() || table.columns.size() > kMaxColumns)
     return Invalid(what + ": a table has 1 to 255 columns");
@@ -162,7 +158,7 @@ Status CheckTable(const TableSpec& table, Version version) {
   for (const ColumnSpec& c : table.columns) {
     s = CheckName(c.name, what + ": a column");
     if (!s.ok()) return s;
-    if (!names.insert(Lower(c.name)).second) return Invalid(what + ": two columns named \"" + c.name + "\"");
+    if (!names.insert(AsciiLower(c.name)).second) return Invalid(what + ": two columns named \"" + c.name + "\"");
     if (!IsSupportedType(c.type))
       return Invalid(what + " column \"" + c.name + "\": unsupported type " + ColumnTypeName(uint8_t(c.type)));
     if ((c.type == ColumnType::kText || c.type == ColumnType::kBinary) && c.size > 255)
@@ -181,7 +177,7 @@ Status CheckTable(const TableSpec& table, Version version) {
   for (const IndexSpec& index : table.indexes) {
     s = CheckName(index.name, what + ": an index");
     if (!s.ok()) return s;
-    if (!index_names.insert(Lower(index.name)).second)
+    if (!index_names.insert(AsciiLower(index.name)).second)
       return Invalid(what + ": two indexes named \"" + index.name + "\"");
     if (index.primary) ++primaries;
     if (index.columns.empty() || index.columns.size() > kMaxIndexColumns)
@@ -311,16 +307,16 @@ int HexDigit(char c) {
 }  // namespace
 
 int FindColumnSpec(const TableSpec& table, const std::string& name) {
-  const std::string wanted = Lower(name);
+  const std::string wanted = AsciiLower(name);
   for (size_t i = 0; i < table.columns.size(); ++i)
-    if (Lower(table.columns[i].name) == wanted) return int(i);
+    if (AsciiLower(table.columns[i].name) == wanted) return int(i);
   return -1;
 }
 
 int FindTableSpec(const Schema& schema, const std::string& name) {
-  const std::string wanted = Lower(name);
+  const std::string wanted = AsciiLower(name);
   for (size_t i = 0; i < schema.tables.size(); ++i)
-    if (Lower(schema.tables[i].name) == wanted) return int(i);
+    if (AsciiLower(schema.tables[i].name) == wanted) return int(i);
   return -1;
 }
 
@@ -345,13 +341,13 @@ Status ValidateSchema(const Schema& schema) {
   for (const TableSpec& table : schema.tables) {
     Status s = CheckTable(table, schema.version);
     if (!s.ok()) return s;
-    if (!names.insert(Lower(table.name)).second) return Invalid("two tables named \"" + table.name + "\"");
+    if (!names.insert(AsciiLower(table.name)).second) return Invalid("two tables named \"" + table.name + "\"");
   }
   std::set<std::string> relationship_names;
   for (const RelationshipSpec& rel : schema.relationships) {
     Status s = CheckRelationship(schema, rel);
     if (!s.ok()) return s;
-    if (!relationship_names.insert(Lower(rel.name)).second)
+    if (!relationship_names.insert(AsciiLower(rel.name)).second)
       return Invalid("two relationships named \"" + rel.name + "\"");
   }
   return Status::Ok();

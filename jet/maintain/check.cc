@@ -15,6 +15,7 @@
 #include <unordered_set>
 
 #include "jet/base/byte_order.h"
+#include "jet/base/text.h"
 #include "jet/read/catalog.h"
 #include "jet/read/data_page.h"
 #include "jet/read/database.h"
@@ -1045,9 +1046,7 @@ void Checker::CheckCatalogReferences() {
   for (const CatalogObject& o : objects_) {
     by_id.emplace(o.id, &o);
     if (o.is_table() || o.type == kObjectLinkedTable || o.type == 4) {
-      std::string lower = o.name;
-      for (char& ch : lower) ch = char(std::tolower(static_cast<unsigned char>(ch)));
-      table_names.insert(lower);
+      table_names.insert(AsciiLower(o.name));
     }
   }
   for (const auto& [id, at] : ace_objects_)
@@ -1061,9 +1060,7 @@ void Checker::CheckCatalogReferences() {
                                                    ", which is not a query");
   }
   for (const auto& [name, at] : related_tables_) {
-    std::string lower = name;
-    for (char& ch : lower) ch = char(std::tolower(static_cast<unsigned char>(ch)));
-    if (!table_names.count(lower))
+    if (!table_names.count(AsciiLower(name)))
       Add(kHarmless, "catalog-relationship-table", at, "a relationship names table \"" + name +
                                                            "\", which does not exist");
   }

@@ -2,20 +2,12 @@
 #include "jet/maintain/id_remap.h"
 
 #include <algorithm>
-#include <cctype>
 
 #include "jet/base/byte_order.h"
+#include "jet/base/text.h"
 
 namespace jet {
 namespace {
-
-bool SameName(const std::string& a, const char* b) {
-  size_t n = 0;
-  for (; n < a.size() && b[n] != '\0'; ++n)
-    if (std::tolower(static_cast<unsigned char>(a[n])) != std::tolower(static_cast<unsigned char>(b[n])))
-      return false;
-  return n == a.size() && b[n] == '\0';
-}
 
 struct IdColumnName {
   const char* table;
@@ -86,7 +78,7 @@ Status TableIdColumns(const TableDef& table, const std::string& table_name,
                       std::vector<size_t>* positions) {
   positions->clear();
   for (const IdColumnName& known : kIdColumns) {
-    if (!SameName(table_name, known.table)) continue;
+    if (!EqualsIgnoringAsciiCase(table_name, known.table)) continue;
     const int position = table.FindColumnByName(known.column);
     if (position < 0) continue;
     const ColumnDef& column = table.columns[position];

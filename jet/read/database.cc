@@ -1,8 +1,7 @@
 // Database: opening a file, the catalog, table definitions, row scans and index walks.
 #include "jet/read/database.h"
 
-#include <cctype>
-
+#include "jet/base/text.h"
 #include "jet/read/catalog.h"
 #include "jet/read/index_reader.h"
 #include "jet/read/row.h"
@@ -11,14 +10,6 @@
 namespace jet {
 namespace {
 
-bool EqualsIgnoreCase(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  return true;
-}
-
 // Local tables' object ids are their TDEF page numbers (in the low 24 bits).
 constexpr uint32_t kTablePageMask = 0x00FFFFFF;
 
@@ -26,7 +17,7 @@ constexpr uint32_t kTablePageMask = 0x00FFFFFF;
 
 bool CatalogObject::is_system() const {
   return (flags & 0x80000000u) != 0 || (flags & 0x2u) != 0 ||
-         (name.size() >= 4 && EqualsIgnoreCase(name.substr(0, 4), "MSys"));
+         (name.size() >= 4 && EqualsIgnoringAsciiCase(name.substr(0, 4), "MSys"));
 }
 
 Database::~Database() = default;
@@ -79,7 +70,7 @@ std::vector<const CatalogObject*> Database::Tables(bool include_system) const {
 
 const CatalogObject* Database::FindObject(const std::string& name, int16_t type) const {
   for (const CatalogObject& o : objects_)
-    if (o.type == type && EqualsIgnoreCase(o.name, name)) return &o;
+    if (o.type == type && EqualsIgnoringAsciiCase(o.name, name)) return &o;
   return nullptr;
 }
 

@@ -17,7 +17,6 @@
 #include "jet/read/table_def.h"
 
 #include <algorithm>
-#include <cctype>
 #include <set>
 
 #include "jet/base/byte_order.h"
@@ -105,15 +104,7 @@ void DecodeLogicalIndex(const Format& f, ByteReader& r, size_t at, LogicalIndex*
 
 std::string Latin1ToUtf8(const uint8_t* data, size_t size) {
   std::string out;
-  for (size_t i = 0; i < size; ++i) {
-    uint8_t b = data[i];
-    if (b < 0x80) {
-      out.push_back(static_cast<char>(b));
-    } else {
-      out.push_back(static_cast<char>(0xC0 | (b >> 6)));
-      out.push_back(static_cast<char>(0x80 | (b & 0x3F)));
-    }
-  }
+  for (size_t i = 0; i < size; ++i) AppendUtf8(data[i], &out);
   return out;
 }
 
@@ -197,29 +188,9 @@ int TableDef::FindColumnByNumber(uint16_t number) const {
 
 int TableDef::FindColumnByName(const std::string& name) const {
   for (size_t i = 0; i < columns.size(); ++i) {
-    const std::string& n = columns[i].name;
-    if (n.size() == name.size() &&
-        std::equal(n.begin(), n.end(), name.begin(), [](char a, char b) {
-          return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
-        }))
-      return static_cast<int>(i);
+    if (EqualsIgnoringAsciiCase(columns[i].name, name)) return static_cast<int>(i);
   }
   return -1;
-}
-
-std::vector<const ColumnDef*> TableDef::ColumnsByNumber() const {
-  std::vector<const ColumnDef*> out;
-  out.reserve(columns.size());
-  for (const ColumnDef& c : columns) out.push_back(&c);
-  std::stable_sort(out.begin(), out.end(),
-                   [](const ColumnDef* a, const ColumnDef* b) { return a->number < b->number; });
-  return out;
-}
-
-bool TableDef::HasVariableColumns() const {
-  for (const ColumnDef& c : columns)
-    if (!c.is_fixed() && c.type() != ColumnType::kBoolean) return true;
-  return false;
 }
 
 Status ReadTableDef(PageFile& file, uint32_t first_page, TableDef* table) {

@@ -145,9 +145,6 @@ struct TableDef {
   int FindColumnByNumber(uint16_t number) const;
   // Position of a column in `columns` with this name (case-insensitive ASCII), or -1.
   int FindColumnByName(const std::string& name) const;
-  // Columns sorted by column number (the order of the null mask and of exports).
-  std::vector<const ColumnDef*> ColumnsByNumber() const;
-  bool HasVariableColumns() const;
 };
 
 // Reads and decodes the definition whose first page is `first_page`, following the
