@@ -1,6 +1,8 @@
 // The start-up check (Form_Load) and its report of an error it does not handle.
 #include "app/startup_check.h"
 
+#include "repair/file_names.h"
+#include "repair/messages.h"
 #include "services/files.h"
 
 namespace app {
@@ -27,14 +29,14 @@ bool FormLoad(services::Runtime& runtime, IniCon& ini_con, const std::string& pr
   }
 
   // Step 1 and 2.
-  if (!services::FileExists(program_folder + kSettingsFileName)) {
-    runtime.MsgBox(kMessageNoSettingsFile, services::kStyleError, kErrorTitle);
+  if (!services::FileExists(services::JoinPath(program_folder, repair::kSettingsFileName))) {
+    runtime.MsgBox(kMessageNoSettingsFile, services::kStyleError, repair::kErrorTitle);
     runtime.End();
     return false;
   }
 
   // Step 3: the path is formed again and handed over in the reader's own order.
-  const std::string settings_path = program_folder + kSettingsFileName;
+  const std::string settings_path = services::JoinPath(program_folder, repair::kSettingsFileName);
   ini_con.SetFileName(settings_path);  // dispatch 6
   ini_con.SetSection(kSettingsSection);  // dispatch 3
   ini_con.SetKey(kSettingsKey);  // dispatch 4
@@ -49,14 +51,14 @@ bool FormLoad(services::Runtime& runtime, IniCon& ini_con, const std::string& pr
 
   // Step 4: only a value of length 0 is a missing setting; blanks are a folder name.
   if (database_folder->empty()) {
-    runtime.MsgBox(kMessageNoDatabaseFolder, services::kStyleError, kErrorTitle);
+    runtime.MsgBox(kMessageNoDatabaseFolder, services::kStyleError, repair::kErrorTitle);
     runtime.End();
     return false;
   }
 
   // Step 5.
-  if (!services::FileExists(*database_folder + kDatabaseFileName)) {
-    runtime.MsgBox(kMessageNoDatabase, services::kStyleError, kErrorTitle);
+  if (!services::FileExists(services::JoinPath(*database_folder, repair::kDatabaseFileName))) {
+    runtime.MsgBox(kMessageNoDatabase, services::kStyleError, repair::kErrorTitle);
     runtime.End();
     return false;
   }

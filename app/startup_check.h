@@ -12,17 +12,12 @@
 
 namespace app {
 
-// The fixed file names, each with its leading separator: a path is a folder
-// followed by one of these, joined by plain concatenation.
-inline const std::string kSettingsFileName = std::string(services::kPathSeparator) + "morvik.ini";
-inline const std::string kDatabaseFileName = std::string(services::kPathSeparator) + "morvik.mdb";
-
 // Where the database folder is kept in the settings file.
 inline constexpr char kSettingsSection[] = "Files";
 inline constexpr char kSettingsKey[] = "DatabasePath";
 
-// The three faults the check reports, each with style 16 and this title.
-inline constexpr char kErrorTitle[] = "Foutmelding";
+// The three faults the check reports, each with style 16 and the title
+// repair::kErrorTitle.
 inline constexpr char kMessageNoSettingsFile[] = "Kan morvik.ini bestand niet vinden !";
 inline constexpr char kMessageNoDatabaseFolder[] =
     "Kan database-bestand niet vinden !, controleer instellingen van Morvik";
@@ -35,13 +30,14 @@ inline constexpr char kRunTimeErrorTitle[] = "zivadiduz - fout bij het starten";
 inline constexpr int kRunTimeErrorExitStatus = 1;
 
 // Form_Load. Runs the check once, in order:
-//   1. the settings path is `program_folder` + kSettingsFileName;
+//   1. the settings path is `program_folder` joined with repair::kSettingsFileName;
 //   2. no file there: kMessageNoSettingsFile, then End;
 //   3. `ini_con` is given the settings path, section "Files" and key "DatabasePath"
 //      (dispatch 6, 3, 4) and its value (dispatch 5) is stored in *database_folder,
 //      exactly as read, untrimmed;
 //   4. an empty value: kMessageNoDatabaseFolder, then End;
-//   5. no file at *database_folder + kDatabaseFileName: kMessageNoDatabase, then End.
+//   5. no file at *database_folder joined with repair::kDatabaseFileName:
+//      kMessageNoDatabase, then End.
 // Returns true when every check passed (the window is then shown). Returns false
 // after it has called runtime.End() or, for a run-time error, runtime.Exit(
 // kRunTimeErrorExitStatus); with the production runtime it does not return then.

@@ -7,16 +7,13 @@
 #include <vector>
 
 #include "jet/file/file_stamp.h"
+#include "repair/file_names.h"
 #include "repair/messages.h"
 #include "services/files.h"
 #include "services/program_folder.h"
 
 namespace repair {
 namespace {
-
-std::string Join(const std::string& folder, const char* name) {
-  return folder + services::kPathSeparator + name;
-}
 
 // True only when both files could be read to the end and hold the same bytes. Any
 // read failure answers false, so that doubt is reported as "changed".
@@ -49,7 +46,7 @@ jet::Status TakeBackup(const std::string& database_path, const std::string& prog
   if (program_folder.empty()) {
     return jet::Status::Error(jet::ErrorKind::kNotFound, "the program folder is unknown");
   }
-  return services::FileCopy(database_path, Join(program_folder, kBackupFileName), env,
+  return services::FileCopy(database_path, services::JoinPath(program_folder, kBackupFileName), env,
                             nullptr, backed_up);
 }
 
@@ -83,7 +80,7 @@ const char* FailureReason(bool have_engine, const jet::Status& repaired,
 void CleanDatabase(const std::string& database_folder, const std::string& program_folder,
                    services::Runtime& runtime, EngineHolder& engine, jet::Env* env) {
   // Step 1.
-  const std::string database_path = Join(database_folder, kDatabaseFileName);
+  const std::string database_path = services::JoinPath(database_folder, kDatabaseFileName);
 
   // Steps 2 and 3. No backup, no repair: the database is left untouched.
   jet::FileStamp backed_up;
@@ -95,7 +92,7 @@ void CleanDatabase(const std::string& database_folder, const std::string& progra
   // The backup path is formed anew where it is used.
 
   // Step 4.
-  const std::string scratch_path = Join(program_folder, kScratchFileName);
+  const std::string scratch_path = services::JoinPath(program_folder, kScratchFileName);
 
   // Step 5.
   RemoveStaleScratch(scratch_path, env);
@@ -119,7 +116,7 @@ void CleanDatabase(const std::string& database_folder, const std::string& progra
   // "Unchanged" is decided by comparing the database with the backup just taken,
   // byte for byte: the backup is exactly the file as it was before step 6.
   auto database_unchanged = [&] {
-    return SameContents(database_path, Join(program_folder, kBackupFileName));
+    return SameContents(database_path, services::JoinPath(program_folder, kBackupFileName));
   };
 
   // Step 8, only for a compaction that succeeded in this run, and not when a failed

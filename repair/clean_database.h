@@ -3,7 +3,8 @@
 // a scratch file, puts the compacted copy in the database's place, tells the user how
 // it went and ends the program.
 //
-// Files (paths by plain concatenation of a folder, the separator and a name):
+// Files (paths by plain concatenation of a folder, the separator and a name from
+// repair/file_names.h):
 //   database  <database_folder>/morvik.mdb      repaired, then replaced by its compacted copy
 //   backup    <program_folder>/morvikbackup.mdb the database as it was before this run
 //   scratch   <program_folder>/new.mdb          what the compaction writes; left behind
@@ -41,10 +42,6 @@
 #include "services/runtime.h"
 
 namespace repair {
-
-inline constexpr char kDatabaseFileName[] = "morvik.mdb";
-inline constexpr char kBackupFileName[] = "morvikbackup.mdb";
-inline constexpr char kScratchFileName[] = "new.mdb";
 
 // Runs the whole procedure and ends with runtime.End(). A failing step is passed
 // over, never thrown; what the user is told depends on what failed. Every file

@@ -13,4 +13,10 @@ std::string ProgramFolder();
 // The separator that joins a folder and a file name on this platform.
 inline constexpr char kPathSeparator[] = "/";
 
+// `folder`, the separator and `name`, by plain concatenation: nothing is normalised,
+// trimmed or quoted, so a folder that ends in a separator gives two in a row.
+inline std::string JoinPath(const std::string& folder, const std::string& name) {
+  return folder + kPathSeparator + name;
+}
+
 }  // namespace services
