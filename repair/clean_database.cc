@@ -105,12 +105,12 @@ void CleanDatabase(const std::string& database_folder, const std::string& progra
   // A file that is no longer the one backed up has no backup, and so, like a database
   // whose backup failed, it is not given to the engine at all.
   DBEngine* db_engine = engine.Get();
-  const jet::Status still_backed_up = jet::ExpectUnchanged(database_path, backed_up);
+  const jet::Status still_backed_up = jet::ExpectUnchanged(env, database_path, backed_up);
   jet::Status repaired = !db_engine ? NoEngine() : still_backed_up;
   if (repaired.ok()) repaired = db_engine->RepairDatabase(database_path);
   jet::FileStamp after_repair;
   jet::Status compacted = !db_engine ? NoEngine() : still_backed_up;
-  if (compacted.ok()) compacted = jet::StampFile(database_path, &after_repair);
+  if (compacted.ok()) compacted = jet::StampFile(env, database_path, &after_repair);
   if (compacted.ok()) compacted = db_engine->CompactDatabase(database_path, scratch_path);
 
   // "Unchanged" is decided by comparing the database with the backup just taken,
@@ -125,7 +125,7 @@ void CleanDatabase(const std::string& database_folder, const std::string& progra
   jet::Status copied_back = jet::Status::Error(jet::ErrorKind::kIoError, "copy-back skipped");
   const bool copy_back = compacted.ok() && (repaired.ok() || database_unchanged());
   if (copy_back) {
-    copied_back = jet::ExpectUnchanged(database_path, after_repair);
+    copied_back = jet::ExpectUnchanged(env, database_path, after_repair);
     if (copied_back.ok()) copied_back = services::FileCopy(scratch_path, database_path, env, &after_repair);
   }
 

@@ -1,7 +1,7 @@
 // File services of the program: existence test, copy, delete. Plain C++, no Qt.
 // Paths are used exactly as given: callers build them by plain concatenation of a
-// folder and a name that begins with the separator ("/morvik.mdb"), and nothing here
-// normalises, trims or quotes them.
+// folder, the separator and a name (JoinPath in services/program_folder.h), and
+// nothing here normalises, trims or quotes them.
 #pragma once
 
 #include <string>

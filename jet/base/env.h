@@ -1,14 +1,18 @@
 // Env: the one interface through which the program and the engine change files.
-// Every create, write, flush, rename and remove goes through an Env, so that a test
-// can put a fault-injecting Env in place of the real one and fail or "crash" any
-// single call. Reading a database goes through its own page reader (jet/file/page_file.h);
-// reading a file for a copy goes through NewSequentialFile here.
+// Every create, write, flush, rename and remove goes through an Env, and so does every
+// question about the file system that decides what is written where (is something
+// there, what are its permission bits, where does a link lead, what lies in a folder),
+// so that a test can put a fault-injecting Env in place of the real one and fail or
+// "crash" any single call. Reading a database goes through its own page reader
+// (jet/file/page_file.h); reading a file for a copy goes through NewSequentialFile here.
+// The interface is the same on every platform; only its implementation is not.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "jet/base/status.h"
 
@@ -34,6 +38,24 @@ class SequentialFile {
   virtual Status Read(void* buffer, size_t size, size_t* read_size) = 0;
 };
 
+// What the file system says about one path.
+struct FileInfo {
+  enum class Type {
+    kMissing,  // nothing there, or a link that leads nowhere (or round in a loop)
+    kRegular,
+    kFolder,
+    kOther,  // a device, pipe, socket, ...
+  };
+  Type type = Type::kMissing;
+  bool is_link = false;  // the path itself is a symbolic link; the rest is of its target
+  unsigned permissions = 0;  // permission bits, as NewWritableFile and SetPermissions take them
+  // What tells one state of a file from another (jet/file/file_stamp.h).
+  uint64_t device = 0;
+  uint64_t inode = 0;
+  uint64_t size = 0;
+  int64_t modified_ns = 0;  // last change of the contents, in nanoseconds since 1970
+};
+
 class Env {
  public:
   virtual ~Env() = default;
@@ -52,6 +74,53 @@ class Env {
   virtual Status RemoveFile(const std::string& path) = 0;
   // fsync of a folder, so that a rename or create in it is durable.
   virtual Status SyncDir(const std::string& dir) = 0;
+
+  // Describes `path`, following a symbolic link to what it names. Nothing there is not
+  // an error (type kMissing); a path that cannot be examined is.
+  virtual Status GetFileInfo(const std::string& path, FileInfo* info) = 0;
+  // Sets the permission bits of `path` exactly (no umask applies).
+  virtual Status SetPermissions(const std::string& path, unsigned permissions) = 0;
+  // The absolute path `path` leads to, with every symbolic link in it followed.
+  virtual Status ResolvePath(const std::string& path, std::string* resolved) = 0;
+  // The names in folder `dir`, without "." and "..", in no particular order.
+  virtual Status GetChildren(const std::string& dir, std::vector<std::string>* names) = 0;
+};
+
+// An Env that passes every call to another one: the base of an Env that changes a
+// few calls and leaves the rest alone.
+class EnvWrapper : public Env {
+ public:
+  explicit EnvWrapper(Env* target) : target_(target) {}
+  Env* target() const { return target_; }
+
+  Status NewWritableFile(const std::string& path, unsigned mode,
+                         std::unique_ptr<WritableFile>* result) override {
+    return target_->NewWritableFile(path, mode, result);
+  }
+  Status NewSequentialFile(const std::string& path,
+                           std::unique_ptr<SequentialFile>* result) override {
+    return target_->NewSequentialFile(path, result);
+  }
+  Status RenameFile(const std::string& from, const std::string& to) override {
+    return target_->RenameFile(from, to);
+  }
+  Status RemoveFile(const std::string& path) override { return target_->RemoveFile(path); }
+  Status SyncDir(const std::string& dir) override { return target_->SyncDir(dir); }
+  Status GetFileInfo(const std::string& path, FileInfo* info) override {
+    return target_->GetFileInfo(path, info);
+  }
+  Status SetPermissions(const std::string& path, unsigned permissions) override {
+    return target_->SetPermissions(path, permissions);
+  }
+  Status ResolvePath(const std::string& path, std::string* resolved) override {
+    return target_->ResolvePath(path, resolved);
+  }
+  Status GetChildren(const std::string& dir, std::vector<std::string>* names) override {
+    return target_->GetChildren(dir, names);
+  }
+
+ private:
+  Env* target_;
 };
 
 // The folder part of a path ("." when it has none), for SyncDir and temporary files.

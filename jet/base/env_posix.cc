@@ -1,4 +1,5 @@
 // The real Env: POSIX system calls, with EINTR retried and short writes completed.
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -6,6 +7,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 
 #include "jet/base/env.h"
 
@@ -81,6 +83,15 @@ class PosixSequentialFile final : public SequentialFile {
   int fd_;
 };
 
+// The errors of stat(2) that mean "nothing there" rather than "cannot tell".
+bool IsMissing(int error_number) { return error_number == ENOENT || error_number == ENOTDIR; }
+
+FileInfo::Type TypeOf(mode_t mode) {
+  if (S_ISREG(mode)) return FileInfo::Type::kRegular;
+  if (S_ISDIR(mode)) return FileInfo::Type::kFolder;
+  return FileInfo::Type::kOther;
+}
+
 class PosixEnv final : public Env {
  public:
   Status NewWritableFile(const std::string& path, unsigned mode,
@@ -119,6 +130,61 @@ class PosixEnv final : public Env {
     // Some file systems refuse fsync on a folder; the rename itself has happened.
     if (rc != 0 && saved != EINVAL && saved != EROFS)
       return Status::FromErrno(saved, "fsync folder " + dir);
+    return Status::Ok();
+  }
+
+  Status GetFileInfo(const std::string& path, FileInfo* info) override {
+    *info = FileInfo();
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0) {
+      if (IsMissing(errno)) return Status::Ok();
+      return Status::FromErrno(errno, "examine " + path);
+    }
+    if (S_ISLNK(st.st_mode)) {
+      info->is_link = true;
+      // A link that leads nowhere (or round in a loop) names nothing.
+      if (::stat(path.c_str(), &st) != 0) return Status::Ok();
+    }
+    info->type = TypeOf(st.st_mode);
+    info->permissions = st.st_mode & 07777;
+    info->device = uint64_t(st.st_dev);
+    info->inode = uint64_t(st.st_ino);
+    info->size = uint64_t(st.st_size);
+    info->modified_ns = int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    return Status::Ok();
+  }
+
+  Status SetPermissions(const std::string& path, unsigned permissions) override {
+    if (::chmod(path.c_str(), static_cast<mode_t>(permissions)) != 0)
+      return Status::FromErrno(errno, "set permissions of " + path);
+    return Status::Ok();
+  }
+
+  Status ResolvePath(const std::string& path, std::string* resolved) override {
+    char* real = ::realpath(path.c_str(), nullptr);
+    if (real == nullptr) return Status::FromErrno(errno, "follow the link " + path);
+    *resolved = real;
+    std::free(real);
+    return Status::Ok();
+  }
+
+  Status GetChildren(const std::string& dir, std::vector<std::string>* names) override {
+    names->clear();
+    DIR* folder = ::opendir(dir.c_str());
+    if (folder == nullptr) return Status::FromErrno(errno, "list folder " + dir);
+    int error_number = 0;
+    for (;;) {
+      errno = 0;  // readdir tells the end from a failure only by errno
+      const dirent* entry = ::readdir(folder);
+      if (entry == nullptr) {
+        error_number = errno;
+        break;
+      }
+      const std::string name = entry->d_name;
+      if (name != "." && name != "..") names->push_back(name);
+    }
+    ::closedir(folder);
+    if (error_number != 0) return Status::FromErrno(error_number, "list folder " + dir);
     return Status::Ok();
   }
 };

@@ -1,9 +1,7 @@
 // Stale temporary files: finding them by name, telling dead writers from live ones.
 #include "jet/base/stale_temporary.h"
 
-#include <dirent.h>
 #include <signal.h>
-#include <sys/stat.h>
 
 #include <cerrno>
 #include <cstdlib>
@@ -64,19 +62,15 @@ void RemoveStaleTemporaryFiles(Env* env, const std::string& path) {
   if (base.empty()) return;
   const std::string dir = DirName(path);
 
-  std::vector<std::string> stale;
-  DIR* folder = ::opendir(dir.c_str());
-  if (folder == nullptr) return;
-  while (dirent* entry = ::readdir(folder)) {
-    const std::string name = entry->d_name;
-    if (IsStaleTemporaryOf(base, name)) stale.push_back(dir + "/" + name);
-  }
-  ::closedir(folder);
-
-  for (const std::string& file : stale) {
-    struct stat info;
+  std::vector<std::string> names;
+  if (!env->GetChildren(dir, &names).ok()) return;
+  for (const std::string& name : names) {
+    if (!IsStaleTemporaryOf(base, name)) continue;
+    const std::string file = dir + "/" + name;
+    FileInfo info;
     // Only plain files: a folder or link of that name is not something we made.
-    if (::lstat(file.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) continue;
+    if (!env->GetFileInfo(file, &info).ok() || info.is_link || info.type != FileInfo::Type::kRegular)
+      continue;
     Status ignored = env->RemoveFile(file);
     (void)ignored;
   }

@@ -4,8 +4,6 @@
 // EntrySorters so that memory stays bounded whatever the row count.
 #include "jet/create/create.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cstring>
 #include <ctime>
@@ -24,7 +22,7 @@
 #include "jet/write/long_value_writer.h"
 #include "jet/file/page_writer.h"
 #include "jet/write/row_writer.h"
-#include "jet/base/stale_temporary.h"
+#include "jet/base/publish_file.h"
 #include "jet/create/system_tables.h"
 #include "jet/create/table_design.h"
 #include "jet/write/tdef_writer.h"
@@ -193,12 +191,6 @@ Status AddRelationshipIndexes(const Schema& schema, std::vector<TablePlan>* plan
 double Now() {
   return double(std::time(nullptr)) / 86400.0 + 25569.0;
 }
-
-bool PathExists(const std::string& path) {
-  struct stat info;
-  return ::lstat(path.c_str(), &info) == 0;
-}
-
 
 // The key an enforced relationship compares: the columns' values as text, typed.
 std::string ReferenceKey(const RowSpec& row, const std::vector<int>& columns, bool* complete) {
@@ -850,11 +842,12 @@ Status CreateDatabase(const Schema& schema, RowSupplier* rows, const std::string
                       const CreateOptions& options) {
   Status s = ValidateSchema(schema);
   if (!s.ok()) return s;
-  if (PathExists(path))
-    return Status::Error(ErrorKind::kDestinationExists, "destination " + path + " exists");
-  // What a killed earlier run left beside `path` (its file, its sorts' scratch files).
-  RemoveStaleTemporaryFiles(env, path);
-  const std::string temporary = TemporaryPathBeside(path);
+  // Also takes away what a killed earlier run left beside `path` (its file, its sorts'
+  // scratch files).
+  Publication publication;
+  s = publication.Begin(env, path, PublishOptions());
+  if (!s.ok()) return s;
+  const std::string& temporary = publication.temporary();
   std::unique_ptr<PageWriter> writer;
   s = PageWriter::Create(env, temporary, FormatFor(schema.version), 0, 0644, &writer);
   if (!s.ok()) return s;
@@ -868,20 +861,8 @@ Status CreateDatabase(const Schema& schema, RowSupplier* rows, const std::string
   if (!s.ok()) return s;  // an unfinished writer removes its file
   writer.reset();
   s = CheckWritten(schema, live_rows, temporary);
-  if (s.ok() && PathExists(path))
-    s = Status::Error(ErrorKind::kDestinationExists, "destination " + path + " exists");
-  if (s.ok()) s = env->RenameFile(temporary, path);
-  if (!s.ok()) {
-    env->RemoveFile(temporary);
-    return s;
-  }
-  s = env->SyncDir(DirName(path));
-  if (!s.ok()) {
-    // In place but perhaps not durable: a failure must leave nothing behind.
-    env->RemoveFile(path);
-    return s;
-  }
-  return Status::Ok();
+  if (s.ok()) s = publication.Commit();
+  return s;
 }
 
 }  // namespace jet

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <string>
 
+#include "jet/base/env.h"
 #include "jet/base/status.h"
 
 namespace jet {
@@ -24,12 +25,15 @@ struct FileStamp {
   bool operator==(const FileStamp&) const = default;
 };
 
-// The stamp of the file `path` names (links followed). kNotFound when nothing is
-// there; other stat failures by their errno.
-Status StampFile(const std::string& path, FileStamp* stamp);
+// The stamp of a file the Env described.
+FileStamp StampOf(const FileInfo& info);
+
+// The stamp of the file `path` names (links followed), asked through `env`. kNotFound
+// when nothing is there; other failures to examine it by their errno.
+Status StampFile(Env* env, const std::string& path, FileStamp* stamp);
 
 // Ok when `path` still carries `expected`; kInUse, naming `path`, when it was
-// replaced, rewritten or removed since.
-Status ExpectUnchanged(const std::string& path, const FileStamp& expected);
+// replaced, rewritten or removed since (or cannot be examined now).
+Status ExpectUnchanged(Env* env, const std::string& path, const FileStamp& expected);
 
 }  // namespace jet

@@ -2,13 +2,12 @@
 // place. See compact.h for what the result looks like.
 #include "jet/maintain/compact.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cstring>
 #include <memory>
 
 #include "jet/base/byte_order.h"
+#include "jet/base/publish_file.h"
 #include "jet/read/catalog.h"
 #include "jet/maintain/compact_verify.h"
 #include "jet/write/data_page_builder.h"
@@ -21,7 +20,6 @@
 #include "jet/file/page_writer.h"
 #include "jet/read/row.h"
 #include "jet/read/row_fetch.h"
-#include "jet/base/stale_temporary.h"
 #include "jet/read/table_scan.h"
 #include "jet/write/tdef_writer.h"
 #include "jet/write/usage_map_builder.h"
@@ -666,15 +664,6 @@ Status WriteGlobalMap(const Format& format, uint32_t used_pages, OutputSink* sin
   return s;
 }
 
-bool PathExists(const std::string& path) {
-  struct stat info;
-  return ::lstat(path.c_str(), &info) == 0;
-}
-
-Status DestinationExists(const std::string& destination) {
-  return Status::Error(ErrorKind::kDestinationExists, "destination " + destination + " exists");
-}
-
 // The tables in the order of the new file: MSysObjects, the other system tables,
 // the user tables, each group by old definition page. Every local table of the
 // catalog once.
@@ -730,9 +719,13 @@ Status WriteFile(Database& db, std::vector<TablePlan>* plans, const TableIdMap& 
 
 Status Compact(Env* env, const std::string& source, const std::string& destination,
                const CompactOptions& options, CompactReport* report) {
-  if (PathExists(destination)) return DestinationExists(destination);
+  // Also takes away what a compaction that crashed left: its result and the index
+  // sorts' scratch files, which lie beside the destination too.
+  Publication publication;
+  Status s = publication.Begin(env, destination, PublishOptions());
+  if (!s.ok()) return s;
   std::unique_ptr<Database> db;
-  Status s = Database::Open(source, &db);
+  s = Database::Open(source, &db);
   if (!s.ok()) return s;
   if (IsAce(db->format().version))
     return Status::Error(ErrorKind::kUnsupportedFormat,
@@ -740,8 +733,6 @@ Status Compact(Env* env, const std::string& source, const std::string& destinati
                              " files is not supported: their complex columns keep table ids in "
                              "MSysComplexColumns and flat tables this engine does not rewrite yet");
 
-  // Left by a compaction that crashed: its result and the index sorts' scratch files.
-  RemoveStaleTemporaryFiles(env, destination);
   SortScratch scratch;
   scratch.env = env;
   scratch.beside = destination;
@@ -760,7 +751,7 @@ Status Compact(Env* env, const std::string& source, const std::string& destinati
   if (used_pages > MaxPageCount(db->format()))
     return Status::Error(ErrorKind::kNoSpace, "the compacted file would pass the format's size limit");
 
-  const std::string temporary = TemporaryPathBeside(destination);
+  const std::string& temporary = publication.temporary();
   std::unique_ptr<PageWriter> writer;
   s = WriteFile(*db, &plans, ids, used_pages, options, env, temporary, &writer);
   if (!s.ok()) return s;  // the unfinished writer removes its file
@@ -775,19 +766,8 @@ Status Compact(Env* env, const std::string& source, const std::string& destinati
   }
   for (TablePlan& p : plans) map.tables.push_back(std::move(p.out));
   s = VerifyCompaction(*db, temporary, map, scratch);
-  if (s.ok() && PathExists(destination)) s = DestinationExists(destination);
-  if (s.ok()) s = env->RenameFile(temporary, destination);
-  if (!s.ok()) {
-    env->RemoveFile(temporary);
-    return s;
-  }
-  s = env->SyncDir(DirName(destination));
-  if (!s.ok()) {
-    // The file is in place but its name may not survive a power loss; a failure must
-    // leave no destination, so take it back.
-    env->RemoveFile(destination);
-    return s;
-  }
+  if (s.ok()) s = publication.Commit();
+  if (!s.ok()) return s;
 
   if (report != nullptr) {
     report->source_pages = db->file().page_count();

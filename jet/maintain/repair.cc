@@ -2,10 +2,9 @@
 // compact into a copy; the copy is checked and renamed over the original.
 #include "jet/maintain/repair.h"
 
-#include <sys/stat.h>
-
 #include <cerrno>
 #include <cstring>
+#include <functional>
 #include <memory>
 
 #include "jet/maintain/compact.h"
@@ -13,6 +12,7 @@
 #include "jet/file/lock.h"
 #include "jet/file/page_file.h"
 #include "jet/maintain/salvage.h"
+#include "jet/base/publish_file.h"
 #include "jet/base/stale_temporary.h"
 
 namespace jet {
@@ -54,37 +54,36 @@ std::vector<std::string> RepairReport::Lines() const {
 
 namespace {
 
-// Renames `replacement` over `path` if `path` is still the file that was checked, and
-// removes `replacement` otherwise. The caller learns of a file that another program
-// put at `path` just after the rename too (kInUse), so it does not go on to work on
-// that file as if it were the repaired one.
-Status ReplaceChecked(Env* env, const std::string& replacement, const std::string& path,
-                      const FileStamp& checked) {
+// Publishes the replacement of `path` that `write` makes, then makes sure `path` is
+// the file that was written: the caller learns of a file that another program put at
+// `path` just after the rename too (kInUse), so it does not go on to work on that file
+// as if it were the repaired one.
+Status ReplaceCheckedFile(Env* env, const std::string& path, const FileStamp& checked,
+                          const std::function<Status(const std::string& temporary)>& write) {
+  // Only the file that was checked is replaced, and the replacement keeps its
+  // permission bits (a database shared by a group stays writable for the group).
+  PublishOptions options;
+  options.mode = PublishMode::kReplace;
+  options.before_rename = [&] { return ExpectUnchanged(env, path, checked); };
+  Publication publication;
+  Status s = publication.Begin(env, path, options);
+  if (s.ok()) s = write(publication.temporary());
   FileStamp written;
-  Status s = StampFile(replacement, &written);
-  if (s.ok()) s = ExpectUnchanged(path, checked);
-  if (s.ok()) s = env->RenameFile(replacement, path);
-  if (!s.ok()) {
-    env->RemoveFile(replacement);
-    return s;
-  }
-  s = env->SyncDir(DirName(path));
-  if (s.ok()) s = ExpectUnchanged(path, written);  // rename keeps inode, size and time
+  if (s.ok()) s = StampFile(env, publication.temporary(), &written);
+  if (s.ok()) s = publication.Commit();
+  if (s.ok()) s = ExpectUnchanged(env, path, written);  // rename keeps inode, size and time
   return s;
 }
 
-// Copies `path` to a new file beside it with the commit area of page 0 cleared,
-// flushes it and renames it over `path`.
-Status ClearCommitStateInPlace(Env* env, const std::string& path, const Format& format,
-                               const FileStamp& checked) {
+// Writes at `copy` the file at `path` with the commit area of page 0 cleared, flushed
+// and closed.
+Status WriteWithCommitStateCleared(Env* env, const std::string& path, const Format& format,
+                                   const std::string& copy) {
   std::unique_ptr<SequentialFile> in;
   Status s = env->NewSequentialFile(path, &in);
   if (!s.ok()) return s;
-  struct stat info;
-  const unsigned mode = ::stat(path.c_str(), &info) == 0 ? (info.st_mode & 07777) : 0600;
-  const std::string temporary = TemporaryPathBeside(path);
   std::unique_ptr<WritableFile> out;
-  s = env->NewWritableFile(temporary, mode, &out);
+  s = env->NewWritableFile(copy, 0600, &out);
   if (!s.ok()) return s;
   // Page 0 first, whole, with its commit area cleared; then the rest as it is.
   std::vector<uint8_t> buffer(1 << 16);
@@ -107,12 +106,7 @@ Status ClearCommitStateInPlace(Env* env, const std::string& path, const Format& 
   }
   if (s.ok()) s = out->Sync();
   if (s.ok()) s = out->Close();
-  if (!s.ok()) {
-    out.reset();
-    env->RemoveFile(temporary);
-    return s;
-  }
-  return ReplaceChecked(env, temporary, path, checked);
+  return s;
 }
 
 std::string FirstDamage(const CheckReport& check) {
@@ -121,50 +115,17 @@ std::string FirstDamage(const CheckReport& check) {
   return "";
 }
 
-}  // namespace
-
-Status RepairDatabaseWithReport(const std::string& path, RepairReport* report, Env* env) {
-  *report = RepairReport();
-  struct stat info;
-  if (::stat(path.c_str(), &info) != 0) return Status::FromErrno(errno, "examine " + path);
-  std::unique_ptr<DatabaseLock> lock;
-  Status s = DatabaseLock::Acquire(path, &lock);
-  if (!s.ok()) return s;
-  // Under the lock: the copies a crashed repair left beside the file are garbage now.
-  RemoveStaleTemporaryFiles(env, path);
-  // The lock keeps Jet writers out, not a program that renames another file over this
-  // one; the repaired copy replaces only the file that was checked.
-  FileStamp checked;
-  s = StampFile(path, &checked);
-  if (!s.ok()) return s;
-
-  std::unique_ptr<PageFile> file;
-  s = PageFile::Open(path, &file);
-  if (!s.ok()) return s;
-  CheckReport check;
-  s = CheckPageFile(*file, &check);
-  if (!s.ok()) return s;
-  report->damage_found = check.DamageCount();
-  report->was_damaged = check.HasStructuralDamage();
-  if (!report->was_damaged) {
-    if (!check.Has("commit-state")) return Status::Ok();
-    s = ClearCommitStateInPlace(env, path, file->format(), checked);
-    if (s.ok()) report->commit_state_cleared = true;
-    return s;
-  }
-  if (IsAce(file->format().version))
-    return Status::Error(ErrorKind::kUnsupportedFormat,
-                         std::string("repair of ") + VersionName(file->format().version) + " files is not supported");
-
-  // Salvage into one file beside the original, compact that into another, check the
-  // result; only a result without damage replaces the original.
+// Salvages what `check` found readable in `file` into one new file beside `path`,
+// compacts that into `repaired` and checks the result: only a result without damage
+// may replace the original.
+Status WriteRepaired(Env* env, const std::string& path, PageFile& file, const CheckReport& check,
+                     const std::string& repaired, RepairReport* report) {
   const std::string salvaged = TemporaryPathBeside(path);
-  s = WriteSalvagedCopy(env, *file, check, salvaged, report);
+  Status s = WriteSalvagedCopy(env, file, check, salvaged, report);
   if (!s.ok()) {
     env->RemoveFile(salvaged);
     return s;
   }
-  const std::string repaired = TemporaryPathBeside(path);
   CompactReport compacted;
   s = Compact(env, salvaged, repaired, CompactOptions(), &compacted);
   env->RemoveFile(salvaged);
@@ -173,14 +134,54 @@ Status RepairDatabaseWithReport(const std::string& path, RepairReport* report, E
   s = CheckDatabase(repaired, &after);
   if (s.ok() && after.HasDamage())
     s = Status::Error(ErrorKind::kDamaged, "the rebuilt database still has damage (" + FirstDamage(after) + ")");
-  // The repaired file takes the original's place, so it keeps its permission bits
-  // (a database shared by a group stays writable for the group).
-  if (s.ok()) ::chmod(repaired.c_str(), info.st_mode & 07777);
-  if (!s.ok()) {
-    env->RemoveFile(repaired);
+  return s;
+}
+
+}  // namespace
+
+Status RepairDatabaseWithReport(const std::string& path, RepairReport* report, Env* env) {
+  *report = RepairReport();
+  FileInfo info;
+  Status s = env->GetFileInfo(path, &info);
+  if (s.ok() && info.type == FileInfo::Type::kMissing) s = Status::FromErrno(ENOENT, "examine " + path);
+  if (!s.ok()) return s;
+  std::unique_ptr<DatabaseLock> lock;
+  s = DatabaseLock::Acquire(path, &lock);
+  if (!s.ok()) return s;
+  // The lock keeps Jet writers out, not a program that renames another file over this
+  // one; the repaired copy replaces only the file that was checked.
+  FileStamp checked;
+  s = StampFile(env, path, &checked);
+  if (!s.ok()) return s;
+  // Under the lock: the copies a crashed repair left beside the file are garbage now.
+  RemoveStaleTemporaryFiles(env, path);
+
+  std::unique_ptr<PageFile> file;
+  s = PageFile::Open(path, &file);
+  // What was opened is what was stamped: a file put in its place in between would be
+  // checked, and found sound or repaired, under the stamp of the one it replaced.
+  if (s.ok()) s = ExpectUnchanged(env, path, checked);
+  if (!s.ok()) return s;
+  CheckReport check;
+  s = CheckPageFile(*file, &check);
+  if (!s.ok()) return s;
+  report->damage_found = check.DamageCount();
+  report->was_damaged = check.HasStructuralDamage();
+  if (!report->was_damaged) {
+    if (!check.Has("commit-state")) return Status::Ok();
+    s = ReplaceCheckedFile(env, path, checked, [&](const std::string& copy) {
+      return WriteWithCommitStateCleared(env, path, file->format(), copy);
+    });
+    if (s.ok()) report->commit_state_cleared = true;
     return s;
   }
-  s = ReplaceChecked(env, repaired, path, checked);
+  if (IsAce(file->format().version))
+    return Status::Error(ErrorKind::kUnsupportedFormat,
+                         std::string("repair of ") + VersionName(file->format().version) + " files is not supported");
+
+  s = ReplaceCheckedFile(env, path, checked, [&](const std::string& repaired) {
+    return WriteRepaired(env, path, *file, check, repaired, report);
+  });
   if (s.ok()) report->rewritten = true;
   return s;
 }

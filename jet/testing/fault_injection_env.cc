@@ -94,12 +94,18 @@ void FaultInjectionEnv::Reset() {
   calls_ = 0;
   armed_call_ = 0;
   armed_crash_ = false;
+  injected_.clear();
   files_.clear();
 }
 
 uint64_t FaultInjectionEnv::calls() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return calls_;
+}
+
+std::string FaultInjectionEnv::injected() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return injected_;
 }
 
 Status FaultInjectionEnv::BeforeCall(const char* operation, const std::string& path) {
@@ -111,6 +117,7 @@ Status FaultInjectionEnv::BeforeCall(const char* operation, const std::string& p
     if (armed_call_ != 0 && calls_ == armed_call_) {
       crash = armed_crash_;
       error_number = armed_errno_;
+      if (!crash) injected_ = std::string(operation) + " " + path;
     }
   }
   if (crash) Crash();
@@ -192,6 +199,30 @@ Status FaultInjectionEnv::SyncDir(const std::string& dir) {
   Status s = BeforeCall("flush folder", dir);
   if (!s.ok()) return s;
   return base_->SyncDir(dir);
+}
+
+Status FaultInjectionEnv::GetFileInfo(const std::string& path, FileInfo* info) {
+  Status s = BeforeCall("examine", path);
+  if (!s.ok()) return s;
+  return base_->GetFileInfo(path, info);
+}
+
+Status FaultInjectionEnv::SetPermissions(const std::string& path, unsigned permissions) {
+  Status s = BeforeCall("set permissions", path);
+  if (!s.ok()) return s;
+  return base_->SetPermissions(path, permissions);
+}
+
+Status FaultInjectionEnv::ResolvePath(const std::string& path, std::string* resolved) {
+  Status s = BeforeCall("follow link", path);
+  if (!s.ok()) return s;
+  return base_->ResolvePath(path, resolved);
+}
+
+Status FaultInjectionEnv::GetChildren(const std::string& dir, std::vector<std::string>* names) {
+  Status s = BeforeCall("list folder", dir);
+  if (!s.ok()) return s;
+  return base_->GetChildren(dir, names);
 }
 
 }  // namespace jet

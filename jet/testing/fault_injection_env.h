@@ -1,6 +1,6 @@
 // FaultInjectionEnv: an Env over another Env that fails or "crashes" at a chosen call.
-// Every operation (open, create, write, flush, close, rename, remove, folder flush)
-// counts as one call. A test arms the N-th call to fail with an errno value (EIO,
+// Every operation (open, create, write, flush, close, rename, remove, folder flush,
+// examine, set permissions, follow a link, list a folder) counts as one call. A test arms the N-th call to fail with an errno value (EIO,
 // ENOSPC, EACCES, ...) or to crash there: the process stops at once with
 // kCrashExitStatus, before the call is carried out, leaving on disk whatever the
 // earlier calls wrote. With drop_unsynced, a crash first cuts every file created
@@ -33,6 +33,9 @@ class FaultInjectionEnv final : public Env {
   void Reset();
   // Calls seen so far.
   uint64_t calls() const;
+  // The call an armed failure hit ("list folder /tmp/x"), or "" while none has. A
+  // failure of a best-effort step (the sweep of stale files) lets the work succeed.
+  std::string injected() const;
 
   Status NewWritableFile(const std::string& path, unsigned mode,
                          std::unique_ptr<WritableFile>* result) override;
@@ -41,6 +44,10 @@ class FaultInjectionEnv final : public Env {
   Status RenameFile(const std::string& from, const std::string& to) override;
   Status RemoveFile(const std::string& path) override;
   Status SyncDir(const std::string& dir) override;
+  Status GetFileInfo(const std::string& path, FileInfo* info) override;
+  Status SetPermissions(const std::string& path, unsigned permissions) override;
+  Status ResolvePath(const std::string& path, std::string* resolved) override;
+  Status GetChildren(const std::string& dir, std::vector<std::string>* names) override;
 
   // Used by the wrapped files: counts one call and acts on an armed fault. Returns
   // an error Status for an injected failure, ok to go ahead; never returns on a crash.
@@ -64,6 +71,7 @@ class FaultInjectionEnv final : public Env {
   int armed_errno_ = 0;
   bool armed_crash_ = false;
   bool drop_unsynced_ = false;
+  std::string injected_;
   std::vector<TrackedFile> files_;  // files created through this Env
 };
 

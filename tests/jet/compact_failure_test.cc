@@ -84,8 +84,8 @@ TEST(CompactFailure, DiskFullAtAnyCallLeavesNoFile) {
   testing_support::TempDir dir;
   const std::string out = dir.File("out.mdb");
 
-  // A clean run counts the calls: create, one write per page, sync, close, rename,
-  // folder sync.
+  // A clean run counts the calls: look at the destination, list its folder, create,
+  // one write per page, sync, close, look again, rename, folder sync.
   uint64_t calls = 0;
   {
     FaultInjectionEnv env(Env::Default());
@@ -99,7 +99,12 @@ TEST(CompactFailure, DiskFullAtAnyCallLeavesNoFile) {
     FaultInjectionEnv env(Env::Default());
     env.FailAt(call, ENOSPC);
     const Status s = Compact(&env, source, out, CompactOptions(), nullptr);
-    EXPECT_FALSE(s.ok());
+    if (s.ok()) {
+      // Only the sweep of stale files may fail without failing the compaction.
+      EXPECT_EQ(env.injected().rfind("list folder", 0), 0u) << env.injected();
+      fs::remove(out);
+      continue;
+    }
     EXPECT_EQ(s.kind(), ErrorKind::kNoSpace) << s.ToString();
     EXPECT_EQ(EntriesIn(dir.path()), 0u) << "a file was left behind";
   }

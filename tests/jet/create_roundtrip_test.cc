@@ -475,7 +475,12 @@ TEST(CreateDatabaseTest, AFailedCallLeavesNothingBehind) {
     jet::FaultInjectionEnv env(jet::Env::Default());
     env.FailAt(call, call % 2 ? EIO : ENOSPC);
     const jet::Status s = jet::CreateDatabase(schema, dir.File("x.mdb"), &env);
-    EXPECT_FALSE(s.ok()) << "call " << call;
+    if (s.ok()) {
+      // Only the sweep of stale files may fail without failing the creation.
+      EXPECT_EQ(env.injected().rfind("list folder", 0), 0u) << "call " << call << ": " << env.injected();
+      std::filesystem::remove(dir.File("x.mdb"));
+      continue;
+    }
     EXPECT_TRUE(FilesIn(dir.path()).empty()) << "call " << call << ": " << FilesIn(dir.path()).front();
   }
 }

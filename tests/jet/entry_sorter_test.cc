@@ -245,13 +245,10 @@ TEST(EntrySorter, AFailedScratchWriteIsReportedAndLeavesNothing) {
 }
 
 // An Env that damages every scratch file just before it is read back.
-class DamagingEnv final : public Env {
+class DamagingEnv final : public EnvWrapper {
  public:
   enum class Damage { kFlipByte, kTruncate, kAppend, kSwapRecords };
-  DamagingEnv(Env* base, Damage damage) : base_(base), damage_(damage) {}
-  Status NewWritableFile(const std::string& path, unsigned mode, std::unique_ptr<WritableFile>* result) override {
-    return base_->NewWritableFile(path, mode, result);
-  }
+  DamagingEnv(Env* base, Damage damage) : EnvWrapper(base), damage_(damage) {}
   Status NewSequentialFile(const std::string& path, std::unique_ptr<SequentialFile>* result) override {
     std::string bytes = testing_support::ReadFileBytes(path);
     if (bytes.size() > 40) {
@@ -267,14 +264,10 @@ class DamagingEnv final : public Env {
       }
       testing_support::WriteFileBytes(path, bytes);
     }
-    return base_->NewSequentialFile(path, result);
+    return target()->NewSequentialFile(path, result);
   }
-  Status RenameFile(const std::string& from, const std::string& to) override { return base_->RenameFile(from, to); }
-  Status RemoveFile(const std::string& path) override { return base_->RemoveFile(path); }
-  Status SyncDir(const std::string& dir) override { return base_->SyncDir(dir); }
 
  private:
-  Env* base_;
   Damage damage_;
 };
 

@@ -28,9 +28,9 @@ std::vector<uint8_t> Filled(const Format& f, uint8_t type, uint8_t value) {
 }
 
 // The real file system, except that writes fail with ENOSPC after `writes_left`.
-class DiskFullEnv final : public Env {
+class DiskFullEnv final : public EnvWrapper {
  public:
-  explicit DiskFullEnv(int writes_left) : writes_left_(writes_left) {}
+  explicit DiskFullEnv(int writes_left) : EnvWrapper(Env::Default()), writes_left_(writes_left) {}
   Status NewWritableFile(const std::string& path, unsigned mode,
                          std::unique_ptr<WritableFile>* result) override {
     std::unique_ptr<WritableFile> real;
@@ -39,17 +39,6 @@ class DiskFullEnv final : public Env {
     result->reset(new File(std::move(real), &writes_left_));
     return Status::Ok();
   }
-  Status NewSequentialFile(const std::string& path,
-                           std::unique_ptr<SequentialFile>* result) override {
-    return Env::Default()->NewSequentialFile(path, result);
-  }
-  Status RenameFile(const std::string& from, const std::string& to) override {
-    return Env::Default()->RenameFile(from, to);
-  }
-  Status RemoveFile(const std::string& path) override {
-    return Env::Default()->RemoveFile(path);
-  }
-  Status SyncDir(const std::string& dir) override { return Env::Default()->SyncDir(dir); }
 
  private:
   class File final : public WritableFile {

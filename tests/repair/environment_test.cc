@@ -337,11 +337,9 @@ TEST_F(EnvironmentTest, AFullDiskAtEachStageNeverLeavesTheDatabasePartial) {
 // Stale temporary files: only our own pattern, only of writers that are gone.
 TEST(StaleTemporaryFilesTest, OnlyFilesOfDeadWritersAreSwept) {
   testing_support::TempDir dir;
-  const pid_t child = ::fork();
-  if (child == 0) ::_exit(0);
-  ASSERT_GT(child, 0);
-  ASSERT_EQ(::waitpid(child, nullptr, 0), child);  // reaped: its pid is free
-  const std::string dead = std::to_string(child);
+  const int ended = testing_support::EndedProcessId();
+  ASSERT_GT(ended, 0);
+  const std::string dead = std::to_string(ended);
   const std::string live = std::to_string(::getpid());
   const std::string stale_plain = ".morvik.mdb.tmp-" + dead + "-0";
   const std::string stale_nested = "..morvik.mdb.tmp-" + dead + "-1.tmp-" + dead + "-2";

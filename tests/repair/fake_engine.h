@@ -84,8 +84,10 @@ class FakeEngine final : public repair::DBEngine {
 //   - appending to a file in folder `fail_append_in` beyond `append_limit` bytes (what
 //     was written before stays, as on a disk that fills up);
 //   - removing the path `fail_remove`.
-class FaultEnv final : public jet::Env {
+class FaultEnv final : public jet::EnvWrapper {
  public:
+  FaultEnv() : EnvWrapper(jet::Env::Default()) {}
+
   std::string fail_create_in;
   std::string fail_append_in;
   size_t append_limit = 0;
@@ -96,24 +98,16 @@ class FaultEnv final : public jet::Env {
                               std::unique_ptr<jet::WritableFile>* result) override {
     const std::string dir = jet::DirName(path);
     if (dir == fail_create_in) return Fail("create " + path);
-    jet::Status s = base_->NewWritableFile(path, mode, result);
+    jet::Status s = target()->NewWritableFile(path, mode, result);
     if (s.ok() && dir == fail_append_in) {
       *result = std::make_unique<LimitedFile>(std::move(*result), append_limit, kind);
     }
     return s;
   }
-  jet::Status NewSequentialFile(const std::string& path,
-                                std::unique_ptr<jet::SequentialFile>* result) override {
-    return base_->NewSequentialFile(path, result);
-  }
-  jet::Status RenameFile(const std::string& from, const std::string& to) override {
-    return base_->RenameFile(from, to);
-  }
   jet::Status RemoveFile(const std::string& path) override {
     if (path == fail_remove) return Fail("remove " + path);
-    return base_->RemoveFile(path);
+    return target()->RemoveFile(path);
   }
-  jet::Status SyncDir(const std::string& dir) override { return base_->SyncDir(dir); }
 
  private:
   class LimitedFile final : public jet::WritableFile {
@@ -143,8 +137,6 @@ class FaultEnv final : public jet::Env {
   jet::Status Fail(const std::string& what) const {
     return jet::Status::Error(kind, "injected failure: " + what);
   }
-
-  jet::Env* const base_ = jet::Env::Default();
 };
 
 }  // namespace repair_test

@@ -64,6 +64,22 @@ class HookEnv final : public jet::Env {
     Before("syncdir " + dir);
     return base_->SyncDir(dir);
   }
+  jet::Status GetFileInfo(const std::string& path, jet::FileInfo* info) override {
+    Before("examine " + path);
+    return base_->GetFileInfo(path, info);
+  }
+  jet::Status SetPermissions(const std::string& path, unsigned permissions) override {
+    Before("chmod " + path);
+    return base_->SetPermissions(path, permissions);
+  }
+  jet::Status ResolvePath(const std::string& path, std::string* resolved) override {
+    Before("resolve " + path);
+    return base_->ResolvePath(path, resolved);
+  }
+  jet::Status GetChildren(const std::string& dir, std::vector<std::string>* names) override {
+    Before("list " + dir);
+    return base_->GetChildren(dir, names);
+  }
 
  private:
   jet::Env* base_ = jet::Env::Default();
@@ -220,6 +236,8 @@ TEST_F(ReplacedDatabaseTest, AReplacementAtAnyStepIsNeverOverwritten) {
 
   int refused = 0;
   int window = 0;
+  int handover = 0;
+  const std::string look = "examine " + database_path_;
   for (uint64_t n = 1; n <= total; ++n) {
     SCOPED_TRACE("replaced before call " + std::to_string(n) + " (" + counting.log()[n - 1] + ")");
     // A rename over the database follows its last look at the file with no call in
@@ -227,6 +245,14 @@ TEST_F(ReplacedDatabaseTest, AReplacementAtAnyStepIsNeverOverwritten) {
     // rename(2) that no file system interface here closes.
     if (counting.log()[n - 1] == "rename " + database_path_) {
       ++window;
+      continue;
+    }
+    // A look at the database that comes first, or right after another look: the
+    // replacement falls before anyone looked, or where one party hands the file to the
+    // next (the procedure to the engine's repair, the repair back to the procedure),
+    // each taking its own stamp. Nothing between two stamps can notice a change there.
+    if (counting.log()[n - 1] == look && (n == 1 || counting.log()[n - 2] == look)) {
+      ++handover;
       continue;
     }
     Prepare();
@@ -250,9 +276,9 @@ TEST_F(ReplacedDatabaseTest, AReplacementAtAnyStepIsNeverOverwritten) {
       EXPECT_EQ(box, repair::kRepairedText);
     }
   }
-  std::printf("database replaced before each of %llu calls (%d of them renames over it, not run); "
-              "%d runs refused to go on with it\n",
-              static_cast<unsigned long long>(total), window, refused);
+  std::printf("database replaced before each of %llu calls (%d of them renames over it and %d "
+              "between two stamps, not run); %d runs refused to go on with it\n",
+              static_cast<unsigned long long>(total), window, handover, refused);
 }
 
 // The copy refuses a source that changes while it is read, and a destination that
@@ -261,7 +287,9 @@ TEST_F(ReplacedDatabaseTest, TheFileCopyNoticesAChangedSourceOrDestination) {
   Prepare();
   const std::string copy = program_folder_ + "/copy.mdb";
   {
-    HookEnv env(2, [this] { Replace(); });  // after the source is opened, before the read
+    // Call 1 examines the source (its stamp), call 2 the destination, call 3 opens the
+    // source: call 4 comes after the open, before the read.
+    HookEnv env(4, [this] { Replace(); });
     const jet::Status s = services::FileCopy(database_path_, copy, &env);
     EXPECT_EQ(s.kind(), jet::ErrorKind::kInUse) << s.ToString();
     EXPECT_FALSE(fs::exists(copy));
@@ -269,7 +297,7 @@ TEST_F(ReplacedDatabaseTest, TheFileCopyNoticesAChangedSourceOrDestination) {
   }
   Prepare();
   jet::FileStamp stamp;
-  ASSERT_TRUE(jet::StampFile(database_path_, &stamp).ok());
+  ASSERT_TRUE(jet::StampFile(jet::Env::Default(), database_path_, &stamp).ok());
   ASSERT_TRUE(WriteFileBytes(copy, "nieuw"));
   {
     HookEnv env(0, nullptr);
@@ -281,7 +309,7 @@ TEST_F(ReplacedDatabaseTest, TheFileCopyNoticesAChangedSourceOrDestination) {
   }
   {
     // Unchanged: the copy goes ahead.
-    ASSERT_TRUE(jet::StampFile(database_path_, &stamp).ok());
+    ASSERT_TRUE(jet::StampFile(jet::Env::Default(), database_path_, &stamp).ok());
     HookEnv env(0, nullptr);
     EXPECT_TRUE(services::FileCopy(copy, database_path_, &env, &stamp).ok());
     EXPECT_EQ(ReadFileBytes(database_path_), "nieuw");

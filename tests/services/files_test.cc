@@ -40,29 +40,23 @@ std::string PatternBytes(size_t size, unsigned seed) {
 }
 
 // Passes every call to the real Env, except the one step it is told to fail.
-class FaultEnv final : public jet::Env {
+class FaultEnv final : public jet::EnvWrapper {
  public:
   enum class Step { kNone, kCreate, kFirstAppend, kSecondAppend, kSync, kClose, kRename };
-  explicit FaultEnv(Step step) : step_(step) {}
+  explicit FaultEnv(Step step) : EnvWrapper(jet::Env::Default()), step_(step) {}
 
   jet::Status NewWritableFile(const std::string& path, unsigned mode,
                               std::unique_ptr<jet::WritableFile>* result) override {
     if (step_ == Step::kCreate) return Injected();
     std::unique_ptr<jet::WritableFile> real;
-    jet::Status s = base_->NewWritableFile(path, mode, &real);
+    jet::Status s = target()->NewWritableFile(path, mode, &real);
     if (s.ok()) result->reset(new File(this, std::move(real)));
     return s;
   }
-  jet::Status NewSequentialFile(const std::string& path,
-                                std::unique_ptr<jet::SequentialFile>* result) override {
-    return base_->NewSequentialFile(path, result);
-  }
   jet::Status RenameFile(const std::string& from, const std::string& to) override {
     if (step_ == Step::kRename) return Injected();
-    return base_->RenameFile(from, to);
+    return target()->RenameFile(from, to);
   }
-  jet::Status RemoveFile(const std::string& path) override { return base_->RemoveFile(path); }
-  jet::Status SyncDir(const std::string& dir) override { return base_->SyncDir(dir); }
 
  private:
   static jet::Status Injected() { return jet::Status::Error(jet::ErrorKind::kNoSpace, "injected"); }
@@ -99,7 +93,6 @@ class FaultEnv final : public jet::Env {
   };
 
   const Step step_;
-  jet::Env* const base_ = jet::Env::Default();
 };
 
 TEST(FileExistsTest, AnswersTrueOnlyForAFileOrALinkToOne) {

@@ -8,6 +8,7 @@
 #include <algorithm>
 
 #include <cstdlib>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace testing_support {
@@ -70,5 +71,12 @@ bool WriteFileBytes(const std::string& path, const std::string& bytes) {
 }
 
 std::string BinaryDir() { return ZIVADIDUZ_BINARY_DIR; }
+
+int EndedProcessId() {
+  const pid_t child = ::fork();
+  if (child == 0) ::_exit(0);
+  if (child < 0 || ::waitpid(child, nullptr, 0) != child) return -1;
+  return child;  // reaped: its id is free
+}
 
 }  // namespace testing_support

@@ -38,6 +38,10 @@ bool WriteFileBytes(const std::string& path, const std::string& bytes);
 // The build tree's root, for tests that run built programs.
 std::string BinaryDir();
 
+// The id of a process that has ended and been reaped, so no process runs under it
+// (for the temporary files of a writer that is gone); -1 if none could be started.
+int EndedProcessId();
+
 }  // namespace testing_support
 
 // Skips the current test when the real test files are not there.
