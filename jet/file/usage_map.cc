@@ -4,7 +4,7 @@
 #include <string>
 
 #include "jet/base/byte_order.h"
-#include "jet/read/data_page.h"
+#include "jet/file/data_page.h"
 #include "jet/file/format.h"
 #include "jet/file/page_file.h"
 

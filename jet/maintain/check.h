@@ -22,7 +22,7 @@
 #include <string>
 #include <vector>
 
-#include "jet/read/data_page.h"
+#include "jet/file/data_page.h"
 #include "jet/file/format.h"
 #include "jet/base/status.h"
 #include "jet/read/table_def.h"

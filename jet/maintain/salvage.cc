@@ -11,8 +11,7 @@
 
 #include "jet/base/byte_order.h"
 #include "jet/read/catalog.h"
-#include "jet/read/data_page.h"
-#include "jet/read/database.h"
+#include "jet/file/data_page.h"
 #include "jet/write/entry_sorter.h"
 #include "jet/write/index_builder.h"
 #include "jet/write/index_key.h"

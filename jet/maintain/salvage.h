@@ -21,7 +21,7 @@
 #include "jet/maintain/check.h"
 #include "jet/base/env.h"
 #include "jet/file/page_file.h"
-#include "jet/maintain/repair.h"
+#include "jet/maintain/repair_report.h"
 #include "jet/base/status.h"
 
 namespace jet {

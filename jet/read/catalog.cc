@@ -1,10 +1,17 @@
 // Catalog: MSysObjects rows as CatalogObjects.
 #include "jet/read/catalog.h"
 
+#include "jet/base/text.h"
+#include "jet/file/page_file.h"
 #include "jet/read/row.h"
 #include "jet/read/table_scan.h"
 
 namespace jet {
+
+bool CatalogObject::is_system() const {
+  return (flags & 0x80000000u) != 0 || (flags & 0x2u) != 0 ||
+         (name.size() >= 4 && EqualsIgnoringAsciiCase(name.substr(0, 4), "MSys"));
+}
 
 Status ReadCatalog(const PageFile& file, const TableDef& catalog,
                    std::vector<CatalogObject>* objects, std::vector<std::string>* notes) {

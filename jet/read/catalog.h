@@ -4,18 +4,39 @@
 // a note, so that one bad property blob does not make the whole file unreadable.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
-#include "jet/read/database.h"
 #include "jet/base/status.h"
 #include "jet/read/table_def.h"
+#include "jet/read/value.h"
 
 namespace jet {
 
 class PageFile;
 
 inline constexpr uint32_t kCatalogTdefPage = 2;
+
+// One row of MSysObjects, with the columns every caller needs decoded; `values` holds
+// all columns of the row (by column number) for callers that need the rest.
+struct CatalogObject {
+  int32_t id = 0;
+  int32_t parent_id = 0;
+  std::string name;
+  int16_t type = 0;
+  uint32_t flags = 0;
+  RowId row;                 // where the catalog row lives
+  std::vector<Value> values; // indexed by column number of MSysObjects
+
+  bool is_table() const { return type == 1; }
+  bool is_system() const;    // flags 0x80000000 or 0x2, or a name starting "MSys"
+};
+
+inline constexpr int16_t kObjectLocalTable = 1;
+inline constexpr int16_t kObjectQuery = 5;
+inline constexpr int16_t kObjectLinkedTable = 6;
+inline constexpr int32_t kTablesContainerId = 0x0F000001;
 
 // Reads every row of MSysObjects (definition `catalog`) in storage order.
 // kDamaged when the catalog lacks one of Id, ParentId, Name, Type, Flags or a row

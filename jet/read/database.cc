@@ -15,11 +15,6 @@ constexpr uint32_t kTablePageMask = 0x00FFFFFF;
 
 }  // namespace
 
-bool CatalogObject::is_system() const {
-  return (flags & 0x80000000u) != 0 || (flags & 0x2u) != 0 ||
-         (name.size() >= 4 && EqualsIgnoringAsciiCase(name.substr(0, 4), "MSys"));
-}
-
 Database::~Database() = default;
 
 Status Database::Open(const std::string& path, std::unique_ptr<Database>* db) {

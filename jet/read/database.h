@@ -15,30 +15,11 @@
 #include "jet/file/format.h"
 #include "jet/file/page_file.h"
 #include "jet/base/status.h"
+#include "jet/read/catalog.h"
 #include "jet/read/table_def.h"
 #include "jet/read/value.h"
 
 namespace jet {
-
-// One row of MSysObjects, with the columns every caller needs decoded; `values` holds
-// all columns of the row (by column number) for callers that need the rest.
-struct CatalogObject {
-  int32_t id = 0;
-  int32_t parent_id = 0;
-  std::string name;
-  int16_t type = 0;
-  uint32_t flags = 0;
-  RowId row;                 // where the catalog row lives
-  std::vector<Value> values; // indexed by column number of MSysObjects
-
-  bool is_table() const { return type == 1; }
-  bool is_system() const;    // flags 0x80000000 or 0x2, or a name starting "MSys"
-};
-
-inline constexpr int16_t kObjectLocalTable = 1;
-inline constexpr int16_t kObjectQuery = 5;
-inline constexpr int16_t kObjectLinkedTable = 6;
-inline constexpr int32_t kTablesContainerId = 0x0F000001;
 
 // A decoded index entry: the full key bytes (prefix compression undone) and the row
 // it points at.

@@ -5,7 +5,7 @@
 #include <unordered_set>
 
 #include "jet/base/byte_order.h"
-#include "jet/read/data_page.h"
+#include "jet/file/data_page.h"
 #include "jet/file/page_file.h"
 
 namespace jet {

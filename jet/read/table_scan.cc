@@ -2,7 +2,7 @@
 #include "jet/read/table_scan.h"
 
 #include "jet/base/byte_order.h"
-#include "jet/read/data_page.h"
+#include "jet/file/data_page.h"
 #include "jet/file/page_file.h"
 #include "jet/file/usage_map.h"
 

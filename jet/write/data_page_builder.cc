@@ -4,7 +4,7 @@
 #include <algorithm>
 
 #include "jet/base/byte_writer.h"
-#include "jet/read/data_page.h"
+#include "jet/file/data_page.h"
 
 namespace jet {
 

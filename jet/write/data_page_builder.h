@@ -1,5 +1,5 @@
 // DataPageBuilder: builds one type-0x01 page (table rows, long-value rows or usage-map
-// rows) from rows appended one at a time. The layout is the one jet/read/data_page.h
+// rows) from rows appended one at a time. The layout is the one jet/file/data_page.h
 // reads:
 //
 //   offset J3 J4  size

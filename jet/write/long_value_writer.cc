@@ -5,7 +5,7 @@
 #include <string>
 
 #include "jet/base/byte_writer.h"
-#include "jet/read/data_page.h"
+#include "jet/file/data_page.h"
 
 namespace jet {
 namespace {

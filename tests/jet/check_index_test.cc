@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "jet/maintain/check.h"
-#include "jet/read/data_page.h"
+#include "jet/file/data_page.h"
 #include "jet/read/database.h"
 #include "jet/write/index_key.h"
 #include "jet/file/page_file.h"

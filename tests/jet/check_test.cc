@@ -9,7 +9,7 @@
 #include <set>
 
 #include "jet/maintain/check.h"
-#include "jet/read/data_page.h"
+#include "jet/file/data_page.h"
 #include "jet/read/database.h"
 #include "jet/read/row.h"
 #include "jet/file/format.h"

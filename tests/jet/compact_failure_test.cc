@@ -12,7 +12,7 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "jet/read/data_page.h"
+#include "jet/file/data_page.h"
 #include "jet/maintain/engine.h"
 #include "jet/testing/fault_injection_env.h"
 #include "tests/support/test_support.h"

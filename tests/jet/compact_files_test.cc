@@ -15,7 +15,7 @@
 #include <set>
 
 #include "jet/base/byte_order.h"
-#include "jet/read/data_page.h"
+#include "jet/file/data_page.h"
 #include "jet/read/database.h"
 #include "jet/write/index_key.h"
 #include "jet/read/index_reader.h"

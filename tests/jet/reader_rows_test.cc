@@ -3,7 +3,7 @@
 // row decoder, and overflow rows through the table scan.
 #include <gtest/gtest.h>
 
-#include "jet/read/data_page.h"
+#include "jet/file/data_page.h"
 #include "jet/read/row.h"
 #include "jet/read/table_scan.h"
 #include "tests/jet/reader_synthetic.h"

@@ -2,7 +2,7 @@
 // pages: every storage form, and every kind of broken pointer or cycle.
 #include <gtest/gtest.h>
 
-#include "jet/read/data_page.h"
+#include "jet/file/data_page.h"
 #include "jet/read/index_reader.h"
 #include "jet/read/long_value.h"
 #include "jet/read/table_def.h"

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "jet/base/byte_order.h"
-#include "jet/read/data_page.h"
+#include "jet/file/data_page.h"
 #include "tests/jet/writer_test_util.h"
 
 namespace jet {

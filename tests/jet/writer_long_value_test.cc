@@ -7,7 +7,7 @@
 #include <set>
 
 #include "jet/base/byte_order.h"
-#include "jet/read/data_page.h"
+#include "jet/file/data_page.h"
 #include "jet/read/long_value.h"
 #include "tests/jet/writer_test_util.h"
 

@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "jet/base/byte_order.h"
-#include "jet/read/data_page.h"
+#include "jet/file/data_page.h"
 #include "jet/write/data_page_builder.h"
 #include "jet/file/usage_map.h"
 #include "tests/jet/writer_test_util.h"

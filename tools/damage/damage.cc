@@ -5,7 +5,7 @@
 #include <memory>
 
 #include "jet/base/byte_order.h"
-#include "jet/read/data_page.h"
+#include "jet/file/data_page.h"
 #include "jet/read/database.h"
 #include "jet/base/env.h"
 #include "jet/read/index_reader.h"

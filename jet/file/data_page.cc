@@ -1,5 +1,5 @@
 // Data pages: header, slot table and row extents.
-#include "jet/read/data_page.h"
+#include "jet/file/data_page.h"
 
 #include <string>
 
