@@ -38,13 +38,11 @@ constexpr size_t kInlineLongValueMax = 64;
 constexpr size_t kMaxCompressedCharacters = 1024;
 // A data page goes into its table's free-space map when a small row still fits.
 constexpr size_t kRoomForInserts = 32;
-// The last 512 bytes of page 0: two commit bytes per user slot, `00 01` = idle.
-constexpr size_t kCommitAreaSize = 512;
 constexpr int32_t kTablesContainer = kTablesContainerId;
 
 Status Invalid(const std::string& detail) { return Status::Error(ErrorKind::kInvalidArgument, detail); }
 
-struct TablePlan {
+struct NewTablePlan {
   std::string name;
   bool system = false;
   TableDesign design;
@@ -114,7 +112,7 @@ bool HasLogicalName(const TableDesign& d, const std::string& name) {
 
 // Adds the logical indexes of the enforced relationships to the user designs
 // (`plans` holds the four system tables first, then the user tables in schema order).
-Status AddRelationshipIndexes(const Schema& schema, std::vector<TablePlan>* plans,
+Status AddRelationshipIndexes(const Schema& schema, std::vector<NewTablePlan>* plans,
                               std::vector<RelatedFixup>* fixups) {
   const size_t user_base = 4;
   for (const RelationshipSpec& rel : schema.relationships) {
@@ -234,18 +232,18 @@ class Creator {
   void PrepareReferenceChecks();
   Status CheckReferences();
   void AddSystemRows();
-  Status NextRow(TablePlan& p, RowSource* source, uint64_t r, RowSpec* row, bool* done);
-  Status WriteTable(TablePlan& p);
-  Status MakeLongValueField(const TablePlan& p, size_t column, const Value& value, bool allow_inline,
+  Status NextRow(NewTablePlan& p, RowSource* source, uint64_t r, RowSpec* row, bool* done);
+  Status WriteTable(NewTablePlan& p);
+  Status MakeLongValueField(const NewTablePlan& p, size_t column, const Value& value, bool allow_inline,
                         LongValueWriter* lv, std::vector<uint8_t>* field, bool* stored_inline);
-  Status BuildIndexes(TablePlan& p, std::vector<std::unique_ptr<EntrySorter>>& sorters);
-  Status WriteDefinition(TablePlan& p);
+  Status BuildIndexes(NewTablePlan& p, std::vector<std::unique_ptr<EntrySorter>>& sorters);
+  Status WriteDefinition(NewTablePlan& p);
   Status WriteMaps();
   Status WriteGlobalMapAndHeader();
   RowId MapRowPlace(size_t map_row) const {
     return RowId{host_pages_[map_row / rows_per_host_], uint8_t(map_row % rows_per_host_)};
   }
-  std::string Where(const TablePlan& p) const { return "table \"" + p.name + "\""; }
+  std::string Where(const NewTablePlan& p) const { return "table \"" + p.name + "\""; }
 
   const Schema& schema_;
   RowSupplier* const rows_;
@@ -257,7 +255,7 @@ class Creator {
   // keys of the enforced relationships (kept until every table is written) the rest.
   const CreateOptions options_;
   const double date_;
-  std::vector<TablePlan> plans_;
+  std::vector<NewTablePlan> plans_;
   std::vector<ReferenceCheck> references_;
   std::vector<uint32_t> host_pages_;
   size_t rows_per_host_ = 1;
@@ -266,14 +264,14 @@ class Creator {
 
 Status Creator::Plan() {
   for (SystemTable& st : SystemTables(schema_.version)) {
-    TablePlan p;
+    NewTablePlan p;
     p.name = st.name;
     p.system = true;
     p.design = std::move(st.design);
     plans_.push_back(std::move(p));
   }
   for (size_t i = 0; i < schema_.tables.size(); ++i) {
-    TablePlan p;
+    NewTablePlan p;
     p.name = schema_.tables[i].name;
     p.design = UserDesign(schema_.tables[i]);
     p.schema_table = int(i);
@@ -291,7 +289,7 @@ Status Creator::Plan() {
     s = writer_->Allocate(&number);
     if (!s.ok()) return s;
   }
-  for (TablePlan& p : plans_) {
+  for (NewTablePlan& p : plans_) {
     s = BuildTableDef(format_, schema_.code_page, p.design, &p.def);
     if (!s.ok()) return Status::Error(s.kind(), Where(p) + ": " + s.detail());
     const uint32_t count = TableDefPageCount(format_, p.def.tdef_length);
@@ -304,7 +302,7 @@ Status Creator::Plan() {
   }
   for (const RelatedFixup& f : fixups)
     plans_[f.plan].design.logical_indexes[f.logical].related_table = plans_[f.other_plan].tdef_pages[0];
-  for (TablePlan& p : plans_) {
+  for (NewTablePlan& p : plans_) {
     s = BuildTableDef(format_, schema_.code_page, p.design, &p.def);
     if (!s.ok()) return s;
     p.def.first_page = p.tdef_pages[0];
@@ -380,14 +378,14 @@ Status Creator::CheckReferences() {
 }
 
 void Creator::AddSystemRows() {
-  const auto add = [](TablePlan& p, std::vector<Value> values) {
+  const auto add = [](NewTablePlan& p, std::vector<Value> values) {
     RowSpec row;
     row.values = std::move(values);
     p.rows.push_back(std::move(row));
   };
-  TablePlan& objects = plans_[0];
-  TablePlan& aces = plans_[1];
-  TablePlan& relationships = plans_[3];
+  NewTablePlan& objects = plans_[0];
+  NewTablePlan& aces = plans_[1];
+  NewTablePlan& relationships = plans_[3];
   struct Entry {
     int32_t id, parent;
     std::string name;
@@ -400,7 +398,7 @@ void Creator::AddSystemRows() {
       {kRelationshipsContainerId, kRootContainerId, "Relationships", kObjectContainer, kSystemObjectFlags},
       {kMSysDbId, kDatabasesContainerId, "MSysDb", kObjectDatabase, kSystemObjectFlags}};
   for (size_t i = 0; i < plans_.size(); ++i) {
-    const TablePlan& p = plans_[i];
+    const NewTablePlan& p = plans_[i];
     entries.push_back({int32_t(p.tdef_pages[0]), kTablesContainer, p.name, kObjectLocalTable,
                        p.system ? kSystemObjectFlags : 0u});
   }
@@ -430,7 +428,7 @@ void Creator::AddSystemRows() {
 
 // The field a Memo / OLE column keeps in the row: inline for short values (when
 // allowed), otherwise the header of the value stored on LVAL pages by `lv`.
-Status Creator::MakeLongValueField(const TablePlan& p, size_t column, const Value& value,
+Status Creator::MakeLongValueField(const NewTablePlan& p, size_t column, const Value& value,
                                bool allow_inline, LongValueWriter* lv, std::vector<uint8_t>* field,
                                bool* stored_inline) {
   const ColumnDef& c = p.def.columns[column];
@@ -469,7 +467,7 @@ Status Creator::MakeLongValueField(const TablePlan& p, size_t column, const Valu
 // given a value per column: a Yes/No value is its null-mask bit, so null is No, and
 // AutoNumber columns count up from 1 over the rows as given, deleted rows included
 // (their numbers are used up, as in Access).
-Status Creator::NextRow(TablePlan& p, RowSource* source, uint64_t r, RowSpec* row, bool* done) {
+Status Creator::NextRow(NewTablePlan& p, RowSource* source, uint64_t r, RowSpec* row, bool* done) {
   Status s = source->Next(row, done);
   if (!s.ok() || *done || p.system) return s;
   const TableSpec& t = schema_.tables[p.schema_table];
@@ -489,7 +487,7 @@ Status Creator::NextRow(TablePlan& p, RowSource* source, uint64_t r, RowSpec* ro
   return Status::Ok();
 }
 
-Status Creator::WriteTable(TablePlan& p) {
+Status Creator::WriteTable(NewTablePlan& p) {
   const Format& f = format_;
   const uint32_t owner = p.tdef_pages[0];
   TableDef& def = p.def;
@@ -629,7 +627,7 @@ Status Creator::WriteTable(TablePlan& p) {
 
 // Index entries come out of their sorter in key order, then row order -- the order
 // of the leaf entries. A sorter entry's tag says a column of its key is null.
-Status Creator::BuildIndexes(TablePlan& p, std::vector<std::unique_ptr<EntrySorter>>& sorters) {
+Status Creator::BuildIndexes(NewTablePlan& p, std::vector<std::unique_ptr<EntrySorter>>& sorters) {
   const TableDef& def = p.def;
   p.indexes.resize(def.real_indexes.size());
   for (size_t i = 0; i < def.real_indexes.size(); ++i) {
@@ -665,7 +663,7 @@ Status Creator::BuildIndexes(TablePlan& p, std::vector<std::unique_ptr<EntrySort
   return Status::Ok();
 }
 
-Status Creator::WriteDefinition(TablePlan& p) {
+Status Creator::WriteDefinition(NewTablePlan& p) {
   TableDef& def = p.def;
   size_t map_row = p.first_map_row;
   def.owned_map = MapRowPlace(map_row++).ToPointer();
@@ -699,7 +697,7 @@ Status Creator::WriteMaps() {
     return s;
   };
   size_t written = 0;
-  for (const TablePlan& p : plans_) {
+  for (const NewTablePlan& p : plans_) {
     std::vector<std::vector<uint32_t>> maps;
     maps.push_back(p.data_pages);
     std::vector<uint32_t> roomy;
@@ -771,10 +769,7 @@ Status Creator::WriteGlobalMapAndHeader() {
     static const uint8_t kJet4Tail[8] = {0x54, 0x06, 0, 0, '4', '.', '0', 0};
     w.Bytes(0x98, kJet4Tail, sizeof kJet4Tail);
   }
-  for (size_t at = format_.page_size - kCommitAreaSize; at + 1 < format_.page_size; at += 2) {
-    w.U8(at, 0x00);
-    w.U8(at + 1, 0x01);
-  }
+  SetCommitAreaIdle(format_, raw.data());
   Header header;
   header.version = format_.version;
   header.engine_name = kEngine;
@@ -793,7 +788,7 @@ Status Creator::WriteGlobalMapAndHeader() {
 
 std::vector<uint64_t> Creator::LiveRows() const {
   std::vector<uint64_t> out;
-  for (const TablePlan& p : plans_)
+  for (const NewTablePlan& p : plans_)
     if (!p.system) out.push_back(p.live_rows);
   return out;
 }

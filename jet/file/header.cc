@@ -145,4 +145,30 @@ Status EncodeHeader(const Header& header, std::vector<uint8_t>* page) {
   return Status::Ok();
 }
 
+size_t CommitAreaOffset(const Format& format) { return format.page_size - kCommitAreaSize; }
+
+bool CommitStateSet(const Format& format, const uint8_t* page0) {
+  const uint8_t* area = page0 + CommitAreaOffset(format);
+  for (size_t i = 0; i < kCommitAreaSize; i += 2)
+    if (area[i + 1] == 0) return true;
+  return false;
+}
+
+void ClearCommitState(const Format& format, uint8_t* page0) {
+  uint8_t* area = page0 + CommitAreaOffset(format);
+  for (size_t i = 0; i < kCommitAreaSize; i += 2) {
+    if (area[i + 1] != 0) continue;
+    area[i] = 0x00;
+    area[i + 1] = 0x01;
+  }
+}
+
+void SetCommitAreaIdle(const Format& format, uint8_t* page0) {
+  uint8_t* area = page0 + CommitAreaOffset(format);
+  for (size_t i = 0; i < kCommitAreaSize; i += 2) {
+    area[i] = 0x00;
+    area[i + 1] = 0x01;
+  }
+}
+
 }  // namespace jet

@@ -71,4 +71,20 @@ Status EncodeHeader(const Header& header, std::vector<uint8_t>* page);
 // XORs the header mask over the masked region of a page-0 buffer (own inverse).
 void ApplyHeaderMask(Version version, uint8_t* page, size_t size);
 
+// Commit area: the last 512 bytes of page 0, one 2-byte slot per user (slot 0 for
+// exclusive opens). Every file that Access closed carries a non-zero second byte in
+// each slot (0x01..0x03; the first byte is a counter); a slot whose second byte is 0
+// is what an interrupted writer leaves, the "needs repair" state. `00 01` is the
+// slot of nobody writing, which is what a file this engine writes carries.
+inline constexpr size_t kCommitAreaSize = 512;
+// Offset of the commit area in page 0.
+size_t CommitAreaOffset(const Format& format);
+// True when the commit area of a page-0 buffer of `format` holds the state.
+bool CommitStateSet(const Format& format, const uint8_t* page0);
+// Clears the state: every slot whose second byte is 0 becomes `00 01`; the others
+// keep their bytes.
+void ClearCommitState(const Format& format, uint8_t* page0);
+// Sets every slot to `00 01`: the commit area of a newly written file.
+void SetCommitAreaIdle(const Format& format, uint8_t* page0);
+
 }  // namespace jet

@@ -16,39 +16,19 @@
 
 #include "jet/base/byte_order.h"
 #include "jet/base/text.h"
+#include "jet/maintain/entry_fingerprint.h"
 #include "jet/read/catalog.h"
 #include "jet/file/data_page.h"
 #include "jet/write/index_key.h"
 #include "jet/read/index_reader.h"
 #include "jet/read/long_value.h"
+#include "jet/read/overflow_row.h"
 #include "jet/file/page_file.h"
 #include "jet/read/row.h"
 #include "jet/read/table_def.h"
 #include "jet/file/usage_map.h"
 
 namespace jet {
-
-const char* CheckSeverityName(CheckSeverity severity) {
-  return severity == CheckSeverity::kHarmless ? "harmless" : "damage";
-}
-
-size_t CommitAreaOffset(const Format& format) { return format.page_size - kCommitAreaSize; }
-
-bool CommitStateSet(const Format& format, const uint8_t* page0) {
-  const uint8_t* area = page0 + CommitAreaOffset(format);
-  for (size_t i = 0; i < kCommitAreaSize; i += 2)
-    if (area[i + 1] == 0) return true;
-  return false;
-}
-
-void ClearCommitState(const Format& format, uint8_t* page0) {
-  uint8_t* area = page0 + CommitAreaOffset(format);
-  for (size_t i = 0; i < kCommitAreaSize; i += 2) {
-    if (area[i + 1] != 0) continue;
-    area[i] = 0x00;
-    area[i + 1] = 0x01;
-  }
-}
 
 bool RowInFreeSpace(const Format& format, const DataPageHeader& header, const RowSlot& slot) {
   if (header.free_space_matches) return false;
@@ -70,11 +50,12 @@ size_t CheckReport::DamageCount() const {
 
 bool CheckReport::HasStructuralDamage() const {
   for (const CheckFinding& f : findings)
-    if (f.severity == CheckSeverity::kDamage && f.kind != "commit-state") return true;
+    if (f.severity == CheckSeverity::kDamage && FindingKindInfoOf(f.kind).repair != RepairAction::kClearCommitState)
+      return true;
   return false;
 }
 
-bool CheckReport::Has(const std::string& kind) const {
+bool CheckReport::Has(FindingKind kind) const {
   for (const CheckFinding& f : findings)
     if (f.kind == kind) return true;
   return false;
@@ -82,12 +63,9 @@ bool CheckReport::Has(const std::string& kind) const {
 
 namespace {
 
-constexpr CheckSeverity kHarmless = CheckSeverity::kHarmless;
-constexpr CheckSeverity kDamage = CheckSeverity::kDamage;
 // More findings of one kind than this are counted, not listed.
 constexpr size_t kMaxFindingsPerKind = 100;
 constexpr int kMaxIndexDepth = 32;
-constexpr int kMaxOverflowHops = 4;
 
 // Who owns a page. Map host pages and LVAL pages are shared by design (several map
 // rows, several long values); every other page has exactly one owner.
@@ -119,22 +97,8 @@ struct ExpectedEntry {
   uint64_t key_hash = 0;
 };
 
-uint64_t KeyHash(const std::string& key) { return std::hash<std::string_view>()(key); }
-
-uint64_t Mix64(uint64_t x) {
-  x ^= x >> 30;
-  x *= 0xBF58476D1CE4E5B9ull;
-  x ^= x >> 27;
-  x *= 0x94D049BB133111EBull;
-  x ^= x >> 31;
-  return x;
-}
-
-// One entry's share of an index fingerprint: its row pointer with its key hash, or
-// the pointer alone for a row whose key is not known.
-uint64_t KnownEntryMix(uint32_t pointer, uint64_t key_hash) {
-  return Mix64(key_hash ^ (uint64_t(pointer) * 0x9E3779B97F4A7C15ull));
-}
+// One entry's share of an index fingerprint: EntryMix of its row pointer and key
+// hash, or this mix of the pointer alone for a row whose key is not known.
 uint64_t PointerEntryMix(uint32_t pointer) { return Mix64((uint64_t(pointer) << 1 | 1) * 0xD6E8FEB86659FD93ull); }
 
 // What the rows of a table say one of its indexes must hold, summarised so that its
@@ -159,7 +123,7 @@ struct IndexExpectation {
     if (!e.eligible) return;
     ++eligible;
     if (e.key_known) {
-      fingerprint += KnownEntryMix(pointer, e.key_hash);
+      fingerprint += EntryMix(pointer, e.key_hash);
       return;
     }
     fingerprint += PointerEntryMix(pointer);
@@ -194,6 +158,38 @@ bool AllNullKey(const std::string& key) {
   return true;
 }
 
+// The order of an index's entries, judged one entry after another: each comes after
+// the one before (by key, then row), and a unique index holds no key twice.
+class EntryOrder {
+ public:
+  explicit EntryOrder(bool unique) : unique_(unique) {}
+
+  struct Step {
+    bool new_key = true;        // the first entry, or a key other than the one before
+    bool out_of_order = false;
+    bool repeated_key = false;  // a unique index's key again
+  };
+  Step Next(const IndexPageEntry& e) {
+    Step step;
+    if (started_) {
+      const int c = previous_key_.compare(e.key);
+      step.new_key = c != 0;
+      step.out_of_order = c > 0 || (c == 0 && !(previous_row_ < e.row));
+      step.repeated_key = c == 0 && unique_ && !AllNullKey(e.key);
+    }
+    started_ = true;
+    previous_key_.assign(e.key);
+    previous_row_ = e.row;
+    return step;
+  }
+
+ private:
+  const bool unique_;
+  bool started_ = false;
+  std::string previous_key_;
+  RowId previous_row_;
+};
+
 class Checker {
  public:
   Checker(PageFile& file, const CheckOptions& options, CheckReport* report)
@@ -216,7 +212,8 @@ class Checker {
     return place;
   }
 
-  void Add(CheckSeverity severity, const std::string& kind, const Place& place, const std::string& detail);
+  // Reports a finding of `kind` (with the kind's severity).
+  void Add(FindingKind kind, const Place& place, const std::string& detail);
   // Records that `owner` (a TDEF page, or 0) holds `page` as `claim`; a second
   // exclusive owner is damage. False when the page was already claimed.
   bool ClaimPage(uint32_t page, Claim claim, uint32_t owner, const Place& place);
@@ -237,9 +234,6 @@ class Checker {
   // ascending, so rows reach the sink by ascending row pointer.
   size_t CheckRows(const TableDef& table, const Place& place, const std::vector<uint32_t>& pages, size_t first,
                    uint64_t row_limit, const RowSink& sink, uint64_t* live_rows);
-  // Follows an overflow pointer; on success *bytes/*size describe the target row in other_.
-  Status FollowOverflow(const TableDef& table, const uint8_t* pointer, size_t size,
-                        const uint8_t** bytes, size_t* bytes_size);
   void CheckRow(const TableDef& table, const Place& place, RowId id, const uint8_t* bytes, size_t size,
                 RowDecoder* decoder, LongValueReader* long_values, const RowSink& sink);
   // What real index `real` expects of a row with `values`.
@@ -249,7 +243,9 @@ class Checker {
   // One walk of an index tree: the leaf entries go to `visit` in tree order, and the
   // leaves' sibling links are followed along.
   struct IndexWalk {
-    const TableDef* table = nullptr;
+    IndexWalk(const TableDef& t, const Place& p, std::function<void(const IndexPageEntry&)> v)
+        : table(&t), place(p), visit(std::move(v)) {}
+    const TableDef* table;
     Place place;
     std::function<void(const IndexPageEntry&)> visit;
     bool repeat = false;           // repeats a walk that succeeded: reports and claims nothing
@@ -296,10 +292,10 @@ class Checker {
   std::vector<Value> values_;
   std::vector<uint8_t> long_value_;
   std::vector<RowId> long_value_rows_;
-  std::map<std::string, size_t> kind_counts_;
-  // Findings past the cap of their kind, by kind, table and index.
+  std::map<FindingKind, size_t> kind_counts_;
+  // Findings past the cap of their kind, by kind name, table and index.
   struct Unlisted {
-    CheckSeverity severity = kHarmless;
+    FindingKind kind = FindingKind::kPartialPage;
     size_t count = 0;
   };
   std::map<std::tuple<std::string, std::string, std::string>, Unlisted> unlisted_;
@@ -309,18 +305,17 @@ class Checker {
   std::vector<std::pair<std::string, Place>> related_tables_;  // MSysRelationships names
 };
 
-void Checker::Add(CheckSeverity severity, const std::string& kind, const Place& place,
-                  const std::string& detail) {
+void Checker::Add(FindingKind kind, const Place& place, const std::string& detail) {
   if (quiet_) return;
   size_t& count = kind_counts_[kind];
   if (++count > kMaxFindingsPerKind) {
-    Unlisted& more = unlisted_[{kind, place.table, place.index}];
-    more.severity = severity;
+    Unlisted& more = unlisted_[{FindingKindName(kind), place.table, place.index}];
+    more.kind = kind;
     ++more.count;
     return;
   }
   CheckFinding f;
-  f.severity = severity;
+  f.severity = FindingKindInfoOf(kind).severity;
   f.kind = kind;
   f.page = place.page;
   f.row = place.row;
@@ -341,7 +336,7 @@ bool Checker::ClaimPage(uint32_t page, Claim claim, uint32_t owner, const Place&
   if (claims_[page] == claim && Shareable(claim)) return true;
   Place at = place;
   at.page = page;
-  Add(kDamage, "page-multiply-owned", at,
+  Add(FindingKind::kPageMultiplyOwned, at,
       std::string("page is reached as ") + ClaimName(claim) + " but already belongs to " +
           ClaimName(claims_[page]) +
           (claim_owner_[page] != 0 ? " of table " + std::to_string(claim_owner_[page]) : ""));
@@ -360,8 +355,9 @@ void Checker::Run() {
   // not themselves subject to the cap.
   for (const auto& [where, unlisted] : unlisted_) {
     CheckFinding more;
-    more.severity = unlisted.severity;
-    std::tie(more.kind, more.table, more.index) = where;
+    more.kind = unlisted.kind;
+    more.severity = FindingKindInfoOf(unlisted.kind).severity;
+    std::tie(std::ignore, more.table, more.index) = where;
     more.detail = std::to_string(unlisted.count) + " more findings of this kind are not listed";
     report_->findings.push_back(std::move(more));
   }
@@ -372,16 +368,16 @@ void Checker::CheckHeader() {
   Place p0;
   p0.page = 0;
   if (file_.has_partial_page())
-    Add(kDamage, "partial-page", AtPage(int64_t(file_.page_count())),
+    Add(FindingKind::kPartialPage, AtPage(int64_t(file_.page_count())),
         "the file is " + std::to_string(file_.file_size()) + " bytes, not a whole number of " +
             std::to_string(format_.page_size) + "-byte pages; the last page is cut short");
   if (header.raw_page.size() >= format_.page_size && CommitStateSet(format_, header.raw_page.data()))
-    Add(kDamage, "commit-state", p0,
+    Add(FindingKind::kCommitState, p0,
         "the commit bytes record a write that never finished (the database needs repair)");
   if (header.is_encoded())
-    Add(kHarmless, "encoded", p0, "pages are RC4-encoded with the database key");
+    Add(FindingKind::kEncoded, p0, "pages are RC4-encoded with the database key");
   if (IsJet3(format_.version) ? header.sort_lcid != 1033 && header.sort_lcid != 0 : header.sort_lcid != 1033)
-    Add(kHarmless, "sort-order", p0,
+    Add(FindingKind::kSortOrder, p0,
         "default sort order " + std::to_string(header.sort_lcid) + " is not General (1033)");
   ClaimPage(0, Claim::kHeader, 0, p0);
 }
@@ -392,7 +388,7 @@ void Checker::Census() {
   owners_.assign(n, 0);
   for (uint32_t i = 1; i < n; ++i) {
     if (!file_.ReadPage(i, page_.data()).ok()) {
-      Add(kDamage, "page-unreadable", AtPage(int64_t(i)), "the page cannot be read");
+      Add(FindingKind::kPageUnreadable, AtPage(int64_t(i)), "the page cannot be read");
       continue;
     }
     types_[i] = page_[0];
@@ -411,14 +407,14 @@ void Checker::CheckGlobalMap() {
   if (s.ok()) s = GetRowSlot(format_, page_.data(), header, 0, &slot);
   if (s.ok() && slot.deleted) s = Status::Error(ErrorKind::kDamaged, "its row is deleted");
   if (!s.ok()) {
-    Add(kDamage, "global-map", place, "the global free-page map on page 1 cannot be read: " + s.detail());
+    Add(FindingKind::kGlobalMap, place, "the global free-page map on page 1 cannot be read: " + s.detail());
     return;
   }
   ClaimPage(1, Claim::kGlobalMap, 0, place);
   UsageMap map;
   s = DecodeUsageMap(file_, page_.data() + slot.start, slot.size(), &map);
   if (!s.ok()) {
-    Add(kDamage, "global-map", place, "the global free-page map cannot be decoded: " + s.detail());
+    Add(FindingKind::kGlobalMap, place, "the global free-page map cannot be decoded: " + s.detail());
     return;
   }
   for (uint32_t p : map.pages) free_[p] = true;
@@ -454,7 +450,7 @@ void Checker::CheckCatalog() {
   Place place = AtPage(kCatalogTdefPage);
   place.table = "MSysObjects";
   if (file_.page_count() <= kCatalogTdefPage) {
-    Add(kDamage, "catalog-unreadable", place, "the file is too short to hold the catalog");
+    Add(FindingKind::kCatalogUnreadable, place, "the file is too short to hold the catalog");
     return;
   }
   TableDef catalog;
@@ -462,7 +458,7 @@ void Checker::CheckCatalog() {
   std::vector<std::string> notes;
   if (s.ok()) s = ReadCatalog(file_, catalog, &objects_, &notes);
   if (!s.ok()) {
-    Add(kDamage, "catalog-unreadable", place, "the catalog (MSysObjects) cannot be read: " + s.detail());
+    Add(FindingKind::kCatalogUnreadable, place, "the catalog (MSysObjects) cannot be read: " + s.detail());
     return;
   }
   bool catalog_listed = false;
@@ -473,13 +469,13 @@ void Checker::CheckCatalog() {
     at.row = o.row.row;
     at.table = "MSysObjects";
     if (!ids.insert(o.id).second)
-      Add(kDamage, "catalog-duplicate-id", at, "object \"" + o.name + "\" reuses id " + std::to_string(o.id));
+      Add(FindingKind::kCatalogDuplicateId, at, "object \"" + o.name + "\" reuses id " + std::to_string(o.id));
     if (o.is_table()) {
       const uint32_t page = static_cast<uint32_t>(o.id) & 0x00FFFFFF;
       if (page == kCatalogTdefPage) catalog_listed = true;
     }
   }
-  if (!catalog_listed) Add(kDamage, "catalog-self", place, "MSysObjects does not list itself at page 2");
+  if (!catalog_listed) Add(FindingKind::kCatalogSelf, place, "MSysObjects does not list itself at page 2");
   for (const CatalogObject& o : objects_)
     if (o.is_table()) CheckTable(o);
   CheckCatalogReferences();
@@ -491,7 +487,7 @@ void Checker::CheckTable(const CatalogObject& object) {
   place.page = first;
   place.table = object.name;
   if (first == 0 || first >= file_.page_count() || types_[first] != kPageTableDef) {
-    Add(kDamage, "catalog-table-page", place,
+    Add(FindingKind::kCatalogTablePage, place,
         "table \"" + object.name + "\" names page " + std::to_string(first) +
             (first < types_.size() ? ", which is not a table definition (type " + std::to_string(types_[first]) + ")"
                                    : ", past the end of the file"));
@@ -500,7 +496,7 @@ void Checker::CheckTable(const CatalogObject& object) {
   TableDef table;
   Status s = ReadTableDef(file_, first, &table);
   if (!s.ok()) {
-    Add(kDamage, "tdef-unreadable", place, "the table definition cannot be read: " + s.detail());
+    Add(FindingKind::kTdefUnreadable, place, "the table definition cannot be read: " + s.detail());
     return;
   }
   for (uint32_t p : table.pages) {
@@ -523,21 +519,21 @@ void Checker::CheckTable(const CatalogObject& object) {
         // data page whose type was overwritten, not a page the table gave back.
         Place at = place;
         at.page = p;
-        Add(kDamage, "page-type", at, "a page of the table's owned-pages map names the table but has type " +
+        Add(FindingKind::kPageType, at, "a page of the table's owned-pages map names the table but has type " +
                                           std::to_string(types_[p]));
       } else {
         Place at = place;
         at.page = p;
-        Add(kHarmless, "owned-map-foreign-page", at,
+        Add(FindingKind::kOwnedMapForeignPage, at,
             "the owned-pages map lists a page that is not one of the table's data pages (type " +
                 std::to_string(types_[p]) + ")");
       }
     }
     if (owned.pages_past_end > 0)
-      Add(kHarmless, "map-past-end", place,
+      Add(FindingKind::kMapPastEnd, place,
           "the owned-pages map names " + std::to_string(owned.pages_past_end) + " pages past the end of the file");
   } else {
-    Add(kDamage, "owned-map", place, "the owned-pages map cannot be read: " + s.detail());
+    Add(FindingKind::kOwnedMap, place, "the owned-pages map cannot be read: " + s.detail());
     for (uint32_t p = 1; p < file_.page_count(); ++p)
       if (types_[p] == kPageData && owners_[p] == first) pages.push_back(p);
   }
@@ -554,13 +550,13 @@ void Checker::CheckTable(const CatalogObject& object) {
     UsageMap free_map;
     s = ReadMap(table.free_map, place, &free_map);
     if (!s.ok()) {
-      Add(kDamage, "free-space-map", place, "the free-space map cannot be read: " + s.detail());
+      Add(FindingKind::kFreeSpaceMap, place, "the free-space map cannot be read: " + s.detail());
     } else {
       for (uint32_t p : free_map.pages)
         if (!std::binary_search(owned.pages.begin(), owned.pages.end(), p)) {
           Place at = place;
           at.page = p;
-          Add(kHarmless, "free-map-not-owned", at, "the free-space map lists a page the table does not own");
+          Add(FindingKind::kFreeMapNotOwned, at, "the free-space map lists a page the table does not own");
         }
     }
   }
@@ -570,7 +566,7 @@ void Checker::CheckTable(const CatalogObject& object) {
       UsageMap lv_map;
       s = ReadMap(pointer, place, &lv_map);
       if (!s.ok()) {
-        Add(kDamage, "long-value-map", place,
+        Add(FindingKind::kLongValueMap, place,
             "a long-value page map of column " + std::to_string(maps.column_number) + " cannot be read: " + s.detail());
         continue;
       }
@@ -578,7 +574,7 @@ void Checker::CheckTable(const CatalogObject& object) {
         if (types_[p] != kPageData || owners_[p] != kLongValueOwner) {
           Place at = place;
           at.page = p;
-          Add(kHarmless, "long-value-map-foreign-page", at, "a long-value page map lists a page that is not an LVAL page");
+          Add(FindingKind::kLongValueMapForeignPage, at, "a long-value page map lists a page that is not an LVAL page");
         }
     }
   }
@@ -598,7 +594,7 @@ void Checker::CheckTable(const CatalogObject& object) {
   // few rows); nothing reads them. A user table's count is what readers report.
   const bool system = object.is_system();
   if (live_rows != table.row_count)
-    Add(system ? kHarmless : kDamage, system ? "row-count-system" : "row-count", place,
+    Add(system ? FindingKind::kRowCountSystem : FindingKind::kRowCount, place,
         "the definition says " + std::to_string(table.row_count) + " rows, the pages hold " +
             std::to_string(live_rows));
   for (size_t i = 0; i < table.real_indexes.size(); ++i) CheckIndex(table, i, place, pages, expected[i]);
@@ -609,25 +605,25 @@ void Checker::CheckTableDefinition(const TableDef& table, const Place& place) {
   std::vector<std::pair<uint32_t, uint32_t>> fixed;
   for (const ColumnDef& c : table.columns) {
     if (!numbers.insert(c.number).second)
-      Add(kDamage, "tdef-column-number", place, "column number " + std::to_string(c.number) + " is used twice");
+      Add(FindingKind::kTdefColumnNumber, place, "column number " + std::to_string(c.number) + " is used twice");
     if (c.type() == ColumnType::kBoolean) continue;
     if (c.is_fixed()) {
       fixed.emplace_back(c.fixed_offset, uint32_t(c.fixed_offset) + c.length);
     } else if (!var_indexes.insert(c.var_index).second) {
-      Add(kDamage, "tdef-var-index", place, "variable index " + std::to_string(c.var_index) + " is used twice");
+      Add(FindingKind::kTdefVarIndex, place, "variable index " + std::to_string(c.var_index) + " is used twice");
     }
   }
   std::sort(fixed.begin(), fixed.end());
   for (size_t i = 1; i < fixed.size(); ++i)
     if (fixed[i].first < fixed[i - 1].second)
-      Add(kDamage, "tdef-fixed-overlap", place,
+      Add(FindingKind::kTdefFixedOverlap, place,
           "fixed columns overlap at offset " + std::to_string(fixed[i].first));
   for (size_t i = 0; i < table.real_indexes.size(); ++i) {
     for (const IndexColumn& ic : table.real_indexes[i].columns)
       if (table.FindColumnByNumber(ic.column_number) < 0) {
         Place at = place;
         at.index = "real index " + std::to_string(i);
-        Add(kDamage, "tdef-index-column", at, "the index names column number " + std::to_string(ic.column_number) +
+        Add(FindingKind::kTdefIndexColumn, at, "the index names column number " + std::to_string(ic.column_number) +
                                                   ", which the table does not have");
       }
   }
@@ -636,7 +632,7 @@ void Checker::CheckTableDefinition(const TableDef& table, const Place& place) {
         (li.related_table >= file_.page_count() || types_[li.related_table] != kPageTableDef)) {
       Place at = place;
       at.index = li.name;
-      Add(kHarmless, "tdef-related-table", at,
+      Add(FindingKind::kTdefRelatedTable, at,
           "the relationship names page " + std::to_string(li.related_table) + ", which is not a table definition");
     }
   }
@@ -647,6 +643,7 @@ size_t Checker::CheckRows(const TableDef& table, const Place& place, const std::
   std::vector<uint8_t> page(format_.page_size);
   RowDecoder decoder(file_, table);
   LongValueReader long_values(file_);
+  OverflowFollower overflow(file_, table.first_page);
   uint64_t rows = 0;
   Place at = place;
   size_t next = first;
@@ -658,27 +655,27 @@ size_t Checker::CheckRows(const TableDef& table, const Place& place, const std::
     DataPageHeader header;
     Status s = ParseDataPage(format_, page.data(), &header);
     if (!s.ok()) {
-      Add(kDamage, "data-page", at, s.detail());
+      Add(FindingKind::kDataPage, at, s.detail());
       continue;
     }
     if (header.row_count > kMaxRowsPerDataPage) {
-      Add(kDamage, "data-page", at, std::to_string(header.row_count) + " slots, more than 255");
+      Add(FindingKind::kDataPage, at, std::to_string(header.row_count) + " slots, more than 255");
       continue;
     }
     if (!header.free_space_matches)
-      Add(kDamage, "data-page-free-space", at,
+      Add(FindingKind::kDataPageFreeSpace, at,
           "the stored free space " + std::to_string(header.free_space) + " does not match the rows");
     for (unsigned i = 0; i < header.row_count; ++i) {
       RowSlot slot;
       at.row = int(i);
       s = GetRowSlot(format_, page.data(), header, i, &slot);
       if (!s.ok()) {
-        Add(kDamage, "row-slot", at, s.detail());
+        Add(FindingKind::kRowSlot, at, s.detail());
         continue;
       }
       if (slot.deleted) continue;
       if (RowInFreeSpace(format_, header, slot)) {
-        Add(kDamage, "row-slot", at, "the row starts at " + std::to_string(slot.start) +
+        Add(FindingKind::kRowSlot, at, "the row starts at " + std::to_string(slot.start) +
                                          ", inside the page's free space");
         continue;
       }
@@ -686,11 +683,14 @@ size_t Checker::CheckRows(const TableDef& table, const Place& place, const std::
       const uint8_t* bytes = page.data() + slot.start;
       size_t size = slot.size();
       if (slot.overflow) {
-        s = FollowOverflow(table, bytes, size, &bytes, &size);
+        OverflowTarget target;
+        s = overflow.Follow(bytes, size, &target);
         if (!s.ok()) {
-          Add(kDamage, "overflow-pointer", at, s.detail());
+          Add(FindingKind::kOverflowPointer, at, s.detail());
           continue;
         }
+        bytes = target.bytes;
+        size = target.size;
       }
       ++*live_rows;
       ++rows;
@@ -700,51 +700,17 @@ size_t Checker::CheckRows(const TableDef& table, const Place& place, const std::
   return next;
 }
 
-Status Checker::FollowOverflow(const TableDef& table, const uint8_t* pointer, size_t size,
-                               const uint8_t** bytes, size_t* bytes_size) {
-  for (int hop = 0; hop < kMaxOverflowHops; ++hop) {
-    if (size < 4) return Status::Error(ErrorKind::kDamaged, "overflow row is shorter than its pointer");
-    const RowId target = RowId::FromPointer(LoadLe32(pointer));
-    if (target.page == 0 || target.page >= file_.page_count())
-      return Status::Error(ErrorKind::kDamaged, "overflow pointer to page " + std::to_string(target.page) +
-                                                    " outside the file");
-    Status s = file_.ReadPage(target.page, other_.data());
-    if (!s.ok()) return s;
-    DataPageHeader header;
-    s = ParseDataPage(format_, other_.data(), &header);
-    if (s.ok() && header.owner != table.first_page)
-      s = Status::Error(ErrorKind::kDamaged, "the target page belongs to another table");
-    RowSlot slot;
-    if (s.ok()) s = GetRowSlot(format_, other_.data(), header, target.row, &slot);
-    if (!s.ok())
-      return Status::Error(ErrorKind::kDamaged, "overflow target " + std::to_string(target.page) + ":" +
-                                                    std::to_string(target.row) + ": " + s.detail());
-    if (!slot.overflow) {
-      *bytes = other_.data() + slot.start;
-      *bytes_size = slot.size();
-      return Status::Ok();
-    }
-    uint8_t next[4];
-    if (slot.size() < 4) return Status::Error(ErrorKind::kDamaged, "overflow row is shorter than its pointer");
-    std::copy_n(other_.data() + slot.start, 4, next);
-    std::copy_n(next, 4, other_.data());  // keep the pointer while the page buffer is reused
-    pointer = other_.data();
-    size = 4;
-  }
-  return Status::Error(ErrorKind::kDamaged, "overflow rows form a chain");
-}
-
 void Checker::CheckRow(const TableDef& table, const Place& at, RowId id, const uint8_t* bytes, size_t size,
                        RowDecoder* decoder, LongValueReader* long_values, const RowSink& sink) {
-  // The row bytes may live in other_ (overflow target); keep a copy, since reading
-  // long values below reuses that buffer.
+  // Work on a copy of the row, whichever page buffer (the page's, or the overflow
+  // follower's) holds it.
   row_.assign(bytes, bytes + size);
   const std::vector<uint8_t>& row = row_;
   const size_t count_size = format_.row_column_count_size;
   if (size >= count_size) {
     const uint32_t count = count_size == 1 ? row[0] : LoadLe16(row.data());
     if (count > table.max_columns) {
-      Add(kDamage, "row-undecodable", at, "the row claims " + std::to_string(count) + " columns of " +
+      Add(FindingKind::kRowUndecodable, at, "the row claims " + std::to_string(count) + " columns of " +
                                               std::to_string(table.max_columns));
       return;
     }
@@ -752,7 +718,7 @@ void Checker::CheckRow(const TableDef& table, const Place& at, RowId id, const u
   std::vector<RawColumn>& raw = raw_;
   Status s = CrackRow(format_, table, row.data(), row.size(), &raw);
   if (!s.ok()) {
-    Add(kDamage, "row-undecodable", at, s.detail());
+    Add(FindingKind::kRowUndecodable, at, s.detail());
     return;
   }
   std::vector<Value>& values = values_;
@@ -767,7 +733,7 @@ void Checker::CheckRow(const TableDef& table, const Place& at, RowId id, const u
           ClaimPage(r.page, Claim::kLongValue, 0, at);
       }
       if (!ls.ok()) {
-        Add(kDamage, "long-value-broken", at, "column \"" + column.name + "\": " + ls.detail());
+        Add(FindingKind::kLongValueBroken, at, "column \"" + column.name + "\": " + ls.detail());
         values_ok = false;
         values[c] = Value();
         continue;
@@ -775,7 +741,7 @@ void Checker::CheckRow(const TableDef& table, const Place& at, RowId id, const u
     }
     s = decoder->ColumnValue(c, row.data(), raw[c], &values[c]);
     if (!s.ok()) {
-      Add(kDamage, "row-value", at, s.detail());
+      Add(FindingKind::kRowValue, at, s.detail());
       values_ok = false;
     }
   }
@@ -821,19 +787,19 @@ bool Checker::WalkIndexPage(IndexWalk* walk, uint32_t number, int depth, IndexPa
   at.page = number;
   // A repeated walk follows one that succeeded, reported its problems and claimed
   // every page once.
-  auto report = [&](const std::string& kind, const std::string& detail) {
-    if (!walk->repeat) Add(kDamage, kind, at, detail);
+  auto report = [&](FindingKind kind, const std::string& detail) {
+    if (!walk->repeat) Add(kind, at, detail);
   };
   if (depth >= kMaxIndexDepth) {
-    report("index-tree", "the tree is deeper than 32 levels");
+    report(FindingKind::kIndexTree, "the tree is deeper than 32 levels");
     return false;
   }
   if (number == 0 || number >= file_.page_count()) {
-    report("index-tree", "a pointer of the tree leads outside the file");
+    report(FindingKind::kIndexTree, "a pointer of the tree leads outside the file");
     return false;
   }
   if (!walk->repeat && claims_[number] == Claim::kIndex && claim_owner_[number] == table.first_page) {
-    report("index-tree", "the page is reached twice (a cycle in the tree)");
+    report(FindingKind::kIndexTree, "the page is reached twice (a cycle in the tree)");
     return false;
   }
   if (!walk->repeat && !ClaimPage(number, Claim::kIndex, table.first_page, at)) return false;
@@ -842,11 +808,11 @@ bool Checker::WalkIndexPage(IndexWalk* walk, uint32_t number, int depth, IndexPa
   IndexPage page;
   Status s = DecodeIndexPage(format_, walk->buffer.data(), &page);
   if (!s.ok()) {
-    report("index-page", s.detail());
+    report(FindingKind::kIndexPage, s.detail());
     return false;
   }
   if (page.owner != table.first_page) {
-    report("index-page", "the index page belongs to table " + std::to_string(page.owner));
+    report(FindingKind::kIndexPage, "the index page belongs to table " + std::to_string(page.owner));
     return false;
   }
   if (page.is_leaf()) {
@@ -871,7 +837,7 @@ bool Checker::WalkIndexPage(IndexWalk* walk, uint32_t number, int depth, IndexPa
     const bool is_tail = page.tail != 0 && i + 1 == children.size();
     if (!is_tail && child_has_last &&
         (child_last.key != children[i].key || child_last.row != children[i].row))
-      report("index-node-entry",
+      report(FindingKind::kIndexNodeEntry,
              "node entry " + std::to_string(i) + " is not the last entry of its child page " +
               std::to_string(children[i].child));
     if (child_has_last) {
@@ -890,7 +856,7 @@ void Checker::CheckIndex(const TableDef& table, size_t real, const Place& table_
 
   UsageMap map;
   Status s = ReadMap(index.usage_map, place, &map);
-  if (!s.ok()) Add(kDamage, "index-map", place, "the index's page map cannot be read: " + s.detail());
+  if (!s.ok()) Add(FindingKind::kIndexMap, place, "the index's page map cannot be read: " + s.detail());
 
   // First walk: the structure, the order and the fingerprint of the entries.
   const bool unique = (index.flags & kIndexUnique) != 0;
@@ -898,26 +864,15 @@ void Checker::CheckIndex(const TableDef& table, size_t real, const Place& table_
   uint64_t fingerprint = 0;
   uint64_t misordered = 0;   // entries out of order, or repeating a key of a unique index
   uint32_t distinct = 0;
-  std::string previous_key;
-  RowId previous_row;
-  IndexWalk walk;
-  walk.table = &table;
-  walk.place = place;
-  walk.visit = [&](const IndexPageEntry& e) {
-    if (entries > 0) {
-      const int c = previous_key.compare(e.key);
-      if (c > 0 || (c == 0 && !(previous_row < e.row))) ++misordered;
-      if (c != 0) ++distinct;
-      if (c == 0 && unique && !AllNullKey(e.key)) ++misordered;
-    } else {
-      distinct = 1;
-    }
-    previous_key.assign(e.key);
-    previous_row = e.row;
+  EntryOrder order(unique);
+  IndexWalk walk(table, place, [&](const IndexPageEntry& e) {
+    const EntryOrder::Step step = order.Next(e);
+    misordered += step.out_of_order + step.repeated_key;
+    distinct += step.new_key;
     ++entries;
     const uint32_t pointer = e.row.ToPointer();
-    fingerprint += expected.KeyKnown(pointer) ? KnownEntryMix(pointer, KeyHash(e.key)) : PointerEntryMix(pointer);
-  };
+    fingerprint += expected.KeyKnown(pointer) ? EntryMix(pointer, KeyHash(e.key)) : PointerEntryMix(pointer);
+  });
   IndexPageEntry last;
   bool has_last = false;
   if (!WalkIndexPage(&walk, index.root_page, 0, &last, &has_last)) return;
@@ -925,13 +880,13 @@ void Checker::CheckIndex(const TableDef& table, size_t real, const Place& table_
   if (walk.bad_link_leaf >= 0) {
     Place at = place;
     at.page = walk.bad_link_leaf;
-    Add(kDamage, "index-links", at, "the leaf's previous/next links disagree with the tree");
+    Add(FindingKind::kIndexLinks, at, "the leaf's previous/next links disagree with the tree");
   }
 
   const bool rows_differ = entries != expected.eligible || fingerprint != expected.fingerprint;
   if (rows_differ || misordered > 0) CompareIndexEntries(table, real, place, pages, rows_differ, entries);
   if (entries > 0 && index.stat_unique != distinct)
-    Add(kHarmless, "index-statistics", place,
+    Add(FindingKind::kIndexStatistics, place,
         "the stored distinct-key count " + std::to_string(index.stat_unique) + " differs from " +
             std::to_string(distinct));
 }
@@ -967,48 +922,38 @@ void Checker::CompareIndexEntries(const TableDef& table, size_t real, const Plac
     }
     // The order is judged in the first run only; the rows in every run.
     uint64_t i = 0;
-    std::string previous_key;
-    RowId previous_row;
-    IndexWalk walk;
-    walk.table = &table;
-    walk.place = place;
-    walk.visit = [&](const IndexPageEntry& e) {
+    EntryOrder order(unique);
+    IndexWalk walk(table, place, [&](const IndexPageEntry& e) {
       Place at = place;
       at.page = e.row.page;
       at.row = e.row.row;
       if (first_run) {
-        if (i > 0) {
-          const int c = previous_key.compare(e.key);
-          if (c > 0 || (c == 0 && !(previous_row < e.row)))
-            Add(kDamage, "index-order", at, "entry " + std::to_string(i) + " is out of order");
-          if (c == 0 && unique && !AllNullKey(e.key))
-            Add(kDamage, "index-unique", at, "a unique index holds the same key twice");
-        }
-        previous_key.assign(e.key);
-        previous_row = e.row;
+        const EntryOrder::Step step = order.Next(e);
+        if (step.out_of_order) Add(FindingKind::kIndexOrder, at, "entry " + std::to_string(i) + " is out of order");
+        if (step.repeated_key) Add(FindingKind::kIndexUnique, at, "a unique index holds the same key twice");
       }
       ++i;
       const uint32_t pointer = e.row.ToPointer();
       if (!rows_differ || !rows.Covers(pointer)) return;
       const int64_t k = rows.Find(pointer);
       if (k < 0) {
-        Add(kDamage, "index-dangling-entry", at, "the entry points at a row that does not exist");
+        Add(FindingKind::kIndexDanglingEntry, at, "the entry points at a row that does not exist");
         return;
       }
       uint8_t& flags = rows.flags[size_t(k)];
       if (flags & ExpectedRows::kSeen) {
-        Add(kDamage, "index-duplicate-entry", at, "two entries point at the same row");
+        Add(FindingKind::kIndexDuplicateEntry, at, "two entries point at the same row");
         return;
       }
       flags |= ExpectedRows::kSeen;
       if (!(flags & ExpectedRows::kEligible)) {
-        Add(kDamage, "index-extra-entry", at, "the row has only nulls in an index that ignores nulls");
+        Add(FindingKind::kIndexExtraEntry, at, "the row has only nulls in an index that ignores nulls");
         return;
       }
       ++matched;
       if ((flags & ExpectedRows::kKeyKnown) && rows.key_hashes[size_t(k)] != KeyHash(e.key))
-        Add(kDamage, "index-key", at, "the stored key differs from the key of the row's values");
-    };
+        Add(FindingKind::kIndexKey, at, "the stored key differs from the key of the row's values");
+    });
     walk.repeat = true;
     IndexPageEntry last;
     bool has_last = false;
@@ -1016,7 +961,7 @@ void Checker::CompareIndexEntries(const TableDef& table, size_t real, const Plac
     first_run = false;
   } while (rows_differ && next_page < pages.size());
   if (matched < eligible)
-    Add(kDamage, "index-missing-rows", place,
+    Add(FindingKind::kIndexMissingRows, place,
         std::to_string(eligible - matched) + " rows have no entry in the index (" + std::to_string(entry_count) +
             " entries, " + std::to_string(eligible) + " rows to index)");
 }
@@ -1050,30 +995,30 @@ void Checker::CheckCatalogReferences() {
   }
   for (const auto& [id, at] : ace_objects_)
     if (!by_id.count(id))
-      Add(kHarmless, "catalog-ace-object", at, "an access-control entry names object " + std::to_string(id) +
+      Add(FindingKind::kCatalogAceObject, at, "an access-control entry names object " + std::to_string(id) +
                                                    ", which does not exist");
   for (const auto& [id, at] : query_objects_) {
     auto it = by_id.find(id);
     if (it == by_id.end() || it->second->type != kObjectQuery)
-      Add(kDamage, "catalog-query-object", at, "a query row names object " + std::to_string(id) +
+      Add(FindingKind::kCatalogQueryObject, at, "a query row names object " + std::to_string(id) +
                                                    ", which is not a query");
   }
   for (const auto& [name, at] : related_tables_) {
     if (!table_names.count(AsciiLower(name)))
-      Add(kHarmless, "catalog-relationship-table", at, "a relationship names table \"" + name +
+      Add(FindingKind::kCatalogRelationshipTable, at, "a relationship names table \"" + name +
                                                            "\", which does not exist");
   }
   Place place = AtPage(kCatalogTdefPage);
   place.table = "MSysObjects";
   for (int32_t container : {0x0F000001, 0x0F000002, 0x0F000003})
     if (!by_id.count(container))
-      Add(kDamage, "catalog-container", place, "the catalog lacks container " + std::to_string(container));
+      Add(FindingKind::kCatalogContainer, place, "the catalog lacks container " + std::to_string(container));
   for (const CatalogObject& o : objects_) {
     if (o.parent_id == 0x0F000000 || by_id.count(o.parent_id)) continue;
     Place at = place;
     at.page = o.row.page;
     at.row = o.row.row;
-    Add(kHarmless, "catalog-parent", at, "object \"" + o.name + "\" names parent " + std::to_string(o.parent_id) +
+    Add(FindingKind::kCatalogParent, at, "object \"" + o.name + "\" names parent " + std::to_string(o.parent_id) +
                                              ", which does not exist");
   }
 }
@@ -1090,11 +1035,11 @@ void Checker::CheckUnreachable() {
     if (count++ == 0) first = p;
   }
   if (reachable_free > 0)
-    Add(kDamage, "free-map-reachable", AtPage(int64_t(first_free)),
+    Add(FindingKind::kFreeMapReachable, AtPage(int64_t(first_free)),
         std::to_string(reachable_free) + " pages in use are marked free in the global map (first: page " +
             std::to_string(first_free) + ")");
   if (count > 0)
-    Add(kHarmless, "unreachable-pages", AtPage(int64_t(first)),
+    Add(FindingKind::kUnreachablePages, AtPage(int64_t(first)),
         std::to_string(count) + " pages are neither free nor reached from any structure (first: page " +
             std::to_string(first) + ")");
 }

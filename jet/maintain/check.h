@@ -5,10 +5,8 @@
 // catalog -- and reports each problem as a finding with its place, a stable kind and
 // a severity. Nothing is written.
 //
-// Severity: "harmless" is what real Access files carry anyway (pages no structure
-// reaches, stale statistics, odd but readable bytes); "damage" is anything a reader
-// or a writer would get wrong (a row that does not decode, an index entry that points
-// nowhere, a row count that disagrees with the rows, a set "needs repair" state).
+// The kinds of finding, their names and severities are declared in
+// jet/maintain/finding_kind.h.
 //
 // Time is linear in the file size: every page is read a bounded number of times.
 // Memory does not grow with the row count: each index is compared with its rows
@@ -24,42 +22,26 @@
 
 #include "jet/file/data_page.h"
 #include "jet/file/format.h"
+#include "jet/file/header.h"
 #include "jet/base/status.h"
+#include "jet/maintain/finding_kind.h"
 #include "jet/read/table_def.h"
 
 namespace jet {
 
 class PageFile;
 
-enum class CheckSeverity : uint8_t { kHarmless, kDamage };
-
-// "harmless" / "damage".
-const char* CheckSeverityName(CheckSeverity severity);
-
 // One problem. Fields that do not apply are left at their defaults (page -1, row -1,
-// empty names). `kind` is a short stable identifier ("row-undecodable",
-// "index-dangling-entry", ...) that tools and tests match on; `detail` is English.
+// empty names). `severity` is the kind's; `detail` is English.
 struct CheckFinding {
   CheckSeverity severity = CheckSeverity::kDamage;
-  std::string kind;
+  FindingKind kind = FindingKind::kPartialPage;
   int64_t page = -1;
   int row = -1;
   std::string table;
   std::string index;
   std::string detail;
 };
-
-// Commit-byte area of page 0: the last 512 bytes, one 2-byte slot per user
-// (slot 0 for exclusive opens). Every file that Access closed carries a non-zero
-// second byte in each slot (0x01..0x03, the first byte is a counter); a slot whose
-// second byte is 0 is what an interrupted writer leaves, the "needs repair" state.
-inline constexpr size_t kCommitAreaSize = 512;
-// Offset of the commit area in page 0.
-size_t CommitAreaOffset(const Format& format);
-// True when the commit area of a page-0 buffer of `format` holds the state.
-bool CommitStateSet(const Format& format, const uint8_t* page0);
-// Clears the state: every slot whose second byte is 0 becomes the neutral 00 01.
-void ClearCommitState(const Format& format, uint8_t* page0);
 
 // True when the live row in `slot` starts inside the free gap between the slot table
 // and the rows, as the page's stored free space places that gap: a slot offset that
@@ -80,7 +62,7 @@ struct CheckReport {
   bool HasDamage() const { return DamageCount() > 0; }
   // Damage other than the commit state (which a repair clears without rewriting).
   bool HasStructuralDamage() const;
-  bool Has(const std::string& kind) const;
+  bool Has(FindingKind kind) const;
 };
 
 struct CheckOptions {

@@ -13,6 +13,7 @@
 #include "jet/write/data_page_builder.h"
 #include "jet/read/database.h"
 #include "jet/write/entry_sorter.h"
+#include "jet/file/header.h"
 #include "jet/maintain/id_remap.h"
 #include "jet/write/index_builder.h"
 #include "jet/read/long_value.h"
@@ -31,9 +32,6 @@ namespace {
 constexpr size_t kRoomForInserts = 32;
 // Planning rounds before giving up on ids that keep moving the layout.
 constexpr int kMaxPlanningRounds = 8;
-// The last 512 bytes of page 0 are the commit bytes, two per user slot; `00 01` is the
-// value of a slot nobody is writing through.
-constexpr size_t kCommitAreaSize = 512;
 
 // The planning rounds' sink: hands out page numbers, discards the images.
 class CountingSink final : public PageSink {
@@ -79,8 +77,9 @@ struct MapSlot {
   size_t index = 0;  // real index, or entry of long_value_maps
 };
 
-// Everything known about one table, from its preparation to its last page.
-struct TablePlan {
+// How one table is copied into the compacted file: everything known about it, from
+// its preparation to its last page.
+struct TableCopyPlan {
   const TableDef* def = nullptr;
   bool system = false;
   std::vector<size_t> long_value_columns;  // positions of MEMO / OLE columns
@@ -128,9 +127,9 @@ struct TablePlan {
   }
 };
 
-std::string TableWhere(const TablePlan& p) { return "table \"" + p.out.name + "\""; }
+std::string TableWhere(const TableCopyPlan& p) { return "table \"" + p.out.name + "\""; }
 
-Status Internal(const TablePlan& p, const std::string& what) {
+Status Internal(const TableCopyPlan& p, const std::string& what) {
   return Status::Error(ErrorKind::kDamaged,
                        TableWhere(p) + ": the written layout differs from the plan (" + what + ")");
 }
@@ -146,7 +145,7 @@ uint32_t MapRowsPerHostPage(const Format& format) {
 // entries (with table ids in the keys as `ids` maps them, so that MSysObjects' rows
 // follow its Id index in the new file too), then rows that index does not reach, in
 // storage order.
-Status OrderRows(Database& db, TablePlan* p, const TableIdMap& ids) {
+Status OrderRows(Database& db, TableCopyPlan* p, const TableIdMap& ids) {
   const TableDef& def = *p->def;
   std::vector<uint32_t> base;
   TableScanner scanner(db.file(), def);
@@ -198,7 +197,7 @@ Status OrderRows(Database& db, TablePlan* p, const TableIdMap& ids) {
   return Status::Ok();
 }
 
-Status PrepareTable(Database& db, const CatalogObject& object, const SortScratch& scratch, TablePlan* p) {
+Status PrepareTable(Database& db, const CatalogObject& object, const SortScratch& scratch, TableCopyPlan* p) {
   const TableDef* def;
   Status s = db.GetTableDef(uint32_t(object.id), &def);
   if (!s.ok()) return Status::Error(s.kind(), "table \"" + object.name + "\": " + s.detail());
@@ -229,15 +228,20 @@ Status PrepareTable(Database& db, const CatalogObject& object, const SortScratch
 
 // --- Rows and long values -----------------------------------------------------------
 
-// Copies the rows of `p` in order. Planning (`data_pages` null): records where each
-// row goes, the free space of each data page and the long-value pages, with `sink` a
-// counter starting at 1. Real pass: writes the data pages at `data_pages` and the
-// long values through `sink`, and checks that everything lands where it was planned.
-Status CopyRows(Database& db, TablePlan* p, PageSink* sink, const std::vector<uint32_t>* data_pages,
-                const TableIdMap& ids) {
+// The two passes over the rows of a table, which must place every row and long value
+// alike: the planning pass counts, the writing pass writes what was counted.
+enum class RowPass { kPlan, kWrite };
+
+// Copies the rows of `p` in order, the one core of PlanRows and WriteRows. kPlan:
+// records where each row goes, the free space of each data page and the long-value
+// pages, with `sink` a counter starting at 1. kWrite: writes the data pages at
+// `data_pages` and the long values through `sink`, and checks that everything lands
+// where it was planned.
+Status CopyRows(Database& db, TableCopyPlan* p, RowPass pass, PageSink* sink,
+                const std::vector<uint32_t>* data_pages, const TableIdMap& ids) {
   const Format& format = db.format();
   const TableDef& def = *p->def;
-  const bool planning = data_pages == nullptr;
+  const bool planning = pass == RowPass::kPlan;
   RowFetcher fetcher(db.file(), def);
   LongValueReader lv_reader(db.file());
   std::vector<std::unique_ptr<LongValueWriter>> writers;
@@ -351,9 +355,21 @@ Status CopyRows(Database& db, TablePlan* p, PageSink* sink, const std::vector<ui
   return Status::Ok();
 }
 
+// The planning pass: where the rows and long values of `p` go, with table ids mapped
+// by `ids` (a guess while the layout is still moving).
+Status PlanRows(Database& db, TableCopyPlan* p, CountingSink* counter, const TableIdMap& ids) {
+  return CopyRows(db, p, RowPass::kPlan, counter, nullptr, ids);
+}
+
+// The writing pass: the rows onto the planned `data_pages`, the long values through `sink`.
+Status WriteRows(Database& db, TableCopyPlan* p, PageSink* sink, const std::vector<uint32_t>& data_pages,
+                 const TableIdMap& ids) {
+  return CopyRows(db, p, RowPass::kWrite, sink, &data_pages, ids);
+}
+
 // --- Indexes ------------------------------------------------------------------------
 
-Status BuildIndexes(Database& db, TablePlan* p, PageSink* sink, const TableIdMap& ids) {
+Status BuildIndexes(Database& db, TableCopyPlan* p, PageSink* sink, const TableIdMap& ids) {
   p->indexes.assign(p->def->real_indexes.size(), IndexBuildResult{});
   const RowMapper map_row = [&](RowId old_row, RowId* new_row) {
     RowId relative;
@@ -394,7 +410,7 @@ std::vector<MapSlot> TableMaps(const TableDef& def) {
 }
 
 // The (absolute, ascending) pages a map row describes.
-std::vector<uint32_t> MapPages(const TablePlan& p, const MapSlot& slot) {
+std::vector<uint32_t> MapPages(const TableCopyPlan& p, const MapSlot& slot) {
   std::vector<uint32_t> pages;
   switch (slot.kind) {
     case MapKind::kOwned:
@@ -431,14 +447,14 @@ struct HostCursor {
 };
 
 // Where map row `i` of table `p` lives.
-RowId MapRowPlace(const Format& format, const TablePlan& p, size_t i) {
+RowId MapRowPlace(const Format& format, const TableCopyPlan& p, size_t i) {
   const uint32_t per_host = MapRowsPerHostPage(format);
   if (p.host_pages == 0) return RowId{p.map_page, uint8_t(p.map_row + i)};
   return RowId{uint32_t(p.map_page + i / per_host), uint8_t(i % per_host)};
 }
 
 // Places table `p` at `start` with `ids` in its keys: one planning round for it.
-Status LayOutTable(Database& db, TablePlan* p, uint32_t start, const TableIdMap& ids, HostCursor* host) {
+Status LayOutTable(Database& db, TableCopyPlan* p, uint32_t start, const TableIdMap& ids, HostCursor* host) {
   const Format& format = db.format();
   p->maps = TableMaps(*p->def);
   p->start = start;
@@ -486,23 +502,23 @@ Status LayOutTable(Database& db, TablePlan* p, uint32_t start, const TableIdMap&
 // Lays out every table, repeating until the table ids the layout gives are the ids
 // it was computed with (the ids change index keys, and so index page counts, and the
 // row order of tables whose primary key holds ids). Returns the final ids and the first page after the tables.
-Status PlanLayout(Database& db, std::vector<TablePlan>* plans, TableIdMap* ids, uint32_t* used_pages,
+Status PlanLayout(Database& db, std::vector<TableCopyPlan>* plans, TableIdMap* ids, uint32_t* used_pages,
                   uint32_t* rounds) {
   TableIdMap guess;
-  for (const TablePlan& p : *plans) guess.Add(p.out.old_page, p.out.old_page);
+  for (const TableCopyPlan& p : *plans) guess.Add(p.out.old_page, p.out.old_page);
   for (int round = 1; round <= kMaxPlanningRounds; ++round) {
     // A primary key on table ids orders its rows by the new ids.
-    for (TablePlan& p : *plans) {
+    for (TableCopyPlan& p : *plans) {
       if (!p.primary_has_ids || round == 1) continue;
       Status s = OrderRows(db, &p, guess);
       CountingSink counter(db.format(), 1);
-      if (s.ok()) s = CopyRows(db, &p, &counter, nullptr, guess);
+      if (s.ok()) s = PlanRows(db, &p, &counter, guess);
       if (!s.ok()) return s;
     }
     TableIdMap placed;
     uint32_t cursor = kCatalogTdefPage;
     HostCursor host;
-    for (TablePlan& p : *plans) {
+    for (TableCopyPlan& p : *plans) {
       placed.Add(p.out.old_page, cursor);
       Status s = LayOutTable(db, &p, cursor, guess, &host);
       if (!s.ok()) return s;
@@ -522,7 +538,7 @@ Status PlanLayout(Database& db, std::vector<TablePlan>* plans, TableIdMap* ids, 
 
 // --- Writing ------------------------------------------------------------------------------
 
-Status AllocateRun(OutputSink* sink, const TablePlan& p, uint32_t first, uint32_t count,
+Status AllocateRun(OutputSink* sink, const TableCopyPlan& p, uint32_t first, uint32_t count,
                    std::vector<uint32_t>* pages, const char* what) {
   for (uint32_t i = 0; i < count; ++i) {
     uint32_t number;
@@ -535,7 +551,7 @@ Status AllocateRun(OutputSink* sink, const TablePlan& p, uint32_t first, uint32_
 }
 
 // The definition of `p` for the new file, with every page-dependent field set.
-Status WriteDefinition(const Format& format, const TablePlan& p, const TableIdMap& ids,
+Status WriteDefinition(const Format& format, const TableCopyPlan& p, const TableIdMap& ids,
                        const std::vector<uint32_t>& map_pointers, OutputSink* sink) {
   TableDef def = *p.def;
   def.row_count = uint32_t(p.out.old_rows.size());
@@ -599,14 +615,14 @@ class HostPageWriter {
   uint32_t page_ = 0;  // 0: none open
 };
 
-Status WriteTable(Database& db, TablePlan* p, OutputSink* sink, const TableIdMap& ids, HostPageWriter* host) {
+Status WriteTable(Database& db, TableCopyPlan* p, OutputSink* sink, const TableIdMap& ids, HostPageWriter* host) {
   const Format& format = db.format();
   if (sink->next() != p->start) return Internal(*p, "first page");
   Status s = AllocateRun(sink, *p, p->start, p->tdef_pages, nullptr, "definition pages");
   if (s.ok()) s = AllocateRun(sink, *p, p->start + p->tdef_pages, p->host_pages, nullptr, "host pages");
   std::vector<uint32_t> data_pages;
   if (s.ok()) s = AllocateRun(sink, *p, p->data_start, p->data_pages(), &data_pages, "data pages");
-  if (s.ok()) s = CopyRows(db, p, sink, &data_pages, ids);
+  if (s.ok()) s = WriteRows(db, p, sink, data_pages, ids);
   if (!s.ok()) return s;
   if (sink->next() != p->index_start) return Internal(*p, "index start");
   s = BuildIndexes(db, p, sink, ids);
@@ -636,13 +652,10 @@ Status WriteTable(Database& db, TablePlan* p, OutputSink* sink, const TableIdMap
 }
 
 // Page 0: the source's, byte for byte, with every commit slot neutral.
-std::vector<uint8_t> HeaderPage(const Header& header, uint32_t page_size) {
+std::vector<uint8_t> HeaderPage(const Header& header, const Format& format) {
   std::vector<uint8_t> page = header.raw_page;
-  page.resize(page_size, 0);
-  for (size_t at = page_size - kCommitAreaSize; at + 1 < page_size; at += 2) {
-    page[at] = 0x00;
-    page[at + 1] = 0x01;
-  }
+  page.resize(format.page_size, 0);
+  SetCommitAreaIdle(format, page.data());
   return page;
 }
 
@@ -667,7 +680,7 @@ Status WriteGlobalMap(const Format& format, uint32_t used_pages, OutputSink* sin
 // The tables in the order of the new file: MSysObjects, the other system tables,
 // the user tables, each group by old definition page. Every local table of the
 // catalog once.
-Status CollectTables(Database& db, const SortScratch& scratch, std::vector<TablePlan>* plans) {
+Status CollectTables(Database& db, const SortScratch& scratch, std::vector<TableCopyPlan>* plans) {
   std::vector<const CatalogObject*> tables = db.Tables(true);
   std::stable_sort(tables.begin(), tables.end(), [](const CatalogObject* a, const CatalogObject* b) {
     const auto rank = [](const CatalogObject* o) {
@@ -685,7 +698,7 @@ Status CollectTables(Database& db, const SortScratch& scratch, std::vector<Table
     if (tables[i]->id <= 0 || uint32_t(tables[i]->id) >= db.file().page_count())
       return Status::Error(ErrorKind::kDamaged, "table \"" + tables[i]->name + "\" has id " +
                                                     std::to_string(tables[i]->id) + ", not a page of the file");
-    TablePlan plan;
+    TableCopyPlan plan;
     Status s = PrepareTable(db, *tables[i], scratch, &plan);
     if (!s.ok()) return s;
     plans->push_back(std::move(plan));
@@ -694,7 +707,7 @@ Status CollectTables(Database& db, const SortScratch& scratch, std::vector<Table
 }
 
 // Writes the whole file at `path`; on success the writer has finished it.
-Status WriteFile(Database& db, std::vector<TablePlan>* plans, const TableIdMap& ids, uint32_t used_pages,
+Status WriteFile(Database& db, std::vector<TableCopyPlan>* plans, const TableIdMap& ids, uint32_t used_pages,
                  const CompactOptions& options, Env* env, const std::string& path,
                  std::unique_ptr<PageWriter>* writer) {
   const Format& format = db.format();
@@ -704,7 +717,7 @@ Status WriteFile(Database& db, std::vector<TablePlan>* plans, const TableIdMap& 
   uint32_t page0, page1;
   s = sink.Allocate(&page0);
   if (s.ok()) s = sink.Allocate(&page1);
-  if (s.ok()) s = sink.Write(page0, HeaderPage(db.header(), format.page_size));
+  if (s.ok()) s = sink.Write(page0, HeaderPage(db.header(), format));
   HostPageWriter host(format);
   for (size_t i = 0; s.ok() && i < plans->size(); ++i) s = WriteTable(db, &(*plans)[i], &sink, ids, &host);
   if (s.ok()) s = host.Flush(&sink);
@@ -737,13 +750,13 @@ Status Compact(Env* env, const std::string& source, const std::string& destinati
   scratch.env = env;
   scratch.beside = destination;
   scratch.memory_budget = options.sort_memory_budget;
-  std::vector<TablePlan> plans;
+  std::vector<TableCopyPlan> plans;
   s = CollectTables(*db, scratch, &plans);
   TableIdMap ids;
-  for (TablePlan& p : plans) {
+  for (TableCopyPlan& p : plans) {
     if (!s.ok()) break;
     CountingSink counter(db->format(), 1);
-    s = CopyRows(*db, &p, &counter, nullptr, ids);
+    s = PlanRows(*db, &p, &counter, ids);
   }
   uint32_t used_pages = 0, rounds = 0;
   if (s.ok()) s = PlanLayout(*db, &plans, &ids, &used_pages, &rounds);
@@ -760,11 +773,11 @@ Status Compact(Env* env, const std::string& source, const std::string& destinati
 
   CompactionMap map;
   map.table_ids = ids;
-  for (TablePlan& p : plans) {
+  for (TableCopyPlan& p : plans) {
     p.out.new_page = p.start;
     p.out.data_start = p.data_start;
   }
-  for (TablePlan& p : plans) map.tables.push_back(std::move(p.out));
+  for (TableCopyPlan& p : plans) map.tables.push_back(std::move(p.out));
   s = VerifyCompaction(*db, temporary, map, scratch);
   if (s.ok()) s = publication.Commit();
   if (!s.ok()) return s;
@@ -777,7 +790,7 @@ Status Compact(Env* env, const std::string& source, const std::string& destinati
     report->planning_rounds = rounds;
     report->tables.clear();
     for (size_t i = 0; i < plans.size(); ++i) {
-      const TablePlan& p = plans[i];
+      const TableCopyPlan& p = plans[i];
       const CompactedTable& out = map.tables[i];
       CompactTableReport t;
       t.name = out.name;

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <tuple>
 
+#include "jet/maintain/entry_fingerprint.h"
 #include "jet/read/index_reader.h"
 #include "jet/read/long_value.h"
 #include "jet/read/row.h"
@@ -162,18 +163,8 @@ Status CompareRows(Database& source, Database& result, const CompactedTable& t,
   return Status::Ok();
 }
 
-// Order-independent fingerprint of a multiset of (source row, key) pairs: the sum of
-// a 64-bit mix of each pair. Two multisets with equal counts and equal sums are the
-// same but with probability about 2^-64.
-uint64_t EntryFingerprint(uint32_t old_row, const std::string& key) {
-  uint64_t x = std::hash<std::string_view>()(key) ^ (uint64_t(old_row) * 0x9E3779B97F4A7C15ull);
-  x ^= x >> 30;
-  x *= 0xBF58476D1CE4E5B9ull;
-  x ^= x >> 27;
-  x *= 0x94D049BB133111EBull;
-  x ^= x >> 31;
-  return x;
-}
+// A (source row, key) pair's share of an index's fingerprint (entry_fingerprint.h).
+uint64_t EntryFingerprint(uint32_t old_row, const std::string& key) { return EntryMix(old_row, KeyHash(key)); }
 
 // The result's index is walked once, entry by entry, and never held: each entry must
 // equal the next of the source's entries as SortMappedIndexEntries gives them (a

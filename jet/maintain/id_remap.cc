@@ -5,6 +5,7 @@
 
 #include "jet/base/byte_order.h"
 #include "jet/base/text.h"
+#include "jet/write/index_key.h"
 
 namespace jet {
 namespace {
@@ -21,34 +22,6 @@ constexpr IdColumnName kIdColumns[] = {
     {"MSysNavPaneObjectIDs", "Id"},
     {"MSysNavPaneGroupToObjects", "ObjectID"},
 };
-
-// Width of the value bytes after a non-null flag, for key items of fixed width;
-// 0 for items whose width depends on the value (text, binary, GUID, memo).
-size_t FixedKeyWidth(ColumnType type) {
-  switch (type) {
-    case ColumnType::kBoolean:
-    case ColumnType::kByte:
-      return 1;
-    case ColumnType::kInteger:
-      return 2;
-    case ColumnType::kLong:
-    case ColumnType::kComplex:
-    case ColumnType::kSingle:
-      return 4;
-    case ColumnType::kCurrency:
-    case ColumnType::kDouble:
-    case ColumnType::kDateTime:
-    case ColumnType::kBigInt:
-      return 8;
-    case ColumnType::kNumeric:
-      return 17;
-    default:
-      return 0;
-  }
-}
-
-constexpr uint8_t kKeyFlagAscending = 0x7F;
-constexpr uint8_t kKeyFlagDescending = 0x80;
 
 }  // namespace
 
@@ -136,7 +109,7 @@ Status RemapKeyIds(const TableDef& table, const RealIndex& index,
       ++at;
       continue;
     }
-    const size_t width = FixedKeyWidth(column.type());
+    const size_t width = KeyValueWidth(column.type());
     if (width == 0) {
       // Only a problem when an id item still follows.
       for (const IndexColumn& later : index.columns) {

@@ -8,9 +8,9 @@
 //   MSysNavPaneGroupToObjects.ObjectID
 //
 // All are fixed Long Integer columns. In a row the value is 4 bytes little-endian in
-// the fixed area; in an index key it is the flag byte 0x7F (ascending) or 0x80
-// (descending) followed by the value big-endian with the top bit flipped, all four
-// bytes inverted for descending. Values that are not ids of local tables (synthetic
+// the fixed area; in an index key it is a Long key item as jet/write/index_key.h lays
+// it out (non-null flag, then the value big-endian with the top bit flipped, all four
+// bytes inverted for descending). Values that are not ids of local tables (synthetic
 // ids of queries, containers, Access objects) are left alone.
 #pragma once
 

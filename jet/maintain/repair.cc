@@ -76,7 +76,7 @@ Status WriteWithCommitStateCleared(Env* env, const std::string& path, const Form
 
 std::string FirstDamage(const CheckReport& check) {
   for (const CheckFinding& f : check.findings)
-    if (f.severity == CheckSeverity::kDamage) return f.kind + ": " + f.detail;
+    if (f.severity == CheckSeverity::kDamage) return std::string(FindingKindName(f.kind)) + ": " + f.detail;
   return "";
 }
 
@@ -133,7 +133,7 @@ Status RepairDatabaseWithReport(const std::string& path, RepairReport* report, E
   report->damage_found = check.DamageCount();
   report->was_damaged = check.HasStructuralDamage();
   if (!report->was_damaged) {
-    if (!check.Has("commit-state")) return Status::Ok();
+    if (!check.Has(FindingKind::kCommitState)) return Status::Ok();
     s = ReplaceCheckedFile(env, path, checked, [&](const std::string& copy) {
       return WriteWithCommitStateCleared(env, path, file->format(), copy);
     });

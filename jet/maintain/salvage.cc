@@ -17,6 +17,7 @@
 #include "jet/write/index_key.h"
 #include "jet/read/index_reader.h"
 #include "jet/read/long_value.h"
+#include "jet/read/overflow_row.h"
 #include "jet/file/page_writer.h"
 #include "jet/read/row.h"
 #include "jet/read/table_def.h"
@@ -25,8 +26,6 @@
 
 namespace jet {
 namespace {
-
-constexpr int kMaxOverflowHops = 4;
 
 std::string RowName(RowId id) { return std::to_string(id.page) + ":" + std::to_string(id.row); }
 
@@ -125,6 +124,7 @@ class Salvager {
                       RepairTableReport* table);
   Status RebuildIndex(const TableDef& def, size_t real, const std::string& table_name,
                       const std::string& index_name, RepairTableReport* table);
+  // True when the check found damage in `index` of `table` that a new tree mends.
   bool IndexFlagged(const std::string& table, const std::string& index) const;
   void PatchDefinition32(const TableDef& def, size_t logical_offset, uint32_t value);
 
@@ -182,33 +182,15 @@ Status Salvager::Locate(const TableDef& def, RowId id, const uint8_t* page, cons
   place->start = slot.start;
   place->size = uint32_t(slot.size());
   if (!slot.overflow) return Status::Ok();
-  const uint8_t* pointer = page + slot.start;
-  size_t size = slot.size();
-  uint8_t next[4];
-  for (int hop = 0; hop < kMaxOverflowHops; ++hop) {
-    if (size < 4) return Status::Error(ErrorKind::kDamaged, "overflow row shorter than its pointer");
-    const RowId target = RowId::FromPointer(LoadLe32(pointer));
-    if (target.page == 0 || target.page >= view_.page_count())
-      return Status::Error(ErrorKind::kDamaged, "overflow pointer outside the file");
-    Status s = view_.ReadPage(target.page, other_.data());
-    DataPageHeader header;
-    if (s.ok()) s = ParseDataPage(format_, other_.data(), &header);
-    if (s.ok() && header.owner != def.first_page) s = Status::Error(ErrorKind::kDamaged, "target on another table's page");
-    RowSlot target_slot;
-    if (s.ok()) s = GetRowSlot(format_, other_.data(), header, target.row, &target_slot);
-    if (!s.ok()) return s;
-    if (!target_slot.overflow) {
-      place->page = target.page;
-      place->start = target_slot.start;
-      place->size = uint32_t(target_slot.size());
-      return Status::Ok();
-    }
-    if (target_slot.size() < 4) return Status::Error(ErrorKind::kDamaged, "overflow row shorter than its pointer");
-    std::memcpy(next, other_.data() + target_slot.start, 4);
-    pointer = next;
-    size = 4;
-  }
-  return Status::Error(ErrorKind::kDamaged, "overflow rows form a chain");
+  // Rows are mended between calls: nothing the follower read before may be kept.
+  OverflowFollower follower(view_, def.first_page);
+  OverflowTarget target;
+  if (!follower.Follow(page + slot.start, slot.size(), &target).ok())
+    return Status::Error(ErrorKind::kDamaged, follower.failure().Reason());
+  place->page = target.row.page;
+  place->start = target.start;
+  place->size = uint32_t(target.size);
+  return Status::Ok();
 }
 
 void Salvager::SetNull(const RowPlace& place, uint16_t column_number) {
@@ -365,8 +347,7 @@ void Salvager::SalvageRows(const TableDef& def, RepairTableReport* table) {
 
 bool Salvager::IndexFlagged(const std::string& table, const std::string& index) const {
   for (const CheckFinding& f : check_.findings)
-    if (f.severity == CheckSeverity::kDamage && f.kind.rfind("index-", 0) == 0 && f.table == table &&
-        f.index == index)
+    if (FindingKindInfoOf(f.kind).repair == RepairAction::kRebuildIndex && f.table == table && f.index == index)
       return true;
   return false;
 }

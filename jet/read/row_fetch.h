@@ -11,6 +11,7 @@
 
 #include "jet/file/format.h"
 #include "jet/base/status.h"
+#include "jet/read/overflow_row.h"
 #include "jet/read/table_def.h"
 
 namespace jet {
@@ -27,15 +28,14 @@ class RowFetcher {
   Status Fetch(RowId row, const uint8_t** bytes, size_t* size);
 
  private:
-  // Loads `page` into `buffer` (remembering which page it holds in *loaded).
-  Status Load(uint32_t page, std::vector<uint8_t>* buffer, uint32_t* loaded);
+  // Loads `page` into page_ unless it is there already.
+  Status Load(uint32_t page);
 
   const PageFile& file_;
   const TableDef& table_;
   std::vector<uint8_t> page_;
-  std::vector<uint8_t> target_page_;
-  uint32_t page_number_ = 0;         // 0: nothing loaded (page 0 is never a data page)
-  uint32_t target_page_number_ = 0;
+  uint32_t page_number_ = 0;  // the page in page_; 0: none (page 0 is never a data page)
+  OverflowFollower overflow_;
 };
 
 }  // namespace jet

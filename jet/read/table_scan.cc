@@ -5,13 +5,10 @@
 #include "jet/file/data_page.h"
 #include "jet/file/page_file.h"
 #include "jet/file/usage_map.h"
+#include "jet/read/overflow_row.h"
 
 namespace jet {
 namespace {
-
-// An overflow row points at its real bytes; those are never themselves a pointer in
-// files written by Access, but allow a few hops before calling it damage.
-constexpr int kMaxOverflowHops = 4;
 
 std::string Where(uint32_t table, RowId row) {
   return "table " + std::to_string(table) + " row " + std::to_string(row.page) + ":" +
@@ -21,7 +18,7 @@ std::string Where(uint32_t table, RowId row) {
 }  // namespace
 
 TableScanner::TableScanner(const PageFile& file, const TableDef& table)
-    : file_(file), table_(table), page_(file.page_size()), overflow_page_(file.page_size()) {}
+    : file_(file), table_(table), page_(file.page_size()), overflow_(file, table.first_page) {}
 
 Status TableScanner::DataPages(std::vector<uint32_t>* pages, std::vector<std::string>* notes) {
   pages->clear();
@@ -46,6 +43,7 @@ Status TableScanner::DataPages(std::vector<uint32_t>* pages, std::vector<std::st
 }
 
 Status TableScanner::Scan(const Visitor& visit, std::vector<std::string>* notes) {
+  overflow_.Forget();  // each scan reads the file afresh
   std::vector<uint32_t> pages;
   Status s = DataPages(&pages, notes);
   if (!s.ok()) return s;
@@ -90,8 +88,11 @@ Status TableScanner::ScanPage(uint32_t number, const Visitor& visit, Oddities* o
     const uint8_t* bytes = page_.data() + slot.start;
     size_t size = slot.size();
     if (slot.overflow) {
-      s = FollowOverflow(id, bytes, size, &bytes, &size);
-      if (!s.ok()) return s;
+      OverflowTarget target;
+      s = overflow_.Follow(bytes, size, &target);
+      if (!s.ok()) return Status::Error(s.kind(), Where(table_.first_page, id) + ": " + s.detail());
+      bytes = target.bytes;
+      size = target.size;
     }
     if (!visit(id, bytes, size)) {
       *stop = true;
@@ -99,48 +100,6 @@ Status TableScanner::ScanPage(uint32_t number, const Visitor& visit, Oddities* o
     }
   }
   return Status::Ok();
-}
-
-Status TableScanner::FollowOverflow(RowId from, const uint8_t* pointer, size_t size,
-                                    const uint8_t** bytes, size_t* bytes_size) {
-  const Format& format = file_.format();
-  uint8_t next[4];
-  for (int hop = 0; hop < kMaxOverflowHops; ++hop) {
-    if (size < 4)
-      return Status::Error(ErrorKind::kDamaged, Where(table_.first_page, from) + ": overflow row is shorter than its pointer");
-    const RowId target = RowId::FromPointer(LoadLe32(pointer));
-    if (target.page == 0 || target.page >= file_.page_count())
-      return Status::Error(ErrorKind::kDamaged, Where(table_.first_page, from) +
-                                                    ": overflow pointer to page " +
-                                                    std::to_string(target.page) + " outside the file");
-    Status s = file_.ReadPage(target.page, overflow_page_.data());
-    if (!s.ok()) return s;
-    DataPageHeader header;
-    s = ParseDataPage(format, overflow_page_.data(), &header);
-    if (s.ok() && header.owner != table_.first_page)
-      s = Status::Error(ErrorKind::kDamaged, "page belongs to another table");
-    RowSlot slot;
-    if (s.ok()) s = GetRowSlot(format, overflow_page_.data(), header, target.row, &slot);
-    if (!s.ok())
-      return Status::Error(ErrorKind::kDamaged, Where(table_.first_page, from) + ": overflow target " +
-                                                    std::to_string(target.page) + ":" +
-                                                    std::to_string(target.row) + ": " + s.detail());
-    pointer = overflow_page_.data() + slot.start;
-    size = slot.size();
-    if (!slot.overflow) {
-      // The target is the row itself (Access marks it deleted so scans skip it).
-      *bytes = pointer;
-      *bytes_size = size;
-      return Status::Ok();
-    }
-    // A target that is itself a pointer: hop on. The next hop reads into the same
-    // buffer, so copy the pointer out first.
-    if (size < 4)
-      return Status::Error(ErrorKind::kDamaged, Where(table_.first_page, from) + ": overflow row is shorter than its pointer");
-    for (int k = 0; k < 4; ++k) next[k] = pointer[k];
-    pointer = next;
-  }
-  return Status::Error(ErrorKind::kDamaged, Where(table_.first_page, from) + ": overflow rows form a chain longer than " + std::to_string(kMaxOverflowHops));
 }
 
 }  // namespace jet

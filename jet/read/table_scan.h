@@ -13,6 +13,7 @@
 
 #include "jet/file/format.h"
 #include "jet/base/status.h"
+#include "jet/read/overflow_row.h"
 #include "jet/read/table_def.h"
 
 namespace jet {
@@ -45,13 +46,11 @@ class TableScanner {
   };
 
   Status ScanPage(uint32_t number, const Visitor& visit, Oddities* oddities, bool* stop);
-  Status FollowOverflow(RowId from, const uint8_t* pointer, size_t size, const uint8_t** bytes,
-                        size_t* bytes_size);
 
   const PageFile& file_;
   const TableDef& table_;
   std::vector<uint8_t> page_;
-  std::vector<uint8_t> overflow_page_;
+  OverflowFollower overflow_;
 };
 
 }  // namespace jet

@@ -12,10 +12,6 @@
 namespace jet {
 namespace {
 
-constexpr uint8_t kFlagAscending = 0x7F;
-constexpr uint8_t kFlagDescending = 0x80;
-constexpr uint8_t kFlagNullAscending = 0x00;
-constexpr uint8_t kFlagNullDescending = 0xFF;
 constexpr uint16_t kGeneralLcid = 1033;
 constexpr uint16_t kGeneral97CodePage = 1252;
 constexpr size_t kMaxKeyTextCharacters = 255;
@@ -457,6 +453,29 @@ bool CanComputeKeys(const Format& format, const TableDef& table, const RealIndex
   return true;
 }
 
+size_t KeyValueWidth(ColumnType type) {
+  switch (type) {
+    case ColumnType::kBoolean:
+    case ColumnType::kByte:
+      return 1;
+    case ColumnType::kInteger:
+      return 2;
+    case ColumnType::kLong:
+    case ColumnType::kComplex:
+    case ColumnType::kSingle:
+      return 4;
+    case ColumnType::kCurrency:
+    case ColumnType::kDouble:
+    case ColumnType::kDateTime:
+    case ColumnType::kBigInt:
+      return 8;
+    case ColumnType::kNumeric:
+      return 17;
+    default:
+      return 0;
+  }
+}
+
 Status AppendIndexKeyColumn(const Format& format, const ColumnDef& column, bool ascending,
                             const Value& value, std::string* key) {
   std::string refusal = ColumnRefusal(format, column, ascending);
@@ -464,11 +483,11 @@ Status AppendIndexKeyColumn(const Format& format, const ColumnDef& column, bool 
   const ColumnType type = column.type();
   // A boolean is never null in a key: its value is the null-mask bit itself.
   if (value.is_null() && type != ColumnType::kBoolean) {
-    key->push_back(char(ascending ? kFlagNullAscending : kFlagNullDescending));
+    key->push_back(char(ascending ? kKeyFlagNullAscending : kKeyFlagNullDescending));
     return Status::Ok();
   }
   const size_t flag_at = key->size();
-  key->push_back(char(ascending ? kFlagAscending : kFlagDescending));
+  key->push_back(char(ascending ? kKeyFlagAscending : kKeyFlagDescending));
   const size_t start = key->size();
   auto mismatch = [&]() {
     key->resize(flag_at);
@@ -489,17 +508,17 @@ Status AppendIndexKeyColumn(const Format& format, const ColumnDef& column, bool 
       break;
     case ColumnType::kInteger:
       if (vt != ValueType::kInteger) return mismatch();
-      AppendSignedInteger(value.integer(), 2, key);
+      AppendSignedInteger(value.integer(), KeyValueWidth(type), key);
       break;
     case ColumnType::kLong:
     case ColumnType::kComplex:
       if (vt != ValueType::kLong && vt != ValueType::kComplex) return mismatch();
-      AppendSignedInteger(value.integer(), 4, key);
+      AppendSignedInteger(value.integer(), KeyValueWidth(type), key);
       break;
     case ColumnType::kCurrency:
     case ColumnType::kBigInt:
       if (vt != ValueType::kCurrency && vt != ValueType::kBigInt) return mismatch();
-      AppendSignedInteger(value.integer(), 8, key);
+      AppendSignedInteger(value.integer(), KeyValueWidth(type), key);
       break;
     case ColumnType::kSingle:
       if (vt != ValueType::kSingle) return mismatch();

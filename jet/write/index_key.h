@@ -31,6 +31,7 @@
 // reported as one whose keys cannot be computed.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -66,6 +67,18 @@ bool CanComputeKeys(const Format& format, const TableDef& table, const RealIndex
 // does not fit its column type.
 Status EncodeIndexKey(const Format& format, const TableDef& table, const RealIndex& index,
                       const std::vector<Value>& values, std::string* key);
+
+// The flag byte that opens each key item.
+inline constexpr uint8_t kKeyFlagAscending = 0x7F;
+inline constexpr uint8_t kKeyFlagDescending = 0x80;
+inline constexpr uint8_t kKeyFlagNullAscending = 0x00;
+inline constexpr uint8_t kKeyFlagNullDescending = 0xFF;
+
+// Width of the value bytes after a non-null flag for a column of `type`, for the
+// types whose items have a fixed width (Boolean, Byte 1; Integer 2; Long, Complex,
+// Single 4; Currency, Double, DateTime, BigInt 8; Numeric 17); 0 for the types whose
+// item width depends on the value (Text, Memo, Binary, GUID) and types without keys.
+size_t KeyValueWidth(ColumnType type);
 
 // One key item (flag byte and value bytes) for a column; appended to `key`.
 Status AppendIndexKeyColumn(const Format& format, const ColumnDef& column, bool ascending,

@@ -116,13 +116,13 @@ std::vector<FindingTuple> Sorted(const jet::CheckReport& report) {
   std::map<std::string, uint64_t> listed, total;
   std::map<std::string, int> severity;
   for (const jet::CheckFinding& f : report.findings) {
-    ++(IsSummary(f) ? total : listed)[f.kind];
-    if (IsSummary(f)) total[f.kind] += std::stoull(f.detail) - 1;
-    severity[f.kind] = int(f.severity);
+    ++(IsSummary(f) ? total : listed)[jet::FindingKindName(f.kind)];
+    if (IsSummary(f)) total[jet::FindingKindName(f.kind)] += std::stoull(f.detail) - 1;
+    severity[jet::FindingKindName(f.kind)] = int(f.severity);
   }
   std::vector<FindingTuple> all;
   for (const jet::CheckFinding& f : report.findings)
-    if (listed[f.kind] < 100) all.emplace_back(int(f.severity), f.kind, f.page, f.row, f.table, f.index, f.detail);
+    if (listed[jet::FindingKindName(f.kind)] < 100) all.emplace_back(int(f.severity), jet::FindingKindName(f.kind), f.page, f.row, f.table, f.index, f.detail);
   for (const auto& [kind, n] : listed)
     if (n >= 100) all.emplace_back(severity[kind], kind, -2, -2, "", "", std::to_string(n + total[kind]) + " in all");
   std::sort(all.begin(), all.end());
@@ -132,7 +132,7 @@ std::vector<FindingTuple> Sorted(const jet::CheckReport& report) {
 size_t CountIndexDamage(const jet::CheckReport& report) {
   size_t n = 0;
   for (const jet::CheckFinding& f : report.findings)
-    n += f.severity == jet::CheckSeverity::kDamage && f.kind.rfind("index-", 0) == 0;
+    n += f.severity == jet::CheckSeverity::kDamage && jet::FindingKindInfoOf(f.kind).repair == jet::RepairAction::kRebuildIndex;
   return n;
 }
 
@@ -150,7 +150,7 @@ TEST(CheckIndexes, ChangedValueIsAWrongKeyOfItsRow) {
   ASSERT_EQ(CountIndexDamage(report), 1u);
   bool found = false;
   for (const jet::CheckFinding& f : report.findings)
-    if (f.kind == "index-key") {
+    if (f.kind == jet::FindingKind::kIndexKey) {
       EXPECT_EQ(f.page, int64_t(v.row.page));
       EXPECT_EQ(f.row, int(v.row.row));
       EXPECT_EQ(f.table, v.table);
@@ -175,7 +175,7 @@ TEST(CheckIndexes, RowWhoseKeyCannotBeComputedIsMatchedByPointer) {
   ChangeLetter(path, values[values.size() / 2]);
   const jet::CheckReport report = Check(path);
   EXPECT_EQ(CountIndexDamage(report), 1u);
-  EXPECT_TRUE(report.Has("index-key"));
+  EXPECT_TRUE(report.Has(jet::FindingKind::kIndexKey));
 }
 
 TEST(CheckIndexes, RunsOfRowsGiveTheSameFindings) {
@@ -188,7 +188,7 @@ TEST(CheckIndexes, RunsOfRowsGiveTheSameFindings) {
   for (size_t i = 0; i < values.size(); i += 3, ++changed) ChangeLetter(path, values[i]);
   const jet::CheckReport whole = Check(path);
   size_t wrong_keys = 0;
-  for (const jet::CheckFinding& f : whole.findings) wrong_keys += f.kind == "index-key";
+  for (const jet::CheckFinding& f : whole.findings) wrong_keys += f.kind == jet::FindingKind::kIndexKey;
   EXPECT_EQ(wrong_keys, std::min<size_t>(changed, 100));
   for (uint64_t run : {1, 2, 7}) EXPECT_EQ(Sorted(Check(path, run)), Sorted(whole)) << "runs of " << run << " rows";
 }
@@ -210,8 +210,10 @@ TEST(CheckIndexes, RunsOfRowsGiveTheSameFindingsOnDamagedFiles) {
       // A kind listed 100 times says how many more there are.
       std::map<std::string, size_t> listed, summaries;
       for (const jet::CheckFinding& f : whole.findings) {
-        ++(IsSummary(f) ? summaries : listed)[f.kind];
-        if (IsSummary(f)) EXPECT_FALSE(f.table.empty()) << name << " " << f.kind;
+        ++(IsSummary(f) ? summaries : listed)[jet::FindingKindName(f.kind)];
+        if (IsSummary(f)) {
+          EXPECT_FALSE(f.table.empty()) << name << " " << jet::FindingKindName(f.kind);
+        }
       }
       for (const auto& [k, n] : listed) {
         if (n < 100) continue;

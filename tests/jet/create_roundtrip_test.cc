@@ -230,7 +230,7 @@ void ExpectMatchesSchema(const std::string& path, const jet::Schema& schema, boo
   jet::CheckReport report;
   ASSERT_TRUE(jet::CheckDatabase(path, &report).ok());
   for (const jet::CheckFinding& f : report.findings)
-    EXPECT_EQ(f.severity, jet::CheckSeverity::kHarmless) << f.kind << ": " << f.detail;
+    EXPECT_EQ(f.severity, jet::CheckSeverity::kHarmless) << jet::FindingKindName(f.kind) << ": " << f.detail;
 }
 
 // The files a failed creation must not leave: anything in `dir`.

@@ -85,7 +85,7 @@ TEST(Repair, EveryDamageKindIsRepaired) {
       EXPECT_FALSE(after.HasDamage()) << what;
       for (const jet::CheckFinding& f : after.findings)
         if (f.severity == jet::CheckSeverity::kDamage) {
-          ADD_FAILURE() << what << ": " << f.kind << " " << f.detail;
+          ADD_FAILURE() << what << ": " << jet::FindingKindName(f.kind) << " " << f.detail;
         }
 
       // Every row survives except those on the damaged page, and the report says so.

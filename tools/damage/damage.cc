@@ -8,6 +8,7 @@
 #include "jet/file/data_page.h"
 #include "jet/read/database.h"
 #include "jet/base/env.h"
+#include "jet/file/header.h"
 #include "jet/read/index_reader.h"
 #include "jet/read/long_value.h"
 #include "jet/read/row.h"
@@ -19,23 +20,30 @@ namespace {
 using jet::ErrorKind;
 using jet::Status;
 
-struct NamedKind {
+using jet::FindingKind;
+
+struct KindInfo {
   Kind kind;
   const char* name;
+  ExpectedFindings findings;
 };
 
-constexpr NamedKind kKinds[] = {
-    {Kind::kIndexLeaf, "index-leaf"},
-    {Kind::kIndexNode, "index-node"},
-    {Kind::kZeroDataPage, "zero-data-page"},
-    {Kind::kWrongPageType, "wrong-page-type"},
-    {Kind::kRowInFreeSpace, "row-in-free-space"},
-    {Kind::kBrokenLongValue, "broken-long-value"},
-    {Kind::kLongValueCycle, "long-value-cycle"},
-    {Kind::kTdefContinuation, "tdef-continuation"},
-    {Kind::kStaleRowCount, "stale-row-count"},
-    {Kind::kCommitState, "commit-state"},
-    {Kind::kTruncated, "truncated"},
+const KindInfo kKinds[] = {
+    {Kind::kIndexLeaf, "index-leaf",
+     {{FindingKind::kIndexKey, FindingKind::kIndexOrder, FindingKind::kIndexPage, FindingKind::kIndexNodeEntry,
+       FindingKind::kIndexDanglingEntry},
+      false}},
+    {Kind::kIndexNode, "index-node",
+     {{FindingKind::kIndexNodeEntry, FindingKind::kIndexOrder, FindingKind::kIndexPage}, true}},
+    {Kind::kZeroDataPage, "zero-data-page", {{FindingKind::kIndexDanglingEntry, FindingKind::kRowCount}, false}},
+    {Kind::kWrongPageType, "wrong-page-type", {{FindingKind::kPageType}, true}},
+    {Kind::kRowInFreeSpace, "row-in-free-space", {{FindingKind::kRowSlot}, true}},
+    {Kind::kBrokenLongValue, "broken-long-value", {{FindingKind::kLongValueBroken}, false}},
+    {Kind::kLongValueCycle, "long-value-cycle", {{FindingKind::kLongValueBroken}, false}},
+    {Kind::kTdefContinuation, "tdef-continuation", {{FindingKind::kTdefUnreadable}, false}},
+    {Kind::kStaleRowCount, "stale-row-count", {{FindingKind::kRowCount}, false}},
+    {Kind::kCommitState, "commit-state", {{FindingKind::kCommitState}, true}},
+    {Kind::kTruncated, "truncated", {{FindingKind::kPartialPage}, false}},
 };
 
 Status NotFound(const std::string& what) { return Status::Error(ErrorKind::kNotFound, "no place for damage: " + what); }
@@ -98,7 +106,7 @@ Status Damager::Apply(Kind kind, Result* r) {
     case Kind::kTdefContinuation:
     case Kind::kStaleRowCount: return TableDefinition(kind, r);
     case Kind::kCommitState: {
-      const uint32_t at = format_.page_size - 512;
+      const uint32_t at = uint32_t(jet::CommitAreaOffset(format_));
       Page(0)[at + 1] = 0x00;
       Describe(r, nullptr, 0, at + 1, "set the \"needs repair\" commit state");
       return Status::Ok();
@@ -311,13 +319,13 @@ Status ReadAll(const std::string& path, std::string* bytes) {
 }  // namespace
 
 const char* KindName(Kind kind) {
-  for (const NamedKind& k : kKinds)
+  for (const KindInfo& k : kKinds)
     if (k.kind == kind) return k.name;
   return "?";
 }
 
 bool ParseKind(const std::string& name, Kind* kind) {
-  for (const NamedKind& k : kKinds)
+  for (const KindInfo& k : kKinds)
     if (name == k.name) {
       *kind = k.kind;
       return true;
@@ -327,8 +335,15 @@ bool ParseKind(const std::string& name, Kind* kind) {
 
 std::vector<Kind> AllKinds() {
   std::vector<Kind> kinds;
-  for (const NamedKind& k : kKinds) kinds.push_back(k.kind);
+  for (const KindInfo& k : kKinds) kinds.push_back(k.kind);
   return kinds;
+}
+
+const ExpectedFindings& FindingsOf(Kind kind) {
+  for (const KindInfo& k : kKinds)
+    if (k.kind == kind) return k.findings;
+  static const ExpectedFindings kNone;
+  return kNone;
 }
 
 jet::Status MakeDamagedCopy(const std::string& source, const std::string& destination, Kind kind,

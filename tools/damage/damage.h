@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "jet/base/status.h"
+#include "jet/maintain/finding_kind.h"
 
 namespace damage {
 
@@ -35,6 +36,14 @@ enum class Kind {
 const char* KindName(Kind kind);
 bool ParseKind(const std::string& name, Kind* kind);
 std::vector<Kind> AllKinds();
+
+// What the integrity check reports for a damage of `kind`: a finding of at least one
+// of `kinds`; with `at_page`, one of those names the damaged page.
+struct ExpectedFindings {
+  std::vector<jet::FindingKind> kinds;
+  bool at_page = false;
+};
+const ExpectedFindings& FindingsOf(Kind kind);
 
 struct Result {
   Kind kind;

@@ -45,7 +45,7 @@ std::string PlaceText(const jet::CheckFinding& f) {
 
 std::string FindingJson(const jet::CheckFinding& f) {
   std::string line = "{\"severity\":" + JsonString(jet::CheckSeverityName(f.severity)) +
-                     ",\"kind\":" + JsonString(f.kind);
+                     ",\"kind\":" + JsonString(jet::FindingKindName(f.kind));
   if (!f.table.empty()) line += ",\"table\":" + JsonString(f.table);
   if (!f.index.empty()) line += ",\"index\":" + JsonString(f.index);
   if (f.page >= 0) line += ",\"page\":" + std::to_string(f.page);
@@ -83,7 +83,7 @@ int RunCheck(const std::vector<std::string>& args) {
     if (json) {
       std::printf("%s\n", FindingJson(f).c_str());
     } else {
-      std::printf("%s: %s: %s: %s\n", jet::CheckSeverityName(f.severity), f.kind.c_str(),
+      std::printf("%s: %s: %s: %s\n", jet::CheckSeverityName(f.severity), jet::FindingKindName(f.kind),
                   PlaceText(f).c_str(), f.detail.c_str());
     }
   }

@@ -1,0 +1,54 @@
+// DatabaseBytes: a created database file patched in memory.
+#include "tests/support/database_bytes.h"
+
+#include "jet/base/byte_order.h"
+#include "jet/base/env.h"
+#include "jet/create/create.h"
+#include "jet/file/data_page.h"
+#include "tests/support/test_support.h"
+
+namespace testing_support {
+
+bool DatabaseBytes::Create(const std::vector<jet::TableSpec>& tables, jet::Version version) {
+  jet::Schema schema;
+  schema.version = version;
+  schema.creation_date = 45000;  // 2023-03-15
+  schema.tables = tables;
+  TempDir dir;
+  const std::string path = dir.File("created.mdb");
+  const jet::Status s = jet::CreateDatabase(schema, path, jet::Env::Default());
+  if (!s.ok()) {
+    error_ = s.ToString();
+    return false;
+  }
+  version_ = schema.version;
+  bytes_ = ReadFileBytes(path);
+  return !bytes_.empty();
+}
+
+uint8_t* DatabaseBytes::Row(jet::RowId id, size_t* size) {
+  const jet::Format& f = format();
+  const uint16_t start = jet::LoadLe16(Slot(id)) & jet::kSlotOffsetMask;
+  const uint16_t end = id.row == 0 ? f.page_size : jet::LoadLe16(Slot({id.page, uint8_t(id.row - 1)})) & jet::kSlotOffsetMask;
+  *size = end - start;
+  return Page(id.page) + start;
+}
+
+void DatabaseBytes::SetPresent(jet::RowId id, uint16_t column_number, bool present) {
+  size_t size;
+  uint8_t* row = Row(id, &size);
+  const uint32_t count = format().row_column_count_size == 1 ? row[0] : jet::LoadLe16(row);
+  uint8_t& bits = row[size - (count + 7) / 8 + column_number / 8];
+  const uint8_t bit = uint8_t(1u << (column_number % 8));
+  bits = present ? uint8_t(bits | bit) : uint8_t(bits & ~bit);
+}
+
+std::unique_ptr<jet::Database> DatabaseBytes::Open() const {
+  std::unique_ptr<jet::Database> db;
+  jet::Status s = jet::Database::OpenMemory(reinterpret_cast<const uint8_t*>(bytes_.data()), bytes_.size(), &db);
+  return s.ok() ? std::move(db) : nullptr;
+}
+
+bool DatabaseBytes::WriteTo(const std::string& path) const { return WriteFileBytes(path, bytes_); }
+
+}  // namespace testing_support
