@@ -19,6 +19,7 @@
 #include "jet/maintain/entry_fingerprint.h"
 #include "jet/read/catalog.h"
 #include "jet/file/data_page.h"
+#include "jet/file/header.h"
 #include "jet/write/index_key.h"
 #include "jet/read/index_reader.h"
 #include "jet/read/long_value.h"

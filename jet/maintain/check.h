@@ -22,7 +22,6 @@
 
 #include "jet/file/data_page.h"
 #include "jet/file/format.h"
-#include "jet/file/header.h"
 #include "jet/base/status.h"
 #include "jet/maintain/finding_kind.h"
 #include "jet/read/table_def.h"

@@ -10,6 +10,7 @@
 #include "jet/maintain/check.h"
 #include "jet/maintain/compact.h"
 #include "jet/file/file_stamp.h"
+#include "jet/file/header.h"
 #include "jet/file/lock.h"
 #include "jet/file/page_file.h"
 #include "jet/maintain/salvage.h"

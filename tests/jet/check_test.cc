@@ -14,6 +14,7 @@
 #include "jet/read/database.h"
 #include "jet/read/row.h"
 #include "jet/file/format.h"
+#include "jet/file/header.h"
 #include "tests/support/test_support.h"
 #include "tools/damage/damage.h"
 

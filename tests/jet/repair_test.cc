@@ -16,6 +16,7 @@
 #include "jet/maintain/check.h"
 #include "jet/read/database.h"
 #include "jet/maintain/engine.h"
+#include "jet/file/header.h"
 #include "jet/file/lock.h"
 #include "jet/maintain/repair.h"
 #include "tests/support/test_support.h"
