@@ -78,7 +78,8 @@ TEST(CheckDamage, EveryKindIsFoundAtItsPlace) {
       ASSERT_TRUE(s.ok()) << s.ToString();
       bool kind_found = false, place_found = false;
       for (const jet::CheckFinding& f : report.findings) {
-        if (f.severity != jet::CheckSeverity::kDamage || std::find(e.kinds.begin(), e.kinds.end(), f.kind) == e.kinds.end()) continue;
+        const bool expected = std::find(e.kinds.begin(), e.kinds.end(), f.kind) != e.kinds.end();
+        if (f.severity != jet::CheckSeverity::kDamage || !expected) continue;
         kind_found = true;
         if (f.page == result.page) place_found = true;
         if (!result.table.empty() && f.table != result.table && kind != damage::Kind::kTruncated)
