@@ -15,6 +15,10 @@ namespace {
 constexpr uint16_t kGeneralLcid = 1033;
 constexpr uint16_t kGeneral97CodePage = 1252;
 constexpr size_t kMaxKeyTextCharacters = 255;
+constexpr uint16_t kChinesePrcLcid = 2052;
+// Sort order 2052 gives ASCII text the General legacy key (every such key in the
+// files agrees); what it does with other characters no key shows.
+constexpr uint32_t kLastChinesePrcCodePoint = 0x7F;
 
 Status Unsupported(const std::string& what) {
   return Status::Error(ErrorKind::kUnsupportedFormat, "cannot compute key: " + what);
@@ -117,7 +121,7 @@ std::vector<uint8_t> CanonicalGuid(const std::vector<uint8_t>& stored) {
 }
 
 // Why a column cannot be part of a computed key, or "" when it can.
-std::string ColumnRefusal(const Format& format, const ColumnDef& column, bool ascending) {
+std::string ColumnRefusal(const Format& format, const ColumnDef& column) {
   switch (column.type()) {
     case ColumnType::kBoolean:
     case ColumnType::kByte:
@@ -133,21 +137,12 @@ std::string ColumnRefusal(const Format& format, const ColumnDef& column, bool as
     case ColumnType::kBigInt:
       return "";
     case ColumnType::kNumeric:
-      // The layout is known from format notes only: no file here has a Numeric index.
+      // No file here has a Numeric index, and the public notes disagree on how Jet
+      // orders negative values in one (see AppendNumericKey).
       return "keys of Numeric columns are not confirmed by any Access-written index";
     case ColumnType::kText:
     case ColumnType::kMemo:
-      switch (ColumnCollation(format, column)) {
-        case TextCollation::kGeneral97:
-          return "";
-        case TextCollation::kGeneralLegacy:
-          // No Access-written descending text index of this sort order was available
-          // to confirm its layout.
-          if (!ascending) return "descending text keys of sort order 1033 version 0 are not confirmed";
-          return "";
-        case TextCollation::kOther:
-          break;
-      }
+      if (ColumnCollation(format, column) != TextCollation::kOther) return "";
       if (IsJet3(format.version))
         return "keys cannot be computed for sort order " + std::to_string(column.sort_lcid) +
                (column.sort_lcid == kGeneralLcid
@@ -351,6 +346,7 @@ Status AppendGeneralLegacyVariant(const SortCodeTable& table, const uint32_t* te
       printable += uint32_t(positions);
       continue;
     }
+    if (code->extra == 0) continue;  // takes no position
     extras.push_back(char(code->extra));
     ++printable;
     if (code->extra2 != 0) {
@@ -401,18 +397,19 @@ Status AppendTextSortKey(TextCollation collation, const std::string& utf8, bool 
   std::vector<uint32_t> text;
   Status s = DecodeUtf8(utf8, &text);
   if (!s.ok()) return s;
-  if (text.size() > kMaxKeyTextCharacters)
-    return Unsupported("text longer than 255 characters");
-  // No Access-written key of an empty (or all-space) text was available.
-  if (std::all_of(text.begin(), text.end(), [](uint32_t cp) { return cp == 0x20; }))
-    return Unsupported("the key of an empty text is not confirmed");
+  // Only the first 255 characters are keyed (a Memo can be longer).
+  if (text.size() > kMaxKeyTextCharacters) text.resize(kMaxKeyTextCharacters);
   const size_t start = out->size();
   switch (collation) {
     case TextCollation::kGeneral97:
       s = AppendGeneral97Key(General97Codes(), text, out);
       break;
+    case TextCollation::kChinesePrc:
+      for (uint32_t cp : text)
+        if (cp > kLastChinesePrcCodePoint)
+          return Unsupported("character " + CodePointName(cp) + " in sort order 2052 is not confirmed");
+      [[fallthrough]];
     case TextCollation::kGeneralLegacy:
-      if (!ascending) return Unsupported("descending text keys of sort order 1033 version 0 are not confirmed");
       s = AppendGeneralLegacyKey(GeneralLegacyCodes(), text, out);
       break;
     case TextCollation::kOther:
@@ -422,11 +419,17 @@ Status AppendTextSortKey(TextCollation collation, const std::string& utf8, bool 
     out->resize(start);
     return s;
   }
-  if (!ascending) InvertFrom(start, out);
+  if (!ascending) {
+    InvertFrom(start, out);
+    // A descending General legacy value ends in its own 0x00 after the inverted one.
+    if (collation != TextCollation::kGeneral97) out->push_back('\0');
+  }
   return Status::Ok();
 }
 
 TextCollation ColumnCollation(const Format& format, const ColumnDef& column) {
+  if (!IsJet3(format.version) && column.sort_lcid == kChinesePrcLcid && column.sort_version == 0)
+    return TextCollation::kChinesePrc;
   if (column.sort_lcid != kGeneralLcid) return TextCollation::kOther;
   // The General 97 codes were derived from code page 1252 text.
   if (IsJet3(format.version))
@@ -444,7 +447,7 @@ bool CanComputeKeys(const Format& format, const TableDef& table, const RealIndex
                             ", which the table does not have";
       return false;
     }
-    std::string refusal = ColumnRefusal(format, table.columns[position], ic.ascending);
+    std::string refusal = ColumnRefusal(format, table.columns[position]);
     if (!refusal.empty()) {
       if (reason) *reason = refusal;
       return false;
@@ -478,7 +481,7 @@ size_t KeyValueWidth(ColumnType type) {
 
 Status AppendIndexKeyColumn(const Format& format, const ColumnDef& column, bool ascending,
                             const Value& value, std::string* key) {
-  std::string refusal = ColumnRefusal(format, column, ascending);
+  std::string refusal = ColumnRefusal(format, column);
   if (!refusal.empty()) return Unsupported(refusal);
   const ColumnType type = column.type();
   // A boolean is never null in a key: its value is the null-mask bit itself.

@@ -12,23 +12,27 @@
 //     Complex, BigInt
 //     Single, Double, DateTime  IEEE big-endian; >= 0: sign bit flipped; < 0: all
 //                               bytes inverted (so -0.0 sorts just below +0.0)
-//     Numeric                   see AppendNumericKey; not used for real keys yet
+//     Numeric                   see AppendNumericKey; refused for real keys
 //     Boolean                   0x00 true, 0xFF false (never null in a key)
 //     Binary, Guid              8-byte segments, 0x09 after each segment that has a
 //                               successor; the last one zero-padded and followed by
 //                               its length 1..8. Descending inverts the data bytes
 //                               and the final length byte, not the 0x09 markers.
 //                               A GUID is taken in its canonical (big-endian) order.
-//     Text, Memo                the sort key of the column's collation, see below
+//     Text, Memo                the sort key of the column's collation, see below;
+//                               its first 255 characters only. Descending inverts
+//                               it; a General legacy one then ends in 0x00 again.
 //
-// Text sort keys exist only for the "General" sort orders (LCID 1033): Jet 3's
-// General of Access 97 and Jet 4's "General legacy" (sort version 0, also used by
-// ACE files). Their per-character codes were derived from keys Access wrote into real files
-// (jet/write/index_key_tables.cc); a character the tables do not confirm makes the encoder
-// refuse with kUnsupportedFormat instead of guessing, and callers then keep the key
-// bytes Access stored. Every other sort order (another LCID, or ACE's newer General,
-// sort version 1, whose two-byte codes the available files do not pin down) is
-// reported as one whose keys cannot be computed.
+// Text sort keys exist for the "General" sort orders (LCID 1033): Jet 3's General of
+// Access 97 and Jet 4's "General legacy" (sort version 0, also used by ACE files), and
+// for ASCII text in Jet 4's Chinese PRC order (LCID 2052), whose keys of such text
+// are General legacy keys. Their per-character codes were derived from keys Access
+// wrote into real files (jet/write/index_key_tables.cc, doc/index-keys.md); a
+// character the tables do not confirm makes the encoder refuse with
+// kUnsupportedFormat instead of guessing, and callers then keep the key bytes Access
+// stored. Every other sort order (another LCID, or ACE's newer General, sort version
+// 1, whose two-byte codes the available files do not pin down) is reported as one
+// whose keys cannot be computed.
 #pragma once
 
 #include <cstddef>
@@ -46,6 +50,7 @@ namespace jet {
 enum class TextCollation : uint8_t {
   kGeneral97,      // Jet 3, LCID 1033, code page 1252
   kGeneralLegacy,  // Jet 4 / ACE, LCID 1033, sort version 0
+  kChinesePrc,     // Jet 4, LCID 2052, sort version 0: ASCII text only
   kOther,          // any other sort order: keys are never computed
 };
 
@@ -89,8 +94,11 @@ Status AppendIndexKeyColumn(const Format& format, const ColumnDef& column, bool 
 //     (negative == ascending), then byte 0 set to 0x00 for negative and 0xFF
 //     otherwise -- Jet's own ordering, wrong for descending mixed signs;
 //   ACE: byte 0 set to 0xFF, then inverted when (negative == ascending).
-// No Access-written Numeric index was available to confirm it, so CanComputeKeys and
-// EncodeIndexKey refuse Numeric key columns; callers keep the stored keys.
+// No Access-written Numeric index was available to confirm it, and Microsoft's own
+// advice for the descending-sort fault of Decimal fields (KB 837148: index the field)
+// suggests the index orders them correctly, which this rule would not. So
+// CanComputeKeys and EncodeIndexKey refuse Numeric key columns; callers keep the
+// stored keys.
 void AppendNumericKey(const Numeric& value, bool ace, bool ascending, std::string* out);
 
 // The value bytes (after the flag) of a text in a collation; appended to `out`.

@@ -14,13 +14,15 @@
 //   Descending: every byte of the value inverted.
 // Sort key of a text, General legacy (Jet 4, sort version 0):
 //   inline bytes of every printable character, in order; 0x01;
-//   the extra byte of every printable character (0x02 for none), trailing bytes
-//     <= 0x02 dropped;
+//   the extra byte of every position (0x02 for none), trailing bytes <= 0x02
+//     dropped -- a printable character has one position, except ß (two) and Þ
+//     (none);
 //   if any unprintable characters: 01 01 01, then per unprintable character
-//     (0x8000 | (7 + 4 * p)) big-endian, 0x06, its code -- p = number of printable
-//     characters before it;
+//     (0x8000 | (7 + 4 * p)) big-endian, 0x06, its code -- p = number of positions
+//     before it;
 //   0x00.
-// Both collations ignore trailing spaces.
+// Both collations ignore trailing spaces. doc/index-keys.md says which characters the
+// tables hold and from what evidence.
 #pragma once
 
 #include <cstdint>
@@ -48,7 +50,8 @@ struct SortCode {
   uint8_t inline_size = 0;
   uint8_t inline_bytes[4] = {0, 0, 0, 0};
   // General 97: accent nibble, 0 = takes no nibble slot, 2 = slot without accent.
-  // General legacy: extra byte, 2 = none; for kUnprintable, the unprintable code.
+  // General legacy: extra byte, 2 = none, 0 = takes no position at all (Þ); for
+  // kUnprintable, the unprintable code.
   uint8_t extra = 0;
   // Characters that sort as two letters (ß as "ss", Æ as "ae") may take a second
   // slot: General 97 a second nibble, General legacy a second position with this

@@ -17,7 +17,8 @@ using tools_test::CsvRow;
 using tools_test::RunProgram;
 
 // Every column type both readers print alike, rows given inline (edge texts, a
-// deleted row) and generated on top; an enforced relationship with cascades.
+// deleted row) and generated on top; an enforced relationship with cascades; a
+// descending text index over an empty text and punctuation (@ [ ] ! " #).
 std::string SchemaText(bool jet3) {
   std::string decimal_column = jet3 ? "" : R"(, {"name": "bedrag", "type": "decimal", "precision": 12, "scale": 2})";
   std::string decimal_value = jet3 ? "" : R"(, "bedrag": "-1234567890.12")";
@@ -32,13 +33,15 @@ std::string SchemaText(bool jet3) {
                  {"name": "plaats", "type": "text", "size": 255})" +
          decimal_column + R"(],
      "indexes": [{"name": "PrimaryKey", "columns": ["id"], "primary": true},
-                 {"name": "naam", "columns": ["naam"]}],
+                 {"name": "naam", "columns": ["naam"]},
+                 {"name": "plaats", "columns": [{"column": "plaats", "order": "desc"}]}],
      "rows": [{"naam": "Jansen, Piet", "actief": true, "saldo": "-922337203685477.5808",
                "geboren": "1970-05-01 10:20:30", "punten": -32768, "niveau": 255, "score": 2.5,
                "notitie": "regel 1\nregel 2", "foto": "0102030405", "plaats": "Zoë's \"café\"")" +
          decimal_value + R"(},
               {"naam": "Weg", "$deleted": true, "notitie": "weg"},
-              {"naam": "Leeg", "notitie": "", "plaats": "", "foto": ""}]},
+              {"naam": "Leeg", "notitie": "", "plaats": "", "foto": ""},
+              {"naam": "Tekens", "plaats": "@[]!\"# "}]},
     {"name": "afspraken",
      "columns": [{"name": "nr", "type": "long", "autonumber": true},
                  {"name": "klant", "type": "long"}, {"name": "wanneer", "type": "datetime"},
@@ -87,6 +90,10 @@ TEST_P(CreateOracleTest, MdbtoolsReadsWhatWeWrote) {
                              "60", "--seed", "5", dir.File("schema.json"), out});
   ASSERT_EQ(created.exit_code, 0) << created.err;
 
+  // Every index key, the text ones included, is what our check computes from the rows.
+  auto checked = RunProgram({tools_test::JetdbPath(), "check", out});
+  EXPECT_EQ(checked.exit_code, 0) << checked.out << checked.err;
+
   auto version = RunProgram({"mdb-ver", out});
   EXPECT_EQ(version.out, jet3 ? "JET3\n" : "JET4\n");
   auto tables = RunProgram({"mdb-tables", "-1", out});
@@ -120,6 +127,7 @@ TEST_P(CreateOracleTest, MdbtoolsReadsWhatWeWrote) {
        {"CREATE TABLE IF NOT EXISTS \"klanten\"", "CREATE TABLE IF NOT EXISTS \"afspraken\"", "\"notitie\"",
         "ADD CONSTRAINT \"klanten_pkey\" PRIMARY KEY (\"id\")", "ADD CONSTRAINT \"afspraken_pkey\" PRIMARY KEY (\"nr\")",
         "CREATE INDEX \"klanten_naam_idx\" ON \"klanten\" (\"naam\")",
+        "CREATE INDEX \"klanten_plaats_idx\" ON \"klanten\" (\"plaats\" DESC)",
         "FOREIGN KEY (\"klant\") REFERENCES \"klanten\"(\"id\") ON DELETE CASCADE"})
     EXPECT_NE(schema.out.find(expected), std::string::npos) << expected << "\n" << schema.out;
 }

@@ -15,21 +15,26 @@
 //    a few candidate codes) narrows that character to the hypotheses that fit:
 //    ignored, 1..3 inline bytes taken from the key with any accent/extra code, or
 //    (General legacy) unprintable with any code;
-//  * General legacy texts with several unknown characters and no unprintable
-//    section are split by trying every segmentation of the inline bytes, each
-//    character's extra byte read at its position;
+//  * when that teaches nothing more, General legacy texts with several open
+//    characters are lined up with their whole keys (inline bytes, extra bytes,
+//    unprintable entries), within the structure the collation shows (see
+//    RefineByAlignment and Allowed; doc/index-keys.md);
 // and texts are revisited until nothing more is learned. A character is written as
 // confirmed when exactly one code survives every key that contains it, or when the
 // survivors differ only in how many plain slots the character takes (written as
 // kInlineSlotsUnknown: the encoder then computes a key only when both readings
-// agree). A key the final codes do not reproduce marks its characters unconfirmed.
-// Everything else is written as kUnconfirmed, and the encoder refuses such texts.
+// agree). General 97 slots left open are then settled by the collation's rule
+// (InferGeneral97Slots). A key the final codes do not reproduce marks its
+// characters unconfirmed. Everything else is written as kUnconfirmed, and the
+// encoder refuses such texts.
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <map>
 #include <memory>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "jet/read/database.h"
@@ -45,6 +50,7 @@ struct Sample {
   std::vector<uint32_t> text;
   std::string key;  // ascending value bytes of the text part
   std::string origin;
+  mutable int aligned_at = -1;  // Fitter::changes_ when last lined up with its key
 };
 
 struct Fit {
@@ -84,12 +90,6 @@ class Fitter {
     bool progress = true;
     while (progress) {
       progress = false;
-      // When no text with a single open character is left, texts with several
-      // open characters are split by trying every segmentation of their key.
-      if (collation_ == jet::TextCollation::kGeneralLegacy) {
-        for (size_t i = 0; i < samples_.size() && !progress; ++i)
-          if (!done[i] && RefineBySegmentation(samples_[i])) progress = true;
-      }
       for (size_t i = 0; i < samples_.size(); ++i) {
         if (done[i]) continue;
         std::set<uint32_t> unknown, ambiguous;
@@ -110,11 +110,18 @@ class Fitter {
           continue;
         }
         size_t combinations = 1;
-        for (uint32_t cp : ambiguous) combinations *= fits_[cp].candidates.size();
+        for (uint32_t cp : ambiguous) combinations = std::min<size_t>(combinations * fits_[cp].candidates.size(), 257);
         if (combinations > 256) continue;
         if (Refine(unknown, ambiguous, samples_[i])) progress = true;
       }
+      // When texts with one open character teach nothing more, General legacy texts
+      // with several are lined up with their keys as a whole.
+      if (!progress && collation_ == jet::TextCollation::kGeneralLegacy) {
+        for (size_t i = 0; i < samples_.size(); ++i)
+          if (!done[i] && RefineByAlignment(samples_[i])) progress = true;
+      }
     }
+    if (collation_ == jet::TextCollation::kGeneral97) InferGeneral97Slots();
     // Final check: every key must be reproduced (or refused) by the settled codes.
     Publish();
     for (const Sample& s : samples_) {
@@ -132,6 +139,39 @@ class Fitter {
     Publish();
   }
 
+  // General 97: the keys leave open, for some characters (kInlineSlotsUnknown),
+  // whether they take a plain accent slot, as it shows only before an accented
+  // letter. The collation's structure settles it: a one-byte code takes a plain slot
+  // exactly when some character with the same inline byte carries an accent nibble
+  // (A, C, E, I, N, O, S, U, Y: the letters with accented forms); a two-byte code (Æ
+  // as "ae") takes a slot for each such byte. The rule is applied only when every
+  // character the keys do settle keeps to it.
+  void InferGeneral97Slots() {
+    Publish();
+    std::set<uint8_t> accented;
+    for (const SortCode& c : table_)
+      if (c.kind == SortCodeKind::kInline && c.extra > 2) accented.insert(c.inline_bytes[0]);
+    const auto slot = [&](uint8_t byte) { return uint8_t(accented.count(byte) != 0 ? 2 : 0); };
+    int agree = 0, disagree = 0;
+    for (const SortCode& c : table_) {
+      if (c.kind != SortCodeKind::kInline || c.extra > 2) continue;
+      const bool keeps = c.extra == slot(c.inline_bytes[0]) &&
+                         c.extra2 == (c.inline_size > 1 ? slot(c.inline_bytes[1]) : 0);
+      (keeps ? agree : disagree)++;
+      if (!keeps) std::fprintf(stderr, "General 97 slot rule broken by U+%04X\n", c.code_point);
+    }
+    std::fprintf(stderr, "General 97 slot rule: %d settled characters keep to it, %d do not\n", agree, disagree);
+    if (disagree > 0) return;
+    for (const SortCode& c : table_) {
+      if (c.kind != SortCodeKind::kInlineSlotsUnknown) continue;
+      SortCode settled = c;
+      settled.kind = SortCodeKind::kInline;
+      settled.extra = slot(c.inline_bytes[0]);
+      settled.extra2 = c.inline_size > 1 ? slot(c.inline_bytes[1]) : 0;
+      inferred_[c.code_point] = settled;
+    }
+  }
+
   void Print(const char* name) const {
     std::printf("const SortCode k%sCodes[] = {\n", name);
     for (const auto& [cp, fit] : fits_) {
@@ -140,6 +180,7 @@ class Fitter {
                   cp, KindName(c.kind), c.inline_size, c.inline_bytes[0], c.inline_bytes[1],
                   c.inline_bytes[2], c.inline_bytes[3], c.extra, c.extra2, fit.confirmations,
                   fit.conflict ? ", contradicted by a key"
+                  : inferred_.count(cp) != 0 ? ", accent slot by the collation's rule"
                   : c.kind != SortCodeKind::kUnconfirmed ? ""
                   : fit.candidates.empty() ? ", no text pins it down"
                   : (", " + std::to_string(fit.candidates.size()) + " readings fit").c_str());
@@ -183,6 +224,7 @@ class Fitter {
   // General 97 the pair "no slot / plain slot" with identical inline bytes.
   SortCode Final(uint32_t cp) const {
     const Fit& fit = fits_.at(cp);
+    if (auto it = inferred_.find(cp); it != inferred_.end() && !fit.conflict) return it->second;
     SortCode none;
     none.code_point = cp;
     if (fit.conflict || fit.candidates.empty()) return none;
@@ -307,6 +349,7 @@ class Fitter {
       std::fprintf(stderr, "  key");
       for (char c : s.key) std::fprintf(stderr, " %02x", uint8_t(c));
       std::fprintf(stderr, "\n");
+      ++changes_;
       Publish();
       return true;
     }
@@ -316,125 +359,280 @@ class Fitter {
       if (fit.candidates.size() != codes.size()) changed = true;
       fit.candidates = codes;
     }
+    if (changed) ++changes_;
     Publish();
     return changed;
   }
 
-  // General legacy, a text whose open characters all have no candidates yet and whose
-  // key has no unprintable section: every open character is either ignored or has
-  // 1..3 inline bytes; its extra byte is read from the extra section at its position.
-  // Every assignment that the encoder turns into exactly the stored key is a
-  // solution; each character's candidates become the codes it has in the solutions.
-  bool RefineBySegmentation(const Sample& s) {
-    std::vector<uint32_t> open;
-    bool fresh = false;
-    for (uint32_t cp : s.text) {
-      const Fit& fit = fits_[cp];
-      if (fit.conflict) return false;
-      if (fit.candidates.size() > 1) return false;  // left to Refine
-      if (fit.candidates.empty() && std::find(open.begin(), open.end(), cp) == open.end()) {
-        open.push_back(cp);
-        fresh = true;
+  // The parts of a General legacy key: inline bytes, extra bytes (one per printable
+  // position, trailing ones <= 0x02 dropped) and the unprintable entries (position
+  // field, code). False for a key with a section this split does not know (the
+  // flags Jet writes for some East Asian characters).
+  struct LegacyParts {
+    std::string inline_bytes, extras;
+    std::vector<std::pair<uint32_t, uint8_t>> unprintables;
+  };
+  static bool SplitLegacyKey(const std::string& key, LegacyParts* parts) {
+    const size_t end_inline = key.find('\x01');
+    if (end_inline == std::string::npos || key.empty() || key.back() != '\0') return false;
+    parts->inline_bytes = key.substr(0, end_inline);
+    size_t i = end_inline + 1;
+    while (i < key.size() && uint8_t(key[i]) > 0x01) parts->extras.push_back(key[i++]);
+    if (i == key.size() - 1) return true;
+    if (key.compare(i, 3, "\x01\x01\x01") != 0) return false;
+    for (i += 3; i + 4 < key.size(); i += 4) {
+      if ((uint8_t(key[i]) & 0x80) == 0 || key[i + 2] != 0x06) return false;
+      parts->unprintables.push_back({(uint32_t(uint8_t(key[i])) << 8) | uint8_t(key[i + 1]), uint8_t(key[i + 3])});
+    }
+    return i == key.size() - 1;
+  }
+
+  // General legacy inline bytes form a prefix-free code: a byte is either a whole
+  // one-byte code (letters, digits, common punctuation) or the first byte of a
+  // two-byte code (a group of other symbols, e.g. 0x2B for ^ _ ` { | } ~), never
+  // both. A character that sorts as two letters (ß as "ss", Æ as "ae") has the two
+  // letters' one-byte codes. What the settled codes say about each byte:
+  static constexpr uint8_t kWholeCode = 1, kLeadByte = 2;
+  std::array<uint8_t, 256> InlineGrammar() const {
+    std::array<uint8_t, 256> grammar{};
+    for (const SortCode& c : table_)
+      if (c.kind == SortCodeKind::kInline && c.inline_size == 1) grammar[c.inline_bytes[0]] = kWholeCode;
+    for (const SortCode& c : table_) {
+      if ((c.kind == SortCodeKind::kInline || c.kind == SortCodeKind::kInlineSlotsUnknown) &&
+          c.inline_size == 2 && grammar[c.inline_bytes[0]] != kWholeCode)
+        grammar[c.inline_bytes[0]] = kLeadByte;
+    }
+    return grammar;
+  }
+
+  static constexpr uint8_t kSpaceCode = 0x07;
+  // Whether `byte` is the one-byte code of an ASCII letter.
+  bool IsAsciiLetterCode(uint8_t byte) {
+    for (uint32_t letter = 'a'; letter <= 'z'; ++letter) {
+      const SortCode* c = Slot(letter);
+      if (c != nullptr && c->kind == SortCodeKind::kInline && c->inline_size == 1 && c->inline_bytes[0] == byte)
+        return true;
+    }
+    return false;
+  }
+
+  // How many positions (extra bytes) a General legacy inline code takes: none for
+  // extra 0, two with a second extra byte, else one.
+  static size_t Positions(const SortCode& c) { return c.extra == 0 ? 0 : c.extra2 != 0 ? 2 : 1; }
+
+  // The ASCII character a Latin-1 character is a marked form of (the decomposition
+  // Unicode gives it, without the mark: á is a, ª is a, ² is 2), or 0.
+  static uint32_t BaseLetter(uint32_t cp) {
+    static const char kBases[] = "AAAAAA CEEEEIIII NOOOOO  UUUUY  aaaaaa ceeeeiiii nooooo  uuuuy y";
+    static_assert(sizeof kBases == 65);
+    switch (cp) {
+      case 0xAA: return 'a';
+      case 0xB2: return '2';
+      case 0xB3: return '3';
+      case 0xB9: return '1';
+      case 0xBA: return 'o';
+    }
+    if (cp < 0xC0 || cp > 0xFF) return 0;
+    const char base = kBases[cp - 0xC0];
+    return base == ' ' ? 0 : uint32_t(uint8_t(base));
+  }
+  static bool IsLatin1Letter(uint32_t cp) {
+    return cp == 0xAA || cp == 0xB5 || cp == 0xBA || (cp >= 0xC0 && cp <= 0xFF && cp != 0xD7 && cp != 0xF7);
+  }
+
+  // The mark of an accented Latin-1 letter (g grave, a acute, c circumflex, t tilde,
+  // d diaeresis, r ring, s cedilla), or 0.
+  static char MarkOf(uint32_t cp) {
+    static const char kMarks[] = "gactdr sgacdgacd tgactd  gacda  gactdr sgacdgacd tgactd  gacda d";
+    static_assert(sizeof kMarks == 65);
+    if (cp < 0xC0 || cp > 0xFF) return 0;
+    return kMarks[cp - 0xC0] == ' ' ? 0 : kMarks[cp - 0xC0];
+  }
+
+  // The shapes a General legacy code can have, whichever the character: an
+  // unprintable entry, or 1 or 2 inline bytes taking one position, or 2 inline bytes
+  // taking two or none. Which of them a character may have is Allowed's to say.
+  template <typename State>
+  static void ReadingsAt(uint32_t cp, const LegacyParts& parts, const State& st, std::vector<SortCode>* codes) {
+    const auto [i, o, p, k] = st;
+    const auto extra_at = [&](size_t q) { return q < parts.extras.size() ? uint8_t(parts.extras[q]) : uint8_t(0x02); };
+    if (k < parts.unprintables.size()) {
+      SortCode u;
+      u.code_point = cp;
+      u.kind = SortCodeKind::kUnprintable;
+      u.extra = parts.unprintables[k].second;
+      codes->push_back(u);
+    }
+    const size_t left = parts.inline_bytes.size() - o;
+    SortCode h;
+    h.code_point = cp;
+    h.kind = SortCodeKind::kInline;
+    h.extra = extra_at(p);
+    for (size_t size = 1; size <= 2 && size <= left; ++size) {
+      h.inline_size = uint8_t(size);
+      h.inline_bytes[size - 1] = uint8_t(parts.inline_bytes[o + size - 1]);
+      codes->push_back(h);
+    }
+    if (left < 2) return;
+    h.extra2 = extra_at(p + 1);
+    codes->push_back(h);
+    h.extra = 0;
+    h.extra2 = 0;
+    codes->push_back(h);
+  }
+
+  // Whether the structure of General legacy keys allows `c` for character `cp`:
+  //  - an accented Latin-1 letter (and ª º ¹ ² ³) has its base character's one-byte
+  //    code, one position, and the extra byte every other letter with its mark has
+  //    (accented letters sort with their base and differ in the extra byte only);
+  //  - a code starts no lower than the space's (0x07), which sorts before every
+  //    other character with inline bytes;
+  //  - one- and two-byte codes keep to InlineGrammar;
+  //  - only a Latin-1 letter whose two bytes are two ASCII letters' codes (Æ as
+  //    "ae") takes other than one position: one, two or none, all of which the keys
+  //    show;
+  //  - no character is ignored: none is in the keys Access wrote.
+  bool Allowed(uint32_t cp, const SortCode& c, const std::array<uint8_t, 256>& grammar) {
+    if (c.kind == SortCodeKind::kIgnored) return false;
+    const uint32_t base = BaseLetter(cp);
+    if (c.kind == SortCodeKind::kUnprintable) return base == 0;
+    if (c.kind != SortCodeKind::kInline) return true;
+    const size_t positions = Positions(c);
+    if (base != 0) {
+      const SortCode* b = Slot(base);
+      if (b == nullptr || b->kind != SortCodeKind::kInline || b->inline_size != 1 ||
+          c.inline_size != 1 || c.inline_bytes[0] != b->inline_bytes[0] || positions != 1)
+        return false;
+      for (uint32_t other = 0xC0; other <= 0xFF; ++other) {
+        const SortCode* m = Slot(other);
+        if (other != cp && MarkOf(cp) != 0 && MarkOf(other) == MarkOf(cp) && m != nullptr &&
+            m->kind == SortCodeKind::kInline)
+          return m->extra == c.extra;
       }
+      return true;
     }
-    if (open.size() < 2) return false;
-    if (fresh && s.key.find(std::string("\x01\x01\x01", 3)) != std::string::npos) return false;
-    std::map<uint32_t, SortCode> assigned;
-    std::map<uint32_t, std::vector<SortCode>> found;
-    size_t nodes = 0;
-    bool complete = true;
-    Segment(s, 0, 0, &assigned, &found, &nodes, &complete);
-    if (!complete || found.size() != open.size()) return false;
-    bool changed = false;
-    for (auto& [cp, codes] : found) {
-      if (fits_[cp].candidates.size() != codes.size()) changed = true;
-      fits_[cp].candidates = codes;
-    }
-    Publish();
-    return changed;
+    const uint8_t first = c.inline_bytes[0];
+    if (first < kSpaceCode) return false;
+    if (c.inline_size == 1) return grammar[first] != kLeadByte && positions == 1;
+    const bool letters = IsLatin1Letter(cp) && IsAsciiLetterCode(first) && IsAsciiLetterCode(c.inline_bytes[1]);
+    if (letters) return true;
+    return grammar[first] != kWholeCode && positions == 1;
   }
 
-  void Segment(const Sample& s, size_t i, size_t offset, std::map<uint32_t, SortCode>* assigned,
-               std::map<uint32_t, std::vector<SortCode>>* found, size_t* nodes, bool* complete) {
-    if (++*nodes > 200000) {
-      *complete = false;
-      return;
+  // General legacy: lines the text up with its key. A state is (characters done,
+  // inline bytes used, printable positions, unprintable entries used); each character
+  // moves it by one of its codes that Allowed accepts: its settled or candidate codes,
+  // or for a character with none yet every reading of the key at that state
+  // (ReadingsAt). A code survives when it lies on a path from the start to the end
+  // of the key. A character that occurs more than once may be given different
+  // codes on one path, so survivors are a superset of what fits, never a subset:
+  // a single survivor is the character's code. True when any candidate set shrank.
+  bool RefineByAlignment(const Sample& s) {
+    // Nothing new since this text was last lined up: the answer is the same.
+    if (s.aligned_at == changes_) return false;
+    s.aligned_at = changes_;
+    bool open = false;
+    for (uint32_t cp : s.text) {
+      if (fits_[cp].conflict) return false;
+      if (fits_[cp].candidates.size() != 1) open = true;
     }
-    if (i == s.text.size()) {
-      FinishSegmentation(s, offset, *assigned, found);
-      return;
-    }
-    const uint32_t cp = s.text[i];
-    auto it = assigned->find(cp);
-    const Fit& fit = fits_[cp];
-    if (it == assigned->end() && fit.candidates.empty()) {
-      SortCode h;
-      h.code_point = cp;
-      h.kind = SortCodeKind::kIgnored;
-      (*assigned)[cp] = h;
-      Segment(s, i + 1, offset, assigned, found, nodes, complete);
-      for (int size = 1; size <= 3 && offset + size <= s.key.size(); ++size) {
-        h = SortCode();
-        h.code_point = cp;
-        h.kind = SortCodeKind::kInline;
-        h.inline_size = uint8_t(size);
-        for (int k = 0; k < size; ++k) h.inline_bytes[k] = uint8_t(s.key[offset + k]);
-        (*assigned)[cp] = h;
-        Segment(s, i + 1, offset + size, assigned, found, nodes, complete);
-        if (size > 1) {  // sorts as two letters: two positions
-          h.extra2 = 0x02;
-          (*assigned)[cp] = h;
-          Segment(s, i + 1, offset + size, assigned, found, nodes, complete);
+    LegacyParts parts;
+    if (!open || !SplitLegacyKey(s.key, &parts)) return false;
+    const std::array<uint8_t, 256> grammar = InlineGrammar();
+    using State = std::tuple<size_t, size_t, size_t, size_t>;  // char, inline, printable, unprintable
+    struct Edge {
+      State from, to;
+      SortCode code;
+    };
+    const auto extra_at = [&](size_t p) { return p < parts.extras.size() ? uint8_t(parts.extras[p]) : uint8_t(0x02); };
+    const auto moves = [&](const State& st, std::vector<Edge>* out) {
+      const auto [i, o, p, k] = st;
+      const uint32_t cp = s.text[i];
+      std::vector<SortCode> codes = fits_[cp].candidates;
+      if (codes.empty()) ReadingsAt(cp, parts, st, &codes);
+      codes.erase(std::remove_if(codes.begin(), codes.end(),
+                                 [&](const SortCode& c) { return !Allowed(cp, c, grammar); }),
+                  codes.end());
+      for (const SortCode& c : codes) {
+        switch (c.kind) {
+          case SortCodeKind::kIgnored:
+            out->push_back({st, {i + 1, o, p, k}, c});
+            break;
+          case SortCodeKind::kUnprintable:
+            if (k < parts.unprintables.size() && parts.unprintables[k].first == (0x8000 | (7 + 4 * p)) &&
+                parts.unprintables[k].second == c.extra)
+              out->push_back({st, {i + 1, o, p, k + 1}, c});
+            break;
+          case SortCodeKind::kInline:
+          case SortCodeKind::kInlineSlotsUnknown: {
+            if (parts.inline_bytes.compare(o, c.inline_size, (const char*)c.inline_bytes, c.inline_size) != 0) break;
+            if (c.kind == SortCodeKind::kInlineSlotsUnknown) {
+              out->push_back({st, {i + 1, o + c.inline_size, p + 1, k}, c});
+              if (c.inline_size > 1) out->push_back({st, {i + 1, o + c.inline_size, p + 2, k}, c});
+              break;
+            }
+            const size_t positions = Positions(c);
+            if (positions > 0 && extra_at(p) != c.extra) break;
+            if (positions > 1 && extra_at(p + 1) != c.extra2) break;
+            out->push_back({st, {i + 1, o + c.inline_size, p + positions, k}, c});
+            break;
+          }
+          case SortCodeKind::kUnconfirmed:
+            break;
         }
       }
-      assigned->erase(cp);
-      return;
-    }
-    const SortCode& code = it != assigned->end() ? it->second : fit.candidates[0];
-    if (code.kind == SortCodeKind::kInline) {
-      if (offset + code.inline_size > s.key.size() ||
-          s.key.compare(offset, code.inline_size, (const char*)code.inline_bytes, code.inline_size) != 0)
-        return;
-      offset += code.inline_size;
-    }
-    Segment(s, i + 1, offset, assigned, found, nodes, complete);
-  }
-
-  void FinishSegmentation(const Sample& s, size_t offset, std::map<uint32_t, SortCode> assigned,
-                          std::map<uint32_t, std::vector<SortCode>>* found) {
-    if (offset >= s.key.size() || s.key[offset] != 0x01) return;
-    std::string extras;
-    for (size_t k = offset + 1; k < s.key.size() && uint8_t(s.key[k]) > 0x02; ++k) extras.push_back(s.key[k]);
-    // Extra bytes by position of the printable characters.
-    size_t position = 0;
-    for (uint32_t cp : s.text) {
-      auto it = assigned.find(cp);
-      const SortCode& code = it != assigned.end() ? it->second : fits_[cp].candidates[0];
-      if (code.kind != SortCodeKind::kInline) continue;
-      const uint8_t extra = position < extras.size() ? uint8_t(extras[position]) : 0x02;
-      ++position;
-      uint8_t extra2 = 0;
-      if (code.extra2 != 0) {
-        extra2 = position < extras.size() ? uint8_t(extras[position]) : 0x02;
-        ++position;
+    };
+    // A state is dead once it has passed the position of the next unprintable entry.
+    const auto alive = [&](const State& st) {
+      const auto [i, o, p, k] = st;
+      return k >= parts.unprintables.size() || parts.unprintables[k].first >= (0x8000 | (7 + 4 * p));
+    };
+    // Forward: the reachable states, layer by layer.
+    std::vector<std::set<State>> layers(s.text.size() + 1);  // NOLINT
+    layers[0].insert(State{0, 0, 0, 0});
+    std::vector<Edge> out;
+    for (size_t i = 0; i < s.text.size(); ++i) {
+      for (const State& st : layers[i]) {
+        out.clear();
+        moves(st, &out);
+        for (const Edge& e : out)
+          if (alive(e.to)) layers[i + 1].insert(e.to);
       }
-      if (it == assigned.end()) continue;
-      if (it->second.extra != 0 && it->second.extra != extra) return;  // disagrees with itself
-      if (it->second.extra2 != 0 && it->second.extra2 != 0x02 && it->second.extra2 != extra2) return;
-      it->second.extra = extra;
-      if (it->second.extra2 != 0) it->second.extra2 = extra2;
+      if (layers[i + 1].size() > 200000) return false;
     }
-    std::map<uint32_t, SortCode> saved;
-    for (auto& [cp, code] : assigned) {
-      if (code.kind == SortCodeKind::kInline && code.extra == 0) code.extra = 0x02;
-      saved[cp] = *Slot(cp);
-      *Slot(cp) = code;
+    // Backward: the states from which the rest of the key is produced exactly, and
+    // the codes on the moves between them.
+    std::set<State> finishing;
+    for (const State& st : layers.back()) {
+      const auto [i, o, p, k] = st;
+      if (o == parts.inline_bytes.size() && k == parts.unprintables.size() && p >= parts.extras.size())
+        finishing.insert(st);
     }
-    std::string out;
-    const bool match = Encode(s.text, &out).ok() && out == s.key;
-    for (auto& [cp, code] : saved) *Slot(cp) = code;
-    if (!match) return;
-    for (auto& [cp, code] : assigned) Keep(&(*found)[cp], code);
+    std::map<uint32_t, std::vector<SortCode>> kept;
+    for (size_t i = s.text.size(); i-- > 0;) {
+      std::set<State> before;
+      for (const State& st : layers[i]) {
+        out.clear();
+        moves(st, &out);
+        for (const Edge& e : out) {
+          if (finishing.count(e.to) == 0) continue;
+          before.insert(e.from);
+          Keep(&kept[s.text[i]], e.code);
+        }
+      }
+      finishing = std::move(before);
+    }
+    if (finishing.count(State{0, 0, 0, 0}) == 0) return false;  // no reading fits: left to the final check
+    bool changed = false;
+    for (auto& [cp, codes] : kept) {
+      Fit& fit = fits_[cp];
+      if (!fit.candidates.empty() && codes.size() >= fit.candidates.size()) continue;
+      fit.candidates = codes;
+      changed = true;
+    }
+    if (changed) ++changes_;
+    Publish();
+    return changed;
   }
 
   static void Keep(std::vector<SortCode>* codes, const SortCode& code) {
@@ -451,6 +649,8 @@ class Fitter {
   std::map<uint32_t, Fit> fits_;
   std::vector<SortCode> table_;
   int conflicts_ = 0;
+  int changes_ = 0;  // how often candidate sets have narrowed so far
+  std::map<uint32_t, SortCode> inferred_;  // settled by InferGeneral97Slots
 };
 
 void Collect(const std::string& path, Fitter* gen97, Fitter* legacy) {
@@ -552,7 +752,8 @@ int main(int argc, char** argv) {
       "// Access-written key it computes (the comment counts the keys per character); an\n"
       "// entry no key pins down is kUnconfirmed and makes the encoder refuse.\n"
       "// Entry: code point, kind, inline size, inline bytes, extra (General 97: accent\n"
-      "// nibble, 0 = none; General legacy: extra byte, 2 = none, or the unprintable code).\n"
+      "// nibble, 0 = none; General legacy: extra byte, 2 = none, 0 = no position, or the\n"
+      "// unprintable code).\n"
       "#include \"jet/write/index_key_tables.h\"\n\n"
       "namespace jet {\n"
       "namespace {\n\n");
