@@ -306,6 +306,9 @@ class Fitter {
         h.extra = uint8_t(code);
         out.push_back(h);
       }
+      const std::array<uint8_t, 256> grammar = InlineGrammar();
+      out.erase(std::remove_if(out.begin(), out.end(), [&](const SortCode& c) { return !Allowed(cp, c, grammar); }),
+                out.end());
     }
     return out;
   }
