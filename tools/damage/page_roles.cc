@@ -1,0 +1,253 @@
+// Page roles: finds the candidate pages of each role by walking the catalog, the
+// definitions, rows, long values, maps and index trees of the user tables.
+#include "tools/damage/page_roles.h"
+
+#include <algorithm>
+#include <set>
+
+#include "jet/base/byte_order.h"
+#include "jet/file/usage_map.h"
+#include "jet/read/catalog.h"
+#include "jet/read/data_page.h"
+#include "jet/read/database.h"
+#include "jet/read/index_reader.h"
+#include "jet/read/long_value.h"
+#include "jet/read/row.h"
+#include "jet/read/table_scan.h"
+
+namespace damage {
+namespace {
+
+using jet::Status;
+
+struct NamedRole {
+  Role role;
+  const char* name;
+};
+
+constexpr NamedRole kRoles[] = {
+    {Role::kHeader, "header"},
+    {Role::kCatalogDefinition, "catalog-definition"},
+    {Role::kCatalogData, "catalog-data"},
+    {Role::kTableDefinition, "table-definition"},
+    {Role::kData, "data"},
+    {Role::kLongValue, "long-value"},
+    {Role::kUsageMap, "usage-map"},
+    {Role::kIndexNode, "index-node"},
+    {Role::kIndexLeaf, "index-leaf"},
+};
+
+// Collects pages per role (as sets while learning) and value extents per page.
+class RoleFinder {
+ public:
+  explicit RoleFinder(jet::Database& db)
+      : db_(db), file_(db.file()), format_(db.format()), page_(format_.page_size) {}
+
+  Status Run(PageRoles* roles);
+
+ private:
+  bool Load(uint32_t number) { return number < file_.page_count() && file_.ReadPage(number, page_.data()).ok(); }
+  void Add(Role role, uint32_t page) { found_[role].insert(page); }
+  void AddValueBytes(uint32_t page, uint32_t begin, uint32_t end) {
+    if (begin < end) value_bytes_[page].push_back(Extent{begin, end});
+  }
+
+  void CatalogData();
+  void DataPages(const jet::TableDef& def);
+  void LongValues(const jet::TableDef& def);
+  void LongValueRows(const std::vector<jet::RowId>& rows, uint8_t kind);
+  void UsageMaps(const jet::TableDef& def);
+  void IndexPages(const jet::TableDef& def);
+
+  jet::Database& db_;
+  jet::PageFile& file_;
+  const jet::Format& format_;
+  std::vector<uint8_t> page_;
+  std::map<Role, std::set<uint32_t>> found_;
+  std::map<uint32_t, std::vector<Extent>> value_bytes_;
+};
+
+Status RoleFinder::Run(PageRoles* roles) {
+  Add(Role::kHeader, 0);
+  if (file_.page_count() > jet::kCatalogTdefPage) Add(Role::kCatalogDefinition, jet::kCatalogTdefPage);
+  CatalogData();
+  for (const jet::CatalogObject* table : db_.Tables(false)) {
+    const jet::TableDef* def;
+    if (!db_.GetTableDef(uint32_t(table->id), &def).ok()) continue;
+    for (uint32_t page : def->pages) Add(Role::kTableDefinition, page);
+    DataPages(*def);
+    LongValues(*def);
+    UsageMaps(*def);
+    IndexPages(*def);
+  }
+  *roles = PageRoles();
+  for (auto& [role, pages] : found_)
+    if (!pages.empty()) roles->pages[role].assign(pages.begin(), pages.end());
+  roles->value_bytes = std::move(value_bytes_);
+  return Status::Ok();
+}
+
+void RoleFinder::CatalogData() {
+  const jet::TableDef* catalog;
+  if (!db_.GetTableDef(jet::kCatalogTdefPage, &catalog).ok()) return;
+  std::vector<uint32_t> pages;
+  std::vector<std::string> notes;
+  if (!jet::TableScanner(file_, *catalog).DataPages(&pages, &notes).ok()) return;
+  for (uint32_t number : pages) {
+    jet::DataPageHeader header;
+    if (Load(number) && jet::ParseDataPage(format_, page_.data(), &header).ok() &&
+        header.owner == jet::kCatalogTdefPage)
+      Add(Role::kCatalogData, number);
+  }
+}
+
+// Data pages with at least one live row; the column values of rows stored on the page
+// itself are value bytes (the in-row header of a long value is structure).
+void RoleFinder::DataPages(const jet::TableDef& def) {
+  std::vector<uint32_t> pages;
+  std::vector<std::string> notes;
+  if (!jet::TableScanner(file_, def).DataPages(&pages, &notes).ok()) return;
+  std::vector<jet::RawColumn> raw;
+  for (uint32_t number : pages) {
+    jet::DataPageHeader header;
+    if (!Load(number) || !jet::ParseDataPage(format_, page_.data(), &header).ok() ||
+        header.owner != def.first_page)
+      continue;
+    bool live = false;
+    for (unsigned i = 0; i < header.row_count; ++i) {
+      jet::RowSlot slot;
+      if (!jet::GetRowSlot(format_, page_.data(), header, i, &slot).ok() || slot.deleted) continue;
+      live = true;
+      if (slot.overflow) continue;
+      const uint8_t* row = page_.data() + slot.start;
+      if (!jet::CrackRow(format_, def, row, slot.size(), &raw).ok()) continue;
+      for (size_t c = 0; c < def.columns.size(); ++c) {
+        if (raw[c].is_null || raw[c].size == 0) continue;
+        uint32_t begin = slot.start + raw[c].offset;
+        if (def.columns[c].is_long_value()) {
+          jet::LongValueHeader lv;
+          if (!jet::ParseLongValueHeader(row + raw[c].offset, raw[c].size, &lv).ok() ||
+              lv.kind != jet::kLongValueInline)
+            continue;
+          begin += jet::kLongValueHeaderSize;
+        }
+        AddValueBytes(number, begin, slot.start + raw[c].offset + raw[c].size);
+      }
+    }
+    if (live) Add(Role::kData, number);
+  }
+}
+
+void RoleFinder::LongValues(const jet::TableDef& def) {
+  std::vector<std::pair<std::vector<jet::RowId>, uint8_t>> values;  // rows and kind
+  std::vector<jet::RawColumn> raw;
+  std::vector<uint8_t> bytes;
+  jet::LongValueReader reader(file_);
+  std::vector<std::string> notes;
+  jet::TableScanner(file_, def).Scan([&](const jet::RowId&, const uint8_t* row, size_t size) {
+    if (!jet::CrackRow(format_, def, row, size, &raw).ok()) return true;
+    for (size_t c = 0; c < def.columns.size(); ++c) {
+      jet::LongValueHeader lv;
+      if (!def.columns[c].is_long_value() || raw[c].is_null ||
+          !jet::ParseLongValueHeader(row + raw[c].offset, raw[c].size, &lv).ok() ||
+          lv.kind == jet::kLongValueInline)
+        continue;
+      std::vector<jet::RowId> rows;
+      reader.Read(row + raw[c].offset, raw[c].size, &bytes, &rows);  // rows up to any break
+      values.emplace_back(std::move(rows), lv.kind);
+    }
+    return true;
+  }, &notes);
+  for (const auto& [rows, kind] : values) LongValueRows(rows, kind);
+}
+
+// A single-row value is the whole row; each row of a chain starts with the pointer to
+// the next one.
+void RoleFinder::LongValueRows(const std::vector<jet::RowId>& rows, uint8_t kind) {
+  for (const jet::RowId& id : rows) {
+    jet::DataPageHeader header;
+    jet::RowSlot slot;
+    if (!Load(id.page) || !jet::ParseDataPage(format_, page_.data(), &header).ok() ||
+        header.owner != jet::kLongValueOwner ||
+        !jet::GetRowSlot(format_, page_.data(), header, id.row, &slot).ok())
+      continue;
+    Add(Role::kLongValue, id.page);
+    AddValueBytes(id.page, slot.start + (kind == jet::kLongValueChain ? 4u : 0u), slot.end);
+  }
+}
+
+// The host page of every map the definition names, and the bitmap pages of reference
+// maps.
+void RoleFinder::UsageMaps(const jet::TableDef& def) {
+  std::vector<uint32_t> pointers = {def.owned_map, def.free_map};
+  for (const jet::RealIndex& index : def.real_indexes) pointers.push_back(index.usage_map);
+  for (const jet::LongValueMaps& maps : def.long_value_maps) {
+    pointers.push_back(maps.owned_map);
+    pointers.push_back(maps.free_map);
+  }
+  for (uint32_t pointer : pointers) {
+    const jet::RowId id = jet::RowId::FromPointer(pointer);
+    jet::DataPageHeader header;
+    jet::RowSlot slot;
+    if (pointer == 0 || !Load(id.page) || !jet::ParseDataPage(format_, page_.data(), &header).ok() ||
+        !jet::GetRowSlot(format_, page_.data(), header, id.row, &slot).ok() || slot.size() == 0)
+      continue;
+    Add(Role::kUsageMap, id.page);
+    if (page_[slot.start] != jet::kUsageMapReference) continue;
+    for (uint32_t at = slot.start + 1; at + 4 <= slot.end; at += 4) {
+      const uint32_t bitmap = jet::LoadLe32(page_.data() + at);
+      if (bitmap != 0 && bitmap < file_.page_count()) Add(Role::kUsageMap, bitmap);
+    }
+  }
+}
+
+// Every page reachable from the roots, through node entries' child pointers.
+void RoleFinder::IndexPages(const jet::TableDef& def) {
+  std::set<uint32_t> seen;
+  std::vector<uint32_t> pending;
+  for (const jet::RealIndex& index : def.real_indexes) pending.push_back(index.root_page);
+  while (!pending.empty()) {
+    const uint32_t number = pending.back();
+    pending.pop_back();
+    jet::IndexPage decoded;
+    if (number == 0 || !seen.insert(number).second || !Load(number) ||
+        !jet::DecodeIndexPage(format_, page_.data(), &decoded).ok())
+      continue;
+    Add(decoded.is_leaf() ? Role::kIndexLeaf : Role::kIndexNode, number);
+    if (!decoded.is_leaf())
+      for (const jet::IndexPageEntry& entry : decoded.entries) pending.push_back(entry.child);
+  }
+}
+
+}  // namespace
+
+const char* RoleName(Role role) {
+  for (const NamedRole& r : kRoles)
+    if (r.role == role) return r.name;
+  return "?";
+}
+
+bool ParseRole(const std::string& name, Role* role) {
+  for (const NamedRole& r : kRoles)
+    if (name == r.name) {
+      *role = r.role;
+      return true;
+    }
+  return false;
+}
+
+std::vector<Role> AllRoles() {
+  std::vector<Role> roles;
+  for (const NamedRole& r : kRoles) roles.push_back(r.role);
+  return roles;
+}
+
+const std::vector<uint32_t>& PageRoles::Candidates(Role role) const {
+  static const std::vector<uint32_t> kNone;
+  auto it = pages.find(role);
+  return it == pages.end() ? kNone : it->second;
+}
+
+jet::Status LearnPageRoles(jet::Database& db, PageRoles* roles) { return RoleFinder(db).Run(roles); }
+
+}  // namespace damage
