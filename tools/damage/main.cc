@@ -92,8 +92,7 @@ int DamagePage(const std::vector<std::string>& args) {
   damage::PageDamageResult result;
   jet::Status s = damage::MakePageDamagedCopy(files[0], files[1], damage, &result);
   if (!s.ok()) return Fail(s.ToString(), 1);
-  std::printf("%s\npage %u of %zu candidates, %zu bytes changed%s\n", result.description.c_str(), result.page,
-              result.candidates, result.bytes_changed, result.value_bytes_only ? ", stored values only" : "");
+  std::printf("%s\npage %u of %zu candidates\n", result.description.c_str(), result.page, result.candidates);
   return 0;
 }
 

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <set>
 
 #include "jet/base/env.h"
 #include "jet/read/data_page.h"
@@ -48,10 +49,11 @@ std::vector<Extent> UsedBytes(const jet::Format& format, Role role, const uint8_
   return {Extent{0, end == 0 ? size : end}};
 }
 
-bool Inside(const std::vector<Extent>& extents, uint32_t at) {
+// The extent holding `at`, or nullptr.
+const Extent* Holding(const std::vector<Extent>& extents, uint32_t at) {
   for (const Extent& e : extents)
-    if (at >= e.begin && at < e.end) return true;
-  return false;
+    if (at >= e.begin && at < e.end) return &e;
+  return nullptr;
 }
 
 // Offsets (within the page) of `count` distinct bytes drawn from `used`.
@@ -75,6 +77,12 @@ std::vector<uint32_t> DrawOffsets(const std::vector<Extent>& used, int count, ui
   }
   std::sort(offsets.begin(), offsets.end());
   return offsets;
+}
+
+std::string ValueNote(const PageDamageResult& r) {
+  if (r.rows_value_changed == 0) return "";
+  return std::string("; ") + (r.value_bytes_only ? "only " : "") + "stored values of " +
+         std::to_string(r.rows_value_changed) + " rows";
 }
 
 }  // namespace
@@ -108,6 +116,16 @@ Status PickPage(const PageRoles& roles, const PageDamage& damage, uint32_t* page
   uint64_t state = damage.seed;
   *page = candidates[NextRandom(&state) % candidates.size()];
   return Status::Ok();
+}
+
+std::vector<uint32_t> SamplePages(const std::vector<uint32_t>& candidates, size_t count, uint64_t seed) {
+  std::vector<uint32_t> pages = candidates;
+  if (count == 0 || count >= pages.size()) return pages;
+  for (size_t i = 0; i < count; ++i)
+    std::swap(pages[i], pages[i + NextRandom(&seed) % (pages.size() - i)]);
+  pages.resize(count);
+  std::sort(pages.begin(), pages.end());
+  return pages;
 }
 
 Status MakePageDamagedCopy(const std::string& source, const std::string& destination, const PageDamage& damage,
@@ -147,19 +165,25 @@ Status MakePageDamagedCopy(const std::string& source, const std::string& destina
   uint8_t* stored = reinterpret_cast<uint8_t*>(damaged.data()) + uint64_t(result->page) * format.page_size;
   const std::vector<Extent>& value_bytes = roles.value_bytes[result->page];
   result->value_bytes_only = true;
+  std::set<uint32_t> rows_hit;
   std::string places;
   for (size_t i = 0; i < offsets.size(); ++i) {
     const uint8_t before = stored[offsets[i]];
     stored[offsets[i]] = damage.mode == Mode::kFlip ? uint8_t(before ^ values[i]) : values[i];
     if (stored[offsets[i]] == before) continue;
     ++result->bytes_changed;
-    if (!Inside(value_bytes, offsets[i])) result->value_bytes_only = false;
+    const Extent* value = Holding(value_bytes, offsets[i]);
+    if (value != nullptr)
+      rows_hit.insert(value->row);
+    else
+      result->value_bytes_only = false;
     if (damage.mode == Mode::kFlip) places += (places.empty() ? " at " : ", ") + std::to_string(offsets[i]);
   }
   if (result->bytes_changed == 0) result->value_bytes_only = false;
+  result->rows_value_changed = rows_hit.size();
   result->description = std::string(ModeName(damage.mode)) + " " + RoleName(damage.role) + " page " +
                         std::to_string(result->page) + " (" + std::to_string(result->bytes_changed) +
-                        " bytes changed" + places + (result->value_bytes_only ? "; stored values only" : "") + ")";
+                        " bytes changed" + places + ValueNote(*result) + ")";
   return WriteNewFile(destination, damaged);
 }
 

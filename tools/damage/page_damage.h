@@ -45,12 +45,17 @@ struct PageDamageResult {
   size_t candidates = 0;          // pages of the role in the file
   size_t bytes_changed = 0;       // 0 when the page already held what the mode writes
   bool value_bytes_only = false;  // every changed byte lies in a stored value
+  size_t rows_value_changed = 0;  // rows (table or long-value rows) with a changed value byte
   std::string description;        // English, e.g. "torn data page 17 (1024 bytes changed)"
 };
 
 // The page `damage` picks in a file with `roles`; kNotFound when the role has no
 // candidate, kInvalidArgument when damage.page is not one of them.
 jet::Status PickPage(const PageRoles& roles, const PageDamage& damage, uint32_t* page);
+
+// `count` pages of `candidates` (ascending) drawn by `seed`; all of them when `count`
+// is 0 or not less than their number. For studies that sample pages of a role.
+std::vector<uint32_t> SamplePages(const std::vector<uint32_t>& candidates, size_t count, uint64_t seed);
 
 // Copies `source` to `destination` (which must not exist) with `damage` applied.
 jet::Status MakePageDamagedCopy(const std::string& source, const std::string& destination,

@@ -48,8 +48,8 @@ class RoleFinder {
  private:
   bool Load(uint32_t number) { return number < file_.page_count() && file_.ReadPage(number, page_.data()).ok(); }
   void Add(Role role, uint32_t page) { found_[role].insert(page); }
-  void AddValueBytes(uint32_t page, uint32_t begin, uint32_t end) {
-    if (begin < end) value_bytes_[page].push_back(Extent{begin, end});
+  void AddValueBytes(jet::RowId row, uint32_t begin, uint32_t end) {
+    if (begin < end) value_bytes_[row.page].push_back(Extent{begin, end, row.ToPointer()});
   }
 
   void CatalogData();
@@ -131,7 +131,7 @@ void RoleFinder::DataPages(const jet::TableDef& def) {
             continue;
           begin += jet::kLongValueHeaderSize;
         }
-        AddValueBytes(number, begin, slot.start + raw[c].offset + raw[c].size);
+        AddValueBytes(jet::RowId{number, uint8_t(i)}, begin, slot.start + raw[c].offset + raw[c].size);
       }
     }
     if (live) Add(Role::kData, number);
@@ -172,7 +172,7 @@ void RoleFinder::LongValueRows(const std::vector<jet::RowId>& rows, uint8_t kind
         !jet::GetRowSlot(format_, page_.data(), header, id.row, &slot).ok())
       continue;
     Add(Role::kLongValue, id.page);
-    AddValueBytes(id.page, slot.start + (kind == jet::kLongValueChain ? 4u : 0u), slot.end);
+    AddValueBytes(id, slot.start + (kind == jet::kLongValueChain ? 4u : 0u), slot.end);
   }
 }
 

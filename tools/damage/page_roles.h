@@ -46,14 +46,16 @@ std::vector<Role> AllRoles();
 struct Extent {
   uint32_t begin = 0;
   uint32_t end = 0;
+  uint32_t row = 0;  // for value bytes: the row pointer (page << 8 | row) they belong to
 };
 
 struct PageRoles {
   // Candidate pages of each role, ascending; a role with no candidate is absent.
   std::map<Role, std::vector<uint32_t>> pages;
   // Per data or long-value page: the bytes that hold stored values (column values of
-  // live rows, long-value data), as opposed to the structure around them. A change
-  // confined to these bytes alters values but leaves every structure valid.
+  // live rows, long-value data), as opposed to the structure around them, with the
+  // row (table row or long-value row) each belongs to. A change confined to these
+  // bytes alters values but leaves every structure valid.
   std::map<uint32_t, std::vector<Extent>> value_bytes;
 
   const std::vector<uint32_t>& Candidates(Role role) const;
