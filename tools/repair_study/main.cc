@@ -1,8 +1,8 @@
 // jetdb-study: the repair measured against crash damage (study.h). Prints the outcome
 // table; --json the whole result, --list the cases that are not lossless. The --max-*
 // options turn it into a test: exit status 1 when a count is over its limit.
-// Exit status 77 when it cannot run here (no test files, a reader missing), so that
-// a test built on it is skipped rather than failed.
+// Exit status 77 when it cannot run here (an input file absent, a reader missing), so
+// that a test built on it is skipped rather than failed.
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -35,6 +35,7 @@ const char kHelp[] =
     "  --timeout S         seconds a repair or a reader may take (default 60)\n"
     "  --json              the whole result as JSON instead of the table\n"
     "  --list              after the table, one line per case that is not lossless\n"
+    "  --json-file PATH    also write the JSON result to PATH\n"
     "  --max-crashes N, --max-corrupted N, --max-silent N, --max-refused N,\n"
     "  --max-worse N, --max-under-reported N\n"
     "                      exit 1 when more cases than N have that outcome or count\n";
@@ -71,6 +72,7 @@ int main(int argc, char** argv) {
   options.roles = damage::AllRoles();
   options.modes = {damage::Mode::kZero, damage::Mode::kTorn, damage::Mode::kFlip};
   bool json = false, list = false;
+  std::string json_file;
   std::map<std::string, long long> limits;  // option name -> cases allowed
 
   const std::vector<std::string> args(argv + 1, argv + argc);
@@ -96,6 +98,8 @@ int main(int argc, char** argv) {
       options.schemas.push_back(value);
     } else if (arg == "--jetdb") {
       options.jetdb = value;
+    } else if (arg == "--json-file") {
+      json_file = value;
     } else if (arg == "--oracles") {
       options.oracle_dir = value;
     } else if (arg == "--roles") {
@@ -140,6 +144,12 @@ int main(int argc, char** argv) {
     }
     for (const char* folder : {"jet3", "jet4", "ace"}) options.inputs.push_back(options.testdata_dir + "/" + folder);
   }
+  for (const std::string& input : options.inputs) {
+    if (!std::filesystem::exists(input)) {
+      std::fprintf(stderr, "jetdb-study: skipped: %s is not present\n", input.c_str());
+      return kExitCannotRun;
+    }
+  }
   const std::string missing = study::MissingReaders(options.oracle_dir);
   if (!missing.empty()) {
     std::fprintf(stderr, "jetdb-study: skipped: %s\n", missing.c_str());
@@ -151,6 +161,13 @@ int main(int argc, char** argv) {
   if (!s.ok()) {
     std::fprintf(stderr, "jetdb-study: %s\n", s.ToString().c_str());
     return 1;
+  }
+  if (!json_file.empty()) {
+    std::FILE* out = std::fopen(json_file.c_str(), "w");
+    if (out == nullptr || std::fprintf(out, "%s\n", study::ResultJson(result).c_str()) < 0 || std::fclose(out) != 0) {
+      std::fprintf(stderr, "jetdb-study: cannot write %s\n", json_file.c_str());
+      return 1;
+    }
   }
   if (json) {
     std::printf("%s\n", study::ResultJson(result).c_str());
