@@ -13,6 +13,7 @@
 #include "jet/read/long_value.h"
 #include "jet/read/row.h"
 #include "jet/read/table_scan.h"
+#include "tools/damage/page_damage.h"
 
 namespace damage {
 namespace {
@@ -301,21 +302,6 @@ Status Damager::TableDefinition(Kind kind, Result* r) {
   return NotFound("no suitable table definition");
 }
 
-Status ReadAll(const std::string& path, std::string* bytes) {
-  std::unique_ptr<jet::SequentialFile> file;
-  Status s = jet::Env::Default()->NewSequentialFile(path, &file);
-  if (!s.ok()) return s;
-  bytes->clear();
-  char buffer[65536];
-  for (;;) {
-    size_t n = 0;
-    s = file->Read(buffer, sizeof buffer, &n);
-    if (!s.ok()) return s;
-    if (n == 0) return Status::Ok();
-    bytes->append(buffer, n);
-  }
-}
-
 }  // namespace
 
 const char* KindName(Kind kind) {
@@ -350,7 +336,7 @@ jet::Status MakeDamagedCopy(const std::string& source, const std::string& destin
                             Result* result) {
   *result = Result();
   std::string bytes;
-  Status s = ReadAll(source, &bytes);
+  Status s = ReadWholeFile(source, &bytes);
   if (!s.ok()) return s;
   std::unique_ptr<jet::Database> db;
   s = jet::Database::OpenMemory(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), &db);
