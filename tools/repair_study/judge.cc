@@ -140,16 +140,18 @@ bool SeenAlikeByAll(const CaseFacts& f) {
   return changed_by_all > 0;
 }
 
-// Intact rows the other readers get from the damaged copy; the most any one gets.
-uint64_t ReadableIntact(const CaseFacts& f) {
-  uint64_t most = 0;
+// Intact rows the other readers get from the damaged copy: the most any one gets,
+// and how many that one reads from the original.
+std::pair<uint64_t, uint64_t> ReadableIntact(const CaseFacts& f) {
+  std::pair<uint64_t, uint64_t> most = {0, 0};
   for (Reader reader : {Reader::kMdbReader, Reader::kMdbtools}) {
-    uint64_t intact = 0;
+    uint64_t intact = 0, all = 0;
     for (const auto& [name, table] : (*f.original)[Index(reader)].tables) {
+      if (table.ok) all += table.RowCount();
       const TableRead* damaged = f.damaged[Index(reader)].ReadTable(name);
       if (table.ok && damaged != nullptr) intact += Count(Common(table.rows, damaged->rows));
     }
-    most = std::max(most, intact);
+    if (intact > most.first) most = {intact, all};
   }
   return most;
 }
@@ -209,6 +211,7 @@ std::string Corruption(const CaseFacts& f, const OurComparison& ours) {
                " in the output that are not original rows";
     }
   }
+  if (!f.header_change.empty()) return "page 0 of the output " + f.header_change;
   if (f.check_damage > 0) return "the check of the output finds damage: " + f.check_finding;
   return "";
 }
@@ -247,7 +250,8 @@ Verdict Judge(const CaseFacts& f) {
   const FileRead& our_original = (*f.original)[Index(Reader::kOurs)];
   for (const auto& [name, table] : our_original.tables)
     if (table.ok) v.original_rows += table.RowCount();
-  v.readable_intact = ReadableIntact(f);
+  const auto [readable, readable_of] = ReadableIntact(f);
+  v.readable_intact = readable;
 
   const FileRead& our_output = f.repaired[Index(Reader::kOurs)];
   if (f.repair.died || f.check_died || our_output.died) {
@@ -261,8 +265,8 @@ Verdict Judge(const CaseFacts& f) {
     v.outcome = Outcome::kRefused;
     v.reason = f.repair.error;
     if (v.readable_intact > 0)
-      v.reason += "; other readers read up to " + std::to_string(v.readable_intact) + " of " +
-                  std::to_string(v.original_rows) + " rows intact";
+      v.reason += "; another reader reads " + std::to_string(readable) + " of its " + std::to_string(readable_of) +
+                  " rows intact";
     return v;
   }
 
@@ -273,12 +277,12 @@ Verdict Judge(const CaseFacts& f) {
     v.changed_rows += t.changed;
   }
   if (!f.repair.acted) {
-    std::string difference;
+    std::string difference = f.header_change.empty() ? "" : "page 0 " + f.header_change;
     for (Reader reader : kReaders)
       if (difference.empty()) difference = Difference(reader, (*f.original)[Index(reader)], f.repaired[Index(reader)]);
     if (difference.empty()) {
       v.outcome = Outcome::kLossless;
-    } else if (f.value_bytes_only && SeenAlikeByAll(f)) {
+    } else if (f.value_bytes_only && f.header_change.empty() && SeenAlikeByAll(f)) {
       v.outcome = Outcome::kInvisible;
       v.reason = "stored values changed alike for every reader: " + difference;
     } else {

@@ -7,16 +7,17 @@
 //                  of time;
 //   refused        the repair gave up and left the file as it was;
 //   (the repair found no damage and left the file as it was:)
-//     lossless     every reader reads every table as in the original;
+//     lossless     every reader reads every table as in the original, and page 0
+//                  says what it said (format, code page, sort order, key, password);
 //     invisible    flipped bytes inside stored values only, and every reader reads
 //                  the same number of changed rows and nothing else changed: Jet has
 //                  no page checksums, so no reader can tell;
-//     silent       anything else: the data differs and the check said clean;
+//     silent       anything else: the data or page 0 differs and the check said clean;
 //   (the repair rewrote the file:)
 //     corrupted    a row in the output that is not an original row (garbled,
 //                  all-NULL, or with long values changed beyond what the report cut),
-//                  a table of the output a reader cannot read, or damage the check
-//                  finds in the output;
+//                  a table of the output a reader cannot read, page 0 saying other
+//                  than the original's, or damage the check finds in the output;
 //     lossless     every original row is back unchanged;
 //     with loss    otherwise: rows are missing, or long values were cut and counted.
 // Flipped bytes inside the stored values of N rows change those rows for every
@@ -68,6 +69,7 @@ struct CaseFacts {
   const Reads* original = nullptr;
   Reads damaged;   // mdb-reader and mdbtools always; ours when the repair did not act
   Reads repaired;  // when the repair did not act, the same as `damaged`
+  std::string header_change;  // how page 0 of the output differs from the original's; ""
   bool check_died = false;
   size_t check_damage = 0;    // damage findings of the check of the output
   std::string check_finding;  // the first of them

@@ -27,10 +27,46 @@ using nlohmann::json;
 constexpr const char* kGeneratedRows = "120";
 constexpr const char* kGeneratedSeed = "1998";
 
+// What page 0 says, field by field, for telling whether a damaged header was
+// carried over; the password is compared, never shown.
+struct HeaderFields {
+  bool read = false;
+  std::vector<std::pair<std::string, std::string>> fields;
+  std::string password;
+};
+
+HeaderFields ReadHeaderFields(const std::string& path) {
+  HeaderFields h;
+  std::unique_ptr<jet::PageFile> file;
+  if (!jet::PageFile::Open(path, &file).ok()) return h;
+  const jet::Header& header = file->header();
+  h.read = true;
+  h.fields = {{"format", jet::VersionName(header.version)},
+              {"code page", std::to_string(header.code_page)},
+              {"sort order", std::to_string(header.sort_lcid) + "/" + std::to_string(header.sort_version)},
+              {"database key", header.is_encoded() ? "set" : "none"},
+              {"password", header.has_password ? "set" : "none"}};
+  h.password = header.password;
+  return h;
+}
+
+// "" when page 0 of `path` says what the original's says, else how it differs.
+std::string HeaderChange(const HeaderFields& original, const std::string& path) {
+  const HeaderFields now = ReadHeaderFields(path);
+  if (!original.read || !now.read) return original.read == now.read ? "" : "cannot be read";
+  for (size_t i = 0; i < original.fields.size(); ++i)
+    if (original.fields[i] != now.fields[i])
+      return "says " + original.fields[i].first + " " + now.fields[i].second + " where the original says " +
+             original.fields[i].second;
+  if (original.password != now.password) return "holds another password";
+  return "";
+}
+
 // One file under study: where it is, how it is shown, and what the readers read of it.
 struct StudyFile {
   std::string path;
   std::string shown;
+  HeaderFields header;
   damage::PageRoles roles;
   Reads original;
   std::vector<std::string> mdbtools_tables;
@@ -231,6 +267,7 @@ Status RunCase(const StudyFile& file, const CaseSpec& spec, const StudyOptions& 
     return readers.Read(reader, path, file.mdbtools_tables);
   };
   for (Reader reader : {Reader::kMdbReader, Reader::kMdbtools}) facts.damaged[size_t(reader)] = read(reader, damaged);
+  if (facts.repair.ok) facts.header_change = HeaderChange(file.header, repaired);
   if (facts.repair.ok && facts.repair.acted) {
     for (Reader reader : kReaders) facts.repaired[size_t(reader)] = read(reader, repaired);
     Check(repaired, options.repair_seconds, &facts);
@@ -432,7 +469,7 @@ Status RunStudy(const StudyOptions& options, StudyResult* result) {
   for (const auto& [path, shown] : files) {
     ++done;
     const std::string why = WhyLeftOut(path);
-    StudyFile file{path, shown, {}, {}, {}};
+    StudyFile file{path, shown, ReadHeaderFields(path), {}, {}, {}};
     Status s = why.empty() ? damage::ListPageRoles(path, &file.roles) : Status::Ok();
     if (!why.empty() || !s.ok()) {
       result->left_out.push_back(shown + ": " + (why.empty() ? s.ToString() : why));
