@@ -13,6 +13,7 @@
 #include "jet/read/long_value.h"
 #include "jet/read/row.h"
 #include "jet/read/table_scan.h"
+#include "tools/damage/names.h"
 #include "tools/damage/page_damage.h"
 
 namespace damage {
@@ -24,7 +25,7 @@ using jet::Status;
 using jet::FindingKind;
 
 struct KindInfo {
-  Kind kind;
+  Kind value;
   const char* name;
   ExpectedFindings findings;
 };
@@ -304,30 +305,13 @@ Status Damager::TableDefinition(Kind kind, Result* r) {
 
 }  // namespace
 
-const char* KindName(Kind kind) {
-  for (const KindInfo& k : kKinds)
-    if (k.kind == kind) return k.name;
-  return "?";
-}
-
-bool ParseKind(const std::string& name, Kind* kind) {
-  for (const KindInfo& k : kKinds)
-    if (name == k.name) {
-      *kind = k.kind;
-      return true;
-    }
-  return false;
-}
-
-std::vector<Kind> AllKinds() {
-  std::vector<Kind> kinds;
-  for (const KindInfo& k : kKinds) kinds.push_back(k.kind);
-  return kinds;
-}
+const char* KindName(Kind kind) { return NameIn(kKinds, kind); }
+bool ParseKind(const std::string& name, Kind* kind) { return ParseIn(kKinds, name, kind); }
+std::vector<Kind> AllKinds() { return ValuesIn(kKinds); }
 
 const ExpectedFindings& FindingsOf(Kind kind) {
   for (const KindInfo& k : kKinds)
-    if (k.kind == kind) return k.findings;
+    if (k.value == kind) return k.findings;
   static const ExpectedFindings kNone;
   return kNone;
 }

@@ -9,6 +9,7 @@
 #include "jet/base/env.h"
 #include "jet/read/data_page.h"
 #include "jet/read/database.h"
+#include "tools/damage/names.h"
 
 namespace damage {
 namespace {
@@ -19,12 +20,7 @@ using jet::Status;
 // Page 0's identification and masked fields: what a reader takes from the header.
 constexpr uint32_t kHeaderMaskStart = 0x18;
 
-struct NamedMode {
-  Mode mode;
-  const char* name;
-};
-
-constexpr NamedMode kModes[] = {{Mode::kZero, "zero"}, {Mode::kTorn, "torn"}, {Mode::kFlip, "flip"}};
+constexpr Named<Mode> kModes[] = {{Mode::kZero, "zero"}, {Mode::kTorn, "torn"}, {Mode::kFlip, "flip"}};
 
 // SplitMix64: a small generator whose output is fixed by its seed on every platform,
 // so that a seed names the same damage everywhere.
@@ -79,6 +75,13 @@ std::vector<uint32_t> DrawOffsets(const std::vector<Extent>& used, int count, ui
   return offsets;
 }
 
+// Reads the file at `path` into `bytes` and opens a reader over them.
+Status OpenBytes(const std::string& path, std::string* bytes, std::unique_ptr<jet::Database>* db) {
+  Status s = ReadWholeFile(path, bytes);
+  if (!s.ok()) return s;
+  return jet::Database::OpenMemory(reinterpret_cast<const uint8_t*>(bytes->data()), bytes->size(), db);
+}
+
 std::string ValueNote(const PageDamageResult& r) {
   if (r.rows_value_changed == 0) return "";
   return std::string("; ") + (r.value_bytes_only ? "only " : "") + "stored values of " +
@@ -87,20 +90,8 @@ std::string ValueNote(const PageDamageResult& r) {
 
 }  // namespace
 
-const char* ModeName(Mode mode) {
-  for (const NamedMode& m : kModes)
-    if (m.mode == mode) return m.name;
-  return "?";
-}
-
-bool ParseMode(const std::string& name, Mode* mode) {
-  for (const NamedMode& m : kModes)
-    if (name == m.name) {
-      *mode = m.mode;
-      return true;
-    }
-  return false;
-}
+const char* ModeName(Mode mode) { return NameIn(kModes, mode); }
+bool ParseMode(const std::string& name, Mode* mode) { return ParseIn(kModes, name, mode); }
 
 Status PickPage(const PageRoles& roles, const PageDamage& damage, uint32_t* page) {
   const std::vector<uint32_t>& candidates = roles.Candidates(damage.role);
@@ -132,10 +123,8 @@ Status MakePageDamagedCopy(const std::string& source, const std::string& destina
                            PageDamageResult* result) {
   *result = PageDamageResult();
   std::string bytes;
-  Status s = ReadWholeFile(source, &bytes);
-  if (!s.ok()) return s;
   std::unique_ptr<jet::Database> db;
-  s = jet::Database::OpenMemory(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), &db);
+  Status s = OpenBytes(source, &bytes, &db);
   if (!s.ok()) return s;
   PageRoles roles;
   s = LearnPageRoles(*db, &roles);
@@ -189,12 +178,9 @@ Status MakePageDamagedCopy(const std::string& source, const std::string& destina
 
 Status ListPageRoles(const std::string& path, PageRoles* roles) {
   std::string bytes;
-  Status s = ReadWholeFile(path, &bytes);
-  if (!s.ok()) return s;
   std::unique_ptr<jet::Database> db;
-  s = jet::Database::OpenMemory(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), &db);
-  if (!s.ok()) return s;
-  return LearnPageRoles(*db, roles);
+  Status s = OpenBytes(path, &bytes, &db);
+  return s.ok() ? LearnPageRoles(*db, roles) : s;
 }
 
 Status ReadWholeFile(const std::string& path, std::string* bytes) {

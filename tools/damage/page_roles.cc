@@ -14,18 +14,14 @@
 #include "jet/read/long_value.h"
 #include "jet/read/row.h"
 #include "jet/read/table_scan.h"
+#include "tools/damage/names.h"
 
 namespace damage {
 namespace {
 
 using jet::Status;
 
-struct NamedRole {
-  Role role;
-  const char* name;
-};
-
-constexpr NamedRole kRoles[] = {
+constexpr Named<Role> kRoles[] = {
     {Role::kHeader, "header"},
     {Role::kCatalogDefinition, "catalog-definition"},
     {Role::kCatalogData, "catalog-data"},
@@ -221,26 +217,9 @@ void RoleFinder::IndexPages(const jet::TableDef& def) {
 
 }  // namespace
 
-const char* RoleName(Role role) {
-  for (const NamedRole& r : kRoles)
-    if (r.role == role) return r.name;
-  return "?";
-}
-
-bool ParseRole(const std::string& name, Role* role) {
-  for (const NamedRole& r : kRoles)
-    if (name == r.name) {
-      *role = r.role;
-      return true;
-    }
-  return false;
-}
-
-std::vector<Role> AllRoles() {
-  std::vector<Role> roles;
-  for (const NamedRole& r : kRoles) roles.push_back(r.role);
-  return roles;
-}
+const char* RoleName(Role role) { return NameIn(kRoles, role); }
+bool ParseRole(const std::string& name, Role* role) { return ParseIn(kRoles, name, role); }
+std::vector<Role> AllRoles() { return ValuesIn(kRoles); }
 
 const std::vector<uint32_t>& PageRoles::Candidates(Role role) const {
   static const std::vector<uint32_t> kNone;

@@ -56,6 +56,18 @@ std::vector<std::string> SplitCommas(const std::string& text) {
   }
 }
 
+// "a,b,c" as values of an enumeration; false on an unknown name.
+template <typename E>
+bool ParseList(const std::string& text, bool (*parse)(const std::string&, E*), std::vector<E>* out) {
+  out->clear();
+  for (const std::string& name : SplitCommas(text)) {
+    E value;
+    if (!parse(name, &value)) return false;
+    out->push_back(value);
+  }
+  return true;
+}
+
 bool ParseCount(const std::string& text, long long* out) {
   char* end = nullptr;
   *out = std::strtoll(text.c_str(), &end, 10);
@@ -103,19 +115,9 @@ int main(int argc, char** argv) {
     } else if (arg == "--oracles") {
       options.oracle_dir = value;
     } else if (arg == "--roles") {
-      options.roles.clear();
-      for (const std::string& name : SplitCommas(value)) {
-        damage::Role role;
-        if (!damage::ParseRole(name, &role)) return Usage("unknown role '" + name + "'");
-        options.roles.push_back(role);
-      }
+      if (!ParseList(value, damage::ParseRole, &options.roles)) return Usage("unknown role in '" + value + "'");
     } else if (arg == "--modes") {
-      options.modes.clear();
-      for (const std::string& name : SplitCommas(value)) {
-        damage::Mode mode;
-        if (!damage::ParseMode(name, &mode)) return Usage("unknown mode '" + name + "'");
-        options.modes.push_back(mode);
-      }
+      if (!ParseList(value, damage::ParseMode, &options.modes)) return Usage("unknown mode in '" + value + "'");
     } else if (!number) {
       return Usage(arg + " takes a number, not '" + value + "'");
     } else if (arg == "--pages") {
