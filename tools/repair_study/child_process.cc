@@ -25,16 +25,20 @@ int RemainingMillis(double deadline) {
   return left <= 0 ? 0 : int(left * 1000) + 1;
 }
 
+// Two pipes, or none (false).
+bool MakePipes(int first[2], int second[2]) {
+  if (::pipe2(first, O_CLOEXEC) != 0) return false;
+  if (::pipe2(second, O_CLOEXEC) == 0) return true;
+  ::close(first[0]);
+  ::close(first[1]);
+  return false;
+}
+
 // Forks a child in its own process group with standard input from /dev/null and
 // standard output and error into pipes; the child runs `in_child` and never returns.
 pid_t Spawn(const std::function<void()>& in_child, int* out_fd, int* err_fd) {
   int out[2], err[2];
-  if (::pipe2(out, O_CLOEXEC) != 0) return -1;
-  if (::pipe2(err, O_CLOEXEC) != 0) {
-    ::close(out[0]);
-    ::close(out[1]);
-    return -1;
-  }
+  if (!MakePipes(out, err)) return -1;
   std::fflush(nullptr);  // nothing buffered here may be written twice by the child
   const pid_t pid = ::fork();
   if (pid == 0) {
@@ -144,12 +148,7 @@ LineServer::~LineServer() { Stop(); }
 
 bool LineServer::Start() {
   int in[2], out[2];
-  if (::pipe2(in, O_CLOEXEC) != 0) return false;
-  if (::pipe2(out, O_CLOEXEC) != 0) {
-    ::close(in[0]);
-    ::close(in[1]);
-    return false;
-  }
+  if (!MakePipes(in, out)) return false;
   std::vector<char*> args;
   for (const std::string& a : argv_) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
