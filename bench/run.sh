@@ -34,7 +34,7 @@
 #                           (these five are sized from a small calibration file)
 #   o4-200, o4-1g, o4-2g    bench/schema-orders.json as Jet 4: a business's orders --
 #                           customers with text indexes, products, orders, order lines
-#                           of 40-60 bytes, documents with Memo and OLE values, every
+#                           of about 46 bytes, documents with Memo and OLE values, every
 #                           table with a primary key and two or three more indexes, 30 %
 #                           of the rows deleted and left on their pages. Sized by row
 #                           count: --rows 2000 / 10000 / 20000 (the 1 GB file has 150,000
