@@ -13,6 +13,7 @@ set -euo pipefail
 exec </dev/null
 cd "$(dirname "$0")/.."
 top=$PWD
+source tests/support/servers.sh
 
 program=${1:-}
 database=${2:-}
@@ -31,11 +32,13 @@ done
 out=$top/build/screenshots
 mkdir -p "$out"
 work=$(mktemp -d "${TMPDIR:-/tmp}/zivadiduz-shot-XXXXXX")
-pids=()
+program_pid=""
 cleanup() {
-  local pid
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  wait 2>/dev/null || true
+  if [ -n "$program_pid" ]; then
+    kill "$program_pid" 2>/dev/null || true
+    wait "$program_pid" 2>/dev/null || true
+  fi
+  stop_servers || true
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -44,16 +47,8 @@ mkdir -p "$work/home" "$work/run" "$work/program" "$work/data"
 chmod 700 "$work/run"
 export HOME=$work/home XDG_RUNTIME_DIR=$work/run
 
-Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
-pids+=($!)
-for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
-export DISPLAY=:$(head -n1 "$work/display")
-openbox --sm-disable >/dev/null 2>&1 &
-pids+=($!)
-for _ in $(seq 100); do
-  xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break
-  sleep 0.1
-done
+start_x_server "$work" 800x600x24
+start_window_manager "$work"
 
 cp "$program" "$work/program/zivadiduz"
 printf '[Files]\r\nDatabasePath=%s\r\n' "$work/data" >"$work/program/morvik.ini"
@@ -65,7 +60,6 @@ else
 fi
 "$work/program/zivadiduz" >"$work/program.log" 2>&1 &
 program_pid=$!
-pids+=("$program_pid")
 
 # find_window TITLE...: the id of the program's visible window titled exactly one of
 # the TITLEs.

@@ -16,6 +16,7 @@
 # Exit status: 0 passed, 1 failed, 77 skipped (no Xvfb). Needs no terminal or stdin.
 set -uo pipefail
 exec </dev/null
+source "$(dirname "$0")/../../support/servers.sh"
 
 program_built=${1:?usage: x11_test.sh PROGRAM [JET_DATABASE]}
 jet_database=${2:-${ZIVADIDUZ_X11_DATABASE:-}}
@@ -32,59 +33,41 @@ for tool in openbox xdotool xprop xwininfo sha256sum; do
   command -v "$tool" >/dev/null 2>&1 || { echo "FAIL: $tool is not installed"; exit 1; }
 done
 
-# The boxes' texts are read over AT-SPI on a private session bus. The script runs
-# itself again inside one; without the tools only the box titles are checked.
-if [ -z "${ZIVADIDUZ_X11_IN_BUS:-}" ] && command -v dbus-run-session >/dev/null 2>&1 &&
-   /usr/bin/python3 -c "import gi; gi.require_version('Atspi', '2.0')" >/dev/null 2>&1; then
-  export ZIVADIDUZ_X11_IN_BUS=1
-  exec dbus-run-session -- "$0" "$@" 2> >(grep -v -e 'Failed to set fd limit' \
-      -e 'Activating service' -e 'Successfully activated' -e 'SpiRegistry daemon' >&2)
-fi
-read_texts=0
-[ -n "${ZIVADIDUZ_X11_IN_BUS:-}" ] && read_texts=1
-
 work=$(mktemp -d "${TMPDIR:-/tmp}/zivadiduz-x11-XXXXXX")
 failures=0
-server_pid=""
-wm_pid=""
 program_pid=""
 
 cleanup() {
-  [ -n "$program_pid" ] && kill "$program_pid" 2>/dev/null
-  [ -n "$wm_pid" ] && kill "$wm_pid" 2>/dev/null
-  [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null
-  wait 2>/dev/null
+  local status=$?
+  [ -z "$program_pid" ] || stop
+  if ! stop_servers; then
+    echo "FAIL: a server did not stop cleanly"
+    status=1
+  fi
   rm -rf "$work"
+  exit $status
 }
 trap cleanup EXIT
 
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 pass() { echo "ok: $*"; }
 
-# ---- the X server and the window manager ----
+# ---- the servers: a session bus, the X server and the window manager ----
 
-# Xvfb picks a free display itself and writes its number to the -displayfd pipe.
 mkdir -p "$work/home" "$work/run"
 chmod 700 "$work/run"
 export HOME=$work/home XDG_RUNTIME_DIR=$work/run
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" \
-  >"$work/xvfb.log" 2>&1 &
-server_pid=$!
-for _ in $(seq 100); do
-  [ -s "$work/display" ] && break
-  sleep 0.1
-done
-[ -s "$work/display" ] || { echo "FAIL: Xvfb did not start"; cat "$work/xvfb.log"; exit 1; }
-export DISPLAY=:$(head -n1 "$work/display")
 
-openbox --sm-disable >"$work/openbox.log" 2>&1 &
-wm_pid=$!
-for _ in $(seq 100); do
-  xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break
-  sleep 0.1
-done
-xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' ||
-  { echo "FAIL: openbox did not start"; cat "$work/openbox.log"; exit 1; }
+# The boxes' texts are read over AT-SPI on a private session bus; without the tools
+# only the box titles are checked.
+read_texts=0
+if command -v dbus-daemon >/dev/null 2>&1 &&
+   /usr/bin/python3 -c "import gi; gi.require_version('Atspi', '2.0')" >/dev/null 2>&1; then
+  start_session_bus "$work" || { echo "FAIL: no session bus"; exit 1; }
+  read_texts=1
+fi
+start_x_server "$work" || { echo "FAIL: no X server"; exit 1; }
+start_window_manager "$work" || { echo "FAIL: no window manager"; exit 1; }
 echo "X server on $DISPLAY with openbox; box texts read: $([ $read_texts = 1 ] && echo yes || echo 'no (titles only)')"
 
 # ---- program folders ----
