@@ -21,7 +21,8 @@
 # leaves, and drops the connections still being set up: a probe that comes and goes
 # while the window manager connects makes the window manager fail to open the display.
 
-# One "PID SOCKET..." entry per running server, in the order they were started. Each
+# One "PID SOCKET=ID..." entry per running server, in the order they were started
+# (ID as socket_id gave it once the server was up). Each
 # server leads a process group of its own (setsid), so that a stop reaches what it
 # started too: the session bus starts the accessibility bus launcher, which starts a
 # second dbus-daemon.
@@ -49,10 +50,11 @@ start_session_bus() {
   setsid dbus-daemon --session --nofork --nopidfile --address="unix:path=$dir/bus" \
     --print-address=3 3>"$dir/bus-address" >"$dir/bus.log" 2>&1 &
   pid=$!
-  servers_running+=("$pid $dir/bus")
+  servers_running+=("$pid")
   wait_for_line "$dir/bus-address" "$pid" dbus-daemon || { cat "$dir/bus.log" >&2; return 1; }
   DBUS_SESSION_BUS_ADDRESS=$(head -n1 "$dir/bus-address")
   export DBUS_SESSION_BUS_ADDRESS
+  remember_sockets "$dir/bus"
   # The accessibility bus and its registry start when first asked for, which would
   # make the first program wait for them; ask now. Each call returns once the
   # service it names has started and answers.
@@ -64,7 +66,7 @@ start_session_bus() {
        org.freedesktop.DBus.Properties.Get string:org.a11y.atspi.Accessible string:Name >/dev/null
   then
     a11y=${a11y#unix:path=}
-    servers_running[-1]+=" ${a11y%%,*}"
+    remember_sockets "${a11y%%,*}"
   else
     echo "the accessibility bus did not start" >&2
     cat "$dir/bus.log" >&2
@@ -81,7 +83,7 @@ start_x_server() {
   servers_running+=("$pid")
   wait_for_line "$dir/x-display" "$pid" Xvfb || { cat "$dir/xvfb.log" >&2; return 1; }
   number=$(head -n1 "$dir/x-display")
-  servers_running[-1]+=" /tmp/.X11-unix/X$number @/tmp/.X11-unix/X$number"
+  remember_sockets "/tmp/.X11-unix/X$number" "@/tmp/.X11-unix/X$number"
   export DISPLAY=:$number
 }
 
@@ -114,9 +116,9 @@ stop_servers() {
   return $stopped
 }
 
-# stop_server PID [SOCKET...]: ends the process group PID leads and waits until none
-# of its processes is left, then checks that each SOCKET (a path, or @name for an
-# abstract socket) is gone.
+# stop_server PID [SOCKET=ID...]: ends the process group PID leads and waits until
+# none of its processes is left, then checks that each SOCKET the server had is gone.
+# Another server may have taken the name since: only the same socket counts.
 stop_server() {
   local pid=$1 socket end=$((SECONDS + server_stop_limit))
   shift
@@ -132,8 +134,8 @@ stop_server() {
   fi
   wait "$pid" 2>/dev/null
   for socket; do
-    if socket_exists "$socket"; then
-      echo "server $pid ended but left its socket $socket" >&2
+    if [ -n "${socket##*=}" ] && [ "$(socket_id "${socket%=*}")" = "${socket##*=}" ]; then
+      echo "server $pid ended but left its socket ${socket%=*}" >&2
       return 1
     fi
   done
@@ -152,9 +154,21 @@ group_alive() {
   return 1
 }
 
-socket_exists() {
+# socket_id SOCKET: what tells this very socket from a later one of the same name:
+# for a path the file's device, inode and change time, for an abstract @name the
+# kernel's inode of the socket. Empty when there is none.
+socket_id() {
   case $1 in
-    @*) grep -q " $1\$" /proc/net/unix ;;
-    *) [ -e "$1" ] ;;
+    @*) awk -v name="$1" '$8 == name { print $7; exit }' /proc/net/unix ;;
+    *) [ -S "$1" ] && stat -c '%d:%i:%.9Z' "$1" ;;
   esac
+}
+
+# remember_sockets SOCKET...: adds each SOCKET with its socket_id to the entry of the
+# server started last.
+remember_sockets() {
+  local socket
+  for socket; do
+    servers_running[-1]+=" $socket=$(socket_id "$socket")"
+  done
 }
