@@ -7,7 +7,7 @@
 #include <set>
 
 #include "jet/base/env.h"
-#include "jet/read/data_page.h"
+#include "jet/file/data_page.h"
 #include "jet/read/database.h"
 #include "tools/damage/names.h"
 

@@ -8,7 +8,7 @@
 #include "jet/base/byte_order.h"
 #include "jet/file/usage_map.h"
 #include "jet/read/catalog.h"
-#include "jet/read/data_page.h"
+#include "jet/file/data_page.h"
 #include "jet/read/database.h"
 #include "jet/read/index_reader.h"
 #include "jet/read/long_value.h"

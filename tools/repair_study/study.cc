@@ -219,7 +219,7 @@ void Check(const std::string& path, double seconds, CaseFacts* facts) {
     const Status s = jet::CheckDatabase(path, &report);
     std::string first = s.ok() ? "" : s.ToString();
     for (const jet::CheckFinding& f : report.findings)
-      if (first.empty() && f.severity == jet::CheckSeverity::kDamage) first = f.kind + ": " + f.detail;
+      if (first.empty() && f.severity == jet::CheckSeverity::kDamage) first = std::string(jet::FindingKindName(f.kind)) + ": " + f.detail;
     std::printf("%zu\n%s\n", s.ok() ? report.DamageCount() : size_t(1), first.c_str());
     return 0;
   }, seconds);
