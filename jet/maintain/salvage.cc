@@ -312,7 +312,7 @@ void Salvager::SalvageRows(const TableDef& def, RepairTableReport* table) {
         s = Status::Error(ErrorKind::kDamaged, "the row does not decode");
       if (!s.ok()) {
         DeleteSlot(id);
-        ++table->rows_lost;
+        table->Lose(LossReason::kUndecodable);
         table->notes.push_back("row " + RowName(id) + " dropped: " + s.detail());
         continue;
       }
@@ -337,7 +337,7 @@ void Salvager::SalvageRows(const TableDef& def, RepairTableReport* table) {
     most = std::max<uint64_t>(most, rows.size());
   }
   if (most > 0) {
-    table->rows_lost += most;
+    table->Lose(LossReason::kPageLost, most);
     table->notes.push_back(std::to_string(most) + " rows were on pages that are lost (counted from the index " +
                            "entries that still point at them)");
   } else if (dropped_pages_.count(def.first_page)) {
