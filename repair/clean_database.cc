@@ -107,7 +107,8 @@ void CleanDatabase(const std::string& database_folder, const std::string& progra
   DBEngine* db_engine = engine.Get();
   const jet::Status still_backed_up = jet::ExpectUnchanged(env, database_path, backed_up);
   jet::Status repaired = !db_engine ? NoEngine() : still_backed_up;
-  if (repaired.ok()) repaired = db_engine->RepairDatabase(database_path);
+  RepairLoss loss;
+  if (repaired.ok()) repaired = db_engine->RepairDatabase(database_path, &loss);
   jet::FileStamp after_repair;
   jet::Status compacted = !db_engine ? NoEngine() : still_backed_up;
   if (compacted.ok()) compacted = jet::StampFile(env, database_path, &after_repair);
@@ -131,7 +132,10 @@ void CleanDatabase(const std::string& database_folder, const std::string& progra
 
   // Step 9.
   if (repaired.ok() && compacted.ok() && copied_back.ok()) {
-    runtime.MsgBox(kRepairedText, services::kStyleInformation, kNoticeTitle);
+    // A repair that could not bring everything back still succeeded, but the user
+    // must hear what is gone and where the file as it was is kept.
+    runtime.MsgBox(loss.Any() ? RepairedWithLossText(loss.rows, loss.long_values) : kRepairedText,
+                   services::kStyleInformation, kNoticeTitle);
   } else {
     std::string text = database_unchanged() ? kNotRepairedText : kPartlyRepairedText;
     text += "\n";

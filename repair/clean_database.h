@@ -19,7 +19,8 @@
 //   7 engine: CompactDatabase(database -> scratch)
 //   8 copy the scratch file over the database, atomically, only after a successful 7
 //     (and, when 6 failed, only if the database is still what the backup holds)
-//   9 the notice "hersteld" if 3, 6, 7 and 8 all succeeded, else an error box saying
+//   9 the notice "hersteld" if 3, 6, 7 and 8 all succeeded (saying how many records
+//     and long values the repair could not bring back, if any), else an error box saying
 //     whether the database is unchanged, with the reason on a second line
 //  10 End
 //

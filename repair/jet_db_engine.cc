@@ -5,8 +5,15 @@
 
 namespace repair {
 
-jet::Status JetDBEngine::RepairDatabase(const std::string& database_path) {
-  return jet::RepairDatabase(database_path, env_);
+jet::Status JetDBEngine::RepairDatabase(const std::string& database_path, RepairLoss* loss) {
+  jet::RepairReport report;
+  const jet::Status s = jet::RepairDatabase(database_path, &report, env_);
+  *loss = RepairLoss();
+  if (s.ok()) {
+    loss->rows = report.RowsLost();
+    loss->long_values = report.ValuesCut();
+  }
+  return s;
 }
 
 jet::Status JetDBEngine::CompactDatabase(const std::string& source_path,

@@ -14,7 +14,7 @@ class JetDBEngine final : public DBEngine {
   // Every file the engine writes goes through `env` (not owned; it must outlive this).
   explicit JetDBEngine(jet::Env* env = jet::Env::Default()) : env_(env) {}
 
-  jet::Status RepairDatabase(const std::string& database_path) override;
+  jet::Status RepairDatabase(const std::string& database_path, RepairLoss* loss) override;
   jet::Status CompactDatabase(const std::string& source_path,
                               const std::string& destination_path) override;
 

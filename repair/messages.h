@@ -3,7 +3,11 @@
 // chosen from the kind of the engine's (or the file copy's) error.
 #pragma once
 
+#include <cstdint>
+#include <string>
+
 #include "jet/base/status.h"
+#include "repair/file_names.h"
 
 namespace repair {
 
@@ -12,6 +16,24 @@ inline constexpr char kErrorTitle[] = "Foutmelding";
 
 // Every step succeeded: the database is repaired and holds its compacted copy.
 inline constexpr char kRepairedText[] = "Database is hersteld !";
+
+// Every step succeeded, but the repair could not bring back every record or every
+// memo/OLE value: "Database is hersteld, maar 3 records konden niet worden
+// teruggehaald ! De backup staat in morvikbackup.mdb."
+inline std::string RepairedWithLossText(uint64_t rows, uint64_t long_values) {
+  auto count = [](uint64_t n, const char* one, const char* many) {
+    return std::to_string(n) + " " + (n == 1 ? one : many);
+  };
+  std::string what;
+  if (rows != 0) what = count(rows, "record", "records");
+  if (long_values != 0) {
+    if (!what.empty()) what += " en ";
+    what += count(long_values, "memo- of OLE-waarde", "memo- of OLE-waarden");
+  }
+  const bool one = rows + long_values == 1;
+  return "Database is hersteld, maar " + what + (one ? " kon" : " konden") +
+         " niet worden teruggehaald ! De backup staat in " + kBackupFileName + ".";
+}
 
 // No backup could be written; the procedure stopped before the engine touched anything.
 inline constexpr char kBackupFailedText[] =

@@ -12,7 +12,7 @@
 
 namespace jet {
 
-Status RepairDatabase(const std::string& path, Env* env) {
+Status RepairDatabase(const std::string& path, RepairReport* report, Env* env) {
   // A database reached through a symbolic link is repaired where it lies, so the link
   // keeps pointing at the (now repaired) database; and a file nobody may write is not
   // rewritten behind its owner's back.
@@ -20,8 +20,12 @@ Status RepairDatabase(const std::string& path, Env* env) {
   FileInfo info;
   Status s = ResolveReplaceTarget(env, path, &target, &info);
   if (!s.ok()) return s;
-  RepairReport report;  // the caller gets the status; `jetdb repair` prints the report
-  return RepairDatabaseWithReport(target, &report, env);
+  return RepairDatabaseWithReport(target, report, env);
+}
+
+Status RepairDatabase(const std::string& path, Env* env) {
+  RepairReport report;
+  return RepairDatabase(path, &report, env);
 }
 
 Status CompactDatabase(const std::string& source, const std::string& destination, Env* env) {

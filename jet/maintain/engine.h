@@ -8,6 +8,7 @@
 
 #include "jet/base/env.h"
 #include "jet/base/status.h"
+#include "jet/maintain/repair_report.h"
 
 namespace jet {
 
@@ -16,6 +17,8 @@ namespace jet {
 // renamed over it. kNotFound when there is no file at `path`; kInUse when another
 // program holds it; kNotJetDatabase / kUnsupportedFormat / kDamaged for a file the
 // engine cannot work on; kNoSpace / kIoError when writing fails.
+// `report` receives what was rebuilt and lost.
+Status RepairDatabase(const std::string& path, RepairReport* report, Env* env = Env::Default());
 Status RepairDatabase(const std::string& path, Env* env = Env::Default());
 
 // Writes a compacted copy of the Jet database at `source` as a new file at

@@ -123,6 +123,20 @@ TEST_F(CleanDatabaseTest, HappyPathRunsStepsInOrderAndLeavesBothFiles) {
   ExpectOnlyBox("Database is hersteld !", 64, "Mededeling");
 }
 
+// A repair that lost data still ends in the notice, which says what is gone (counted
+// in words a user reads: one record, several values) and where the old file is.
+TEST_F(CleanDatabaseTest, LossInTheRepairIsToldInTheClosingNotice) {
+  fake_->repair_loss = {3, 1};
+  Run();
+  EXPECT_EQ(ReadFileBytes(database()), Compacted(repaired_));
+  ExpectOnlyBox("Database is hersteld, maar 3 records en 1 memo- of OLE-waarde konden niet worden "
+                "teruggehaald ! De backup staat in morvikbackup.mdb.",
+                64, "Mededeling");
+  EXPECT_EQ(repair::RepairedWithLossText(1, 0),
+            "Database is hersteld, maar 1 record kon niet worden teruggehaald ! De backup staat in "
+            "morvikbackup.mdb.");
+}
+
 TEST(EngineHolderTest, MakesTheEngineOnFirstUseAndKeepsIt) {
   int made = 0;
   repair::EngineHolder holder([&] {

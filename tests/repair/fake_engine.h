@@ -35,6 +35,8 @@ class FakeEngine final : public repair::DBEngine {
   bool failed_repair_changes_file = false;
   // A failing compaction leaves the first half of its output at the destination.
   bool failed_compaction_leaves_partial = false;
+  // What a successful RepairDatabase reports as lost.
+  repair::RepairLoss repair_loss;
   // Runs at the start of RepairDatabase, to look at the files at that moment.
   std::function<void()> on_repair;
 
@@ -43,8 +45,10 @@ class FakeEngine final : public repair::DBEngine {
   // --- record ---
   std::vector<std::string> calls;
 
-  jet::Status RepairDatabase(const std::string& database_path) override {
+  jet::Status RepairDatabase(const std::string& database_path, repair::RepairLoss* loss) override {
     calls.push_back("RepairDatabase " + database_path);
+    *loss = repair::RepairLoss();
+    if (repair_result.ok()) *loss = repair_loss;
     if (on_repair) on_repair();
     if (!repair_result.ok()) {
       if (failed_repair_changes_file) testing_support::WriteFileBytes(database_path, kHalfRepaired);

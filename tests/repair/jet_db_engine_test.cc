@@ -1,5 +1,5 @@
-// The real DBEngine over jet/ as it stands in this build: it checks its arguments and
-// then refuses, and it never writes a file while refusing.
+// The real DBEngine over jet/: it checks its arguments, never writes a file while
+// refusing, and passes on what a repair lost.
 #include "repair/jet_db_engine.h"
 
 #include <sys/stat.h>
@@ -7,6 +7,7 @@
 
 #include "gtest/gtest.h"
 #include "tests/support/test_support.h"
+#include "tools/damage/damage.h"
 
 namespace {
 
@@ -22,7 +23,8 @@ bool Exists(const std::string& path) {
 TEST(JetDBEngineTest, RepairOfMissingFileIsNotFound) {
   testing_support::TempDir dir;
   repair::JetDBEngine engine;
-  EXPECT_EQ(engine.RepairDatabase(dir.File("morvik.mdb")).kind(), ErrorKind::kNotFound);
+  repair::RepairLoss loss;
+  EXPECT_EQ(engine.RepairDatabase(dir.File("morvik.mdb"), &loss).kind(), ErrorKind::kNotFound);
   EXPECT_FALSE(Exists(dir.File("morvik.mdb")));
 }
 
@@ -30,9 +32,28 @@ TEST(JetDBEngineTest, RepairRefusesAndLeavesTheFileAlone) {
   testing_support::TempDir dir;
   ASSERT_TRUE(WriteFileBytes(dir.File("morvik.mdb"), "some database bytes"));
   repair::JetDBEngine engine;
-  jet::Status s = engine.RepairDatabase(dir.File("morvik.mdb"));
+  repair::RepairLoss loss;
+  jet::Status s = engine.RepairDatabase(dir.File("morvik.mdb"), &loss);
   EXPECT_EQ(s.kind(), ErrorKind::kNotJetDatabase) << s.ToString();  // no Jet file at all
   EXPECT_EQ(ReadFileBytes(dir.File("morvik.mdb")), "some database bytes");
+}
+
+// The loss the closing notice tells comes from the engine's own count: none for a
+// sound file, the rows of a zeroed data page for a damaged one.
+TEST(JetDBEngineTest, RepairTellsWhatItLost) {
+  SKIP_WITHOUT_TESTDATA();
+  const std::string source = testing_support::TestDataDir() + "/jet4/fc_relational.mdb";
+  testing_support::TempDir dir;
+  const std::string sound = dir.File("sound.mdb"), damaged = dir.File("damaged.mdb");
+  ASSERT_TRUE(WriteFileBytes(sound, ReadFileBytes(source)));
+  damage::Result result;
+  ASSERT_TRUE(damage::MakeDamagedCopy(source, damaged, damage::Kind::kZeroDataPage, &result).ok());
+  repair::JetDBEngine engine;
+  repair::RepairLoss loss{1, 1};
+  ASSERT_TRUE(engine.RepairDatabase(sound, &loss).ok());
+  EXPECT_FALSE(loss.Any());
+  ASSERT_TRUE(engine.RepairDatabase(damaged, &loss).ok());
+  EXPECT_GT(loss.rows, 0u);
 }
 
 // A file, a folder and a dangling link at the destination all count as "exists".

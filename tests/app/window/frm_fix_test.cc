@@ -66,7 +66,8 @@ class TestRuntime final : public services::Runtime {
 // It records each call and whether the busy cursor was showing.
 class ScriptedEngine final : public repair::DBEngine {
  public:
-  jet::Status RepairDatabase(const std::string& database_path) override {
+  jet::Status RepairDatabase(const std::string& database_path, repair::RepairLoss* loss) override {
+    *loss = repair::RepairLoss();
     calls.push_back("repair " + database_path);
     busy_during_repair = TestRuntime::BusyCursorShowing();
     return jet::Status::Ok();
