@@ -2,7 +2,9 @@
 #include "jet/base/stale_temporary.h"
 
 #include <signal.h>
+#include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <vector>
@@ -34,8 +36,10 @@ bool ProcessRuns(long pid) {
 
 // A temporary file of `base` is "." base ".tmp-P-N"; a writer that makes its own
 // temporary file beside a temporary destination (the repair's inner compaction) nests
-// the pattern: ".." base ".tmp-P-N.tmp-P-N". Stale when every owner P is gone.
-bool IsStaleTemporaryOf(const std::string& base, const std::string& name) {
+// the pattern: ".." base ".tmp-P-N.tmp-P-N". True when `removable` says yes to every
+// owner P.
+template <typename OwnerTest>
+bool IsRemovableTemporaryOf(const std::string& base, const std::string& name, OwnerTest removable) {
   for (size_t dots = 1; dots <= kMaxNesting; ++dots) {
     const std::string prefix = std::string(dots, '.') + base + kMarker;
     if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0) continue;
@@ -44,7 +48,7 @@ bool IsStaleTemporaryOf(const std::string& base, const std::string& name) {
     for (;;) {
       const size_t next = rest.find(kMarker);
       long pid = 0;
-      if (!ParseOwner(rest.substr(0, next), &pid) || ProcessRuns(pid)) return false;
+      if (!ParseOwner(rest.substr(0, next), &pid) || !removable(pid)) return false;
       ++parts;
       if (next == std::string::npos) break;
       rest = rest.substr(next + sizeof(kMarker) - 1);
@@ -54,9 +58,8 @@ bool IsStaleTemporaryOf(const std::string& base, const std::string& name) {
   return false;
 }
 
-}  // namespace
-
-void RemoveStaleTemporaryFiles(Env* env, const std::string& path) {
+template <typename OwnerTest>
+void RemoveTemporaryFiles(Env* env, const std::string& path, OwnerTest removable) {
   const size_t slash = path.find_last_of('/');
   const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
   if (base.empty()) return;
@@ -65,7 +68,7 @@ void RemoveStaleTemporaryFiles(Env* env, const std::string& path) {
   std::vector<std::string> names;
   if (!env->GetChildren(dir, &names).ok()) return;
   for (const std::string& name : names) {
-    if (!IsStaleTemporaryOf(base, name)) continue;
+    if (!IsRemovableTemporaryOf(base, name, removable)) continue;
     const std::string file = dir + "/" + name;
     FileInfo info;
     // Only plain files: a folder or link of that name is not something we made.
@@ -74,6 +77,39 @@ void RemoveStaleTemporaryFiles(Env* env, const std::string& path) {
     Status ignored = env->RemoveFile(file);
     (void)ignored;
   }
+}
+
+}  // namespace
+
+void RemoveStaleTemporaryFiles(Env* env, const std::string& path) {
+  RemoveTemporaryFiles(env, path, [](long pid) { return !ProcessRuns(pid); });
+}
+
+void RemoveOwnTemporaryFiles(Env* env, const std::string& path) {
+  const long self = static_cast<long>(::getpid());
+  RemoveTemporaryFiles(env, path, [self](long pid) { return pid == self || !ProcessRuns(pid); });
+}
+
+std::string WithoutTemporaryNames(const std::string& text) {
+  std::string out = text;
+  for (size_t marker = out.find(kMarker); marker != std::string::npos; marker = out.find(kMarker, marker)) {
+    // The owner part "P-N" ends at the first character that is neither digit nor dash.
+    size_t end = marker + sizeof(kMarker) - 1;
+    while (end < out.size() && (std::isdigit(static_cast<unsigned char>(out[end])) || out[end] == '-')) ++end;
+    long pid = 0;
+    // The name starts after the last separator or blank before the marker, with a dot.
+    size_t start = marker;
+    while (start > 0 && out[start - 1] != '/' && out[start - 1] != ' ' && out[start - 1] != '"') --start;
+    if (!ParseOwner(out.substr(marker + sizeof(kMarker) - 1, end - marker - sizeof(kMarker) + 1), &pid) ||
+        out[start] != '.' || start + 1 >= marker) {
+      marker = end;
+      continue;
+    }
+    out.erase(marker, end - marker);
+    out.erase(start, 1);
+    marker = start;  // a nested name has one more marker to take off
+  }
+  return out;
 }
 
 }  // namespace jet

@@ -17,4 +17,13 @@ namespace jet {
 // that cannot be removed stays; the caller's own work does not depend on it.
 void RemoveStaleTemporaryFiles(Env* env, const std::string& path);
 
+// The same, and also every temporary file of `path` this process made: what a run
+// that is being interrupted leaves behind.
+void RemoveOwnTemporaryFiles(Env* env, const std::string& path);
+
+// `text` with every temporary file name in it replaced by the name of the file it
+// stands for ("/d/.out.mdb.tmp-8299-0" becomes "/d/out.mdb"), for messages that
+// name the file the user asked for rather than one they never saw.
+std::string WithoutTemporaryNames(const std::string& text);
+
 }  // namespace jet

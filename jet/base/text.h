@@ -13,6 +13,9 @@
 
 namespace jet {
 
+// True when text in Windows code page `code_page` can be converted (iconv knows it).
+bool IsKnownCodePage(uint16_t code_page);
+
 // Jet 3: bytes in Windows code page `code_page` (1252, 936, ...) to UTF-8, by iconv.
 // Bytes the code page cannot map become U+FFFD; an unknown code page is an error.
 Status DecodeCodePageText(const uint8_t* data, size_t size, uint16_t code_page,

@@ -795,7 +795,10 @@ std::vector<uint64_t> Creator::LiveRows() const {
 
 Status Creator::Run() {
   Status s = Plan();
-  for (size_t i = 0; s.ok() && i < plans_.size(); ++i) s = WriteTable(plans_[i]);
+  for (size_t i = 0; s.ok() && i < plans_.size(); ++i) {
+    s = WriteTable(plans_[i]);
+    ReportProgress(options_.progress, i + 1, plans_.size() + 1);
+  }
   if (s.ok()) s = CheckReferences();
   if (s.ok()) s = WriteMaps();
   if (s.ok()) s = WriteGlobalMapAndHeader();

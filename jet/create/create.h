@@ -44,6 +44,7 @@
 #include <string>
 
 #include "jet/base/env.h"
+#include "jet/base/progress.h"
 #include "jet/create/schema.h"
 #include "jet/base/status.h"
 
@@ -54,6 +55,9 @@ struct CreateOptions {
   // table being written) and enforced relationships' keys (a quarter). Past it the
   // sorters write runs to scratch files; the file made is the same either way.
   size_t sort_memory = size_t(128) << 20;
+
+  // Told the tables written of all tables (then the read-back check as one more).
+  ProgressFn progress;
 };
 
 Status CreateDatabase(const Schema& schema, const std::string& path, Env* env);

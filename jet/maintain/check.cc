@@ -280,6 +280,8 @@ class Checker {
   std::vector<Claim> claims_;
   std::vector<uint32_t> claim_owner_;
   std::vector<uint8_t> types_;       // byte 0 of every page
+  uint64_t data_pages_ = 0;          // pages of type data (progress: all the work)
+  uint64_t data_pages_checked_ = 0;  // ... of the tables checked so far
   std::vector<uint32_t> owners_;     // bytes 4-7 of every page
   std::vector<bool> free_;           // set in the global free-page map
   std::vector<uint8_t> page_;
@@ -394,6 +396,7 @@ void Checker::Census() {
     }
     types_[i] = page_[0];
     owners_[i] = LoadLe32(page_.data() + 4);
+    if (types_[i] == kPageData) ++data_pages_;
   }
 }
 
@@ -599,6 +602,8 @@ void Checker::CheckTable(const CatalogObject& object) {
         "the definition says " + std::to_string(table.row_count) + " rows, the pages hold " +
             std::to_string(live_rows));
   for (size_t i = 0; i < table.real_indexes.size(); ++i) CheckIndex(table, i, place, pages, expected[i]);
+  data_pages_checked_ += pages.size();
+  ReportProgress(options_.progress, std::min(data_pages_checked_, data_pages_), data_pages_);
 }
 
 void Checker::CheckTableDefinition(const TableDef& table, const Place& place) {
@@ -1057,10 +1062,14 @@ Status CheckPageFile(PageFile& file, const CheckOptions& options, CheckReport* r
 }
 
 Status CheckDatabase(const std::string& path, CheckReport* report) {
+  return CheckDatabase(path, CheckOptions(), report);
+}
+
+Status CheckDatabase(const std::string& path, const CheckOptions& options, CheckReport* report) {
   std::unique_ptr<PageFile> file;
   Status s = PageFile::Open(path, &file);
   if (!s.ok()) return s;
-  return CheckPageFile(*file, report);
+  return CheckPageFile(*file, options, report);
 }
 
 Status CheckDatabaseBytes(const uint8_t* bytes, size_t size, CheckReport* report) {

@@ -22,6 +22,7 @@
 
 #include "jet/file/data_page.h"
 #include "jet/file/format.h"
+#include "jet/base/progress.h"
 #include "jet/base/status.h"
 #include "jet/maintain/finding_kind.h"
 #include "jet/read/table_def.h"
@@ -70,12 +71,16 @@ struct CheckOptions {
   // index. The findings are the same, met in another order (so where more than 100
   // of a kind are counted, other ones may be listed).
   uint64_t detailed_run_rows = uint64_t(1) << 22;
+
+  // Told the data pages checked of all data pages, table by table.
+  ProgressFn progress;
 };
 
 // Checks the file at `path`. The status fails only when the file cannot be read as a
 // Jet database at all (kNotFound, kNotJetDatabase, kUnsupportedFormat, kIoError);
 // everything else, including a catalog that cannot be read, is a finding.
 Status CheckDatabase(const std::string& path, CheckReport* report);
+Status CheckDatabase(const std::string& path, const CheckOptions& options, CheckReport* report);
 // The same over bytes in memory (tests, fuzzing); `bytes` must outlive the call.
 Status CheckDatabaseBytes(const uint8_t* bytes, size_t size, CheckReport* report);
 // The same over an open page file (what RepairDatabase uses).

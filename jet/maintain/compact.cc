@@ -753,13 +753,20 @@ Status Compact(Env* env, const std::string& source, const std::string& destinati
   std::vector<TableCopyPlan> plans;
   s = CollectTables(*db, scratch, &plans);
   TableIdMap ids;
+  // Work: every table's data pages, once per pass (counting, planning, writing and
+  // verification), plus one so that an empty file has some.
+  uint64_t pass = 1, done = 0;
+  for (const TableCopyPlan& p : plans) pass += p.source_data_pages;
+  const uint64_t work = 4 * pass;
   for (TableCopyPlan& p : plans) {
     if (!s.ok()) break;
     CountingSink counter(db->format(), 1);
     s = PlanRows(*db, &p, &counter, ids);
+    ReportProgress(options.progress, done += p.source_data_pages, work);
   }
   uint32_t used_pages = 0, rounds = 0;
   if (s.ok()) s = PlanLayout(*db, &plans, &ids, &used_pages, &rounds);
+  ReportProgress(options.progress, done = 2 * pass, work);
   if (!s.ok()) return s;
   if (used_pages > MaxPageCount(db->format()))
     return Status::Error(ErrorKind::kNoSpace, "the compacted file would pass the format's size limit");
@@ -768,6 +775,7 @@ Status Compact(Env* env, const std::string& source, const std::string& destinati
   std::unique_ptr<PageWriter> writer;
   s = WriteFile(*db, &plans, ids, used_pages, options, env, temporary, &writer);
   if (!s.ok()) return s;  // the unfinished writer removes its file
+  ReportProgress(options.progress, done = 3 * pass, work);
   const uint32_t result_pages = writer->page_count();
   writer.reset();
 
@@ -778,7 +786,7 @@ Status Compact(Env* env, const std::string& source, const std::string& destinati
     p.out.data_start = p.data_start;
   }
   for (TableCopyPlan& p : plans) map.tables.push_back(std::move(p.out));
-  s = VerifyCompaction(*db, temporary, map, scratch);
+  s = VerifyCompaction(*db, temporary, map, scratch, StageProgress(options.progress, 3 * pass, work, work));
   if (s.ok()) s = publication.Commit();
   if (!s.ok()) return s;
 

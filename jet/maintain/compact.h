@@ -45,6 +45,7 @@
 #include <vector>
 
 #include "jet/base/env.h"
+#include "jet/base/progress.h"
 #include "jet/base/status.h"
 
 namespace jet {
@@ -57,6 +58,10 @@ struct CompactOptions {
   // Test hook: sees (and may change) every page image just before it is written,
   // page 0 included, plain (before any page encoding). Never set outside tests.
   std::function<void(uint32_t page_number, std::vector<uint8_t>* image)> alter_page_for_test;
+
+  // Told the work done: each table's source data pages counted once for each pass
+  // (planning, writing, verification).
+  ProgressFn progress;
 };
 
 struct CompactTableReport {

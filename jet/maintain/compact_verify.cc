@@ -377,7 +377,7 @@ Status SortMappedIndexEntries(Database& source, const TableDef& table, size_t in
 }
 
 Status VerifyCompaction(Database& source, const std::string& result_path, const CompactionMap& map,
-                        const SortScratch& scratch) {
+                        const SortScratch& scratch, const ProgressFn& progress) {
   std::unique_ptr<Database> result;
   Status s = Database::Open(result_path, &result);
   if (!s.ok()) return Status::Error(ErrorKind::kDamaged, "verification: the compacted file does not open: " + s.detail());
@@ -396,6 +396,7 @@ Status VerifyCompaction(Database& source, const std::string& result_path, const 
     if (s.ok()) s = CompareRows(source, *result, t, *src_def, *dst_def, map.table_ids);
     if (s.ok()) s = CompareIndexes(source, *result, t, *src_def, *dst_def, map.table_ids, scratch);
     if (!s.ok()) return s;
+    ReportProgress(progress, size_t(&t - map.tables.data()) + 1, map.tables.size());
   }
   return Status::Ok();
 }

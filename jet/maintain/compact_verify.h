@@ -18,6 +18,7 @@
 #include "jet/write/entry_sorter.h"
 #include "jet/base/env.h"
 #include "jet/maintain/id_remap.h"
+#include "jet/base/progress.h"
 #include "jet/base/status.h"
 
 namespace jet {
@@ -86,8 +87,9 @@ Status SortMappedIndexEntries(Database& source, const TableDef& table, size_t in
                               const RowMapper& map_row, EntrySorter* sorter);
 
 // Compares the file at `result_path` with `source` as `map` says it was written.
-// kDamaged on any difference; the error of opening the result as it is.
+// kDamaged on any difference; the error of opening the result as it is. `progress`
+// is told the tables compared of all tables.
 Status VerifyCompaction(Database& source, const std::string& result_path, const CompactionMap& map,
-                        const SortScratch& scratch);
+                        const SortScratch& scratch, const ProgressFn& progress = ProgressFn());
 
 }  // namespace jet

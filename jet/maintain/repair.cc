@@ -84,20 +84,26 @@ std::string FirstDamage(const CheckReport& check) {
 // Salvages what `check` found readable in `file` into one new file beside `path`,
 // compacts that into `repaired` and checks the result: only a result without damage
 // may replace the original.
+// `progress` is told the work in hundredths of the whole repair, from 20 on.
 Status WriteRepaired(Env* env, const std::string& path, PageFile& file, const CheckReport& check,
-                     const std::string& repaired, RepairReport* report) {
+                     const std::string& repaired, RepairReport* report, const ProgressFn& progress) {
   const std::string salvaged = TemporaryPathBeside(path);
   Status s = WriteSalvagedCopy(env, file, check, salvaged, report);
   if (!s.ok()) {
     env->RemoveFile(salvaged);
     return s;
   }
+  ReportProgress(progress, 40, 100);
   CompactReport compacted;
-  s = Compact(env, salvaged, repaired, CompactOptions(), &compacted);
+  CompactOptions compact_options;
+  compact_options.progress = StageProgress(progress, 40, 90, 100);
+  s = Compact(env, salvaged, repaired, compact_options, &compacted);
   env->RemoveFile(salvaged);
   if (!s.ok()) return Status::Error(s.kind(), "rebuilding the salvaged database failed: " + s.detail());
   CheckReport after;
-  s = CheckDatabase(repaired, &after);
+  CheckOptions after_options;
+  after_options.progress = StageProgress(progress, 90, 100, 100);
+  s = CheckDatabase(repaired, after_options, &after);
   if (s.ok() && after.HasDamage())
     s = Status::Error(ErrorKind::kDamaged, "the rebuilt database still has damage (" + FirstDamage(after) + ")");
   return s;
@@ -105,7 +111,8 @@ Status WriteRepaired(Env* env, const std::string& path, PageFile& file, const Ch
 
 }  // namespace
 
-Status RepairDatabaseWithReport(const std::string& path, RepairReport* report, Env* env) {
+Status RepairDatabaseWithReport(const std::string& path, RepairReport* report, Env* env,
+                                const ProgressFn& progress) {
   *report = RepairReport();
   FileInfo info;
   Status s = env->GetFileInfo(path, &info);
@@ -129,7 +136,9 @@ Status RepairDatabaseWithReport(const std::string& path, RepairReport* report, E
   if (s.ok()) s = ExpectUnchanged(env, path, checked);
   if (!s.ok()) return s;
   CheckReport check;
-  s = CheckPageFile(*file, &check);
+  CheckOptions check_options;
+  check_options.progress = StageProgress(progress, 0, 20, 100);
+  s = CheckPageFile(*file, check_options, &check);
   if (!s.ok()) return s;
   report->damage_found = check.DamageCount();
   report->was_damaged = check.HasStructuralDamage();
@@ -146,7 +155,7 @@ Status RepairDatabaseWithReport(const std::string& path, RepairReport* report, E
                          std::string("repair of ") + VersionName(file->format().version) + " files is not supported");
 
   s = ReplaceCheckedFile(env, path, checked, [&](const std::string& repaired) {
-    return WriteRepaired(env, path, *file, check, repaired, report);
+    return WriteRepaired(env, path, *file, check, repaired, report, progress);
   });
   if (s.ok()) report->rewritten = true;
   return s;

@@ -14,12 +14,15 @@
 
 #include "jet/maintain/repair_report.h"
 #include "jet/base/env.h"
+#include "jet/base/progress.h"
 #include "jet/base/status.h"
 
 namespace jet {
 
-// Repairs the file at `path` in place (see above), writing through `env`.
+// Repairs the file at `path` in place (see above), writing through `env`. `progress`
+// is told the work done in hundredths: the check, the salvage, the rebuild and the
+// check of the result.
 Status RepairDatabaseWithReport(const std::string& path, RepairReport* report,
-                                Env* env = Env::Default());
+                                Env* env = Env::Default(), const ProgressFn& progress = ProgressFn());
 
 }  // namespace jet

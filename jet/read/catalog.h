@@ -34,6 +34,7 @@ struct CatalogObject {
 };
 
 inline constexpr int16_t kObjectLocalTable = 1;
+inline constexpr int16_t kObjectLinkedOdbcTable = 4;
 inline constexpr int16_t kObjectQuery = 5;
 inline constexpr int16_t kObjectLinkedTable = 6;
 inline constexpr int32_t kTablesContainerId = 0x0F000001;

@@ -18,10 +18,16 @@ constexpr uint32_t kTablePageMask = 0x00FFFFFF;
 Database::~Database() = default;
 
 Status Database::Open(const std::string& path, std::unique_ptr<Database>* db) {
+  return Open(path, OpenOptions(), db);
+}
+
+Status Database::Open(const std::string& path, const OpenOptions& options,
+                      std::unique_ptr<Database>* db) {
   std::unique_ptr<PageFile> file;
   Status s = PageFile::Open(path, &file);
   if (!s.ok()) return s;
   std::unique_ptr<Database> result(new Database());
+  result->options_ = options;
   s = result->Init(std::move(file));
   if (!s.ok()) return s;
   *db = std::move(result);
@@ -69,11 +75,29 @@ const CatalogObject* Database::FindObject(const std::string& name, int16_t type)
   return nullptr;
 }
 
+std::vector<const CatalogObject*> Database::LinkedTables() const {
+  std::vector<const CatalogObject*> tables;
+  for (const CatalogObject& o : objects_)
+    if (o.type == kObjectLinkedTable || o.type == kObjectLinkedOdbcTable) tables.push_back(&o);
+  return tables;
+}
+
+const Value& Database::CatalogField(const CatalogObject& object, const std::string& column) const {
+  static const Value kNull;
+  // The catalog's definition was read when the file was opened.
+  const auto catalog = table_defs_.find(kCatalogTdefPage);
+  if (catalog == table_defs_.end()) return kNull;
+  const int position = catalog->second->FindColumnByName(column);
+  if (position < 0) return kNull;
+  const uint16_t number = catalog->second->columns[position].number;
+  return number < object.values.size() ? object.values[number] : kNull;
+}
+
 Status Database::GetTableDef(uint32_t first_page, const TableDef** table) {
   auto it = table_defs_.find(first_page);
   if (it == table_defs_.end()) {
     auto def = std::make_unique<TableDef>();
-    Status s = ReadTableDef(*file_, first_page, def.get());
+    Status s = ReadTableDef(*file_, first_page, def.get(), options_.text_code_page);
     if (!s.ok()) return s;
     it = table_defs_.emplace(first_page, std::move(def)).first;
   }

@@ -28,9 +28,18 @@ struct IndexEntry {
   RowId row;
 };
 
+struct OpenOptions {
+  // When not 0, Jet 3 text (names and values) is read in this Windows code page
+  // instead of the one the header and the columns name: Access wrote text in the code
+  // page of the machine, whatever the file says.
+  uint16_t text_code_page = 0;
+};
+
 class Database {
  public:
   static Status Open(const std::string& path, std::unique_ptr<Database>* db);
+  static Status Open(const std::string& path, const OpenOptions& options,
+                     std::unique_ptr<Database>* db);
   static Status OpenMemory(const uint8_t* bytes, size_t size, std::unique_ptr<Database>* db);
   ~Database();
 
@@ -43,6 +52,11 @@ class Database {
   // Local tables (type 1) in catalog order; system tables only when asked for.
   std::vector<const CatalogObject*> Tables(bool include_system) const;
   const CatalogObject* FindObject(const std::string& name, int16_t type) const;
+  // Linked tables (types 4 and 6: the rows live in another database) in catalog order.
+  std::vector<const CatalogObject*> LinkedTables() const;
+  // The value of column `column` of MSysObjects ("Database", "LvProp", ...) in the
+  // row of `object`; null when the catalog has no such column.
+  const Value& CatalogField(const CatalogObject& object, const std::string& column) const;
 
   // The definition of the table whose TDEF starts at `first_page`, read once and kept.
   Status GetTableDef(uint32_t first_page, const TableDef** table);
@@ -67,6 +81,7 @@ class Database {
   Database() = default;
   Status Init(std::unique_ptr<PageFile> file);
 
+  OpenOptions options_;
   std::unique_ptr<PageFile> file_;
   std::vector<CatalogObject> objects_;
   std::map<uint32_t, std::unique_ptr<TableDef>> table_defs_;

@@ -193,7 +193,7 @@ int TableDef::FindColumnByName(const std::string& name) const {
   return -1;
 }
 
-Status ReadTableDef(PageFile& file, uint32_t first_page, TableDef* table) {
+Status ReadTableDef(PageFile& file, uint32_t first_page, TableDef* table, uint16_t text_code_page) {
   *table = TableDef();
   table->first_page = first_page;
   if (first_page == 0) return Damaged(first_page, "page 0 cannot hold a table definition");
@@ -201,7 +201,7 @@ Status ReadTableDef(PageFile& file, uint32_t first_page, TableDef* table) {
   if (!s.ok()) return s;
 
   const Format& f = file.format();
-  const uint16_t code_page = file.header().code_page;
+  const uint16_t code_page = text_code_page != 0 ? text_code_page : file.header().code_page;
   ByteReader r(table->buffer.data(), table->buffer.size());
   table->tdef_length = r.U32(kTdefLengthOffset);
   table->row_count = r.U32(f.tdef_row_count);
@@ -241,6 +241,10 @@ Status ReadTableDef(PageFile& file, uint32_t first_page, TableDef* table) {
     at += f.column_def_size;
   }
   if (r.failed()) return Damaged(first_page, "column definitions run past the end");
+  if (text_code_page != 0 && IsJet3(f.version))
+    for (ColumnDef& column : table->columns)
+      if (column.type() == ColumnType::kText || column.type() == ColumnType::kMemo)
+        column.code_page = text_code_page;
   for (ColumnDef& column : table->columns) {
     if (!ReadName(f, code_page, r, &at, &column.name))
       return Damaged(first_page, "column names run past the end");

@@ -150,6 +150,9 @@ struct TableDef {
 // Reads and decodes the definition whose first page is `first_page`, following the
 // continuation chain with cycle and bounds checks. Fails with kDamaged on a malformed
 // definition (counts beyond limits, records past the end, a broken chain).
-Status ReadTableDef(PageFile& file, uint32_t first_page, TableDef* table);
+// `text_code_page`, when not 0, replaces the code page of the header and of every
+// Jet 3 text column: for files written under another code page than they say.
+Status ReadTableDef(PageFile& file, uint32_t first_page, TableDef* table,
+                    uint16_t text_code_page = 0);
 
 }  // namespace jet

@@ -48,21 +48,31 @@ void CivilFromDays(int64_t z, int64_t* year, unsigned* month, unsigned* day) {
   *year = static_cast<int64_t>(yoe) + era * 400 + (*month <= 2);
 }
 
+// The inverse: the day number (from 1970-01-01) of a proleptic Gregorian date.
+int64_t DaysFromCivil(int64_t year, unsigned month, unsigned day) {
+  year -= month <= 2;
+  const int64_t era = (year >= 0 ? year : year - 399) / 400;
+  const unsigned yoe = static_cast<unsigned>(year - era * 400);
+  const unsigned doy = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
+  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + static_cast<int64_t>(doe) - 719468;
+}
+
 void AppendPadded(std::string* out, int64_t value, int width) {
   std::string digits = std::to_string(value);
   if (static_cast<int>(digits.size()) < width) out->append(width - digits.size(), '0');
   *out += digits;
 }
 
+}  // namespace
+
 // A Jet date is a double counting days from 1899-12-30. The integer part is the day
 // (towards zero) and the magnitude of the fraction is the time of that day, so -1.25
 // is 1899-12-29 06:00. Seconds are rounded to the nearest one, as Access shows them;
-// a time that rounds to 24:00:00 is midnight of the next calendar day. A value that
-// is not finite or falls outside the years 1..9999 (Access itself keeps to 100..9999)
-// is given as the stored number, so nothing is silently clamped or wrapped.
-std::string DateText(double days) {
+// a time that rounds to 24:00:00 is midnight of the next calendar day.
+bool SplitDate(double days, DateParts* parts) {
   constexpr int64_t kEpochFromUnix = -25569;  // 1899-12-30 counted from 1970-01-01
-  if (!std::isfinite(days) || std::fabs(days) > 3.0e6) return ShortestText(days);
+  if (!std::isfinite(days) || std::fabs(days) > 3.0e6) return false;
   const double whole = std::trunc(days);
   const double fraction = std::fabs(days - whole);  // exact: whole is days' integer part
   int64_t seconds = std::llround(fraction * 86400.0);
@@ -74,21 +84,39 @@ std::string DateText(double days) {
   int64_t year;
   unsigned month, day;
   CivilFromDays(day_number, &year, &month, &day);
-  if (year < 1 || year > 9999) return ShortestText(days);
+  if (year < 1 || year > 9999) return false;
+  parts->year = static_cast<int>(year);
+  parts->month = static_cast<int>(month);
+  parts->day = static_cast<int>(day);
+  parts->hour = static_cast<int>(seconds / 3600);
+  parts->minute = static_cast<int>(seconds / 60 % 60);
+  parts->second = static_cast<int>(seconds % 60);
+  parts->weekday = static_cast<int>(((day_number % 7) + 7 + 4) % 7);  // 1970-01-01: Thursday
+  parts->day_of_year = static_cast<int>(day_number - DaysFromCivil(year, 1, 1));
+  return true;
+}
 
+namespace {
+
+// A value that is not finite or falls outside the years 1..9999 (Access itself keeps
+// to 100..9999) is given as the stored number, so nothing is silently clamped or
+// wrapped.
+std::string DateText(double days) {
+  DateParts parts;
+  if (!SplitDate(days, &parts)) return ShortestText(days);
   std::string out;
   out.reserve(19);
-  AppendPadded(&out, year, 4);
+  AppendPadded(&out, parts.year, 4);
   out += '-';
-  AppendPadded(&out, month, 2);
+  AppendPadded(&out, parts.month, 2);
   out += '-';
-  AppendPadded(&out, day, 2);
+  AppendPadded(&out, parts.day, 2);
   out += ' ';
-  AppendPadded(&out, seconds / 3600, 2);
+  AppendPadded(&out, parts.hour, 2);
   out += ':';
-  AppendPadded(&out, seconds / 60 % 60, 2);
+  AppendPadded(&out, parts.minute, 2);
   out += ':';
-  AppendPadded(&out, seconds % 60, 2);
+  AppendPadded(&out, parts.second, 2);
   return out;
 }
 

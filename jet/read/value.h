@@ -39,6 +39,19 @@ struct Numeric {
   bool operator==(const Numeric&) const = default;
 };
 
+// The calendar fields of a date as ToText shows it (proleptic Gregorian, seconds
+// rounded), for callers that format dates their own way.
+struct DateParts {
+  int year = 0, month = 0, day = 0;   // 1..9999, 1..12, 1..31
+  int hour = 0, minute = 0, second = 0;
+  int weekday = 0;                    // 0 = Sunday
+  int day_of_year = 0;                // 0 = the 1st of January
+};
+
+// Splits a Jet date (days since 1899-12-30); false when it is not finite or falls
+// outside the years 1..9999.
+bool SplitDate(double days, DateParts* parts);
+
 class Value {
  public:
   Value() = default;  // null
