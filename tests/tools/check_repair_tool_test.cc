@@ -58,7 +58,7 @@ TEST(CheckTool, ExitCodesAndJson) {
 
   EXPECT_EQ(RunProgram({JetdbPath(), "check"}).exit_code, 2);
   EXPECT_EQ(RunProgram({JetdbPath(), "check", "--bogus", clean}).exit_code, 2);
-  EXPECT_EQ(RunProgram({JetdbPath(), "check", dir.File("absent.mdb")}).exit_code, 1);
+  EXPECT_EQ(RunProgram({JetdbPath(), "check", dir.File("absent.mdb")}).exit_code, 3);
 }
 
 TEST(RepairTool, ReportsWhatWasLost) {

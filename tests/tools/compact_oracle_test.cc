@@ -152,8 +152,8 @@ TEST(CompactCommand, RefusesAnExistingDestinationAndBadArguments) {
   const std::string there = dir.File("there.mdb");
   ASSERT_TRUE(testing_support::WriteFileBytes(there, "x"));
   tools_test::ProgramResult r = tools_test::RunProgram({tools_test::JetdbPath(), "compact", files[0], there});
-  EXPECT_EQ(r.exit_code, 1);
-  EXPECT_NE(r.err.find("destination exists"), std::string::npos) << r.err;
+  EXPECT_EQ(r.exit_code, 3);
+  EXPECT_EQ(r.err, "jetdb: destination exists: " + there + "\n");
   EXPECT_EQ(testing_support::ReadFileBytes(there), "x");
 
   r = tools_test::RunProgram({tools_test::JetdbPath(), "compact", files[0]});

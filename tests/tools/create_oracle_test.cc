@@ -149,15 +149,15 @@ TEST(CreateCommandTest, RefusesBadCommandLinesAndExistingFiles) {
 
   ASSERT_TRUE(testing_support::WriteFileBytes(dir.File("taken.mdb"), "keep me"));
   auto taken = RunProgram({jetdb, "create", dir.File("s.json"), dir.File("taken.mdb")});
-  EXPECT_EQ(taken.exit_code, 1);
+  EXPECT_EQ(taken.exit_code, 3);
   EXPECT_NE(taken.err.find("exists"), std::string::npos) << taken.err;
   EXPECT_EQ(testing_support::ReadFileBytes(dir.File("taken.mdb")), "keep me");
 
   ASSERT_TRUE(testing_support::WriteFileBytes(dir.File("bad.json"), R"({"tables": [{"name": "t"}]})"));
   auto bad = RunProgram({jetdb, "create", dir.File("bad.json"), dir.File("b.mdb")});
-  EXPECT_EQ(bad.exit_code, 1);
+  EXPECT_EQ(bad.exit_code, 3);
   EXPECT_NE(bad.err.find("\"columns\""), std::string::npos) << bad.err;
-  EXPECT_EQ(RunProgram({jetdb, "info", dir.File("b.mdb")}).exit_code, 1);  // nothing was written
+  EXPECT_EQ(RunProgram({jetdb, "info", dir.File("b.mdb")}).exit_code, 3);  // nothing was written
 
   // The schema's own format applies without --format; the default is Jet 4.
   auto made = RunProgram({jetdb, "create", dir.File("s.json"), dir.File("c.mdb")});

@@ -251,7 +251,8 @@ TEST_P(MdbExportOracleTest, EveryTableExportsTheSameRows) {
   ASSERT_EQ(our_tables.exit_code, 0) << our_tables.err;
   std::vector<std::string> our_names;
   std::istringstream our_lines(our_tables.out);
-  for (std::string line; std::getline(our_lines, line);) our_names.push_back(line);
+  for (std::string line; std::getline(our_lines, line);)
+    if (line.find('\t') == std::string::npos) our_names.push_back(line);  // not a linked table
   std::vector<std::string> sorted_names = names;
   std::sort(sorted_names.begin(), sorted_names.end());
   std::sort(our_names.begin(), our_names.end());

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "jet/base/env.h"
 #include "jet/maintain/check.h"
 #include "jet/maintain/repair.h"
 #include "tools/jetdb/cli.h"
@@ -13,22 +14,24 @@ namespace jetdb {
 namespace {
 
 const char kCheckHelp[] =
-    "Usage: jetdb check [--json] FILE\n"
+    "Usage: jetdb check [-j] [-q] FILE\n"
     "Checks every structure of FILE (header, pages, rows, long values, table\n"
     "definitions, usage maps, indexes against rows, catalog) and lists what it finds,\n"
     "each with its place, kind and severity: \"harmless\" for what Access files carry\n"
     "anyway, \"damage\" for what a reader would get wrong. FILE is only read.\n\n"
-    "  --json       one JSON object per finding and a summary object, one per line\n"
-    "  -h, --help   this help\n\n"
-    "Exit status: 0 when no damage is found, 1 when damage is found or FILE cannot be\n"
-    "read, 2 on a usage error.\n";
+    "  -j, --json    one JSON object per finding and a summary object, one per line\n"
+    "  -q, --quiet   no progress on the terminal\n"
+    "  -h, --help    this help\n\n"
+    "Exit status: 0 when no damage is found, 1 when damage is found, 2 on a usage\n"
+    "error, 3 when FILE cannot be read.\n";
 
 const char kRepairHelp[] =
-    "Usage: jetdb repair FILE\n"
+    "Usage: jetdb repair [-q] FILE\n"
     "Repairs FILE in place: refuses when another program has it open, checks it, and\n"
     "when it is damaged writes a repaired copy beside it and renames that over it.\n"
     "Prints what was rebuilt and every row or value that was lost.\n\n"
-    "  -h, --help   this help\n";
+    "  -q, --quiet   no progress on the terminal\n"
+    "  -h, --help    this help\n";
 
 std::string PlaceText(const jet::CheckFinding& f) {
   std::string text;
@@ -54,29 +57,18 @@ std::string FindingJson(const jet::CheckFinding& f) {
   return line;
 }
 
-// Parses "COMMAND [options] FILE"; -1 to carry on, else the exit code.
-int ParseOneFile(const std::string& command, const char* help, const std::vector<std::string>& args,
-                 const std::vector<OptionSpec>& specs, ParsedArgs* parsed) {
-  std::string error;
-  if (!ParseArgs(args, specs, parsed, &error)) return UsageError(command, error);
-  if (parsed->help) {
-    std::fputs(help, stdout);
-    return kExitOk;
-  }
-  if (parsed->positional.empty()) return UsageError(command, command + " needs a FILE");
-  if (parsed->positional.size() > 1) return UsageError(command, "too many arguments for " + command);
-  return -1;
-}
-
 }  // namespace
 
 int RunCheck(const std::vector<std::string>& args) {
   ParsedArgs parsed;
-  int code = ParseOneFile("check", kCheckHelp, args, {{"json", false}}, &parsed);
-  if (code >= 0) return code;
+  const CommandSpec command{"check", kCheckHelp, {{"json", 'j', false}, kQuietOption}, 1, 1, "a FILE"};
+  if (int code = ParseCommandLine(command, args, &parsed); code >= 0) return code;
   jet::CheckReport report;
-  jet::Status status = jet::CheckDatabase(parsed.positional[0], &report);
-  if (!status.ok()) return DatabaseError(status);
+  jet::CheckOptions options;
+  Progress progress("check", "pages", parsed.Has("quiet"));
+  options.progress = [&](uint64_t done, uint64_t total) { progress.Update(done, total); };
+  jet::Status status = jet::CheckDatabase(parsed.positional[0], options, &report);
+  if (!status.ok()) return ReportError(status);
   const bool json = parsed.Has("json");
   const size_t damage = report.DamageCount();
   for (const jet::CheckFinding& f : report.findings) {
@@ -96,20 +88,25 @@ int RunCheck(const std::vector<std::string>& args) {
                 static_cast<unsigned long long>(report.live_rows), report.findings.size(), damage);
   }
   status = FinishOutput();
-  if (!status.ok()) return DatabaseError(status);
-  return damage > 0 ? kExitDatabaseError : kExitOk;
+  if (!status.ok()) return ReportError(status);
+  return damage > 0 ? kExitDamage : kExitOk;
 }
 
 int RunRepair(const std::vector<std::string>& args) {
   ParsedArgs parsed;
-  int code = ParseOneFile("repair", kRepairHelp, args, {}, &parsed);
-  if (code >= 0) return code;
+  const CommandSpec command{"repair", kRepairHelp, {kQuietOption}, 1, 1, "a FILE"};
+  if (int code = ParseCommandLine(command, args, &parsed); code >= 0) return code;
   jet::RepairReport report;
-  jet::Status status = jet::RepairDatabaseWithReport(parsed.positional[0], &report);
-  if (!status.ok()) return DatabaseError(status);  // the file was left as it was
+  jet::Status status;
+  {
+    Progress progress("repair", "", parsed.Has("quiet"));
+    status = jet::RepairDatabaseWithReport(parsed.positional[0], &report, jet::Env::Default(),
+                                           [&](uint64_t done, uint64_t total) { progress.Update(done, total); });
+  }
+  if (!status.ok()) return ReportError(status, /*after_repair=*/true);  // the file was left as it was
   for (const std::string& line : report.Lines()) std::printf("%s\n", line.c_str());
   status = FinishOutput();
-  if (!status.ok()) return DatabaseError(status);
+  if (!status.ok()) return ReportError(status);
   return kExitOk;
 }
 

@@ -4,20 +4,32 @@
 #include <cstdio>
 
 #include "jet/base/env.h"
+#include "jet/base/stale_temporary.h"
+#include "jet/maintain/check.h"
 #include "tools/jetdb/cli.h"
+#include "tools/jetdb/terminal.h"
 
 namespace jetdb {
 namespace {
 
 const char kCompactHelp[] =
-    "Usage: jetdb compact [--system] SOURCE DESTINATION\n"
+    "Usage: jetdb compact [-s] [-q] SOURCE DESTINATION\n"
     "Writes a compacted copy of SOURCE as the new file DESTINATION, which must not\n"
     "exist: only live rows and the long values they reach, each table's pages\n"
     "together, indexes rebuilt. The copy is checked against SOURCE before it is put\n"
     "in place; SOURCE is only read. Prints the pages before and after, the bytes\n"
     "reclaimed, and the rows and long values copied per table.\n\n"
-    "  --system     list the system tables too\n"
-    "  -h, --help   this help\n";
+    "  -s, --system  list the system tables too\n"
+    "  -q, --quiet   no progress on the terminal\n"
+    "  -h, --help    this help\n";
+
+// True when the repair would take `path` on: it reads as a Jet file whose check
+// finds damage (a repair refuses a file whose catalog or header it cannot read).
+bool RepairCanMend(const std::string& path) {
+  jet::CheckReport report;
+  if (!jet::CheckDatabase(path, &report).ok() || !report.HasDamage()) return false;
+  return !report.Has("catalog-unreadable");
+}
 
 std::string Line(const char* format, auto... values) {
   char buffer[512];
@@ -54,21 +66,30 @@ std::string CompactReportText(const jet::CompactReport& report, bool system) {
 
 int RunCompact(const std::vector<std::string>& args) {
   ParsedArgs parsed;
-  std::string error;
-  if (!ParseArgs(args, {{"system", false}}, &parsed, &error)) return UsageError("compact", error);
-  if (parsed.help) {
-    std::fputs(kCompactHelp, stdout);
-    return kExitOk;
-  }
-  if (parsed.positional.size() != 2)
-    return UsageError("compact", "compact needs a SOURCE and a DESTINATION");
+  const CommandSpec command{"compact", kCompactHelp, {{"system", 's', false}, kQuietOption}, 2, 2,
+                            "a SOURCE and a DESTINATION"};
+  if (int code = ParseCommandLine(command, args, &parsed); code >= 0) return code;
+  const std::string& source = parsed.positional[0];
+  const std::string& destination = parsed.positional[1];
+  CleanUpOnInterrupt([destination] { jet::RemoveOwnTemporaryFiles(jet::Env::Default(), destination); });
   jet::CompactReport report;
-  const jet::Status status = jet::Compact(jet::Env::Default(), parsed.positional[0], parsed.positional[1],
-                                          jet::CompactOptions(), &report);
-  if (!status.ok()) return DatabaseError(status);
+  jet::CompactOptions options;
+  jet::Status status;
+  {
+    Progress progress("compact", "pages", parsed.Has("quiet"));
+    options.progress = [&](uint64_t done, uint64_t total) { progress.Update(done, total); };
+    status = jet::Compact(jet::Env::Default(), source, destination, options, &report);
+  }
+  if (status.kind() == jet::ErrorKind::kDamaged && RepairCanMend(source)) {
+    ReportError(status);
+    std::fprintf(stderr, "jetdb: 'jetdb repair' can repair %s; it changes the file, so keep a copy\n",
+                 source.c_str());
+    return kExitDamage;
+  }
+  if (!status.ok()) return ReportError(status);
   std::fputs(CompactReportText(report, parsed.Has("system")).c_str(), stdout);
   const jet::Status output = FinishOutput();
-  if (!output.ok()) return DatabaseError(output);
+  if (!output.ok()) return ReportError(output);
   return kExitOk;
 }
 

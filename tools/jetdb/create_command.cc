@@ -10,25 +10,28 @@
 #include "jet/create/create.h"
 #include "jet/base/env.h"
 #include "jet/create/row_generator.h"
+#include "jet/base/stale_temporary.h"
 #include "jet/create/schema_json.h"
 #include "tools/jetdb/cli.h"
+#include "tools/jetdb/terminal.h"
 
 namespace jetdb {
 namespace {
 
 const char kCreateHelp[] =
-    "Usage: jetdb create [--format jet3|jet4] [--rows N] [--seed S] SCHEMA.json OUT.mdb\n"
+    "Usage: jetdb create [-f jet3|jet4] [-r N] [-S S] [-q] SCHEMA.json OUT.mdb\n"
     "Writes the new database OUT.mdb, which must not exist, from the tables, indexes,\n"
     "relationships and rows described in SCHEMA.json (see jetdb(1) and\n"
     "doc/schema-format.md): system tables and catalog included, code page 1252 and\n"
     "the General sort order unless the schema names another code page.\n\n"
-    "  --format F   jet3 (Access 95/97) or jet4 (Access 2000-2003); default: the\n"
-    "               schema's \"format\", else jet4\n"
-    "  --rows N     add N generated rows to every table (about one in eight of them\n"
-    "               deleted, Memo and OLE values of every size)\n"
-    "  --seed S     seed of the generated rows (default 1); the same seed gives the\n"
-    "               same file contents\n"
-    "  -h, --help   this help\n";
+    "  -f, --format F  jet3 (Access 95/97) or jet4 (Access 2000-2003); default:\n"
+    "                  the schema's \"format\", else jet4\n"
+    "  -r, --rows N    add N generated rows to every table (about one in eight of\n"
+    "                  them deleted, Memo and OLE values of every size)\n"
+    "  -S, --seed S    seed of the generated rows (default 1); the same seed gives\n"
+    "                  the same file contents\n"
+    "  -q, --quiet     no progress on the terminal\n"
+    "  -h, --help      this help\n";
 
 // Schema files are small; anything past this is not one.
 constexpr size_t kMaxSchemaBytes = 256u << 20;
@@ -64,14 +67,10 @@ bool ParseCount(const std::string& text, uint64_t max, uint64_t* value) {
 
 int RunCreate(const std::vector<std::string>& args) {
   ParsedArgs parsed;
-  std::string error;
-  if (!ParseArgs(args, {{"format", true}, {"rows", true}, {"seed", true}}, &parsed, &error))
-    return UsageError("create", error);
-  if (parsed.help) {
-    std::fputs(kCreateHelp, stdout);
-    return kExitOk;
-  }
-  if (parsed.positional.size() != 2) return UsageError("create", "create needs a SCHEMA and an OUT file");
+  const CommandSpec command{"create", kCreateHelp,
+                            {{"format", 'f', true}, {"rows", 'r', true}, {"seed", 'S', true}, kQuietOption},
+                            2, 2, "a SCHEMA and an OUT file"};
+  if (int code = ParseCommandLine(command, args, &parsed); code >= 0) return code;
   uint64_t rows = 0, seed = 1;
   if (parsed.Has("rows") && !ParseCount(parsed.options["rows"], 100000000, &rows))
     return UsageError("create", "--rows takes a number of rows (0 to 100000000)");
@@ -79,6 +78,8 @@ int RunCreate(const std::vector<std::string>& args) {
     return UsageError("create", "--seed takes a non-negative number");
   if (parsed.Has("format") && parsed.options["format"] != "jet3" && parsed.options["format"] != "jet4")
     return UsageError("create", "--format is jet3 or jet4");
+  const std::string out = parsed.positional[1];
+  CleanUpOnInterrupt([out] { jet::RemoveOwnTemporaryFiles(jet::Env::Default(), out); });
 
   std::string text;
   jet::Status s = ReadWholeFile(parsed.positional[0], &text);
@@ -95,8 +96,13 @@ int RunCreate(const std::vector<std::string>& args) {
   } else if (s.ok()) {
     supplier = jet::SchemaRows(schema);
   }
-  if (s.ok()) s = jet::CreateDatabase(schema, supplier.get(), parsed.positional[1], jet::Env::Default());
-  if (!s.ok()) return DatabaseError(s);
+  if (s.ok()) {
+    Progress progress("create", "tables", parsed.Has("quiet"));
+    jet::CreateOptions options;
+    options.progress = [&](uint64_t done, uint64_t total) { progress.Update(done, total); };
+    s = jet::CreateDatabase(schema, supplier.get(), out, jet::Env::Default(), options);
+  }
+  if (!s.ok()) return ReportError(s);
   return kExitOk;
 }
 

@@ -3,11 +3,13 @@
 
 #include <cmath>
 #include <cstdio>
+#include <ctime>
 
 namespace jetdb {
 
-std::string CsvText(const std::string& text) {
-  if (!text.empty() && text.find_first_of(",\"\r\n") == std::string::npos) return text;
+std::string CsvText(const std::string& text, char delimiter) {
+  const char special[] = {delimiter, '"', '\r', '\n', '\0'};
+  if (!text.empty() && text.find_first_of(special) == std::string::npos) return text;
   std::string out = "\"";
   for (char c : text) {
     if (c == '"') out += '"';
@@ -17,9 +19,33 @@ std::string CsvText(const std::string& text) {
   return out;
 }
 
-std::string CsvField(const jet::Value& value) {
-  if (value.is_null()) return std::string();
-  return CsvText(value.ToText());
+std::string CsvField(const jet::Value& value, const CsvOptions& options) {
+  if (value.is_null()) return options.null_text;
+  if (value.type() == jet::ValueType::kDateTime && !options.date_format.empty())
+    return CsvText(FormatDate(value, options.date_format), options.delimiter);
+  return CsvText(value.ToText(), options.delimiter);
+}
+
+std::string FormatDate(const jet::Value& value, const std::string& format) {
+  jet::DateParts parts;
+  if (!jet::SplitDate(value.real(), &parts)) return value.ToText();
+  std::tm tm = {};
+  tm.tm_year = parts.year - 1900;
+  tm.tm_mon = parts.month - 1;
+  tm.tm_mday = parts.day;
+  tm.tm_hour = parts.hour;
+  tm.tm_min = parts.minute;
+  tm.tm_sec = parts.second;
+  tm.tm_wday = parts.weekday;
+  tm.tm_yday = parts.day_of_year;
+  // strftime gives 0 both for "no room" and for an empty result; grow until it fits
+  // or the room is plainly more than any format needs.
+  for (size_t room = 64; room <= 64 * format.size() + 64; room *= 4) {
+    std::string out(room, '\0');
+    const size_t n = std::strftime(out.data(), out.size(), format.c_str(), &tm);
+    if (n > 0) return out.substr(0, n);
+  }
+  return std::string();
 }
 
 std::string JsonString(const std::string& utf8) {

@@ -24,7 +24,9 @@ const Command kCommands[] = {
     {"info", "format, page size, code page, encoding and tables of a file", jetdb::RunInfo},
     {"tables", "names of the tables, one per line", jetdb::RunTables},
     {"schema", "columns and indexes of every table, or of one", jetdb::RunSchema},
-    {"export", "rows of a table as CSV or JSON", jetdb::RunExport},
+    {"queries", "saved queries and their SQL", jetdb::RunQueries},
+    {"export", "rows of a table, or of all, as CSV, JSON or SQL", jetdb::RunExport},
+    {"to-sqlite", "a new SQLite database with the tables, rows and keys", jetdb::RunToSqlite},
     {"check", "integrity check of every structure; exit 1 on damage", jetdb::RunCheck},
     {"repair", "repairs a damaged file in place and reports what was lost", jetdb::RunRepair},
     {"compact", "write a compacted copy of a file as a new file", jetdb::RunCompact},
@@ -35,10 +37,11 @@ void PrintHelp() {
   std::printf(
       "Usage: jetdb COMMAND [OPTION...] FILE [ARGUMENT...]\n"
       "Reads Microsoft Jet databases (.mdb files of Access 95 to 2003).\n\nCommands:\n");
-  for (const Command& c : kCommands) std::printf("  %-8s %s\n", c.name, c.summary);
+  for (const Command& c : kCommands) std::printf("  %-10s %s\n", c.name, c.summary);
   std::printf(
       "\n'jetdb COMMAND --help' describes a command.\n"
-      "Exit status: 0 on success, 1 on a database error, 2 on a usage error.\n");
+      "Exit status: 0 on success (check: no damage), 1 when damage is found, 2 on a\n"
+      "usage error, 3 when a file cannot be read or written.\n");
 }
 
 }  // namespace
@@ -50,7 +53,7 @@ int main(int argc, char** argv) {
     PrintHelp();
     return jetdb::kExitOk;
   }
-  if (first == "--version") {
+  if (first == "--version" || first == "-V") {
     std::printf("jetdb %s\n", ZIVADIDUZ_VERSION);
     return jetdb::kExitOk;
   }

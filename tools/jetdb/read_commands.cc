@@ -1,33 +1,54 @@
 // jetdb info, tables and schema: what a file is and what it holds, read-only.
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "jet/read/value.h"
 #include "tools/jetdb/cli.h"
 #include "tools/jetdb/commands.h"
+#include "tools/jetdb/queries.h"
+#include "tools/jetdb/sql.h"
 
 namespace jetdb {
 namespace {
 
 const char kInfoHelp[] =
-    "Usage: jetdb info FILE\n"
+    "Usage: jetdb info [-c CP] FILE\n"
     "Shows the format, page size, page count, code page and sort order of FILE,\n"
-    "whether a database password or page encoding is set (never the password), and\n"
-    "its tables with the number of live rows, counted from the pages.\n\n"
-    "  -h, --help   this help\n";
+    "whether a database password or page encoding is set (never the password), its\n"
+    "tables with the number of live rows, counted from the pages, and its linked\n"
+    "tables with the database and table they stand for.\n\n"
+    "  -c, --codepage CP  read Jet 3 text in Windows code page CP (936, 1251, ...)\n"
+    "                     instead of the one the file names\n"
+    "  -h, --help         this help\n";
 
 const char kTablesHelp[] =
-    "Usage: jetdb tables [--system] FILE\n"
-    "Lists the names of the tables of FILE, one per line, in catalog order.\n\n"
-    "  --system     include the system tables (MSys...)\n"
-    "  -h, --help   this help\n";
+    "Usage: jetdb tables [-s] [-c CP] FILE\n"
+    "Lists the names of the tables of FILE, one per line, in catalog order. A linked\n"
+    "table's line goes on after a tab: \"linked to\" its table and database.\n\n"
+    "  -s, --system       include the system tables (MSys...)\n"
+    "  -c, --codepage CP  read Jet 3 text in Windows code page CP\n"
+    "  -h, --help         this help\n";
 
 const char kSchemaHelp[] =
-    "Usage: jetdb schema [--system] FILE [TABLE]\n"
+    "Usage: jetdb schema [-s] [-c CP] [--sql DIALECT] FILE [TABLE]\n"
     "Shows the columns and indexes of every table of FILE, or of TABLE only.\n\n"
-    "  --system     include the system tables when no TABLE is named\n"
-    "  -h, --help   this help\n";
+    "  -s, --system         include the system tables when no TABLE is named\n"
+    "  -S, --sql DIALECT    instead, the SQL that makes the user tables in sqlite,\n"
+    "                       postgres or mysql: types, NOT NULL, primary keys,\n"
+    "                       indexes, foreign keys and AutoNumber (see jetdb(1))\n"
+    "  -c, --codepage CP    read Jet 3 text in Windows code page CP\n"
+    "  -h, --help           this help\n";
+
+const char kQueriesHelp[] =
+    "Usage: jetdb queries [-l] [-c CP] FILE [QUERY]\n"
+    "Shows the saved queries of FILE, each as a line \"-- NAME (TYPE)\" and its SQL\n"
+    "as Access writes it, rebuilt from the query definitions (MSysQueries); or only\n"
+    "the SQL of QUERY.\n\n"
+    "  -l, --list         only the names of the queries, one per line\n"
+    "  -c, --codepage CP  read Jet 3 text in Windows code page CP\n"
+    "  -h, --help         this help\n";
 
 // `text` followed by blanks up to `width` characters (UTF-8 code points, so names
 // with accents line up too); at least one blank when something follows.
@@ -38,23 +59,46 @@ std::string Padded(const std::string& text, size_t width) {
   return text + std::string(characters < width ? width - characters : 1, ' ');
 }
 
-// Opens the file named by the only positional argument (plus up to `extra` more).
+// Parses the command line and opens the file named first (with --codepage).
 // Returns -1 when the caller should carry on, or the exit code to return.
-int ParseAndOpen(const std::string& command, const char* help,
-                 const std::vector<std::string>& args, const std::vector<OptionSpec>& specs,
-                 size_t extra, ParsedArgs* parsed, std::unique_ptr<jet::Database>* db) {
+// `check`, when given, returns a usage error of the options ("" when they are sound).
+int ParseAndOpen(const CommandSpec& command, const std::vector<std::string>& args, ParsedArgs* parsed,
+                 std::unique_ptr<jet::Database>* db,
+                 const std::function<std::string(const ParsedArgs&)>& check = nullptr) {
+  if (int code = ParseCommandLine(command, args, parsed); code >= 0) return code;
+  if (check)
+    if (const std::string error = check(*parsed); !error.empty()) return UsageError(command.name, error);
+  uint16_t code_page = 0;
   std::string error;
-  if (!ParseArgs(args, specs, parsed, &error)) return UsageError(command, error);
-  if (parsed->help) {
-    std::fputs(help, stdout);
-    return kExitOk;
-  }
-  if (parsed->positional.empty()) return UsageError(command, command + " needs a FILE");
-  if (parsed->positional.size() > 1 + extra)
-    return UsageError(command, "too many arguments for " + command);
-  jet::Status status = OpenDatabase(parsed->positional[0], db);
-  if (!status.ok()) return DatabaseError(status);
+  if (!ParseCodePage(*parsed, &code_page, &error)) return UsageError(command.name, error);
+  jet::Status status = OpenDatabase(parsed->positional[0], code_page, db);
+  if (!status.ok()) return ReportError(status);
   return -1;
+}
+
+// "linked to TABLE in DATABASE" (or "linked to TABLE through CONNECT" for ODBC), with
+// any password in the connect string hidden.
+std::string LinkTarget(const jet::Database& db, const jet::CatalogObject& object) {
+  const jet::Value& foreign = db.CatalogField(object, "ForeignName");
+  const jet::Value& database = db.CatalogField(object, "Database");
+  std::string connect = db.CatalogField(object, "Connect").is_null() ? "" : db.CatalogField(object, "Connect").text();
+  for (size_t at = 0; (at = connect.find("PWD=", at)) != std::string::npos;) {
+    const size_t end = connect.find(';', at);
+    connect.replace(at + 4, (end == std::string::npos ? connect.size() : end) - at - 4, "***");
+    at += 4;
+  }
+  std::string text = "linked to " + (foreign.is_null() ? object.name : foreign.text());
+  if (!database.is_null() && !database.text().empty()) text += " in " + database.text();
+  else if (!connect.empty()) text += " through " + connect;
+  return text;
+}
+
+bool EqualsIgnoreCase(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
+      return false;
+  return true;
 }
 
 std::string SortOrderText(const jet::Header& header) {
@@ -162,15 +206,16 @@ void PrintSchema(const jet::Database& db, const jet::TableDef& table, const std:
 int RunInfo(const std::vector<std::string>& args) {
   ParsedArgs parsed;
   std::unique_ptr<jet::Database> db;
-  if (int code = ParseAndOpen("info", kInfoHelp, args, {}, 0, &parsed, &db); code >= 0)
-    return code;
+  const CommandSpec command{"info", kInfoHelp, {kCodePageOption}, 1, 1, "a FILE"};
+  if (int code = ParseAndOpen(command, args, &parsed, &db); code >= 0) return code;
   const jet::Header& header = db->header();
   std::printf("File:          %s\n", parsed.positional[0].c_str());
   std::printf("Format:        %s (%s)\n", jet::VersionName(header.version), header.engine_name.c_str());
   std::printf("Page size:     %u\n", db->file().page_size());
   std::printf("Pages:         %u%s\n", db->file().page_count(),
               db->file().has_partial_page() ? " (and a partial page at the end)" : "");
-  std::printf("Code page:     %u\n", header.code_page);
+  std::printf("Code page:     %u%s\n", header.code_page,
+              parsed.Has("codepage") ? (" (text read as " + parsed.Get("codepage", "") + ")").c_str() : "");
   std::printf("Sort order:    %s\n", SortOrderText(header).c_str());
   if (header.has_creation_date)
     std::printf("Created:       %s\n", jet::Value::DateTime(header.creation_date).ToText().c_str());
@@ -179,9 +224,7 @@ int RunInfo(const std::vector<std::string>& args) {
 
   const std::vector<const jet::CatalogObject*> tables = db->Tables(false);
   std::printf("Tables:        %zu\n", tables.size());
-  Progress progress("info", "table", tables.size());
   for (size_t n = 0; n < tables.size(); ++n) {
-    progress.Update(n);
     const jet::TableDef* table = nullptr;
     jet::Status status = db->GetTableDefByName(tables[n]->name, &table);
     uint64_t rows = 0;
@@ -199,32 +242,56 @@ int RunInfo(const std::vector<std::string>& args) {
     if (rows != table->row_count) std::printf(" (definition says %u)", table->row_count);
     std::printf("\n");
   }
+  const std::vector<const jet::CatalogObject*> linked = db->LinkedTables();
+  if (!linked.empty()) {
+    std::printf("Linked tables: %zu\n", linked.size());
+    for (const jet::CatalogObject* object : linked)
+      std::printf("  %s%s\n", Padded(object->name, 30).c_str(), LinkTarget(*db, *object).c_str());
+  }
   if (!db->notes().empty()) {
     std::printf("Notes:\n");
     for (const std::string& note : db->notes()) std::printf("  %s\n", note.c_str());
   }
   jet::Status status = FinishOutput();
-  return status.ok() ? kExitOk : DatabaseError(status);
+  return status.ok() ? kExitOk : ReportError(status);
 }
 
 int RunTables(const std::vector<std::string>& args) {
   ParsedArgs parsed;
   std::unique_ptr<jet::Database> db;
-  if (int code = ParseAndOpen("tables", kTablesHelp, args, {{"system", false}}, 0, &parsed, &db);
-      code >= 0)
-    return code;
+  const CommandSpec command{"tables", kTablesHelp, {{"system", 's', false}, kCodePageOption}, 1, 1, "a FILE"};
+  if (int code = ParseAndOpen(command, args, &parsed, &db); code >= 0) return code;
   for (const jet::CatalogObject* table : db->Tables(parsed.Has("system")))
     std::printf("%s\n", table->name.c_str());
+  for (const jet::CatalogObject* table : db->LinkedTables())
+    std::printf("%s\t%s\n", table->name.c_str(), LinkTarget(*db, *table).c_str());
   jet::Status status = FinishOutput();
-  return status.ok() ? kExitOk : DatabaseError(status);
+  return status.ok() ? kExitOk : ReportError(status);
 }
 
 int RunSchema(const std::vector<std::string>& args) {
   ParsedArgs parsed;
   std::unique_ptr<jet::Database> db;
-  if (int code = ParseAndOpen("schema", kSchemaHelp, args, {{"system", false}}, 1, &parsed, &db);
-      code >= 0)
-    return code;
+  const CommandSpec command{"schema", kSchemaHelp,
+                            {{"system", 's', false}, {"sql", 'S', true}, kCodePageOption}, 1, 2,
+                            "a FILE"};
+  Dialect dialect;
+  const auto check = [&](const ParsedArgs& p) -> std::string {
+    if (!p.Has("sql")) return "";
+    if (!ParseDialect(p.Get("sql", ""), &dialect)) return "--sql takes sqlite, postgres or mysql";
+    if (p.positional.size() > 1 || p.Has("system"))
+      return "--sql writes every user table; it takes no TABLE and no --system";
+    return "";
+  };
+  if (int code = ParseAndOpen(command, args, &parsed, &db, check); code >= 0) return code;
+  if (parsed.Has("sql")) {
+    SqlSchema schema;
+    jet::Status status = ReadSqlSchema(*db, &schema);
+    if (!status.ok()) return ReportError(status);
+    std::fputs(SchemaSql(dialect, schema).c_str(), stdout);
+    status = FinishOutput();
+    return status.ok() ? kExitOk : ReportError(status);
+  }
   std::vector<std::string> names;
   if (parsed.positional.size() == 2) {
     names.push_back(parsed.positional[1]);
@@ -234,12 +301,40 @@ int RunSchema(const std::vector<std::string>& args) {
   for (size_t n = 0; n < names.size(); ++n) {
     const jet::TableDef* table = nullptr;
     jet::Status status = db->GetTableDefByName(names[n], &table);
-    if (!status.ok()) return DatabaseError(status);
+    if (!status.ok()) return ReportError(status);
     if (n > 0) std::printf("\n");
     PrintSchema(*db, *table, names[n]);
   }
   jet::Status status = FinishOutput();
-  return status.ok() ? kExitOk : DatabaseError(status);
+  return status.ok() ? kExitOk : ReportError(status);
+}
+
+int RunQueries(const std::vector<std::string>& args) {
+  ParsedArgs parsed;
+  std::unique_ptr<jet::Database> db;
+  const CommandSpec command{"queries", kQueriesHelp, {{"list", 'l', false}, kCodePageOption}, 1, 2, "a FILE"};
+  if (int code = ParseAndOpen(command, args, &parsed, &db); code >= 0) return code;
+  std::vector<SavedQuery> queries;
+  jet::Status status = ReadQueries(*db, &queries);
+  if (!status.ok()) return ReportError(status);
+  if (parsed.positional.size() == 2) {
+    const SavedQuery* found = nullptr;
+    for (const SavedQuery& q : queries)
+      if (q.name == parsed.positional[1] || (!found && EqualsIgnoreCase(q.name, parsed.positional[1]))) found = &q;
+    if (found == nullptr)
+      return ReportError(jet::Status::Error(jet::ErrorKind::kNotFound, "no query named \"" + parsed.positional[1] + "\""));
+    std::printf("%s\n", QuerySql(*found).c_str());
+  } else {
+    for (const SavedQuery& q : queries) {
+      if (parsed.Has("list")) {
+        std::printf("%s\n", q.name.c_str());
+        continue;
+      }
+      std::printf("-- %s (%s)\n%s\n\n", q.name.c_str(), QueryTypeName(q.type), QuerySql(q).c_str());
+    }
+  }
+  status = FinishOutput();
+  return status.ok() ? kExitOk : ReportError(status);
 }
 
 }  // namespace jetdb
