@@ -52,8 +52,9 @@ std::string Name(const std::string& name) {
   return plain ? name : "[" + name + "]";
 }
 
+// Without the blanks, semicolons and NUL (Access ends some texts with one) at the end.
 std::string Trimmed(const std::string& text) {
-  const size_t end = text.find_last_not_of(" \t\r\n;");
+  const size_t end = text.find_last_not_of(std::string(" \t\r\n;\0", 6));
   return end == std::string::npos ? std::string() : text.substr(0, end + 1);
 }
 

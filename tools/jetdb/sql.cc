@@ -533,9 +533,13 @@ std::string AfterRowsSql(Dialect dialect, const SqlTable& table, int64_t largest
   for (const jet::ColumnDef& column : table.def->columns) {
     if (!IsAutoNumber(column)) continue;
     const std::string next = std::to_string(std::max<int64_t>(largest, table.def->last_autonumber) + 1);
+    // ALTER TABLE ... RESTART would wait for the deferred foreign-key checks of the
+    // load; setting the identity's sequence does not, and in a DO block it prints
+    // nothing. pg_get_serial_sequence takes the table as SQL text, the column as a name.
     if (dialect == Dialect::kPostgres)
-      sql += "ALTER TABLE " + QuoteName(dialect, table.name) + " ALTER COLUMN " + QuoteName(dialect, column.name) +
-             " RESTART WITH " + next + ";\n";
+      sql += "DO $$ BEGIN PERFORM setval(pg_get_serial_sequence(" +
+             TextLiteral(dialect, QuoteName(dialect, table.name)) + ", " + TextLiteral(dialect, column.name) +
+             "), " + next + ", false); END $$;\n";
     else
       sql += "ALTER TABLE " + QuoteName(dialect, table.name) + " AUTO_INCREMENT = " + next + ";\n";
   }
