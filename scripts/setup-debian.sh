@@ -8,6 +8,7 @@ packages=(
   build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
   libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev
   qt6-base-dev libgl-dev libxcb1-dev fonts-liberation
+  libsqlite3-dev postgresql appstream dpkg-dev
   mdbtools xvfb openbox xdotool x11-utils imagemagick time
   dbus at-spi2-core gir1.2-atspi-2.0 python3-gi
 )

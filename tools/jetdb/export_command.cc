@@ -189,9 +189,7 @@ std::vector<std::string> TableFiles(const std::string& dir, const SqlSchema& sch
 jet::Status ExportToFile(jet::Database& db, const SqlTable& table, const ExportOptions& options,
                          const std::string& path, const std::function<void()>& row_done) {
   jet::Env* env = jet::Env::Default();
-  std::error_code error;
-  if (std::filesystem::symlink_status(path, error).type() != std::filesystem::file_type::not_found)
-    return jet::Status::Error(jet::ErrorKind::kDestinationExists, path);
+  if (PathExists(path)) return jet::Status::Error(jet::ErrorKind::kDestinationExists, path);
   const std::string temporary = jet::TemporaryPathBeside(path);
   std::unique_ptr<jet::WritableFile> file;
   jet::Status s = env->NewWritableFile(temporary, 0666, &file);
@@ -201,8 +199,7 @@ jet::Status ExportToFile(jet::Database& db, const SqlTable& table, const ExportO
   if (s.ok()) s = out.Flush();
   if (s.ok()) s = file->Sync();
   if (s.ok()) s = file->Close();
-  if (s.ok() && std::filesystem::symlink_status(path, error).type() != std::filesystem::file_type::not_found)
-    s = jet::Status::Error(jet::ErrorKind::kDestinationExists, path);
+  if (s.ok() && PathExists(path)) s = jet::Status::Error(jet::ErrorKind::kDestinationExists, path);
   if (s.ok()) s = env->RenameFile(temporary, path);
   if (!s.ok()) {
     file.reset();

@@ -3,7 +3,6 @@
 // table, rows and indexes), each table's row count checked against the rows read,
 // and renamed into place only when whole.
 #include <sqlite3.h>
-#include <sys/stat.h>
 
 #include <cstdio>
 #include <string>
@@ -156,11 +155,6 @@ jet::Status WriteDatabase(jet::Database& db, const SqlSchema& schema, const std:
   return s;
 }
 
-bool PathExists(const std::string& path) {
-  struct stat info;
-  return ::lstat(path.c_str(), &info) == 0;
-}
-
 }  // namespace
 
 int RunToSqlite(const std::vector<std::string>& args) {
@@ -194,9 +188,14 @@ int RunToSqlite(const std::vector<std::string>& args) {
   }
   if (s.ok() && PathExists(destination)) s = jet::Status::Error(jet::ErrorKind::kDestinationExists, destination);
   if (s.ok()) s = env->RenameFile(temporary, destination);
-  if (s.ok()) s = env->SyncDir(jet::DirName(destination));
   if (!s.ok()) {
     env->RemoveFile(temporary);
+    return ReportError(s);
+  }
+  s = env->SyncDir(jet::DirName(destination));
+  if (!s.ok()) {
+    // In place but perhaps not durable: a failure leaves nothing behind.
+    env->RemoveFile(destination);
     return ReportError(s);
   }
   std::printf("%zu tables, %llu rows written to %s\n", schema.tables.size(),
