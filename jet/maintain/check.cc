@@ -280,8 +280,16 @@ class Checker {
   std::vector<Claim> claims_;
   std::vector<uint32_t> claim_owner_;
   std::vector<uint8_t> types_;       // byte 0 of every page
-  uint64_t data_pages_ = 0;          // pages of type data (progress: all the work)
+  uint64_t data_pages_ = 0;          // tables' data pages, not LVAL (progress: all the work)
   uint64_t data_pages_checked_ = 0;  // ... of the tables checked so far
+  uint64_t progress_shown_ = 0;      // what progress was last told; it never goes back
+
+  void ShowProgress(uint64_t done) {
+    done = std::min(done, data_pages_);
+    if (done <= progress_shown_) return;
+    progress_shown_ = done;
+    ReportProgress(options_.progress, done, data_pages_);
+  }
   std::vector<uint32_t> owners_;     // bytes 4-7 of every page
   std::vector<bool> free_;           // set in the global free-page map
   std::vector<uint8_t> page_;
@@ -396,7 +404,7 @@ void Checker::Census() {
     }
     types_[i] = page_[0];
     owners_[i] = LoadLe32(page_.data() + 4);
-    if (types_[i] == kPageData) ++data_pages_;
+    if (types_[i] == kPageData && owners_[i] != kLongValueOwner) ++data_pages_;
   }
 }
 
@@ -603,7 +611,7 @@ void Checker::CheckTable(const CatalogObject& object) {
             std::to_string(live_rows));
   for (size_t i = 0; i < table.real_indexes.size(); ++i) CheckIndex(table, i, place, pages, expected[i]);
   data_pages_checked_ += pages.size();
-  ReportProgress(options_.progress, std::min(data_pages_checked_, data_pages_), data_pages_);
+  ShowProgress(data_pages_checked_);
 }
 
 void Checker::CheckTableDefinition(const TableDef& table, const Place& place) {
@@ -655,6 +663,7 @@ size_t Checker::CheckRows(const TableDef& table, const Place& place, const std::
   size_t next = first;
   while (next < pages.size() && rows < row_limit) {
     const uint32_t number = pages[next++];
+    ShowProgress(data_pages_checked_ + next);  // this table's pages come after the ones before
     at.row = -1;
     at.page = number;
     if (!file_.ReadPage(number, page.data()).ok()) continue;

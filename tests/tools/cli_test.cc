@@ -295,7 +295,7 @@ TEST(JetdbCliTest, ExportForExcel) {
 
 TEST(ProgressLineTest, ShowsShareRateAndTimeLeftWithinTheWidth) {
   EXPECT_EQ(jetdb::ProgressLine("compact", "pages", 50, 200, 10.0, 80),
-            "compact [==========>                             ]   25%  5 pages/s  0:30 left");
+            "compact [=========>                            ]   25%  5.0 pages/s  0:30 left");
   const std::string narrow = jetdb::ProgressLine("to-sqlite", "rows", 7, 7, 1.0, 30);
   EXPECT_LE(narrow.size(), 29u);
   EXPECT_NE(narrow.find("100%"), std::string::npos) << narrow;

@@ -61,7 +61,7 @@ TEST(QueriesOracle, ClausesGiveWhatMdbQueriesPrints) {
   SKIP_WITHOUT_TESTDATA();
   if (!tools_test::OnPath("mdb-queries")) GTEST_SKIP() << "mdbtools (mdb-queries) is not installed";
   int compared = 0;
-  for (const char* folder : {"jet3", "jet4"}) {
+  for (const char* folder : {"jet3", "jet4", "ace"}) {
     for (const std::string& path : testing_support::TestDataFiles(folder)) {
       SCOPED_TRACE(path);
       const std::vector<SavedQuery> queries = Queries(path);

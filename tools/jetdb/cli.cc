@@ -170,10 +170,14 @@ namespace {
 constexpr auto kProgressDelay = std::chrono::milliseconds(400);
 constexpr auto kProgressInterval = std::chrono::milliseconds(100);
 
-// 1234 -> "1234", 12345 -> "12.3k", 1234567 -> "1.2M".
+// 0.25 -> "0.25", 2.5 -> "2.5", 1234 -> "1234", 12345 -> "12.3k", 1234567 -> "1.2M".
 std::string ShortCount(double value) {
   char buffer[32];
-  if (value < 10000)
+  if (value < 1)
+    std::snprintf(buffer, sizeof buffer, "%.2f", value);
+  else if (value < 10)
+    std::snprintf(buffer, sizeof buffer, "%.1f", value);
+  else if (value < 10000)
     std::snprintf(buffer, sizeof buffer, "%.0f", value);
   else if (value < 1e6)
     std::snprintf(buffer, sizeof buffer, "%.1fk", value / 1e3);
