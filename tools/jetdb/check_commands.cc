@@ -4,11 +4,13 @@
 #include <vector>
 
 #include "jet/base/env.h"
+#include "jet/base/stale_temporary.h"
 #include "jet/maintain/check.h"
 #include "jet/maintain/repair.h"
 #include "tools/jetdb/cli.h"
 #include "tools/jetdb/commands.h"
 #include "tools/jetdb/export_format.h"
+#include "tools/jetdb/terminal.h"
 
 namespace jetdb {
 namespace {
@@ -96,6 +98,10 @@ int RunRepair(const std::vector<std::string>& args) {
   ParsedArgs parsed;
   const CommandSpec command{"repair", kRepairHelp, {kQuietOption}, 1, 1, "a FILE"};
   if (int code = ParseCommandLine(command, args, &parsed); code >= 0) return code;
+  const std::string path = parsed.positional[0];
+  // The file itself changes only by the last rename; what an interrupted repair
+  // leaves is its copies beside it.
+  CleanUpOnInterrupt([path] { jet::RemoveOwnTemporaryFiles(jet::Env::Default(), path); });
   jet::RepairReport report;
   jet::Status status;
   {
