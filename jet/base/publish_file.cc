@@ -16,7 +16,7 @@ Status ExpectNothingAt(Env* env, const std::string& path) {
   Status s = env->GetFileInfo(path, &info);
   if (!s.ok()) return s;
   if (info.type != FileInfo::Type::kMissing || info.is_link)
-    return Status::Error(ErrorKind::kDestinationExists, "destination " + path + " exists");
+    return Status::Error(ErrorKind::kDestinationExists, path);  // the kind says "destination exists"
   return Status::Ok();
 }
 

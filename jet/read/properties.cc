@@ -2,7 +2,6 @@
 #include "jet/read/properties.h"
 
 #include <algorithm>
-#include <cctype>
 
 #include "jet/base/byte_order.h"
 #include "jet/base/text.h"
@@ -27,14 +26,6 @@ std::string Name(const uint8_t* bytes, size_t size, Version version, uint16_t co
     DecodeJet4Text(bytes, size, &name);
   }
   return name;
-}
-
-bool SameName(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  return true;
 }
 
 // The entries of one value chunk's body, after its target name.
@@ -98,7 +89,7 @@ Status ParseProperties(const std::vector<uint8_t>& blob, Version version, uint16
 
 bool IsColumnRequired(const std::vector<PropertyBlock>& blocks, const std::string& column) {
   for (const PropertyBlock& block : blocks) {
-    if (!SameName(block.target, column)) continue;
+    if (!EqualsIgnoringAsciiCase(block.target, column)) continue;
     for (const Property& property : block.properties)
       if (property.name == "Required" && property.type_code == uint8_t(ColumnType::kBoolean))
         return !property.data.empty() && property.data[0] != 0;

@@ -6,7 +6,6 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
-#include <filesystem>
 
 #include "jet/base/stale_temporary.h"
 #include "jet/base/text.h"
@@ -150,11 +149,6 @@ jet::Status OpenDatabase(const std::string& path, uint16_t code_page,
     status = jet::Status::Error(status.kind(), path + ": " + status.detail());
   }
   return status;
-}
-
-bool PathExists(const std::string& path) {
-  std::error_code error;
-  return std::filesystem::symlink_status(path, error).type() != std::filesystem::file_type::not_found;
 }
 
 jet::Status FinishOutput() {

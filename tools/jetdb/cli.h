@@ -87,9 +87,6 @@ bool ParseCodePage(const ParsedArgs& parsed, uint16_t* code_page, std::string* e
 jet::Status OpenDatabase(const std::string& path, uint16_t code_page,
                          std::unique_ptr<jet::Database>* db);
 
-// True when something (a file, a folder, a link, even a dangling one) has this name.
-bool PathExists(const std::string& path);
-
 // Writes to standard output through stdio and reports a failed write (a full disk, a
 // closed pipe) once at the end as an I/O error, rather than losing output silently.
 jet::Status FinishOutput();

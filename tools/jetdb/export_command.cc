@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "jet/base/env.h"
+#include "jet/base/publish_file.h"
 #include "jet/base/stale_temporary.h"
 #include "tools/jetdb/cli.h"
 #include "tools/jetdb/commands.h"
@@ -189,23 +190,18 @@ std::vector<std::string> TableFiles(const std::string& dir, const SqlSchema& sch
 jet::Status ExportToFile(jet::Database& db, const SqlTable& table, const ExportOptions& options,
                          const std::string& path, const std::function<void()>& row_done) {
   jet::Env* env = jet::Env::Default();
-  if (PathExists(path)) return jet::Status::Error(jet::ErrorKind::kDestinationExists, path);
-  const std::string temporary = jet::TemporaryPathBeside(path);
+  jet::Publication publication;
+  jet::Status s = publication.Begin(env, path, jet::PublishOptions());
   std::unique_ptr<jet::WritableFile> file;
-  jet::Status s = env->NewWritableFile(temporary, 0666, &file);
+  if (s.ok()) s = env->NewWritableFile(publication.temporary(), 0666, &file);
   if (!s.ok()) return s;
   FileOutput out(file.get());
   s = WriteTable(db, table, options, &out, row_done);
   if (s.ok()) s = out.Flush();
   if (s.ok()) s = file->Sync();
   if (s.ok()) s = file->Close();
-  if (s.ok() && PathExists(path)) s = jet::Status::Error(jet::ErrorKind::kDestinationExists, path);
-  if (s.ok()) s = env->RenameFile(temporary, path);
-  if (!s.ok()) {
-    file.reset();
-    env->RemoveFile(temporary);
-  }
-  return s;
+  if (s.ok()) s = publication.Commit();
+  return s;  // an unfinished publication takes its file away
 }
 
 // Options from the command line; "" when they are sound, else the usage error.
@@ -316,7 +312,6 @@ int RunExport(const std::vector<std::string>& args) {
   for (const SqlTable& table : schema.tables) rows_total += table.def->row_count;
   for (size_t n = 0; status.ok() && n < schema.tables.size(); ++n)
     status = ExportToFile(*db, schema.tables[n], options, files[n], row_done);
-  if (status.ok()) status = jet::Env::Default()->SyncDir(dir);
   if (!status.ok()) return ReportError(status);
   return kExitOk;
 }

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "jet/base/text.h"
 #include "jet/read/value.h"
 #include "tools/jetdb/cli.h"
 #include "tools/jetdb/commands.h"
@@ -91,14 +92,6 @@ std::string LinkTarget(const jet::Database& db, const jet::CatalogObject& object
   if (!database.is_null() && !database.text().empty()) text += " in " + database.text();
   else if (!connect.empty()) text += " through " + connect;
   return text;
-}
-
-bool EqualsIgnoreCase(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  return true;
 }
 
 std::string SortOrderText(const jet::Header& header) {
@@ -320,7 +313,7 @@ int RunQueries(const std::vector<std::string>& args) {
   if (parsed.positional.size() == 2) {
     const SavedQuery* found = nullptr;
     for (const SavedQuery& q : queries)
-      if (q.name == parsed.positional[1] || (!found && EqualsIgnoreCase(q.name, parsed.positional[1]))) found = &q;
+      if (q.name == parsed.positional[1] || (!found && jet::EqualsIgnoringAsciiCase(q.name, parsed.positional[1]))) found = &q;
     if (found == nullptr)
       return ReportError(jet::Status::Error(jet::ErrorKind::kNotFound, "no query named \"" + parsed.positional[1] + "\""));
     std::printf("%s\n", QuerySql(*found).c_str());

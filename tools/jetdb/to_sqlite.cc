@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "jet/base/env.h"
+#include "jet/base/publish_file.h"
 #include "jet/base/stale_temporary.h"
 #include "tools/jetdb/cli.h"
 #include "tools/jetdb/commands.h"
@@ -167,37 +168,30 @@ int RunToSqlite(const std::vector<std::string>& args) {
   if (!ParseCodePage(parsed, &code_page, &error)) return UsageError("to-sqlite", error);
   const std::string& destination = parsed.positional[1];
   jet::Env* env = jet::Env::Default();
-  if (PathExists(destination))
-    return ReportError(jet::Status::Error(jet::ErrorKind::kDestinationExists, destination));
+  // Refuses an existing destination before any work, and clears what a crashed run
+  // left beside it.
+  jet::Publication publication;
+  jet::Status s = publication.Begin(env, destination, jet::PublishOptions());
+  if (!s.ok()) return ReportError(s);
 
   std::unique_ptr<jet::Database> db;
-  jet::Status s = OpenDatabase(parsed.positional[0], code_page, &db);
+  s = OpenDatabase(parsed.positional[0], code_page, &db);
   SqlSchema schema;
   if (s.ok()) s = ReadSqlSchema(*db, &schema);
   if (!s.ok()) return ReportError(s);
   for (const std::string& note : schema.notes) std::fprintf(stderr, "jetdb: note: %s\n", note.c_str());
 
   CleanUpOnInterrupt([destination] { jet::RemoveOwnTemporaryFiles(jet::Env::Default(), destination); });
-  jet::RemoveStaleTemporaryFiles(env, destination);
-  const std::string temporary = jet::TemporaryPathBeside(destination);
   uint64_t rows_done = 0, rows_total = 0;
   for (const SqlTable& table : schema.tables) rows_total += table.def->row_count;
   {
     Progress progress("to-sqlite", "rows", parsed.Has("quiet"));
-    s = WriteDatabase(*db, schema, temporary, [&] { progress.Update(++rows_done, rows_total); });
+    // SQLite writes the file itself, not through the Env; each of its commits is
+    // flushed (synchronous FULL), so the file is on disk before the rename.
+    s = WriteDatabase(*db, schema, publication.temporary(), [&] { progress.Update(++rows_done, rows_total); });
   }
-  if (s.ok() && PathExists(destination)) s = jet::Status::Error(jet::ErrorKind::kDestinationExists, destination);
-  if (s.ok()) s = env->RenameFile(temporary, destination);
-  if (!s.ok()) {
-    env->RemoveFile(temporary);
-    return ReportError(s);
-  }
-  s = env->SyncDir(jet::DirName(destination));
-  if (!s.ok()) {
-    // In place but perhaps not durable: a failure leaves nothing behind.
-    env->RemoveFile(destination);
-    return ReportError(s);
-  }
+  if (s.ok()) s = publication.Commit();
+  if (!s.ok()) return ReportError(s);  // an unfinished publication takes its file away
   std::printf("%zu tables, %llu rows written to %s\n", schema.tables.size(),
               static_cast<unsigned long long>(rows_done), destination.c_str());
   s = FinishOutput();
