@@ -81,13 +81,24 @@ std::string FirstDamage(const CheckReport& check) {
   return "";
 }
 
-// Salvages what `check` found readable in `file` into one new file beside `path`,
-// compacts that into `repaired` and checks the result: only a result without damage
-// may replace the original.
+// Publishes the file that `write` makes as the new file `destination`; `path` is only
+// read.
+Status CreateRepairedFile(Env* env, const std::string& destination,
+                          const std::function<Status(const std::string& temporary)>& write) {
+  Publication publication;
+  Status s = publication.Begin(env, destination, PublishOptions());
+  if (s.ok()) s = write(publication.temporary());
+  if (s.ok()) s = publication.Commit();
+  return s;
+}
+
+// Salvages what `check` found readable in `file` into one new file beside `target`
+// (where the result is to land), compacts that into `repaired` and checks the result:
+// only a result without damage may be put in place.
 // `progress` is told the work in hundredths of the whole repair, from 20 on.
-Status WriteRepaired(Env* env, const std::string& path, PageFile& file, const CheckReport& check,
+Status WriteRepaired(Env* env, PageFile& file, const CheckReport& check, const std::string& target,
                      const std::string& repaired, RepairReport* report, const ProgressFn& progress) {
-  const std::string salvaged = TemporaryPathBeside(path);
+  const std::string salvaged = TemporaryPathBeside(target);
   Status s = WriteSalvagedCopy(env, file, check, salvaged, report);
   if (!s.ok()) {
     env->RemoveFile(salvaged);
@@ -111,13 +122,24 @@ Status WriteRepaired(Env* env, const std::string& path, PageFile& file, const Ch
 
 }  // namespace
 
-Status RepairDatabaseWithReport(const std::string& path, RepairReport* report, Env* env,
-                                const ProgressFn& progress) {
+namespace {
+
+// The repair of `path`, in place when `destination` is empty, else into the new file
+// `destination`.
+Status Repair(const std::string& path, const std::string& destination, RepairReport* report,
+              Env* env, const ProgressFn& progress) {
   *report = RepairReport();
   FileInfo info;
   Status s = env->GetFileInfo(path, &info);
   if (s.ok() && info.type == FileInfo::Type::kMissing) s = Status::FromErrno(ENOENT, "examine " + path);
   if (!s.ok()) return s;
+  // An existing destination is refused before any work (and again by its publication).
+  if (!destination.empty()) {
+    s = env->GetFileInfo(destination, &info);
+    if (s.ok() && (info.type != FileInfo::Type::kMissing || info.is_link))
+      s = Status::Error(ErrorKind::kDestinationExists, destination);
+    if (!s.ok()) return s;
+  }
   std::unique_ptr<DatabaseLock> lock;
   s = DatabaseLock::Acquire(path, &lock);
   if (!s.ok()) return s;
@@ -142,6 +164,19 @@ Status RepairDatabaseWithReport(const std::string& path, RepairReport* report, E
   if (!s.ok()) return s;
   report->damage_found = check.DamageCount();
   report->was_damaged = check.HasStructuralDamage();
+  if (!destination.empty()) {
+    // The new file is a copy when there is nothing to mend; the source stays as it is.
+    s = CreateRepairedFile(env, destination, [&](const std::string& repaired) {
+      if (!report->was_damaged) return WriteWithCommitStateCleared(env, path, file->format(), repaired);
+      if (IsAce(file->format().version))
+        return Status::Error(ErrorKind::kUnsupportedFormat, std::string("repair of ") +
+                                 VersionName(file->format().version) + " files is not supported");
+      return WriteRepaired(env, *file, check, destination, repaired, report, progress);
+    });
+    if (s.ok() && !report->was_damaged) report->commit_state_cleared = check.Has(FindingKind::kCommitState);
+    if (s.ok() && report->was_damaged) report->rewritten = true;
+    return s;
+  }
   if (!report->was_damaged) {
     if (!check.Has(FindingKind::kCommitState)) return Status::Ok();
     s = ReplaceCheckedFile(env, path, checked, [&](const std::string& copy) {
@@ -155,10 +190,23 @@ Status RepairDatabaseWithReport(const std::string& path, RepairReport* report, E
                          std::string("repair of ") + VersionName(file->format().version) + " files is not supported");
 
   s = ReplaceCheckedFile(env, path, checked, [&](const std::string& repaired) {
-    return WriteRepaired(env, path, *file, check, repaired, report, progress);
+    return WriteRepaired(env, *file, check, path, repaired, report, progress);
   });
   if (s.ok()) report->rewritten = true;
   return s;
+}
+
+}  // namespace
+
+Status RepairDatabaseWithReport(const std::string& path, RepairReport* report, Env* env,
+                                const ProgressFn& progress) {
+  return Repair(path, "", report, env, progress);
+}
+
+Status RepairDatabaseToFile(const std::string& source, const std::string& destination,
+                            RepairReport* report, Env* env, const ProgressFn& progress) {
+  if (destination.empty()) return Status::Error(ErrorKind::kInvalidArgument, "no destination given");
+  return Repair(source, destination, report, env, progress);
 }
 
 }  // namespace jet

@@ -25,4 +25,11 @@ namespace jet {
 Status RepairDatabaseWithReport(const std::string& path, RepairReport* report,
                                 Env* env = Env::Default(), const ProgressFn& progress = ProgressFn());
 
+// The same repair into the new file `destination` (kDestinationExists when anything
+// is there), which is published like every new file (jet/base/publish_file.h); `source`
+// is only read. An undamaged source gives a copy, with a set commit state cleared.
+Status RepairDatabaseToFile(const std::string& source, const std::string& destination,
+                            RepairReport* report, Env* env = Env::Default(),
+                            const ProgressFn& progress = ProgressFn());
+
 }  // namespace jet

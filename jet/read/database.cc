@@ -112,12 +112,27 @@ Status Database::GetTableDefByName(const std::string& name, const TableDef** tab
 }
 
 Status Database::ScanRows(const TableDef& table, const RowVisitor& visit) {
+  return Scan(table, visit, nullptr);
+}
+
+Status Database::ScanReadableRows(const TableDef& table, const RowVisitor& visit,
+                                  std::vector<std::string>* unreadable) {
+  return Scan(table, visit, unreadable);
+}
+
+Status Database::Scan(const TableDef& table, const RowVisitor& visit, std::vector<std::string>* unreadable) {
   RowDecoder decoder(*file_, table);
   std::vector<Value> values;
   Status failure;
-  uint64_t rows = 0;
+  uint64_t rows = 0, skipped = 0;
   bool stopped = false;
   TableScanner scanner(*file_, table);
+  if (unreadable != nullptr) {
+    scanner.SkipDamagedRows([&](const RowId&, const Status& why) {
+      unreadable->push_back(why.detail());
+      ++skipped;
+    });
+  }
   Status s = scanner.Scan(
       [&](const RowId& row, const uint8_t* bytes, size_t size) {
         failure = decoder.Decode(bytes, size, &values);
@@ -125,7 +140,11 @@ Status Database::ScanRows(const TableDef& table, const RowVisitor& visit) {
           failure = Status::Error(failure.kind(), "table " + std::to_string(table.first_page) +
                                                       " row " + std::to_string(row.page) + ":" +
                                                       std::to_string(row.row) + ": " + failure.detail());
-          return false;
+          if (unreadable == nullptr || failure.kind() != ErrorKind::kDamaged) return false;
+          unreadable->push_back(failure.detail());
+          failure = Status::Ok();
+          ++skipped;
+          return true;
         }
         ++rows;
         if (!visit(row, values)) {
@@ -137,7 +156,7 @@ Status Database::ScanRows(const TableDef& table, const RowVisitor& visit) {
       &notes_);
   if (!s.ok()) return s;
   if (!failure.ok()) return failure;
-  if (!stopped && rows != table.row_count)
+  if (!stopped && skipped == 0 && rows != table.row_count)
     notes_.push_back("table " + std::to_string(table.first_page) + ": definition says " +
                      std::to_string(table.row_count) + " rows, the pages hold " + std::to_string(rows));
   return Status::Ok();

@@ -69,6 +69,11 @@ class Database {
   // false. A row that cannot be decoded fails the scan with kDamaged.
   using RowVisitor = std::function<bool(const RowId& row, const std::vector<Value>& values)>;
   Status ScanRows(const TableDef& table, const RowVisitor& visit);
+  // ScanRows that goes on past a live row it cannot read (a malformed slot or
+  // overflow pointer, a row that does not decode): each such row's place and reason
+  // is added to `unreadable` instead. Other failures (I/O) still end the scan.
+  Status ScanReadableRows(const TableDef& table, const RowVisitor& visit,
+                          std::vector<std::string>* unreadable);
 
   // Every entry of real index `real_index` of `table`, in leaf order.
   Status ReadIndexEntries(const TableDef& table, size_t real_index,
@@ -86,6 +91,9 @@ class Database {
   std::vector<CatalogObject> objects_;
   std::map<uint32_t, std::unique_ptr<TableDef>> table_defs_;
   std::vector<std::string> notes_;
+
+  // ScanRows, or ScanReadableRows when `unreadable` is not null.
+  Status Scan(const TableDef& table, const RowVisitor& visit, std::vector<std::string>* unreadable);
 };
 
 }  // namespace jet

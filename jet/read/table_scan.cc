@@ -78,19 +78,32 @@ Status TableScanner::ScanPage(uint32_t number, const Visitor& visit, Oddities* o
     return Status::Ok();
   }
   if (!header.free_space_matches && odd->free_space_mismatches++ == 0) odd->first_mismatch_page = number;
+  // A malformed row fails the scan, or is passed on and skipped.
+  const auto damaged = [&](const RowId& id, ErrorKind kind, const std::string& why) {
+    Status failure = Status::Error(kind, Where(table_.first_page, id) + ": " + why);
+    if (!damaged_ || kind != ErrorKind::kDamaged) return failure;
+    damaged_(id, failure);
+    return Status::Ok();
+  };
   for (unsigned i = 0; i < header.row_count; ++i) {
     RowSlot slot;
     const RowId id{number, static_cast<uint8_t>(i)};
-    if (i > 0xFF) return Status::Error(ErrorKind::kDamaged, "page " + std::to_string(number) + " has more than 255 rows");
+    if (i > 0xFF) return damaged(id, ErrorKind::kDamaged, "page " + std::to_string(number) + " has more than 255 rows");
     s = GetRowSlot(format, page_.data(), header, i, &slot);
-    if (!s.ok()) return Status::Error(ErrorKind::kDamaged, Where(table_.first_page, id) + ": " + s.detail());
+    if (!s.ok()) {
+      if (s = damaged(id, ErrorKind::kDamaged, s.detail()); !s.ok()) return s;
+      continue;
+    }
     if (slot.deleted) continue;
     const uint8_t* bytes = page_.data() + slot.start;
     size_t size = slot.size();
     if (slot.overflow) {
       OverflowTarget target;
       s = overflow_.Follow(bytes, size, &target);
-      if (!s.ok()) return Status::Error(s.kind(), Where(table_.first_page, id) + ": " + s.detail());
+      if (!s.ok()) {
+        if (s = damaged(id, s.kind(), s.detail()); !s.ok()) return s;
+        continue;
+      }
       bytes = target.bytes;
       size = target.size;
     }

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "jet/file/format.h"
@@ -27,7 +28,14 @@ class TableScanner {
   // the call. Returning false stops the scan.
   using Visitor = std::function<bool(const RowId& row, const uint8_t* bytes, size_t size)>;
 
+  // Told of a live row whose slot or overflow pointer is malformed, with why.
+  using DamagedRowVisitor = std::function<void(const RowId& row, const Status& why)>;
+
   TableScanner(const PageFile& file, const TableDef& table);
+
+  // From now on a malformed row goes to `damaged` and the scan goes on, instead of
+  // failing the scan with kDamaged.
+  void SkipDamagedRows(DamagedRowVisitor damaged) { damaged_ = std::move(damaged); }
 
   // Scans the table; things worth knowing that are not errors are added to `notes`.
   // kDamaged when a live row's slot or overflow pointer is malformed.
@@ -51,6 +59,7 @@ class TableScanner {
   const TableDef& table_;
   std::vector<uint8_t> page_;
   OverflowFollower overflow_;
+  DamagedRowVisitor damaged_;  // empty: a malformed row fails the scan
 };
 
 }  // namespace jet

@@ -22,7 +22,9 @@ std::vector<SavedQuery> Queries(const std::string& path) {
   std::unique_ptr<jet::Database> db;
   std::vector<SavedQuery> queries;
   EXPECT_TRUE(jet::Database::Open(path, &db).ok()) << path;
-  if (db) EXPECT_TRUE(jetdb::ReadQueries(*db, &queries).ok()) << path;
+  if (db) {
+    EXPECT_TRUE(jetdb::ReadQueries(*db, &queries).ok()) << path;
+  }
   return queries;
 }
 
@@ -125,7 +127,9 @@ TEST(QueriesSql, IsTheSqlAccessShows) {
     for (const SavedQuery& q : Queries(testing_support::TestDataDir() + file)) {
       types[q.name] = jetdb::QueryTypeName(q.type);
       auto it = expected.find(q.name);
-      if (it != expected.end()) EXPECT_EQ(jetdb::QuerySql(q), it->second) << q.name;
+      if (it != expected.end()) {
+        EXPECT_EQ(jetdb::QuerySql(q), it->second) << q.name;
+      }
     }
     EXPECT_EQ(types.size(), 9u);
     EXPECT_EQ(types["AppendQuery"], "append");

@@ -28,12 +28,18 @@ const char kCheckHelp[] =
     "error, 3 when FILE cannot be read.\n";
 
 const char kRepairHelp[] =
-    "Usage: jetdb repair [-q] FILE\n"
+    "Usage: jetdb repair [-j] [-q] [-o DEST] FILE\n"
     "Repairs FILE in place: refuses when another program has it open, checks it, and\n"
     "when it is damaged writes a repaired copy beside it and renames that over it.\n"
-    "Prints what was rebuilt and every row or value that was lost.\n\n"
-    "  -q, --quiet   no progress on the terminal\n"
-    "  -h, --help    this help\n";
+    "Prints what was rebuilt, assumed and lost: per table the rows found, kept and\n"
+    "lost (with the reason), long values cut, and the keys of lost rows.\n\n"
+    "  -o, --output DEST  write the repaired database as the new file DEST instead;\n"
+    "                     FILE is only read (DEST must not exist)\n"
+    "  -j, --json         the report as one JSON object\n"
+    "  -q, --quiet        no progress on the terminal\n"
+    "  -h, --help         this help\n\n"
+    "Exit status: 0 when the file is sound or was repaired, 1 when it is damaged\n"
+    "beyond repair, 2 on a usage error, 3 when a file cannot be read or written.\n";
 
 std::string PlaceText(const jet::CheckFinding& f) {
   std::string text;
@@ -57,6 +63,41 @@ std::string FindingJson(const jet::CheckFinding& f) {
   if (f.row >= 0) line += ",\"row\":" + std::to_string(f.row);
   line += ",\"detail\":" + JsonString(f.detail) + "}";
   return line;
+}
+
+std::string JsonList(const std::vector<std::string>& items) {
+  std::string list = "[";
+  for (const std::string& item : items) list += (list.size() > 1 ? "," : "") + JsonString(item);
+  return list + "]";
+}
+
+// The whole repair report as one JSON object; every field of RepairReport and
+// RepairTableReport has its place here and nowhere else.
+std::string RepairReportJson(const jet::RepairReport& report) {
+  std::string json = "{\"was_damaged\":" + std::string(report.was_damaged ? "true" : "false") +
+                     ",\"damage_found\":" + std::to_string(report.damage_found) +
+                     ",\"commit_state_cleared\":" + (report.commit_state_cleared ? "true" : "false") +
+                     ",\"rewritten\":" + (report.rewritten ? "true" : "false") +
+                     ",\"rows_lost\":" + std::to_string(report.RowsLost()) +
+                     ",\"values_cut\":" + std::to_string(report.ValuesCut()) +
+                     ",\"assumptions\":" + JsonList(report.assumptions) +
+                     ",\"rebuilt\":" + JsonList(report.rebuilt) + ",\"lost\":" + JsonList(report.lost) +
+                     ",\"tables\":[";
+  for (size_t n = 0; n < report.tables.size(); ++n) {
+    const jet::RepairTableReport& t = report.tables[n];
+    std::string reasons;
+    for (size_t r = 0; r < jet::kLossReasonCount; ++r)
+      reasons += (r ? "," : "") + JsonString(jet::LossReasonName(static_cast<jet::LossReason>(r))) + ":" +
+                 std::to_string(t.lost_by_reason[r]);
+    json += std::string(n ? "," : "") + "{\"name\":" + JsonString(t.name) +
+            ",\"recovered_from\":" + (t.recovered_from.empty() ? "null" : JsonString(t.recovered_from)) +
+            ",\"rows_found\":" + std::to_string(t.RowsFound()) + ",\"rows_kept\":" + std::to_string(t.rows_kept) +
+            ",\"rows_lost\":" + std::to_string(t.rows_lost) + ",\"lost_by_reason\":{" + reasons + "}" +
+            ",\"values_cut\":" + std::to_string(t.values_cut) +
+            ",\"columns_dropped\":" + JsonList(t.columns_dropped) + ",\"lost_keys\":" + JsonList(t.lost_keys) +
+            ",\"notes\":" + JsonList(t.notes) + "}";
+  }
+  return json + "]}";
 }
 
 }  // namespace
@@ -96,21 +137,32 @@ int RunCheck(const std::vector<std::string>& args) {
 
 int RunRepair(const std::vector<std::string>& args) {
   ParsedArgs parsed;
-  const CommandSpec command{"repair", kRepairHelp, {kQuietOption}, 1, 1, "a FILE"};
+  const CommandSpec command{"repair", kRepairHelp, {{"output", 'o', true}, {"json", 'j', false}, kQuietOption},
+                            1, 1, "a FILE"};
   if (int code = ParseCommandLine(command, args, &parsed); code >= 0) return code;
   const std::string path = parsed.positional[0];
+  const std::string output = parsed.Get("output", "");
+  if (parsed.Has("output") && output.empty()) return UsageError("repair", "--output needs a file name");
   // The file itself changes only by the last rename; what an interrupted repair
-  // leaves is its copies beside it.
-  CleanUpOnInterrupt([path] { jet::RemoveOwnTemporaryFiles(jet::Env::Default(), path); });
+  // leaves is its copies beside it, or beside the new file.
+  CleanUpOnInterrupt([path, output] {
+    jet::RemoveOwnTemporaryFiles(jet::Env::Default(), output.empty() ? path : output);
+  });
   jet::RepairReport report;
   jet::Status status;
   {
     Progress progress("repair", "", parsed.Has("quiet"));
-    status = jet::RepairDatabaseWithReport(parsed.positional[0], &report, jet::Env::Default(),
-                                           [&](uint64_t done, uint64_t total) { progress.Update(done, total); });
+    const jet::ProgressFn update = [&](uint64_t done, uint64_t total) { progress.Update(done, total); };
+    status = output.empty() ? jet::RepairDatabaseWithReport(path, &report, jet::Env::Default(), update)
+                            : jet::RepairDatabaseToFile(path, output, &report, jet::Env::Default(), update);
   }
   if (!status.ok()) return ReportError(status, /*after_repair=*/true);  // the file was left as it was
-  for (const std::string& line : report.Lines()) std::printf("%s\n", line.c_str());
+  if (parsed.Has("json")) {
+    std::printf("%s\n", RepairReportJson(report).c_str());
+  } else {
+    for (const std::string& line : report.Lines()) std::printf("%s\n", line.c_str());
+    if (!output.empty()) std::printf("written to %s; %s was not changed\n", output.c_str(), path.c_str());
+  }
   status = FinishOutput();
   if (!status.ok()) return ReportError(status);
   return kExitOk;

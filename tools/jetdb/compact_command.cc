@@ -28,7 +28,7 @@ const char kCompactHelp[] =
 bool RepairCanMend(const std::string& path) {
   jet::CheckReport report;
   if (!jet::CheckDatabase(path, &report).ok() || !report.HasDamage()) return false;
-  return !report.Has("catalog-unreadable");
+  return !report.Has(jet::FindingKind::kCatalogUnreadable);
 }
 
 std::string Line(const char* format, auto... values) {

@@ -44,7 +44,11 @@ const char kExportHelp[] =
     "  -r, --crlf          end lines with CR LF (for Excel)\n"
     "  -c, --codepage CP   read Jet 3 text in Windows code page CP\n"
     "  -q, --quiet         no progress on the terminal\n"
-    "  -h, --help          this help\n";
+    "  -h, --help          this help\n\n"
+    "Rows that cannot be read (a damaged page) are left out and listed on standard\n"
+    "error, and the rest is written. Exit status: 0 when every row was written, 1 when\n"
+    "some were left out (the export is partial), 2 on a usage error, 3 when a file\n"
+    "cannot be read or written.\n";
 
 enum class Format { kCsv, kJson, kSql };
 
@@ -96,9 +100,10 @@ class FileOutput : public Output {
   std::string buffer_;
 };
 
-// Writes the rows of `table`; `rows_done` counts them for the progress line.
+// Writes the rows of `table` that can be read; `rows_done` counts them for the
+// progress line. A row that cannot be read is left out and named in `unreadable`.
 jet::Status WriteTable(jet::Database& db, const SqlTable& table, const ExportOptions& options, Output* out,
-                       const std::function<void()>& row_done) {
+                       const std::function<void()>& row_done, std::vector<std::string>* unreadable) {
   const jet::TableDef& def = *table.def;
   const std::string& end = options.line_end;
   jet::Status s = options.bom ? out->Write("\xEF\xBB\xBF") : jet::Status::Ok();
@@ -116,7 +121,7 @@ jet::Status WriteTable(jet::Database& db, const SqlTable& table, const ExportOpt
   jet::Status written;
   int64_t largest_autonumber = 0;
   if (s.ok())
-    s = db.ScanRows(def, [&](const jet::RowId&, const std::vector<jet::Value>& values) {
+    s = db.ScanReadableRows(def, [&](const jet::RowId&, const std::vector<jet::Value>& values) {
       // Every line has one field per column, even if the reader gave fewer values.
       static const jet::Value kNull;
       line.clear();
@@ -144,7 +149,7 @@ jet::Status WriteTable(jet::Database& db, const SqlTable& table, const ExportOpt
       written = out->Write(line + end);
       row_done();
       return written.ok();
-    });
+    }, unreadable);
   if (s.ok()) s = written;
   if (s.ok() && options.format == Format::kSql) s = out->Write(AfterRowsSql(options.dialect, table, largest_autonumber));
   return s;
@@ -188,7 +193,8 @@ std::vector<std::string> TableFiles(const std::string& dir, const SqlSchema& sch
 
 // Writes one table to `path`, which must not exist: beside it first, then renamed.
 jet::Status ExportToFile(jet::Database& db, const SqlTable& table, const ExportOptions& options,
-                         const std::string& path, const std::function<void()>& row_done) {
+                         const std::string& path, const std::function<void()>& row_done,
+                         std::vector<std::string>* unreadable) {
   jet::Env* env = jet::Env::Default();
   jet::Publication publication;
   jet::Status s = publication.Begin(env, path, jet::PublishOptions());
@@ -196,12 +202,24 @@ jet::Status ExportToFile(jet::Database& db, const SqlTable& table, const ExportO
   if (s.ok()) s = env->NewWritableFile(publication.temporary(), 0666, &file);
   if (!s.ok()) return s;
   FileOutput out(file.get());
-  s = WriteTable(db, table, options, &out, row_done);
+  s = WriteTable(db, table, options, &out, row_done, unreadable);
   if (s.ok()) s = out.Flush();
   if (s.ok()) s = file->Sync();
   if (s.ok()) s = file->Close();
   if (s.ok()) s = publication.Commit();
   return s;  // an unfinished publication takes its file away
+}
+
+// Says on standard error that the export of `table` left out the rows it could not
+// read; true when there were any.
+bool WarnUnreadable(const std::string& table, const std::vector<std::string>& unreadable) {
+  if (unreadable.empty()) return false;
+  std::fflush(stdout);
+  const bool one = unreadable.size() == 1;
+  std::fprintf(stderr, "jetdb: warning: table \"%s\": %zu %s not be read and %s not in the export\n",
+               table.c_str(), unreadable.size(), one ? "row could" : "rows could", one ? "is" : "are");
+  for (const std::string& why : unreadable) std::fprintf(stderr, "jetdb:   %s\n", why.c_str());
+  return true;
 }
 
 // Options from the command line; "" when they are sound, else the usage error.
@@ -295,9 +313,11 @@ int RunExport(const std::vector<std::string>& args) {
     }
     rows_total = def->row_count;
     StdoutOutput out;
-    status = WriteTable(*db, *table, options, &out, row_done);
+    std::vector<std::string> unreadable;
+    status = WriteTable(*db, *table, options, &out, row_done, &unreadable);
     if (status.ok()) status = FinishOutput();
-    return status.ok() ? kExitOk : ReportError(status);
+    if (!status.ok()) return ReportError(status);
+    return WarnUnreadable(table->name, unreadable) ? kExitDamage : kExitOk;
   }
 
   const std::string dir = parsed.Get("all", "");
@@ -310,10 +330,14 @@ int RunExport(const std::vector<std::string>& args) {
     for (const std::string& file : files) jet::RemoveOwnTemporaryFiles(jet::Env::Default(), file);
   });
   for (const SqlTable& table : schema.tables) rows_total += table.def->row_count;
-  for (size_t n = 0; status.ok() && n < schema.tables.size(); ++n)
-    status = ExportToFile(*db, schema.tables[n], options, files[n], row_done);
+  bool partial = false;
+  for (size_t n = 0; status.ok() && n < schema.tables.size(); ++n) {
+    std::vector<std::string> unreadable;
+    status = ExportToFile(*db, schema.tables[n], options, files[n], row_done, &unreadable);
+    if (status.ok() && WarnUnreadable(schema.tables[n].name, unreadable)) partial = true;
+  }
   if (!status.ok()) return ReportError(status);
-  return kExitOk;
+  return partial ? kExitDamage : kExitOk;
 }
 
 }  // namespace jetdb

@@ -159,7 +159,9 @@ jet::Status FitRulesToRows(jet::Database& db, SqlSchema* schema) {
       if (fk.table == table.name) from[k] = ColumnPositions(def, fk.columns);
       if (fk.referenced_table == table.name) to[k] = ColumnPositions(def, fk.referenced_columns);
     }
-    jet::Status s = db.ScanRows(def, [&](const jet::RowId&, const std::vector<jet::Value>& row) {
+    // Only the rows that can be read go anywhere; the export names the others.
+    std::vector<std::string> unreadable;
+    jet::Status s = db.ScanReadableRows(def, [&](const jet::RowId&, const std::vector<jet::Value>& row) {
       for (size_t c = 0; c < def.columns.size(); ++c)
         if (c >= row.size() || row[c].is_null()) ++nulls[c];
       for (size_t i = 0; i < index_columns.size(); ++i) {
@@ -174,7 +176,7 @@ jet::Status FitRulesToRows(jet::Database& db, SqlSchema* schema) {
           if (std::string key = KeyOf(row, to[k]); !key.empty()) referenced[k].insert(std::move(key));
       }
       return true;
-    });
+    }, &unreadable);
     if (!s.ok()) return s;
     table.not_unique.assign(def.logical_indexes.size(), false);
     for (size_t i = 0; i < def.logical_indexes.size(); ++i) {
