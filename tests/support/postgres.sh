@@ -4,10 +4,14 @@
 #                           socket in DIR/socket (no TCP port), starts it, waits until
 #                           pg_isready says it takes connections, prints the socket
 #                           folder; superuser "jetdb", no password
-#   postgres.sh stop DIR    stops it (pg_ctl -w stop) and waits until the socket is gone
+#   postgres.sh stop DIR    stops it (pg_ctl -w stop), waits until the server and
+#                           every process it started are gone, then checks that its
+#                           socket is gone too (by identity, as servers.sh does)
 # PostgreSQL refuses to run as root, so as root the server runs as `nobody`.
 # Exit status 77 when PostgreSQL is not installed (initdb and pg_ctl are not found).
 set -euo pipefail
+# shellcheck source=tests/support/servers.sh
+. "$(dirname "$0")/servers.sh"  # group_alive, socket_id, the stop limit
 
 command=${1:?start or stop}
 dir=$(cd "${2:?folder}" && pwd)
@@ -31,9 +35,14 @@ case "$command" in
     "${as_server[@]}" "$bin/pg_ctl" -D "$dir/data" -l "$dir/log/server.log" -w -t 60 \
       -o "-c listen_addresses='' -k $dir/socket -c fsync=off" start >/dev/null ||
       { cat "$dir/log/server.log" >&2; exit 1; }
+    # What the stop waits for: the server, which pg_ctl made lead a process group of
+    # its own that its backends share.
+    head -n 1 "$dir/data/postmaster.pid" >"$dir/server-pid"
     # pg_ctl -w already waited; pg_isready is the probe a client trusts.
     for _ in $(seq 1 100); do
       if "$bin/pg_isready" -q -h "$dir/socket" -U jetdb; then
+        # ... and the socket it must take away: this very one, not a later namesake.
+        socket_id "$dir/socket/.s.PGSQL.5432" >"$dir/socket-id"
         echo "$dir/socket"
         exit 0
       fi
@@ -44,14 +53,24 @@ case "$command" in
     exit 1
     ;;
   stop)
-    [ -f "$dir/data/postmaster.pid" ] || exit 0
-    "${as_server[@]}" "$bin/pg_ctl" -D "$dir/data" -w -t 60 -m fast stop >/dev/null
-    for _ in $(seq 1 100); do
-      [ -e "$dir/socket/.s.PGSQL.5432" ] || exit 0
-      sleep 0.1
-    done
-    echo "PostgreSQL's socket is still there after it stopped" >&2
-    exit 1
+    [ -f "$dir/server-pid" ] || exit 0
+    pid=$(cat "$dir/server-pid")
+    # pg_ctl returns once the pid file is gone, which the server removes just
+    # before it ends: wait for its processes, then look at the socket.
+    "${as_server[@]}" "$bin/pg_ctl" -D "$dir/data" -w -t 60 -m fast stop >/dev/null || true
+    end=$((SECONDS + server_stop_limit))
+    while group_alive "$pid" && [ $SECONDS -lt $end ]; do sleep 0.1; done
+    if group_alive "$pid"; then
+      echo "PostgreSQL ($pid) did not end; killed" >&2
+      kill -KILL -- "-$pid" 2>/dev/null
+      exit 1
+    fi
+    rm -f "$dir/server-pid"
+    if [ -n "$(socket_id "$dir/socket/.s.PGSQL.5432")" ] &&
+       [ "$(socket_id "$dir/socket/.s.PGSQL.5432")" = "$(cat "$dir/socket-id" 2>/dev/null)" ]; then
+      echo "PostgreSQL ended but left its socket $dir/socket/.s.PGSQL.5432" >&2
+      exit 1
+    fi
     ;;
   *)
     echo "usage: postgres.sh start|stop DIR" >&2

@@ -78,6 +78,52 @@ TEST(RepairTool, ReportsWhatWasLost) {
   EXPECT_EQ(RunProgram({JetdbPath(), "check", path}).exit_code, 0);
 }
 
+// A row whose offset points into free space: repair --output leaves the source as it
+// was and reports the loss in JSON; an export of the damaged table is partial.
+TEST(RepairTool, NewFileJsonReportAndPartialExport) {
+  SKIP_WITHOUT_TESTDATA();
+  TempDir dir;
+  const std::string damaged = dir.File("damaged.mdb"), repaired = dir.File("repaired.mdb");
+  damage::Result result;
+  ASSERT_TRUE(damage::MakeDamagedCopy(TestDataDir() + "/jet3/nwind.mdb", damaged, damage::Kind::kRowInFreeSpace,
+                                      &result).ok());
+  const std::string before = testing_support::ReadFileBytes(damaged);
+  ASSERT_TRUE(testing_support::WriteFileBytes(repaired, "taken"));
+  tools_test::ProgramResult r = RunProgram({JetdbPath(), "repair", damaged, "-o", repaired});
+  EXPECT_EQ(r.exit_code, 3) << r.err;
+  EXPECT_EQ(r.err, "jetdb: destination exists: " + repaired + "\n");
+  ASSERT_EQ(std::remove(repaired.c_str()), 0);
+
+  r = RunProgram({JetdbPath(), "repair", "--json", damaged, "--output", repaired});
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(testing_support::ReadFileBytes(damaged), before);
+  EXPECT_EQ(RunProgram({JetdbPath(), "check", repaired}).exit_code, 0);
+  const nlohmann::json report = nlohmann::json::parse(r.out);
+  EXPECT_EQ(report["rewritten"], true);
+  EXPECT_EQ(report["rows_lost"], 1);
+  bool found = false;
+  for (const nlohmann::json& t : report["tables"]) {
+    uint64_t by_reason = 0;
+    for (const auto& [reason, rows] : t["lost_by_reason"].items()) by_reason += rows.get<uint64_t>();
+    EXPECT_EQ(by_reason, t["rows_lost"].get<uint64_t>()) << t;
+    EXPECT_EQ(t["rows_found"].get<uint64_t>(), t["rows_kept"].get<uint64_t>() + by_reason) << t;
+    if (t["name"] != result.table) continue;
+    found = true;
+    EXPECT_EQ(t["rows_lost"], 1);
+    EXPECT_EQ(t["lost_by_reason"]["undecodable"], 1);
+  }
+  EXPECT_TRUE(found) << r.out;
+
+  // The export leaves out the one row, says so, and exits 1; the repaired file
+  // exports the same rows, whole.
+  r = RunProgram({JetdbPath(), "export", damaged, result.table});
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_NE(r.err.find("table \"" + result.table + "\": 1 row could not be read"), std::string::npos) << r.err;
+  const tools_test::ProgramResult whole = RunProgram({JetdbPath(), "export", repaired, result.table});
+  EXPECT_EQ(whole.exit_code, 0) << whole.err;
+  EXPECT_EQ(r.out, whole.out);
+}
+
 // Each kind of damage on a Jet 3 and a Jet 4 file: after the repair mdb-export reads
 // every table, and its row count is what the engine counts.
 TEST(RepairTool, RepairedFilesReadInMdbtools) {
