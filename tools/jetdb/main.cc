@@ -28,7 +28,7 @@ const Command kCommands[] = {
     {"export", "rows of a table, or of all, as CSV, JSON or SQL", jetdb::RunExport},
     {"to-sqlite", "a new SQLite database with the tables, rows and keys", jetdb::RunToSqlite},
     {"check", "integrity check of every structure; exit 1 on damage", jetdb::RunCheck},
-    {"repair", "repairs a damaged file, in place or into a new one, and reports what was lost", jetdb::RunRepair},
+    {"repair", "repairs a file, in place or into a new one; reports what was lost", jetdb::RunRepair},
     {"compact", "write a compacted copy of a file as a new file", jetdb::RunCompact},
     {"create", "write a new database from a JSON schema", jetdb::RunCreate},
 };

@@ -1,6 +1,6 @@
 // What jetdb asks of the terminal and of the process's signals, kept behind a few
 // small functions so that each platform has one file for them: terminal_posix.cc here
-// (isatty, TIOCGWINSZ, sigwait); a Windows build puts its twin beside it.
+// (isatty, TIOCGWINSZ, sigwait) and terminal_windows.cc (the console).
 #pragma once
 
 #include <functional>
