@@ -124,7 +124,10 @@ class EnvWrapper : public Env {
 };
 
 // The folder part of a path ("." when it has none), for SyncDir and temporary files.
+// On Windows both '\' and '/' separate folders.
 std::string DirName(const std::string& path);
+// The part of a path after its last separator.
+std::string BaseName(const std::string& path);
 
 // A name for a temporary file beside `path`, unique within this process and unlikely
 // to clash across processes: "<dir>/.<base>.tmp-<pid>-<counter>".

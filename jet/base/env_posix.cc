@@ -4,9 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
 
 #include "jet/base/env.h"
@@ -194,22 +192,6 @@ class PosixEnv final : public Env {
 Env* Env::Default() {
   static PosixEnv* env = new PosixEnv();
   return env;
-}
-
-std::string DirName(const std::string& path) {
-  size_t slash = path.find_last_of('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
-}
-
-std::string TemporaryPathBeside(const std::string& path) {
-  static std::atomic<unsigned> counter{0};
-  size_t slash = path.find_last_of('/');
-  std::string dir = slash == std::string::npos ? "" : path.substr(0, slash + 1);
-  std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
-  return dir + "." + base + ".tmp-" + std::to_string(::getpid()) + "-" +
-         std::to_string(counter.fetch_add(1));
 }
 
 }  // namespace jet

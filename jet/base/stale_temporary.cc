@@ -1,13 +1,11 @@
 // Stale temporary files: finding them by name, telling dead writers from live ones.
 #include "jet/base/stale_temporary.h"
 
-#include <signal.h>
-#include <unistd.h>
-
 #include <cctype>
-#include <cerrno>
 #include <cstdlib>
 #include <vector>
+
+#include "jet/base/process.h"
 
 namespace jet {
 namespace {
@@ -26,12 +24,6 @@ bool ParseOwner(const std::string& part, long* pid) {
   }
   *pid = std::strtol(part.substr(0, dash).c_str(), nullptr, 10);
   return *pid > 0;
-}
-
-// A process that signal 0 cannot reach for want of it (ESRCH) is gone; EPERM means
-// it lives under another user.
-bool ProcessRuns(long pid) {
-  return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH;
 }
 
 // A temporary file of `base` is "." base ".tmp-P-N"; a writer that makes its own
@@ -60,16 +52,17 @@ bool IsRemovableTemporaryOf(const std::string& base, const std::string& name, Ow
 
 template <typename OwnerTest>
 void RemoveTemporaryFiles(Env* env, const std::string& path, OwnerTest removable) {
-  const size_t slash = path.find_last_of('/');
-  const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+  const std::string base = BaseName(path);
   if (base.empty()) return;
   const std::string dir = DirName(path);
+  // The folder part of `path` as written, separator included ("" for none).
+  const std::string prefix = path.substr(0, path.size() - base.size());
 
   std::vector<std::string> names;
   if (!env->GetChildren(dir, &names).ok()) return;
   for (const std::string& name : names) {
     if (!IsRemovableTemporaryOf(base, name, removable)) continue;
-    const std::string file = dir + "/" + name;
+    const std::string file = prefix + name;
     FileInfo info;
     // Only plain files: a folder or link of that name is not something we made.
     if (!env->GetFileInfo(file, &info).ok() || info.is_link || info.type != FileInfo::Type::kRegular)
@@ -86,7 +79,7 @@ void RemoveStaleTemporaryFiles(Env* env, const std::string& path) {
 }
 
 void RemoveOwnTemporaryFiles(Env* env, const std::string& path) {
-  const long self = static_cast<long>(::getpid());
+  const long self = CurrentProcessId();
   RemoveTemporaryFiles(env, path, [self](long pid) { return pid == self || !ProcessRuns(pid); });
 }
 

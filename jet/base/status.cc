@@ -26,7 +26,9 @@ Status Status::FromErrno(int error_number, std::string_view what) {
   ErrorKind kind = ErrorKind::kIoError;
   switch (error_number) {
     case ENOSPC:
+#ifdef EDQUOT  // Windows' C library has no disk quotas
     case EDQUOT:
+#endif
       kind = ErrorKind::kNoSpace;
       break;
     case ENOENT:

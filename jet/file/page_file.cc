@@ -1,17 +1,13 @@
-// PageFile: pages of a database file read with pread(2), or of a buffer in memory.
+// PageFile: pages of a database file read at their offsets, or of a buffer in memory.
 // The file is read, not mapped: a mapping turns a file that another program shortens
 // into SIGBUS, and large sequential preads run at disk speed with a fixed, small
 // memory footprint.
 #include "jet/file/page_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 
+#include "jet/base/read_only_file.h"
 #include "jet/file/rc4.h"
 
 namespace jet {
@@ -86,60 +82,42 @@ class MemoryPageFile final : public PageFileBase {
   size_t size_;
 };
 
-class PosixPageFile final : public PageFileBase {
+// A file on disk, read page by page through ReadOnlyFile.
+class DiskPageFile final : public PageFileBase {
  public:
-  PosixPageFile(std::string path, int fd) : path_(std::move(path)), fd_(fd) {}
-  ~PosixPageFile() override { ::close(fd_); }
+  explicit DiskPageFile(std::unique_ptr<ReadOnlyFile> file) : file_(std::move(file)) {}
 
   Status Open() {
-    struct stat st;
-    if (::fstat(fd_, &st) != 0) return Status::FromErrno(errno, "stat " + path_);
-    if (!S_ISREG(st.st_mode))
-      return Status::Error(ErrorKind::kNotJetDatabase, path_ + " is not a regular file");
     uint8_t first[4096];
-    size_t want = std::min<uint64_t>(sizeof first, uint64_t(st.st_size));
+    size_t want = std::min<uint64_t>(sizeof first, file_->size());
     Status s = ReadRaw(0, first, want);
     if (!s.ok()) return s;
-    return Init(first, want, uint64_t(st.st_size));
+    return Init(first, want, file_->size());
   }
 
  protected:
   Status ReadRaw(uint64_t offset, uint8_t* out, size_t size) const override {
-    while (size > 0) {
-      ssize_t n = ::pread(fd_, out, size, static_cast<off_t>(offset));
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        return Status::FromErrno(errno, "read " + path_);
-      }
-      if (n == 0)
-        return Status::Error(ErrorKind::kIoError, "read " + path_ + ": file became shorter");
-      out += n;
-      size -= static_cast<size_t>(n);
-      offset += static_cast<uint64_t>(n);
-    }
-    return Status::Ok();
+    return file_->ReadAt(offset, out, size);
   }
 
  private:
-  std::string path_;
-  int fd_;
+  std::unique_ptr<ReadOnlyFile> file_;
 };
 
 }  // namespace
 
 Status PageFile::Open(const std::string& path, std::unique_ptr<PageFile>* file) {
-  int fd;
-  do {
-    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  } while (fd < 0 && errno == EINTR);
-  if (fd < 0) {
-    if (errno == ENOENT) return Status::Error(ErrorKind::kNotFound, path + " does not exist");
-    return Status::FromErrno(errno, "open " + path);
+  std::unique_ptr<ReadOnlyFile> disk_file;
+  Status s = ReadOnlyFile::Open(path, &disk_file);
+  if (!s.ok()) {
+    if (s.kind() == ErrorKind::kNotFound) return Status::Error(ErrorKind::kNotFound, path + " does not exist");
+    if (s.kind() == ErrorKind::kInvalidArgument) return Status::Error(ErrorKind::kNotJetDatabase, s.detail());
+    return s;
   }
-  auto posix = std::make_unique<PosixPageFile>(path, fd);
-  Status s = posix->Open();
+  auto disk = std::make_unique<DiskPageFile>(std::move(disk_file));
+  s = disk->Open();
   if (!s.ok()) return s;
-  *file = std::move(posix);
+  *file = std::move(disk);
   return Status::Ok();
 }
 

@@ -23,14 +23,20 @@ namespace {
 // Publishes the replacement of `path` that `write` makes, then makes sure `path` is
 // the file that was written: the caller learns of a file that another program put at
 // `path` just after the rename too (kInUse), so it does not go on to work on that file
-// as if it were the repaired one.
+// as if it were the repaired one. `let_go` closes what this process has open of `path`
+// right before the rename: Windows renames over a file only while nobody has it open.
 Status ReplaceCheckedFile(Env* env, const std::string& path, const FileStamp& checked,
-                          const std::function<Status(const std::string& temporary)>& write) {
+                          const std::function<Status(const std::string& temporary)>& write,
+                          const std::function<void()>& let_go) {
   // Only the file that was checked is replaced, and the replacement keeps its
   // permission bits (a database shared by a group stays writable for the group).
   PublishOptions options;
   options.mode = PublishMode::kReplace;
-  options.before_rename = [&] { return ExpectUnchanged(env, path, checked); };
+  options.before_rename = [&] {
+    Status unchanged = ExpectUnchanged(env, path, checked);
+    if (unchanged.ok()) let_go();
+    return unchanged;
+  };
   Publication publication;
   Status s = publication.Begin(env, path, options);
   if (s.ok()) s = write(publication.temporary());
@@ -177,11 +183,15 @@ Status Repair(const std::string& path, const std::string& destination, RepairRep
     if (s.ok() && report->was_damaged) report->rewritten = true;
     return s;
   }
+  const auto let_go = [&] {
+    file.reset();
+    lock->ReleaseForReplace();
+  };
   if (!report->was_damaged) {
     if (!check.Has(FindingKind::kCommitState)) return Status::Ok();
     s = ReplaceCheckedFile(env, path, checked, [&](const std::string& copy) {
       return WriteWithCommitStateCleared(env, path, file->format(), copy);
-    });
+    }, let_go);
     if (s.ok()) report->commit_state_cleared = true;
     return s;
   }
@@ -191,7 +201,7 @@ Status Repair(const std::string& path, const std::string& destination, RepairRep
 
   s = ReplaceCheckedFile(env, path, checked, [&](const std::string& repaired) {
     return WriteRepaired(env, *file, check, path, repaired, report, progress);
-  });
+  }, let_go);
   if (s.ok()) report->rewritten = true;
   return s;
 }

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/jetdb/arguments.h"
 #include "tools/jetdb/cli.h"
 #include "tools/jetdb/commands.h"
 #include "tools/jetdb/compact_command.h"
@@ -47,8 +48,9 @@ void PrintHelp() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2) return jetdb::UsageError("", "no command given");
-  const std::string first = argv[1];
+  const std::vector<std::string> args = jetdb::Utf8Arguments(argc, argv);
+  if (args.size() < 2) return jetdb::UsageError("", "no command given");
+  const std::string& first = args[1];
   if (first == "-h" || first == "--help" || first == "help") {
     PrintHelp();
     return jetdb::kExitOk;
@@ -58,7 +60,7 @@ int main(int argc, char** argv) {
     return jetdb::kExitOk;
   }
   for (const Command& c : kCommands) {
-    if (first == c.name) return c.run(std::vector<std::string>(argv + 2, argv + argc));
+    if (first == c.name) return c.run(std::vector<std::string>(args.begin() + 2, args.end()));
   }
   return jetdb::UsageError("", "unknown command '" + first + "'");
 }
