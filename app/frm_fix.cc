@@ -38,9 +38,13 @@ QStringList WarningFontFamilies() {
 namespace {
 
 // The window's controls in pixels: (left, top, width, height) in the container.
-constexpr QRect kFrame1Rect(11, 5, 300, 162);
-constexpr QRect kLabel1Rect(11, 21, 266, 137);
-constexpr QRect kCmdStartRect(114, 174, 88, 46);
+constexpr QRect Pixels(frm_fix::TwipsRect twips) {
+  constexpr int k = frm_fix::kTwipsPerPixelAt96Dpi;
+  return QRect(twips.left / k, twips.top / k, twips.width / k, twips.height / k);
+}
+constexpr QRect kFrame1Rect = Pixels(frm_fix::kFrame1Twips);
+constexpr QRect kLabel1Rect = Pixels(frm_fix::kLabel1Twips);
+constexpr QRect kCmdStartRect = Pixels(frm_fix::kCmdStartTwips);
 
 // Runs the busy cursor over the repair, and takes it away before any message box so
 // the box is answered under the normal arrow; everything else is passed on.
@@ -112,6 +116,27 @@ void SetSkipTaskbarBeforeMap(QWidget* window) {
   }
   xcb_change_property(connection, XCB_PROP_MODE_APPEND, native, state, XCB_ATOM_ATOM, 32,
                       1, &skip);
+  xcb_flush(connection);
+}
+
+// Sets the Motif window-manager hints of a fixed dialog: the window can be moved and
+// closed, nothing else, and its frame has a border, a title and a system menu, no
+// minimise or maximise box and no resize handles. Qt's own hints for the window's
+// flags still offer resizing. Does nothing off X11.
+void SetFixedDialogMotifHints(QWidget* window) {
+  if (QGuiApplication::platformName() != QLatin1String("xcb")) return;
+  auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+  if (x11 == nullptr || x11->connection() == nullptr) return;
+  xcb_connection_t* connection = x11->connection();
+  const xcb_atom_t hints_atom = InternAtom(connection, "_MOTIF_WM_HINTS");
+  if (hints_atom == XCB_ATOM_NONE) return;
+  // flags, functions, decorations, input mode, status (the Motif layout).
+  constexpr uint32_t kFunctionsAndDecorations = 0x1 | 0x2;
+  constexpr uint32_t kMove = 0x4, kClose = 0x20;
+  constexpr uint32_t kBorder = 0x2, kTitle = 0x8, kMenu = 0x10;
+  const uint32_t hints[5] = {kFunctionsAndDecorations, kMove | kClose, kBorder | kTitle | kMenu, 0, 0};
+  xcb_change_property(connection, XCB_PROP_MODE_REPLACE, static_cast<xcb_window_t>(window->winId()),
+                      hints_atom, hints_atom, 32, 5, hints);
   xcb_flush(connection);
 }
 
@@ -240,6 +265,9 @@ void frmFix::cmdStart_Click() {
 }
 
 void frmFix::showEvent(QShowEvent* event) {
-  if (!event->spontaneous()) SetSkipTaskbarBeforeMap(this);
+  if (!event->spontaneous()) {
+    SetSkipTaskbarBeforeMap(this);
+    SetFixedDialogMotifHints(this);
+  }
   QWidget::showEvent(event);
 }

@@ -20,6 +20,7 @@
 #include <string>
 
 #include "app/ini_con.h"
+#include "app/window_look.h"
 #include "repair/engine_holder.h"
 #include "services/runtime.h"
 
@@ -27,20 +28,8 @@ class QFontMetrics;
 class QGroupBox;
 class QLabel;
 
-// The texts and measures of the window, shared with its tests.
+// The texts and measures of the window (app/window_look.h), shared with its tests.
 namespace frm_fix {
-inline constexpr char kTitle[] = "ZivAdiduz";
-inline constexpr char kFrameCaption[] = "Waarschuwing";
-inline constexpr char kButtonCaption[] = "HERSTEL DATABASE";
-inline constexpr char kWarningText[] =
-    "OPGELET ! Gebruik dit programma enkel en alleen wanneer alle andere applicaties die "
-    "gebruik maken van de morvik database NIET draaien. Ofschoon het programma zelf een "
-    "backup maakt van de morvikdatabase is het toch aan te bevelen om zelf ook voor een "
-    "reserve-copie te zorgen.";
-inline constexpr int kClientWidth = 324;
-inline constexpr int kClientHeight = 228;
-inline constexpr int kWarningPixelSize = 13;
-
 // The label's font families, best first. "MS Sans Serif" is the font the window was
 // drawn with; where it is missing, Liberation Sans (metric twin of Arial, from
 // fonts-liberation) fits the warning into the label, while the wider DejaVu Sans that
@@ -92,7 +81,8 @@ class frmFix : public QWidget {
   app::IniCon& iniCon() { return ini_con_; }
 
  protected:
-  // Marks the native window to stay out of the taskbar just before it is mapped.
+  // Marks the native window, just before it is mapped, to stay out of the taskbar and
+  // to offer the window manager no minimise, maximise or resize.
   void showEvent(QShowEvent* event) override;
 
  private:

@@ -1,13 +1,10 @@
 // IniCon: reading the settings file, decoding its bytes, and finding one value.
 #include "app/ini_con.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdint>
+#include <memory>
 
+#include "jet/base/read_only_file.h"
 #include "jet/base/text.h"
 
 namespace app {
@@ -93,44 +90,20 @@ jet::Status ReadSettingsFile(const std::string& path, std::string* bytes, bool* 
     return jet::Status::Error(jet::ErrorKind::kInvalidArgument,
                               "settings file name holds a NUL byte");
   }
-  // O_NONBLOCK: a pipe put in the file's place must not block the program; a regular
-  // file reads the same with or without it.
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) {
-    if (errno == ENOENT || errno == ENOTDIR) {
-      *missing = true;
-      return jet::Status::Ok();
-    }
-    return jet::Status::FromErrno(errno, "open " + path);
+  std::unique_ptr<jet::ReadOnlyFile> file;
+  jet::Status status = jet::ReadOnlyFile::Open(path, &file);
+  if (status.kind() == jet::ErrorKind::kNotFound) {
+    *missing = true;
+    return jet::Status::Ok();
   }
-  jet::Status status;
-  struct stat info;
-  if (::fstat(fd, &info) != 0) {
-    status = jet::Status::FromErrno(errno, "examine " + path);
-  } else if (!S_ISREG(info.st_mode)) {
-    status = jet::Status::Error(jet::ErrorKind::kInvalidArgument,
-                                path + " is not a regular file");
-  } else {
-    // Reads one byte past the limit, so a file that grows while it is read is caught.
-    char buffer[65536];
-    for (;;) {
-      ssize_t n = ::read(fd, buffer, sizeof buffer);
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        status = jet::Status::FromErrno(errno, "read " + path);
-        break;
-      }
-      if (n == 0) break;
-      bytes->append(buffer, static_cast<size_t>(n));
-      if (bytes->size() > kMaxSettingsFileBytes) {
-        status = jet::Status::Error(
-            jet::ErrorKind::kInvalidArgument,
-            path + " is larger than " + std::to_string(kMaxSettingsFileBytes) + " bytes");
-        break;
-      }
-    }
+  if (!status.ok()) return status;
+  if (file->size() > kMaxSettingsFileBytes) {
+    return jet::Status::Error(
+        jet::ErrorKind::kInvalidArgument,
+        path + " is larger than " + std::to_string(kMaxSettingsFileBytes) + " bytes");
   }
-  ::close(fd);
+  bytes->resize(static_cast<size_t>(file->size()));
+  status = file->ReadAt(0, bytes->data(), bytes->size());
   if (!status.ok()) bytes->clear();
   return status;
 }
@@ -173,9 +146,11 @@ std::string FindProfileValue(std::string_view text, std::string_view section,
       continue;
     }
     if (!in_section) continue;
+    // A line without '=' is a key whose value is empty.
     const size_t equals = line.find('=');
-    if (equals == std::string_view::npos) continue;
-    if (!jet::EqualsIgnoringAsciiCase(Trim(line.substr(0, equals)), key)) continue;
+    const std::string_view name = equals == std::string_view::npos ? line : line.substr(0, equals);
+    if (!jet::EqualsIgnoringAsciiCase(Trim(name), key)) continue;
+    if (equals == std::string_view::npos) return "";
     std::string_view value = Unquote(Trim(line.substr(equals + 1)));
     const size_t nul = value.find('\0');
     if (nul != std::string_view::npos) value = value.substr(0, nul);

@@ -65,7 +65,8 @@ std::string ProfileBytesToUtf8(std::string_view bytes);
 // - "[name]" starts a section (the name runs to the last ']'; text after it is
 //   ignored); a '[' line without ']' is ignored; lines before the first section are
 //   in no section;
-// - a key line is split at its first '='; lines without '=' are ignored;
+// - a key line is split at its first '='; a line without '=' is a key with an empty
+//   value;
 // - section and key names match without regard to ASCII case;
 // - only the first section with a matching name is searched, and the first matching
 //   key in it wins;
