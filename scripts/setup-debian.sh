@@ -11,6 +11,7 @@ packages=(
   libsqlite3-dev postgresql appstream dpkg-dev
   mdbtools xvfb openbox xdotool x11-utils imagemagick time
   dbus at-spi2-core gir1.2-atspi-2.0 python3-gi
+  g++-mingw-w64-x86-64-posix wine64 python3-pefile
 )
 # Node.js and npm run the mdb-reader oracle; a machine may have them from elsewhere.
 if ! command -v node >/dev/null || ! command -v npm >/dev/null; then

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The whole test suite: installs what is missing, builds the program and its tests,
 # runs them, then builds the Qt-free code again under AddressSanitizer and
-# UndefinedBehaviorSanitizer and runs its tests, then runs the fuzz targets briefly.
+# UndefinedBehaviorSanitizer and runs its tests, then cross-builds the Windows
+# programs and runs their tests under Wine, then runs the fuzz targets briefly.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup-debian.sh
@@ -17,6 +18,11 @@ cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZIVADIDUZ_QT=OFF \
 cmake --build build/asan -j "$jobs"
 (cd build/asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --output-on-failure -j "$jobs")
+
+# The Windows build and its tests under Wine (jetdb.exe is compared with the jetdb
+# built above).
+scripts/build-windows.sh --tests
+(cd build/windows && ctest --output-on-failure -j "$jobs")
 
 if [ -x scripts/fuzz.sh ]; then
   scripts/fuzz.sh --seconds "${FUZZ_SECONDS:-20}"

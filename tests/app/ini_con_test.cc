@@ -51,7 +51,8 @@ TEST(IniSyntaxTest, CommentsAndLinesThatAreNotEntriesAreSkipped) {
   EXPECT_EQ(Lookup("[Files]\n;DatabasePath=/comment\nDatabasePath=/d\n"), "/d");
   EXPECT_EQ(Lookup("[Files]\n   ; DatabasePath=/comment\nDatabasePath=/d\n"), "/d");
   EXPECT_EQ(Lookup("[Files]\n#DatabasePath=/hash\n"), "");  // '#' is no comment mark
-  EXPECT_EQ(Lookup("[Files]\nDatabasePath\nDatabasePath=/d\n"), "/d");
+  EXPECT_EQ(Lookup("[Files]\nOther\nDatabasePath=/d\n"), "/d");
+  EXPECT_EQ(Lookup("[Files]\nDatabasePath\nDatabasePath=/d\n"), "");  // a key, empty
   EXPECT_EQ(Lookup("DatabasePath=/outside\n[Files]\n"), "");
   EXPECT_EQ(Lookup("[Other]\n[Files\nDatabasePath=/d\n"), "");  // no ']': no header
   EXPECT_EQ(Lookup("[Files]\n[Broken\nDatabasePath=/d\n"), "/d");

@@ -15,6 +15,7 @@
 #include <set>
 
 #include "jet/base/byte_order.h"
+#include "jet/base/env.h"
 #include "jet/file/data_page.h"
 #include "jet/read/database.h"
 #include "jet/write/index_key.h"
@@ -35,7 +36,6 @@ std::vector<std::string> JetFiles() {
   return files;
 }
 
-std::string BaseName(const std::string& path) { return path.substr(path.rfind('/') + 1); }
 
 // Every row of every table, as text, keyed by table name; table ids are not mapped,
 // so this is for comparing two results of the same layout.
@@ -237,7 +237,7 @@ TEST(CompactFiles, EveryJetFileCompactsVerifiesAndReachesAFixedPoint) {
   testing_support::TempDir dir;
   std::printf("%-24s %10s %10s %6s %6s\n", "file", "source", "result", "pages", "again");
   for (const std::string& source : JetFiles()) {
-    const std::string name = BaseName(source);
+    const std::string name = jet::BaseName(source);
     SCOPED_TRACE(name);
     const std::string first = dir.File(name + ".1");
     const std::string second = dir.File(name + ".2");
@@ -298,7 +298,7 @@ TEST(CompactFiles, EncodedFilesStayEncoded) {
   SKIP_WITHOUT_TESTDATA();
   testing_support::TempDir dir;
   for (const std::string& source : JetFiles()) {
-    const std::string name = BaseName(source);
+    const std::string name = jet::BaseName(source);
     if (name != "jk_enc97.mdb" && name != "jk_enc.mdb") continue;
     SCOPED_TRACE(name);
     const std::string out = dir.File(name);
@@ -320,7 +320,7 @@ TEST(CompactFiles, PageZeroIsTheSourcesWithNeutralCommitBytes) {
   SKIP_WITHOUT_TESTDATA();
   testing_support::TempDir dir;
   for (const std::string& source : JetFiles()) {
-    const std::string name = BaseName(source);
+    const std::string name = jet::BaseName(source);
     if (name != "mr_pwd2003.mdb" && name != "nwind.mdb") continue;
     SCOPED_TRACE(name);
     const std::string out = dir.File(name);

@@ -236,7 +236,7 @@ void ExpectMatchesSchema(const std::string& path, const jet::Schema& schema, boo
 // The files a failed creation must not leave: anything in `dir`.
 std::vector<std::string> FilesIn(const std::string& dir) {
   std::vector<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(dir)) names.push_back(entry.path().filename());
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) names.push_back(entry.path().filename().string());
   return names;
 }
 

@@ -2,8 +2,6 @@
 // steps, the files each outcome leaves, and the exact box the user sees.
 #include "repair/clean_database.h"
 
-#include <sys/stat.h>
-
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -31,11 +29,6 @@ std::string SampleDatabase() {
   std::string bytes;
   for (int i = 0; i < 5000; ++i) bytes += static_cast<char>((i * 7) % 256);
   return bytes;
-}
-
-bool Exists(const std::string& path) {
-  struct stat info;
-  return ::lstat(path.c_str(), &info) == 0;
 }
 
 // Names in `folder` that none of the three files of the procedure has: temporary
@@ -182,7 +175,7 @@ TEST(CleanDatabaseJetEngineTest, TodaysRealEngineReportsFailureTruthfully) {
 
   EXPECT_EQ(ReadFileBytes(db_dir.File("morvik.mdb")), original);
   EXPECT_EQ(ReadFileBytes(program_dir.File("morvikbackup.mdb")), original);
-  EXPECT_FALSE(Exists(program_dir.File("new.mdb")));
+  EXPECT_FALSE(testing_support::PathExists(program_dir.File("new.mdb")));
   ASSERT_EQ(runtime.boxes().size(), 1u);
   EXPECT_EQ(runtime.boxes()[0].text,
             "Database kon niet hersteld worden ! De database is niet gewijzigd.\n"
@@ -227,7 +220,7 @@ TEST_F(CleanDatabaseTest, StaleScratchThatCannotBeDeletedIsNotCopiedBack) {
 // A folder named new.mdb: not a file, so nothing deletes it, and the compaction must
 // refuse it. The repair already done stays; the box says so.
 TEST_F(CleanDatabaseTest, FolderInPlaceOfScratchStopsTheCompaction) {
-  ASSERT_EQ(::mkdir(scratch().c_str(), 0755), 0);
+  ASSERT_TRUE(std::filesystem::create_directory(scratch()));
   ASSERT_TRUE(WriteFileBytes(scratch() + "/inside", "x"));
 
   Run();
@@ -267,7 +260,7 @@ TEST_F(CleanDatabaseTest, FailedBackupKeepsOldBackupAndLeavesDatabaseUntouched) 
 TEST_F(CleanDatabaseTest, MissingDatabaseGivesTheBackupBox) {
   ASSERT_EQ(::unlink(database().c_str()), 0);
   Run();
-  EXPECT_FALSE(Exists(database()));
+  EXPECT_FALSE(testing_support::PathExists(database()));
   EXPECT_EQ(engines_made_, 0);
   ExpectOnlyBox(repair::kBackupFailedText, 16, "Foutmelding");
 }
@@ -291,7 +284,7 @@ TEST_F(CleanDatabaseTest, DatabaseInUseLeavesEverythingAsItWas) {
   EXPECT_EQ(fake_->calls.size(), 2u);  // both engine steps were still tried
   EXPECT_EQ(ReadFileBytes(database()), original_);
   EXPECT_EQ(ReadFileBytes(backup()), original_);
-  EXPECT_FALSE(Exists(scratch()));  // the stale one was removed, no new one written
+  EXPECT_FALSE(testing_support::PathExists(scratch()));  // the stale one was removed, no new one written
   ExpectOnlyBox("Database kon niet hersteld worden ! De database is niet gewijzigd.\n"
                 "De database is in gebruik door een ander programma.",
                 16, "Foutmelding");
@@ -332,7 +325,7 @@ TEST_F(CleanDatabaseTest, FailedCompactionKeepsTheRepairedDatabase) {
 
   EXPECT_EQ(ReadFileBytes(database()), repaired_);
   EXPECT_EQ(ReadFileBytes(backup()), original_);
-  EXPECT_FALSE(Exists(scratch()));
+  EXPECT_FALSE(testing_support::PathExists(scratch()));
   ExpectOnlyBox("Database kon niet volledig hersteld worden ! De backup staat in "
                 "morvikbackup.mdb.\nOnvoldoende schijfruimte.",
                 16, "Foutmelding");

@@ -3,8 +3,6 @@
 // the repair tests.
 #pragma once
 
-#include <sys/stat.h>
-
 #include <functional>
 #include <memory>
 #include <string>
@@ -65,8 +63,7 @@ class FakeEngine final : public repair::DBEngine {
   jet::Status CompactDatabase(const std::string& source_path,
                               const std::string& destination_path) override {
     calls.push_back("CompactDatabase " + source_path + " -> " + destination_path);
-    struct stat info;
-    if (::lstat(destination_path.c_str(), &info) == 0) {
+    if (testing_support::PathExists(destination_path)) {
       return jet::Status::Error(jet::ErrorKind::kDestinationExists, "destination exists");
     }
     const std::string output = kCompactedMark + testing_support::ReadFileBytes(source_path);

@@ -2,8 +2,10 @@
 // refusing, and passes on what a repair lost.
 #include "repair/jet_db_engine.h"
 
-#include <sys/stat.h>
+#include <filesystem>
+#ifndef _WIN32
 #include <unistd.h>
+#endif
 
 #include "gtest/gtest.h"
 #include "tests/support/test_support.h"
@@ -15,17 +17,12 @@ using jet::ErrorKind;
 using testing_support::ReadFileBytes;
 using testing_support::WriteFileBytes;
 
-bool Exists(const std::string& path) {
-  struct stat info;
-  return ::lstat(path.c_str(), &info) == 0;
-}
-
 TEST(JetDBEngineTest, RepairOfMissingFileIsNotFound) {
   testing_support::TempDir dir;
   repair::JetDBEngine engine;
   repair::RepairLoss loss;
   EXPECT_EQ(engine.RepairDatabase(dir.File("morvik.mdb"), &loss).kind(), ErrorKind::kNotFound);
-  EXPECT_FALSE(Exists(dir.File("morvik.mdb")));
+  EXPECT_FALSE(testing_support::PathExists(dir.File("morvik.mdb")));
 }
 
 TEST(JetDBEngineTest, RepairRefusesAndLeavesTheFileAlone) {
@@ -56,21 +53,26 @@ TEST(JetDBEngineTest, RepairTellsWhatItLost) {
   EXPECT_GT(loss.rows, 0u);
 }
 
-// A file, a folder and a dangling link at the destination all count as "exists".
+// A file, a folder and (on Linux) a dangling link at the destination all count as
+// "exists".
 TEST(JetDBEngineTest, CompactionRefusesEveryExistingDestination) {
   testing_support::TempDir dir;
   ASSERT_TRUE(WriteFileBytes(dir.File("source.mdb"), "source"));
   ASSERT_TRUE(WriteFileBytes(dir.File("file.mdb"), "keep me"));
-  ASSERT_EQ(::mkdir(dir.File("folder.mdb").c_str(), 0755), 0);
+  ASSERT_TRUE(std::filesystem::create_directory(dir.File("folder.mdb")));
+  std::vector<const char*> names = {"file.mdb", "folder.mdb"};
+#ifndef _WIN32
   ASSERT_EQ(::symlink(dir.File("nowhere").c_str(), dir.File("link.mdb").c_str()), 0);
+  names.push_back("link.mdb");
+#endif
   repair::JetDBEngine engine;
-  for (const char* name : {"file.mdb", "folder.mdb", "link.mdb"}) {
+  for (const char* name : names) {
     EXPECT_EQ(engine.CompactDatabase(dir.File("source.mdb"), dir.File(name)).kind(),
               ErrorKind::kDestinationExists)
         << name;
   }
   EXPECT_EQ(ReadFileBytes(dir.File("file.mdb")), "keep me");
-  EXPECT_FALSE(Exists(dir.File("nowhere")));
+  EXPECT_FALSE(testing_support::PathExists(dir.File("nowhere")));
 }
 
 TEST(JetDBEngineTest, CompactionIntoFreeDestinationRefusesAndWritesNothing) {
@@ -79,7 +81,7 @@ TEST(JetDBEngineTest, CompactionIntoFreeDestinationRefusesAndWritesNothing) {
   repair::JetDBEngine engine;
   jet::Status s = engine.CompactDatabase(dir.File("source.mdb"), dir.File("new.mdb"));
   EXPECT_EQ(s.kind(), ErrorKind::kNotJetDatabase) << s.ToString();  // "source" is no Jet file
-  EXPECT_FALSE(Exists(dir.File("new.mdb")));
+  EXPECT_FALSE(testing_support::PathExists(dir.File("new.mdb")));
   EXPECT_EQ(ReadFileBytes(dir.File("source.mdb")), "source");
 }
 

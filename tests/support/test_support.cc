@@ -1,4 +1,5 @@
-// Test helpers: temporary folders, file access, the real test data location.
+// Test helpers: temporary folders, file access, the real test data location (what
+// differs between the platforms: test_support_posix.cc, test_support_win32.cc).
 #include "tests/support/test_support.h"
 
 #include <filesystem>
@@ -7,18 +8,25 @@
 #include <sstream>
 #include <algorithm>
 
-#include <cstdlib>
-#include <sys/wait.h>
-#include <unistd.h>
+#include <random>
 
 namespace testing_support {
 
 namespace fs = std::filesystem;
 
 TempDir::TempDir() {
-  std::string pattern = (fs::temp_directory_path() / "zivadiduz-test-XXXXXX").string();
-  char* made = ::mkdtemp(pattern.data());
-  path_ = made ? std::string(made) : std::string();
+  // A name nobody else has: create_directory fails on one that exists, and a few
+  // random tries find a free one.
+  std::random_device random;
+  std::error_code ec;
+  const fs::path root = fs::temp_directory_path(ec);
+  for (int attempt = 0; attempt < 100 && !ec; ++attempt) {
+    const fs::path dir = root / ("zivadiduz-test-" + std::to_string(random()));
+    if (fs::create_directory(dir, ec)) {
+      path_ = dir.string();
+      return;
+    }
+  }
 }
 
 TempDir::~TempDir() {
@@ -33,8 +41,6 @@ TempDir::~TempDir() {
   fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ec);
   fs::remove_all(path_, ec);
 }
-
-std::string TempDir::File(const std::string& name) const { return path_ + "/" + name; }
 
 std::string TestDataDir() {
   fs::path dir = fs::path(ZIVADIDUZ_SHARED_DIR) / "testdata";
@@ -70,13 +76,11 @@ bool WriteFileBytes(const std::string& path, const std::string& bytes) {
   return static_cast<bool>(out);
 }
 
-std::string BinaryDir() { return ZIVADIDUZ_BINARY_DIR; }
-
-int EndedProcessId() {
-  const pid_t child = ::fork();
-  if (child == 0) ::_exit(0);
-  if (child < 0 || ::waitpid(child, nullptr, 0) != child) return -1;
-  return child;  // reaped: its id is free
+bool PathExists(const std::string& path) {
+  std::error_code ec;
+  return fs::exists(fs::symlink_status(path, ec));
 }
+
+std::string BinaryDir() { return ZIVADIDUZ_BINARY_DIR; }
 
 }  // namespace testing_support

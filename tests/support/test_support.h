@@ -16,7 +16,7 @@ class TempDir {
   TempDir& operator=(const TempDir&) = delete;
 
   const std::string& path() const { return path_; }
-  // path() + "/" + name
+  // path() + the platform's separator + name
   std::string File(const std::string& name) const;
 
  private:
@@ -34,6 +34,9 @@ std::vector<std::string> TestDataFiles(const std::string& subfolder);
 std::string ReadFileBytes(const std::string& path);
 // Writes `bytes` to `path` (replacing it); false on error.
 bool WriteFileBytes(const std::string& path, const std::string& bytes);
+
+// True when anything is at `path`: a file, a folder, or a link, even a dangling one.
+bool PathExists(const std::string& path);
 
 // The build tree's root, for tests that run built programs.
 std::string BinaryDir();

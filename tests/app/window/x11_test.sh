@@ -248,9 +248,9 @@ if window=$(wait_window ZivAdiduz); then
     flags=$((motif[0])) functions=$((motif[1])) decorations=$((motif[2]))
     # functions: 1 all, 2 resize, 4 move, 8 minimise, 16 maximise, 32 close
     # decorations: 1 all, 2 border, 4 resize handle, 8 title, 16 menu, 32 minimise, 64 maximise
-    if (( (flags & 3) == 3 && (functions & (1 | 8 | 16)) == 0 && (functions & 32) != 0 &&
-          (decorations & (1 | 32 | 64)) == 0 && (decorations & (8 | 16)) == (8 | 16) )); then
-      pass "Motif hints: close box and system menu, no minimise or maximise"
+    # Exactly a fixed dialog: move and close; border, title and menu.
+    if (( (flags & 3) == 3 && functions == (4 | 32) && decorations == (2 | 8 | 16) )); then
+      pass "Motif hints: close box and system menu, no minimise, maximise or resizing"
     else
       fail "Motif hints ${motif[*]}"
     fi
