@@ -87,12 +87,6 @@ class Win32SequentialFile final : public SequentialFile {
   HANDLE handle_;
 };
 
-// The errors of opening a path that mean "nothing there" rather than "cannot tell".
-bool IsMissing(DWORD error) {
-  return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||
-         error == ERROR_INVALID_NAME || error == ERROR_BAD_NETPATH;
-}
-
 // A handle for asking about `path` (not for reading or writing it): it neither blocks
 // nor is blocked by any share mode, and it opens folders too. With `follow` false a
 // link itself is opened, not what it names.
@@ -173,7 +167,7 @@ class Win32Env final : public Env {
     HANDLE handle = OpenForAttributes(path, /*follow=*/false);
     if (handle == INVALID_HANDLE_VALUE) {
       const DWORD error = ::GetLastError();
-      if (IsMissing(error)) return Status::Ok();
+      if (IsNotFoundError(error)) return Status::Ok();
       return FromWin32Error(error, "examine " + path);
     }
     BY_HANDLE_FILE_INFORMATION own;
@@ -186,7 +180,7 @@ class Win32Env final : public Env {
     if (handle == INVALID_HANDLE_VALUE) {
       const DWORD error = ::GetLastError();
       // A link that leads nowhere names nothing.
-      if (info->is_link && IsMissing(error)) return Status::Ok();
+      if (info->is_link && IsNotFoundError(error)) return Status::Ok();
       return FromWin32Error(error, "examine " + path);
     }
     // A device or a pipe has no file information to give.

@@ -19,6 +19,10 @@ std::wstring Widen(std::string_view utf8);
 // UTF-16 from the system to UTF-8; an unpaired surrogate becomes U+FFFD.
 std::string Narrow(std::wstring_view wide);
 
+// Whether a GetLastError() code means that nothing is at the path (no file, no folder
+// on the way, a name no file can have, a network path that is not there).
+bool IsNotFoundError(unsigned long error);
+
 // Maps a GetLastError() code to a kind (file or path not found -> kNotFound, disk
 // full -> kNoSpace, sharing or lock violation -> kInUse, file exists ->
 // kDestinationExists, else kIoError) with "<what>: <system's message>" as detail.

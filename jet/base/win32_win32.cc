@@ -24,15 +24,14 @@ std::string Narrow(std::wstring_view wide) {
   return utf8;
 }
 
+bool IsNotFoundError(unsigned long error) {
+  return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||
+         error == ERROR_INVALID_NAME || error == ERROR_BAD_NETPATH;
+}
+
 Status FromWin32Error(unsigned long error, std::string_view what) {
-  ErrorKind kind = ErrorKind::kIoError;
+  ErrorKind kind = IsNotFoundError(error) ? ErrorKind::kNotFound : ErrorKind::kIoError;
   switch (error) {
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND:
-    case ERROR_INVALID_NAME:
-    case ERROR_BAD_NETPATH:
-      kind = ErrorKind::kNotFound;
-      break;
     case ERROR_FILE_EXISTS:
     case ERROR_ALREADY_EXISTS:
       kind = ErrorKind::kDestinationExists;

@@ -30,7 +30,7 @@ Status LockFileHeld(const std::string& ldb_path, bool* held) {
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     const DWORD error = ::GetLastError();
-    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return Status::Ok();
+    if (IsNotFoundError(error)) return Status::Ok();
     if (Busy(error)) {  // opened by someone who lets nobody share it
       *held = true;
       return Status::Ok();
