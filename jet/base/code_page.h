@@ -1,7 +1,8 @@
 // Windows code pages: the platform's converter behind DecodeCodePageText and
 // EncodeCodePageText (jet/base/text.h), which handle pure-ASCII text themselves.
 // iconv on Linux (text_posix.cc), the system's own tables on Windows
-// (text_win32.cc). Also the UTF-8 steps both converters share.
+// (text_win32.cc); they also answer IsKnownCodePage (text.h). Also the UTF-8 step both
+// converters share.
 #pragma once
 
 #include <cstddef>

@@ -106,10 +106,6 @@ bool IsAscii(const uint8_t* data, size_t size) {
 
 }  // namespace
 
-bool IsKnownCodePage(uint16_t code_page) {
-  return CodePageConverter(code_page, /*to_utf8=*/true) != IconvCache::kInvalid;
-}
-
 Status DecodeCodePageText(const uint8_t* data, size_t size, uint16_t code_page,
                           std::string* utf8) {
   utf8->clear();

@@ -69,6 +69,10 @@ Status UnknownCodePage(uint16_t code_page) {
 
 }  // namespace
 
+bool IsKnownCodePage(uint16_t code_page) {
+  return CodePageConverter(code_page, /*to_utf8=*/true) != IconvCache::kInvalid;
+}
+
 Status DecodeCodePageBytes(const uint8_t* data, size_t size, uint16_t code_page,
                            std::string* utf8) {
   iconv_t cd = CodePageConverter(code_page, /*to_utf8=*/true);

@@ -79,9 +79,11 @@ bool Narrow(uint16_t code_page, const wchar_t* wide, int count, std::vector<uint
 
 }  // namespace
 
+bool IsKnownCodePage(uint16_t code_page) { return ::IsValidCodePage(code_page); }
+
 Status DecodeCodePageBytes(const uint8_t* data, size_t size, uint16_t code_page,
                            std::string* utf8) {
-  if (!::IsValidCodePage(code_page)) return UnknownCodePage(code_page);
+  if (!IsKnownCodePage(code_page)) return UnknownCodePage(code_page);
   utf8->clear();
   if (size == 0) return Status::Ok();
   std::wstring wide;
@@ -112,7 +114,7 @@ Status DecodeCodePageBytes(const uint8_t* data, size_t size, uint16_t code_page,
 
 Status EncodeCodePageBytes(const std::string& utf8, uint16_t code_page,
                            std::vector<uint8_t>* bytes) {
-  if (!::IsValidCodePage(code_page)) return UnknownCodePage(code_page);
+  if (!IsKnownCodePage(code_page)) return UnknownCodePage(code_page);
   bytes->clear();
   std::wstring wide;
   std::vector<size_t> offsets;  // byte offset in `utf8` of each unit of `wide`
