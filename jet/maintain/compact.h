@@ -14,10 +14,17 @@
 //     tables on one host page).
 //   * Only live rows, in primary-key order (the order of the primary key's entries),
 //     rows that index does not reach after them in storage order; base order for a
-//     table without a primary key. Row bytes are copied as they are except long-value
-//     headers, which are re-pointed, and table ids; overflow rows become plain rows.
-//   * Long values reachable from live rows stored again, packed; orphans dropped.
-//   * Every real index rebuilt from its entries' key bytes, sorted by (key, new row).
+//     table without a primary key. Each row is written anew from its values (table
+//     ids remapped), as Jet inserts it again: the space of deleted columns goes;
+//     overflow rows become plain rows. A saved query's compiled plan (MSysObjects.Lv
+//     of a type-5 row) is dropped, as Jet's compaction drops it (doc/compaction.md).
+//   * Long values reachable from live rows stored again with their stored bytes,
+//     packed; orphans dropped.
+//   * Every real index rebuilt from keys computed from the row values (once per row
+//     and index), sorted by (key, new row), so a damaged key or an entry at the wrong
+//     row in the source never reaches the result. An index whose keys the encoder
+//     refuses (jet/write/index_key.h) keeps the source index's entries, rows mapped;
+//     the report names it and the verification holds it against the source index.
 //   * Definitions with recomputed row counts, AutoNumber seeds, statistics and maps;
 //     table ids (= definition pages) remapped wherever the engine knows they are kept
 //     (jet/maintain/id_remap.h, logical indexes' related tables).
@@ -76,6 +83,9 @@ struct CompactTableReport {
   uint32_t index_pages = 0;
   uint64_t rows = 0;
   uint64_t long_values = 0;       // values stored out of the row
+  // Indexes whose keys could not be computed from the rows (the encoder does not know
+  // them) and were copied from the source index instead: "index N: why".
+  std::vector<std::string> copied_keys;
 };
 
 struct CompactReport {
@@ -84,6 +94,7 @@ struct CompactReport {
   uint64_t source_bytes = 0;
   uint64_t result_bytes = 0;
   uint32_t planning_rounds = 0;
+  uint64_t query_plans_dropped = 0;  // saved queries' compiled plans (MSysObjects.Lv)
   std::vector<CompactTableReport> tables;  // in the order of the result
 };
 

@@ -54,6 +54,12 @@ std::string CompactReportText(const jet::CompactReport& report, bool system) {
   }
   text += Line("Rows copied:     %llu\n", static_cast<unsigned long long>(rows));
   text += Line("Long values:     %llu\n", static_cast<unsigned long long>(long_values));
+  if (report.query_plans_dropped > 0)
+    text += Line("Query plans:     %llu dropped; Access compiles each query again when it first runs\n",
+                 static_cast<unsigned long long>(report.query_plans_dropped));
+  for (const jet::CompactTableReport& t : report.tables)
+    for (const std::string& index : t.copied_keys)
+      text += "Keys copied:     table \"" + t.name + "\" " + index + "\n";
   text += Line("%-32s %10s %12s %10s %10s\n", "Table", "rows", "long values", "pages", "data pages");
   for (const jet::CompactTableReport& t : report.tables) {
     if (t.system && !system) continue;
