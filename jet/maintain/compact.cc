@@ -242,6 +242,8 @@ Status PrepareTable(Database& db, const CatalogObject& object, const SortScratch
   p->primary_has_ids = p->primary_index >= 0 &&
                        IndexHasIdColumn(*def, def->real_indexes[size_t(p->primary_index)], p->out.id_columns);
   p->new_def = *def;
+  s = PackColumns(db.format(), &p->new_def);
+  if (!s.ok()) return Status::Error(s.kind(), TableWhere(*p) + ": " + s.detail());
   const size_t index_count = def->real_indexes.size();
   p->keys.resize(index_count);
   p->keys_copied.assign(index_count, false);

@@ -14,6 +14,7 @@
 #include "jet/read/row_fetch.h"
 #include "jet/read/table_scan.h"
 #include "jet/write/index_key.h"
+#include "jet/write/tdef_writer.h"
 
 namespace jet {
 namespace {
@@ -32,10 +33,14 @@ std::string Shown(const Value& value) {
   return text;
 }
 
-// Definitions must agree in everything but the page-dependent fields.
-Status CompareDefinitions(const CompactedTable& t, const TableDef& a, const TableDef& b,
-                          const TableIdMap& ids) {
+// Definitions must agree in everything but the page-dependent fields, with the columns
+// packed (jet/write/tdef_writer.h: the space of deleted columns gone).
+Status CompareDefinitions(const Format& format, const CompactedTable& t, const TableDef& source,
+                          const TableDef& b, const TableIdMap& ids) {
   const std::string where = "table \"" + t.name + "\": ";
+  TableDef a = source;
+  Status s = PackColumns(format, &a);
+  if (!s.ok()) return Mismatch(where + s.detail());
   if (a.columns.size() != b.columns.size() || a.real_indexes.size() != b.real_indexes.size() ||
       a.logical_indexes.size() != b.logical_indexes.size() || a.max_columns != b.max_columns ||
       a.var_columns != b.var_columns || a.tdef_length != b.tdef_length)
@@ -47,6 +52,14 @@ Status CompareDefinitions(const CompactedTable& t, const TableDef& a, const Tabl
         x.var_index != y.var_index || x.fixed_offset != y.fixed_offset || x.length != y.length ||
         x.flags != y.flags)
       return Mismatch(where + "column \"" + x.name + "\" differs in its definition");
+  }
+  for (size_t i = 0; i < a.real_indexes.size(); ++i) {
+    const RealIndex& x = a.real_indexes[i];
+    const RealIndex& y = b.real_indexes[i];
+    bool same = x.columns.size() == y.columns.size() && x.flags == y.flags;
+    for (size_t c = 0; same && c < x.columns.size(); ++c)
+      same = x.columns[c].column_number == y.columns[c].column_number && x.columns[c].ascending == y.columns[c].ascending;
+    if (!same) return Mismatch(where + "real index " + std::to_string(i) + " differs in its definition");
   }
   for (size_t i = 0; i < a.logical_indexes.size(); ++i) {
     const LogicalIndex& x = a.logical_indexes[i];
@@ -364,7 +377,7 @@ Status VerifyCompaction(Database& source, const std::string& result_path, const 
     if (!s.ok()) return Status::Error(ErrorKind::kDamaged, "verification: table \"" + t.name +
                                                                "\" of the result: " + s.detail());
     std::vector<IndexPrint> prints;
-    s = CompareDefinitions(t, *src_def, *dst_def, map.table_ids);
+    s = CompareDefinitions(source.format(), t, *src_def, *dst_def, map.table_ids);
     if (s.ok()) s = CompareRows(source, *result, t, *src_def, *dst_def, map.table_ids, &prints);
     if (s.ok()) s = CompareIndexes(source, *result, t, *src_def, *dst_def, map.table_ids, prints);
     if (!s.ok()) return s;
