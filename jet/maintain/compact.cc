@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <random>
 
 #include "jet/base/byte_order.h"
 #include "jet/base/publish_file.h"
@@ -774,12 +775,34 @@ Status WriteTable(Database& db, TableCopyPlan* p, OutputSink* sink, const TableI
   return WriteDefinition(format, *p, ids, map_pointers, sink);
 }
 
-// Page 0: the source's, byte for byte, with every commit slot neutral.
-std::vector<uint8_t> HeaderPage(const Header& header, const Format& format) {
-  std::vector<uint8_t> page = header.raw_page;
-  page.resize(format.page_size, 0);
-  SetCommitAreaIdle(format, page.data());
-  return page;
+// The result's header: the source's, with the password and database key the options
+// ask for.
+Status ResultHeader(const Header& source, const CompactOptions& options, Header* result) {
+  *result = source;
+  if (options.password.has_value()) {
+    Status s = SetHeaderPassword(*options.password, result);
+    if (!s.ok()) return s;
+  }
+  if (options.encoding == PageEncoding::kDecode) result->db_key = 0;
+  if (options.encoding == PageEncoding::kEncode && result->db_key == 0) {
+    std::random_device random;
+    while (result->db_key == 0) result->db_key = random();
+  }
+  return Status::Ok();
+}
+
+// Page 0: the source's, byte for byte, unless the options changed a field of it, with
+// every commit slot neutral.
+Status HeaderPage(const Header& source, const Header& result, const Format& format, std::vector<uint8_t>* page) {
+  if (result.db_key != source.db_key || result.password_bytes != source.password_bytes) {
+    Status s = EncodeHeader(result, page);
+    if (!s.ok()) return s;
+  } else {
+    *page = source.raw_page;
+  }
+  page->resize(format.page_size, 0);
+  SetCommitAreaIdle(format, page->data());
+  return Status::Ok();
 }
 
 Status WriteGlobalMap(const Format& format, uint32_t used_pages, OutputSink* sink) {
@@ -831,16 +854,18 @@ Status CollectTables(Database& db, const SortScratch& scratch, std::vector<Table
 
 // Writes the whole file at `path`; on success the writer has finished it.
 Status WriteFile(Database& db, std::vector<TableCopyPlan>* plans, const TableIdMap& ids, uint32_t used_pages,
-                 const CompactOptions& options, Env* env, const std::string& path,
+                 const Header& header, const CompactOptions& options, Env* env, const std::string& path,
                  std::unique_ptr<PageWriter>* writer) {
   const Format& format = db.format();
-  Status s = PageWriter::Create(env, path, format, db.header().db_key, 0666, writer);
+  std::vector<uint8_t> page0_image;
+  Status s = HeaderPage(db.header(), header, format, &page0_image);
+  if (s.ok()) s = PageWriter::Create(env, path, format, header.db_key, 0666, writer);
   if (!s.ok()) return s;
   OutputSink sink(writer->get(), options);
   uint32_t page0, page1;
   s = sink.Allocate(&page0);
   if (s.ok()) s = sink.Allocate(&page1);
-  if (s.ok()) s = sink.Write(page0, HeaderPage(db.header(), format));
+  if (s.ok()) s = sink.Write(page0, page0_image);
   HostPageWriter host(format);
   for (size_t i = 0; s.ok() && i < plans->size(); ++i) s = WriteTable(db, &(*plans)[i], &sink, ids, &host);
   if (s.ok()) s = host.Flush(&sink);
@@ -869,6 +894,10 @@ Status Compact(Env* env, const std::string& source, const std::string& destinati
                              " files is not supported: their complex columns keep table ids in "
                              "MSysComplexColumns and flat tables this engine does not rewrite yet");
 
+  Header header;
+  s = ResultHeader(db->header(), options, &header);
+  if (!s.ok()) return s;
+
   SortScratch scratch;
   scratch.env = env;
   scratch.beside = destination;
@@ -896,13 +925,14 @@ Status Compact(Env* env, const std::string& source, const std::string& destinati
 
   const std::string& temporary = publication.temporary();
   std::unique_ptr<PageWriter> writer;
-  s = WriteFile(*db, &plans, ids, used_pages, options, env, temporary, &writer);
+  s = WriteFile(*db, &plans, ids, used_pages, header, options, env, temporary, &writer);
   if (!s.ok()) return s;  // the unfinished writer removes its file
   ReportProgress(options.progress, done = 3 * pass, work);
   const uint32_t result_pages = writer->page_count();
   writer.reset();
 
   CompactionMap map;
+  map.header = header;
   map.table_ids = ids;
   for (TableCopyPlan& p : plans) {
     p.out.new_page = p.start;

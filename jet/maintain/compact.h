@@ -1,8 +1,9 @@
 // Compaction: writes a fresh copy of a Jet 3 / Jet 4 database that holds exactly what
 // the source holds and nothing else, the way Jet's own compaction leaves a file.
 //
-//   * Same format, page size, code page, sort order, password and page encoding; page
-//     0 is the source's, with neutral commit bytes.
+//   * Same format, page size, code page, sort order, password and page encoding,
+//     unless the options set another password or encoding; page 0 is the source's,
+//     with those fields written and neutral commit bytes.
 //   * Layout: page 0, page 1 (global map), then every table contiguous -- MSysObjects
 //     first (its definition stays on page 2, where readers look for it), the other
 //     system tables, then the user tables -- each as
@@ -48,6 +49,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -57,7 +59,16 @@
 
 namespace jet {
 
+// RC4 page encoding of a compaction's result.
+enum class PageEncoding { kAsSource, kEncode, kDecode };
+
 struct CompactOptions {
+  // The result's database password: unset keeps the source's, "" removes it.
+  std::optional<std::string> password;
+  // kEncode gives the result RC4-encoded pages (a new database key when the source
+  // has none), kDecode plain pages.
+  PageEncoding encoding = PageEncoding::kAsSource;
+
   // Memory each index sort may hold before it spills runs to scratch files beside
   // the destination (jet/write/entry_sorter.h). Tests set it tiny to make every sort spill.
   size_t sort_memory_budget = size_t(32) << 20;
@@ -100,7 +111,8 @@ struct CompactReport {
 
 // Compacts `source` into a new file `destination` through `env`. kDestinationExists
 // when anything exists at `destination`; kNotJetDatabase / kUnsupportedFormat /
-// kDamaged for a source the engine cannot compact (ACE files are refused); kDamaged
+// kDamaged for a source the engine cannot compact (ACE files are refused);
+// kInvalidArgument for a password that does not fit the format; kDamaged
 // when verification finds a difference; kNoSpace / kIoError from writing. On any
 // failure no file is left at `destination` nor beside it. `report` may be null.
 Status Compact(Env* env, const std::string& source, const std::string& destination,

@@ -365,7 +365,7 @@ Status VerifyCompaction(Database& source, const std::string& result_path, const 
   std::unique_ptr<Database> result;
   Status s = Database::Open(result_path, &result);
   if (!s.ok()) return Status::Error(ErrorKind::kDamaged, "verification: the compacted file does not open: " + s.detail());
-  s = CompareHeaders(source.header(), result->header());
+  s = CompareHeaders(map.header, result->header());
   if (s.ok()) s = CompareCatalog(source, *result, map.table_ids);
   if (!s.ok()) return s;
   for (const CompactedTable& t : map.tables) {

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "jet/file/header.h"
 #include "jet/read/database.h"
 #include "jet/write/entry_sorter.h"
 #include "jet/base/env.h"
@@ -66,6 +67,7 @@ struct CompactedTable {
 };
 
 struct CompactionMap {
+  Header header;  // what the result's header must hold (the source's, or as the options set it)
   TableIdMap table_ids;
   std::vector<CompactedTable> tables;
 };

@@ -1,9 +1,12 @@
 // What a compaction writes anew instead of copying: index keys computed from the row
 // values (a damaged key or an entry re-pointed at another row in the source does not
 // reach the result), rows encoded from their values (the space of deleted columns
-// goes), and saved queries without their compiled plans.
+// goes), saved queries without their compiled plans, and the password and page
+// encoding the options ask for.
 #include <gtest/gtest.h>
 
+#include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -14,6 +17,7 @@
 #include "jet/read/index_reader.h"
 #include "jet/read/row_fetch.h"
 #include "tests/support/database_bytes.h"
+#include "tests/support/fixtures.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -150,6 +154,67 @@ TEST(CompactRewrite, SavedQueriesLoseTheirCompiledPlans) {
                    return true;
                  }).ok());
   EXPECT_EQ(queries, 22u);
+}
+
+}  // namespace
+
+namespace {
+
+// Every row of every user table as text, by table name.
+std::map<std::string, std::multiset<std::string>> UserRows(const std::string& path) {
+  std::map<std::string, std::multiset<std::string>> rows;
+  std::unique_ptr<jet::Database> db;
+  EXPECT_TRUE(jet::Database::Open(path, &db).ok()) << path;
+  if (db == nullptr) return rows;
+  for (const jet::CatalogObject* object : db->Tables(false)) {
+    const jet::TableDef* def;
+    EXPECT_TRUE(db->GetTableDef(uint32_t(object->id), &def).ok());
+    EXPECT_TRUE(db->ScanRows(*def, [&](const RowId&, const std::vector<Value>& values) {
+                    std::string line;
+                    for (const Value& v : values) line += v.ToText() + "|";
+                    rows[object->name].insert(line);
+                    return true;
+                  }).ok());
+  }
+  return rows;
+}
+
+TEST(CompactRewrite, PasswordAndPageEncodingAsAsked) {
+  for (const std::string& source : testing_support::FixtureDatabaseFiles()) {
+    SCOPED_TRACE(source);
+    testing_support::TempDir dir;
+    const std::string encoded = dir.File("encoded.mdb"), plain = dir.File("plain.mdb");
+    jet::CompactOptions options;
+    options.password = "Geheim! \xC3\xA9";  // "é" is in code page 1252 too
+    options.encoding = jet::PageEncoding::kEncode;
+    jet::Status s = jet::Compact(jet::Env::Default(), source, encoded, options, nullptr);
+    ASSERT_TRUE(s.ok()) << s.ToString();
+    options.password = "";
+    options.encoding = jet::PageEncoding::kDecode;
+    s = jet::Compact(jet::Env::Default(), encoded, plain, options, nullptr);
+    ASSERT_TRUE(s.ok()) << s.ToString();
+
+    std::unique_ptr<jet::Database> a, b;
+    ASSERT_TRUE(jet::Database::Open(encoded, &a).ok());
+    ASSERT_TRUE(jet::Database::Open(plain, &b).ok());
+    EXPECT_TRUE(a->header().is_encoded());
+    EXPECT_TRUE(a->header().has_password);
+    EXPECT_EQ(a->header().password, "Geheim! \xC3\xA9");
+    EXPECT_FALSE(b->header().is_encoded());
+    EXPECT_FALSE(b->header().has_password);
+    // The catalog's page is stored differently when encoded, and the rows read the same.
+    const std::string bytes_a = testing_support::ReadFileBytes(encoded), bytes_b = testing_support::ReadFileBytes(plain);
+    const size_t page = a->format().page_size;
+    EXPECT_NE(bytes_a.substr(2 * page, page), bytes_b.substr(2 * page, page));
+    const auto rows = UserRows(source);
+    EXPECT_FALSE(rows.empty());
+    EXPECT_TRUE(UserRows(encoded) == rows);
+    EXPECT_TRUE(UserRows(plain) == rows);
+
+    options.password = std::string(21, 'x');
+    EXPECT_EQ(jet::Compact(jet::Env::Default(), source, dir.File("long.mdb"), options, nullptr).kind(),
+              jet::ErrorKind::kInvalidArgument);
+  }
 }
 
 }  // namespace
