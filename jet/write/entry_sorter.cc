@@ -483,6 +483,8 @@ Status EntrySorter::Finish(bool park) {
   if (park && m.BufferBytes() > kParkedBufferBytes) {
     Status s = m.Spill();
     if (!s.ok()) return m.Fail(s);
+    std::string().swap(m.arena);  // and its memory goes back, not only its contents
+    std::vector<BufferedEntry>().swap(m.buffer);
   }
   m.SortBuffer();
   return Status::Ok();
