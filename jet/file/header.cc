@@ -145,6 +145,24 @@ Status EncodeHeader(const Header& header, std::vector<uint8_t>* page) {
   return Status::Ok();
 }
 
+Status SetHeaderPassword(const std::string& password, Header* header) {
+  const size_t size = PasswordSize(header->version);
+  std::vector<uint8_t> bytes;
+  if (IsJet3(header->version)) {
+    Status s = EncodeCodePageText(password, header->code_page, &bytes);
+    if (!s.ok()) return Status::Error(ErrorKind::kInvalidArgument, "the password: " + s.detail());
+  } else {
+    bytes = Utf8ToUtf16Le(password);
+  }
+  if (bytes.size() > size)
+    return Status::Error(ErrorKind::kInvalidArgument, "a database password holds at most 20 characters");
+  bytes.resize(size, 0);
+  header->password_bytes = bytes;
+  header->has_password = !password.empty();
+  header->password = password;
+  return Status::Ok();
+}
+
 size_t CommitAreaOffset(const Format& format) { return format.page_size - kCommitAreaSize; }
 
 bool CommitStateSet(const Format& format, const uint8_t* page0) {

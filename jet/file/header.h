@@ -68,6 +68,12 @@ Status DecodeHeader(const uint8_t* bytes, size_t size, Header* header);
 // header.creation_date, so a writer that changes the date gets a consistent page.
 Status EncodeHeader(const Header& header, std::vector<uint8_t>* page);
 
+// Sets the database password of `header` (has_password, password, password_bytes):
+// Jet 3 in the header's code page, Jet 4 as UTF-16LE, zero-padded to the field; ""
+// removes it. kInvalidArgument when it does not fit the field (20 bytes) or the code
+// page lacks one of its characters.
+Status SetHeaderPassword(const std::string& password, Header* header);
+
 // XORs the header mask over the masked region of a page-0 buffer (own inverse).
 void ApplyHeaderMask(Version version, uint8_t* page, size_t size);
 

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <random>
 
 #include "jet/base/byte_order.h"
 #include "jet/base/publish_file.h"
@@ -16,6 +17,8 @@
 #include "jet/file/header.h"
 #include "jet/maintain/id_remap.h"
 #include "jet/write/index_builder.h"
+#include "jet/write/index_key.h"
+#include "jet/write/row_writer.h"
 #include "jet/read/long_value.h"
 #include "jet/write/long_value_writer.h"
 #include "jet/file/page_writer.h"
@@ -88,6 +91,21 @@ struct TableCopyPlan {
   bool primary_has_ids = false;            // its keys hold table ids (MSysObjects.Id)
   uint32_t source_data_pages = 0;
   const SortScratch* scratch = nullptr;    // where its index sorts spill
+  TableDef new_def;                        // the definition its rows are written with
+
+  // Index keys. The plan pass computes every key from the row values, once per row
+  // and index, into keys[i] as (key, relative row pointer); every later use (counting
+  // pages, writing, in each planning round) replays that sorted stream. An index
+  // whose keys the encoder refuses for some row (keys_copied, keys_refused says why)
+  // takes the source index's entries instead, rows mapped.
+  std::vector<std::unique_ptr<EntrySorter>> keys;
+  std::vector<bool> keys_copied;
+  std::vector<std::string> keys_refused;
+  std::vector<bool> key_column;            // by position: some computed key needs its value
+  size_t key_memory_budget = 0;            // each of keys' sorters while the rows are read
+  int type_column = -1;                    // MSysObjects: Type and Lv (a saved query's plan)
+  int plan_column = -1;
+  uint64_t plans_dropped = 0;
 
   // Rows, filled by the dry run. While planning, out.data_start is 0 (pointers are
   // relative: data page index << 8 | row); after the real pass the first data page.
@@ -178,6 +196,7 @@ Status OrderRows(Database& db, TableCopyPlan* p, const TableIdMap& ids) {
   };
   EntrySorter entries(p->scratch->env, p->scratch->beside, p->scratch->memory_budget);
   s = SortMappedIndexEntries(db, def, size_t(p->primary_index), p->out.id_columns, ids, live_row, &entries);
+  if (s.ok()) s = entries.Finish();
   SortedEntry entry;
   for (bool done = false; s.ok();) {
     s = entries.Next(&entry, &done);
@@ -223,6 +242,33 @@ Status PrepareTable(Database& db, const CatalogObject& object, const SortScratch
     if (IndexHasIdColumn(*def, real, p->out.id_columns)) p->keys_hold_ids = true;
   p->primary_has_ids = p->primary_index >= 0 &&
                        IndexHasIdColumn(*def, def->real_indexes[size_t(p->primary_index)], p->out.id_columns);
+  p->new_def = *def;
+  s = PackColumns(db.format(), &p->new_def);
+  if (!s.ok()) return Status::Error(s.kind(), TableWhere(*p) + ": " + s.detail());
+  const size_t index_count = def->real_indexes.size();
+  p->keys.resize(index_count);
+  p->keys_copied.assign(index_count, false);
+  p->keys_refused.assign(index_count, std::string());
+  p->key_column.assign(def->columns.size(), false);
+  p->key_memory_budget = std::max<size_t>(1, scratch.memory_budget / std::max<size_t>(1, index_count));
+  for (size_t i = 0; i < index_count; ++i) {
+    const RealIndex& real = def->real_indexes[i];
+    std::string reason;
+    if (!CanComputeKeys(db.format(), *def, real, &reason)) {
+      p->keys_copied[i] = true;
+      p->keys_refused[i] = reason;
+      continue;
+    }
+    for (const IndexColumn& column : real.columns) {
+      const int position = def->FindColumnByNumber(column.column_number);
+      if (position >= 0) p->key_column[size_t(position)] = true;
+    }
+  }
+  if (def->first_page == kCatalogTdefPage) {
+    p->type_column = def->FindColumnByName("Type");
+    p->plan_column = def->FindColumnByName("Lv");
+    if (p->type_column < 0) p->plan_column = -1;
+  }
   return OrderRows(db, p, TableIdMap());
 }
 
@@ -232,30 +278,62 @@ Status PrepareTable(Database& db, const CatalogObject& object, const SortScratch
 // alike: the planning pass counts, the writing pass writes what was counted.
 enum class RowPass { kPlan, kWrite };
 
-// Copies the rows of `p` in order, the one core of PlanRows and WriteRows. kPlan:
-// records where each row goes, the free space of each data page and the long-value
-// pages, with `sink` a counter starting at 1. kWrite: writes the data pages at
-// `data_pages` and the long values through `sink`, and checks that everything lands
-// where it was planned.
+// Whether the plan pass computes the keys of real index `i` from the row values; false
+// for an index the encoder refused, whose entries are copied from the source index.
+bool KeysFromValues(const TableCopyPlan& p, size_t i) { return !p.keys_copied[i]; }
+
+// The entries of the indexes whose keys were refused: the source index's entries,
+// rows mapped to where the plan put them (relative pointers). After out.IndexRowMap().
+Status CopySourceEntries(Database& db, TableCopyPlan* p, const TableIdMap& ids) {
+  const RowMapper relative = [&](RowId old_row, RowId* new_row) { return p->out.MapRow(old_row, new_row); };
+  for (size_t i = 0; i < p->keys.size(); ++i) {
+    if (KeysFromValues(*p, i)) continue;
+    p->keys[i] = std::make_unique<EntrySorter>(p->scratch->env, p->scratch->beside, p->scratch->memory_budget);
+    EntrySorter& sorter = *p->keys[i];
+    Status s = SortMappedIndexEntries(db, *p->def, i, p->out.id_columns, ids, relative, &sorter);
+    if (!s.ok()) return Status::Error(s.kind(), TableWhere(*p) + " index " + std::to_string(i) + ": " + s.detail());
+  }
+  return Status::Ok();
+}
+
+// Writes the rows of `p` anew from their values, in order: the one core of PlanRows and
+// WriteRows. Each row is decoded, its table ids mapped by `ids`, a saved query's
+// compiled plan dropped, and encoded again (jet/write/row_writer.h); Memo / OLE values
+// keep their stored bytes, those out of the row stored again through `sink`.
+// kPlan: records where each row goes, the free space of each data page and the
+// long-value pages, with `sink` a counter starting at 1, and computes every index key
+// from the values, once per row and index, into p->keys (relative row pointers).
+// kWrite: writes the data pages at `data_pages` and the long values through `sink`,
+// and checks that everything lands where it was planned.
 Status CopyRows(Database& db, TableCopyPlan* p, RowPass pass, PageSink* sink,
                 const std::vector<uint32_t>* data_pages, const TableIdMap& ids) {
   const Format& format = db.format();
   const TableDef& def = *p->def;
   const bool planning = pass == RowPass::kPlan;
   RowFetcher fetcher(db.file(), def);
+  RowDecoder decoder(db.file(), def);
   LongValueReader lv_reader(db.file());
   std::vector<std::unique_ptr<LongValueWriter>> writers;
   for (size_t i = 0; i < p->long_value_columns.size(); ++i)
     writers.push_back(std::make_unique<LongValueWriter>(sink));
   DataPageBuilder builder(format, planning ? 0 : p->start);
-  std::vector<uint8_t> row, value;
+  std::vector<uint8_t> source_row, row, value;
   std::vector<RawColumn> raw;
+  RowFields fields;
+  fields.values.resize(def.columns.size());
+  fields.long_value_fields.resize(def.columns.size());
+  std::string key;
   uint32_t page_index = 0;
   if (planning) {
     p->out.page_first_row.clear();
     p->data_free.clear();
     p->long_values = 0;
     p->max_autonumber = 0;
+    p->plans_dropped = 0;
+    for (size_t i = 0; i < p->keys.size(); ++i)
+      p->keys[i] = KeysFromValues(*p, i) ? std::make_unique<EntrySorter>(p->scratch->env, p->scratch->beside,
+                                                                         p->key_memory_budget)
+                                         : nullptr;
   }
 
   const auto flush = [&]() -> Status {
@@ -273,53 +351,98 @@ Status CopyRows(Database& db, TableCopyPlan* p, RowPass pass, PageSink* sink,
 
   for (size_t k = 0; k < p->out.old_rows.size(); ++k) {
     const RowId old_row = RowId::FromPointer(p->out.old_rows[k]);
-    const std::string where = TableWhere(*p) + " row " + std::to_string(old_row.page) + ":" +
-                              std::to_string(old_row.row);
-    const uint8_t* bytes;
+    const auto where = [&]() {
+      return TableWhere(*p) + " row " + std::to_string(old_row.page) + ":" + std::to_string(old_row.row);
+    };
+    const uint8_t* fetched;
     size_t size;
-    Status s = fetcher.Fetch(old_row, &bytes, &size);
-    if (!s.ok()) return s;
-    row.assign(bytes, bytes + size);
-    s = CrackRow(format, def, row.data(), row.size(), &raw);
-    if (!s.ok()) return Status::Error(s.kind(), where + ": " + s.detail());
+    Status s = fetcher.Fetch(old_row, &fetched, &size);
+    if (s.ok()) {
+      source_row.assign(fetched, fetched + size);  // long values are read before it is done with
+      s = CrackRow(format, def, source_row.data(), size, &raw);
+    }
+    const uint8_t* bytes = source_row.data();
+    if (!s.ok()) return Status::Error(s.kind(), where() + ": " + s.detail());
+
+    for (size_t i = 0; i < def.columns.size(); ++i) {
+      Value& v = fields.values[i];
+      fields.long_value_fields[i].clear();
+      if (!def.columns[i].is_long_value() || raw[i].is_null) {
+        s = decoder.ColumnValue(i, bytes, raw[i], &v);
+      } else if (p->key_column[i]) {
+        s = decoder.ColumnValue(i, bytes, raw[i], &v);  // a key needs the value itself
+      } else {
+        v = Value::Binary({});  // not null; the row takes the field below
+      }
+      if (!s.ok()) return Status::Error(s.kind(), where() + ": " + s.detail());
+    }
+    for (size_t position : p->out.id_columns) {
+      Value& v = fields.values[position];
+      if (v.type() == ValueType::kLong) v = Value::Long(ids.Map(int32_t(v.integer())));
+    }
+    if (p->plan_column >= 0 && !fields.values[size_t(p->plan_column)].is_null() &&
+        fields.values[size_t(p->type_column)].type() != ValueType::kNull &&
+        fields.values[size_t(p->type_column)].integer() == kObjectQuery) {
+      fields.values[size_t(p->plan_column)] = Value::Null();
+      if (planning) ++p->plans_dropped;
+    }
 
     for (size_t j = 0; j < p->long_value_columns.size(); ++j) {
-      const RawColumn& field = raw[p->long_value_columns[j]];
-      if (field.is_null || field.size == 0) continue;
+      const size_t position = p->long_value_columns[j];
+      const RawColumn& field = raw[position];
+      if (fields.values[position].is_null()) continue;
+      std::vector<uint8_t>& out = fields.long_value_fields[position];
       LongValueHeader header;
-      s = ParseLongValueHeader(row.data() + field.offset, field.size, &header);
-      if (s.ok() && header.kind == kLongValueInline) continue;  // stays in the row
-      if (s.ok()) s = lv_reader.Read(row.data() + field.offset, field.size, &value);
+      s = field.size == 0 ? Status::Ok() : ParseLongValueHeader(bytes + field.offset, field.size, &header);
+      if (s.ok() && (field.size == 0 || header.kind == kLongValueInline)) {
+        out.assign(bytes + field.offset, bytes + field.offset + field.size);  // stays in the row
+        continue;
+      }
+      if (s.ok()) s = lv_reader.Read(bytes + field.offset, field.size, &value);
       if (!s.ok())
-        return Status::Error(s.kind(), where + " column \"" + def.columns[p->long_value_columns[j]].name +
-                                           "\": " + s.detail());
+        return Status::Error(s.kind(), where() + " column \"" + def.columns[position].name + "\": " + s.detail());
       LongValueField stored;
       s = writers[j]->Store(value, &stored);
       if (!s.ok()) return s;
-      std::memcpy(row.data() + field.offset, stored.data(), stored.size());
+      out.assign(stored.begin(), stored.end());
       if (planning) ++p->long_values;
     }
-    s = RemapRowIds(format, def, p->out.id_columns, ids, raw, row.data(), row.size());
-    if (!s.ok()) return Status::Error(s.kind(), where + ": " + s.detail());
     if (planning && p->autonumber_column >= 0) {
-      const RawColumn& field = raw[size_t(p->autonumber_column)];
-      if (!field.is_null && field.size == 4)
-        p->max_autonumber = std::max<int64_t>(p->max_autonumber, int32_t(LoadLe32(row.data() + field.offset)));
+      const Value& v = fields.values[size_t(p->autonumber_column)];
+      if (v.type() == ValueType::kLong) p->max_autonumber = std::max<int64_t>(p->max_autonumber, v.integer());
     }
+    s = EncodeRow(format, p->new_def, fields, db.header().code_page, &row);
+    if (!s.ok()) return Status::Error(s.kind(), where() + ": " + s.detail());
 
     if (!builder.Add(row)) {
       if (builder.empty())
-        return Status::Error(ErrorKind::kDamaged, where + ": a row of " + std::to_string(row.size()) +
+        return Status::Error(ErrorKind::kDamaged, where() + ": a row of " + std::to_string(row.size()) +
                                                       " bytes does not fit on a page");
       s = flush();
       if (!s.ok()) return s;
       if (!builder.Add(row))
-        return Status::Error(ErrorKind::kDamaged, where + ": a row of " + std::to_string(row.size()) +
+        return Status::Error(ErrorKind::kDamaged, where() + ": a row of " + std::to_string(row.size()) +
                                                       " bytes does not fit on a page");
     }
+    const RowId written = RowId::FromPointer((page_index << 8) | uint32_t(builder.row_count() - 1));
     if (planning) {
       if (builder.row_count() == 1) p->out.page_first_row.push_back(uint32_t(k));
-    } else if (p->out.NewRow(k) != ((page_index << 8) | (builder.row_count() - 1))) {
+      for (size_t i = 0; i < p->keys.size(); ++i) {
+        if (!KeysFromValues(*p, i) || !IndexHoldsRow(def, def.real_indexes[i], fields.values)) continue;
+        s = EncodeIndexKey(format, def, def.real_indexes[i], fields.values, &key);
+        if (s.kind() == ErrorKind::kUnsupportedFormat) {
+          // The encoder does not know this key: the index keeps the source's entries,
+          // which the verification then holds against the source index.
+          p->keys_copied[i] = true;
+          p->keys_refused[i] = s.detail();
+          p->keys[i].reset();
+          continue;
+        }
+        if (s.ok()) s = p->keys[i]->Add(key, written);
+        if (!s.ok())
+          return Status::Error(s.kind(), where() + " index " + std::to_string(i) + ": " + s.detail());
+      }
+    } else if (p->out.NewRow(k) != written.ToPointer()) {
       return Internal(*p, "row position");
     }
   }
@@ -343,6 +466,10 @@ Status CopyRows(Database& db, TableCopyPlan* p, RowPass pass, PageSink* sink,
       p->lv_pages.push_back(std::move(pages));
     }
     p->out.IndexRowMap();
+    Status s = CopySourceEntries(db, p, ids);
+    for (size_t i = 0; s.ok() && i < p->keys.size(); ++i) s = p->keys[i]->Finish(/*park=*/true);
+    if (!s.ok()) return Status::Error(s.kind(), TableWhere(*p) + " index keys: " + s.detail());
+    p->indexes_counted = false;
   } else {
     if (page_index != p->data_pages()) return Internal(*p, "data page count");
     for (size_t j = 0; j < writers.size(); ++j) {
@@ -369,24 +496,20 @@ Status WriteRows(Database& db, TableCopyPlan* p, PageSink* sink, const std::vect
 
 // --- Indexes ------------------------------------------------------------------------
 
-Status BuildIndexes(Database& db, TableCopyPlan* p, PageSink* sink, const TableIdMap& ids) {
+// Builds every real index of `p` through `sink` from the entries the plan pass sorted
+// (relative row pointers, made absolute here: the order is the same).
+Status BuildIndexes(TableCopyPlan* p, PageSink* sink) {
   p->indexes.assign(p->def->real_indexes.size(), IndexBuildResult{});
-  const RowMapper map_row = [&](RowId old_row, RowId* new_row) {
-    RowId relative;
-    if (!p->out.MapRow(old_row, &relative)) return false;
-    *new_row = RowId::FromPointer(p->Absolute(relative.ToPointer()));
-    return true;
-  };
   for (size_t i = 0; i < p->def->real_indexes.size(); ++i) {
-    EntrySorter entries(p->scratch->env, p->scratch->beside, p->scratch->memory_budget);
-    Status s = SortMappedIndexEntries(db, *p->def, i, p->out.id_columns, ids, map_row, &entries);
+    EntrySorter& entries = *p->keys[i];
+    Status s = entries.Rewind();
     IndexBuilder builder(sink, p->start);
     SortedEntry entry;
     for (bool done = false; s.ok();) {
       s = entries.Next(&entry, &done);
       if (!s.ok() || done) break;
       s = builder.Add(std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(entry.key.data()), entry.key.size()),
-                      entry.row);
+                      RowId::FromPointer(p->Absolute(entry.row.ToPointer())));
     }
     if (!s.ok()) return Status::Error(s.kind(), TableWhere(*p) + " index " + std::to_string(i) + ": " + s.detail());
     s = builder.Finish(&p->indexes[i]);
@@ -482,7 +605,7 @@ Status LayOutTable(Database& db, TableCopyPlan* p, uint32_t start, const TableId
                                (!p->keys_hold_ids || p->counted_ids == ids);
   if (!same_as_counted) {
     CountingSink counter(format, p->index_start);
-    Status s = BuildIndexes(db, p, &counter, ids);
+    Status s = BuildIndexes(p, &counter);
     if (!s.ok()) return s;
     p->index_pages = counter.next() - p->index_start;
     p->indexes_counted = true;
@@ -509,8 +632,9 @@ Status PlanLayout(Database& db, std::vector<TableCopyPlan>* plans, TableIdMap* i
   for (int round = 1; round <= kMaxPlanningRounds; ++round) {
     // A primary key on table ids orders its rows by the new ids.
     for (TableCopyPlan& p : *plans) {
-      if (!p.primary_has_ids || round == 1) continue;
-      Status s = OrderRows(db, &p, guess);
+      // Keys holding ids are computed again with the ids of this round.
+      if (!p.keys_hold_ids || round == 1) continue;
+      Status s = p.primary_has_ids ? OrderRows(db, &p, guess) : Status::Ok();
       CountingSink counter(db.format(), 1);
       if (s.ok()) s = PlanRows(db, &p, &counter, guess);
       if (!s.ok()) return s;
@@ -553,7 +677,7 @@ Status AllocateRun(OutputSink* sink, const TableCopyPlan& p, uint32_t first, uin
 // The definition of `p` for the new file, with every page-dependent field set.
 Status WriteDefinition(const Format& format, const TableCopyPlan& p, const TableIdMap& ids,
                        const std::vector<uint32_t>& map_pointers, OutputSink* sink) {
-  TableDef def = *p.def;
+  TableDef def = p.new_def;
   def.row_count = uint32_t(p.out.old_rows.size());
   if (p.autonumber_column >= 0) def.last_autonumber = uint32_t(p.max_autonumber);
   for (size_t i = 0; i < p.maps.size(); ++i) {
@@ -625,7 +749,7 @@ Status WriteTable(Database& db, TableCopyPlan* p, OutputSink* sink, const TableI
   if (s.ok()) s = WriteRows(db, p, sink, data_pages, ids);
   if (!s.ok()) return s;
   if (sink->next() != p->index_start) return Internal(*p, "index start");
-  s = BuildIndexes(db, p, sink, ids);
+  s = BuildIndexes(p, sink);
   if (!s.ok()) return s;
   if (sink->next() != p->index_start + p->index_pages) return Internal(*p, "index pages");
 
@@ -651,12 +775,34 @@ Status WriteTable(Database& db, TableCopyPlan* p, OutputSink* sink, const TableI
   return WriteDefinition(format, *p, ids, map_pointers, sink);
 }
 
-// Page 0: the source's, byte for byte, with every commit slot neutral.
-std::vector<uint8_t> HeaderPage(const Header& header, const Format& format) {
-  std::vector<uint8_t> page = header.raw_page;
-  page.resize(format.page_size, 0);
-  SetCommitAreaIdle(format, page.data());
-  return page;
+// The result's header: the source's, with the password and database key the options
+// ask for.
+Status ResultHeader(const Header& source, const CompactOptions& options, Header* result) {
+  *result = source;
+  if (options.password.has_value()) {
+    Status s = SetHeaderPassword(*options.password, result);
+    if (!s.ok()) return s;
+  }
+  if (options.encoding == PageEncoding::kDecode) result->db_key = 0;
+  if (options.encoding == PageEncoding::kEncode && result->db_key == 0) {
+    std::random_device random;
+    while (result->db_key == 0) result->db_key = random();
+  }
+  return Status::Ok();
+}
+
+// Page 0: the source's, byte for byte, unless the options changed a field of it, with
+// every commit slot neutral.
+Status HeaderPage(const Header& source, const Header& result, const Format& format, std::vector<uint8_t>* page) {
+  if (result.db_key != source.db_key || result.password_bytes != source.password_bytes) {
+    Status s = EncodeHeader(result, page);
+    if (!s.ok()) return s;
+  } else {
+    *page = source.raw_page;
+  }
+  page->resize(format.page_size, 0);
+  SetCommitAreaIdle(format, page->data());
+  return Status::Ok();
 }
 
 Status WriteGlobalMap(const Format& format, uint32_t used_pages, OutputSink* sink) {
@@ -708,16 +854,18 @@ Status CollectTables(Database& db, const SortScratch& scratch, std::vector<Table
 
 // Writes the whole file at `path`; on success the writer has finished it.
 Status WriteFile(Database& db, std::vector<TableCopyPlan>* plans, const TableIdMap& ids, uint32_t used_pages,
-                 const CompactOptions& options, Env* env, const std::string& path,
+                 const Header& header, const CompactOptions& options, Env* env, const std::string& path,
                  std::unique_ptr<PageWriter>* writer) {
   const Format& format = db.format();
-  Status s = PageWriter::Create(env, path, format, db.header().db_key, 0666, writer);
+  std::vector<uint8_t> page0_image;
+  Status s = HeaderPage(db.header(), header, format, &page0_image);
+  if (s.ok()) s = PageWriter::Create(env, path, format, header.db_key, 0666, writer);
   if (!s.ok()) return s;
   OutputSink sink(writer->get(), options);
   uint32_t page0, page1;
   s = sink.Allocate(&page0);
   if (s.ok()) s = sink.Allocate(&page1);
-  if (s.ok()) s = sink.Write(page0, HeaderPage(db.header(), format));
+  if (s.ok()) s = sink.Write(page0, page0_image);
   HostPageWriter host(format);
   for (size_t i = 0; s.ok() && i < plans->size(); ++i) s = WriteTable(db, &(*plans)[i], &sink, ids, &host);
   if (s.ok()) s = host.Flush(&sink);
@@ -746,6 +894,10 @@ Status Compact(Env* env, const std::string& source, const std::string& destinati
                              " files is not supported: their complex columns keep table ids in "
                              "MSysComplexColumns and flat tables this engine does not rewrite yet");
 
+  Header header;
+  s = ResultHeader(db->header(), options, &header);
+  if (!s.ok()) return s;
+
   SortScratch scratch;
   scratch.env = env;
   scratch.beside = destination;
@@ -773,20 +925,23 @@ Status Compact(Env* env, const std::string& source, const std::string& destinati
 
   const std::string& temporary = publication.temporary();
   std::unique_ptr<PageWriter> writer;
-  s = WriteFile(*db, &plans, ids, used_pages, options, env, temporary, &writer);
+  s = WriteFile(*db, &plans, ids, used_pages, header, options, env, temporary, &writer);
   if (!s.ok()) return s;  // the unfinished writer removes its file
   ReportProgress(options.progress, done = 3 * pass, work);
   const uint32_t result_pages = writer->page_count();
   writer.reset();
 
   CompactionMap map;
+  map.header = header;
   map.table_ids = ids;
   for (TableCopyPlan& p : plans) {
     p.out.new_page = p.start;
     p.out.data_start = p.data_start;
+    p.out.keys_copied = p.keys_copied;
+    p.keys.clear();  // their scratch files go before the verification reads
   }
   for (TableCopyPlan& p : plans) map.tables.push_back(std::move(p.out));
-  s = VerifyCompaction(*db, temporary, map, scratch, StageProgress(options.progress, 3 * pass, work, work));
+  s = VerifyCompaction(*db, temporary, map, StageProgress(options.progress, 3 * pass, work, work));
   if (s.ok()) s = publication.Commit();
   if (!s.ok()) return s;
 
@@ -796,6 +951,7 @@ Status Compact(Env* env, const std::string& source, const std::string& destinati
     report->result_pages = result_pages;
     report->result_bytes = uint64_t(result_pages) * db->format().page_size;
     report->planning_rounds = rounds;
+    report->query_plans_dropped = 0;
     report->tables.clear();
     for (size_t i = 0; i < plans.size(); ++i) {
       const TableCopyPlan& p = plans[i];
@@ -812,6 +968,9 @@ Status Compact(Env* env, const std::string& source, const std::string& destinati
       t.index_pages = p.index_pages;
       t.rows = out.old_rows.size();
       t.long_values = p.long_values;
+      for (size_t i = 0; i < p.keys_copied.size(); ++i)
+        if (p.keys_copied[i]) t.copied_keys.push_back("index " + std::to_string(i) + ": " + p.keys_refused[i]);
+      report->query_plans_dropped += p.plans_dropped;
       report->tables.push_back(std::move(t));
     }
   }

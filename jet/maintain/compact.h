@@ -1,8 +1,9 @@
 // Compaction: writes a fresh copy of a Jet 3 / Jet 4 database that holds exactly what
 // the source holds and nothing else, the way Jet's own compaction leaves a file.
 //
-//   * Same format, page size, code page, sort order, password and page encoding; page
-//     0 is the source's, with neutral commit bytes.
+//   * Same format, page size, code page, sort order, password and page encoding,
+//     unless the options set another password or encoding; page 0 is the source's,
+//     with those fields written and neutral commit bytes.
 //   * Layout: page 0, page 1 (global map), then every table contiguous -- MSysObjects
 //     first (its definition stays on page 2, where readers look for it), the other
 //     system tables, then the user tables -- each as
@@ -14,10 +15,17 @@
 //     tables on one host page).
 //   * Only live rows, in primary-key order (the order of the primary key's entries),
 //     rows that index does not reach after them in storage order; base order for a
-//     table without a primary key. Row bytes are copied as they are except long-value
-//     headers, which are re-pointed, and table ids; overflow rows become plain rows.
-//   * Long values reachable from live rows stored again, packed; orphans dropped.
-//   * Every real index rebuilt from its entries' key bytes, sorted by (key, new row).
+//     table without a primary key. Each row is written anew from its values (table
+//     ids remapped), as Jet inserts it again: the space of deleted columns goes;
+//     overflow rows become plain rows. A saved query's compiled plan (MSysObjects.Lv
+//     of a type-5 row) is dropped, as Jet's compaction drops it (doc/compaction.md).
+//   * Long values reachable from live rows stored again with their stored bytes,
+//     packed; orphans dropped.
+//   * Every real index rebuilt from keys computed from the row values (once per row
+//     and index), sorted by (key, new row), so a damaged key or an entry at the wrong
+//     row in the source never reaches the result. An index whose keys the encoder
+//     refuses (jet/write/index_key.h) keeps the source index's entries, rows mapped;
+//     the report names it and the verification holds it against the source index.
 //   * Definitions with recomputed row counts, AutoNumber seeds, statistics and maps;
 //     table ids (= definition pages) remapped wherever the engine knows they are kept
 //     (jet/maintain/id_remap.h, logical indexes' related tables).
@@ -41,6 +49,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -50,7 +59,16 @@
 
 namespace jet {
 
+// RC4 page encoding of a compaction's result.
+enum class PageEncoding { kAsSource, kEncode, kDecode };
+
 struct CompactOptions {
+  // The result's database password: unset keeps the source's, "" removes it.
+  std::optional<std::string> password;
+  // kEncode gives the result RC4-encoded pages (a new database key when the source
+  // has none), kDecode plain pages.
+  PageEncoding encoding = PageEncoding::kAsSource;
+
   // Memory each index sort may hold before it spills runs to scratch files beside
   // the destination (jet/write/entry_sorter.h). Tests set it tiny to make every sort spill.
   size_t sort_memory_budget = size_t(32) << 20;
@@ -76,6 +94,9 @@ struct CompactTableReport {
   uint32_t index_pages = 0;
   uint64_t rows = 0;
   uint64_t long_values = 0;       // values stored out of the row
+  // Indexes whose keys could not be computed from the rows (the encoder does not know
+  // them) and were copied from the source index instead: "index N: why".
+  std::vector<std::string> copied_keys;
 };
 
 struct CompactReport {
@@ -84,12 +105,14 @@ struct CompactReport {
   uint64_t source_bytes = 0;
   uint64_t result_bytes = 0;
   uint32_t planning_rounds = 0;
+  uint64_t query_plans_dropped = 0;  // saved queries' compiled plans (MSysObjects.Lv)
   std::vector<CompactTableReport> tables;  // in the order of the result
 };
 
 // Compacts `source` into a new file `destination` through `env`. kDestinationExists
 // when anything exists at `destination`; kNotJetDatabase / kUnsupportedFormat /
-// kDamaged for a source the engine cannot compact (ACE files are refused); kDamaged
+// kDamaged for a source the engine cannot compact (ACE files are refused);
+// kInvalidArgument for a password that does not fit the format; kDamaged
 // when verification finds a difference; kNoSpace / kIoError from writing. On any
 // failure no file is left at `destination` nor beside it. `report` may be null.
 Status Compact(Env* env, const std::string& source, const std::string& destination,

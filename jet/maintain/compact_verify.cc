@@ -13,6 +13,8 @@
 #include "jet/read/row.h"
 #include "jet/read/row_fetch.h"
 #include "jet/read/table_scan.h"
+#include "jet/write/index_key.h"
+#include "jet/write/tdef_writer.h"
 
 namespace jet {
 namespace {
@@ -31,10 +33,14 @@ std::string Shown(const Value& value) {
   return text;
 }
 
-// Definitions must agree in everything but the page-dependent fields.
-Status CompareDefinitions(const CompactedTable& t, const TableDef& a, const TableDef& b,
-                          const TableIdMap& ids) {
+// Definitions must agree in everything but the page-dependent fields, with the columns
+// packed (jet/write/tdef_writer.h: the space of deleted columns gone).
+Status CompareDefinitions(const Format& format, const CompactedTable& t, const TableDef& source,
+                          const TableDef& b, const TableIdMap& ids) {
   const std::string where = "table \"" + t.name + "\": ";
+  TableDef a = source;
+  Status s = PackColumns(format, &a);
+  if (!s.ok()) return Mismatch(where + s.detail());
   if (a.columns.size() != b.columns.size() || a.real_indexes.size() != b.real_indexes.size() ||
       a.logical_indexes.size() != b.logical_indexes.size() || a.max_columns != b.max_columns ||
       a.var_columns != b.var_columns || a.tdef_length != b.tdef_length)
@@ -46,6 +52,14 @@ Status CompareDefinitions(const CompactedTable& t, const TableDef& a, const Tabl
         x.var_index != y.var_index || x.fixed_offset != y.fixed_offset || x.length != y.length ||
         x.flags != y.flags)
       return Mismatch(where + "column \"" + x.name + "\" differs in its definition");
+  }
+  for (size_t i = 0; i < a.real_indexes.size(); ++i) {
+    const RealIndex& x = a.real_indexes[i];
+    const RealIndex& y = b.real_indexes[i];
+    bool same = x.columns.size() == y.columns.size() && x.flags == y.flags;
+    for (size_t c = 0; same && c < x.columns.size(); ++c)
+      same = x.columns[c].column_number == y.columns[c].column_number && x.columns[c].ascending == y.columns[c].ascending;
+    if (!same) return Mismatch(where + "real index " + std::to_string(i) + " differs in its definition");
   }
   for (size_t i = 0; i < a.logical_indexes.size(); ++i) {
     const LogicalIndex& x = a.logical_indexes[i];
@@ -62,36 +76,33 @@ Status CompareDefinitions(const CompactedTable& t, const TableDef& a, const Tabl
   return Status::Ok();
 }
 
-// Whether two copies of a row hold the same bytes, apart from the long-value headers
-// (re-pointed) and the id columns (remapped). `raw` is the source row cracked.
-bool SameBytesOutsidePointers(const CompactedTable& t, const TableDef& def, const std::vector<RawColumn>& raw,
-                              const uint8_t* a, const uint8_t* b, size_t size, std::string* column) {
-  std::vector<bool> skip(size, false);
-  const auto mark = [&](size_t position, size_t length) {
-    for (size_t i = 0; i < length && raw[position].offset + i < size; ++i) skip[raw[position].offset + i] = true;
-  };
-  for (size_t i = 0; i < def.columns.size() && i < raw.size(); ++i) {
-    if (raw[i].is_null) continue;
-    if (def.columns[i].is_long_value() && raw[i].size >= kLongValueHeaderSize &&
-        (a[raw[i].offset + 3] & kLongValueInline) == 0)
-      mark(i, kLongValueHeaderSize);
-    if (std::find(t.id_columns.begin(), t.id_columns.end(), i) != t.id_columns.end()) mark(i, 4);
+// An index's entries summed up as entry_fingerprint.h does, by (new row pointer, key).
+struct IndexPrint {
+  uint64_t sum = 0;
+  uint64_t count = 0;
+  void Add(uint32_t pointer, std::string_view key) {
+    sum += EntryMix(pointer, KeyHash(key));
+    ++count;
   }
-  for (size_t n = 0; n < size; ++n) {
-    if (skip[n] || a[n] == b[n]) continue;
-    *column = "byte " + std::to_string(n);
-    for (size_t i = 0; i < raw.size(); ++i)
-      if (!raw[i].is_null && n >= raw[i].offset && n < size_t(raw[i].offset) + raw[i].size)
-        *column = "column \"" + def.columns[i].name + "\"";
-    return false;
-  }
-  return true;
+};
+
+// Whether `values` (MSysObjects) are a saved query's row; its compiled plan is dropped.
+bool IsSavedQuery(const TableDef& def, const std::vector<Value>& values) {
+  const int type = def.FindColumnByName("Type");
+  return def.first_page == kCatalogTdefPage && type >= 0 && !values[size_t(type)].is_null() &&
+         values[size_t(type)].integer() == kObjectQuery;
 }
 
 // Every row of the result, in storage order, against the source row written for it:
-// the decoded values (long values read from both files, ids mapped) and the bytes.
+// the decoded values (long values read from both files, ids mapped, a saved query's
+// compiled plan null). For every index whose keys the compaction computed, the key
+// each result row must have is computed from the result row's values into `prints`.
 Status CompareRows(Database& source, Database& result, const CompactedTable& t,
-                   const TableDef& src_def, const TableDef& dst_def, const TableIdMap& ids) {
+                   const TableDef& src_def, const TableDef& dst_def, const TableIdMap& ids,
+                   std::vector<IndexPrint>* prints) {
+  prints->assign(dst_def.real_indexes.size(), IndexPrint());
+  const int plan_column = src_def.FindColumnByName("Lv");
+  std::string key;
   RowFetcher fetcher(source.file(), src_def);
   RowDecoder src_decoder(source.file(), src_def);
   RowDecoder dst_decoder(result.file(), dst_def);
@@ -129,6 +140,7 @@ Status CompareRows(Database& source, Database& result, const CompactedTable& t,
           Value& v = expected[position];
           if (v.type() == ValueType::kLong) v = Value::Long(ids.Map(int32_t(v.integer())));
         }
+        if (plan_column >= 0 && IsSavedQuery(src_def, expected)) expected[size_t(plan_column)] = Value::Null();
         if (values.size() != expected.size()) {
           failure = Mismatch(where + ": column count differs");
           return false;
@@ -140,15 +152,15 @@ Status CompareRows(Database& source, Database& result, const CompactedTable& t,
             return false;
           }
         }
-        std::string column;
-        if (size != dst_size) {
-          failure = Mismatch(where + ": " + std::to_string(dst_size) + " bytes, the source row has " +
-                             std::to_string(size));
-          return false;
-        }
-        if (!SameBytesOutsidePointers(t, src_def, src_decoder.raw(), bytes, dst_bytes, size, &column)) {
-          failure = Mismatch(where + ": the stored bytes of " + column + " differ");
-          return false;
+        for (size_t i = 0; i < dst_def.real_indexes.size(); ++i) {
+          const RealIndex& index = dst_def.real_indexes[i];
+          if (t.keys_copied[i] || !IndexHoldsRow(dst_def, index, values)) continue;
+          failure = EncodeIndexKey(result.format(), dst_def, index, values, &key);
+          if (!failure.ok()) {
+            failure = Mismatch(where + " index " + std::to_string(i) + ": " + failure.detail());
+            return false;
+          }
+          (*prints)[i].Add(row.ToPointer(), key);
         }
         ++k;
         return true;
@@ -163,114 +175,87 @@ Status CompareRows(Database& source, Database& result, const CompactedTable& t,
   return Status::Ok();
 }
 
-// A (source row, key) pair's share of an index's fingerprint (entry_fingerprint.h).
-uint64_t EntryFingerprint(uint32_t old_row, const std::string& key) { return EntryMix(old_row, KeyHash(key)); }
-
-// The result's index is walked once, entry by entry, and never held: each entry must
-// equal the next of the source's entries as SortMappedIndexEntries gives them (a
-// stream, so memory stays at the sorter's budget) and come strictly after the one
-// before it. As a second look that does not go through SortMappedIndexEntries, the
-// entries are also taken back to the source rows they were written for (through where
-// the rows were written, not the row map) and fingerprinted; the source index, walked
-// as well, must give the same fingerprint over the entries of its copied rows. Exact
-// duplicates in the source (adjacent in a sound index) count once, as the compaction
-// writes them once.
+// The result's index is walked once, entry by entry, and never held: its entries must
+// come in strictly ascending (key, row) order, each at a row that was written, and sum
+// up to `expected`: for an index whose keys the compaction computed, the keys of the
+// result's own rows (CompareRows), so a key that is not its row's, an entry at the
+// wrong row, a missing or an extra entry all fail it; for an index whose keys were
+// copied, the source index's entries of the copied rows, rows and ids mapped (exact
+// duplicates once, as the compaction writes them once).
 Status CompareIndexes(Database& source, Database& result, const CompactedTable& t,
                       const TableDef& src_def, const TableDef& dst_def, const TableIdMap& ids,
-                      const SortScratch& scratch) {
-  const RowMapper map_row = [&](RowId old_row, RowId* new_row) { return t.MapRow(old_row, new_row); };
+                      const std::vector<IndexPrint>& from_rows) {
   for (size_t i = 0; i < src_def.real_indexes.size(); ++i) {
     const std::string where = "table \"" + t.name + "\" index " + std::to_string(i);
-    EntrySorter expected(scratch.env, scratch.beside, scratch.memory_budget);
-    Status s = SortMappedIndexEntries(source, src_def, i, t.id_columns, ids, map_row, &expected);
-    if (!s.ok()) return Status::Error(s.kind(), where + " of the source: " + s.detail());
-    SortedEntry next;
-    bool expected_done = false;
-    s = expected.Next(&next, &expected_done);
-    if (!s.ok()) return Status::Error(s.kind(), where + ": sorting the source's entries: " + s.detail());
-
-    size_t e = 0;
+    IndexPrint found;
     std::string previous_key;
     RowId previous_row;
-    uint64_t found_print = 0;
     Status mismatch = Status::Ok();
     IndexWalkStats stats;
-    s = WalkIndex(result.file(), dst_def.first_page, dst_def.real_indexes[i].root_page,
-                  [&](const std::string& key, const RowId& row) {
-                    if (expected_done) {
-                      mismatch = Mismatch(where + ": more than the " + std::to_string(e) + " entries expected");
-                      return false;
-                    }
-                    if (e > 0) {
-                      const int c = previous_key.compare(key);
-                      if (c > 0 || (c == 0 && !(previous_row < row))) {
-                        mismatch = Mismatch(where + ": entry " + std::to_string(e) + " is out of order");
-                        return false;
-                      }
-                    }
-                    if (key != next.key || !(row == next.row)) {
-                      mismatch = Mismatch(where + ": entry " + std::to_string(e) + " (row " +
-                                          Pointer(row.ToPointer()) + ") differs, expected row " +
-                                          Pointer(next.row.ToPointer()));
-                      return false;
-                    }
-                    const uint32_t pointer = row.ToPointer();
-                    size_t k;
-                    if (!t.WrittenAt(pointer, &k)) {
-                      mismatch = Mismatch(where + ": entry " + std::to_string(e) + " points at " +
-                                          Pointer(pointer) + ", where no row was written");
-                      return false;
-                    }
-                    found_print += EntryFingerprint(t.old_rows[k], key);
-                    previous_key = key;
-                    previous_row = row;
-                    ++e;
-                    mismatch = expected.Next(&next, &expected_done);
-                    return mismatch.ok();
-                  },
-                  &stats);
+    Status s = WalkIndex(result.file(), dst_def.first_page, dst_def.real_indexes[i].root_page,
+                         [&](const std::string& key, const RowId& row) {
+                           if (found.count > 0) {
+                             const int c = previous_key.compare(key);
+                             if (c > 0 || (c == 0 && !(previous_row < row))) {
+                               mismatch = Mismatch(where + ": entry " + std::to_string(found.count) +
+                                                   " is out of order");
+                               return false;
+                             }
+                           }
+                           size_t k;
+                           if (!t.WrittenAt(row.ToPointer(), &k)) {
+                             mismatch = Mismatch(where + ": entry " + std::to_string(found.count) + " points at " +
+                                                 Pointer(row.ToPointer()) + ", where no row was written");
+                             return false;
+                           }
+                           found.Add(row.ToPointer(), key);
+                           previous_key = key;
+                           previous_row = row;
+                           return true;
+                         },
+                         &stats);
     if (!mismatch.ok()) return mismatch;
     if (!s.ok()) return Status::Error(ErrorKind::kDamaged, "verification: " + where + " of the result: " + s.detail());
-    if (!expected_done) return Mismatch(where + ": only " + std::to_string(e) + " entries, more expected");
-    const size_t found_count = e;
 
-    const RealIndex& real = src_def.real_indexes[i];
-    const bool remap = IndexHasIdColumn(src_def, real, t.id_columns);
-    uint64_t source_print = 0;
-    size_t source_count = 0;
-    std::string last_key, remapped;
-    uint32_t last_row = 0;
-    bool any = false;
-    IndexWalkStats source_stats;
-    s = WalkIndex(source.file(), src_def.first_page, real.root_page,
-                  [&](const std::string& raw_key, const RowId& row) {
-                    RowId unused;
-                    if (!t.MapRow(row, &unused)) return true;  // the row was not copied
-                    const std::string* mapped = &raw_key;
-                    if (remap) {
-                      remapped = raw_key;
-                      mismatch = RemapKeyIds(src_def, real, t.id_columns, ids, &remapped);
-                      if (!mismatch.ok()) return false;
-                      mapped = &remapped;
-                    }
-                    const std::string& key = *mapped;
-                    const uint32_t pointer = row.ToPointer();
-                    if (any && pointer == last_row && key == last_key) return true;
-                    any = true;
-                    last_row = pointer;
-                    last_key = key;
-                    source_print += EntryFingerprint(pointer, key);
-                    ++source_count;
-                    return true;
-                  },
-                  &source_stats);
-    if (!mismatch.ok()) return mismatch;
-    if (!s.ok()) return Status::Error(s.kind(), where + " of the source: " + s.detail());
-    if (source_count != found_count || source_print != found_print)
-      return Mismatch(where + ": the entries are not those of the source rows they were written for");
-    if (dst_def.real_indexes[i].stat_entries != 0 && dst_def.real_indexes[i].stat_entries != uint32_t(found_count))
+    IndexPrint expected = from_rows[i];
+    if (t.keys_copied[i]) {
+      const RealIndex& real = src_def.real_indexes[i];
+      const bool remap = IndexHasIdColumn(src_def, real, t.id_columns);
+      expected = IndexPrint();
+      std::string last_key, remapped;
+      uint32_t last_row = 0;
+      IndexWalkStats source_stats;
+      s = WalkIndex(source.file(), src_def.first_page, real.root_page,
+                    [&](const std::string& raw_key, const RowId& row) {
+                      RowId new_row;
+                      if (!t.MapRow(row, &new_row)) return true;  // the row was not copied
+                      const std::string* key = &raw_key;
+                      if (remap) {
+                        remapped = raw_key;
+                        mismatch = RemapKeyIds(src_def, real, t.id_columns, ids, &remapped);
+                        if (!mismatch.ok()) return false;
+                        key = &remapped;
+                      }
+                      const uint32_t pointer = new_row.ToPointer();
+                      if (expected.count > 0 && pointer == last_row && *key == last_key) return true;
+                      last_row = pointer;
+                      last_key = *key;
+                      expected.Add(pointer, *key);
+                      return true;
+                    },
+                    &source_stats);
+      if (!mismatch.ok()) return mismatch;
+      if (!s.ok()) return Status::Error(s.kind(), where + " of the source: " + s.detail());
+    }
+    if (found.count != expected.count)
+      return Mismatch(where + ": " + std::to_string(found.count) + " entries, " + std::to_string(expected.count) +
+                      " expected");
+    if (found.sum != expected.sum)
+      return Mismatch(where + (t.keys_copied[i] ? ": the entries are not those of the source index"
+                                                : ": the keys are not those of the rows they point at"));
+    if (dst_def.real_indexes[i].stat_entries != 0 && dst_def.real_indexes[i].stat_entries != uint32_t(found.count))
       return Mismatch(where + ": statistics count " + std::to_string(dst_def.real_indexes[i].stat_entries) +
-                      " entries, the tree holds " + std::to_string(found_count));
+                      " entries, the tree holds " + std::to_string(found.count));
   }
   return Status::Ok();
 }
@@ -372,16 +357,15 @@ Status SortMappedIndexEntries(Database& source, const TableDef& table, size_t in
                        },
                        &stats);
   if (!failure.ok()) return failure;
-  if (!s.ok()) return s;
-  return sorter->Finish();
+  return s;
 }
 
 Status VerifyCompaction(Database& source, const std::string& result_path, const CompactionMap& map,
-                        const SortScratch& scratch, const ProgressFn& progress) {
+                        const ProgressFn& progress) {
   std::unique_ptr<Database> result;
   Status s = Database::Open(result_path, &result);
   if (!s.ok()) return Status::Error(ErrorKind::kDamaged, "verification: the compacted file does not open: " + s.detail());
-  s = CompareHeaders(source.header(), result->header());
+  s = CompareHeaders(map.header, result->header());
   if (s.ok()) s = CompareCatalog(source, *result, map.table_ids);
   if (!s.ok()) return s;
   for (const CompactedTable& t : map.tables) {
@@ -392,9 +376,10 @@ Status VerifyCompaction(Database& source, const std::string& result_path, const 
     s = result->GetTableDef(t.new_page, &dst_def);
     if (!s.ok()) return Status::Error(ErrorKind::kDamaged, "verification: table \"" + t.name +
                                                                "\" of the result: " + s.detail());
-    s = CompareDefinitions(t, *src_def, *dst_def, map.table_ids);
-    if (s.ok()) s = CompareRows(source, *result, t, *src_def, *dst_def, map.table_ids);
-    if (s.ok()) s = CompareIndexes(source, *result, t, *src_def, *dst_def, map.table_ids, scratch);
+    std::vector<IndexPrint> prints;
+    s = CompareDefinitions(source.format(), t, *src_def, *dst_def, map.table_ids);
+    if (s.ok()) s = CompareRows(source, *result, t, *src_def, *dst_def, map.table_ids, &prints);
+    if (s.ok()) s = CompareIndexes(source, *result, t, *src_def, *dst_def, map.table_ids, prints);
     if (!s.ok()) return s;
     ReportProgress(progress, size_t(&t - map.tables.data()) + 1, map.tables.size());
   }

@@ -1,8 +1,10 @@
 // Self-verification of a compaction: before a compacted file is put in place, it is
 // opened with the engine's own reader and compared with the source, table by table:
-// every live row (all columns, long values included, table ids mapped), every real
-// index's entries (keys equal, row pointers mapped), the table definitions and the
-// catalog. This runs on every compaction; any difference fails it with kDamaged and
+// every live row (all columns, long values included, table ids mapped, saved queries'
+// compiled plans null), every real index's entries (each the key computed from the
+// values of the result row it points at, in order, none missing or extra; for an
+// index whose keys could not be computed, the source index's entries, rows mapped),
+// the table definitions and the catalog. This runs on every compaction; any difference fails it with kDamaged and
 // a detail naming table, row and column.
 //
 // The compaction describes what it did in a CompactionMap: where each table went and,
@@ -14,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "jet/file/header.h"
 #include "jet/read/database.h"
 #include "jet/write/entry_sorter.h"
 #include "jet/base/env.h"
@@ -28,6 +31,9 @@ struct CompactedTable {
   uint32_t old_page = 0;            // first TDEF page (= table id) in the source
   uint32_t new_page = 0;            // ... in the result
   std::vector<size_t> id_columns;   // columns holding table ids (jet/maintain/id_remap.h)
+  // By real index: its keys were copied from the source index (the encoder refused
+  // them) instead of computed from the rows' values.
+  std::vector<bool> keys_copied;
   // Row pointers (page << 8 | row) of the source rows in the order they were written.
   // 4 bytes per row.
   std::vector<uint32_t> old_rows;
@@ -61,6 +67,7 @@ struct CompactedTable {
 };
 
 struct CompactionMap {
+  Header header;  // what the result's header must hold (the source's, or as the options set it)
   TableIdMap table_ids;
   std::vector<CompactedTable> tables;
 };
@@ -77,11 +84,11 @@ struct SortScratch {
 // copied. Called once per index entry.
 using RowMapper = std::function<bool(RowId old_row, RowId* new_row)>;
 
-// Feeds `sorter` (fresh) the entries real index `index` of `table` (source) must have
-// after compaction and Finish()es it: its source entries, walked from the tree, with
-// row pointers mapped by `map_row` (entries whose row was not copied are dropped) and
-// table ids in the keys mapped. The sorter then gives them by (key bytes, row), exact
-// duplicates once. Memory: the sorter's budget, whatever the index's size.
+// Feeds `sorter` (fresh) the entries of source index `index` of `table`, walked from
+// the tree, with row pointers mapped by `map_row` (entries whose row was not copied
+// are dropped) and table ids in the keys mapped. Once the caller Finish()es it, the
+// sorter gives them by (key bytes, row), exact duplicates once. Memory: the sorter's
+// budget, whatever the index's size.
 Status SortMappedIndexEntries(Database& source, const TableDef& table, size_t index,
                               const std::vector<size_t>& id_columns, const TableIdMap& ids,
                               const RowMapper& map_row, EntrySorter* sorter);
@@ -90,6 +97,6 @@ Status SortMappedIndexEntries(Database& source, const TableDef& table, size_t in
 // kDamaged on any difference; the error of opening the result as it is. `progress`
 // is told the tables compared of all tables.
 Status VerifyCompaction(Database& source, const std::string& result_path, const CompactionMap& map,
-                        const SortScratch& scratch, const ProgressFn& progress = ProgressFn());
+                        const ProgressFn& progress = ProgressFn());
 
 }  // namespace jet

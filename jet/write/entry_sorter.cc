@@ -30,6 +30,8 @@ constexpr size_t kWriteBufferSize = size_t(64) << 10;
 // Runs merged at once. More runs are first merged into longer ones, so open files and
 // read buffers stay bounded (64 x 64 KiB) however small the budget is.
 constexpr size_t kMaxMergeWidth = 64;
+// The most a parked sorter keeps in memory (see Finish).
+constexpr size_t kParkedBufferBytes = size_t(64) << 10;
 
 int CompareEntries(std::string_view a_key, uint32_t a_row, std::string_view b_key, uint32_t b_row) {
   const int c = a_key.compare(b_key);  // char_traits<char>::compare is memcmp: unsigned bytes
@@ -321,6 +323,7 @@ struct EntrySorter::Impl {
   Status failure;  // once set, every later call returns it
 
   Merger merger;
+  bool output_started = false;  // the merger was started since Finish or Rewind
   bool any_output = false;
   std::string last_key;
   uint32_t last_row = 0;
@@ -414,6 +417,23 @@ struct EntrySorter::Impl {
     scratch_paths.erase(std::remove(scratch_paths.begin(), scratch_paths.end(), path), scratch_paths.end());
   }
 
+  // (Re)starts the output at the first entry: the runs read from their beginnings,
+  // the sorted buffer from its first entry.
+  Status StartOutput() {
+    merger = Merger();
+    any_output = false;
+    last_key.clear();
+    std::vector<std::unique_ptr<Source>> sources;
+    for (const RunFile& run : runs) {
+      auto reader = std::make_unique<RunReader>(env, run);
+      Status s = reader->Open();
+      if (!s.ok()) return s;
+      sources.push_back(std::move(reader));
+    }
+    sources.push_back(std::make_unique<BufferSource>(&arena, &buffer));
+    return merger.Start(std::move(sources));
+  }
+
   Status Fail(Status s) {
     failure = s;
     return s;
@@ -449,27 +469,33 @@ Status EntrySorter::Add(std::string_view key, RowId row, uint8_t tag) {
   return Status::Ok();
 }
 
-Status EntrySorter::Finish() {
+Status EntrySorter::Finish(bool park) {
   Impl& m = *impl_;
   if (!m.failure.ok()) return m.failure;
   if (m.finished) return Status::Error(ErrorKind::kInvalidArgument, "EntrySorter::Finish called twice");
   m.finished = true;
   // The buffer stays in memory as the last source; it counts as one more merge input.
-  while (m.runs.size() + 1 > kMaxMergeWidth) {
+  while (m.runs.size() + 2 > kMaxMergeWidth) {
     Status s = m.MergeRuns(std::min(kMaxMergeWidth, m.runs.size()));
     if (!s.ok()) return m.Fail(s);
   }
-  m.SortBuffer();
-  std::vector<std::unique_ptr<Source>> sources;
-  for (const RunFile& run : m.runs) {
-    auto reader = std::make_unique<RunReader>(m.env, run);
-    Status s = reader->Open();
+  // A parked sorter keeps little memory: a large last buffer goes to disk as well.
+  if (park && m.BufferBytes() > kParkedBufferBytes) {
+    Status s = m.Spill();
     if (!s.ok()) return m.Fail(s);
-    sources.push_back(std::move(reader));
+    std::string().swap(m.arena);  // and its memory goes back, not only its contents
+    std::vector<BufferedEntry>().swap(m.buffer);
   }
-  sources.push_back(std::make_unique<BufferSource>(&m.arena, &m.buffer));
-  Status s = m.merger.Start(std::move(sources));
-  if (!s.ok()) return m.Fail(s);
+  m.SortBuffer();
+  return Status::Ok();
+}
+
+Status EntrySorter::Rewind() {
+  Impl& m = *impl_;
+  if (!m.failure.ok()) return m.failure;
+  if (!m.finished) return Status::Error(ErrorKind::kInvalidArgument, "EntrySorter::Rewind before Finish");
+  m.merger = Merger();
+  m.output_started = false;
   return Status::Ok();
 }
 
@@ -477,6 +503,11 @@ Status EntrySorter::Next(SortedEntry* entry, bool* done) {
   Impl& m = *impl_;
   if (!m.failure.ok()) return m.failure;
   if (!m.finished) return Status::Error(ErrorKind::kInvalidArgument, "EntrySorter::Next before Finish");
+  if (!m.output_started) {
+    Status s = m.StartOutput();
+    if (!s.ok()) return m.Fail(s);
+    m.output_started = true;
+  }
   while (!m.merger.empty()) {
     const Source& top = m.merger.top();
     const bool repeat = m.any_output && top.row() == m.last_row && top.key() == m.last_key;
@@ -495,6 +526,7 @@ Status EntrySorter::Next(SortedEntry* entry, bool* done) {
       return Status::Ok();
     }
   }
+  m.merger = Merger();  // closes the run files until a Rewind
   *done = true;
   return Status::Ok();
 }

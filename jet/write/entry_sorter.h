@@ -22,7 +22,8 @@
 // Memory: about memory_budget plus one read buffer (64 KiB) per run while merging.
 // At most 64 runs are merged at once; Finish first merges older runs into longer ones
 // (on disk) until that holds, so open files and read buffers stay bounded too. Input
-// that arrives already in order is not sorted again.
+// that arrives already in order is not sorted again. Rewind replays the sorted output
+// without sorting again.
 #pragma once
 
 #include <cstddef>
@@ -55,10 +56,16 @@ class EntrySorter {
   // Adds one entry. Only before Finish. Spilling a run can fail (Env errors as they
   // are; kNoSpace on a full disk).
   Status Add(std::string_view key, RowId row, uint8_t tag = 0);
-  // Ends the input; call once, then Next until *done.
-  Status Finish();
+  // Ends the input; call once, then Next until *done. `park`: the entries are to be
+  // read later, perhaps while many other sorters wait too, so a last buffer of more
+  // than 64 KiB goes to a run file as well. Run files are opened only by the first
+  // Next and closed again once it reports *done.
+  Status Finish(bool park = false);
   // The next entry in order; *done (and `entry` untouched) past the last one.
   Status Next(SortedEntry* entry, bool* done);
+  // Starts the output again from the first entry (runs are read again from their
+  // files), for a caller that needs the sorted entries more than once. After Finish.
+  Status Rewind();
 
   uint64_t added() const;        // entries given to Add, duplicates included
   size_t spilled_runs() const;   // runs written to scratch files so far

@@ -578,4 +578,13 @@ Status EncodeIndexKey(const Format& format, const TableDef& table, const RealInd
   return Status::Ok();
 }
 
+bool IndexHoldsRow(const TableDef& table, const RealIndex& index, const std::vector<Value>& values) {
+  if ((index.flags & kIndexIgnoreNulls) == 0) return true;
+  for (const IndexColumn& column : index.columns) {
+    const int position = table.FindColumnByNumber(column.column_number);
+    if (position >= 0 && size_t(position) < values.size() && !values[size_t(position)].is_null()) return true;
+  }
+  return false;
+}
+
 }  // namespace jet

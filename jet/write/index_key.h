@@ -73,6 +73,10 @@ bool CanComputeKeys(const Format& format, const TableDef& table, const RealIndex
 Status EncodeIndexKey(const Format& format, const TableDef& table, const RealIndex& index,
                       const std::vector<Value>& values, std::string* key);
 
+// Whether `index` has an entry for a row with these values: always, except in an index
+// that ignores nulls (kIndexIgnoreNulls) for a row whose key columns are all null.
+bool IndexHoldsRow(const TableDef& table, const RealIndex& index, const std::vector<Value>& values);
+
 // The flag byte that opens each key item.
 inline constexpr uint8_t kKeyFlagAscending = 0x7F;
 inline constexpr uint8_t kKeyFlagDescending = 0x80;

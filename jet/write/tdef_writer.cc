@@ -5,6 +5,7 @@
 #include <string>
 #include <utility>
 
+#include "jet/base/byte_order.h"
 #include "jet/base/byte_writer.h"
 
 namespace jet {
@@ -58,6 +59,79 @@ Status EncodeTableDef(const Format& format, const TableDef& table, std::vector<u
     w.Le32(maps.def_offset + 6, maps.free_map);
   }
   *logical = std::move(out);
+  return Status::Ok();
+}
+
+Status PackColumns(const Format& format, TableDef* table) {
+  const bool j3 = IsJet3(format.version);
+  std::vector<ColumnDef>& columns = table->columns;
+  const auto stored_fixed = [](const ColumnDef& c) { return c.is_fixed() && c.type() != ColumnType::kBoolean; };
+  const auto variable = [](const ColumnDef& c) { return !c.is_fixed() && c.type() != ColumnType::kBoolean; };
+  // Positions in the order of a key; the new value of each is its rank in that order.
+  const auto ranked = [&](auto take, auto key) {
+    std::vector<size_t> order;
+    for (size_t i = 0; i < columns.size(); ++i)
+      if (take(columns[i])) order.push_back(i);
+    std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return key(columns[a]) < key(columns[b]); });
+    return order;
+  };
+  const std::vector<size_t> by_number = ranked([](const ColumnDef&) { return true; },
+                                               [](const ColumnDef& c) { return c.number; });
+  const std::vector<size_t> by_var = ranked(variable, [](const ColumnDef& c) { return c.var_index; });
+  const std::vector<size_t> by_offset = ranked(stored_fixed, [](const ColumnDef& c) { return c.fixed_offset; });
+
+  std::vector<std::pair<uint16_t, uint16_t>> renumbered;  // old number, new number
+  ByteWriter w(table->buffer);
+  const size_t record = j3 ? 18 : 25;
+  for (size_t rank = 0; rank < by_number.size(); ++rank) {
+    ColumnDef& c = columns[by_number[rank]];
+    if (!InBounds(c.def_offset, record, table->buffer.size()))
+      return Status::Error(ErrorKind::kInvalidArgument, "column \"" + c.name + "\" lies outside its definition");
+    const size_t again = c.def_offset + (j3 ? 5 : 9);
+    if (LoadLe16(table->buffer.data() + again) == c.number) w.Le16(again, uint16_t(rank));
+    renumbered.emplace_back(c.number, uint16_t(rank));
+    c.number = uint16_t(rank);
+    w.Le16(c.def_offset + (j3 ? 1 : 5), c.number);
+  }
+  for (size_t rank = 0; rank < by_var.size(); ++rank) {
+    ColumnDef& c = columns[by_var[rank]];
+    c.var_index = uint16_t(rank);
+    w.Le16(c.def_offset + (j3 ? 3 : 7), c.var_index);
+  }
+  uint32_t offset = 0;
+  for (size_t i : by_offset) {
+    ColumnDef& c = columns[i];
+    c.fixed_offset = uint16_t(offset);
+    offset += c.length;
+    w.Le16(c.def_offset + (j3 ? 14 : 21), c.fixed_offset);
+  }
+  const auto new_number = [&](uint16_t old) {
+    for (const auto& [from, to] : renumbered)
+      if (from == old) return to;
+    return old;  // names no column; left as it is
+  };
+  for (RealIndex& index : table->real_indexes) {
+    const size_t base = index.def_offset + (j3 ? 0 : 4);
+    if (!InBounds(base, 30, table->buffer.size()))
+      return Status::Error(ErrorKind::kInvalidArgument, "an index definition lies outside its definition");
+    for (size_t slot = 0; slot < 10; ++slot) {
+      const uint16_t number = LoadLe16(table->buffer.data() + base + 3 * slot);
+      if (number != 0xFFFF) w.Le16(base + 3 * slot, new_number(number));
+    }
+    for (IndexColumn& column : index.columns) column.column_number = new_number(column.column_number);
+  }
+  for (LongValueMaps& maps : table->long_value_maps) {
+    if (!InBounds(maps.def_offset, 2, table->buffer.size()))
+      return Status::Error(ErrorKind::kInvalidArgument, "a long-value column map lies outside its definition");
+    maps.column_number = new_number(maps.column_number);
+    w.Le16(maps.def_offset, maps.column_number);
+  }
+  table->max_columns = uint16_t(columns.size());
+  table->var_columns = uint16_t(by_var.size());
+  if (!InBounds(format.tdef_var_columns, 2, table->buffer.size()))
+    return Status::Error(ErrorKind::kInvalidArgument, "a definition shorter than its header");
+  w.Le16(format.tdef_max_columns, table->max_columns);
+  w.Le16(format.tdef_var_columns, table->var_columns);
   return Status::Ok();
 }
 

@@ -31,6 +31,17 @@ namespace jet {
 // tdef_length or a recorded record lies outside it.
 Status EncodeTableDef(const Format& format, const TableDef& table, std::vector<uint8_t>* logical);
 
+// Closes the gaps deleted columns leave, as a compaction that writes every row anew
+// does: column numbers become 0..n-1 and variable indexes 0..v-1 (both in their old
+// order), the fixed columns are packed from offset 0 (in their old order), and the
+// header's column count (max_columns) and variable-table size (var_columns) become n
+// and v. Index column slots and long-value column maps follow the new numbers. Both
+// the structure and its raw buffer are changed; the column record fields (J3 / J4):
+//   number 1 / 5, variable index 3 / 7, number again 5 / 9 (where it holds the
+//   number, as in every Access file seen), fixed offset 14 / 21.
+// kInvalidArgument when a recorded offset lies outside the buffer.
+Status PackColumns(const Format& format, TableDef* table);
+
 // Number of pages a logical definition of `length` bytes takes (first page included).
 uint32_t TableDefPageCount(const Format& format, size_t length);
 

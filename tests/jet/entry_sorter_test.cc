@@ -152,6 +152,32 @@ TEST(EntrySorter, SpillingGivesTheSameOutputAsMemory) {
   EXPECT_EQ(EntriesIn(dir.path()), 0u) << "scratch files left behind";
 }
 
+// A parked sorter (its large last buffer spilled too) replays the same output after
+// each Rewind, also from the middle of a pass.
+TEST(EntrySorter, RewindReplaysAParkedSort) {
+  testing_support::TempDir dir;
+  const std::vector<Item> input = RandomInput(20000, 11);
+  for (size_t budget : {size_t(64) << 20, size_t(16) << 10}) {
+    EntrySorter sorter(Env::Default(), dir.File("db.mdb"), budget);
+    for (const Item& item : input) ASSERT_TRUE(sorter.Add(item.key, RowId::FromPointer(item.row), item.tag).ok());
+    ASSERT_TRUE(sorter.Finish(/*park=*/true).ok());
+    EXPECT_GT(sorter.spilled_runs(), 0u) << "more than 64 KiB is parked on disk";
+    for (size_t pass = 0; pass < 3; ++pass) {
+      std::vector<Item> out;
+      SortedEntry entry;
+      bool done = false;
+      while (true) {
+        ASSERT_TRUE(sorter.Next(&entry, &done).ok());
+        if (done || (pass == 1 && out.size() == 100)) break;
+        out.push_back({entry.key, entry.row.ToPointer(), entry.tag});
+      }
+      if (pass != 1) EXPECT_EQ(KeysAndRows(out), Expected(input));
+      ASSERT_TRUE(sorter.Rewind().ok());
+    }
+  }
+  EXPECT_EQ(EntriesIn(dir.path()), 0u) << "scratch files left behind";
+}
+
 // Input already in order skips the sort of a buffer; one entry out of place at either
 // end, or repeated entries, must still come out right.
 TEST(EntrySorter, InputInOrderOrAlmost) {

@@ -13,15 +13,21 @@ namespace jetdb {
 namespace {
 
 const char kCompactHelp[] =
-    "Usage: jetdb compact [-s] [-q] SOURCE DESTINATION\n"
+    "Usage: jetdb compact [-s] [-q] [--password TEXT | --no-password] [--encode | --decode]\n"
+    "                     SOURCE DESTINATION\n"
     "Writes a compacted copy of SOURCE as the new file DESTINATION, which must not\n"
     "exist: only live rows and the long values they reach, each table's pages\n"
     "together, indexes rebuilt. The copy is checked against SOURCE before it is put\n"
     "in place; SOURCE is only read. Prints the pages before and after, the bytes\n"
     "reclaimed, and the rows and long values copied per table.\n\n"
-    "  -s, --system  list the system tables too\n"
-    "  -q, --quiet   no progress on the terminal\n"
-    "  -h, --help    this help\n";
+    "  -s, --system      list the system tables too\n"
+    "  -q, --quiet       no progress on the terminal\n"
+    "  --password TEXT   give DESTINATION this database password (at most 20 characters)\n"
+    "  --no-password     give DESTINATION no database password\n"
+    "  --encode          RC4-encode DESTINATION's pages\n"
+    "  --decode          write DESTINATION's pages plain\n"
+    "  -h, --help        this help\n"
+    "Without these options DESTINATION keeps SOURCE's password and encoding.\n";
 
 // True when the repair would take `path` on: it reads as a Jet file whose check
 // finds damage (a repair refuses a file whose catalog or header it cannot read).
@@ -54,6 +60,12 @@ std::string CompactReportText(const jet::CompactReport& report, bool system) {
   }
   text += Line("Rows copied:     %llu\n", static_cast<unsigned long long>(rows));
   text += Line("Long values:     %llu\n", static_cast<unsigned long long>(long_values));
+  if (report.query_plans_dropped > 0)
+    text += Line("Query plans:     %llu dropped; Access compiles each query again when it first runs\n",
+                 static_cast<unsigned long long>(report.query_plans_dropped));
+  for (const jet::CompactTableReport& t : report.tables)
+    for (const std::string& index : t.copied_keys)
+      text += "Keys copied:     table \"" + t.name + "\" " + index + "\n";
   text += Line("%-32s %10s %12s %10s %10s\n", "Table", "rows", "long values", "pages", "data pages");
   for (const jet::CompactTableReport& t : report.tables) {
     if (t.system && !system) continue;
@@ -66,14 +78,31 @@ std::string CompactReportText(const jet::CompactReport& report, bool system) {
 
 int RunCompact(const std::vector<std::string>& args) {
   ParsedArgs parsed;
-  const CommandSpec command{"compact", kCompactHelp, {{"system", 's', false}, kQuietOption}, 2, 2,
+  const CommandSpec command{"compact",
+                            kCompactHelp,
+                            {{"system", 's', false},
+                             kQuietOption,
+                             {"password", 0, true},
+                             {"no-password", 0, false},
+                             {"encode", 0, false},
+                             {"decode", 0, false}},
+                            2,
+                            2,
                             "a SOURCE and a DESTINATION"};
   if (int code = ParseCommandLine(command, args, &parsed); code >= 0) return code;
+  if (parsed.Has("password") && parsed.Has("no-password"))
+    return UsageError("compact", "--password and --no-password exclude each other");
+  if (parsed.Has("encode") && parsed.Has("decode"))
+    return UsageError("compact", "--encode and --decode exclude each other");
   const std::string& source = parsed.positional[0];
   const std::string& destination = parsed.positional[1];
   CleanUpOnInterrupt([destination] { jet::RemoveOwnTemporaryFiles(jet::Env::Default(), destination); });
   jet::CompactReport report;
   jet::CompactOptions options;
+  if (parsed.Has("password")) options.password = parsed.options.at("password");
+  if (parsed.Has("no-password")) options.password = "";
+  if (parsed.Has("encode")) options.encoding = jet::PageEncoding::kEncode;
+  if (parsed.Has("decode")) options.encoding = jet::PageEncoding::kDecode;
   jet::Status status;
   {
     Progress progress("compact", "pages", parsed.Has("quiet"));
