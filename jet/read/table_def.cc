@@ -149,6 +149,34 @@ Status LoadChain(PageFile& file, uint32_t first_page, TableDef* table) {
   return Status::Ok();
 }
 
+// A row carries at most 255 columns (its count is one byte in Jet 3): header counts
+// below what the columns use are raised only within that limit.
+constexpr uint16_t kMaxRowColumns = 255;
+
+void MendHeaderCounts(const Format& f, TableDef* table, std::vector<TableDefMend>* mends) {
+  uint32_t numbers = 0, var_indexes = 0;
+  for (const ColumnDef& column : table->columns) {
+    numbers = std::max<uint32_t>(numbers, column.number + 1u);
+    if (!column.is_fixed() && column.type() != ColumnType::kBoolean)
+      var_indexes = std::max<uint32_t>(var_indexes, column.var_index + 1u);
+  }
+  if (numbers > table->max_columns && numbers <= kMaxRowColumns) {
+    mends->push_back({f.tdef_max_columns, 2, numbers,
+                      "the column-number count " + std::to_string(table->max_columns) + " is below what the columns use; set to " +
+                          std::to_string(numbers)});
+    table->max_columns = uint16_t(numbers);
+  }
+  if (var_indexes > table->var_columns && var_indexes <= kMaxRowColumns) {
+    mends->push_back({f.tdef_var_columns, 2, var_indexes,
+                      "the variable-column count " + std::to_string(table->var_columns) +
+                          " is below what the columns use; set to " + std::to_string(var_indexes)});
+    table->var_columns = uint16_t(var_indexes);
+  }
+}
+
+Status ParseTableDef(PageFile& file, uint32_t first_page, TableDef* table, uint16_t text_code_page,
+                     std::vector<TableDefMend>* mends);
+
 }  // namespace
 
 std::string ColumnTypeName(uint8_t type_code) {
@@ -193,7 +221,11 @@ int TableDef::FindColumnByName(const std::string& name) const {
   return -1;
 }
 
-Status ReadTableDef(PageFile& file, uint32_t first_page, TableDef* table, uint16_t text_code_page) {
+namespace {
+
+// Strict when `mends` is null; otherwise mends what ReadTableDefMending names.
+Status ParseTableDef(PageFile& file, uint32_t first_page, TableDef* table, uint16_t text_code_page,
+                     std::vector<TableDefMend>* mends) {
   *table = TableDef();
   table->first_page = first_page;
   if (first_page == 0) return Damaged(first_page, "page 0 cannot hold a table definition");
@@ -268,7 +300,11 @@ Status ReadTableDef(PageFile& file, uint32_t first_page, TableDef* table, uint16
   while (r.Has(at, 2)) {
     const uint16_t column = r.U16(at);
     if (column == kNoColumn) break;
-    if (!r.Has(at, 10)) return Damaged(first_page, "long-value column map cut short");
+    if (!r.Has(at, 10)) {
+      if (mends == nullptr) return Damaged(first_page, "long-value column map cut short");
+      mends->push_back({at, 2, kNoColumn, "the long-value page maps are cut short; the list ends there"});
+      break;
+    }
     LongValueMaps maps;
     maps.column_number = column;
     maps.owned_map = r.U32(at + 2);
@@ -280,6 +316,7 @@ Status ReadTableDef(PageFile& file, uint32_t first_page, TableDef* table, uint16
 
   // Rows are decoded by column number (null mask) and var index (offset table); both
   // must lie inside the sizes the header declares, as they do in every Access file.
+  if (mends != nullptr) MendHeaderCounts(f, table, mends);
   for (const ColumnDef& column : table->columns) {
     if (column.number >= table->max_columns)
       return Damaged(first_page, "column \"" + column.name + "\" has number " +
@@ -291,7 +328,13 @@ Status ReadTableDef(PageFile& file, uint32_t first_page, TableDef* table, uint16
                                      std::to_string(column.var_index) + " of " +
                                      std::to_string(table->var_columns));
   }
-  for (const RealIndex& index : table->real_indexes) {
+  for (RealIndex& index : table->real_indexes) {
+    if (index.root_page >= file.page_count() && mends != nullptr) {
+      mends->push_back({index.def_offset + RealIndexRootPageOffset(f), 4, 0,
+                        "an index root page " + std::to_string(index.root_page) +
+                            " is past the end of the file; the index is rebuilt from the rows"});
+      index.root_page = 0;
+    }
     if (index.root_page >= file.page_count())
       return Damaged(first_page, "an index root page " + std::to_string(index.root_page) +
                                      " is past the end of the file");
@@ -303,6 +346,17 @@ Status ReadTableDef(PageFile& file, uint32_t first_page, TableDef* table, uint16
                                      std::to_string(real_count));
   }
   return Status::Ok();
+}
+
+}  // namespace
+
+Status ReadTableDef(PageFile& file, uint32_t first_page, TableDef* table, uint16_t text_code_page) {
+  return ParseTableDef(file, first_page, table, text_code_page, nullptr);
+}
+
+Status ReadTableDefMending(PageFile& file, uint32_t first_page, TableDef* table, std::vector<TableDefMend>* mends) {
+  mends->clear();
+  return ParseTableDef(file, first_page, table, 0, mends);
 }
 
 }  // namespace jet
