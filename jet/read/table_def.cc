@@ -174,6 +174,31 @@ void MendHeaderCounts(const Format& f, TableDef* table, std::vector<TableDefMend
   }
 }
 
+// Every real index serves at least one logical index. A logical index naming a real
+// index that does not exist is pointed at the one real index no other serves, when
+// there is exactly one such.
+void MendLogicalIndexes(const Format& f, TableDef* table, std::vector<TableDefMend>* mends) {
+  const size_t real_count = table->real_indexes.size();
+  std::vector<int> served(real_count, 0);
+  size_t broken = 0;
+  for (const LogicalIndex& index : table->logical_indexes) {
+    if (index.real_index < real_count) ++served[index.real_index];
+    else ++broken;
+  }
+  if (broken != 1) return;
+  const size_t unserved = size_t(std::count(served.begin(), served.end(), 0));
+  if (unserved != 1) return;
+  const uint32_t real = uint32_t(std::find(served.begin(), served.end(), 0) - served.begin());
+  for (LogicalIndex& index : table->logical_indexes) {
+    if (index.real_index < real_count) continue;
+    mends->push_back({index.def_offset + (IsJet3(f.version) ? 4 : 8), 4, real,
+                      "logical index \"" + index.name + "\" named real index " + std::to_string(index.real_index) +
+                          " of " + std::to_string(real_count) + "; set to " + std::to_string(real) +
+                          ", the one no other index uses"});
+    index.real_index = real;
+  }
+}
+
 Status ParseTableDef(PageFile& file, uint32_t first_page, TableDef* table, uint16_t text_code_page,
                      std::vector<TableDefMend>* mends);
 
@@ -339,6 +364,7 @@ Status ParseTableDef(PageFile& file, uint32_t first_page, TableDef* table, uint1
       return Damaged(first_page, "an index root page " + std::to_string(index.root_page) +
                                      " is past the end of the file");
   }
+  if (mends != nullptr) MendLogicalIndexes(f, table, mends);
   for (const LogicalIndex& index : table->logical_indexes) {
     if (index.real_index >= real_count)
       return Damaged(first_page, "logical index \"" + index.name + "\" names real index " +
@@ -356,7 +382,32 @@ Status ReadTableDef(PageFile& file, uint32_t first_page, TableDef* table, uint16
 
 Status ReadTableDefMending(PageFile& file, uint32_t first_page, TableDef* table, std::vector<TableDefMend>* mends) {
   mends->clear();
-  return ParseTableDef(file, first_page, table, 0, mends);
+  Status s = ParseTableDef(file, first_page, table, 0, mends);
+  if (!s.ok() || mends->empty()) return s;
+  // A mend is worth making only when the rest of the definition is sound: the damage
+  // that hit one field often hit its neighbours, and a definition with a second,
+  // unmendable fault is no better than none.
+  std::set<uint16_t> numbers;
+  std::vector<std::pair<uint32_t, uint32_t>> fixed;
+  for (const ColumnDef& c : table->columns) {
+    if (!numbers.insert(c.number).second) return Damaged(first_page, "column number " + std::to_string(c.number) + " is used twice");
+    if (c.is_fixed() && c.type() != ColumnType::kBoolean) fixed.emplace_back(c.fixed_offset, uint32_t(c.fixed_offset) + c.length);
+  }
+  std::sort(fixed.begin(), fixed.end());
+  for (size_t i = 1; i < fixed.size(); ++i)
+    if (fixed[i].first < fixed[i - 1].second) return Damaged(first_page, "fixed columns overlap");
+  for (const RealIndex& index : table->real_indexes) {
+    for (const IndexColumn& ic : index.columns)
+      if (table->FindColumnByNumber(ic.column_number) < 0)
+        return Damaged(first_page, "an index names column number " + std::to_string(ic.column_number));
+    if (index.def_offset + RealIndexRootPageOffset(file.format()) + 4 > table->tdef_length)
+      return Damaged(first_page, "index definitions run past the stated length");
+  }
+  for (const LogicalIndex& index : table->logical_indexes)
+    if (index.def_offset + 4 > table->tdef_length) return Damaged(first_page, "index definitions run past the stated length");
+  for (const LongValueMaps& maps : table->long_value_maps)
+    if (maps.def_offset + 10 > table->tdef_length) return Damaged(first_page, "long-value maps run past the stated length");
+  return s;
 }
 
 }  // namespace jet

@@ -170,8 +170,12 @@ struct TableDefMend {
 //   - an index root past the end of the file (set to 0: the index must be rebuilt);
 //   - a long-value map list cut short (ended where it breaks);
 //   - header counts of column numbers or variable indexes below what the columns use,
-//     where those stay within a row's limits (raised to what the columns use).
-// Anything else fails as in ReadTableDef.
+//     where those stay within a row's limits (raised to what the columns use);
+//   - one logical index naming a real index that does not exist, where exactly one
+//     real index serves no logical index (pointed at that one).
+// Anything else fails as in ReadTableDef, and so does a mended definition that is not
+// sound otherwise (column numbers used twice, fixed columns that overlap, an index
+// naming a column the table lacks, records past the definition's stated length).
 Status ReadTableDefMending(PageFile& file, uint32_t first_page, TableDef* table, std::vector<TableDefMend>* mends);
 
 }  // namespace jet
