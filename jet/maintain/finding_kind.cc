@@ -35,7 +35,7 @@ constexpr FindingKindInfo kFindingKinds[] = {
     {FindingKind::kTdefIndexColumn, "tdef-index-column", CheckSeverity::kDamage, RepairAction::kNone},
     {FindingKind::kTdefRelatedTable, "tdef-related-table", CheckSeverity::kHarmless, RepairAction::kNone},
     {FindingKind::kOwnedMap, "owned-map", CheckSeverity::kDamage, RepairAction::kNone},
-    {FindingKind::kOwnedMapForeignPage, "owned-map-foreign-page", CheckSeverity::kHarmless, RepairAction::kNone},
+    {FindingKind::kOwnedMapForeignPage, "owned-map-foreign-page", CheckSeverity::kDamage, RepairAction::kNone},
     {FindingKind::kOwnedMapWrongPage, "owned-map-wrong-page", CheckSeverity::kDamage, RepairAction::kNone},
     {FindingKind::kOwnedMapMissingPage, "owned-map-missing-page", CheckSeverity::kDamage, RepairAction::kNone},
     {FindingKind::kMapPastEnd, "map-past-end", CheckSeverity::kDamage, RepairAction::kNone},

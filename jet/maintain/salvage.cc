@@ -345,7 +345,10 @@ std::vector<uint32_t> Salvager::TablePages(const TableDef& def, RepairTableRepor
     if (p < types_.size() && types_[p] == kPageData && owners_[p] == def.first_page) own_mapped.push_back(p);
   const std::vector<uint32_t> unmapped = UnmappedDataPages(view_, types_, owners_, def, own_mapped);
   size_t wrong = 0;
-  for (uint32_t p : candidates) wrong += p < types_.size() && WrongPageForOwnedMap(types_[p]);
+  // A page of the map that does not name the table is a wrong bit (readers that
+  // trust the map fail on it); one that names it under another type is a damaged
+  // data page, handled below.
+  for (uint32_t p : candidates) wrong += p < types_.size() && owners_[p] != def.first_page;
   wrong += owned.pages_past_end;
   if (readable && (!unmapped.empty() || wrong > 0)) {
     // The compaction, which trusts the map, finds the pages by their owner field when
@@ -355,7 +358,7 @@ std::vector<uint32_t> Salvager::TablePages(const TableDef& def, RepairTableRepor
     std::string line = "the owned-pages map of table \"" + table->name + "\" disagreed with the pages (";
     if (!unmapped.empty()) line += std::to_string(unmapped.size()) + " pages with its rows left out";
     if (!unmapped.empty() && wrong > 0) line += ", ";
-    if (wrong > 0) line += std::to_string(wrong) + " pages named that no table owns, or past the end";
+    if (wrong > 0) line += std::to_string(wrong) + " pages named that are not its own, or past the end";
     report_->rebuilt.push_back(line + "); its pages were found by their owner field and the map rebuilt");
   }
   candidates.insert(candidates.end(), unmapped.begin(), unmapped.end());

@@ -9,9 +9,9 @@
 //     (a torn map reads as an empty one). Access files do carry pages that name a
 //     table, hold rows and are in no map or index: pages of an earlier life of the
 //     table, which no reader shows; those stay out;
-//   - a page the map names past the end of the file, or that is neither a data page
-//     nor an unused page (an index, a definition, a bitmap page), is a wrong bit,
-//     which readers that trust the map fail on.
+//   - a page the map names past the end of the file, or that does not name the
+//     table (another table's page, an index, a definition), is a wrong bit, which
+//     readers that trust the map fail on. No Access file we know carries one.
 // The check reports the disagreement; the salvage has the table's pages found by their
 // owner field instead of the map (see jet/maintain/salvage.h).
 #pragma once
