@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <string>
+#include <vector>
 
 #include "jet/read/row.h"
 
@@ -28,20 +29,20 @@ Status ValidateRow(const Format& format, const TableDef& table, const uint8_t* r
     if (c.number >= count || !c.is_fixed() || c.type() == ColumnType::kBoolean) continue;
     fixed_end = std::max<uint32_t>(fixed_end, count_size + c.fixed_offset + c.length);
   }
-  if (layout.var_count == 0) {
-    if (fixed_end > layout.trailer_start)
-      return Invalid("its fixed area (" + std::to_string(fixed_end) + " bytes) runs into its trailer at " +
-                     std::to_string(layout.trailer_start));
-  } else {
-    const std::vector<uint16_t>& off = layout.var_offsets;
-    if (off[0] < fixed_end)
-      return Invalid("its variable data starts at " + std::to_string(off[0]) + ", inside the fixed area of " +
-                     std::to_string(fixed_end) + " bytes");
-    for (uint32_t i = 1; i <= layout.var_count; ++i)
-      if (off[i] < off[i - 1]) return Invalid("its variable offsets descend at entry " + std::to_string(i));
-    if (off[layout.var_count] > layout.trailer_start)
-      return Invalid("its variable data ends at " + std::to_string(off[layout.var_count]) +
-                     ", inside its trailer at " + std::to_string(layout.trailer_start));
+  if (fixed_end > layout.trailer_start)
+    return Invalid("its fixed area (" + std::to_string(fixed_end) + " bytes) runs into its trailer at " +
+                   std::to_string(layout.trailer_start));
+  // Offsets of null columns are never read, by any reader: only the values the row
+  // holds must lie past the fixed area.
+  thread_local std::vector<RawColumn> raw;
+  s = CrackRow(format, table, row, size, &raw);
+  if (!s.ok()) return s;
+  for (size_t i = 0; i < table.columns.size(); ++i) {
+    const ColumnDef& c = table.columns[i];
+    if (raw[i].is_null || c.is_fixed() || c.type() == ColumnType::kBoolean) continue;
+    if (raw[i].offset < fixed_end)
+      return Invalid("variable column \"" + c.name + "\" starts at " + std::to_string(raw[i].offset) +
+                     ", inside the fixed area of " + std::to_string(fixed_end) + " bytes");
   }
   if (table.var_columns > 0) {
     for (const ColumnDef& c : table.columns) {

@@ -8,8 +8,9 @@
 // The rules hold for every row Access writes, including rows written before a column
 // was added (they carry fewer columns):
 //   - the column count is at least 1 and at most the table's highest column number + 1;
-//   - the variable offsets ascend, start at or after the fixed area of the columns the
-//     row carries, and end at or before the trailer;
+//   - the fixed area of the columns the row carries ends before its trailer, and no
+//     variable value it holds starts inside that area (offsets of null columns are
+//     never read by any reader, so they are not judged);
 //   - every variable column the row carries has an entry in the offset table.
 // and one rule for memo values, whose pages tear like any other:
 //   - a memo's text holds no NUL character but a final one (no one can type one into
