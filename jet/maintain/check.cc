@@ -17,6 +17,8 @@
 #include "jet/base/byte_order.h"
 #include "jet/base/text.h"
 #include "jet/maintain/entry_fingerprint.h"
+#include "jet/maintain/row_validation.h"
+#include "jet/maintain/table_pages.h"
 #include "jet/read/catalog.h"
 #include "jet/file/data_page.h"
 #include "jet/file/header.h"
@@ -533,6 +535,12 @@ void Checker::CheckTable(const CatalogObject& object) {
         at.page = p;
         Add(FindingKind::kPageType, at, "a page of the table's owned-pages map names the table but has type " +
                                           std::to_string(types_[p]));
+      } else if (WrongPageForOwnedMap(types_[p])) {
+        Place at = place;
+        at.page = p;
+        Add(FindingKind::kOwnedMapWrongPage, at,
+            "the owned-pages map lists a page of type " + std::to_string(types_[p]) +
+                ", which no table ever owns as a data page");
       } else {
         Place at = place;
         at.page = p;
@@ -540,6 +548,15 @@ void Checker::CheckTable(const CatalogObject& object) {
             "the owned-pages map lists a page that is not one of the table's data pages (type " +
                 std::to_string(types_[p]) + ")");
       }
+    }
+    std::vector<uint32_t> own_mapped = pages;
+    std::sort(own_mapped.begin(), own_mapped.end());
+    for (uint32_t p : UnmappedDataPages(file_, types_, owners_, table, own_mapped)) {
+      Place at = place;
+      at.page = p;
+      Add(FindingKind::kOwnedMapMissingPage, at,
+          "a data page naming the table holds live rows, but the owned-pages map leaves it out");
+      pages.push_back(p);
     }
     if (owned.pages_past_end > 0)
       Add(FindingKind::kMapPastEnd, place,
@@ -736,6 +753,11 @@ void Checker::CheckRow(const TableDef& table, const Place& at, RowId id, const u
     Add(FindingKind::kRowUndecodable, at, s.detail());
     return;
   }
+  s = ValidateRow(format_, table, row.data(), row.size());
+  if (!s.ok()) {
+    Add(FindingKind::kRowInvalid, at, s.detail());
+    return;
+  }
   std::vector<Value>& values = values_;
   values.resize(table.columns.size());
   bool values_ok = true;
@@ -757,6 +779,12 @@ void Checker::CheckRow(const TableDef& table, const Place& at, RowId id, const u
     s = decoder->ColumnValue(c, row.data(), raw[c], &values[c]);
     if (!s.ok()) {
       Add(FindingKind::kRowValue, at, s.detail());
+      values_ok = false;
+      continue;
+    }
+    s = ValidateMemoText(column, values[c]);
+    if (!s.ok()) {
+      Add(FindingKind::kLongValueBroken, at, s.detail());
       values_ok = false;
     }
   }

@@ -59,6 +59,8 @@ enum class FindingKind : uint8_t {
   kTdefRelatedTable,
   kOwnedMap,
   kOwnedMapForeignPage,
+  kOwnedMapWrongPage,
+  kOwnedMapMissingPage,
   kMapPastEnd,
   kFreeSpaceMap,
   kFreeMapNotOwned,
@@ -72,6 +74,7 @@ enum class FindingKind : uint8_t {
   kRowSlot,
   kOverflowPointer,
   kRowUndecodable,
+  kRowInvalid,
   kRowValue,
   kLongValueBroken,
   // Indexes.

@@ -10,6 +10,8 @@
 #include <unordered_set>
 
 #include "jet/base/byte_order.h"
+#include "jet/maintain/row_validation.h"
+#include "jet/maintain/table_pages.h"
 #include "jet/read/catalog.h"
 #include "jet/file/data_page.h"
 #include "jet/write/entry_sorter.h"
@@ -114,19 +116,33 @@ class Salvager {
   // Marks slot `row` of its page deleted.
   void DeleteSlot(RowId row);
   Status Locate(const TableDef& def, RowId id, const uint8_t* page, const RowSlot& slot, RowPlace* place);
-  // Checks one row (and mends its long values); false when it must be dropped.
-  bool SalvageRow(const TableDef& def, RowId id, const RowPlace& place, RepairTableReport* table);
+  // Checks one row (and mends its long values); an error, and why, when it must be
+  // dropped.
+  Status SalvageRow(const TableDef& def, RowId id, const RowPlace& place, RepairTableReport* table,
+                    LossReason* reason);
   // Makes the long value of column `c` readable: cut at its break, or null.
   void MendLongValue(const TableDef& def, RowId id, const RowPlace& place, size_t c, RepairTableReport* table);
   void SetNull(const RowPlace& place, uint16_t column_number);
   void SalvageRows(const TableDef& def, RepairTableReport* table);
+  // The table's data pages: its map's, and the pages naming it that the map leaves
+  // out (jet/maintain/table_pages.h). A map that disagrees is set aside.
+  std::vector<uint32_t> TablePages(const TableDef& def, RepairTableReport* table);
+  // The primary-key values of the rows in `lost` (row pointers) that the primary key's
+  // index still holds, into table->lost_keys.
+  void ListLostKeys(const TableDef& def, const std::set<uint32_t>& lost, RepairTableReport* table);
+  // The report of a table whose definition cannot be read: lost, with the rows its
+  // data pages hold.
+  RepairTableReport ReportLostTable(const std::string& name, uint32_t first, const Status& why);
+  // Bytes 0 and 4-7 of every page, read once.
+  void TakeCensus();
   void RebuildIndexes(const TableDef& def, const std::string& name, bool catalog_changed,
                       RepairTableReport* table);
   Status RebuildIndex(const TableDef& def, size_t real, const std::string& table_name,
                       const std::string& index_name, RepairTableReport* table);
   // True when the check found damage in `index` of `table` that a new tree mends.
   bool IndexFlagged(const std::string& table, const std::string& index) const;
-  void PatchDefinition32(const TableDef& def, size_t logical_offset, uint32_t value);
+  // Sets `width` bytes at `logical_offset` of the definition (little-endian).
+  void PatchDefinition(const TableDef& def, size_t logical_offset, unsigned width, uint32_t value);
 
   Env* env_;
   const std::string scratch_beside_;
@@ -138,6 +154,11 @@ class Salvager {
   std::vector<uint8_t> other_;
   std::vector<uint8_t> row_;
   std::vector<uint8_t> value_;
+  std::vector<uint8_t> types_;
+  std::vector<uint32_t> owners_;
+  // Tables whose owned-pages map was set aside (by definition page): their rows are
+  // scanned by owner field, as the compaction will.
+  std::set<uint32_t> maps_set_aside_;
   // Pages dropped from a table (not what its map says): table page -> pages.
   std::map<uint32_t, std::set<uint32_t>> dropped_pages_;
 };
@@ -166,6 +187,17 @@ Status Salvager::ReadDefinition(uint32_t first, TableDef* def) {
       break;
     }
     number = next;
+  }
+  *def = TableDef();
+  s = ReadTableDef(view_, first, def);
+  if (s.ok()) return s;
+  // Mend the parts that are damaged where the columns are intact, rather than lose
+  // the table; whatever else is wrong still fails.
+  std::vector<TableDefMend> mends;
+  if (!ReadTableDefMending(view_, first, def, &mends).ok() || mends.empty()) return s;
+  for (const TableDefMend& mend : mends) {
+    PatchDefinition(*def, mend.offset, mend.width, mend.value);
+    report_->rebuilt.push_back("the definition of table page " + std::to_string(first) + " mended: " + mend.what);
   }
   *def = TableDef();
   return ReadTableDef(view_, first, def);
@@ -214,7 +246,17 @@ void Salvager::MendLongValue(const TableDef& def, RowId id, const RowPlace& plac
     if (!CrackRow(format_, def, row, place.size, &raw).ok() || raw[c].is_null) return;
     const uint8_t* field = row + raw[c].offset;
     Status s = reader.Read(field, raw[c].size, &value_, &lv_rows);
-    if (s.ok()) return;
+    if (s.ok()) {
+      // It reads; a memo must also hold text, not the zeros of a torn page.
+      RowDecoder decoder(view_, def);
+      Value value;
+      if (decoder.ColumnValue(c, row, raw[c], &value).ok()) s = ValidateMemoText(column, value);
+      if (s.ok()) return;
+      ++table->values_cut;
+      table->notes.push_back(where + ": long value set to null (" + s.detail() + ")");
+      SetNull(place, column.number);
+      return;
+    }
     LongValueHeader header;
     if (attempt == 0 && !value_.empty() && ParseLongValueHeader(field, raw[c].size, &header).ok()) {
       // Keep what was read: the header says that many bytes, and a chain ends at the
@@ -249,40 +291,82 @@ void Salvager::MendLongValue(const TableDef& def, RowId id, const RowPlace& plac
   }
 }
 
-bool Salvager::SalvageRow(const TableDef& def, RowId id, const RowPlace& place, RepairTableReport* table) {
+Status Salvager::SalvageRow(const TableDef& def, RowId id, const RowPlace& place, RepairTableReport* table,
+                            LossReason* reason) {
   std::vector<RawColumn> raw;
-  if (!view_.ReadPage(place.page, page_.data()).ok()) return false;
+  *reason = LossReason::kUndecodable;
+  Status s = view_.ReadPage(place.page, page_.data());
+  if (!s.ok()) return s;
   const uint8_t* row = page_.data() + place.start;
-  if (place.size < format_.row_column_count_size) return false;
-  const uint32_t count = format_.row_column_count_size == 1 ? row[0] : LoadLe16(row);
-  if (count > def.max_columns) return false;
-  if (!CrackRow(format_, def, row, place.size, &raw).ok()) return false;
+  s = CrackRow(format_, def, row, place.size, &raw);
+  if (!s.ok()) return s;
+  // A torn or garbled row may still crack (zeros read as nulls): its bookkeeping must
+  // be what the definition allows, or it is dropped rather than kept as garbage.
+  s = ValidateRow(format_, def, row, place.size);
+  if (!s.ok()) {
+    *reason = LossReason::kInvalid;
+    return s;
+  }
   std::vector<size_t> long_values;
   for (size_t c = 0; c < def.columns.size(); ++c)
     if (def.columns[c].is_long_value() && !raw[c].is_null) long_values.push_back(c);
   for (size_t c : long_values) MendLongValue(def, id, place, c, table);
   // Every value must decode now, as the compaction and its verification decode them.
-  if (!view_.ReadPage(place.page, page_.data()).ok()) return false;
+  s = view_.ReadPage(place.page, page_.data());
+  if (!s.ok()) return s;
   RowDecoder decoder(view_, def);
   std::vector<Value> values;
-  return decoder.Decode(page_.data() + place.start, place.size, &values).ok();
+  s = decoder.Decode(page_.data() + place.start, place.size, &values);
+  if (!s.ok()) *reason = LossReason::kInvalid;  // it cracks, but a value is not what its type allows
+  return s;
 }
 
-void Salvager::SalvageRows(const TableDef& def, RepairTableReport* table) {
-  std::vector<uint32_t> pages;
+void Salvager::TakeCensus() {
+  if (!types_.empty()) return;
+  types_.assign(view_.page_count(), 0);
+  owners_.assign(view_.page_count(), 0);
+  for (uint32_t p = 1; p < view_.page_count(); ++p) {
+    if (!view_.ReadPage(p, page_.data()).ok()) continue;
+    types_[p] = page_[0];
+    owners_[p] = LoadLe32(page_.data() + kPageOwnerOffset);
+  }
+}
+
+std::vector<uint32_t> Salvager::TablePages(const TableDef& def, RepairTableReport* table) {
+  TakeCensus();
   UsageMap owned;
   std::vector<uint32_t> candidates;
-  if (ReadUsageMap(view_, def.owned_map, &owned).ok()) {
-    candidates = owned.pages;
-  } else {
-    // The compaction falls back to the owner field the same way.
-    for (uint32_t p = 1; p < view_.page_count(); ++p) {
-      if (!view_.ReadPage(p, page_.data()).ok()) continue;
-      if (page_[0] == kPageData && LoadLe32(page_.data() + kPageOwnerOffset) == def.first_page) candidates.push_back(p);
-    }
+  const bool readable = ReadUsageMap(view_, def.owned_map, &owned).ok();
+  if (readable) candidates = owned.pages;
+  // The pages are the truth, the map is evidence: pages that name the table and hold
+  // rows count whatever the map says.
+  std::vector<uint32_t> own_mapped;
+  for (uint32_t p : candidates)
+    if (p < types_.size() && types_[p] == kPageData && owners_[p] == def.first_page) own_mapped.push_back(p);
+  const std::vector<uint32_t> unmapped = UnmappedDataPages(view_, types_, owners_, def, own_mapped);
+  size_t wrong = 0;
+  // A page of the map that does not name the table is a wrong bit (readers that
+  // trust the map fail on it); one that names it under another type is a damaged
+  // data page, handled below.
+  for (uint32_t p : candidates) wrong += p < types_.size() && owners_[p] != def.first_page;
+  wrong += owned.pages_past_end;
+  if (readable && (!unmapped.empty() || wrong > 0)) {
+    // The compaction, which trusts the map, finds the pages by their owner field when
+    // the table has none; it writes a new map either way.
+    PatchDefinition(def, format_.tdef_owned_map, 4, 0);
+    maps_set_aside_.insert(def.first_page);
+    std::string line = "the owned-pages map of table \"" + table->name + "\" disagreed with the pages (";
+    if (!unmapped.empty()) line += std::to_string(unmapped.size()) + " pages with its rows left out";
+    if (!unmapped.empty() && wrong > 0) line += ", ";
+    if (wrong > 0) line += std::to_string(wrong) + " pages named that are not its own, or past the end";
+    report_->rebuilt.push_back(line + "); its pages were found by their owner field and the map rebuilt");
   }
+  candidates.insert(candidates.end(), unmapped.begin(), unmapped.end());
+  std::sort(candidates.begin(), candidates.end());
+  std::vector<uint32_t> pages;
   for (uint32_t p : candidates) {
     if (!view_.ReadPage(p, page_.data()).ok()) continue;
+    if (WrongPageForOwnedMap(page_[0])) continue;  // a wrong bit, reported above
     DataPageHeader header;
     if (!ParseDataPage(format_, page_.data(), &header).ok() || header.row_count > kMaxRowsPerDataPage) {
       dropped_pages_[def.first_page].insert(p);
@@ -293,7 +377,13 @@ void Salvager::SalvageRows(const TableDef& def, RepairTableReport* table) {
     if (header.owner != def.first_page) continue;  // another table's page: not ours to judge
     pages.push_back(p);
   }
-  std::vector<uint32_t> seen;  // rows kept or dropped here, by row pointer
+  return pages;
+}
+
+void Salvager::SalvageRows(const TableDef& def, RepairTableReport* table) {
+  const std::vector<uint32_t> pages = TablePages(def, table);
+  std::vector<uint32_t> seen;     // rows kept or dropped here, by row pointer
+  std::vector<uint32_t> dropped;  // rows dropped here
   for (uint32_t p : pages) {
     for (unsigned i = 0;; ++i) {
       if (!view_.ReadPage(p, page_.data()).ok()) break;
@@ -307,12 +397,13 @@ void Salvager::SalvageRows(const TableDef& def, RepairTableReport* table) {
         s = Status::Error(ErrorKind::kDamaged, "the row starts inside the page's free space");
       seen.push_back(id.ToPointer());
       RowPlace place;
+      LossReason reason = LossReason::kUndecodable;
       if (s.ok()) s = Locate(def, id, page_.data(), slot, &place);
-      if (s.ok() && !SalvageRow(def, id, place, table))
-        s = Status::Error(ErrorKind::kDamaged, "the row does not decode");
+      if (s.ok()) s = SalvageRow(def, id, place, table, &reason);
       if (!s.ok()) {
         DeleteSlot(id);
-        table->Lose(LossReason::kUndecodable);
+        dropped.push_back(id.ToPointer());
+        table->Lose(reason);
         table->notes.push_back("row " + RowName(id) + " dropped: " + s.detail());
         continue;
       }
@@ -325,6 +416,7 @@ void Salvager::SalvageRows(const TableDef& def, RepairTableReport* table) {
   // point at rows the salvage neither kept nor dropped say how many there were.
   std::sort(seen.begin(), seen.end());  // already ascending when the map's pages are
   uint64_t most = 0;
+  std::set<uint32_t> lost(dropped.begin(), dropped.end());
   for (const RealIndex& index : def.real_indexes) {
     std::set<uint32_t> rows;
     IndexWalkStats stats;
@@ -335,7 +427,9 @@ void Salvager::SalvageRows(const TableDef& def, RepairTableReport* table) {
               },
               &stats);
     most = std::max<uint64_t>(most, rows.size());
+    lost.insert(rows.begin(), rows.end());
   }
+  ListLostKeys(def, lost, table);
   if (most > 0) {
     table->Lose(LossReason::kPageLost, most);
     table->notes.push_back(std::to_string(most) + " rows were on pages that are lost (counted from the index " +
@@ -345,6 +439,50 @@ void Salvager::SalvageRows(const TableDef& def, RepairTableReport* table) {
   }
 }
 
+void Salvager::ListLostKeys(const TableDef& def, const std::set<uint32_t>& lost, RepairTableReport* table) {
+  if (lost.empty()) return;
+  for (const LogicalIndex& logical : def.logical_indexes) {
+    if (logical.index_type != kLogicalIndexPrimaryKey || logical.real_index >= def.real_indexes.size()) continue;
+    const RealIndex& index = def.real_indexes[logical.real_index];
+    std::set<uint32_t> listed;
+    std::string text;
+    IndexWalkStats stats;
+    WalkIndex(view_, def.first_page, index.root_page,
+              [&](const std::string& key, const RowId& row) {
+                if (lost.count(row.ToPointer()) && listed.insert(row.ToPointer()).second &&
+                    DescribeIndexKey(def, index, key, &text))
+                  table->lost_keys.push_back(text);
+                return true;
+              },
+              &stats);
+    return;
+  }
+}
+
+RepairTableReport Salvager::ReportLostTable(const std::string& name, uint32_t first, const Status& why) {
+  TakeCensus();
+  // Without a definition no row can be decoded; the pages that name the table say
+  // how many there were.
+  RepairTableReport table;
+  table.name = name;
+  uint64_t pages = 0, rows = 0;
+  for (uint32_t p = 1; p < types_.size() && first != 0; ++p) {
+    if (types_[p] != kPageData || owners_[p] != first || !view_.ReadPage(p, page_.data()).ok()) continue;
+    ++pages;
+    DataPageHeader header;
+    if (!ParseDataPage(format_, page_.data(), &header).ok() || header.row_count > kMaxRowsPerDataPage) continue;
+    for (unsigned i = 0; i < header.row_count; ++i) {
+      RowSlot slot;
+      if (GetRowSlot(format_, page_.data(), header, i, &slot).ok() && !slot.deleted) ++rows;
+    }
+  }
+  table.Lose(LossReason::kUndecodable, rows);
+  report_->lost.push_back("table \"" + name + "\": its definition cannot be read (" + why.detail() +
+                          "); the table is lost with the " + std::to_string(rows) + " rows on the " +
+                          std::to_string(pages) + " data pages it leaves behind");
+  return table;
+}
+
 bool Salvager::IndexFlagged(const std::string& table, const std::string& index) const {
   for (const CheckFinding& f : check_.findings)
     if (FindingKindInfoOf(f.kind).repair == RepairAction::kRebuildIndex && f.table == table && f.index == index)
@@ -352,7 +490,7 @@ bool Salvager::IndexFlagged(const std::string& table, const std::string& index) 
   return false;
 }
 
-void Salvager::PatchDefinition32(const TableDef& def, size_t logical_offset, uint32_t value) {
+void Salvager::PatchDefinition(const TableDef& def, size_t logical_offset, unsigned width, uint32_t value) {
   // The logical definition is page 1 whole, then every further page from byte 8.
   size_t at = logical_offset;
   size_t page = 0;
@@ -362,7 +500,7 @@ void Salvager::PatchDefinition32(const TableDef& def, size_t logical_offset, uin
     page = 1 + rest / per_page;
     at = kTableDefPageHeaderSize + rest % per_page;
   }
-  for (int b = 0; b < 4; ++b) {
+  for (unsigned b = 0; b < width; ++b) {
     // A field may straddle two pages.
     size_t p = page, o = at + b;
     if (o >= format_.page_size) {
@@ -387,7 +525,9 @@ Status Salvager::RebuildIndex(const TableDef& def, size_t real, const std::strin
   RowDecoder decoder(view_, def);
   std::vector<Value> values;
   std::string key;
-  TableScanner scanner(view_, def);
+  TableDef scanned = def;
+  if (maps_set_aside_.count(def.first_page)) scanned.owned_map = 0;
+  TableScanner scanner(view_, scanned);
   std::vector<std::string> notes;
   Status added = Status::Ok();
   Status s = scanner.Scan(
@@ -462,7 +602,7 @@ Status Salvager::RebuildIndex(const TableDef& def, size_t real, const std::strin
   IndexBuildResult result;
   s = builder.Finish(&result);
   if (!s.ok()) return s;
-  PatchDefinition32(def, index.def_offset + RealIndexRootPageOffset(format_), result.root_page);
+  PatchDefinition(def, index.def_offset + RealIndexRootPageOffset(format_), 4, result.root_page);
 
   std::string line = "index \"" + index_name + "\" of table \"" + table_name + "\" rebuilt: " +
                      std::to_string(entries) + " entries";
@@ -528,8 +668,7 @@ Status Salvager::Run() {
     if (!s.ok()) {
       DeleteSlot(o.row);
       catalog_changed = true;
-      report_->lost.push_back("table \"" + o.name + "\": its definition cannot be read (" + s.detail() +
-                              "); the table and its rows are lost");
+      tables.push_back(ReportLostTable(o.name, first, s));
       continue;
     }
     SalvageRows(def, &table);

@@ -3,16 +3,27 @@
 // compaction (jet/maintain/compact.h), which trusts what it reads, can turn it into a clean
 // file. The copy differs from the source only where damage was:
 //   - a definition chain that runs off the file or loops ends at its last good page;
-//     a table whose definition still cannot be read is dropped from the catalog;
+//     a definition damaged where its columns are intact (an index root past the end,
+//     a long-value map list cut short, header counts below what the columns use) is
+//     mended (ReadTableDefMending, jet/read/table_def.h), its indexes rebuilt; a table
+//     whose definition still cannot be read is dropped from the catalog, and reported
+//     with the rows its data pages hold;
 //   - a row that does not decode (bad slot, offset into free space, broken overflow
-//     pointer, bad trailer or value) is marked deleted;
+//     pointer, bad trailer or value), or whose bookkeeping its definition does not
+//     allow (jet/maintain/row_validation.h: torn and garbled rows), is marked deleted
+//     and counted, never kept as an all-null or garbage row;
 //   - a long value whose chain breaks or loops ends at the break (its length set to
-//     the bytes that were read), or becomes null when nothing of it can be read;
-//   - an index the check found damaged gets a new tree, appended past the old end of
-//     the file: keys computed from the rows (jet/write/index_key.h) when that is possible,
-//     otherwise the entries of the old tree that still decode and point at live rows;
-//   - pages that are not what their table's map says are left out of the table (the
-//     compaction skips them) and reported.
+//     the bytes that were read), or becomes null when nothing of it can be read or
+//     its memo text is zeros;
+//   - an index the check found damaged, or of a table that lost rows, gets a new tree,
+//     appended past the old end of the file: keys computed from the rows
+//     (jet/write/index_key.h) when that is possible, otherwise the entries of the old
+//     tree that still decode and point at live rows;
+//   - an owned-pages map that disagrees with the pages (jet/maintain/table_pages.h) is
+//     set aside in the copy, so that the compaction finds the table's pages by their
+//     owner field; pages of the map that are not data pages are left out and reported;
+//   - the primary-key values of lost rows that the old primary-key index still holds
+//     are listed, so that the user can enter those rows again.
 // Everything lost is recorded in the RepairReport.
 #pragma once
 

@@ -59,6 +59,29 @@ bool DecodeJet3Offsets(const uint8_t* row, size_t size, size_t data_start, size_
 
 }  // namespace
 
+Status ReadRowLayout(const Format& format, const TableDef& table, const uint8_t* row, size_t size,
+                     RowLayout* layout) {
+  const size_t count_size = format.row_column_count_size;
+  if (size < count_size) return Damaged("empty row");
+  layout->column_count = count_size == 1 ? row[0] : LoadLe16(row);
+  layout->mask_size = (layout->column_count + 7) / 8;
+  if (size < count_size + layout->mask_size)
+    return Damaged("row of " + std::to_string(size) + " bytes cannot hold its null mask");
+  layout->var_count = 0;
+  layout->var_offsets.clear();
+  layout->trailer_start = static_cast<uint32_t>(size - layout->mask_size);
+  if (table.var_columns == 0) return Status::Ok();
+  thread_local VarTable vars;
+  vars.count = 0;
+  const bool ok = IsJet3(format.version) ? DecodeJet3Offsets(row, size, count_size, layout->mask_size, &vars)
+                                         : DecodeJet4Offsets(row, size, count_size, layout->mask_size, &vars);
+  if (!ok) return Damaged("variable-column table does not fit in the row");
+  layout->var_count = vars.count;
+  layout->var_offsets.assign(vars.offsets, vars.offsets + vars.count + 1);
+  layout->trailer_start = vars.trailer_start;
+  return Status::Ok();
+}
+
 Status CrackRow(const Format& format, const TableDef& table, const uint8_t* row, size_t size,
                 std::vector<RawColumn>* columns) {
   const size_t count_size = format.row_column_count_size;

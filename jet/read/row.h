@@ -36,6 +36,19 @@ struct RawColumn {
   uint32_t size = 0;     // how many bytes (0 for booleans)
 };
 
+// The row's own bookkeeping, before any column is looked at: what it says it holds.
+struct RowLayout {
+  uint32_t column_count = 0;          // columns the row was written with
+  uint32_t mask_size = 0;             // bytes of the null mask, at the row's end
+  uint32_t var_count = 0;             // entries of the variable-offset table (0: none)
+  std::vector<uint16_t> var_offsets;  // var_count + 1 entries; the last is the data end
+  uint32_t trailer_start = 0;         // lowest byte of the trailer (offsets, counts, mask)
+};
+
+// Reads the layout of `row`. kDamaged when the trailer does not fit in the row.
+Status ReadRowLayout(const Format& format, const TableDef& table, const uint8_t* row, size_t size,
+                     RowLayout* layout);
+
 // Splits `row` into one RawColumn per entry of table.columns (same positions).
 // kDamaged when the row's trailer or a column's bytes lie outside the row.
 Status CrackRow(const Format& format, const TableDef& table, const uint8_t* row, size_t size,

@@ -149,6 +149,59 @@ Status LoadChain(PageFile& file, uint32_t first_page, TableDef* table) {
   return Status::Ok();
 }
 
+// A row carries at most 255 columns (its count is one byte in Jet 3): header counts
+// below what the columns use are raised only within that limit.
+constexpr uint16_t kMaxRowColumns = 255;
+
+void MendHeaderCounts(const Format& f, TableDef* table, std::vector<TableDefMend>* mends) {
+  uint32_t numbers = 0, var_indexes = 0;
+  for (const ColumnDef& column : table->columns) {
+    numbers = std::max<uint32_t>(numbers, column.number + 1u);
+    if (!column.is_fixed() && column.type() != ColumnType::kBoolean)
+      var_indexes = std::max<uint32_t>(var_indexes, column.var_index + 1u);
+  }
+  if (numbers > table->max_columns && numbers <= kMaxRowColumns) {
+    mends->push_back({f.tdef_max_columns, 2, numbers,
+                      "the column-number count " + std::to_string(table->max_columns) + " is below what the columns use; set to " +
+                          std::to_string(numbers)});
+    table->max_columns = uint16_t(numbers);
+  }
+  if (var_indexes > table->var_columns && var_indexes <= kMaxRowColumns) {
+    mends->push_back({f.tdef_var_columns, 2, var_indexes,
+                      "the variable-column count " + std::to_string(table->var_columns) +
+                          " is below what the columns use; set to " + std::to_string(var_indexes)});
+    table->var_columns = uint16_t(var_indexes);
+  }
+}
+
+// Every real index serves at least one logical index. A logical index naming a real
+// index that does not exist is pointed at the one real index no other serves, when
+// there is exactly one such.
+void MendLogicalIndexes(const Format& f, TableDef* table, std::vector<TableDefMend>* mends) {
+  const size_t real_count = table->real_indexes.size();
+  std::vector<int> served(real_count, 0);
+  size_t broken = 0;
+  for (const LogicalIndex& index : table->logical_indexes) {
+    if (index.real_index < real_count) ++served[index.real_index];
+    else ++broken;
+  }
+  if (broken != 1) return;
+  const size_t unserved = size_t(std::count(served.begin(), served.end(), 0));
+  if (unserved != 1) return;
+  const uint32_t real = uint32_t(std::find(served.begin(), served.end(), 0) - served.begin());
+  for (LogicalIndex& index : table->logical_indexes) {
+    if (index.real_index < real_count) continue;
+    mends->push_back({index.def_offset + (IsJet3(f.version) ? 4 : 8), 4, real,
+                      "logical index \"" + index.name + "\" named real index " + std::to_string(index.real_index) +
+                          " of " + std::to_string(real_count) + "; set to " + std::to_string(real) +
+                          ", the one no other index uses"});
+    index.real_index = real;
+  }
+}
+
+Status ParseTableDef(PageFile& file, uint32_t first_page, TableDef* table, uint16_t text_code_page,
+                     std::vector<TableDefMend>* mends);
+
 }  // namespace
 
 std::string ColumnTypeName(uint8_t type_code) {
@@ -193,7 +246,11 @@ int TableDef::FindColumnByName(const std::string& name) const {
   return -1;
 }
 
-Status ReadTableDef(PageFile& file, uint32_t first_page, TableDef* table, uint16_t text_code_page) {
+namespace {
+
+// Strict when `mends` is null; otherwise mends what ReadTableDefMending names.
+Status ParseTableDef(PageFile& file, uint32_t first_page, TableDef* table, uint16_t text_code_page,
+                     std::vector<TableDefMend>* mends) {
   *table = TableDef();
   table->first_page = first_page;
   if (first_page == 0) return Damaged(first_page, "page 0 cannot hold a table definition");
@@ -268,7 +325,11 @@ Status ReadTableDef(PageFile& file, uint32_t first_page, TableDef* table, uint16
   while (r.Has(at, 2)) {
     const uint16_t column = r.U16(at);
     if (column == kNoColumn) break;
-    if (!r.Has(at, 10)) return Damaged(first_page, "long-value column map cut short");
+    if (!r.Has(at, 10)) {
+      if (mends == nullptr) return Damaged(first_page, "long-value column map cut short");
+      mends->push_back({at, 2, kNoColumn, "the long-value page maps are cut short; the list ends there"});
+      break;
+    }
     LongValueMaps maps;
     maps.column_number = column;
     maps.owned_map = r.U32(at + 2);
@@ -280,6 +341,7 @@ Status ReadTableDef(PageFile& file, uint32_t first_page, TableDef* table, uint16
 
   // Rows are decoded by column number (null mask) and var index (offset table); both
   // must lie inside the sizes the header declares, as they do in every Access file.
+  if (mends != nullptr) MendHeaderCounts(f, table, mends);
   for (const ColumnDef& column : table->columns) {
     if (column.number >= table->max_columns)
       return Damaged(first_page, "column \"" + column.name + "\" has number " +
@@ -291,11 +353,18 @@ Status ReadTableDef(PageFile& file, uint32_t first_page, TableDef* table, uint16
                                      std::to_string(column.var_index) + " of " +
                                      std::to_string(table->var_columns));
   }
-  for (const RealIndex& index : table->real_indexes) {
+  for (RealIndex& index : table->real_indexes) {
+    if (index.root_page >= file.page_count() && mends != nullptr) {
+      mends->push_back({index.def_offset + RealIndexRootPageOffset(f), 4, 0,
+                        "an index root page " + std::to_string(index.root_page) +
+                            " is past the end of the file; the index is rebuilt from the rows"});
+      index.root_page = 0;
+    }
     if (index.root_page >= file.page_count())
       return Damaged(first_page, "an index root page " + std::to_string(index.root_page) +
                                      " is past the end of the file");
   }
+  if (mends != nullptr) MendLogicalIndexes(f, table, mends);
   for (const LogicalIndex& index : table->logical_indexes) {
     if (index.real_index >= real_count)
       return Damaged(first_page, "logical index \"" + index.name + "\" names real index " +
@@ -303,6 +372,42 @@ Status ReadTableDef(PageFile& file, uint32_t first_page, TableDef* table, uint16
                                      std::to_string(real_count));
   }
   return Status::Ok();
+}
+
+}  // namespace
+
+Status ReadTableDef(PageFile& file, uint32_t first_page, TableDef* table, uint16_t text_code_page) {
+  return ParseTableDef(file, first_page, table, text_code_page, nullptr);
+}
+
+Status ReadTableDefMending(PageFile& file, uint32_t first_page, TableDef* table, std::vector<TableDefMend>* mends) {
+  mends->clear();
+  Status s = ParseTableDef(file, first_page, table, 0, mends);
+  if (!s.ok() || mends->empty()) return s;
+  // A mend is worth making only when the rest of the definition is sound: the damage
+  // that hit one field often hit its neighbours, and a definition with a second,
+  // unmendable fault is no better than none.
+  std::set<uint16_t> numbers;
+  std::vector<std::pair<uint32_t, uint32_t>> fixed;
+  for (const ColumnDef& c : table->columns) {
+    if (!numbers.insert(c.number).second) return Damaged(first_page, "column number " + std::to_string(c.number) + " is used twice");
+    if (c.is_fixed() && c.type() != ColumnType::kBoolean) fixed.emplace_back(c.fixed_offset, uint32_t(c.fixed_offset) + c.length);
+  }
+  std::sort(fixed.begin(), fixed.end());
+  for (size_t i = 1; i < fixed.size(); ++i)
+    if (fixed[i].first < fixed[i - 1].second) return Damaged(first_page, "fixed columns overlap");
+  for (const RealIndex& index : table->real_indexes) {
+    for (const IndexColumn& ic : index.columns)
+      if (table->FindColumnByNumber(ic.column_number) < 0)
+        return Damaged(first_page, "an index names column number " + std::to_string(ic.column_number));
+    if (index.def_offset + RealIndexRootPageOffset(file.format()) + 4 > table->tdef_length)
+      return Damaged(first_page, "index definitions run past the stated length");
+  }
+  for (const LogicalIndex& index : table->logical_indexes)
+    if (index.def_offset + 4 > table->tdef_length) return Damaged(first_page, "index definitions run past the stated length");
+  for (const LongValueMaps& maps : table->long_value_maps)
+    if (maps.def_offset + 10 > table->tdef_length) return Damaged(first_page, "long-value maps run past the stated length");
+  return s;
 }
 
 }  // namespace jet

@@ -155,4 +155,27 @@ struct TableDef {
 Status ReadTableDef(PageFile& file, uint32_t first_page, TableDef* table,
                     uint16_t text_code_page = 0);
 
+// A change of `width` (2 or 4) bytes at `offset` of the logical definition that makes
+// a partly damaged definition readable again, and what it gives up.
+struct TableDefMend {
+  size_t offset = 0;
+  uint8_t width = 4;
+  uint32_t value = 0;
+  std::string what;  // "index root page 91234 is past the end of the file; the index is rebuilt"
+};
+
+// ReadTableDef for a damaged file: where one part of the definition is damaged but
+// the columns around it are intact, it returns the definition as the mends in `mends`
+// would make it instead of failing. The parts it mends:
+//   - an index root past the end of the file (set to 0: the index must be rebuilt);
+//   - a long-value map list cut short (ended where it breaks);
+//   - header counts of column numbers or variable indexes below what the columns use,
+//     where those stay within a row's limits (raised to what the columns use);
+//   - one logical index naming a real index that does not exist, where exactly one
+//     real index serves no logical index (pointed at that one).
+// Anything else fails as in ReadTableDef, and so does a mended definition that is not
+// sound otherwise (column numbers used twice, fixed columns that overlap, an index
+// naming a column the table lacks, records past the definition's stated length).
+Status ReadTableDefMending(PageFile& file, uint32_t first_page, TableDef* table, std::vector<TableDefMend>* mends);
+
 }  // namespace jet

@@ -559,6 +559,39 @@ Status AppendIndexKeyColumn(const Format& format, const ColumnDef& column, bool 
   return Status::Ok();
 }
 
+bool DescribeIndexKey(const TableDef& table, const RealIndex& index, const std::string& key, std::string* text) {
+  text->clear();
+  size_t at = 0;
+  for (const IndexColumn& ic : index.columns) {
+    const int position = table.FindColumnByNumber(ic.column_number);
+    if (position < 0 || at >= key.size()) return false;
+    const ColumnDef& column = table.columns[position];
+    const ColumnType type = column.type();
+    if (type != ColumnType::kByte && type != ColumnType::kInteger && type != ColumnType::kLong) return false;
+    if (!text->empty()) *text += ", ";
+    *text += column.name + "=";
+    const uint8_t flag = uint8_t(key[at++]);
+    if (flag == kKeyFlagNullAscending || flag == kKeyFlagNullDescending) {
+      *text += "Null";
+      continue;
+    }
+    if (flag != (ic.ascending ? kKeyFlagAscending : kKeyFlagDescending)) return false;
+    const size_t width = KeyValueWidth(type);
+    if (at + width > key.size()) return false;
+    uint64_t bits = 0;
+    for (size_t b = 0; b < width; ++b) bits = bits << 8 | uint8_t(ic.ascending ? key[at + b] : ~key[at + b]);
+    at += width;
+    if (type == ColumnType::kByte) {
+      *text += std::to_string(bits);
+      continue;
+    }
+    bits ^= uint64_t(1) << (8 * width - 1);  // undo the flipped top bit, then sign-extend
+    const int64_t value = width == 2 ? int64_t(int16_t(bits)) : int64_t(int32_t(bits));
+    *text += std::to_string(value);
+  }
+  return at == key.size();
+}
+
 Status EncodeIndexKey(const Format& format, const TableDef& table, const RealIndex& index,
                       const std::vector<Value>& values, std::string* key) {
   key->clear();

@@ -89,6 +89,12 @@ inline constexpr uint8_t kKeyFlagNullDescending = 0xFF;
 // item width depends on the value (Text, Memo, Binary, GUID) and types without keys.
 size_t KeyValueWidth(ColumnType type);
 
+// The values an index key holds, read back, as "ID=17" or "OrderID=3, Line=2" (column
+// names in key order): for keys whose columns are all Byte, Integer or Long (the
+// counters and numbers keys are usually made of). False for any other key, or bytes
+// that are not such a key.
+bool DescribeIndexKey(const TableDef& table, const RealIndex& index, const std::string& key, std::string* text);
+
 // One key item (flag byte and value bytes) for a column; appended to `key`.
 Status AppendIndexKeyColumn(const Format& format, const ColumnDef& column, bool ascending,
                             const Value& value, std::string* key);

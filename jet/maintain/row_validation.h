@@ -1,0 +1,37 @@
+// Row validation: whether a stored row is what its table's definition allows, judged
+// from the row's own bookkeeping (column count, null mask, variable-offset table,
+// fixed area). A page write that never finished leaves zeros where a row's count or
+// trailer was; a bad sector leaves noise. Such a row often still "decodes" (zeros
+// read as an all-null row), so decoding is no proof: the check reports a row that
+// fails here as damage, and the salvage drops it instead of keeping it as data.
+//
+// The rules hold for every row Access writes, including rows written before a column
+// was added (they carry fewer columns):
+//   - the column count is at least 1 and at most the table's highest column number + 1;
+//   - the fixed area of the columns the row carries ends before its trailer, and no
+//     variable value it holds starts inside that area (offsets of null columns are
+//     never read by any reader, so they are not judged);
+//   - every variable column the row carries has an entry in the offset table.
+// and one rule for memo values, whose pages tear like any other:
+//   - a memo's text holds no NUL character but a final one (no one can type one into
+//     Access; zeros are what a page write that never finished leaves).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "jet/base/status.h"
+#include "jet/file/format.h"
+#include "jet/read/table_def.h"
+#include "jet/read/value.h"
+
+namespace jet {
+
+// Ok when `row` (its `size` bytes) keeps the rules above; kDamaged saying which not.
+Status ValidateRow(const Format& format, const TableDef& table, const uint8_t* row, size_t size);
+
+// Ok when `value`, the value of memo column `column`, keeps the memo rule above (any
+// other column's value passes); kDamaged saying where the first NUL is.
+Status ValidateMemoText(const ColumnDef& column, const Value& value);
+
+}  // namespace jet
