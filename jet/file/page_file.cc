@@ -47,9 +47,14 @@ class PageFileBase : public PageFile {
 
  protected:
   // Sets up the header and page count from the file's first bytes and its size.
-  Status Init(const uint8_t* first, size_t first_size, uint64_t file_size) {
-    Status s = DecodeHeader(first, first_size, &header_);
-    if (!s.ok()) return s;
+  // `given` (when not null) is taken instead of decoding page 0.
+  Status Init(const uint8_t* first, size_t first_size, uint64_t file_size, const Header* given) {
+    if (given != nullptr) {
+      header_ = *given;
+    } else {
+      Status s = DecodeHeader(first, first_size, &header_);
+      if (!s.ok()) return s;
+    }
     page_size_ = header_.format().page_size;
     file_size_ = file_size;
     uint64_t pages = file_size / page_size_;
@@ -73,7 +78,7 @@ class PageFileBase : public PageFile {
 class MemoryPageFile final : public PageFileBase {
  public:
   MemoryPageFile(const uint8_t* bytes, size_t size) : bytes_(bytes), size_(size) {}
-  Status Open() { return Init(bytes_, size_, size_); }
+  Status Open() { return Init(bytes_, size_, size_, nullptr); }
 
  protected:
   Status ReadRaw(uint64_t offset, uint8_t* out, size_t size) const override {
@@ -91,7 +96,7 @@ class PosixPageFile final : public PageFileBase {
   PosixPageFile(std::string path, int fd) : path_(std::move(path)), fd_(fd) {}
   ~PosixPageFile() override { ::close(fd_); }
 
-  Status Open() {
+  Status Open(const Header* given) {
     struct stat st;
     if (::fstat(fd_, &st) != 0) return Status::FromErrno(errno, "stat " + path_);
     if (!S_ISREG(st.st_mode))
@@ -100,7 +105,7 @@ class PosixPageFile final : public PageFileBase {
     size_t want = std::min<uint64_t>(sizeof first, uint64_t(st.st_size));
     Status s = ReadRaw(0, first, want);
     if (!s.ok()) return s;
-    return Init(first, want, uint64_t(st.st_size));
+    return Init(first, want, uint64_t(st.st_size), given);
   }
 
  protected:
@@ -127,7 +132,9 @@ class PosixPageFile final : public PageFileBase {
 
 }  // namespace
 
-Status PageFile::Open(const std::string& path, std::unique_ptr<PageFile>* file) {
+namespace {
+
+Status OpenPosix(const std::string& path, const Header* given, std::unique_ptr<PageFile>* file) {
   int fd;
   do {
     fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -137,10 +144,21 @@ Status PageFile::Open(const std::string& path, std::unique_ptr<PageFile>* file) 
     return Status::FromErrno(errno, "open " + path);
   }
   auto posix = std::make_unique<PosixPageFile>(path, fd);
-  Status s = posix->Open();
+  Status s = posix->Open(given);
   if (!s.ok()) return s;
   *file = std::move(posix);
   return Status::Ok();
+}
+
+}  // namespace
+
+Status PageFile::Open(const std::string& path, std::unique_ptr<PageFile>* file) {
+  return OpenPosix(path, nullptr, file);
+}
+
+Status PageFile::OpenWithHeader(const std::string& path, const Header& header,
+                                std::unique_ptr<PageFile>* file) {
+  return OpenPosix(path, &header, file);
 }
 
 Status PageFile::OpenMemory(const uint8_t* bytes, size_t size, std::unique_ptr<PageFile>* file) {

@@ -11,6 +11,9 @@
 
 #include "jet/base/byte_order.h"
 #include "jet/read/catalog.h"
+#include "jet/maintain/catalog_rebuild.h"
+#include "jet/write/data_page_builder.h"
+#include "jet/write/system_tables.h"
 #include "jet/file/data_page.h"
 #include "jet/write/entry_sorter.h"
 #include "jet/write/index_builder.h"
@@ -127,6 +130,13 @@ class Salvager {
   // True when the check found damage in `index` of `table` that a new tree mends.
   bool IndexFlagged(const std::string& table, const std::string& index) const;
   void PatchDefinition32(const TableDef& def, size_t logical_offset, uint32_t value);
+  // The catalog's definition: page 2 as stored when it lays out rows as MSysObjects
+  // does, otherwise the built-in definition written over it.
+  Status OpenCatalog(TableDef* catalog, bool* replaced);
+  // Gives the tables no catalog row reaches (and MSysObjects itself) new catalog
+  // rows; `recovered` gets where each was found, by definition page.
+  Status RecoverTables(TableDef* catalog, const std::vector<CatalogObject>& objects,
+                       std::map<uint32_t, std::string>* recovered, bool* wrote);
 
   Env* env_;
   const std::string scratch_beside_;
@@ -494,19 +504,133 @@ void Salvager::RebuildIndexes(const TableDef& def, const std::string& name, bool
   }
 }
 
+Status Salvager::OpenCatalog(TableDef* catalog, bool* replaced) {
+  *replaced = false;
+  TableDef built_in;
+  std::vector<std::vector<uint8_t>> pages;
+  Status s = BuiltInTablePages(format_, TextCodePage(view_.header()), "MSysObjects", kCatalogTdefPage, &built_in, &pages);
+  if (!s.ok()) return s;
+  s = ReadDefinition(kCatalogTdefPage, catalog);
+  if (s.ok() && SameLayout(*catalog, built_in)) return s;
+  if (pages.size() != 1) return Status::Error(ErrorKind::kDamaged, "the built-in catalog definition takes more than a page");
+  report_->rebuilt.push_back(std::string("the catalog's definition (page 2) ") +
+                             (s.ok() ? "does not lay out rows as MSysObjects does"
+                                     : "cannot be read (" + s.detail() + ")") +
+                             "; replaced by the built-in definition, its data pages found by owner");
+  std::memcpy(view_.Mutable(kCatalogTdefPage), pages[0].data(), pages[0].size());
+  *replaced = true;
+  return ReadTableDef(view_, kCatalogTdefPage, catalog);
+}
+
+Status Salvager::RecoverTables(TableDef* catalog, const std::vector<CatalogObject>& objects,
+                               std::map<uint32_t, std::string>* recovered, bool* wrote) {
+  *wrote = false;
+  std::set<uint32_t> reached;
+  for (const CatalogObject& o : objects)
+    if (o.is_table()) reached.insert(static_cast<uint32_t>(o.id) & 0x00FFFFFF);
+  const uint16_t code_page = TextCodePage(view_.header());
+  std::vector<std::vector<uint8_t>> rows;
+  std::vector<uint8_t> row;
+  auto add_row = [&](int32_t id, int32_t parent, const std::string& name, int16_t type, uint32_t flags) {
+    Status s = NewCatalogRow(format_, code_page, *catalog, id, parent, name, type, flags, &row);
+    if (s.ok()) rows.push_back(row);
+    return s;
+  };
+  auto add = [&](uint32_t first, const std::string& name, bool system) {
+    return add_row(int32_t(first), kTablesContainerId, name, kObjectLocalTable, system ? kSystemObjectFlags : 0);
+  };
+  Status s;
+  for (const CatalogContainer& container : kRequiredContainers) {
+    if (std::any_of(objects.begin(), objects.end(), [&](const CatalogObject& o) { return o.id == container.id; }))
+      continue;
+    s = add_row(container.id, kRootContainerId, container.name, kObjectContainer, kSystemObjectFlags);
+    if (!s.ok()) return s;
+    report_->rebuilt.push_back(std::string("the catalog row of the ") + container.name +
+                               " container was lost; a new one was written");
+  }
+  if (!reached.count(kCatalogTdefPage)) {
+    s = add(kCatalogTdefPage, "MSysObjects", true);
+    if (!s.ok()) return s;
+    report_->rebuilt.push_back("the catalog row of MSysObjects itself was lost; a new one was written");
+  }
+  reached.insert(kCatalogTdefPage);
+  for (uint32_t first : UnreachedDefinitions(view_, reached)) {
+    TableDef def;
+    if (!ReadDefinition(first, &def).ok()) continue;
+    std::string name = SystemTableNamed(format_, code_page, def);
+    const bool system = !name.empty() || def.table_type == 'S';
+    if (name.empty()) name = "Recovered_Table_" + std::to_string(first);
+    s = add(first, name, system);
+    if (!s.ok()) return s;
+    (*recovered)[first] = "definition page " + std::to_string(first) + ", which no catalog row reached";
+  }
+  if (rows.empty()) return Status::Ok();
+  // The rows go on a catalog page the damage emptied, which the catalog's map still
+  // lists; without one, on new pages found by owner (the map is dropped).
+  const std::set<uint32_t> lost = dropped_pages_[kCatalogTdefPage];
+  auto spare = lost.begin();
+  DataPageBuilder builder(format_, kCatalogTdefPage);
+  bool by_owner = false;
+  auto place = [&] {
+    uint32_t number;
+    if (spare != lost.end()) {
+      number = *spare++;
+    } else {
+      number = view_.Append();
+      by_owner = true;
+    }
+    std::memcpy(view_.Mutable(number), builder.page().data(), builder.page().size());
+    builder.Reset(kCatalogTdefPage);
+  };
+  for (const std::vector<uint8_t>& r : rows) {
+    if (!builder.Add(r)) {
+      place();
+      if (!builder.Add(r)) return Status::Error(ErrorKind::kDamaged, "a new catalog row does not fit on a page");
+    }
+  }
+  place();
+  if (by_owner) PatchDefinition32(*catalog, format_.tdef_owned_map, 0);
+  for (uint32_t p : lost) dropped_pages_[kCatalogTdefPage].erase(p);
+  *wrote = true;
+  if (!recovered->empty())
+    report_->rebuilt.push_back(std::to_string(recovered->size()) + " catalog rows written for tables no catalog row reached");
+  return ReadTableDef(view_, kCatalogTdefPage, catalog);
+}
+
 Status Salvager::Run() {
   RepairTableReport catalog_report;
   catalog_report.name = "MSysObjects";
   TableDef catalog;
-  Status s = ReadDefinition(kCatalogTdefPage, &catalog);
+  bool catalog_replaced = false;
+  Status s = OpenCatalog(&catalog, &catalog_replaced);
   if (!s.ok()) return Status::Error(ErrorKind::kDamaged, "the catalog's definition cannot be read: " + s.detail());
   SalvageRows(catalog, &catalog_report);
   std::vector<CatalogObject> objects;
   std::vector<std::string> notes;
   s = ReadCatalog(view_, catalog, &objects, &notes);
   if (!s.ok()) return Status::Error(ErrorKind::kDamaged, "the catalog cannot be read: " + s.detail());
+  std::map<uint32_t, std::string> recovered;
+  bool rows_written = false;
+  // Rows the catalog cannot do without: its own and the containers'.
+  const auto has = [&](int32_t id) {
+    return std::any_of(objects.begin(), objects.end(), [&](const CatalogObject& o) { return o.id == id; });
+  };
+  bool incomplete = !has(int32_t(kCatalogTdefPage));
+  for (const CatalogContainer& container : kRequiredContainers) incomplete = incomplete || !has(container.id);
+  if (incomplete || catalog_replaced || catalog_report.rows_lost > 0 || dropped_pages_.count(kCatalogTdefPage)) {
+    s = RecoverTables(&catalog, objects, &recovered, &rows_written);
+    if (!s.ok()) return Status::Error(ErrorKind::kDamaged, "the lost catalog rows cannot be rebuilt: " + s.detail());
+    if (rows_written) {
+      RepairTableReport again;  // the new rows, and pages now found by owner, checked once more
+      SalvageRows(catalog, &again);
+      objects.clear();
+      s = ReadCatalog(view_, catalog, &objects, &notes);
+      if (!s.ok()) return Status::Error(ErrorKind::kDamaged, "the rebuilt catalog cannot be read: " + s.detail());
+    }
+  }
 
-  bool catalog_changed = catalog_report.rows_lost > 0 || catalog_report.values_cut > 0;
+  bool catalog_changed =
+      catalog_replaced || rows_written || catalog_report.rows_lost > 0 || catalog_report.values_cut > 0;
   std::unordered_set<int32_t> ids;
   std::vector<RepairTableReport> tables;
   for (const CatalogObject& o : objects) {
@@ -522,6 +646,7 @@ Status Salvager::Run() {
     RepairTableReport table;
     table.name = o.name;
     if (first == kCatalogTdefPage) continue;
+    if (auto found = recovered.find(first); found != recovered.end()) table.recovered_from = found->second;
     TableDef def;
     s = first == 0 || first >= view_.page_count() ? Status::Error(ErrorKind::kDamaged, "its id names no page of the file")
                                                   : ReadDefinition(first, &def);
