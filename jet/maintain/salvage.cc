@@ -135,6 +135,9 @@ class Salvager {
   Status OpenCatalog(TableDef* catalog, bool* replaced);
   // Gives the tables no catalog row reaches (and MSysObjects itself) new catalog
   // rows; `recovered` gets where each was found, by definition page.
+  // Drops the MSysQueries rows of queries the catalog no longer holds; each such
+  // query is named in the report as lost.
+  void DropOrphanQueryRows(const TableDef& def, const std::vector<CatalogObject>& objects, RepairTableReport* table);
   Status RecoverTables(TableDef* catalog, const std::vector<CatalogObject>& objects,
                        std::map<uint32_t, std::string>* recovered, bool* wrote);
 
@@ -597,6 +600,35 @@ Status Salvager::RecoverTables(TableDef* catalog, const std::vector<CatalogObjec
   return ReadTableDef(view_, kCatalogTdefPage, catalog);
 }
 
+void Salvager::DropOrphanQueryRows(const TableDef& def, const std::vector<CatalogObject>& objects,
+                                   RepairTableReport* table) {
+  const int object_id = def.FindColumnByName("ObjectId");
+  if (object_id < 0) return;
+  std::set<int32_t> queries;
+  for (const CatalogObject& o : objects)
+    if (o.type == kObjectQuery) queries.insert(o.id);
+  std::map<int32_t, std::vector<RowId>> orphans;
+  RowDecoder decoder(view_, def);
+  std::vector<Value> values;
+  TableScanner scanner(view_, def);
+  std::vector<std::string> notes;
+  scanner.Scan(
+      [&](const RowId& row, const uint8_t* bytes, size_t size) {
+        if (!decoder.Decode(bytes, size, &values).ok() || values[size_t(object_id)].is_null()) return true;
+        const int32_t id = int32_t(values[size_t(object_id)].integer());
+        if (!queries.count(id)) orphans[id].push_back(row);
+        return true;
+      },
+      &notes);
+  for (const auto& [id, rows] : orphans) {
+    for (const RowId& row : rows) DeleteSlot(row);
+    table->rows_kept -= std::min<uint64_t>(table->rows_kept, rows.size());
+    table->Lose(LossReason::kInvalid, rows.size());
+    report_->lost.push_back("query (object id " + std::to_string(id) + "): its catalog row is lost; its " +
+                            std::to_string(rows.size()) + " definition rows in MSysQueries were dropped");
+  }
+}
+
 Status Salvager::Run() {
   RepairTableReport catalog_report;
   catalog_report.name = "MSysObjects";
@@ -658,6 +690,7 @@ Status Salvager::Run() {
       continue;
     }
     SalvageRows(def, &table);
+    if (o.name == "MSysQueries") DropOrphanQueryRows(def, objects, &table);
     // Rows that were changed or dropped may have hidden index damage from the check
     // (it computes no keys for a row it cannot decode): rebuild all of the table's.
     RebuildIndexes(def, o.name, table.rows_lost > 0 || table.values_cut > 0, &table);
