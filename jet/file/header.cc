@@ -12,8 +12,6 @@ namespace jet {
 namespace {
 
 constexpr uint8_t kHeaderMaskKey[4] = {0xC7, 0xDA, 0x39, 0x6B};
-constexpr size_t kEngineNameOffset = 0x04;
-constexpr size_t kEngineNameSize = 15;
 
 Status NotJet(const std::string& why) {
   return Status::Error(ErrorKind::kNotJetDatabase, why);
@@ -72,7 +70,7 @@ Header NewHeader(Version version, uint16_t code_page, double creation_date) {
   std::vector<uint8_t>& raw = header.raw_page;
   raw.assign(format.page_size, 0);
   raw[1] = 0x01;
-  std::memcpy(raw.data() + kEngineNameOffset, header.engine_name.data(), kEngineNameSize);
+  std::memcpy(raw.data() + kHeaderEngineNameOffset, header.engine_name.data(), kHeaderEngineNameSize);
   raw[kHeaderVersionOffset] = static_cast<uint8_t>(version);
   // Constant in every file Jet writes; their meaning is not known.
   static const uint8_t kFixedStart[28] = {0, 1, 0, 0, 1, 1, 0, 0, 2, 0, 0, 0, 3, 0,
@@ -169,7 +167,7 @@ Status DecodeHeader(const uint8_t* bytes, size_t size, Header* header) {
   *header = Header();
   if (size < 2048) return NotJet("file is shorter than one page (" + std::to_string(size) + " bytes)");
   if (bytes[0] != 0x00) return NotJet("page 0 does not start with the header page type");
-  std::string name(reinterpret_cast<const char*>(bytes + kEngineNameOffset), kEngineNameSize);
+  std::string name(reinterpret_cast<const char*>(bytes + kHeaderEngineNameOffset), kHeaderEngineNameSize);
   if (name == "MSISAM Database")
     return Status::Error(ErrorKind::kUnsupportedFormat, "MSISAM (Microsoft Money/Works) file");
   if (name != "Standard Jet DB" && name != "Standard ACE DB")

@@ -49,6 +49,8 @@ struct Header {
 //   0x42 20/40  password (Jet 4: UCS-2, XOR with (int32) creation date, repeated)
 //   0x6E  4  Jet 4 sort order: LCID (2), 0x00, version byte
 //   0x72  8  Jet 4 creation date (double)
+inline constexpr size_t kHeaderEngineNameOffset = 0x04;
+inline constexpr size_t kHeaderEngineNameSize = 15;
 inline constexpr size_t kHeaderVersionOffset = 0x14;
 inline constexpr size_t kHeaderMaskOffset = 0x18;
 inline constexpr size_t kHeaderJet3SortOffset = 0x3A;

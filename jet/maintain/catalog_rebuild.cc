@@ -6,9 +6,11 @@
 #include <chrono>
 
 #include "jet/base/byte_order.h"
+#include "jet/file/data_page.h"
 #include "jet/file/header.h"
 #include "jet/file/usage_map.h"
 #include "jet/read/catalog.h"
+#include "jet/read/row.h"
 #include "jet/write/row_writer.h"
 #include "jet/write/system_tables.h"
 #include "jet/write/table_design.h"
@@ -112,6 +114,49 @@ std::vector<uint32_t> UnreachedDefinitions(const PageFile& file, const std::set<
   std::vector<uint32_t> out;
   for (uint32_t n : starts)
     if (!continuations.count(n)) out.push_back(n);
+  return out;
+}
+
+std::map<int32_t, CatalogObject> CatalogRowsOfLostPointers(const PageFile& file, const TableDef& catalog) {
+  std::map<int32_t, CatalogObject> out;
+  const int id = catalog.FindColumnByName("Id"), parent = catalog.FindColumnByName("ParentId"),
+            name = catalog.FindColumnByName("Name"), type = catalog.FindColumnByName("Type"),
+            flags = catalog.FindColumnByName("Flags");
+  if (id < 0 || parent < 0 || name < 0 || type < 0 || flags < 0) return out;
+  const Format& format = file.format();
+  std::vector<uint8_t> page(format.page_size);
+  RowDecoder decoder(file, catalog);
+  std::vector<Value> values;
+  for (uint32_t n = 1; n < file.page_count(); ++n) {
+    DataPageHeader header;
+    if (!file.ReadPage(n, page.data()).ok() || !ParseDataPage(format, page.data(), &header).ok() ||
+        header.owner != kCatalogTdefPage)
+      continue;
+    for (unsigned i = 0; i < header.row_count && i <= kMaxRowsPerDataPage; ++i) {
+      RowSlot slot;
+      if (!GetRowSlot(format, page.data(), header, i, &slot).ok() || !slot.deleted || slot.overflow || slot.size() == 0)
+        continue;
+      if (!decoder.Decode(page.data() + slot.start, slot.size(), &values).ok()) continue;
+      const auto& v = values;
+      if (v[size_t(id)].is_null() || v[size_t(name)].is_null() || v[size_t(type)].is_null()) continue;
+      CatalogObject o;
+      o.id = int32_t(v[size_t(id)].integer());
+      o.parent_id = v[size_t(parent)].is_null() ? 0 : int32_t(v[size_t(parent)].integer());
+      o.name = v[size_t(name)].text();
+      o.type = int16_t(v[size_t(type)].integer());
+      o.flags = v[size_t(flags)].is_null() ? 0 : uint32_t(v[size_t(flags)].integer());
+      o.row = RowId{n, uint8_t(i)};
+      out.emplace(o.id, std::move(o));
+    }
+  }
+  return out;
+}
+
+std::map<uint32_t, uint32_t> DataPagesByOwner(const PageFile& file) {
+  std::map<uint32_t, uint32_t> out;
+  std::vector<uint8_t> page(file.page_size());
+  for (uint32_t n = 1; n < file.page_count(); ++n)
+    if (file.ReadPage(n, page.data()).ok() && page[0] == kPageData) ++out[LoadLe32(page.data() + kPageOwnerOffset)];
   return out;
 }
 

@@ -9,12 +9,14 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "jet/base/status.h"
 #include "jet/file/page_file.h"
+#include "jet/read/catalog.h"
 #include "jet/read/table_def.h"
 
 namespace jet {
@@ -37,6 +39,14 @@ std::string SystemTableNamed(const Format& format, uint16_t code_page, const Tab
 // First pages of the definition chains in `file` that start like a table definition,
 // are no other chain's continuation, and are not in `reached`.
 std::vector<uint32_t> UnreachedDefinitions(const PageFile& file, const std::set<uint32_t>& reached);
+
+// Catalog rows that survive only as the targets of overflow pointers (slots flagged
+// deleted but not as pointers, on the catalog's data pages): when the page holding
+// the pointer is lost, these are what is left of the rows it listed. By object id.
+std::map<int32_t, CatalogObject> CatalogRowsOfLostPointers(const PageFile& file, const TableDef& catalog);
+
+// Data pages per owner (table definition page), counted from the pages.
+std::map<uint32_t, uint32_t> DataPagesByOwner(const PageFile& file);
 
 // A new MSysObjects row (jet/write/system_tables.h CatalogRow), encoded for `catalog`.
 Status NewCatalogRow(const Format& format, uint16_t code_page, const TableDef& catalog, int32_t id,

@@ -102,6 +102,16 @@ bool PagesLookEncoded(const std::string& path) {
   return j3.sampled >= 2 && j3.typed_pages * 4 < j3.sampled;
 }
 
+// True when the first bytes are what is left of a Jet page 0: zeros where the
+// identification was, or an engine name with most of its letters intact.
+bool LooksLikeLostJetHeader(const std::vector<uint8_t>& prefix) {
+  static const char kName[] = "Standard Jet DB";
+  size_t same = 0;
+  for (size_t i = 0; i < kHeaderEngineNameSize; ++i)
+    same += prefix[kHeaderEngineNameOffset + i] == uint8_t(kName[i]) ? 1 : 0;
+  return same >= 10 || std::all_of(prefix.begin(), prefix.begin() + kHeaderMaskOffset, [](uint8_t b) { return b == 0; });
+}
+
 // The fields of a stored page 0 whose identification bytes are damaged: the masked
 // region decoded as `version`. False when that region is lost (all zeros) or still
 // does not decode.
@@ -164,7 +174,7 @@ Status OpenForRepair(const std::string& path, std::unique_ptr<PageFile>* file, H
 
   if (!pages_show) {
     if (decoded.ok()) return Status::Error(ErrorKind::kDamaged, "page 0 is damaged and no page of the file shows the format");
-    if (PagesLookEncoded(path))
+    if (LooksLikeLostJetHeader(prefix) && PagesLookEncoded(path))
       return Status::Error(ErrorKind::kUnsupportedFormat,
                            "page 0 is lost, and the pages are RC4-encoded with the database key it held; "
                            "they cannot be read without it");

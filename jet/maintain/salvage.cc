@@ -557,15 +557,57 @@ Status Salvager::RecoverTables(TableDef* catalog, const std::vector<CatalogObjec
     report_->rebuilt.push_back("the catalog row of MSysObjects itself was lost; a new one was written");
   }
   reached.insert(kCatalogTdefPage);
+  const std::map<int32_t, CatalogObject> survivors = CatalogRowsOfLostPointers(view_, *catalog);
+  const std::map<uint32_t, uint32_t> data_pages = DataPagesByOwner(view_);
+  // Queries whose rows survive that way come back under their names.
+  for (const auto& [id, o] : survivors) {
+    if (o.type != kObjectQuery ||
+        std::any_of(objects.begin(), objects.end(), [&](const CatalogObject& x) { return x.id == id; }))
+      continue;
+    s = add_row(id, o.parent_id, o.name, o.type, o.flags);
+    if (!s.ok()) return s;
+    report_->rebuilt.push_back("query \"" + o.name + "\": its catalog row written anew from what is left of it");
+  }
   for (uint32_t first : UnreachedDefinitions(view_, reached)) {
     TableDef def;
     if (!ReadDefinition(first, &def).ok()) continue;
+    const std::string where = "definition page " + std::to_string(first) + ", which no catalog row reached";
+    if (auto it = survivors.find(int32_t(first)); it != survivors.end() && it->second.is_table()) {
+      s = add_row(int32_t(first), it->second.parent_id, it->second.name, kObjectLocalTable, it->second.flags);
+      if (!s.ok()) return s;
+      (*recovered)[first] = where + " (its name from what is left of its catalog row)";
+      continue;
+    }
     std::string name = SystemTableNamed(format_, code_page, def);
+    if (name.empty() && !data_pages.count(first)) {
+      // Nothing names it and it holds no rows: most likely a table deleted long ago.
+      report_->lost.push_back(where + ": it holds no rows and nothing names it; left out");
+      continue;
+    }
     const bool system = !name.empty() || def.table_type == 'S';
     if (name.empty()) name = "Recovered_Table_" + std::to_string(first);
     s = add(first, name, system);
     if (!s.ok()) return s;
-    (*recovered)[first] = "definition page " + std::to_string(first) + ", which no catalog row reached";
+    (*recovered)[first] = where;
+  }
+  // The system tables every file has, rebuilt empty where nothing of them is left.
+  std::set<std::string> names;
+  for (const CatalogObject& o : objects)
+    if (o.is_table()) names.insert(o.name);
+  for (const auto& [first, where] : *recovered) {
+    TableDef def;
+    if (ReadDefinition(first, &def).ok()) names.insert(SystemTableNamed(format_, code_page, def));
+  }
+  for (const char* name : {"MSysACEs", "MSysQueries", "MSysRelationships"}) {
+    if (names.count(name)) continue;
+    TableDef def;
+    std::vector<std::vector<uint8_t>> pages;
+    s = BuiltInTablePages(format_, code_page, name, view_.page_count(), &def, &pages);
+    if (!s.ok()) return s;
+    for (const std::vector<uint8_t>& page : pages) std::memcpy(view_.Mutable(view_.Append()), page.data(), page.size());
+    s = add(def.first_page, name, true);
+    if (!s.ok()) return s;
+    report_->rebuilt.push_back(std::string(name) + " was lost; rebuilt empty");
   }
   if (rows.empty()) return Status::Ok();
   // The rows go on a catalog page the damage emptied, which the catalog's map still
