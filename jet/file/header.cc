@@ -86,7 +86,7 @@ Header NewHeader(Version version, uint16_t code_page, double creation_date) {
   return header;
 }
 
-bool IsKnownCodePage(uint16_t code_page) {
+bool IsJetCodePage(uint16_t code_page) {
   // The ANSI code pages of Windows, which Access writes; 0 stands for the default.
   return code_page == 0 || code_page == 874 || code_page == 932 || code_page == 936 ||
          code_page == 949 || code_page == 950 || (code_page >= 1250 && code_page <= 1258);
@@ -110,7 +110,7 @@ const char* HeaderFieldName(HeaderField field) {
 
 std::vector<ImpossibleField> ImpossibleHeaderFields(const Header& header) {
   std::vector<ImpossibleField> out;
-  if (!IsKnownCodePage(header.code_page))
+  if (!IsJetCodePage(header.code_page))
     out.push_back({HeaderField::kCodePage,
                    "code page " + std::to_string(header.code_page) + " is not a Windows code page"});
   // Jet 3 files may name no sort order (0): General.

@@ -97,7 +97,7 @@ std::vector<ImpossibleField> ImpossibleHeaderFields(const Header& header);
 // "code page", "sort order", "password", "creation date".
 const char* HeaderFieldName(HeaderField field);
 // True when `code_page` is a code page Jet writes for a file (0 included: the default).
-bool IsKnownCodePage(uint16_t code_page);
+bool IsJetCodePage(uint16_t code_page);
 // True when `lcid` has the shape of a Windows locale id (a known primary language and
 // sublanguage, no sort bits), which every Jet sort order is.
 bool IsPlausibleSortLcid(uint16_t lcid);

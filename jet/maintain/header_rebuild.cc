@@ -135,7 +135,7 @@ bool TextSettingsFromCatalog(const std::string& path, const Header& header, uint
   if (!ReadTableDef(*file, kCatalogTdefPage, &catalog).ok()) return false;
   for (const ColumnDef& c : catalog.columns) {
     if (c.type() != ColumnType::kText) continue;
-    if (!IsKnownCodePage(c.code_page) || !IsPlausibleSortLcid(c.sort_lcid)) return false;
+    if (!IsJetCodePage(c.code_page) || !IsPlausibleSortLcid(c.sort_lcid)) return false;
     *code_page = c.code_page;
     *sort_lcid = c.sort_lcid;
     *sort_version = c.sort_version;
