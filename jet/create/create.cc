@@ -23,8 +23,8 @@
 #include "jet/file/page_writer.h"
 #include "jet/write/row_writer.h"
 #include "jet/base/publish_file.h"
-#include "jet/create/system_tables.h"
-#include "jet/create/table_design.h"
+#include "jet/write/system_tables.h"
+#include "jet/write/table_design.h"
 #include "jet/write/tdef_writer.h"
 #include "jet/base/text.h"
 #include "jet/write/usage_map_builder.h"
@@ -751,35 +751,9 @@ Status Creator::WriteGlobalMapAndHeader() {
     s = writer_->Write(bitmap_pages[i].page_number, bitmap_pages[i].image);
   if (!s.ok()) return s;
 
-  // Page 0. The masked region is built plain, masked, and handed to EncodeHeader,
-  // which fills in code page, sort order, key, date and the (empty) password.
-  const bool j3 = IsJet3(format_.version);
-  std::vector<uint8_t> raw(format_.page_size, 0);
-  ByteWriter w(raw);
-  w.U8(1, 0x01);
-  static const char kEngine[] = "Standard Jet DB";
-  w.Bytes(4, reinterpret_cast<const uint8_t*>(kEngine), 15);
-  w.U8(kHeaderVersionOffset, j3 ? 0x00 : 0x01);
-  static const uint8_t kFixedStart[28] = {0, 1, 0, 0, 1, 1, 0, 0, 2, 0, 0, 0, 3, 0,
-                                          0, 0, 4, 0, 0, 0, 5, 0, 0, 0, 0, 0, 0, 0};
-  w.Bytes(kHeaderMaskOffset, kFixedStart, sizeof kFixedStart);
-  if (j3) w.Le16(0x38, 0x0001);
-  ApplyHeaderMask(format_.version, raw.data(), raw.size());
-  if (!j3) {
-    static const uint8_t kJet4Tail[8] = {0x54, 0x06, 0, 0, '4', '.', '0', 0};
-    w.Bytes(0x98, kJet4Tail, sizeof kJet4Tail);
-  }
-  SetCommitAreaIdle(format_, raw.data());
-  Header header;
-  header.version = format_.version;
-  header.engine_name = kEngine;
-  header.code_page = schema_.code_page;
-  header.sort_lcid = 1033;
-  header.sort_version = 0;
-  header.has_creation_date = !j3;
-  header.creation_date = j3 ? 0 : date_;
-  header.password_bytes.assign(j3 ? 20 : 40, 0);
-  header.raw_page = raw;
+  // Page 0: EncodeHeader fills in code page, sort order, key, date and the (empty)
+  // password over the constant bytes.
+  const Header header = NewHeader(format_.version, schema_.code_page, IsJet3(format_.version) ? 0 : date_);
   std::vector<uint8_t> page0;
   s = EncodeHeader(header, &page0);
   if (s.ok()) s = writer_->Write(0, page0);

@@ -6,7 +6,7 @@
 //             commit bytes; Jet 4 also its creation date
 //   page 1    global free-page map (nothing free: the file is packed)
 //   pages 2-5 definitions of MSysObjects, MSysACEs, MSysQueries, MSysRelationships
-//             (jet/create/system_tables.h), then the user tables' definitions
+//             (jet/write/system_tables.h), then the user tables' definitions
 //   then      the usage-map host page(s) holding every table's map rows; then per
 //             table (system tables first) its data pages and long-value pages, its
 //             index pages; reference-map bitmap pages where a map needs them

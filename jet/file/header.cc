@@ -12,8 +12,6 @@ namespace jet {
 namespace {
 
 constexpr uint8_t kHeaderMaskKey[4] = {0xC7, 0xDA, 0x39, 0x6B};
-constexpr size_t kEngineNameOffset = 0x04;
-constexpr size_t kEngineNameSize = 15;
 
 Status NotJet(const std::string& why) {
   return Status::Error(ErrorKind::kNotJetDatabase, why);
@@ -48,7 +46,115 @@ std::string DecodePassword(Version version, uint16_t code_page,
   return Utf16LeToUtf8(bytes.data(), n);
 }
 
+bool IsControl(uint32_t c) { return c < 0x20 || c == 0x7F; }
+
+// Days since 1899-12-30 of 1980-01-01 and 2200-01-01: a Jet 4 file was created in
+// between (some writers leave 0).
+constexpr double kFirstCreationDay = 29221;
+constexpr double kLastCreationDay = 109575;
+
 }  // namespace
+
+Header NewHeader(Version version, uint16_t code_page, double creation_date) {
+  const Format& format = FormatFor(version);
+  const bool j3 = IsJet3(version);
+  Header header;
+  header.version = version;
+  header.engine_name = IsAce(version) ? "Standard ACE DB" : "Standard Jet DB";
+  header.code_page = code_page;
+  header.sort_lcid = kGeneralSortLcid;
+  header.has_creation_date = !j3;
+  header.creation_date = j3 ? 0 : creation_date;
+  header.password_bytes.assign(PasswordSize(version), 0);
+  // The masked region is built plain and masked here; EncodeHeader writes the fields.
+  std::vector<uint8_t>& raw = header.raw_page;
+  raw.assign(format.page_size, 0);
+  raw[1] = 0x01;
+  std::memcpy(raw.data() + kHeaderEngineNameOffset, header.engine_name.data(), kHeaderEngineNameSize);
+  raw[kHeaderVersionOffset] = static_cast<uint8_t>(version);
+  // Constant in every file Jet writes; their meaning is not known.
+  static const uint8_t kFixedStart[28] = {0, 1, 0, 0, 1, 1, 0, 0, 2, 0, 0, 0, 3, 0,
+                                          0, 0, 4, 0, 0, 0, 5, 0, 0, 0, 0, 0, 0, 0};
+  std::memcpy(raw.data() + kHeaderMaskOffset, kFixedStart, sizeof kFixedStart);
+  if (j3) StoreLe16(raw.data() + 0x38, 0x0001);
+  ApplyHeaderMask(version, raw.data(), raw.size());
+  if (!j3) {
+    static const uint8_t kJet4Tail[8] = {0x54, 0x06, 0, 0, '4', '.', '0', 0};
+    std::memcpy(raw.data() + 0x98, kJet4Tail, sizeof kJet4Tail);
+  }
+  SetCommitAreaIdle(format, raw.data());
+  return header;
+}
+
+bool IsJetCodePage(uint16_t code_page) {
+  // The ANSI code pages of Windows, which Access writes; 0 stands for the default.
+  return code_page == 0 || code_page == 874 || code_page == 932 || code_page == 936 ||
+         code_page == 949 || code_page == 950 || (code_page >= 1250 && code_page <= 1258);
+}
+
+bool IsPlausibleSortLcid(uint16_t lcid) {
+  const unsigned primary = lcid & 0x3FF;   // LANG_* ids run from 0x01 to 0x92
+  const unsigned sub = lcid >> 10;         // SUBLANG_* ids of those languages: 1..0x14
+  return primary >= 0x01 && primary <= 0x92 && sub >= 1 && sub <= 0x14;
+}
+
+const char* HeaderFieldName(HeaderField field) {
+  switch (field) {
+    case HeaderField::kCodePage: return "code page";
+    case HeaderField::kSortOrder: return "sort order";
+    case HeaderField::kPassword: return "password";
+    case HeaderField::kCreationDate: return "creation date";
+  }
+  return "?";
+}
+
+std::vector<ImpossibleField> ImpossibleHeaderFields(const Header& header) {
+  std::vector<ImpossibleField> out;
+  if (!IsJetCodePage(header.code_page))
+    out.push_back({HeaderField::kCodePage,
+                   "code page " + std::to_string(header.code_page) + " is not a Windows code page"});
+  // Jet 3 files may name no sort order (0): General.
+  const bool no_sort = IsJet3(header.version) && header.sort_lcid == 0;
+  if (!no_sort && (!IsPlausibleSortLcid(header.sort_lcid) || header.sort_version > 1))
+    out.push_back({HeaderField::kSortOrder, "sort order " + std::to_string(header.sort_lcid) + "/" +
+                                                std::to_string(header.sort_version) + " is no locale's"});
+  if (header.has_creation_date &&
+      (!std::isfinite(header.creation_date) ||
+       (header.creation_date != 0 &&
+        (header.creation_date < kFirstCreationDay || header.creation_date > kLastCreationDay))))
+    out.push_back({HeaderField::kCreationDate, "the creation date is no date Jet writes"});
+  // A password is a run of printable characters, then nothing but zeros.
+  const std::vector<uint8_t>& pw = header.password_bytes;
+  const size_t unit = IsJet3(header.version) ? 1 : 2;
+  bool ended = false, bad = false;
+  for (size_t i = 0; i + unit <= pw.size(); i += unit) {
+    const uint32_t c = unit == 1 ? pw[i] : LoadLe16(&pw[i]);
+    if (c == 0) {
+      ended = true;
+    } else if (ended || IsControl(c) || (c >= 0xD800 && c <= 0xDFFF) || c >= 0xFFFE) {
+      bad = true;
+    }
+  }
+  if (bad) out.push_back({HeaderField::kPassword, "the password field holds no password"});
+  return out;
+}
+
+bool CreationDayFromEmptyPassword(const Header& header, int32_t* day) {
+  if (IsJet3(header.version) || header.password_bytes.size() < 8) return false;
+  // password_bytes has the date's mask removed; put it back to see the stored bytes.
+  std::vector<uint8_t> stored = header.password_bytes;
+  ApplyPasswordDateMask(header.creation_date, stored.data(), stored.size());
+  for (size_t i = 4; i < stored.size(); ++i)
+    if (stored[i] != stored[i % 4]) return false;
+  *day = static_cast<int32_t>(LoadLe32(stored.data()));
+  return *day >= kFirstCreationDay && *day <= kLastCreationDay;
+}
+
+bool LooksLikeTableDefPage(const Format& format, const uint8_t* page) {
+  if (page[0] != kPageTableDef || page[1] != 0x01) return false;
+  if (IsJet3(format.version)) return page[2] == 'V' && page[3] == 'C';
+  return LoadLe32(page + 12) == 1625;
+}
 
 void ApplyHeaderMask(Version version, uint8_t* page, size_t size) {
   const size_t mask_size = FormatFor(version).header_mask_size;
@@ -61,7 +167,7 @@ Status DecodeHeader(const uint8_t* bytes, size_t size, Header* header) {
   *header = Header();
   if (size < 2048) return NotJet("file is shorter than one page (" + std::to_string(size) + " bytes)");
   if (bytes[0] != 0x00) return NotJet("page 0 does not start with the header page type");
-  std::string name(reinterpret_cast<const char*>(bytes + kEngineNameOffset), kEngineNameSize);
+  std::string name(reinterpret_cast<const char*>(bytes + kHeaderEngineNameOffset), kHeaderEngineNameSize);
   if (name == "MSISAM Database")
     return Status::Error(ErrorKind::kUnsupportedFormat, "MSISAM (Microsoft Money/Works) file");
   if (name != "Standard Jet DB" && name != "Standard ACE DB")
@@ -116,7 +222,7 @@ Status DecodeHeader(const uint8_t* bytes, size_t size, Header* header) {
     }
   }
   if (header->has_password)
-    header->password = DecodePassword(version, header->code_page, header->password_bytes);
+    header->password = DecodePassword(version, TextCodePage(*header), header->password_bytes);
   return Status::Ok();
 }
 

@@ -49,6 +49,8 @@ struct Header {
 //   0x42 20/40  password (Jet 4: UCS-2, XOR with (int32) creation date, repeated)
 //   0x6E  4  Jet 4 sort order: LCID (2), 0x00, version byte
 //   0x72  8  Jet 4 creation date (double)
+inline constexpr size_t kHeaderEngineNameOffset = 0x04;
+inline constexpr size_t kHeaderEngineNameSize = 15;
 inline constexpr size_t kHeaderVersionOffset = 0x14;
 inline constexpr size_t kHeaderMaskOffset = 0x18;
 inline constexpr size_t kHeaderJet3SortOffset = 0x3A;
@@ -57,6 +59,12 @@ inline constexpr size_t kHeaderDbKeyOffset = 0x3E;
 inline constexpr size_t kHeaderPasswordOffset = 0x42;
 inline constexpr size_t kHeaderJet4SortOffset = 0x6E;
 inline constexpr size_t kHeaderCreationDateOffset = 0x72;
+
+// What a Jet 3 header that names no code page (0) means: Windows-1252, the Western
+// default every reader takes for it.
+inline constexpr uint16_t kDefaultCodePage = 1252;
+// The "General" sort order, the default of every format.
+inline constexpr uint16_t kGeneralSortLcid = 1033;
 
 // Decodes page 0 from the first `size` bytes of a file. kNotJetDatabase when the bytes
 // are not a Jet header (or fewer than one page); kUnsupportedFormat for MSISAM files,
@@ -73,6 +81,41 @@ Status EncodeHeader(const Header& header, std::vector<uint8_t>* page);
 // removes it. kInvalidArgument when it does not fit the field (20 bytes) or the code
 // page lacks one of its characters.
 Status SetHeaderPassword(const std::string& password, Header* header);
+
+// The header of a new file of `version`: the constant bytes Jet writes, `code_page`,
+// the General sort order, no key, no password, the creation date (Jet 4) and an idle
+// commit area. What a file is created with and what a lost page 0 is rebuilt from.
+Header NewHeader(Version version, uint16_t code_page, double creation_date);
+
+// The code page of the file's text: the header's, or kDefaultCodePage for none.
+inline uint16_t TextCodePage(const Header& header) {
+  return header.code_page != 0 ? header.code_page : kDefaultCodePage;
+}
+
+// Header fields whose value no Jet engine writes; such a value is damage (a flipped
+// byte), never a setting to carry over.
+enum class HeaderField : uint8_t { kCodePage, kSortOrder, kPassword, kCreationDate };
+struct ImpossibleField {
+  HeaderField field;
+  std::string detail;  // "code page 48381 is not a Windows code page"
+};
+std::vector<ImpossibleField> ImpossibleHeaderFields(const Header& header);
+// "code page", "sort order", "password", "creation date".
+const char* HeaderFieldName(HeaderField field);
+// True when `code_page` is a code page Jet writes for a file (0 included: the default).
+bool IsJetCodePage(uint16_t code_page);
+// True when `lcid` has the shape of a Windows locale id (a known primary language and
+// sublanguage, no sort bits), which every Jet sort order is.
+bool IsPlausibleSortLcid(uint16_t lcid);
+
+// Jet 4: the integer part of the creation date, read from a password field that holds
+// no password (the date mask repeated); false when the field holds something else.
+bool CreationDayFromEmptyPassword(const Header& header, int32_t* day);
+
+// True when a page of `format` starts like the first page of a table definition
+// (type 02 01, and "VC" in Jet 3 / the 1625 constant in Jet 4): the page structure
+// that tells the two page sizes apart when page 0 is lost.
+bool LooksLikeTableDefPage(const Format& format, const uint8_t* page);
 
 // XORs the header mask over the masked region of a page-0 buffer (own inverse).
 void ApplyHeaderMask(Version version, uint8_t* page, size_t size);

@@ -43,9 +43,14 @@ class PageFileBase : public PageFile {
 
  protected:
   // Sets up the header and page count from the file's first bytes and its size.
-  Status Init(const uint8_t* first, size_t first_size, uint64_t file_size) {
-    Status s = DecodeHeader(first, first_size, &header_);
-    if (!s.ok()) return s;
+  // `given` (when not null) is taken instead of decoding page 0.
+  Status Init(const uint8_t* first, size_t first_size, uint64_t file_size, const Header* given) {
+    if (given != nullptr) {
+      header_ = *given;
+    } else {
+      Status s = DecodeHeader(first, first_size, &header_);
+      if (!s.ok()) return s;
+    }
     page_size_ = header_.format().page_size;
     file_size_ = file_size;
     uint64_t pages = file_size / page_size_;
@@ -69,7 +74,7 @@ class PageFileBase : public PageFile {
 class MemoryPageFile final : public PageFileBase {
  public:
   MemoryPageFile(const uint8_t* bytes, size_t size) : bytes_(bytes), size_(size) {}
-  Status Open() { return Init(bytes_, size_, size_); }
+  Status Open() { return Init(bytes_, size_, size_, nullptr); }
 
  protected:
   Status ReadRaw(uint64_t offset, uint8_t* out, size_t size) const override {
@@ -87,12 +92,12 @@ class DiskPageFile final : public PageFileBase {
  public:
   explicit DiskPageFile(std::unique_ptr<ReadOnlyFile> file) : file_(std::move(file)) {}
 
-  Status Open() {
+  Status Open(const Header* given) {
     uint8_t first[4096];
     size_t want = std::min<uint64_t>(sizeof first, file_->size());
     Status s = ReadRaw(0, first, want);
     if (!s.ok()) return s;
-    return Init(first, want, file_->size());
+    return Init(first, want, file_->size(), given);
   }
 
  protected:
@@ -106,7 +111,9 @@ class DiskPageFile final : public PageFileBase {
 
 }  // namespace
 
-Status PageFile::Open(const std::string& path, std::unique_ptr<PageFile>* file) {
+namespace {
+
+Status OpenDisk(const std::string& path, const Header* given, std::unique_ptr<PageFile>* file) {
   std::unique_ptr<ReadOnlyFile> disk_file;
   Status s = ReadOnlyFile::Open(path, &disk_file);
   if (!s.ok()) {
@@ -115,10 +122,21 @@ Status PageFile::Open(const std::string& path, std::unique_ptr<PageFile>* file) 
     return s;
   }
   auto disk = std::make_unique<DiskPageFile>(std::move(disk_file));
-  s = disk->Open();
+  s = disk->Open(given);
   if (!s.ok()) return s;
   *file = std::move(disk);
   return Status::Ok();
+}
+
+}  // namespace
+
+Status PageFile::Open(const std::string& path, std::unique_ptr<PageFile>* file) {
+  return OpenDisk(path, nullptr, file);
+}
+
+Status PageFile::OpenWithHeader(const std::string& path, const Header& header,
+                                std::unique_ptr<PageFile>* file) {
+  return OpenDisk(path, &header, file);
 }
 
 Status PageFile::OpenMemory(const uint8_t* bytes, size_t size, std::unique_ptr<PageFile>* file) {

@@ -21,6 +21,10 @@ class PageFile {
   // A file whose length is not a whole number of pages is opened with the partial
   // last page left out (reported by has_partial_page()).
   static Status Open(const std::string& path, std::unique_ptr<PageFile>* file);
+  // Opens `path` with `header` in place of the page 0 it holds: a repair that rebuilt
+  // a lost or damaged page 0 reads the rest of the file through the rebuilt one.
+  static Status OpenWithHeader(const std::string& path, const Header& header,
+                               std::unique_ptr<PageFile>* file);
   // The same over bytes held in memory (tests, fuzzing); `bytes` must outlive it.
   static Status OpenMemory(const uint8_t* bytes, size_t size, std::unique_ptr<PageFile>* file);
 

@@ -389,6 +389,7 @@ void Checker::CheckHeader() {
         "the commit bytes record a write that never finished (the database needs repair)");
   if (header.is_encoded())
     Add(FindingKind::kEncoded, p0, "pages are RC4-encoded with the database key");
+  for (const ImpossibleField& f : ImpossibleHeaderFields(header)) Add(FindingKind::kHeaderField, p0, f.detail);
   if (IsJet3(format_.version) ? header.sort_lcid != 1033 && header.sort_lcid != 0 : header.sort_lcid != 1033)
     Add(FindingKind::kSortOrder, p0,
         "default sort order " + std::to_string(header.sort_lcid) + " is not General (1033)");
@@ -1053,9 +1054,9 @@ void Checker::CheckCatalogReferences() {
   }
   Place place = AtPage(kCatalogTdefPage);
   place.table = "MSysObjects";
-  for (int32_t container : {0x0F000001, 0x0F000002, 0x0F000003})
-    if (!by_id.count(container))
-      Add(FindingKind::kCatalogContainer, place, "the catalog lacks container " + std::to_string(container));
+  for (const CatalogContainer& container : kRequiredContainers)
+    if (!by_id.count(container.id))
+      Add(FindingKind::kCatalogContainer, place, "the catalog lacks container " + std::to_string(container.id));
   for (const CatalogObject& o : objects_) {
     if (o.parent_id == 0x0F000000 || by_id.count(o.parent_id)) continue;
     Place at = place;

@@ -13,6 +13,7 @@ constexpr FindingKindInfo kFindingKinds[] = {
     {FindingKind::kCommitState, "commit-state", CheckSeverity::kDamage, RepairAction::kClearCommitState},
     {FindingKind::kEncoded, "encoded", CheckSeverity::kHarmless, RepairAction::kNone},
     {FindingKind::kSortOrder, "sort-order", CheckSeverity::kHarmless, RepairAction::kNone},
+    {FindingKind::kHeaderField, "header-field", CheckSeverity::kDamage, RepairAction::kNone},
     {FindingKind::kPageUnreadable, "page-unreadable", CheckSeverity::kDamage, RepairAction::kNone},
     {FindingKind::kGlobalMap, "global-map", CheckSeverity::kDamage, RepairAction::kNone},
     {FindingKind::kPageMultiplyOwned, "page-multiply-owned", CheckSeverity::kDamage, RepairAction::kNone},

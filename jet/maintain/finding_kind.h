@@ -34,6 +34,7 @@ enum class FindingKind : uint8_t {
   kCommitState,
   kEncoded,
   kSortOrder,
+  kHeaderField,
   kPageUnreadable,
   kGlobalMap,
   kPageMultiplyOwned,

@@ -13,6 +13,7 @@
 #include "jet/file/header.h"
 #include "jet/file/lock.h"
 #include "jet/file/page_file.h"
+#include "jet/maintain/header_rebuild.h"
 #include "jet/maintain/salvage.h"
 #include "jet/base/publish_file.h"
 #include "jet/base/stale_temporary.h"
@@ -158,7 +159,8 @@ Status Repair(const std::string& path, const std::string& destination, RepairRep
   RemoveStaleTemporaryFiles(env, path);
 
   std::unique_ptr<PageFile> file;
-  s = PageFile::Open(path, &file);
+  HeaderRebuild header;
+  s = OpenForRepair(path, &file, &header);
   // What was opened is what was stamped: a file put in its place in between would be
   // checked, and found sound or repaired, under the stamp of the one it replaced.
   if (s.ok()) s = ExpectUnchanged(env, path, checked);
@@ -168,8 +170,13 @@ Status Repair(const std::string& path, const std::string& destination, RepairRep
   check_options.progress = StageProgress(progress, 0, 20, 100);
   s = CheckPageFile(*file, check_options, &check);
   if (!s.ok()) return s;
-  report->damage_found = check.DamageCount();
-  report->was_damaged = check.HasStructuralDamage();
+  report->damage_found = check.DamageCount() + header.damage.size();
+  report->was_damaged = check.HasStructuralDamage() || header.rebuilt;
+  // A rebuilt page 0 reaches the file through the salvaged copy, which writes it.
+  if (header.rebuilt) {
+    for (const std::string& d : header.damage) report->rebuilt.push_back("page 0 rebuilt: " + d);
+    report->assumptions = header.assumptions;
+  }
   if (!destination.empty()) {
     // The new file is a copy when there is nothing to mend; the source stays as it is.
     s = CreateRepairedFile(env, destination, [&](const std::string& repaired) {

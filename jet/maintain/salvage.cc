@@ -13,6 +13,9 @@
 #include "jet/maintain/row_validation.h"
 #include "jet/maintain/table_pages.h"
 #include "jet/read/catalog.h"
+#include "jet/maintain/catalog_rebuild.h"
+#include "jet/write/data_page_builder.h"
+#include "jet/write/system_tables.h"
 #include "jet/file/data_page.h"
 #include "jet/write/entry_sorter.h"
 #include "jet/write/index_builder.h"
@@ -143,6 +146,16 @@ class Salvager {
   bool IndexFlagged(const std::string& table, const std::string& index) const;
   // Sets `width` bytes at `logical_offset` of the definition (little-endian).
   void PatchDefinition(const TableDef& def, size_t logical_offset, unsigned width, uint32_t value);
+  // The catalog's definition: page 2 as stored when it lays out rows as MSysObjects
+  // does, otherwise the built-in definition written over it.
+  Status OpenCatalog(TableDef* catalog, bool* replaced);
+  // Gives the tables no catalog row reaches (and MSysObjects itself) new catalog
+  // rows; `recovered` gets where each was found, by definition page.
+  // Drops the MSysQueries rows of queries the catalog no longer holds; each such
+  // query is named in the report as lost.
+  void DropOrphanQueryRows(const TableDef& def, const std::vector<CatalogObject>& objects, RepairTableReport* table);
+  Status RecoverTables(TableDef* catalog, const std::vector<CatalogObject>& objects,
+                       std::map<uint32_t, std::string>* recovered, bool* wrote);
 
   Env* env_;
   const std::string scratch_beside_;
@@ -634,19 +647,204 @@ void Salvager::RebuildIndexes(const TableDef& def, const std::string& name, bool
   }
 }
 
+Status Salvager::OpenCatalog(TableDef* catalog, bool* replaced) {
+  *replaced = false;
+  TableDef built_in;
+  std::vector<std::vector<uint8_t>> pages;
+  Status s = BuiltInTablePages(format_, TextCodePage(view_.header()), "MSysObjects", kCatalogTdefPage, &built_in, &pages);
+  if (!s.ok()) return s;
+  s = ReadDefinition(kCatalogTdefPage, catalog);
+  if (s.ok() && SameLayout(*catalog, built_in)) return s;
+  if (pages.size() != 1) return Status::Error(ErrorKind::kDamaged, "the built-in catalog definition takes more than a page");
+  report_->rebuilt.push_back(std::string("the catalog's definition (page 2) ") +
+                             (s.ok() ? "does not lay out rows as MSysObjects does"
+                                     : "cannot be read (" + s.detail() + ")") +
+                             "; replaced by the built-in definition, its data pages found by owner");
+  std::memcpy(view_.Mutable(kCatalogTdefPage), pages[0].data(), pages[0].size());
+  *replaced = true;
+  return ReadTableDef(view_, kCatalogTdefPage, catalog);
+}
+
+Status Salvager::RecoverTables(TableDef* catalog, const std::vector<CatalogObject>& objects,
+                               std::map<uint32_t, std::string>* recovered, bool* wrote) {
+  *wrote = false;
+  std::set<uint32_t> reached;
+  for (const CatalogObject& o : objects)
+    if (o.is_table()) reached.insert(static_cast<uint32_t>(o.id) & 0x00FFFFFF);
+  const uint16_t code_page = TextCodePage(view_.header());
+  std::vector<std::vector<uint8_t>> rows;
+  std::vector<uint8_t> row;
+  auto add_row = [&](int32_t id, int32_t parent, const std::string& name, int16_t type, uint32_t flags) {
+    Status s = NewCatalogRow(format_, code_page, *catalog, id, parent, name, type, flags, &row);
+    if (s.ok()) rows.push_back(row);
+    return s;
+  };
+  auto add = [&](uint32_t first, const std::string& name, bool system) {
+    return add_row(int32_t(first), kTablesContainerId, name, kObjectLocalTable, system ? kSystemObjectFlags : 0);
+  };
+  Status s;
+  for (const CatalogContainer& container : kRequiredContainers) {
+    if (std::any_of(objects.begin(), objects.end(), [&](const CatalogObject& o) { return o.id == container.id; }))
+      continue;
+    s = add_row(container.id, kRootContainerId, container.name, kObjectContainer, kSystemObjectFlags);
+    if (!s.ok()) return s;
+    report_->rebuilt.push_back(std::string("the catalog row of the ") + container.name +
+                               " container was lost; a new one was written");
+  }
+  if (!reached.count(kCatalogTdefPage)) {
+    s = add(kCatalogTdefPage, "MSysObjects", true);
+    if (!s.ok()) return s;
+    report_->rebuilt.push_back("the catalog row of MSysObjects itself was lost; a new one was written");
+  }
+  reached.insert(kCatalogTdefPage);
+  const std::map<int32_t, CatalogObject> survivors = CatalogRowsOfLostPointers(view_, *catalog);
+  const std::map<uint32_t, uint32_t> data_pages = DataPagesByOwner(view_);
+  // Queries whose rows survive that way come back under their names.
+  for (const auto& [id, o] : survivors) {
+    if (o.type != kObjectQuery ||
+        std::any_of(objects.begin(), objects.end(), [&](const CatalogObject& x) { return x.id == id; }))
+      continue;
+    s = add_row(id, o.parent_id, o.name, o.type, o.flags);
+    if (!s.ok()) return s;
+    report_->rebuilt.push_back("query \"" + o.name + "\": its catalog row written anew from what is left of it");
+  }
+  for (uint32_t first : UnreachedDefinitions(view_, reached)) {
+    TableDef def;
+    if (!ReadDefinition(first, &def).ok()) continue;
+    const std::string where = "definition page " + std::to_string(first) + ", which no catalog row reached";
+    if (auto it = survivors.find(int32_t(first)); it != survivors.end() && it->second.is_table()) {
+      s = add_row(int32_t(first), it->second.parent_id, it->second.name, kObjectLocalTable, it->second.flags);
+      if (!s.ok()) return s;
+      (*recovered)[first] = where + " (its name from what is left of its catalog row)";
+      continue;
+    }
+    std::string name = SystemTableNamed(format_, code_page, def);
+    if (name.empty() && !data_pages.count(first)) {
+      // Nothing names it and it holds no rows: most likely a table deleted long ago.
+      report_->lost.push_back(where + ": it holds no rows and nothing names it; left out");
+      continue;
+    }
+    const bool system = !name.empty() || def.table_type == 'S';
+    if (name.empty()) name = "Recovered_Table_" + std::to_string(first);
+    s = add(first, name, system);
+    if (!s.ok()) return s;
+    (*recovered)[first] = where;
+  }
+  // The system tables every file has, rebuilt empty where nothing of them is left.
+  std::set<std::string> names;
+  for (const CatalogObject& o : objects)
+    if (o.is_table()) names.insert(o.name);
+  for (const auto& [first, where] : *recovered) {
+    TableDef def;
+    if (ReadDefinition(first, &def).ok()) names.insert(SystemTableNamed(format_, code_page, def));
+  }
+  for (const char* name : {"MSysACEs", "MSysQueries", "MSysRelationships"}) {
+    if (names.count(name)) continue;
+    TableDef def;
+    std::vector<std::vector<uint8_t>> pages;
+    s = BuiltInTablePages(format_, code_page, name, view_.page_count(), &def, &pages);
+    if (!s.ok()) return s;
+    for (const std::vector<uint8_t>& page : pages) std::memcpy(view_.Mutable(view_.Append()), page.data(), page.size());
+    s = add(def.first_page, name, true);
+    if (!s.ok()) return s;
+    report_->rebuilt.push_back(std::string(name) + " was lost; rebuilt empty");
+  }
+  if (rows.empty()) return Status::Ok();
+  // The rows go on a catalog page the damage emptied, which the catalog's map still
+  // lists; without one, on new pages found by owner (the map is dropped).
+  const std::set<uint32_t> lost = dropped_pages_[kCatalogTdefPage];
+  auto spare = lost.begin();
+  DataPageBuilder builder(format_, kCatalogTdefPage);
+  bool by_owner = false;
+  auto place = [&] {
+    uint32_t number;
+    if (spare != lost.end()) {
+      number = *spare++;
+    } else {
+      number = view_.Append();
+      by_owner = true;
+    }
+    std::memcpy(view_.Mutable(number), builder.page().data(), builder.page().size());
+    builder.Reset(kCatalogTdefPage);
+  };
+  for (const std::vector<uint8_t>& r : rows) {
+    if (!builder.Add(r)) {
+      place();
+      if (!builder.Add(r)) return Status::Error(ErrorKind::kDamaged, "a new catalog row does not fit on a page");
+    }
+  }
+  place();
+  if (by_owner) PatchDefinition(*catalog, format_.tdef_owned_map, 4, 0);
+  for (uint32_t p : lost) dropped_pages_[kCatalogTdefPage].erase(p);
+  *wrote = true;
+  if (!recovered->empty())
+    report_->rebuilt.push_back(std::to_string(recovered->size()) + " catalog rows written for tables no catalog row reached");
+  return ReadTableDef(view_, kCatalogTdefPage, catalog);
+}
+
+void Salvager::DropOrphanQueryRows(const TableDef& def, const std::vector<CatalogObject>& objects,
+                                   RepairTableReport* table) {
+  const int object_id = def.FindColumnByName("ObjectId");
+  if (object_id < 0) return;
+  std::set<int32_t> queries;
+  for (const CatalogObject& o : objects)
+    if (o.type == kObjectQuery) queries.insert(o.id);
+  std::map<int32_t, std::vector<RowId>> orphans;
+  RowDecoder decoder(view_, def);
+  std::vector<Value> values;
+  TableScanner scanner(view_, def);
+  std::vector<std::string> notes;
+  scanner.Scan(
+      [&](const RowId& row, const uint8_t* bytes, size_t size) {
+        if (!decoder.Decode(bytes, size, &values).ok() || values[size_t(object_id)].is_null()) return true;
+        const int32_t id = int32_t(values[size_t(object_id)].integer());
+        if (!queries.count(id)) orphans[id].push_back(row);
+        return true;
+      },
+      &notes);
+  for (const auto& [id, rows] : orphans) {
+    for (const RowId& row : rows) DeleteSlot(row);
+    table->rows_kept -= std::min<uint64_t>(table->rows_kept, rows.size());
+    table->Lose(LossReason::kInvalid, rows.size());
+    report_->lost.push_back("query (object id " + std::to_string(id) + "): its catalog row is lost; its " +
+                            std::to_string(rows.size()) + " definition rows in MSysQueries were dropped");
+  }
+}
+
 Status Salvager::Run() {
   RepairTableReport catalog_report;
   catalog_report.name = "MSysObjects";
   TableDef catalog;
-  Status s = ReadDefinition(kCatalogTdefPage, &catalog);
+  bool catalog_replaced = false;
+  Status s = OpenCatalog(&catalog, &catalog_replaced);
   if (!s.ok()) return Status::Error(ErrorKind::kDamaged, "the catalog's definition cannot be read: " + s.detail());
   SalvageRows(catalog, &catalog_report);
   std::vector<CatalogObject> objects;
   std::vector<std::string> notes;
   s = ReadCatalog(view_, catalog, &objects, &notes);
   if (!s.ok()) return Status::Error(ErrorKind::kDamaged, "the catalog cannot be read: " + s.detail());
+  std::map<uint32_t, std::string> recovered;
+  bool rows_written = false;
+  // Rows the catalog cannot do without: its own and the containers'.
+  const auto has = [&](int32_t id) {
+    return std::any_of(objects.begin(), objects.end(), [&](const CatalogObject& o) { return o.id == id; });
+  };
+  bool incomplete = !has(int32_t(kCatalogTdefPage));
+  for (const CatalogContainer& container : kRequiredContainers) incomplete = incomplete || !has(container.id);
+  if (incomplete || catalog_replaced || catalog_report.rows_lost > 0 || dropped_pages_.count(kCatalogTdefPage)) {
+    s = RecoverTables(&catalog, objects, &recovered, &rows_written);
+    if (!s.ok()) return Status::Error(ErrorKind::kDamaged, "the lost catalog rows cannot be rebuilt: " + s.detail());
+    if (rows_written) {
+      RepairTableReport again;  // the new rows, and pages now found by owner, checked once more
+      SalvageRows(catalog, &again);
+      objects.clear();
+      s = ReadCatalog(view_, catalog, &objects, &notes);
+      if (!s.ok()) return Status::Error(ErrorKind::kDamaged, "the rebuilt catalog cannot be read: " + s.detail());
+    }
+  }
 
-  bool catalog_changed = catalog_report.rows_lost > 0 || catalog_report.values_cut > 0;
+  bool catalog_changed =
+      catalog_replaced || rows_written || catalog_report.rows_lost > 0 || catalog_report.values_cut > 0;
   std::unordered_set<int32_t> ids;
   std::vector<RepairTableReport> tables;
   for (const CatalogObject& o : objects) {
@@ -662,6 +860,7 @@ Status Salvager::Run() {
     RepairTableReport table;
     table.name = o.name;
     if (first == kCatalogTdefPage) continue;
+    if (auto found = recovered.find(first); found != recovered.end()) table.recovered_from = found->second;
     TableDef def;
     s = first == 0 || first >= view_.page_count() ? Status::Error(ErrorKind::kDamaged, "its id names no page of the file")
                                                   : ReadDefinition(first, &def);
@@ -672,6 +871,7 @@ Status Salvager::Run() {
       continue;
     }
     SalvageRows(def, &table);
+    if (o.name == "MSysQueries") DropOrphanQueryRows(def, objects, &table);
     // Rows that were changed or dropped may have hidden index damage from the check
     // (it computes no keys for a row it cannot decode): rebuild all of the table's.
     RebuildIndexes(def, o.name, table.rows_lost > 0 || table.values_cut > 0, &table);

@@ -2,6 +2,10 @@
 // copy in which every damaged structure is made consistent again, so that the
 // compaction (jet/maintain/compact.h), which trusts what it reads, can turn it into a clean
 // file. The copy differs from the source only where damage was:
+//   - a catalog definition (page 2) that is lost or not laid out as MSysObjects is
+//     replaced by the built-in one; tables, containers and MSysObjects itself whose
+//     catalog rows are lost get new rows (jet/maintain/catalog_rebuild.h), and the
+//     MSysQueries rows of queries whose catalog rows are lost are dropped;
 //   - a definition chain that runs off the file or loops ends at its last good page;
 //     a definition damaged where its columns are intact (an index root past the end,
 //     a long-value map list cut short, header counts below what the columns use) is
@@ -38,7 +42,8 @@
 namespace jet {
 
 // Writes the salvaged copy of `source` to `destination` (a new file) through `env`.
-// `check` is the check of `source`. kDamaged when the catalog itself cannot be read.
+// `check` is the check of `source`. kDamaged when the catalog cannot be read even
+// through the built-in definition.
 Status WriteSalvagedCopy(Env* env, PageFile& source, const CheckReport& check,
                          const std::string& destination, RepairReport* report);
 

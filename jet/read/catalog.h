@@ -39,6 +39,14 @@ inline constexpr int16_t kObjectQuery = 5;
 inline constexpr int16_t kObjectLinkedTable = 6;
 inline constexpr int32_t kTablesContainerId = 0x0F000001;
 
+// The containers every catalog holds, children of the root container 0x0F000000.
+struct CatalogContainer {
+  int32_t id;
+  const char* name;
+};
+inline constexpr CatalogContainer kRequiredContainers[] = {
+    {kTablesContainerId, "Tables"}, {0x0F000002, "Databases"}, {0x0F000003, "Relationships"}};
+
 // Reads every row of MSysObjects (definition `catalog`) in storage order.
 // kDamaged when the catalog lacks one of Id, ParentId, Name, Type, Flags or a row
 // cannot be decoded.

@@ -151,7 +151,7 @@ Status RowDecoder::Decode(const uint8_t* row, size_t size, std::vector<Value>* v
 Status RowDecoder::TextValue(const ColumnDef& column, const uint8_t* data, size_t size,
                              Value* value) {
   if (IsJet3(file_.format().version)) {
-    const uint16_t code_page = column.code_page != 0 ? column.code_page : file_.header().code_page;
+    const uint16_t code_page = column.code_page != 0 ? column.code_page : TextCodePage(file_.header());
     Status s = DecodeCodePageText(data, size, code_page, &text_);
     if (!s.ok())
       return Status::Error(ErrorKind::kUnsupportedFormat,

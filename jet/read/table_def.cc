@@ -258,7 +258,7 @@ Status ParseTableDef(PageFile& file, uint32_t first_page, TableDef* table, uint1
   if (!s.ok()) return s;
 
   const Format& f = file.format();
-  const uint16_t code_page = text_code_page != 0 ? text_code_page : file.header().code_page;
+  const uint16_t code_page = text_code_page != 0 ? text_code_page : TextCodePage(file.header());
   ByteReader r(table->buffer.data(), table->buffer.size());
   table->tdef_length = r.U32(kTdefLengthOffset);
   table->row_count = r.U32(f.tdef_row_count);

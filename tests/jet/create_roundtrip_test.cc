@@ -20,7 +20,7 @@
 #include "jet/write/index_key.h"
 #include "jet/create/row_generator.h"
 #include "jet/create/schema_json.h"
-#include "jet/create/system_tables.h"
+#include "jet/write/system_tables.h"
 #include "tests/support/fixtures.h"
 #include "tests/support/test_support.h"
 

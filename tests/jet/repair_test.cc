@@ -21,38 +21,17 @@
 #include "jet/file/header.h"
 #include "jet/file/lock.h"
 #include "jet/maintain/repair.h"
+#include "tests/support/database_bytes.h"
 #include "tests/support/test_support.h"
 #include "tools/damage/damage.h"
 
 namespace {
 
 using testing_support::ReadFileBytes;
+using testing_support::TableRowCounts;
 using testing_support::TempDir;
 using testing_support::TestDataDir;
 using testing_support::WriteFileBytes;
-
-// Live rows of every table, by name, counted from the pages.
-std::map<std::string, uint64_t> RowCounts(const std::string& path) {
-  std::map<std::string, uint64_t> counts;
-  std::unique_ptr<jet::Database> db;
-  jet::Status s = jet::Database::Open(path, &db);
-  EXPECT_TRUE(s.ok()) << path << ": " << s.ToString();
-  if (!s.ok()) return counts;
-  for (const jet::CatalogObject* table : db->Tables(true)) {
-    const jet::TableDef* def;
-    s = db->GetTableDef(uint32_t(table->id), &def);
-    EXPECT_TRUE(s.ok()) << table->name << ": " << s.ToString();
-    if (!s.ok()) continue;
-    uint64_t n = 0;
-    s = db->ScanRows(*def, [&](const jet::RowId&, const std::vector<jet::Value>&) {
-      ++n;
-      return true;
-    });
-    EXPECT_TRUE(s.ok()) << table->name << ": " << s.ToString();
-    counts[table->name] = n;
-  }
-  return counts;
-}
 
 // Rows the repair may lose for each kind: those stored on the damaged page.
 bool LosesPageRows(damage::Kind kind) {
@@ -70,7 +49,7 @@ TEST(Repair, EveryDamageKindIsRepaired) {
   std::map<damage::Kind, int> repaired;
   for (const char* name : kRepairFiles) {
     const std::string source = TestDataDir() + "/" + name;
-    const std::map<std::string, uint64_t> before = RowCounts(source);
+    const std::map<std::string, uint64_t> before = TableRowCounts(source);
     for (damage::Kind kind : damage::AllKinds()) {
       const std::string path = dir.File(std::string(damage::KindName(kind)) + "-" + std::to_string(repaired[kind]) +
                                         "-" + std::to_string(std::hash<std::string>()(name)) + ".mdb");
@@ -92,7 +71,7 @@ TEST(Repair, EveryDamageKindIsRepaired) {
         }
 
       // Every row survives except those on the damaged page, and the report says so.
-      const std::map<std::string, uint64_t> now = RowCounts(path);
+      const std::map<std::string, uint64_t> now = TableRowCounts(path);
       uint64_t total_before = 0, total_after = 0;
       for (const auto& [table, count] : before) {
         total_before += count;
@@ -158,13 +137,14 @@ TEST(Repair, CommitStateAloneChangesOnlyTheCommitBytes) {
 TEST(Repair, FileBeyondRepairIsLeftAsItWas) {
   SKIP_WITHOUT_TESTDATA();
   TempDir dir;
-  std::string bytes = ReadFileBytes(TestDataDir() + "/jet3/jk_test2.mdb");
-  // The catalog's definition page zeroed: nothing says what the file holds.
-  std::fill(bytes.begin() + 2 * 2048, bytes.begin() + 3 * 2048, '\0');
-  const std::string path = dir.File("nocatalog.mdb");
+  std::string bytes = ReadFileBytes(TestDataDir() + "/jet3/jk_enc97.mdb");
+  // Page 0 of a file with RC4-encoded pages zeroed: the key went with it.
+  std::fill(bytes.begin(), bytes.begin() + 2048, '\0');
+  const std::string path = dir.File("nokey.mdb");
   ASSERT_TRUE(WriteFileBytes(path, bytes));
   jet::Status s = jet::RepairDatabase(path);
-  EXPECT_EQ(s.kind(), jet::ErrorKind::kDamaged) << s.ToString();
+  EXPECT_EQ(s.kind(), jet::ErrorKind::kUnsupportedFormat) << s.ToString();
+  EXPECT_NE(s.detail().find("RC4"), std::string::npos) << s.ToString();
   EXPECT_TRUE(ReadFileBytes(path) == bytes);
 
   const std::string text = dir.File("notes.mdb");

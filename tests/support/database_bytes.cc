@@ -1,6 +1,8 @@
 // DatabaseBytes: a created database file patched in memory.
 #include "tests/support/database_bytes.h"
 
+#include <gtest/gtest.h>
+
 #include "jet/base/byte_order.h"
 #include "jet/base/env.h"
 #include "jet/create/create.h"
@@ -50,5 +52,27 @@ std::unique_ptr<jet::Database> DatabaseBytes::Open() const {
 }
 
 bool DatabaseBytes::WriteTo(const std::string& path) const { return WriteFileBytes(path, bytes_); }
+
+std::map<std::string, uint64_t> TableRowCounts(const std::string& path) {
+  std::map<std::string, uint64_t> counts;
+  std::unique_ptr<jet::Database> db;
+  jet::Status s = jet::Database::Open(path, &db);
+  EXPECT_TRUE(s.ok()) << path << ": " << s.ToString();
+  if (!s.ok()) return counts;
+  for (const jet::CatalogObject* table : db->Tables(true)) {
+    const jet::TableDef* def;
+    s = db->GetTableDef(uint32_t(table->id), &def);
+    EXPECT_TRUE(s.ok()) << table->name << ": " << s.ToString();
+    if (!s.ok()) continue;
+    uint64_t n = 0;
+    s = db->ScanRows(*def, [&](const jet::RowId&, const std::vector<jet::Value>&) {
+      ++n;
+      return true;
+    });
+    EXPECT_TRUE(s.ok()) << table->name << ": " << s.ToString();
+    counts[table->name] = n;
+  }
+  return counts;
+}
 
 }  // namespace testing_support

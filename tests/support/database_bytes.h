@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -48,5 +49,9 @@ class DatabaseBytes {
   std::string bytes_;
   std::string error_;
 };
+
+// Live rows of every table of the file at `path` (system tables too), by name, read
+// through the engine's reader; a file or table that cannot be read fails the test.
+std::map<std::string, uint64_t> TableRowCounts(const std::string& path);
 
 }  // namespace testing_support

@@ -1,5 +1,5 @@
 // System tables: the definitions and catalog rows of a new database.
-#include "jet/create/system_tables.h"
+#include "jet/write/system_tables.h"
 
 namespace jet {
 namespace {

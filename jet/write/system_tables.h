@@ -23,7 +23,7 @@
 #include <vector>
 
 #include "jet/file/format.h"
-#include "jet/create/table_design.h"
+#include "jet/write/table_design.h"
 #include "jet/read/value.h"
 
 namespace jet {

@@ -1,5 +1,5 @@
 // Table design: the definition of a new table, laid out and serialised.
-#include "jet/create/table_design.h"
+#include "jet/write/table_design.h"
 
 #include "jet/base/byte_writer.h"
 #include "jet/base/text.h"

@@ -1,0 +1,179 @@
+// Catalog rebuild: built-in system table definitions, unreached definition chains and
+// new catalog rows.
+#include "jet/maintain/catalog_rebuild.h"
+
+#include <algorithm>
+#include <chrono>
+
+#include "jet/base/byte_order.h"
+#include "jet/file/data_page.h"
+#include "jet/file/header.h"
+#include "jet/file/usage_map.h"
+#include "jet/read/catalog.h"
+#include "jet/read/row.h"
+#include "jet/write/row_writer.h"
+#include "jet/write/system_tables.h"
+#include "jet/write/table_design.h"
+#include "jet/write/tdef_writer.h"
+
+namespace jet {
+namespace {
+
+// Row pointer of the global free-page map: row 0 of page 1.
+constexpr uint32_t kGlobalMapPointer = 1u << 8;
+
+const SystemTable* FindSystemTable(const std::vector<SystemTable>& tables, const std::string& name) {
+  for (const SystemTable& t : tables)
+    if (t.name == name) return &t;
+  return nullptr;
+}
+
+double Today() {
+  using namespace std::chrono;
+  const double unix_days = duration<double>(system_clock::now().time_since_epoch()).count() / 86400.0;
+  return unix_days + 25569.0;  // days from 1899-12-30 to 1970-01-01
+}
+
+}  // namespace
+
+Status BuiltInTablePages(const Format& format, uint16_t code_page, const std::string& name, uint32_t first_page,
+                         TableDef* def, std::vector<std::vector<uint8_t>>* pages) {
+  const std::vector<SystemTable> tables = SystemTables(format.version);
+  const SystemTable* table = FindSystemTable(tables, name);
+  if (table == nullptr) return Status::Error(ErrorKind::kInvalidArgument, name + " is no system table");
+  Status s = BuildTableDef(format, code_page, table->design, def);
+  if (!s.ok()) return s;
+  def->first_page = first_page;
+  std::vector<uint8_t> logical;
+  s = EncodeTableDef(format, *def, &logical);
+  if (!s.ok()) return s;
+  std::vector<uint32_t> numbers(TableDefPageCount(format, logical.size()));
+  for (size_t i = 0; i < numbers.size(); ++i) numbers[i] = first_page + uint32_t(i);
+  def->pages = numbers;
+  return SplitTableDef(format, logical, numbers, pages);
+}
+
+bool SameLayout(const TableDef& stored, const TableDef& built_in) {
+  if (stored.columns.size() != built_in.columns.size() || stored.var_columns != built_in.var_columns) return false;
+  for (const ColumnDef& b : built_in.columns) {
+    const int at = stored.FindColumnByName(b.name);
+    if (at < 0) return false;
+    const ColumnDef& c = stored.columns[size_t(at)];
+    if (c.type_code != b.type_code || c.number != b.number || c.is_fixed() != b.is_fixed()) return false;
+    if (c.is_fixed() ? c.fixed_offset != b.fixed_offset : c.var_index != b.var_index) return false;
+  }
+  if (stored.real_indexes.size() != built_in.real_indexes.size() ||
+      stored.logical_indexes.size() != built_in.logical_indexes.size())
+    return false;
+  for (size_t i = 0; i < built_in.real_indexes.size(); ++i) {
+    const std::vector<IndexColumn>& a = stored.real_indexes[i].columns;
+    const std::vector<IndexColumn>& b = built_in.real_indexes[i].columns;
+    if (a.size() != b.size()) return false;
+    for (size_t k = 0; k < a.size(); ++k)
+      if (a[k].column_number != b[k].column_number || a[k].ascending != b[k].ascending) return false;
+  }
+  // Logical indexes are stored in name order, which need not be the built-in order.
+  for (const LogicalIndex& b : built_in.logical_indexes)
+    if (std::none_of(stored.logical_indexes.begin(), stored.logical_indexes.end(), [&](const LogicalIndex& l) {
+          return l.name == b.name && l.real_index == b.real_index && l.index_type == b.index_type;
+        }))
+      return false;
+  return true;
+}
+
+std::string SystemTableNamed(const Format& format, uint16_t code_page, const TableDef& def) {
+  for (const SystemTable& t : SystemTables(format.version)) {
+    TableDef built_in;
+    if (!BuildTableDef(format, code_page, t.design, &built_in).ok()) continue;
+    if (def.columns.size() != built_in.columns.size()) continue;
+    bool same = true;
+    for (const ColumnDef& b : built_in.columns) {
+      const int at = def.FindColumnByName(b.name);
+      if (at < 0 || def.columns[size_t(at)].type_code != b.type_code) same = false;
+    }
+    if (same) return t.name;
+  }
+  return "";
+}
+
+std::vector<uint32_t> UnreachedDefinitions(const PageFile& file, const std::set<uint32_t>& reached) {
+  const Format& format = file.format();
+  // Pages the global map calls free are not live, whatever they still hold.
+  std::set<uint32_t> free_pages;
+  UsageMap global;
+  if (ReadUsageMap(file, kGlobalMapPointer, &global).ok()) free_pages.insert(global.pages.begin(), global.pages.end());
+  std::vector<uint8_t> page(format.page_size);
+  std::set<uint32_t> continuations;
+  std::vector<uint32_t> starts;
+  for (uint32_t n = 1; n < file.page_count(); ++n) {
+    if (!file.ReadPage(n, page.data()).ok() || page[0] != kPageTableDef) continue;
+    const uint32_t next = LoadLe32(page.data() + kTableDefNextPageOffset);
+    if (next != 0) continuations.insert(next);
+    if (LooksLikeTableDefPage(format, page.data()) && !reached.count(n) && !free_pages.count(n)) starts.push_back(n);
+  }
+  std::vector<uint32_t> out;
+  for (uint32_t n : starts)
+    if (!continuations.count(n)) out.push_back(n);
+  return out;
+}
+
+std::map<int32_t, CatalogObject> CatalogRowsOfLostPointers(const PageFile& file, const TableDef& catalog) {
+  std::map<int32_t, CatalogObject> out;
+  const int id = catalog.FindColumnByName("Id"), parent = catalog.FindColumnByName("ParentId"),
+            name = catalog.FindColumnByName("Name"), type = catalog.FindColumnByName("Type"),
+            flags = catalog.FindColumnByName("Flags");
+  if (id < 0 || parent < 0 || name < 0 || type < 0 || flags < 0) return out;
+  const Format& format = file.format();
+  std::vector<uint8_t> page(format.page_size);
+  RowDecoder decoder(file, catalog);
+  std::vector<Value> values;
+  for (uint32_t n = 1; n < file.page_count(); ++n) {
+    DataPageHeader header;
+    if (!file.ReadPage(n, page.data()).ok() || !ParseDataPage(format, page.data(), &header).ok() ||
+        header.owner != kCatalogTdefPage)
+      continue;
+    for (unsigned i = 0; i < header.row_count && i <= kMaxRowsPerDataPage; ++i) {
+      RowSlot slot;
+      if (!GetRowSlot(format, page.data(), header, i, &slot).ok() || !slot.deleted || slot.overflow || slot.size() == 0)
+        continue;
+      if (!decoder.Decode(page.data() + slot.start, slot.size(), &values).ok()) continue;
+      const auto& v = values;
+      if (v[size_t(id)].is_null() || v[size_t(name)].is_null() || v[size_t(type)].is_null()) continue;
+      CatalogObject o;
+      o.id = int32_t(v[size_t(id)].integer());
+      o.parent_id = v[size_t(parent)].is_null() ? 0 : int32_t(v[size_t(parent)].integer());
+      o.name = v[size_t(name)].text();
+      o.type = int16_t(v[size_t(type)].integer());
+      o.flags = v[size_t(flags)].is_null() ? 0 : uint32_t(v[size_t(flags)].integer());
+      o.row = RowId{n, uint8_t(i)};
+      out.emplace(o.id, std::move(o));
+    }
+  }
+  return out;
+}
+
+std::map<uint32_t, uint32_t> DataPagesByOwner(const PageFile& file) {
+  std::map<uint32_t, uint32_t> out;
+  std::vector<uint8_t> page(file.page_size());
+  for (uint32_t n = 1; n < file.page_count(); ++n)
+    if (file.ReadPage(n, page.data()).ok() && page[0] == kPageData) ++out[LoadLe32(page.data() + kPageOwnerOffset)];
+  return out;
+}
+
+Status NewCatalogRow(const Format& format, uint16_t code_page, const TableDef& catalog, int32_t id,
+                     int32_t parent_id, const std::string& name, int16_t type, uint32_t flags,
+                     std::vector<uint8_t>* row) {
+  const std::vector<SystemTable> tables = SystemTables(format.version);
+  const SystemTable& objects = tables[0];
+  const std::vector<Value> values = CatalogRow(id, parent_id, name, type, flags, Today());
+  // The built-in row is by the built-in column order; `catalog` may store another.
+  RowFields fields;
+  fields.values.resize(catalog.columns.size());
+  for (size_t i = 0; i < objects.design.columns.size() && i < values.size(); ++i) {
+    const int at = catalog.FindColumnByName(objects.design.columns[i].name);
+    if (at >= 0) fields.values[size_t(at)] = values[i];
+  }
+  return EncodeRow(format, catalog, fields, code_page, row);
+}
+
+}  // namespace jet

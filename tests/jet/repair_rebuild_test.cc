@@ -1,0 +1,186 @@
+// Repair of a file's opening: page 0 rebuilt from the pages when it is lost or holds
+// impossible values, the catalog rebuilt from the built-in MSysObjects, tables whose
+// catalog rows are lost found by their definitions; a Jet 3 file naming code page 0.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+
+#include "jet/base/byte_order.h"
+#include "jet/file/data_page.h"
+#include "jet/file/header.h"
+#include "jet/file/page_file.h"
+#include "jet/maintain/check.h"
+#include "jet/maintain/repair.h"
+#include "jet/read/catalog.h"
+#include "jet/read/database.h"
+#include "tests/support/database_bytes.h"
+#include "tests/support/fixtures.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+using testing_support::ReadFileBytes;
+using testing_support::TableRowCounts;
+using testing_support::TempDir;
+using testing_support::WriteFileBytes;
+
+const jet::Version kVersions[] = {jet::Version::kJet3, jet::Version::kJet4};
+
+jet::Header HeaderOf(const std::string& path) {
+  std::unique_ptr<jet::PageFile> file;
+  jet::Status s = jet::PageFile::Open(path, &file);
+  EXPECT_TRUE(s.ok()) << path << ": " << s.ToString();
+  return s.ok() ? file->header() : jet::Header();
+}
+
+// Writes a masked 16-bit field of page 0.
+void SetHeaderField(std::string* bytes, jet::Version version, size_t offset, uint16_t value) {
+  uint8_t* page = reinterpret_cast<uint8_t*>(bytes->data());
+  const size_t size = jet::FormatFor(version).page_size;
+  jet::ApplyHeaderMask(version, page, size);
+  jet::StoreLe16(page + offset, value);
+  jet::ApplyHeaderMask(version, page, size);
+}
+
+// Writes `bytes` at `path` and repairs it; the repair must succeed.
+jet::RepairReport Repair(const std::string& bytes, const std::string& path) {
+  EXPECT_TRUE(WriteFileBytes(path, bytes));
+  jet::RepairReport report;
+  jet::Status s = jet::RepairDatabaseWithReport(path, &report);
+  EXPECT_TRUE(s.ok()) << path << ": " << s.ToString();
+  EXPECT_TRUE(report.rewritten) << path;
+  return report;
+}
+
+TEST(RepairRebuild, LostOrImpossiblePageZeroIsRebuilt) {
+  TempDir dir;
+  for (jet::Version version : kVersions) {
+    const std::string fixture = testing_support::FixtureDatabase(version);
+    ASSERT_FALSE(fixture.empty()) << testing_support::FixtureError();
+    const std::string original = ReadFileBytes(fixture);
+    const std::map<std::string, uint64_t> counts = TableRowCounts(fixture);
+    const jet::Header header = HeaderOf(fixture);
+    const size_t page_size = jet::FormatFor(version).page_size;
+    const size_t sort_offset = jet::IsJet3(version) ? jet::kHeaderJet3SortOffset : jet::kHeaderJet4SortOffset;
+
+    std::string zeroed = original;
+    std::fill(zeroed.begin(), zeroed.begin() + page_size, '\0');
+    // Flipped fields: no locale's sort order, no code page, a key on plain pages.
+    std::string flipped = original;
+    SetHeaderField(&flipped, version, sort_offset, 1184);
+    SetHeaderField(&flipped, version, jet::kHeaderCodePageOffset, 48381);
+    SetHeaderField(&flipped, version, jet::kHeaderDbKeyOffset, 0x5A17);
+    {
+      ASSERT_TRUE(WriteFileBytes(dir.File("flipped-check.mdb"), flipped));
+      jet::CheckReport check;
+      ASSERT_TRUE(jet::CheckDatabase(dir.File("flipped-check.mdb"), &check).ok());
+      EXPECT_TRUE(check.Has(jet::FindingKind::kHeaderField));
+    }
+    int n = 0;
+    for (const std::string& damaged : {zeroed, flipped}) {
+      const std::string path = dir.File(std::string(jet::VersionName(version)) + std::to_string(n++) + ".mdb");
+      const jet::RepairReport report = Repair(damaged, path);
+      EXPECT_FALSE(report.assumptions.empty() && report.rebuilt.empty()) << path;
+      EXPECT_EQ(TableRowCounts(path), counts) << path;
+      const jet::Header repaired = HeaderOf(path);
+      EXPECT_EQ(repaired.version, version) << path;
+      EXPECT_EQ(repaired.code_page, header.code_page) << path;
+      EXPECT_EQ(repaired.sort_lcid, header.sort_lcid) << path;
+      EXPECT_FALSE(repaired.is_encoded()) << path;
+      EXPECT_FALSE(repaired.has_password) << path;
+      jet::CheckReport check;
+      ASSERT_TRUE(jet::CheckDatabase(path, &check).ok());
+      EXPECT_FALSE(check.HasDamage()) << path;
+    }
+  }
+}
+
+TEST(RepairRebuild, CatalogIsRebuiltAndTablesWithoutCatalogRowsAreFound) {
+  TempDir dir;
+  for (jet::Version version : kVersions) {
+    const std::string fixture = testing_support::FixtureDatabase(version);
+    ASSERT_FALSE(fixture.empty()) << testing_support::FixtureError();
+    const std::string original = ReadFileBytes(fixture);
+    const std::map<std::string, uint64_t> counts = TableRowCounts(fixture);
+    const jet::Format& format = jet::FormatFor(version);
+    const std::string name = jet::VersionName(version);
+
+    // The catalog's definition lost: the built-in one reads its rows.
+    std::string bytes = original;
+    std::fill(bytes.begin() + 2 * format.page_size, bytes.begin() + 3 * format.page_size, '\0');
+    Repair(bytes, dir.File(name + "-definition.mdb"));
+    EXPECT_EQ(TableRowCounts(dir.File(name + "-definition.mdb")), counts);
+
+    // Every catalog row lost: the tables come back by their definitions, the system
+    // tables under their own names, the others as Recovered_Table_<page>.
+    bytes = original;
+    for (size_t p = 3; p < bytes.size() / format.page_size; ++p) {
+      uint8_t* page = reinterpret_cast<uint8_t*>(bytes.data()) + p * format.page_size;
+      if (page[0] == jet::kPageData && jet::LoadLe32(page + jet::kPageOwnerOffset) == jet::kCatalogTdefPage)
+        std::fill(page, page + format.page_size, 0);
+    }
+    const std::string path = dir.File(name + "-rows.mdb");
+    const jet::RepairReport report = Repair(bytes, path);
+    const std::map<std::string, uint64_t> after = TableRowCounts(path);
+    std::vector<uint64_t> user_before, user_after;
+    for (const auto& [table, rows] : counts) {
+      if (table.rfind("MSys", 0) != 0) user_before.push_back(rows);
+      else if (table != "MSysObjects") EXPECT_EQ(after.count(table) ? after.at(table) : ~0ull, rows) << table;
+    }
+    for (const auto& [table, rows] : after)
+      if (table.rfind("Recovered_Table_", 0) == 0) user_after.push_back(rows);
+    std::sort(user_before.begin(), user_before.end());
+    std::sort(user_after.begin(), user_after.end());
+    EXPECT_EQ(user_after, user_before) << name;
+    size_t recovered = 0;
+    for (const jet::RepairTableReport& t : report.tables)
+      if (t.name.rfind("Recovered_Table_", 0) == 0) recovered += t.recovered_from.empty() ? 0 : 1;
+    EXPECT_EQ(recovered, user_before.size()) << name;
+  }
+}
+
+TEST(RepairRebuild, Jet3CodePageZeroIsReadAsWindows1252) {
+  TempDir dir;
+  const std::string fixture = testing_support::FixtureDatabase(jet::Version::kJet3);
+  ASSERT_FALSE(fixture.empty()) << testing_support::FixtureError();
+  std::string bytes = ReadFileBytes(fixture);
+  SetHeaderField(&bytes, jet::Version::kJet3, jet::kHeaderCodePageOffset, 0);
+  // Text columns that name no code page of their own either: the header's counts.
+  std::unique_ptr<jet::Database> db;
+  ASSERT_TRUE(jet::Database::Open(fixture, &db).ok());
+  const jet::Format& format = jet::FormatFor(jet::Version::kJet3);
+  std::map<std::string, std::vector<std::string>> expected;
+  for (const jet::CatalogObject* table : db->Tables(false)) {
+    const jet::TableDef* def;
+    ASSERT_TRUE(db->GetTableDef(uint32_t(table->id), &def).ok());
+    for (const jet::ColumnDef& c : def->columns)
+      if (c.type() == jet::ColumnType::kText && c.def_offset + 13 <= format.page_size)
+        jet::StoreLe16(reinterpret_cast<uint8_t*>(bytes.data()) + size_t(def->first_page) * format.page_size +
+                           c.def_offset + 11,
+                       0);
+    ASSERT_TRUE(db->ScanRows(*def, [&](const jet::RowId&, const std::vector<jet::Value>& values) {
+      for (const jet::Value& v : values) expected[table->name].push_back(v.ToText());
+      return true;
+    }).ok());
+  }
+  const std::string path = dir.File("codepage0.mdb");
+  ASSERT_TRUE(WriteFileBytes(path, bytes));
+  std::unique_ptr<jet::Database> patched;
+  jet::Status s = jet::Database::Open(path, &patched);
+  ASSERT_TRUE(s.ok()) << s.ToString();
+  EXPECT_EQ(patched->header().code_page, 0);
+  for (const auto& [name, values] : expected) {
+    const jet::TableDef* def;
+    ASSERT_TRUE(patched->GetTableDefByName(name, &def).ok());
+    std::vector<std::string> read;
+    s = patched->ScanRows(*def, [&](const jet::RowId&, const std::vector<jet::Value>& row) {
+      for (const jet::Value& v : row) read.push_back(v.ToText());
+      return true;
+    });
+    ASSERT_TRUE(s.ok()) << name << ": " << s.ToString();
+    EXPECT_EQ(read, values) << name;
+  }
+}
+
+}  // namespace
