@@ -13,9 +13,9 @@ constexpr uint16_t kSortGeneral = 1033;
 constexpr size_t kTdefLengthOffset = 8;
 constexpr size_t kIndexColumnSlots = 10;
 
-// Bytes a fixed column takes in the row's fixed area; 0 for variable columns and
-// booleans (which live in the null mask).
-uint16_t FixedSize(ColumnType type) {
+}  // namespace
+
+uint16_t FixedColumnSize(ColumnType type) {
   switch (type) {
     case ColumnType::kByte: return 1;
     case ColumnType::kInteger: return 2;
@@ -26,6 +26,8 @@ uint16_t FixedSize(ColumnType type) {
     default: return 0;
   }
 }
+
+namespace {
 
 bool IsVariable(ColumnType type) {
   return type == ColumnType::kText || type == ColumnType::kBinary || type == ColumnType::kMemo ||
@@ -71,7 +73,7 @@ Status BuildTableDef(const Format& f, uint16_t code_page, const TableDesign& des
       if (d.type == ColumnType::kBinary) c.length = size;
     } else {
       c.flags = kColumnFixed | 0x02;
-      c.length = d.type == ColumnType::kBoolean ? 1 : FixedSize(d.type);
+      c.length = d.type == ColumnType::kBoolean ? 1 : FixedColumnSize(d.type);
       if (d.type != ColumnType::kBoolean) {
         c.fixed_offset = fixed_end;
         fixed_end = uint16_t(fixed_end + c.length);

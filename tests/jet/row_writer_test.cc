@@ -14,6 +14,7 @@
 
 #include "jet/read/database.h"
 #include "jet/read/long_value.h"
+#include "jet/write/table_design.h"
 #include "jet/file/page_file.h"
 #include "jet/read/row.h"
 #include "jet/read/table_scan.h"
@@ -41,7 +42,7 @@ class TableBuilder {
     c.ext_flags = ext_flags;
     c.sort_lcid = 1033;
     c.code_page = jet3_ ? 1252 : 0;
-    const uint16_t fixed = FixedSize(type);
+    const uint16_t fixed = jet::FixedColumnSize(type);
     if (type == ColumnType::kBoolean) {
       c.flags = jet::kColumnFixed;
     } else if (fixed != 0) {
@@ -66,17 +67,6 @@ class TableBuilder {
   const jet::TableDef& table() const { return table_; }
 
  private:
-  static uint16_t FixedSize(ColumnType type) {
-    switch (type) {
-      case ColumnType::kByte: return 1;
-      case ColumnType::kInteger: return 2;
-      case ColumnType::kLong: case ColumnType::kSingle: return 4;
-      case ColumnType::kCurrency: case ColumnType::kDouble: case ColumnType::kDateTime: return 8;
-      case ColumnType::kGuid: return 16;
-      case ColumnType::kNumeric: return 17;
-      default: return 0;
-    }
-  }
   bool jet3_;
   jet::TableDef table_;
   uint16_t fixed_end_ = 0;
