@@ -701,8 +701,9 @@ Status Salvager::RecoverTables(TableDef* catalog, const std::vector<CatalogObjec
   const std::map<uint32_t, uint32_t> data_pages = DataPagesByOwner(view_);
   // Queries whose rows survive that way come back under their names.
   for (const auto& [id, o] : survivors) {
+    const int32_t query_id = id;  // clang before 16 cannot capture a structured binding
     if (o.type != kObjectQuery ||
-        std::any_of(objects.begin(), objects.end(), [&](const CatalogObject& x) { return x.id == id; }))
+        std::any_of(objects.begin(), objects.end(), [&](const CatalogObject& x) { return x.id == query_id; }))
       continue;
     s = add_row(id, o.parent_id, o.name, o.type, o.flags);
     if (!s.ok()) return s;
