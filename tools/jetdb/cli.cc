@@ -18,9 +18,9 @@ int ExitCodeFor(const jet::Status& status) {
   return status.kind() == jet::ErrorKind::kDamaged ? kExitDamage : kExitFile;
 }
 
-bool ParseArgs(const std::vector<std::string>& args, const std::vector<OptionSpec>& specs,
+bool ParseArgs(const std::vector<std::string>& args, const std::vector<OptionSpec>& known_options,
                ParsedArgs* parsed, std::string* error) {
-  std::vector<OptionSpec> all = specs;
+  std::vector<OptionSpec> all = known_options;
   all.push_back({"help", 'h', false});
   // Long-only options return 256 + their position; short ones their letter.
   constexpr int kLongBase = 256;

@@ -60,10 +60,10 @@ struct ParsedArgs {
   }
 };
 
-// Parses `args` against `specs` with getopt_long; on a usage error fills *error and
+// Parses `args` against `known_options` with getopt_long; on a usage error fills *error and
 // returns false. Options may follow the arguments; "--" ends the options, so a table
 // called "-x" can still be named.
-bool ParseArgs(const std::vector<std::string>& args, const std::vector<OptionSpec>& specs,
+bool ParseArgs(const std::vector<std::string>& args, const std::vector<OptionSpec>& known_options,
                ParsedArgs* parsed, std::string* error);
 
 // ParseArgs for `command`, then --help (printed, kExitOk) and the argument count

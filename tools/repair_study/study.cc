@@ -72,7 +72,7 @@ struct StudyFile {
   std::vector<std::string> mdbtools_tables;
 };
 
-struct CaseSpec {
+struct DamageCase {
   damage::Role role;
   damage::Mode mode;
   uint64_t seed;
@@ -151,24 +151,24 @@ std::string ShellQuoted(const std::string& text) {
   return out + "'";
 }
 
-std::string DamageCommand(const CaseSpec& spec, const std::string& file, int flip_bytes) {
-  std::string command = std::string("jetdb-damage --role ") + damage::RoleName(spec.role) + " --mode " +
-                        damage::ModeName(spec.mode) + " --page " + std::to_string(spec.page);
-  if (spec.mode == damage::Mode::kFlip) {
-    command += " --seed " + std::to_string(spec.seed);
+std::string DamageCommand(const DamageCase& damage_case, const std::string& file, int flip_bytes) {
+  std::string command = std::string("jetdb-damage --role ") + damage::RoleName(damage_case.role) + " --mode " +
+                        damage::ModeName(damage_case.mode) + " --page " + std::to_string(damage_case.page);
+  if (damage_case.mode == damage::Mode::kFlip) {
+    command += " --seed " + std::to_string(damage_case.seed);
     if (flip_bytes != damage::kDefaultFlipBytes) command += " --bytes " + std::to_string(flip_bytes);
   }
   return command + " " + ShellQuoted(file) + " damaged.mdb";
 }
 
-std::vector<CaseSpec> CasesOf(const StudyFile& file, const StudyOptions& options) {
-  std::vector<CaseSpec> cases;
+std::vector<DamageCase> CasesOf(const StudyFile& file, const StudyOptions& options) {
+  std::vector<DamageCase> cases;
   for (damage::Role role : options.roles) {
     const uint64_t seed = options.seed * 1000003u + uint64_t(role);
     for (uint32_t page : damage::SamplePages(file.roles.Candidates(role), options.pages_per_role, seed))
       for (damage::Mode mode : options.modes) {
         const int seeds = mode == damage::Mode::kFlip ? options.flip_seeds : 1;
-        for (int s = 1; s <= seeds; ++s) cases.push_back(CaseSpec{role, mode, uint64_t(s), page});
+        for (int s = 1; s <= seeds; ++s) cases.push_back(DamageCase{role, mode, uint64_t(s), page});
       }
   }
   return cases;
@@ -233,18 +233,18 @@ void Check(const std::string& path, double seconds, CaseFacts* facts) {
 
 // Runs one case in `folder` (created and removed here). *studied is false when the
 // damage changed no byte: nothing to study.
-Status RunCase(const StudyFile& file, const CaseSpec& spec, const StudyOptions& options, Readers& readers,
+Status RunCase(const StudyFile& file, const DamageCase& damage_case, const StudyOptions& options, Readers& readers,
                const std::string& folder, CaseResult* result, bool* studied) {
   *result = CaseResult();
   result->file = file.shown;
-  result->role = spec.role;
-  result->mode = spec.mode;
-  result->seed = spec.seed;
-  result->page = spec.page;
-  result->command = DamageCommand(spec, file.shown == file.path ? file.path : file.shown, options.flip_bytes);
+  result->role = damage_case.role;
+  result->mode = damage_case.mode;
+  result->seed = damage_case.seed;
+  result->page = damage_case.page;
+  result->command = DamageCommand(damage_case, file.shown == file.path ? file.path : file.shown, options.flip_bytes);
   fs::create_directories(folder);
   const std::string damaged = folder + "/damaged.mdb", repaired = folder + "/repaired.mdb";
-  damage::PageDamage damage{spec.role, spec.mode, spec.seed, options.flip_bytes, int64_t(spec.page)};
+  damage::PageDamage damage{damage_case.role, damage_case.mode, damage_case.seed, options.flip_bytes, int64_t(damage_case.page)};
   damage::PageDamageResult done;
   Status s = damage::MakePageDamagedCopy(file.path, damaged, damage, &done);
   std::string bytes;
@@ -260,8 +260,8 @@ Status RunCase(const StudyFile& file, const CaseSpec& spec, const StudyOptions& 
 
   CaseFacts facts;
   facts.original = &file.original;
-  facts.value_bytes_only = spec.mode == damage::Mode::kFlip && done.value_bytes_only;
-  facts.rows_value_changed = spec.mode == damage::Mode::kFlip ? done.rows_value_changed : 0;
+  facts.value_bytes_only = damage_case.mode == damage::Mode::kFlip && done.value_bytes_only;
+  facts.rows_value_changed = damage_case.mode == damage::Mode::kFlip ? done.rows_value_changed : 0;
   facts.repair = Repair(repaired, options.repair_seconds);
   auto read = [&](Reader reader, const std::string& path) {
     return readers.Read(reader, path, file.mdbtools_tables);
@@ -339,7 +339,7 @@ void OnInterrupt(int) { g_interrupted = 1; }
 
 // Runs the cases of one file in `jobs` forked workers; worker k takes every k-th
 // case and writes one JSON line per case to its own file.
-Status RunCases(const StudyFile& file, const std::vector<CaseSpec>& cases, const StudyOptions& options,
+Status RunCases(const StudyFile& file, const std::vector<DamageCase>& cases, const StudyOptions& options,
                 const std::string& scratch, StudyResult* result) {
   const int jobs = std::max(1, std::min<int>(options.jobs, int(cases.size())));
   std::vector<pid_t> workers;
@@ -477,7 +477,7 @@ Status RunStudy(const StudyOptions& options, StudyResult* result) {
     }
     file.mdbtools_tables = readers.MdbtoolsTables(path);
     for (Reader reader : kReaders) file.original[size_t(reader)] = readers.Read(reader, path, file.mdbtools_tables);
-    const std::vector<CaseSpec> cases = CasesOf(file, options);
+    const std::vector<DamageCase> cases = CasesOf(file, options);
     if (options.progress) std::fprintf(stderr, "[%zu/%zu] %s: %zu cases\n", done, files.size(), shown.c_str(), cases.size());
     result->files.push_back(shown);
     if (cases.empty()) continue;
