@@ -11,6 +11,7 @@
 #include "jet/base/publish_file.h"
 #include "jet/read/catalog.h"
 #include "jet/maintain/compact_verify.h"
+#include "jet/maintain/format_conversion.h"
 #include "jet/write/data_page_builder.h"
 #include "jet/read/database.h"
 #include "jet/write/entry_sorter.h"
@@ -91,6 +92,8 @@ struct TableCopyPlan {
   bool primary_has_ids = false;            // its keys hold table ids (MSysObjects.Id)
   uint32_t source_data_pages = 0;
   const SortScratch* scratch = nullptr;    // where its index sorts spill
+  const Header* result = nullptr;          // the result's header: its format, code page, sort order
+  bool converting = false;                 // the result is another format or sort order
   TableDef new_def;                        // the definition its rows are written with
 
   // Index keys. The plan pass computes every key from the row values, once per row
@@ -146,6 +149,14 @@ struct TableCopyPlan {
 };
 
 std::string TableWhere(const TableCopyPlan& p) { return "table \"" + p.out.name + "\""; }
+
+// A converted file cannot take the source's keys: they are another format's or
+// collation's.
+Status KeysRefused(const TableCopyPlan& p, size_t index, const std::string& reason) {
+  return Status::Error(ErrorKind::kUnsupportedFormat, TableWhere(p) + " index " + std::to_string(index) +
+                                                          ": its keys cannot be computed for the converted file (" +
+                                                          reason + ")");
+}
 
 Status Internal(const TableCopyPlan& p, const std::string& what) {
   return Status::Error(ErrorKind::kDamaged,
@@ -216,12 +227,15 @@ Status OrderRows(Database& db, TableCopyPlan* p, const TableIdMap& ids) {
   return Status::Ok();
 }
 
-Status PrepareTable(Database& db, const CatalogObject& object, const SortScratch& scratch, TableCopyPlan* p) {
+Status PrepareTable(Database& db, const CatalogObject& object, const SortScratch& scratch, const Header& result,
+                    TableCopyPlan* p) {
   const TableDef* def;
   Status s = db.GetTableDef(uint32_t(object.id), &def);
   if (!s.ok()) return Status::Error(s.kind(), "table \"" + object.name + "\": " + s.detail());
   p->def = def;
   p->scratch = &scratch;
+  p->result = &result;
+  p->converting = IsConversion(db.header(), result);
   p->system = object.is_system();
   p->out.name = object.name;
   p->out.old_page = def->first_page;
@@ -242,9 +256,8 @@ Status PrepareTable(Database& db, const CatalogObject& object, const SortScratch
     if (IndexHasIdColumn(*def, real, p->out.id_columns)) p->keys_hold_ids = true;
   p->primary_has_ids = p->primary_index >= 0 &&
                        IndexHasIdColumn(*def, def->real_indexes[size_t(p->primary_index)], p->out.id_columns);
-  p->new_def = *def;
-  s = PackColumns(db.format(), &p->new_def);
-  if (!s.ok()) return Status::Error(s.kind(), TableWhere(*p) + ": " + s.detail());
+  s = ResultDefinition(db.header(), result, object.name, *def, &p->new_def);
+  if (!s.ok()) return s;
   const size_t index_count = def->real_indexes.size();
   p->keys.resize(index_count);
   p->keys_copied.assign(index_count, false);
@@ -254,7 +267,8 @@ Status PrepareTable(Database& db, const CatalogObject& object, const SortScratch
   for (size_t i = 0; i < index_count; ++i) {
     const RealIndex& real = def->real_indexes[i];
     std::string reason;
-    if (!CanComputeKeys(db.format(), *def, real, &reason)) {
+    if (!CanComputeKeys(result.format(), p->new_def, p->new_def.real_indexes[i], &reason)) {
+      if (p->converting) return KeysRefused(*p, i, reason);
       p->keys_copied[i] = true;
       p->keys_refused[i] = reason;
       continue;
@@ -308,6 +322,7 @@ Status CopySourceEntries(Database& db, TableCopyPlan* p, const TableIdMap& ids) 
 Status CopyRows(Database& db, TableCopyPlan* p, RowPass pass, PageSink* sink,
                 const std::vector<uint32_t>* data_pages, const TableIdMap& ids) {
   const Format& format = db.format();
+  const Format& target = p->result->format();
   const TableDef& def = *p->def;
   const bool planning = pass == RowPass::kPlan;
   RowFetcher fetcher(db.file(), def);
@@ -316,7 +331,7 @@ Status CopyRows(Database& db, TableCopyPlan* p, RowPass pass, PageSink* sink,
   std::vector<std::unique_ptr<LongValueWriter>> writers;
   for (size_t i = 0; i < p->long_value_columns.size(); ++i)
     writers.push_back(std::make_unique<LongValueWriter>(sink));
-  DataPageBuilder builder(format, planning ? 0 : p->start);
+  DataPageBuilder builder(target, planning ? 0 : p->start);
   std::vector<uint8_t> source_row, row, value;
   std::vector<RawColumn> raw;
   RowFields fields;
@@ -369,8 +384,8 @@ Status CopyRows(Database& db, TableCopyPlan* p, RowPass pass, PageSink* sink,
       fields.long_value_fields[i].clear();
       if (!def.columns[i].is_long_value() || raw[i].is_null) {
         s = decoder.ColumnValue(i, bytes, raw[i], &v);
-      } else if (p->key_column[i]) {
-        s = decoder.ColumnValue(i, bytes, raw[i], &v);  // a key needs the value itself
+      } else if (p->key_column[i] || p->converting) {
+        s = decoder.ColumnValue(i, bytes, raw[i], &v);  // a key or a conversion needs the value itself
       } else {
         v = Value::Binary({});  // not null; the row takes the field below
       }
@@ -393,12 +408,16 @@ Status CopyRows(Database& db, TableCopyPlan* p, RowPass pass, PageSink* sink,
       if (fields.values[position].is_null()) continue;
       std::vector<uint8_t>& out = fields.long_value_fields[position];
       LongValueHeader header;
-      s = field.size == 0 ? Status::Ok() : ParseLongValueHeader(bytes + field.offset, field.size, &header);
-      if (s.ok() && (field.size == 0 || header.kind == kLongValueInline)) {
+      if (p->converting) {
+        s = ConvertLongValue(db.header(), *p->result, p->new_def, position, fields.values[position], &value);
+      } else {
+        s = field.size == 0 ? Status::Ok() : ParseLongValueHeader(bytes + field.offset, field.size, &header);
+      }
+      if (!p->converting && s.ok() && (field.size == 0 || header.kind == kLongValueInline)) {
         out.assign(bytes + field.offset, bytes + field.offset + field.size);  // stays in the row
         continue;
       }
-      if (s.ok()) s = lv_reader.Read(bytes + field.offset, field.size, &value);
+      if (s.ok() && !p->converting) s = lv_reader.Read(bytes + field.offset, field.size, &value);
       if (!s.ok())
         return Status::Error(s.kind(), where() + " column \"" + def.columns[position].name + "\": " + s.detail());
       LongValueField stored;
@@ -411,7 +430,7 @@ Status CopyRows(Database& db, TableCopyPlan* p, RowPass pass, PageSink* sink,
       const Value& v = fields.values[size_t(p->autonumber_column)];
       if (v.type() == ValueType::kLong) p->max_autonumber = std::max<int64_t>(p->max_autonumber, v.integer());
     }
-    s = EncodeRow(format, p->new_def, fields, db.header().code_page, &row);
+    s = EncodeRow(target, p->new_def, fields, p->result->code_page, &row);
     if (!s.ok()) return Status::Error(s.kind(), where() + ": " + s.detail());
 
     if (!builder.Add(row)) {
@@ -428,8 +447,10 @@ Status CopyRows(Database& db, TableCopyPlan* p, RowPass pass, PageSink* sink,
     if (planning) {
       if (builder.row_count() == 1) p->out.page_first_row.push_back(uint32_t(k));
       for (size_t i = 0; i < p->keys.size(); ++i) {
-        if (!KeysFromValues(*p, i) || !IndexHoldsRow(def, def.real_indexes[i], fields.values)) continue;
-        s = EncodeIndexKey(format, def, def.real_indexes[i], fields.values, &key);
+        const RealIndex& index = p->new_def.real_indexes[i];
+        if (!KeysFromValues(*p, i) || !IndexHoldsRow(p->new_def, index, fields.values)) continue;
+        s = EncodeIndexKey(target, p->new_def, index, fields.values, &key);
+        if (s.kind() == ErrorKind::kUnsupportedFormat && p->converting) return KeysRefused(*p, i, where() + ": " + s.detail());
         if (s.kind() == ErrorKind::kUnsupportedFormat) {
           // The encoder does not know this key: the index keeps the source's entries,
           // which the verification then holds against the source index.
@@ -548,7 +569,7 @@ std::vector<uint32_t> MapPages(const TableCopyPlan& p, const MapSlot& slot) {
       break;
     case MapKind::kLongValueOwned:
     case MapKind::kLongValueFree: {
-      const int column = p.def->FindColumnByNumber(p.def->long_value_maps[slot.index].column_number);
+      const int column = p.new_def.FindColumnByNumber(p.new_def.long_value_maps[slot.index].column_number);
       for (size_t j = 0; j < p.long_value_columns.size(); ++j) {
         if (int(p.long_value_columns[j]) != column) continue;
         for (uint32_t relative : p.lv_pages[j]) pages.push_back(p.lv_start + relative);
@@ -578,10 +599,10 @@ RowId MapRowPlace(const Format& format, const TableCopyPlan& p, size_t i) {
 
 // Places table `p` at `start` with `ids` in its keys: one planning round for it.
 Status LayOutTable(Database& db, TableCopyPlan* p, uint32_t start, const TableIdMap& ids, HostCursor* host) {
-  const Format& format = db.format();
-  p->maps = TableMaps(*p->def);
+  const Format& format = p->result->format();
+  p->maps = TableMaps(p->new_def);
   p->start = start;
-  p->tdef_pages = TableDefPageCount(format, p->def->tdef_length);
+  p->tdef_pages = TableDefPageCount(format, p->new_def.tdef_length);
   const uint32_t per_host = MapRowsPerHostPage(format);
   const uint32_t rows = uint32_t(p->maps.size());
   if (host->page != 0 && host->rows_used + rows <= per_host) {
@@ -635,7 +656,7 @@ Status PlanLayout(Database& db, std::vector<TableCopyPlan>* plans, TableIdMap* i
       // Keys holding ids are computed again with the ids of this round.
       if (!p.keys_hold_ids || round == 1) continue;
       Status s = p.primary_has_ids ? OrderRows(db, &p, guess) : Status::Ok();
-      CountingSink counter(db.format(), 1);
+      CountingSink counter(p.result->format(), 1);
       if (s.ok()) s = PlanRows(db, &p, &counter, guess);
       if (!s.ok()) return s;
     }
@@ -740,7 +761,7 @@ class HostPageWriter {
 };
 
 Status WriteTable(Database& db, TableCopyPlan* p, OutputSink* sink, const TableIdMap& ids, HostPageWriter* host) {
-  const Format& format = db.format();
+  const Format& format = p->result->format();
   if (sink->next() != p->start) return Internal(*p, "first page");
   Status s = AllocateRun(sink, *p, p->start, p->tdef_pages, nullptr, "definition pages");
   if (s.ok()) s = AllocateRun(sink, *p, p->start + p->tdef_pages, p->host_pages, nullptr, "host pages");
@@ -779,6 +800,13 @@ Status WriteTable(Database& db, TableCopyPlan* p, OutputSink* sink, const TableI
 // ask for.
 Status ResultHeader(const Header& source, const CompactOptions& options, Header* result) {
   *result = source;
+  if (options.format.has_value() || options.sort_order.has_value()) {
+    const Version target = options.format.value_or(source.version);
+    SortOrder sort{source.sort_lcid == 0 ? kGeneralSortLcid : source.sort_lcid, source.sort_version};
+    Status s = options.sort_order.has_value() ? SortOrderByName(*options.sort_order, target, &sort) : Status::Ok();
+    if (s.ok()) s = ConvertHeader(source, target, sort, result);
+    if (!s.ok()) return s;
+  }
   if (options.password.has_value()) {
     Status s = SetHeaderPassword(*options.password, result);
     if (!s.ok()) return s;
@@ -794,7 +822,8 @@ Status ResultHeader(const Header& source, const CompactOptions& options, Header*
 // Page 0: the source's, byte for byte, unless the options changed a field of it, with
 // every commit slot neutral.
 Status HeaderPage(const Header& source, const Header& result, const Format& format, std::vector<uint8_t>* page) {
-  if (result.db_key != source.db_key || result.password_bytes != source.password_bytes) {
+  if (result.db_key != source.db_key || result.password_bytes != source.password_bytes ||
+      IsConversion(source, result)) {
     Status s = EncodeHeader(result, page);
     if (!s.ok()) return s;
   } else {
@@ -826,7 +855,8 @@ Status WriteGlobalMap(const Format& format, uint32_t used_pages, OutputSink* sin
 // The tables in the order of the new file: MSysObjects, the other system tables,
 // the user tables, each group by old definition page. Every local table of the
 // catalog once.
-Status CollectTables(Database& db, const SortScratch& scratch, std::vector<TableCopyPlan>* plans) {
+Status CollectTables(Database& db, const SortScratch& scratch, const Header& result,
+                     std::vector<TableCopyPlan>* plans) {
   std::vector<const CatalogObject*> tables = db.Tables(true);
   std::stable_sort(tables.begin(), tables.end(), [](const CatalogObject* a, const CatalogObject* b) {
     const auto rank = [](const CatalogObject* o) {
@@ -845,7 +875,7 @@ Status CollectTables(Database& db, const SortScratch& scratch, std::vector<Table
       return Status::Error(ErrorKind::kDamaged, "table \"" + tables[i]->name + "\" has id " +
                                                     std::to_string(tables[i]->id) + ", not a page of the file");
     TableCopyPlan plan;
-    Status s = PrepareTable(db, *tables[i], scratch, &plan);
+    Status s = PrepareTable(db, *tables[i], scratch, result, &plan);
     if (!s.ok()) return s;
     plans->push_back(std::move(plan));
   }
@@ -856,7 +886,7 @@ Status CollectTables(Database& db, const SortScratch& scratch, std::vector<Table
 Status WriteFile(Database& db, std::vector<TableCopyPlan>* plans, const TableIdMap& ids, uint32_t used_pages,
                  const Header& header, const CompactOptions& options, Env* env, const std::string& path,
                  std::unique_ptr<PageWriter>* writer) {
-  const Format& format = db.format();
+  const Format& format = header.format();
   std::vector<uint8_t> page0_image;
   Status s = HeaderPage(db.header(), header, format, &page0_image);
   if (s.ok()) s = PageWriter::Create(env, path, format, header.db_key, 0666, writer);
@@ -903,7 +933,7 @@ Status Compact(Env* env, const std::string& source, const std::string& destinati
   scratch.beside = destination;
   scratch.memory_budget = options.sort_memory_budget;
   std::vector<TableCopyPlan> plans;
-  s = CollectTables(*db, scratch, &plans);
+  s = CollectTables(*db, scratch, header, &plans);
   TableIdMap ids;
   // Work: every table's data pages, once per pass (counting, planning, writing and
   // verification), plus one so that an empty file has some.
@@ -912,7 +942,7 @@ Status Compact(Env* env, const std::string& source, const std::string& destinati
   const uint64_t work = 4 * pass;
   for (TableCopyPlan& p : plans) {
     if (!s.ok()) break;
-    CountingSink counter(db->format(), 1);
+    CountingSink counter(header.format(), 1);
     s = PlanRows(*db, &p, &counter, ids);
     ReportProgress(options.progress, done += p.source_data_pages, work);
   }
@@ -920,7 +950,7 @@ Status Compact(Env* env, const std::string& source, const std::string& destinati
   if (s.ok()) s = PlanLayout(*db, &plans, &ids, &used_pages, &rounds);
   ReportProgress(options.progress, done = 2 * pass, work);
   if (!s.ok()) return s;
-  if (used_pages > MaxPageCount(db->format()))
+  if (used_pages > MaxPageCount(header.format()))
     return Status::Error(ErrorKind::kNoSpace, "the compacted file would pass the format's size limit");
 
   const std::string& temporary = publication.temporary();
@@ -949,7 +979,7 @@ Status Compact(Env* env, const std::string& source, const std::string& destinati
     report->source_pages = db->file().page_count();
     report->source_bytes = db->file().file_size();
     report->result_pages = result_pages;
-    report->result_bytes = uint64_t(result_pages) * db->format().page_size;
+    report->result_bytes = uint64_t(result_pages) * header.format().page_size;
     report->planning_rounds = rounds;
     report->query_plans_dropped = 0;
     report->tables.clear();

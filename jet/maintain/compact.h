@@ -3,7 +3,8 @@
 //
 //   * Same format, page size, code page, sort order, password and page encoding,
 //     unless the options set another password or encoding; page 0 is the source's,
-//     with those fields written and neutral commit bytes.
+//     with those fields written and neutral commit bytes. Options for another format
+//     or sort order convert the file (jet/maintain/format_conversion.h).
 //   * Layout: page 0, page 1 (global map), then every table contiguous -- MSysObjects
 //     first (its definition stays on page 2, where readers look for it), the other
 //     system tables, then the user tables -- each as
@@ -56,6 +57,7 @@
 #include "jet/base/env.h"
 #include "jet/base/progress.h"
 #include "jet/base/status.h"
+#include "jet/file/format.h"
 
 namespace jet {
 
@@ -68,6 +70,10 @@ struct CompactOptions {
   // kEncode gives the result RC4-encoded pages (a new database key when the source
   // has none), kDecode plain pages.
   PageEncoding encoding = PageEncoding::kAsSource;
+  // The result's format and sort order (by name, jet/maintain/format_conversion.h):
+  // unset keeps the source's; another one converts the file as that header describes.
+  std::optional<Version> format;
+  std::optional<std::string> sort_order;
 
   // Memory each index sort may hold before it spills runs to scratch files beside
   // the destination (jet/write/entry_sorter.h). Tests set it tiny to make every sort spill.
@@ -109,7 +115,9 @@ struct CompactReport {
   std::vector<CompactTableReport> tables;  // in the order of the result
 };
 
-// Compacts `source` into a new file `destination` through `env`. kDestinationExists
+// Compacts `source` into a new file `destination` through `env`, converted to another
+// format or sort order when the options ask (jet/maintain/format_conversion.h says what
+// changes and what is refused). kDestinationExists
 // when anything exists at `destination`; kNotJetDatabase / kUnsupportedFormat /
 // kDamaged for a source the engine cannot compact (ACE files are refused);
 // kInvalidArgument for a password that does not fit the format; kDamaged

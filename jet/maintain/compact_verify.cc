@@ -8,6 +8,7 @@
 #include <tuple>
 
 #include "jet/maintain/entry_fingerprint.h"
+#include "jet/maintain/format_conversion.h"
 #include "jet/read/index_reader.h"
 #include "jet/read/long_value.h"
 #include "jet/read/row.h"
@@ -35,11 +36,11 @@ std::string Shown(const Value& value) {
 
 // Definitions must agree in everything but the page-dependent fields, with the columns
 // packed (jet/write/tdef_writer.h: the space of deleted columns gone).
-Status CompareDefinitions(const Format& format, const CompactedTable& t, const TableDef& source,
+Status CompareDefinitions(const Header& from, const Header& to, const CompactedTable& t, const TableDef& source,
                           const TableDef& b, const TableIdMap& ids) {
   const std::string where = "table \"" + t.name + "\": ";
-  TableDef a = source;
-  Status s = PackColumns(format, &a);
+  TableDef a;
+  Status s = ResultDefinition(from, to, t.name, source, &a);
   if (!s.ok()) return Mismatch(where + s.detail());
   if (a.columns.size() != b.columns.size() || a.real_indexes.size() != b.real_indexes.size() ||
       a.logical_indexes.size() != b.logical_indexes.size() || a.max_columns != b.max_columns ||
@@ -101,6 +102,8 @@ Status CompareRows(Database& source, Database& result, const CompactedTable& t,
                    const TableDef& src_def, const TableDef& dst_def, const TableIdMap& ids,
                    std::vector<IndexPrint>* prints) {
   prints->assign(dst_def.real_indexes.size(), IndexPrint());
+  // A converted file's properties are the same in another layout: compared as values.
+  const bool converting = IsConversion(source.header(), result.header());
   const int plan_column = src_def.FindColumnByName("Lv");
   std::string key;
   RowFetcher fetcher(source.file(), src_def);
@@ -146,7 +149,15 @@ Status CompareRows(Database& source, Database& result, const CompactedTable& t,
           return false;
         }
         for (size_t i = 0; i < values.size(); ++i) {
-          if (!(values[i] == expected[i])) {
+          std::string why;
+          const bool as_properties =
+              converting && IsPropertyColumn(src_def, i) && !values[i].is_null() && !expected[i].is_null();
+          if (as_properties && !SameProperties(source.header(), expected[i].bytes(), result.header(),
+                                               values[i].bytes(), &why)) {
+            failure = Mismatch(where + " column \"" + src_def.columns[i].name + "\": " + why);
+            return false;
+          }
+          if (!as_properties && !(values[i] == expected[i])) {
             failure = Mismatch(where + " column \"" + src_def.columns[i].name + "\": source " +
                                Shown(expected[i]) + ", result " + Shown(values[i]));
             return false;
@@ -377,7 +388,7 @@ Status VerifyCompaction(Database& source, const std::string& result_path, const 
     if (!s.ok()) return Status::Error(ErrorKind::kDamaged, "verification: table \"" + t.name +
                                                                "\" of the result: " + s.detail());
     std::vector<IndexPrint> prints;
-    s = CompareDefinitions(source.format(), t, *src_def, *dst_def, map.table_ids);
+    s = CompareDefinitions(source.header(), map.header, t, *src_def, *dst_def, map.table_ids);
     if (s.ok()) s = CompareRows(source, *result, t, *src_def, *dst_def, map.table_ids, &prints);
     if (s.ok()) s = CompareIndexes(source, *result, t, *src_def, *dst_def, map.table_ids, prints);
     if (!s.ok()) return s;

@@ -41,6 +41,7 @@ void ParseEntries(const uint8_t* p, size_t size, const std::vector<std::string>&
     if (name_position < names.size()) {
       Property property;
       property.name = names[name_position];
+      property.ddl = p[at + 2];
       property.type_code = p[at + 3];
       property.data.assign(p + at + kEntryHeader, p + at + kEntryHeader + value_length);
       block->properties.push_back(std::move(property));
@@ -78,11 +79,80 @@ Status ParseProperties(const std::vector<uint8_t>& blob, Version version, uint16
       const size_t target_length = LoadLe16(body + 4);
       if (6 + target_length > body_size) return Damaged("a target name runs past its chunk");
       PropertyBlock block;
+      block.object = type == kObjectChunk;
       block.target = Name(body + 6, target_length, version, code_page);
       ParseEntries(body + 6 + target_length, body_size - 6 - target_length, names, &block);
       blocks->push_back(std::move(block));
     }
     at += length;
+  }
+  return Status::Ok();
+}
+
+namespace {
+
+Status EncodeName(const std::string& name, Version version, uint16_t code_page, std::vector<uint8_t>* out) {
+  std::vector<uint8_t> bytes;
+  if (IsJet3(version)) {
+    Status s = EncodeCodePageText(name, code_page, &bytes);
+    if (!s.ok()) return Status::Error(ErrorKind::kInvalidArgument, "property name \"" + name + "\": " + s.detail());
+  } else {
+    bytes = Utf8ToUtf16Le(name);
+  }
+  if (bytes.size() > 0xFFFF) return Status::Error(ErrorKind::kInvalidArgument, "a property name is too long");
+  const size_t at = out->size();
+  out->resize(at + 2);
+  StoreLe16(out->data() + at, uint16_t(bytes.size()));
+  out->insert(out->end(), bytes.begin(), bytes.end());
+  return Status::Ok();
+}
+
+// Appends a chunk of `type` with `body`, its 6-byte head first.
+void AppendChunk(uint16_t type, const std::vector<uint8_t>& body, std::vector<uint8_t>* blob) {
+  const size_t at = blob->size();
+  blob->resize(at + 6);
+  StoreLe32(blob->data() + at, uint32_t(body.size() + 6));
+  StoreLe16(blob->data() + at + 4, type);
+  blob->insert(blob->end(), body.begin(), body.end());
+}
+
+}  // namespace
+
+Status EncodeProperties(const std::vector<PropertyBlock>& blocks, Version version, uint16_t code_page,
+                        std::vector<uint8_t>* blob) {
+  blob->assign({uint8_t(IsJet3(version) ? 'K' : 'M'), uint8_t(IsJet3(version) ? 'K' : 'R'),
+                uint8_t(IsJet3(version) ? 'D' : '2'), 0});
+  std::vector<std::string> names;
+  for (const PropertyBlock& block : blocks)
+    for (const Property& property : block.properties)
+      if (std::find(names.begin(), names.end(), property.name) == names.end()) names.push_back(property.name);
+  std::vector<uint8_t> body;
+  for (const std::string& name : names) {
+    Status s = EncodeName(name, version, code_page, &body);
+    if (!s.ok()) return s;
+  }
+  AppendChunk(kNamesChunk, body, blob);
+  for (const PropertyBlock& block : blocks) {
+    body.assign(4, 0);
+    std::vector<uint8_t> target;
+    Status s = EncodeName(block.target, version, code_page, &target);
+    if (!s.ok()) return s;
+    body.insert(body.end(), target.begin(), target.end());
+    for (const Property& property : block.properties) {
+      if (property.data.size() > 0xFFFF - 8)
+        return Status::Error(ErrorKind::kInvalidArgument, "property \"" + property.name + "\" is too long");
+      const size_t at = body.size();
+      body.resize(at + 8);
+      StoreLe16(body.data() + at, uint16_t(8 + property.data.size()));
+      body[at + 2] = property.ddl;
+      body[at + 3] = property.type_code;
+      StoreLe16(body.data() + at + 4,
+                uint16_t(std::find(names.begin(), names.end(), property.name) - names.begin()));
+      StoreLe16(body.data() + at + 6, uint16_t(property.data.size()));
+      body.insert(body.end(), property.data.begin(), property.data.end());
+    }
+    StoreLe32(body.data(), uint32_t(body.size()));
+    AppendChunk(block.object ? kObjectChunk : kColumnChunk, body, blob);
   }
   return Status::Ok();
 }

@@ -25,12 +25,14 @@ namespace jet {
 
 struct Property {
   std::string name;
+  uint8_t ddl = 0;            // the entry's DDL flag, carried over as it is
   uint8_t type_code = 0;      // ColumnType of the value
   std::vector<uint8_t> data;  // the value's bytes as stored
 };
 
 struct PropertyBlock {
-  std::string target;          // "" for the object itself, else a column name
+  bool object = false;         // the object's own block (chunk 0x00), else a column's (0x01)
+  std::string target;          // the object's or the column's name
   std::vector<Property> properties;
 };
 
@@ -39,6 +41,13 @@ struct PropertyBlock {
 // out.
 Status ParseProperties(const std::vector<uint8_t>& blob, Version version, uint16_t code_page,
                        std::vector<PropertyBlock>* blocks);
+
+// The LvProp value of `blocks` in the layout of `version`: the magic, one names chunk
+// (every property name once, in order of first use), then each block. Names in
+// `code_page` (Jet 3, kInvalidArgument for a character it lacks) or UTF-16LE;
+// values as they are.
+Status EncodeProperties(const std::vector<PropertyBlock>& blocks, Version version, uint16_t code_page,
+                        std::vector<uint8_t>* blob);
 
 // True when the block of column `column` (names compared case-insensitively) sets the
 // boolean property "Required".

@@ -14,7 +14,7 @@ namespace {
 
 const char kCompactHelp[] =
     "Usage: jetdb compact [-s] [-q] [--password TEXT | --no-password] [--encode | --decode]\n"
-    "                     SOURCE DESTINATION\n"
+    "                     [--format jet3|jet4] [--sort-order NAME] SOURCE DESTINATION\n"
     "Writes a compacted copy of SOURCE as the new file DESTINATION, which must not\n"
     "exist: only live rows and the long values they reach, each table's pages\n"
     "together, indexes rebuilt. The copy is checked against SOURCE before it is put\n"
@@ -26,8 +26,13 @@ const char kCompactHelp[] =
     "  --no-password     give DESTINATION no database password\n"
     "  --encode          RC4-encode DESTINATION's pages\n"
     "  --decode          write DESTINATION's pages plain\n"
+    "  --format jet3|jet4  convert DESTINATION to Jet 3 (Access 97) or Jet 4 (Access\n"
+    "                    2000); Jet 3 takes only the types it has (no Decimal)\n"
+    "  --sort-order NAME give DESTINATION this sort order and recompute every index\n"
+    "                    key under it: general, general-legacy (Jet 4), chinese-prc (Jet 4)\n"
     "  -h, --help        this help\n"
-    "Without these options DESTINATION keeps SOURCE's password and encoding.\n";
+    "Without these options DESTINATION keeps SOURCE's password, encoding, format and\n"
+    "sort order.\n";
 
 // True when the repair would take `path` on: it reads as a Jet file whose check
 // finds damage (a repair refuses a file whose catalog or header it cannot read).
@@ -85,7 +90,9 @@ int RunCompact(const std::vector<std::string>& args) {
                              {"password", 0, true},
                              {"no-password", 0, false},
                              {"encode", 0, false},
-                             {"decode", 0, false}},
+                             {"decode", 0, false},
+                             {"format", 0, true},
+                             {"sort-order", 0, true}},
                             2,
                             2,
                             "a SOURCE and a DESTINATION"};
@@ -94,11 +101,18 @@ int RunCompact(const std::vector<std::string>& args) {
     return UsageError("compact", "--password and --no-password exclude each other");
   if (parsed.Has("encode") && parsed.Has("decode"))
     return UsageError("compact", "--encode and --decode exclude each other");
+  jet::CompactOptions options;
+  if (parsed.Has("format")) {
+    const std::string& format = parsed.options.at("format");
+    if (format == "jet3") options.format = jet::Version::kJet3;
+    else if (format == "jet4") options.format = jet::Version::kJet4;
+    else return UsageError("compact", "--format takes jet3 or jet4, not \"" + format + "\"");
+  }
+  if (parsed.Has("sort-order")) options.sort_order = parsed.options.at("sort-order");
   const std::string& source = parsed.positional[0];
   const std::string& destination = parsed.positional[1];
   CleanUpOnInterrupt([destination] { jet::RemoveOwnTemporaryFiles(jet::Env::Default(), destination); });
   jet::CompactReport report;
-  jet::CompactOptions options;
   if (parsed.Has("password")) options.password = parsed.options.at("password");
   if (parsed.Has("no-password")) options.password = "";
   if (parsed.Has("encode")) options.encoding = jet::PageEncoding::kEncode;
