@@ -1,8 +1,8 @@
 // What a compaction writes anew instead of copying: index keys computed from the row
 // values (a damaged key or an entry re-pointed at another row in the source does not
 // reach the result), rows encoded from their values (the space of deleted columns
-// goes), saved queries without their compiled plans, and the password and page
-// encoding the options ask for.
+// goes), saved queries without their compiled plans, the password and page encoding
+// the options ask for, and the conversions to another format or sort order.
 #include <gtest/gtest.h>
 
 #include <map>
@@ -215,6 +215,51 @@ TEST(CompactRewrite, PasswordAndPageEncodingAsAsked) {
     EXPECT_EQ(jet::Compact(jet::Env::Default(), source, dir.File("long.mdb"), options, nullptr).kind(),
               jet::ErrorKind::kInvalidArgument);
   }
+}
+
+// The fixtures hold every type of their format: the Jet 3 one converts to Jet 4 and
+// back with the same rows and sound indexes; the Jet 4 one holds a Decimal column,
+// which Jet 3 lacks, and is refused.
+TEST(CompactConvert, FixturesBetweenJet3AndJet4) {
+  testing_support::TempDir dir;
+  const std::string jet3 = testing_support::FixtureDatabase(jet::Version::kJet3);
+  ASSERT_FALSE(jet3.empty()) << testing_support::FixtureError();
+  const std::string jet4 = dir.File("jet4.mdb"), back = dir.File("back.mdb");
+  jet::CompactOptions options;
+  options.format = jet::Version::kJet4;
+  options.password = "Geheim! \xC3\xA9";  // the password is carried into the other format
+  jet::CompactReport report;
+  jet::Status s = jet::Compact(jet::Env::Default(), jet3, jet4, options, &report);
+  ASSERT_TRUE(s.ok()) << s.ToString();
+  for (const jet::CompactTableReport& t : report.tables) EXPECT_TRUE(t.copied_keys.empty()) << t.name;
+  options.format = jet::Version::kJet3;
+  options.password.reset();
+  s = jet::Compact(jet::Env::Default(), jet4, back, options, nullptr);
+  ASSERT_TRUE(s.ok()) << s.ToString();
+
+  const auto rows = UserRows(jet3);
+  EXPECT_FALSE(rows.empty());
+  for (const std::string& path : {jet4, back}) {
+    SCOPED_TRACE(path);
+    std::unique_ptr<jet::Database> db;
+    ASSERT_TRUE(jet::Database::Open(path, &db).ok());
+    EXPECT_EQ(db->format().version, path == jet4 ? jet::Version::kJet4 : jet::Version::kJet3);
+    EXPECT_EQ(db->header().password, "Geheim! \xC3\xA9");
+    EXPECT_TRUE(UserRows(path) == rows);
+    ExpectCleanCheck(path);
+  }
+
+  const std::string decimal = testing_support::FixtureDatabase(jet::Version::kJet4);
+  ASSERT_FALSE(decimal.empty()) << testing_support::FixtureError();
+  s = jet::Compact(jet::Env::Default(), decimal, dir.File("refused.mdb"), options, nullptr);
+  EXPECT_EQ(s.kind(), jet::ErrorKind::kUnsupportedFormat);
+  EXPECT_NE(s.detail().find("Decimal, which a Jet 3 file cannot hold"), std::string::npos) << s.ToString();
+  EXPECT_FALSE(testing_support::PathExists(dir.File("refused.mdb")));
+
+  options = jet::CompactOptions();
+  options.sort_order = "chinese-prc";  // Jet 4 only
+  EXPECT_EQ(jet::Compact(jet::Env::Default(), jet3, dir.File("prc.mdb"), options, nullptr).kind(),
+            jet::ErrorKind::kInvalidArgument);
 }
 
 }  // namespace
