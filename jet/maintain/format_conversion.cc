@@ -73,15 +73,20 @@ void SetColumnFlags(const Format& format, const TableDef& source, TableDef* tabl
   }
 }
 
+// Binary columns of system tables: 255 bytes in every Jet 3 file, 510 in every Jet 4
+// file of the test set (MSysObjects.Owner, RmtInfoShort; MSysACEs.SID).
+uint16_t SystemBinarySize(const Format& format) { return IsJet3(format.version) ? 255 : 510; }
+
 // `source` (read from a file in `from`) designed again as a new table of `to`.
-Status DesignFrom(const Format& from, const std::string& table_name, const TableDef& source, TableDesign* design) {
+Status DesignFrom(const Format& from, const Format& to, const std::string& table_name, const TableDef& source,
+                  TableDesign* design) {
   design->system = source.table_type == 'S';
   for (const ColumnDef& c : source.columns) {
     ColumnDesign d;
     d.name = c.name;
     d.type = c.type();
     if (c.type() == ColumnType::kText) d.size = IsJet3(from.version) ? c.length : uint16_t(c.length / 2);
-    if (c.type() == ColumnType::kBinary) d.size = c.length;
+    if (c.type() == ColumnType::kBinary) d.size = design->system ? SystemBinarySize(to) : c.length;
     if ((c.type() == ColumnType::kText || c.type() == ColumnType::kBinary) && d.size == 0)
       return Status::Error(ErrorKind::kUnsupportedFormat,
                            "table \"" + table_name + "\" column \"" + c.name + "\" has no length");
@@ -203,9 +208,13 @@ Status ResultDefinition(const Header& from, const Header& to, const std::string&
         return Status::Error(ErrorKind::kUnsupportedFormat,
                              "table \"" + table_name + "\" column \"" + c.name + "\" is of type " +
                                  ColumnTypeName(c.type_code) + ", which a Jet 3 file cannot hold");
+      else if (c.type() == ColumnType::kBinary && c.length > 255 && source.table_type != 'S')
+        return Status::Error(ErrorKind::kUnsupportedFormat, "table \"" + table_name + "\" column \"" + c.name +
+                                                                "\" holds " + std::to_string(c.length) +
+                                                                " bytes; a Jet 3 Binary column holds at most 255");
   }
   TableDesign design;
-  Status s = DesignFrom(from.format(), table_name, source, &design);
+  Status s = DesignFrom(from.format(), target, table_name, source, &design);
   if (s.ok()) s = BuildTableDef(target, TextCodePage(to), design, result);
   if (!s.ok()) return Status::Error(s.kind(), "table \"" + table_name + "\": " + s.detail());
   SetColumnFlags(target, source, result);
