@@ -335,8 +335,8 @@ Status CopyRows(Database& db, TableCopyPlan* p, RowPass pass, PageSink* sink,
   std::vector<uint8_t> source_row, row, value;
   std::vector<RawColumn> raw;
   RowFields fields;
-  fields.values.resize(def.columns.size());
-  fields.long_value_fields.resize(def.columns.size());
+  fields.values.resize(p->new_def.columns.size());  // a conversion's added columns stay null
+  fields.long_value_fields.resize(p->new_def.columns.size());
   std::string key;
   uint32_t page_index = 0;
   if (planning) {

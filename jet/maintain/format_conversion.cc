@@ -8,6 +8,7 @@
 #include "jet/base/text.h"
 #include "jet/read/catalog.h"
 #include "jet/read/properties.h"
+#include "jet/write/system_tables.h"
 #include "jet/write/table_design.h"
 #include "jet/write/tdef_writer.h"
 
@@ -66,7 +67,7 @@ void SetColumnSortOrder(const Format& format, const SortOrder& sort, TableDef* t
 
 // Column flags are the source's, but for the fixed bit, which follows the layout.
 void SetColumnFlags(const Format& format, const TableDef& source, TableDef* table) {
-  for (size_t i = 0; i < table->columns.size(); ++i) {
+  for (size_t i = 0; i < source.columns.size(); ++i) {
     ColumnDef& c = table->columns[i];
     c.flags = uint8_t((source.columns[i].flags & ~kColumnFixed) | (c.flags & kColumnFixed));
     table->buffer[c.def_offset + (IsJet3(format.version) ? 13 : 15)] = c.flags;
@@ -120,6 +121,19 @@ Status DesignFrom(const Format& from, const Format& to, const std::string& table
     design->logical_indexes.push_back(d);
   }
   return Status::Ok();
+}
+
+// The columns the target's own system table of that name has and `design` lacks
+// (Jet 4's MSysQueries.LvExtra), added at the end: their values are null.
+void AddSystemColumns(Version target, const std::string& table_name, TableDesign* design) {
+  for (const SystemTable& table : SystemTables(target)) {
+    if (!EqualsIgnoringAsciiCase(table.name, table_name)) continue;
+    for (const ColumnDesign& column : table.design.columns) {
+      bool present = false;
+      for (const ColumnDesign& d : design->columns) present = present || EqualsIgnoringAsciiCase(d.name, column.name);
+      if (!present) design->columns.push_back(column);
+    }
+  }
 }
 
 // Text for a property value or a Memo in the encoding of `header`'s format.
@@ -215,6 +229,7 @@ Status ResultDefinition(const Header& from, const Header& to, const std::string&
   }
   TableDesign design;
   Status s = DesignFrom(from.format(), target, table_name, source, &design);
+  if (s.ok() && design.system) AddSystemColumns(to.version, table_name, &design);
   if (s.ok()) s = BuildTableDef(target, TextCodePage(to), design, result);
   if (!s.ok()) return Status::Error(s.kind(), "table \"" + table_name + "\": " + s.detail());
   SetColumnFlags(target, source, result);

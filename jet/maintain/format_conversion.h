@@ -10,7 +10,8 @@
 //     (jet/write/table_design.h), columns and indexes in the source's order, with
 //     the source's column flags and the chosen sort order on every Text and Memo
 //     column; Jet 4 text columns hold twice as many bytes (UCS-2) and compress
-//     their text where Access does (not in system tables);
+//     their text where Access does (not in system tables); a system table gains the
+//     columns Access gives it in the target (Jet 4's MSysQueries.LvExtra), null;
 //   * text, Memo included, is written in the target's encoding: the file's code page
 //     in Jet 3, UCS-2 with Access's compression in Jet 4;
 //   * MSysObjects.LvProp (object properties) is rewritten in the target's layout
@@ -67,7 +68,9 @@ Status ConvertHeader(const Header& source, Version target, const SortOrder& sort
 // with header `to`. Without conversion: the source's with the columns packed
 // (jet/write/tdef_writer.h PackColumns). With conversion: built anew, see above;
 // kUnsupportedFormat naming table and column for a type the target lacks. Column
-// positions are the source's in both cases, so a row's values carry over by position.
+// positions are the source's in both cases, so a row's values carry over by position;
+// a converted system table may have more columns after them (null in every row), those
+// the target's own system table of that name has (jet/write/system_tables.h).
 Status ResultDefinition(const Header& from, const Header& to, const std::string& table_name,
                         const TableDef& source, TableDef* result);
 
