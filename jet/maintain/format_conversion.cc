@@ -258,7 +258,8 @@ Status ConvertLongValue(const Header& from, const Header& to, const TableDef& re
   *bytes = value.bytes();
   if (!IsPropertyColumn(result_def, position) || from.version == to.version) return Status::Ok();
   std::vector<PropertyBlock> blocks;
-  Status s = ParseProperties(*bytes, from.version, TextCodePage(from), &blocks);
+  std::vector<std::string> names;
+  Status s = ParseProperties(*bytes, from.version, TextCodePage(from), &blocks, &names);
   for (PropertyBlock& block : blocks) {
     for (Property& property : block.properties) {
       if (!s.ok() || !IsTextProperty(property)) continue;
@@ -268,7 +269,7 @@ Status ConvertLongValue(const Header& from, const Header& to, const TableDef& re
       if (!s.ok()) s = Status::Error(ErrorKind::kInvalidArgument, "property \"" + property.name + "\": " + s.detail());
     }
   }
-  if (s.ok()) s = EncodeProperties(blocks, to.version, TextCodePage(to), bytes);
+  if (s.ok()) s = EncodeProperties(blocks, names, to.version, TextCodePage(to), bytes);
   return s;
 }
 

@@ -53,7 +53,7 @@ void ParseEntries(const uint8_t* p, size_t size, const std::vector<std::string>&
 }  // namespace
 
 Status ParseProperties(const std::vector<uint8_t>& blob, Version version, uint16_t code_page,
-                       std::vector<PropertyBlock>* blocks) {
+                       std::vector<PropertyBlock>* blocks, std::vector<std::string>* listed) {
   blocks->clear();
   if (blob.size() < 4 || !(std::equal(blob.begin(), blob.begin() + 4, "KKD") ||
                            std::equal(blob.begin(), blob.begin() + 4, "MR2")))
@@ -86,6 +86,7 @@ Status ParseProperties(const std::vector<uint8_t>& blob, Version version, uint16
     }
     at += length;
   }
+  if (listed != nullptr) *listed = std::move(names);
   return Status::Ok();
 }
 
@@ -118,11 +119,11 @@ void AppendChunk(uint16_t type, const std::vector<uint8_t>& body, std::vector<ui
 
 }  // namespace
 
-Status EncodeProperties(const std::vector<PropertyBlock>& blocks, Version version, uint16_t code_page,
-                        std::vector<uint8_t>* blob) {
+Status EncodeProperties(const std::vector<PropertyBlock>& blocks, const std::vector<std::string>& listed,
+                        Version version, uint16_t code_page, std::vector<uint8_t>* blob) {
   blob->assign({uint8_t(IsJet3(version) ? 'K' : 'M'), uint8_t(IsJet3(version) ? 'K' : 'R'),
                 uint8_t(IsJet3(version) ? 'D' : '2'), 0});
-  std::vector<std::string> names;
+  std::vector<std::string> names = listed;
   for (const PropertyBlock& block : blocks)
     for (const Property& property : block.properties)
       if (std::find(names.begin(), names.end(), property.name) == names.end()) names.push_back(property.name);
@@ -151,7 +152,7 @@ Status EncodeProperties(const std::vector<PropertyBlock>& blocks, Version versio
       StoreLe16(body.data() + at + 6, uint16_t(property.data.size()));
       body.insert(body.end(), property.data.begin(), property.data.end());
     }
-    StoreLe32(body.data(), uint32_t(body.size()));
+    StoreLe32(body.data(), uint32_t(4 + target.size()));  // the block's head: this field and the target name
     AppendChunk(block.object ? kObjectChunk : kColumnChunk, body, blob);
   }
   return Status::Ok();

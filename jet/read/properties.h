@@ -8,7 +8,8 @@
 //     type 0x80  names: repeated (length 2, name); the property names the other
 //                chunks refer to by position
 //     type 0x00  the object's own properties; 0x01 those of one column
-//                body: length 4 (of the body), target name length 2, target name,
+//                body: length 4 (of this field and the target name: 6 + its
+//                length), target name length 2, target name,
 //                then entries: length 2 (includes these 8 bytes), ddl flag 1,
 //                type 1 (a column type code), name position 2, value length 2, value
 // Names are UCS-2 (possibly compressed) in Jet 4 and in the file's code page in Jet 3.
@@ -38,16 +39,17 @@ struct PropertyBlock {
 
 // Parses an LvProp value. kDamaged when it does not start with a known magic or a
 // chunk runs past the end; an entry naming a property that was never listed is left
-// out.
+// out. `names`, when given, gets the names chunk as it is (Access lists names no entry
+// uses, too).
 Status ParseProperties(const std::vector<uint8_t>& blob, Version version, uint16_t code_page,
-                       std::vector<PropertyBlock>* blocks);
+                       std::vector<PropertyBlock>* blocks, std::vector<std::string>* names = nullptr);
 
 // The LvProp value of `blocks` in the layout of `version`: the magic, one names chunk
-// (every property name once, in order of first use), then each block. Names in
-// `code_page` (Jet 3, kInvalidArgument for a character it lacks) or UTF-16LE;
-// values as they are.
-Status EncodeProperties(const std::vector<PropertyBlock>& blocks, Version version, uint16_t code_page,
-                        std::vector<uint8_t>* blob);
+// (`names`, then every other property name once, in order of first use), then each
+// block. Names in `code_page` (Jet 3, kInvalidArgument for a character it lacks) or
+// UTF-16LE; values as they are.
+Status EncodeProperties(const std::vector<PropertyBlock>& blocks, const std::vector<std::string>& names,
+                        Version version, uint16_t code_page, std::vector<uint8_t>* blob);
 
 // True when the block of column `column` (names compared case-insensitively) sets the
 // boolean property "Required".

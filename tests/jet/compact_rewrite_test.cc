@@ -15,6 +15,7 @@
 #include "jet/maintain/compact.h"
 #include "jet/read/database.h"
 #include "jet/read/index_reader.h"
+#include "jet/read/properties.h"
 #include "jet/read/row_fetch.h"
 #include "tests/support/database_bytes.h"
 #include "tests/support/fixtures.h"
@@ -260,6 +261,38 @@ TEST(CompactConvert, FixturesBetweenJet3AndJet4) {
   options.sort_order = "chinese-prc";  // Jet 4 only
   EXPECT_EQ(jet::Compact(jet::Env::Default(), jet3, dir.File("prc.mdb"), options, nullptr).kind(),
             jet::ErrorKind::kInvalidArgument);
+}
+
+// A converted file's properties are written by EncodeProperties: of every properties
+// value Access wrote into the real files, it must give back the very bytes.
+TEST(CompactConvert, PropertiesEncodeAsAccessWroteThem) {
+  SKIP_WITHOUT_TESTDATA();
+  size_t values = 0;
+  for (const char* folder : {"jet3", "jet4"}) {
+    for (const std::string& path : testing_support::TestDataFiles(folder)) {
+      std::unique_ptr<jet::Database> db;
+      ASSERT_TRUE(jet::Database::Open(path, &db).ok()) << path;
+      const jet::TableDef* catalog;
+      ASSERT_TRUE(db->GetTableDef(2, &catalog).ok()) << path;
+      const int column = catalog->FindColumnByName("LvProp");
+      ASSERT_GE(column, 0) << path;
+      const uint16_t code_page = jet::TextCodePage(db->header());
+      EXPECT_TRUE(db->ScanRows(*catalog, [&](const RowId& row, const std::vector<Value>& v) {
+                    const Value& blob = v[size_t(column)];
+                    if (blob.is_null() || blob.bytes().empty()) return true;
+                    std::vector<jet::PropertyBlock> blocks;
+                    std::vector<std::string> names;
+                    std::vector<uint8_t> again;
+                    const jet::Version version = db->format().version;
+                    EXPECT_TRUE(jet::ParseProperties(blob.bytes(), version, code_page, &blocks, &names).ok());
+                    EXPECT_TRUE(jet::EncodeProperties(blocks, names, version, code_page, &again).ok());
+                    EXPECT_TRUE(again == blob.bytes()) << path << " row " << row.page << ":" << int(row.row);
+                    ++values;
+                    return true;
+                  }).ok());
+    }
+  }
+  EXPECT_GT(values, 100u);
 }
 
 }  // namespace
