@@ -176,8 +176,9 @@ Status SortOrderByName(const std::string& name, Version target, SortOrder* order
 const char* SortOrderNames() { return "general, general-legacy, chinese-prc"; }
 
 bool IsConversion(const Header& source, const Header& result) {
-  const uint16_t source_lcid = source.sort_lcid == 0 ? kGeneralSortLcid : source.sort_lcid;
-  return source.version != result.version || source_lcid != result.sort_lcid ||
+  // A Jet 3 header may name no sort order: General.
+  const auto lcid = [](const Header& h) { return h.sort_lcid == 0 ? kGeneralSortLcid : h.sort_lcid; };
+  return source.version != result.version || lcid(source) != lcid(result) ||
          source.sort_version != result.sort_version;
 }
 
