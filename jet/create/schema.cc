@@ -165,9 +165,9 @@ Status CheckTable(const TableSpec& table, Version version) {
       return Invalid(what + " column \"" + c.name + "\": size is 1 to 255");
     if (c.autonumber && c.type != ColumnType::kLong)
       return Invalid(what + " column \"" + c.name + "\": only a Long column can be an AutoNumber");
-    // Decimal columns came with Jet 4; Access 97 has no such type.
-    if (c.type == ColumnType::kNumeric && IsJet3(version))
-      return Invalid(what + " column \"" + c.name + "\": Jet 3 files have no Decimal columns");
+    if (IsJet3(version) && !Jet3HasType(c.type))
+      return Invalid(what + " column \"" + c.name + "\": Jet 3 files have no " + ColumnTypeName(uint8_t(c.type)) +
+                     " columns");
     if (c.type == ColumnType::kNumeric && (c.precision < 1 || c.precision > 28 || c.scale > c.precision))
       return Invalid(what + " column \"" + c.name + "\": precision 1..28 and scale 0..precision");
   }

@@ -19,28 +19,6 @@ constexpr uint16_t kChinesePrcLcid = 2052;
 
 bool IsTextual(ColumnType type) { return type == ColumnType::kText || type == ColumnType::kMemo; }
 
-// Types a Jet 3 file can hold.
-bool Jet3Holds(ColumnType type) {
-  switch (type) {
-    case ColumnType::kBoolean:
-    case ColumnType::kByte:
-    case ColumnType::kInteger:
-    case ColumnType::kLong:
-    case ColumnType::kCurrency:
-    case ColumnType::kSingle:
-    case ColumnType::kDouble:
-    case ColumnType::kDateTime:
-    case ColumnType::kBinary:
-    case ColumnType::kText:
-    case ColumnType::kOle:
-    case ColumnType::kMemo:
-    case ColumnType::kGuid:
-      return true;
-    default:
-      return false;
-  }
-}
-
 // Today in days since 1899-12-30, the date a Jet 4 header records its creation in.
 double Today() {
   const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(
@@ -219,7 +197,7 @@ Status ResultDefinition(const Header& from, const Header& to, const std::string&
   }
   if (IsJet3(to.version)) {
     for (const ColumnDef& c : source.columns)
-      if (!Jet3Holds(c.type()))
+      if (!Jet3HasType(c.type()))
         return Status::Error(ErrorKind::kUnsupportedFormat,
                              "table \"" + table_name + "\" column \"" + c.name + "\" is of type " +
                                  ColumnTypeName(c.type_code) + ", which a Jet 3 file cannot hold");

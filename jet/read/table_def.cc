@@ -233,6 +233,27 @@ std::string ColumnTypeName(uint8_t type_code) {
   return name;
 }
 
+bool Jet3HasType(ColumnType type) {
+  switch (type) {
+    case ColumnType::kBoolean:
+    case ColumnType::kByte:
+    case ColumnType::kInteger:
+    case ColumnType::kLong:
+    case ColumnType::kCurrency:
+    case ColumnType::kSingle:
+    case ColumnType::kDouble:
+    case ColumnType::kDateTime:
+    case ColumnType::kBinary:
+    case ColumnType::kText:
+    case ColumnType::kOle:
+    case ColumnType::kMemo:
+    case ColumnType::kGuid:
+      return true;
+    default:
+      return false;
+  }
+}
+
 int TableDef::FindColumnByNumber(uint16_t number) const {
   for (size_t i = 0; i < columns.size(); ++i)
     if (columns[i].number == number) return static_cast<int>(i);

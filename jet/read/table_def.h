@@ -42,6 +42,10 @@ enum class ColumnType : uint8_t {
 // "Text", "Long Integer", ...; "Unknown 0xNN" for codes outside the table.
 std::string ColumnTypeName(uint8_t type_code);
 
+// Whether Jet 3 files have columns of `type`: not the types Jet 4 and ACE added
+// (Decimal, Access 2000's 0x11, complex columns, Large Number, extended date/time).
+bool Jet3HasType(ColumnType type);
+
 // Column flag bits (byte 13 in Jet 3, 15 in Jet 4).
 inline constexpr uint8_t kColumnFixed = 0x01;
 inline constexpr uint8_t kColumnAutoNumber = 0x04;
