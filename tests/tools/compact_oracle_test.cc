@@ -166,6 +166,16 @@ TEST(CompactCommand, RefusesAnExistingDestinationAndBadArguments) {
 
   r = tools_test::RunProgram({tools_test::JetdbPath(), "compact", files[0]});
   EXPECT_EQ(r.exit_code, 2);
+  r = tools_test::RunProgram({tools_test::JetdbPath(), "compact", "--format", "jet5", files[0], dir.File("a.mdb")});
+  EXPECT_EQ(r.exit_code, 2);
+  EXPECT_NE(r.err.find("--format takes jet3 or jet4"), std::string::npos) << r.err;
+  r = tools_test::RunProgram(
+      {tools_test::JetdbPath(), "compact", "--sort-order", "klingon", files[0], dir.File("b.mdb")});
+  EXPECT_EQ(r.exit_code, 3);
+  EXPECT_NE(r.err.find("sort order \"klingon\" is not one a Jet 4 file can be given (general, general-legacy, "
+                       "chinese-prc)"),
+            std::string::npos)
+      << r.err;
   r = tools_test::RunProgram({tools_test::JetdbPath(), "compact", "--help"});
   EXPECT_EQ(r.exit_code, 0);
   EXPECT_NE(r.out.find("Usage: jetdb compact"), std::string::npos);
