@@ -96,6 +96,40 @@ std::string SystemTableNamed(const Format& format, uint16_t code_page, const Tab
   return "";
 }
 
+std::string AccessSystemTableNamed(const TableDef& def, const std::set<std::string>& taken) {
+  struct Shape {
+    const char* name;
+    std::vector<const char*> columns;
+  };
+  // Where two tables have the same columns (MSysModules2 of Access 97 and MSysModules
+  // of Access 95), the later one comes first.
+  static const std::vector<Shape> kShapes = {
+      {"MSysModules2", {"Flags", "Form", "Module", "Name", "ReplicationVersion", "Type", "TypeInfo", "Version"}},
+      {"MSysModules", {"Flags", "Form", "Module", "Name", "ReplicationVersion", "Type", "TypeInfo", "Version"}},
+      {"MSysAccessObjects", {"Data", "ID"}},
+      {"MSysAccessStorage", {"DateCreate", "DateUpdate", "Id", "Lv", "Name", "ParentId", "Type"}},
+      {"MSysAccessXML", {"Id", "LValue", "ObjectGuid", "ObjectName", "Property", "Value"}},
+      {"MSysCmdbars", {"Grptbcd", "TbName"}},
+      {"MSysIMEXColumns", {"Attributes", "DataType", "FieldName", "IndexType", "SkipColumn", "SpecID", "Start", "Width"}},
+      {"MSysIMEXColumns", {"DataType", "FieldName", "IndexType", "SkipColumn", "SpecID", "Start", "Width"}},
+      {"MSysIMEXSpecs", {"DateDelim", "DateFourDigitYear", "DateLeadingZeros", "DateOrder", "DecimalPoint",
+                         "FieldSeparator", "FileType", "SpecID", "SpecName", "SpecType", "StartRow", "TextDelim",
+                         "TimeDelim"}},
+      {"MSysNameMap", {"GUID", "Id", "Name", "NameMap", "Type"}},
+      {"MSysNavPaneGroupCategories", {"Filter", "Flags", "Id", "Name", "Position", "SelectedObjectID", "Type"}},
+      {"MSysNavPaneGroupToObjects", {"Flags", "GroupID", "Icon", "Id", "Name", "ObjectID", "Position"}},
+      {"MSysNavPaneGroups", {"Flags", "GroupCategoryID", "Id", "Name", "Object Type Group", "ObjectID", "Position"}},
+      {"MSysNavPaneObjectIDs", {"Id", "Name", "Type"}},
+  };
+  for (const Shape& shape : kShapes) {
+    if (taken.count(shape.name) || def.columns.size() != shape.columns.size()) continue;
+    if (std::all_of(shape.columns.begin(), shape.columns.end(),
+                    [&](const char* column) { return def.FindColumnByName(column) >= 0; }))
+      return shape.name;
+  }
+  return "";
+}
+
 std::vector<uint32_t> UnreachedDefinitions(const PageFile& file, const std::set<uint32_t>& reached) {
   const Format& format = file.format();
   // Pages the global map calls free are not live, whatever they still hold.

@@ -36,6 +36,12 @@ bool SameLayout(const TableDef& stored, const TableDef& built_in);
 // The system table whose built-in columns `def` has, or "" when none.
 std::string SystemTableNamed(const Format& format, uint16_t code_page, const TableDef& def);
 
+// The system table Access itself keeps (modules, import specifications, navigation
+// pane, toolbars, ...) whose column names `def` has, all and only those, skipping
+// names in `taken`; "" when none. Such a table found without its catalog row goes
+// back as the system object it was, not as a user table.
+std::string AccessSystemTableNamed(const TableDef& def, const std::set<std::string>& taken);
+
 // First pages of the definition chains in `file` that start like a table definition,
 // are no other chain's continuation, and are not in `reached`.
 std::vector<uint32_t> UnreachedDefinitions(const PageFile& file, const std::set<uint32_t>& reached);

@@ -447,8 +447,22 @@ void Salvager::SalvageRows(const TableDef& def, RepairTableReport* table) {
     table->Lose(LossReason::kPageLost, most);
     table->notes.push_back(std::to_string(most) + " rows were on pages that are lost (counted from the index " +
                            "entries that still point at them)");
-  } else if (dropped_pages_.count(def.first_page)) {
-    table->notes.push_back("the number of rows on the lost pages is not known (no index points at them)");
+  }
+  auto gone = dropped_pages_.find(def.first_page);
+  if (gone == dropped_pages_.end() || gone->second.empty()) return;
+  // Pages were lost: the row count the definition stores says how many rows there
+  // were where no index tells, or tells fewer (an index that leaves out nulls). The
+  // count may be stale, so it is believed only up to what the lost pages can hold.
+  const uint64_t found = table->RowsFound();
+  const uint64_t capacity = uint64_t(gone->second.size()) * kMaxRowsPerDataPage;
+  const uint64_t more = def.row_count > found ? std::min<uint64_t>(def.row_count - found, capacity) : 0;
+  if (more > 0) {
+    table->Lose(LossReason::kPageLost, more);
+    table->notes.push_back(std::to_string(more) + " rows were on pages that are lost (counted from the row count " +
+                           "the table's definition stores" + (most > 0 ? ", beyond what its indexes show)" : ")"));
+  } else if (most == 0) {
+    table->notes.push_back("the number of rows on the lost pages is not known (no index points at them, and the "
+                           "table's definition counts no more rows than were found)");
   }
 }
 
@@ -709,6 +723,9 @@ Status Salvager::RecoverTables(TableDef* catalog, const std::vector<CatalogObjec
     if (!s.ok()) return s;
     report_->rebuilt.push_back("query \"" + o.name + "\": its catalog row written anew from what is left of it");
   }
+  std::set<std::string> taken;  // table names in the catalog, to give no name twice
+  for (const CatalogObject& o : objects)
+    if (o.is_table()) taken.insert(o.name);
   for (uint32_t first : UnreachedDefinitions(view_, reached)) {
     TableDef def;
     if (!ReadDefinition(first, &def).ok()) continue;
@@ -720,6 +737,12 @@ Status Salvager::RecoverTables(TableDef* catalog, const std::vector<CatalogObjec
       continue;
     }
     std::string name = SystemTableNamed(format_, code_page, def);
+    if (name.empty()) {
+      name = AccessSystemTableNamed(def, taken);
+      if (!name.empty())
+        report_->rebuilt.push_back(where + ": its columns are those of Access's system table " + name +
+                                   ", which it goes back as");
+    }
     if (name.empty() && !data_pages.count(first)) {
       // Nothing names it and it holds no rows: most likely a table deleted long ago.
       report_->lost.push_back(where + ": it holds no rows and nothing names it; left out");
@@ -727,6 +750,7 @@ Status Salvager::RecoverTables(TableDef* catalog, const std::vector<CatalogObjec
     }
     const bool system = !name.empty() || def.table_type == 'S';
     if (name.empty()) name = "Recovered_Table_" + std::to_string(first);
+    taken.insert(name);
     s = add(first, name, system);
     if (!s.ok()) return s;
     (*recovered)[first] = where;
