@@ -127,6 +127,11 @@ class Salvager {
   void MendLongValue(const TableDef& def, RowId id, const RowPlace& place, size_t c, RepairTableReport* table);
   void SetNull(const RowPlace& place, uint16_t column_number);
   void SalvageRows(const TableDef& def, RepairTableReport* table);
+  // The rows of `kept` that the entries of a unique index pointing at them show to be
+  // garbled (see the definition); each is marked deleted, counted and added to
+  // `dropped`.
+  void DropRowsTheirIndexesDisown(const TableDef& def, const std::vector<std::pair<RowId, RowPlace>>& kept,
+                                  RepairTableReport* table, std::vector<uint32_t>* dropped);
   // The table's data pages: its map's, and the pages naming it that the map leaves
   // out (jet/maintain/table_pages.h). A map that disagrees is set aside.
   std::vector<uint32_t> TablePages(const TableDef& def, RepairTableReport* table);
@@ -397,6 +402,7 @@ void Salvager::SalvageRows(const TableDef& def, RepairTableReport* table) {
   const std::vector<uint32_t> pages = TablePages(def, table);
   std::vector<uint32_t> seen;     // rows kept or dropped here, by row pointer
   std::vector<uint32_t> dropped;  // rows dropped here
+  std::vector<std::pair<RowId, RowPlace>> kept;
   for (uint32_t p : pages) {
     for (unsigned i = 0;; ++i) {
       if (!view_.ReadPage(p, page_.data()).ok()) break;
@@ -421,10 +427,12 @@ void Salvager::SalvageRows(const TableDef& def, RepairTableReport* table) {
         continue;
       }
       ++table->rows_kept;
+      kept.emplace_back(id, place);
     }
     // Slots may have been marked deleted: the stored free space stays what the rows
     // take, which the compaction recomputes anyway.
   }
+  DropRowsTheirIndexesDisown(def, kept, table, &dropped);
   // Rows on pages that are gone (zeroed, retyped, cut off): the index entries that
   // point at rows the salvage neither kept nor dropped say how many there were.
   std::sort(seen.begin(), seen.end());  // already ascending when the map's pages are
@@ -463,6 +471,71 @@ void Salvager::SalvageRows(const TableDef& def, RepairTableReport* table) {
   } else if (most == 0) {
     table->notes.push_back("the number of rows on the lost pages is not known (no index points at them, and the "
                            "table's definition counts no more rows than were found)");
+  }
+}
+
+// A byte flipped inside a row can leave its bookkeeping intact and change a value.
+// Jet keeps no checksum, but every index holds each row's key beside a pointer to it:
+// where the key computed from a row differs from the entry pointing at it, the row or
+// the entry is garbled. Which one is judged conservatively, from unique indexes only,
+// whose keys identify their rows: the row is dropped when its key is impossible for
+// the index (a null where the index requires a value) or is the key of another row's
+// entry (it would repeat that row's key). Any other difference is noted and the row
+// kept: a garbled entry is no reason to lose a row, and the index is rebuilt anyway.
+void Salvager::DropRowsTheirIndexesDisown(const TableDef& def, const std::vector<std::pair<RowId, RowPlace>>& kept,
+                                          RepairTableReport* table, std::vector<uint32_t>* dropped) {
+  if (kept.empty()) return;
+  std::set<uint32_t> gone;
+  RowDecoder decoder(view_, def);
+  std::vector<Value> values;
+  std::string key;
+  for (size_t i = 0; i < def.real_indexes.size(); ++i) {
+    const RealIndex& index = def.real_indexes[i];
+    if (!(index.flags & kIndexUnique) || !CanComputeKeys(format_, def, index)) continue;
+    bool required = (index.flags & kIndexRequired) != 0;
+    for (const LogicalIndex& logical : def.logical_indexes)
+      required = required || (logical.real_index == i && logical.index_type == kLogicalIndexPrimaryKey);
+    std::map<uint32_t, std::string> entry_of;  // row pointer -> the key its entry holds
+    std::map<std::string, uint32_t> owner_of;  // key -> the row its entry points at
+    IndexWalkStats stats;
+    const Status walked = WalkIndex(view_, def.first_page, index.root_page,
+                                    [&](const std::string& k, const RowId& row) {
+                                      entry_of.emplace(row.ToPointer(), k);
+                                      owner_of.emplace(k, row.ToPointer());
+                                      return true;
+                                    },
+                                    &stats);
+    if (!walked.ok()) continue;  // a broken tree is no evidence
+    for (const auto& [id, place] : kept) {
+      const uint32_t pointer = id.ToPointer();
+      auto entry = entry_of.find(pointer);
+      if (gone.count(pointer) || entry == entry_of.end()) continue;
+      if (!view_.ReadPage(place.page, page_.data()).ok() ||
+          !decoder.Decode(page_.data() + place.start, place.size, &values).ok() ||
+          !EncodeIndexKey(format_, def, index, values, &key).ok() || key == entry->second)
+        continue;
+      bool key_null = true;
+      for (const IndexColumn& ic : index.columns) {
+        const int at = def.FindColumnByNumber(ic.column_number);
+        if (at >= 0 && !values[size_t(at)].is_null()) key_null = false;
+      }
+      auto other = owner_of.find(key);
+      const bool repeats = other != owner_of.end() && other->second != pointer;
+      const std::string index_name = RealIndexName(def, i);
+      if (!(required && key_null) && !repeats) {
+        table->notes.push_back("row " + RowName(id) + ": its key differs from the entry of index \"" + index_name +
+                               "\" that points at it; kept as it reads");
+        continue;
+      }
+      gone.insert(pointer);
+      DeleteSlot(id);
+      dropped->push_back(pointer);
+      --table->rows_kept;
+      table->Lose(LossReason::kInvalid);
+      table->notes.push_back("row " + RowName(id) + " dropped: its values are garbled (the entry of unique index \"" +
+                             index_name + "\" that points at it holds another key, and the row's own key " +
+                             (repeats ? "is that of another row)" : "is null, which the index does not allow)"));
+    }
   }
 }
 
