@@ -174,6 +174,47 @@ void MendHeaderCounts(const Format& f, TableDef* table, std::vector<TableDefMend
   }
 }
 
+// Access numbers the variable columns 0, 1, 2, ... below the header's count. One
+// variable index out of that range, where the others leave exactly one number of it
+// free, is a damaged field: it gets that number.
+void MendVariableIndexes(const Format& f, TableDef* table, std::vector<TableDefMend>* mends) {
+  ColumnDef* broken = nullptr;
+  std::vector<bool> used(table->var_columns, false);
+  for (ColumnDef& column : table->columns) {
+    if (column.is_fixed() || column.type() == ColumnType::kBoolean) continue;
+    if (column.var_index < used.size()) {
+      if (used[column.var_index]) return;  // used twice: not one field to blame
+      used[column.var_index] = true;
+    } else if (broken == nullptr) {
+      broken = &column;
+    } else {
+      return;
+    }
+  }
+  if (broken == nullptr || std::count(used.begin(), used.end(), false) != 1) return;
+  const uint16_t free = uint16_t(std::find(used.begin(), used.end(), false) - used.begin());
+  mends->push_back({broken->def_offset + (IsJet3(f.version) ? 3 : 7), 2, free,
+                    "column \"" + broken->name + "\" had variable index " + std::to_string(broken->var_index) +
+                        "; set to " + std::to_string(free) + ", the one no other column uses"});
+  broken->var_index = free;
+}
+
+// A Jet 3 text column names the code page of its text; one no converter knows is a
+// damaged field (no reader could decode a value of it): the file's code page is
+// what Access writes there.
+void MendColumnCodePages(const Format& f, uint16_t file_code_page, TableDef* table,
+                         std::vector<TableDefMend>* mends) {
+  if (!IsJet3(f.version)) return;
+  for (ColumnDef& column : table->columns) {
+    if (column.type() != ColumnType::kText && column.type() != ColumnType::kMemo) continue;
+    if (column.code_page == 0 || IsKnownCodePage(column.code_page)) continue;
+    mends->push_back({column.def_offset + 11, 2, file_code_page,
+                      "column \"" + column.name + "\" named code page " + std::to_string(column.code_page) +
+                          ", which does not exist; set to the file's, " + std::to_string(file_code_page)});
+    column.code_page = file_code_page;
+  }
+}
+
 // Every real index serves at least one logical index. A logical index naming a real
 // index that does not exist is pointed at the one real index no other serves, when
 // there is exactly one such.
@@ -363,6 +404,8 @@ Status ParseTableDef(PageFile& file, uint32_t first_page, TableDef* table, uint1
   // Rows are decoded by column number (null mask) and var index (offset table); both
   // must lie inside the sizes the header declares, as they do in every Access file.
   if (mends != nullptr) MendHeaderCounts(f, table, mends);
+  if (mends != nullptr) MendVariableIndexes(f, table, mends);
+  if (mends != nullptr) MendColumnCodePages(f, code_page, table, mends);
   for (const ColumnDef& column : table->columns) {
     if (column.number >= table->max_columns)
       return Damaged(first_page, "column \"" + column.name + "\" has number " +

@@ -175,6 +175,9 @@ struct TableDefMend {
 //   - a long-value map list cut short (ended where it breaks);
 //   - header counts of column numbers or variable indexes below what the columns use,
 //     where those stay within a row's limits (raised to what the columns use);
+//   - one variable column whose variable index is past the header's count, where the
+//     other columns leave exactly one index free (given that one);
+//   - a Jet 3 text column naming a code page that does not exist (given the file's);
 //   - one logical index naming a real index that does not exist, where exactly one
 //     real index serves no logical index (pointed at that one).
 // Anything else fails as in ReadTableDef, and so does a mended definition that is not
