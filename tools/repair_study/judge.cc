@@ -60,7 +60,10 @@ struct OurComparison {
   std::string failure;              // our reader fails on a table of the output
 
   // `changeable`: rows whose stored values flipped bytes hit (they are not invented).
-  OurComparison(const FileRead& original, const FileRead& output, uint64_t changeable) {
+  // `cut`: long values the report cut, per table; a row whose long values differ
+  // beyond those had a flipped byte in a memo or OLE value stored in the row itself.
+  OurComparison(const FileRead& original, const FileRead& output, uint64_t changeable,
+                const std::map<std::string, uint64_t>& cut) {
     std::map<std::string, Rows> missing, extra;
     for (const auto& [name, read] : original.tables) {
       if (!read.ok) continue;
@@ -91,11 +94,15 @@ struct OurComparison {
     }
     for (auto& [name, t] : tables) {
       const uint64_t differ = Count(Common(WithoutLongValues(missing[name]), WithoutLongValues(extra[name])));
-      t.long_values_differ = differ;
+      auto reported = cut.find(name);
+      const uint64_t beyond_cut = differ - std::min(differ, reported == cut.end() ? 0 : reported->second);
+      const uint64_t value_flips = std::min(beyond_cut, changeable);
+      changeable -= value_flips;
+      t.long_values_differ = differ - value_flips;
       t.invented = Count(extra[name]) - differ;
-      t.changed = std::min(t.invented, changeable);
-      t.invented -= t.changed;
-      changeable -= t.changed;
+      t.changed = value_flips + std::min(t.invented, changeable);
+      t.invented -= t.changed - value_flips;
+      changeable -= t.changed - value_flips;
     }
   }
 };
@@ -270,7 +277,7 @@ Verdict Judge(const CaseFacts& f) {
     return v;
   }
 
-  const OurComparison ours(our_original, our_output, f.rows_value_changed);
+  const OurComparison ours(our_original, our_output, f.rows_value_changed, f.repair.values_cut);
   for (const auto& [name, t] : ours.tables) {
     v.kept_rows += t.kept;
     v.cut_rows += t.long_values_differ;
