@@ -181,9 +181,19 @@ class Salvager {
   std::map<uint32_t, std::set<uint32_t>> dropped_pages_;
 };
 
+// True when an index of `def` names a column `def` does not have: the definition
+// reads, but no row can give that index a key.
+bool IndexNamesMissingColumn(const TableDef& def) {
+  for (const RealIndex& index : def.real_indexes)
+    for (const IndexColumn& ic : index.columns)
+      if (def.FindColumnByNumber(ic.column_number) < 0) return true;
+  return false;
+}
+
 Status Salvager::ReadDefinition(uint32_t first, TableDef* def) {
   Status s = ReadTableDef(view_, first, def);
-  if (s.ok()) return s;
+  if (s.ok() && !IndexNamesMissingColumn(*def)) return s;
+  if (s.ok()) s = Status::Error(ErrorKind::kDamaged, "an index names a column the table does not have");
   // Walk the chain by hand and cut it where it leaves the file's definition pages.
   std::set<uint32_t> seen;
   uint32_t number = first;
@@ -207,12 +217,18 @@ Status Salvager::ReadDefinition(uint32_t first, TableDef* def) {
     number = next;
   }
   *def = TableDef();
-  s = ReadTableDef(view_, first, def);
-  if (s.ok()) return s;
+  Status again = ReadTableDef(view_, first, def);
+  if (again.ok() && !IndexNamesMissingColumn(*def)) return again;
+  if (!again.ok()) s = again;
   // Mend the parts that are damaged where the columns are intact, rather than lose
   // the table; whatever else is wrong still fails.
   std::vector<TableDefMend> mends;
-  if (!ReadTableDefMending(view_, first, def, &mends).ok() || mends.empty()) return s;
+  if (!ReadTableDefMending(view_, first, def, &mends).ok() || mends.empty()) {
+    // A definition that reads as it is stays what it was; the check of the result
+    // will name its index.
+    if (again.ok()) return ReadTableDef(view_, first, def);
+    return s;
+  }
   for (const TableDefMend& mend : mends) {
     PatchDefinition(*def, mend.offset, mend.width, mend.value);
     report_->rebuilt.push_back("the definition of table page " + std::to_string(first) + " mended: " + mend.what);

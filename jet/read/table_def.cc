@@ -215,6 +215,34 @@ void MendColumnCodePages(const Format& f, uint16_t file_code_page, TableDef* tab
   }
 }
 
+// An index slot naming a column the table lacks is a damaged field; most often the
+// "no column" mark of an unused slot with a byte changed. The slot is marked unused
+// again, where the index keeps another column.
+void MendIndexColumns(const Format& f, TableDef* table, std::vector<TableDefMend>* mends) {
+  const size_t slots_at = IsJet3(f.version) ? 0 : 4;
+  for (RealIndex& index : table->real_indexes) {
+    std::vector<IndexColumn> kept;
+    std::vector<size_t> unknown;
+    for (size_t i = 0; i < kIndexColumnSlots; ++i) {
+      const size_t at = index.def_offset + slots_at + 3 * i;
+      if (at + 2 > table->buffer.size()) break;
+      const uint16_t number = LoadLe16(table->buffer.data() + at);
+      if (number == kNoColumn) continue;
+      if (table->FindColumnByNumber(number) < 0) unknown.push_back(at);
+    }
+    for (const IndexColumn& ic : index.columns)
+      if (table->FindColumnByNumber(ic.column_number) >= 0) kept.push_back(ic);
+    if (unknown.empty() || kept.empty()) continue;
+    for (size_t at : unknown)
+      mends->push_back({at, 2, kNoColumn,
+                        "an index named column number " + std::to_string(LoadLe16(table->buffer.data() + at)) +
+                            ", which the table does not have; that slot is marked unused and the index rebuilt"});
+    index.columns = kept;
+    index.root_page = 0;
+    mends->push_back({index.def_offset + RealIndexRootPageOffset(f), 4, 0, "the index is rebuilt from the rows"});
+  }
+}
+
 // Every real index serves at least one logical index. A logical index naming a real
 // index that does not exist is pointed at the one real index no other serves, when
 // there is exactly one such.
@@ -429,6 +457,7 @@ Status ParseTableDef(PageFile& file, uint32_t first_page, TableDef* table, uint1
                                      " is past the end of the file");
   }
   if (mends != nullptr) MendLogicalIndexes(f, table, mends);
+  if (mends != nullptr) MendIndexColumns(f, table, mends);
   for (const LogicalIndex& index : table->logical_indexes) {
     if (index.real_index >= real_count)
       return Damaged(first_page, "logical index \"" + index.name + "\" names real index " +

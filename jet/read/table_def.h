@@ -178,6 +178,8 @@ struct TableDefMend {
 //   - one variable column whose variable index is past the header's count, where the
 //     other columns leave exactly one index free (given that one);
 //   - a Jet 3 text column naming a code page that does not exist (given the file's);
+//   - an index slot naming a column the table lacks, where the index keeps another
+//     column (marked unused; the index must be rebuilt);
 //   - one logical index naming a real index that does not exist, where exactly one
 //     real index serves no logical index (pointed at that one).
 // Anything else fails as in ReadTableDef, and so does a mended definition that is not
