@@ -14,8 +14,11 @@
 //     with the rows its data pages hold;
 //   - a row that does not decode (bad slot, offset into free space, broken overflow
 //     pointer, bad trailer or value), or whose bookkeeping its definition does not
-//     allow (jet/maintain/row_validation.h: torn and garbled rows), is marked deleted
-//     and counted, never kept as an all-null or garbage row;
+//     allow (jet/maintain/row_validation.h: torn and garbled rows), or whose key a
+//     unique index's entry shows to be garbled (null where the index requires a
+//     value, or another row's key), is marked deleted and counted, never kept as an
+//     all-null or garbage row; the rows of lost pages are counted from the index
+//     entries that point at them, or else from the definition's row count;
 //   - a long value whose chain breaks or loops ends at the break (its length set to
 //     the bytes that were read), or becomes null when nothing of it can be read or
 //     its memo text is zeros;
