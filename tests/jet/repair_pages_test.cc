@@ -4,10 +4,13 @@
 // map loses nothing. Each lost row that the primary key still indexes is named.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <iostream>
 
 #include "jet/maintain/check.h"
 #include "jet/maintain/repair.h"
+#include "jet/read/database.h"
+#include "tests/support/database_bytes.h"
 #include "tests/support/fixtures.h"
 #include "tests/support/test_support.h"
 #include "tests/support/table_rows.h"
@@ -17,6 +20,8 @@ namespace {
 
 using testing_support::ReadTableRows;
 using testing_support::TableRows;
+
+using jet::Value;
 
 size_t RowCount(const TableRows& rows) {
   size_t n = 0;
@@ -84,6 +89,69 @@ TEST(RepairPages, DamagedPagesLoseOnlyWhatTheyHeldAndSayIt) {
     }
   }
   EXPECT_GT(cases, 30);
+}
+
+// Evidence beside a row's own bookkeeping: the index entries that point at it, and
+// the row count a definition stores. A row whose primary key is null while its entry
+// holds a key is garbled and dropped, its key listed; a row whose text differs from
+// a non-unique index's entry is kept as it reads; the rows of a lost page of a table
+// without indexes are counted from the definition.
+TEST(RepairPages, RowsAreJudgedByTheirIndexEntriesAndLostPagesByTheRowCount) {
+  testing_support::TempDir dir;
+  for (jet::Version version : {jet::Version::kJet3, jet::Version::kJet4}) {
+    jet::TableSpec keyed;
+    keyed.name = "keyed";
+    keyed.columns = {{"id", jet::ColumnType::kLong}, {"name", jet::ColumnType::kText, 20}};
+    keyed.indexes = {{"PrimaryKey", {{"id", true}}, true}, {"name", {{"name", true}}}};
+    for (const char* name : {"alpha", "bravo", "charlie"})
+      keyed.rows.push_back({{Value::Long(int32_t(keyed.rows.size()) + 1), Value::Text(name)}});
+    jet::TableSpec plain;
+    plain.name = "plain";
+    plain.columns = {{"v", jet::ColumnType::kLong}};
+    for (int i = 0; i < 5; ++i) plain.rows.push_back({{Value::Long(i)}});
+    testing_support::DatabaseBytes db;
+    ASSERT_TRUE(db.Create({keyed, plain}, version)) << db.error();
+    std::vector<jet::RowId> rows;
+    uint32_t plain_page = 0;
+    {
+      auto reader = db.Open();
+      ASSERT_TRUE(reader != nullptr);
+      const jet::TableDef* def = nullptr;
+      ASSERT_TRUE(reader->GetTableDefByName("keyed", &def).ok());
+      reader->ScanRows(*def, [&](const jet::RowId& id, const std::vector<Value>&) { return rows.push_back(id), true; });
+      ASSERT_TRUE(reader->GetTableDefByName("plain", &def).ok());
+      reader->ScanRows(*def, [&](const jet::RowId& id, const std::vector<Value>&) { return plain_page = id.page, true; });
+    }
+    ASSERT_EQ(rows.size(), 3u);
+    db.SetPresent(rows[0], 0, false);  // "alpha" loses its id
+    size_t size = 0;
+    uint8_t* bravo = db.Row(rows[1], &size);
+    uint8_t* r = std::find(bravo, bravo + size, uint8_t('r'));
+    ASSERT_NE(r, bravo + size);
+    *r = 'x';  // "bravo" reads "bxavo"
+    std::fill(db.Page(plain_page), db.Page(plain_page) + db.format().page_size, 0);
+    const std::string path = dir.File(std::string(jet::VersionName(version)) + ".mdb");
+    ASSERT_TRUE(db.WriteTo(path));
+
+    jet::RepairReport report;
+    ASSERT_TRUE(jet::RepairDatabaseWithReport(path, &report).ok());
+    TableRows after;
+    std::string error;
+    ASSERT_TRUE(ReadTableRows(path, &after, &error)) << error;
+    EXPECT_EQ(after["keyed"].size(), 2u);
+    EXPECT_TRUE(after["plain"].empty());
+    std::string texts;
+    for (const std::string& row : after["keyed"]) texts += row + "\n";
+    EXPECT_NE(texts.find("bxavo"), std::string::npos) << texts;
+    for (const jet::RepairTableReport& t : report.tables) {
+      if (t.name == "keyed") {
+        EXPECT_EQ(t.lost_by_reason[size_t(jet::LossReason::kInvalid)], 1u);
+        EXPECT_EQ(t.lost_keys, std::vector<std::string>{"id=1"});
+        EXPECT_EQ(t.rows_kept, 2u);
+      }
+      if (t.name == "plain") EXPECT_EQ(t.lost_by_reason[size_t(jet::LossReason::kPageLost)], 5u);
+    }
+  }
 }
 
 }  // namespace

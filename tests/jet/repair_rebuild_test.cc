@@ -183,4 +183,89 @@ TEST(RepairRebuild, Jet3CodePageZeroIsReadAsWindows1252) {
   }
 }
 
+// Values of every row of table `name` of the file at `path`, as text.
+std::vector<std::string> RowTexts(const std::string& path, const std::string& name) {
+  std::unique_ptr<jet::Database> db;
+  std::vector<std::string> texts;
+  const jet::TableDef* def = nullptr;
+  EXPECT_TRUE(jet::Database::Open(path, &db).ok() && db->GetTableDefByName(name, &def).ok()) << path;
+  if (def == nullptr) return texts;
+  EXPECT_TRUE(db->ScanRows(*def, [&](const jet::RowId&, const std::vector<jet::Value>& row) {
+    for (const jet::Value& v : row) texts.push_back(v.ToText());
+    return true;
+  }).ok());
+  return texts;
+}
+
+// Fields of a definition that a flipped byte makes impossible while the columns stay
+// readable: a variable index past the count, a Jet 3 code page that does not exist,
+// an unused index slot naming a column. Each is mended and every row comes back.
+TEST(RepairRebuild, ImpossibleDefinitionFieldsAreMended) {
+  TempDir dir;
+  for (jet::Version version : kVersions) {
+    const bool j3 = jet::IsJet3(version);
+    jet::TableSpec t;
+    t.name = "t";
+    t.columns = {{"id", jet::ColumnType::kLong}, {"a", jet::ColumnType::kText, 20},
+                 {"b", jet::ColumnType::kText, 20}, {"c", jet::ColumnType::kText, 20}};
+    t.indexes = {{"PrimaryKey", {{"id", true}}, true}};
+    for (int i = 1; i <= 3; ++i)
+      t.rows.push_back({{jet::Value::Long(i), jet::Value::Text("a" + std::to_string(i)),
+                         jet::Value::Text("b" + std::to_string(i)), jet::Value::Text("c" + std::to_string(i))}});
+    testing_support::DatabaseBytes db;
+    ASSERT_TRUE(db.Create({t}, version)) << db.error();
+    const std::string name = jet::VersionName(version);
+    ASSERT_TRUE(db.WriteTo(dir.File(name + "-original.mdb")));
+    const std::vector<std::string> before = RowTexts(dir.File(name + "-original.mdb"), "t");
+    jet::TableDef def;
+    {
+      auto reader = db.Open();
+      const jet::TableDef* read = nullptr;
+      ASSERT_TRUE(reader != nullptr && reader->GetTableDefByName("t", &read).ok());
+      def = *read;
+    }
+    ASSERT_EQ(def.pages.size(), 1u);
+    uint8_t* page = db.Page(def.first_page);
+    const jet::ColumnDef& b = def.columns[size_t(def.FindColumnByName("b"))];
+    jet::StoreLe16(page + b.def_offset + (j3 ? 3 : 7), 0x3603);
+    jet::StoreLe16(page + def.real_indexes[0].def_offset + (j3 ? 0 : 4) + 3, 0xFF49);
+    if (j3) jet::StoreLe16(page + def.columns[size_t(def.FindColumnByName("a"))].def_offset + 11, 31204);
+    ASSERT_TRUE(db.WriteTo(dir.File(name + ".mdb")));
+    const jet::RepairReport report = Repair(ReadFileBytes(dir.File(name + ".mdb")), dir.File(name + ".mdb"));
+    EXPECT_EQ(RowTexts(dir.File(name + ".mdb"), "t"), before) << name;
+    size_t mended = 0;
+    for (const std::string& line : report.rebuilt) mended += line.find("mended") != std::string::npos;
+    EXPECT_GE(mended, j3 ? 3u : 2u) << name;
+  }
+}
+
+// A table of Access's own (here MSysAccessObjects' columns) whose catalog row is lost
+// goes back as that system table, not as a user table.
+TEST(RepairRebuild, AccessSystemTablesKeepTheirNames) {
+  TempDir dir;
+  jet::TableSpec objects;
+  objects.name = "objects";  // its name goes with its catalog row
+  objects.columns = {{"Data", jet::ColumnType::kBinary}, {"ID", jet::ColumnType::kLong}};
+  objects.rows = {{{jet::Value(), jet::Value::Long(1)}}, {{jet::Value(), jet::Value::Long(2)}}};
+  jet::TableSpec user;
+  user.name = "u";
+  user.columns = {{"v", jet::ColumnType::kLong}};
+  user.rows = {{{jet::Value::Long(7)}}};
+  testing_support::DatabaseBytes db;
+  ASSERT_TRUE(db.Create({objects, user}, jet::Version::kJet4)) << db.error();
+  for (uint32_t p = 3; p < db.page_count(); ++p) {
+    uint8_t* page = db.Page(p);
+    if (page[0] == jet::kPageData && jet::LoadLe32(page + jet::kPageOwnerOffset) == jet::kCatalogTdefPage)
+      std::fill(page, page + db.format().page_size, 0);
+  }
+  ASSERT_TRUE(db.WriteTo(dir.File("lost.mdb")));
+  Repair(ReadFileBytes(dir.File("lost.mdb")), dir.File("lost.mdb"));
+  const std::map<std::string, uint64_t> after = TableRowCounts(dir.File("lost.mdb"));
+  EXPECT_EQ(after.count("MSysAccessObjects") ? after.at("MSysAccessObjects") : 0u, 2u);
+  std::vector<uint64_t> recovered;
+  for (const auto& [table, rows] : after)
+    if (table.rfind("Recovered_Table_", 0) == 0) recovered.push_back(rows);
+  EXPECT_EQ(recovered, std::vector<uint64_t>{1});
+}
+
 }  // namespace
