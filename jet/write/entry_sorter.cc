@@ -328,7 +328,26 @@ struct EntrySorter::Impl {
   std::string last_key;
   uint32_t last_row = 0;
 
-  size_t BufferBytes() const { return arena.size() + buffer.size() * sizeof(BufferedEntry); }
+  // The buffer's memory as allocated: capacity, not size, since growth by doubling
+  // would otherwise take up to twice the budget.
+  size_t BufferBytes() const { return arena.capacity() + buffer.capacity() * sizeof(BufferedEntry); }
+
+  // Grows the buffer for one more entry with a key of `key_size` bytes, geometrically
+  // but never past the budget; false when the entry does not fit within it.
+  bool MakeRoom(size_t key_size) {
+    size_t arena_room = arena.capacity(), entry_room = buffer.capacity();
+    const bool arena_grows = arena.size() + key_size > arena_room;
+    const bool entries_grow = buffer.size() + 1 > entry_room;
+    if (!arena_grows && !entries_grow) return true;
+    if (arena_grows) arena_room = arena.size() + key_size;
+    if (entries_grow) entry_room = buffer.size() + 1;
+    const size_t needed = arena_room + entry_room * sizeof(BufferedEntry);
+    if (needed > memory_budget) return false;
+    const size_t spare = (memory_budget - needed) / (arena_grows && entries_grow ? 2 : 1);
+    if (arena_grows) arena.reserve(arena_room + std::min(arena_room, spare));
+    if (entries_grow) buffer.reserve(entry_room + std::min(entry_room, spare / sizeof(BufferedEntry)));
+    return true;
+  }
 
   bool Less(const BufferedEntry& a, const BufferedEntry& b) const {
     if (a.prefix != b.prefix) return a.prefix < b.prefix;
@@ -457,9 +476,10 @@ Status EntrySorter::Add(std::string_view key, RowId row, uint8_t tag) {
   if (!m.failure.ok()) return m.failure;
   if (m.finished) return Status::Error(ErrorKind::kInvalidArgument, "EntrySorter::Add after Finish");
   if (key.size() > UINT32_MAX) return Status::Error(ErrorKind::kInvalidArgument, "index key too long to sort");
-  if (!m.buffer.empty() && m.BufferBytes() + key.size() + sizeof(BufferedEntry) > m.memory_budget) {
+  if (!m.MakeRoom(key.size()) && !m.buffer.empty()) {
     Status s = m.Spill();
     if (!s.ok()) return m.Fail(s);
+    m.MakeRoom(key.size());  // a key larger than the whole budget still goes in, alone
   }
   m.buffer.push_back(BufferedEntry{KeyPrefix(key), m.arena.size(), uint32_t(key.size()), row.ToPointer(), tag});
   m.arena.append(key);
