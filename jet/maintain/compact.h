@@ -43,8 +43,9 @@
 // for each build, for the verification) go through an EntrySorter that spills sorted
 // runs to scratch files beside the destination, under the temporary-file name pattern
 // (so a crash leaves nothing the next compaction of that destination does not remove).
-// What does grow with the file is about 9 bytes per copied row (where it came from,
-// where it went) and a few bytes per page.
+// What does grow with the file is 4 bytes per copied row (where it came from), 5 more
+// while its table is planned or when one of its indexes copies the source's keys
+// (where it went), and a few bytes per page.
 #pragma once
 
 #include <cstddef>

@@ -314,6 +314,12 @@ void CompactedTable::IndexRowMap() {
   for (size_t i = 1; i < page_starts.size(); ++i) page_starts[i] += page_starts[i - 1];
 }
 
+void CompactedTable::ReleaseRowMap() {
+  std::vector<uint32_t>().swap(page_starts);
+  std::vector<uint8_t>().swap(map_slots);
+  std::vector<uint32_t>().swap(map_new);
+}
+
 uint32_t CompactedTable::NewRow(size_t k) const {
   const auto after = std::upper_bound(page_first_row.begin(), page_first_row.end(), uint32_t(k));
   const size_t page = size_t(after - page_first_row.begin()) - 1;  // page_first_row[0] == 0

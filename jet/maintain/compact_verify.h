@@ -49,7 +49,8 @@ struct CompactedTable {
   // [page_starts[p - first_page], page_starts[p - first_page + 1]) of map_slots (their
   // row numbers, ascending) and map_new (the relative pointers written for them).
   // 5 bytes per row, 4 per page of the span the rows come from. Empty page_starts
-  // with rows: map_slots and map_new are unused and MapRow finds nothing.
+  // with rows: map_slots and map_new are unused and MapRow finds nothing. The
+  // compaction releases them after planning a table none of whose indexes copies keys.
   uint32_t first_page = 0;
   std::vector<uint32_t> page_starts;
   std::vector<uint8_t> map_slots;
@@ -64,6 +65,8 @@ struct CompactedTable {
   // scan of that page's few row numbers, all in adjacent bytes.
   bool MapRow(RowId old_row, RowId* new_row) const;
   void IndexRowMap();
+  // Frees what IndexRowMap built (MapRow finds nothing after it).
+  void ReleaseRowMap();
 };
 
 struct CompactionMap {
