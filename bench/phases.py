@@ -25,9 +25,10 @@ PHASES = [
     ("procedure: backup / copy-back (FileCopy)", ["services::FileCopy"]),
     ("procedure: byte comparison with the backup", ["SameContents"]),
     # the compaction's self-verification
-    ("compact verify: rows", ["CompareRows"]),
-    ("compact verify: indexes (walk + sort + fingerprint walk)", ["CompareIndexes"]),
-    ("compact verify: indexes (walk + sort + fingerprint walk)",
+    ("compact verify: rows (and the keys computed from them)", ["CompareRows"]),
+    ("compact verify: indexes (walk of the result, second thread)", ["WalkResultIndex"]),
+    ("compact verify: indexes (on the verifying thread)", ["CompareIndexes"]),
+    ("compact verify: indexes (on the verifying thread)",
      ["VerifyCompaction", "WalkIndex|EntrySorter|SortMappedIndexEntries"]),
     ("compact verify: open, catalog, definitions", ["VerifyCompaction"]),
     # the compaction's writing pass

@@ -2,9 +2,13 @@
 #include "jet/maintain/compact_verify.h"
 
 #include <algorithm>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <string_view>
+#include <system_error>
+#include <thread>
 #include <tuple>
 
 #include "jet/maintain/entry_fingerprint.h"
@@ -187,47 +191,82 @@ Status CompareRows(Database& source, Database& result, const CompactedTable& t,
   return Status::Ok();
 }
 
+// What the walk of one table's result indexes found, by real index: the entries
+// summed up, or the first fault (an entry out of order or at a row where none was
+// written, a tree that does not read).
+struct IndexWalks {
+  Status opened;  // the table's definition in the result
+  std::vector<IndexPrint> found;
+  std::vector<Status> faults;
+};
+
 // The result's index is walked once, entry by entry, and never held: its entries must
-// come in strictly ascending (key, row) order, each at a row that was written, and sum
-// up to `expected`: for an index whose keys the compaction computed, the keys of the
-// result's own rows (CompareRows), so a key that is not its row's, an entry at the
-// wrong row, a missing or an extra entry all fail it; for an index whose keys were
-// copied, the source index's entries of the copied rows, rows and ids mapped (exact
-// duplicates once, as the compaction writes them once).
-Status CompareIndexes(Database& source, Database& result, const CompactedTable& t,
-                      const TableDef& src_def, const TableDef& dst_def, const TableIdMap& ids,
-                      const std::vector<IndexPrint>& from_rows) {
-  for (size_t i = 0; i < src_def.real_indexes.size(); ++i) {
-    const std::string where = "table \"" + t.name + "\" index " + std::to_string(i);
-    IndexPrint found;
-    std::string previous_key;
-    RowId previous_row;
-    Status mismatch = Status::Ok();
-    IndexWalkStats stats;
-    Status s = WalkIndex(result.file(), dst_def.first_page, dst_def.real_indexes[i].root_page,
-                         [&](const std::string& key, const RowId& row) {
-                           if (found.count > 0) {
-                             const int c = previous_key.compare(key);
-                             if (c > 0 || (c == 0 && !(previous_row < row))) {
-                               mismatch = Mismatch(where + ": entry " + std::to_string(found.count) +
-                                                   " is out of order");
-                               return false;
-                             }
-                           }
-                           size_t k;
-                           if (!t.WrittenAt(row.ToPointer(), &k)) {
-                             mismatch = Mismatch(where + ": entry " + std::to_string(found.count) + " points at " +
-                                                 Pointer(row.ToPointer()) + ", where no row was written");
+// come in strictly ascending (key, row) order, each at a row that was written.
+Status WalkResultIndex(Database& result, const CompactedTable& t, const TableDef& dst_def, size_t i,
+                       IndexPrint* found) {
+  const std::string where = "table \"" + t.name + "\" index " + std::to_string(i);
+  std::string previous_key;
+  RowId previous_row;
+  Status mismatch = Status::Ok();
+  IndexWalkStats stats;
+  Status s = WalkIndex(result.file(), dst_def.first_page, dst_def.real_indexes[i].root_page,
+                       [&](const std::string& key, const RowId& row) {
+                         if (found->count > 0) {
+                           const int c = previous_key.compare(key);
+                           if (c > 0 || (c == 0 && !(previous_row < row))) {
+                             mismatch = Mismatch(where + ": entry " + std::to_string(found->count) +
+                                                 " is out of order");
                              return false;
                            }
-                           found.Add(row.ToPointer(), key);
-                           previous_key = key;
-                           previous_row = row;
-                           return true;
-                         },
-                         &stats);
-    if (!mismatch.ok()) return mismatch;
-    if (!s.ok()) return Status::Error(ErrorKind::kDamaged, "verification: " + where + " of the result: " + s.detail());
+                         }
+                         size_t k;
+                         if (!t.WrittenAt(row.ToPointer(), &k)) {
+                           mismatch = Mismatch(where + ": entry " + std::to_string(found->count) + " points at " +
+                                               Pointer(row.ToPointer()) + ", where no row was written");
+                           return false;
+                         }
+                         found->Add(row.ToPointer(), key);
+                         previous_key = key;
+                         previous_row = row;
+                         return true;
+                       },
+                       &stats);
+  if (!mismatch.ok()) return mismatch;
+  if (!s.ok()) return Status::Error(ErrorKind::kDamaged, "verification: " + where + " of the result: " + s.detail());
+  return Status::Ok();
+}
+
+IndexWalks WalkResultIndexes(Database& result, const CompactedTable& t) {
+  IndexWalks walks;
+  const TableDef* dst_def;
+  walks.opened = result.GetTableDef(t.new_page, &dst_def);
+  if (!walks.opened.ok()) return walks;
+  walks.found.assign(dst_def->real_indexes.size(), IndexPrint());
+  walks.faults.assign(dst_def->real_indexes.size(), Status::Ok());
+  for (size_t i = 0; i < dst_def->real_indexes.size(); ++i) {
+    walks.faults[i] = WalkResultIndex(result, t, *dst_def, i, &walks.found[i]);
+    if (!walks.faults[i].ok()) break;  // the verification stops at the first fault
+  }
+  return walks;
+}
+
+// Every index of the result against what it must hold, from its walk (`walks`): for an
+// index whose keys the compaction computed, the keys of the result's own rows
+// (`from_rows`, CompareRows), so a key that is not its row's, an entry at the wrong row,
+// a missing or an extra entry all fail it; for an index whose keys were copied, the
+// source index's entries of the copied rows, rows and ids mapped (exact duplicates
+// once, as the compaction writes them once).
+Status CompareIndexes(Database& source, const CompactedTable& t, const TableDef& src_def, const TableDef& dst_def,
+                      const TableIdMap& ids, const std::vector<IndexPrint>& from_rows, const IndexWalks& walks) {
+  if (!walks.opened.ok())
+    return Status::Error(ErrorKind::kDamaged,
+                         "verification: table \"" + t.name + "\" of the result: " + walks.opened.detail());
+  for (size_t i = 0; i < src_def.real_indexes.size(); ++i) {
+    const std::string where = "table \"" + t.name + "\" index " + std::to_string(i);
+    if (i >= walks.faults.size()) return Mismatch(where + ": missing from the result");
+    if (!walks.faults[i].ok()) return walks.faults[i];
+    const IndexPrint& found = walks.found[i];
+    Status mismatch = Status::Ok();
 
     IndexPrint expected = from_rows[i];
     if (t.keys_copied[i]) {
@@ -237,25 +276,25 @@ Status CompareIndexes(Database& source, Database& result, const CompactedTable& 
       std::string last_key, remapped;
       uint32_t last_row = 0;
       IndexWalkStats source_stats;
-      s = WalkIndex(source.file(), src_def.first_page, real.root_page,
-                    [&](const std::string& raw_key, const RowId& row) {
-                      RowId new_row;
-                      if (!t.MapRow(row, &new_row)) return true;  // the row was not copied
-                      const std::string* key = &raw_key;
-                      if (remap) {
-                        remapped = raw_key;
-                        mismatch = RemapKeyIds(src_def, real, t.id_columns, ids, &remapped);
-                        if (!mismatch.ok()) return false;
-                        key = &remapped;
-                      }
-                      const uint32_t pointer = new_row.ToPointer();
-                      if (expected.count > 0 && pointer == last_row && *key == last_key) return true;
-                      last_row = pointer;
-                      last_key = *key;
-                      expected.Add(pointer, *key);
-                      return true;
-                    },
-                    &source_stats);
+      Status s = WalkIndex(source.file(), src_def.first_page, real.root_page,
+                           [&](const std::string& raw_key, const RowId& row) {
+                             RowId new_row;
+                             if (!t.MapRow(row, &new_row)) return true;  // the row was not copied
+                             const std::string* key = &raw_key;
+                             if (remap) {
+                               remapped = raw_key;
+                               mismatch = RemapKeyIds(src_def, real, t.id_columns, ids, &remapped);
+                               if (!mismatch.ok()) return false;
+                               key = &remapped;
+                             }
+                             const uint32_t pointer = new_row.ToPointer();
+                             if (expected.count > 0 && pointer == last_row && *key == last_key) return true;
+                             last_row = pointer;
+                             last_key = *key;
+                             expected.Add(pointer, *key);
+                             return true;
+                           },
+                           &source_stats);
       if (!mismatch.ok()) return mismatch;
       if (!s.ok()) return Status::Error(s.kind(), where + " of the source: " + s.detail());
     }
@@ -271,6 +310,79 @@ Status CompareIndexes(Database& source, Database& result, const CompactedTable& 
   }
   return Status::Ok();
 }
+
+// The walks of the result's indexes, table by table in the order of the map, on a
+// thread of their own beside the row comparison (which is the larger part of the
+// work): it opens the result for itself, so nothing is shared but the map (read only)
+// and what this class guards. Whatever the timing, the verification's outcome is the
+// same: the row comparison waits for a table's walks before it judges them, and a
+// stop only skips tables after the first that failed.
+class IndexWalker {
+ public:
+  IndexWalker(const std::string& result_path, const CompactionMap& map) : path_(result_path), map_(map) {
+    walks_.resize(map.tables.size());
+    try {
+      thread_ = std::thread([this] { Run(); });
+    } catch (const std::system_error&) {
+      Run();  // no second thread to be had: the walks first, on this one
+    }
+  }
+  ~IndexWalker() {
+    Stop();
+    if (thread_.joinable()) thread_.join();
+  }
+  IndexWalker(const IndexWalker&) = delete;
+  IndexWalker& operator=(const IndexWalker&) = delete;
+
+  // The walks of table `j` of the map, once they are done.
+  const IndexWalks& Await(size_t j) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    ready_.wait(lock, [&] { return walked_ > j || finished_; });
+    if (walked_ <= j) {  // it stopped before: its result does not open for it
+      walks_[j].opened = opened_.ok() ? Status::Error(ErrorKind::kDamaged, "the index walk stopped") : opened_;
+    }
+    return walks_[j];
+  }
+  // No more walks are needed.
+  void Stop() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stop_ = true;
+  }
+
+ private:
+  void Run() {
+    std::unique_ptr<Database> result;
+    Status s = Database::Open(path_, &result);
+    for (size_t j = 0; s.ok() && j < map_.tables.size(); ++j) {
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (stop_) break;
+      }
+      IndexWalks walks = WalkResultIndexes(*result, map_.tables[j]);
+      std::lock_guard<std::mutex> lock(mutex_);
+      walks_[j] = std::move(walks);
+      walked_ = j + 1;
+      ready_.notify_all();
+    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    opened_ = s;
+    finished_ = true;
+    ready_.notify_all();
+  }
+
+  const std::string path_;
+  const CompactionMap& map_;
+  std::thread thread_;
+  std::mutex mutex_;
+  std::condition_variable ready_;
+  // Guarded by mutex_: walks_[j] is written once, before walked_ passes j, and not
+  // touched by the walker after that.
+  std::vector<IndexWalks> walks_;
+  size_t walked_ = 0;
+  bool finished_ = false;
+  bool stop_ = false;
+  Status opened_;
+};
 
 Status CompareCatalog(const Database& source, const Database& result, const TableIdMap& ids) {
   using Key = std::tuple<int32_t, int32_t, std::string, int16_t, uint32_t>;
@@ -386,7 +498,9 @@ Status VerifyCompaction(Database& source, const std::string& result_path, const 
   s = CompareHeaders(map.header, result->header());
   if (s.ok()) s = CompareCatalog(source, *result, map.table_ids);
   if (!s.ok()) return s;
-  for (const CompactedTable& t : map.tables) {
+  IndexWalker walker(result_path, map);
+  for (size_t j = 0; j < map.tables.size(); ++j) {
+    const CompactedTable& t = map.tables[j];
     const TableDef* src_def;
     const TableDef* dst_def;
     s = source.GetTableDef(t.old_page, &src_def);
@@ -397,9 +511,9 @@ Status VerifyCompaction(Database& source, const std::string& result_path, const 
     std::vector<IndexPrint> prints;
     s = CompareDefinitions(source.header(), map.header, t, *src_def, *dst_def, map.table_ids);
     if (s.ok()) s = CompareRows(source, *result, t, *src_def, *dst_def, map.table_ids, &prints);
-    if (s.ok()) s = CompareIndexes(source, *result, t, *src_def, *dst_def, map.table_ids, prints);
-    if (!s.ok()) return s;
-    ReportProgress(progress, size_t(&t - map.tables.data()) + 1, map.tables.size());
+    if (s.ok()) s = CompareIndexes(source, t, *src_def, *dst_def, map.table_ids, prints, walker.Await(j));
+    if (!s.ok()) return s;  // the walker stops as it goes
+    ReportProgress(progress, j + 1, map.tables.size());
   }
   return Status::Ok();
 }

@@ -163,6 +163,51 @@ TEST(CompactFailure, MismatchFoundByVerificationRemovesTheResult) {
   EXPECT_EQ(EntriesIn(dir.path()), 1u);
 }
 
+// The verification compares rows on one thread and walks the result's indexes on
+// another; whichever finds a difference, the one reported is the first in the
+// result's table order, as if one thread had done all of it.
+TEST(CompactFailure, VerificationReportsTheFirstDifferenceWhicheverThreadFindsIt) {
+  SKIP_WITHOUT_TESTDATA();
+  const std::string source = SmallSource();
+  ASSERT_FALSE(source.empty());
+  testing_support::TempDir dir;
+  const std::string out = dir.File("out.mdb");
+  const auto owner = [](const std::vector<uint8_t>& page) {
+    return uint32_t(page[4]) | uint32_t(page[5]) << 8 | uint32_t(page[6]) << 16 | uint32_t(page[7]) << 24;
+  };
+  // A value changed in the first row of a user table's data page (as above), a key
+  // byte of an index leaf broken; `index_first`: the index belongs to an earlier table
+  // than the row.
+  for (const bool index_first : {true, false}) {
+    SCOPED_TRACE(index_first ? "index of an earlier table" : "row of an earlier table");
+    uint32_t row_owner = 0, index_owner = 0;
+    CompactOptions damage;
+    damage.alter_page_for_test = [&](uint32_t, std::vector<uint8_t>* page) {
+      const uint32_t page_owner = owner(*page);
+      const bool earlier_done = index_first ? index_owner != 0 : row_owner != 0;
+      if ((*page)[0] == kPageIndexLeaf && index_owner == 0 && (index_first || (row_owner != 0 && page_owner > row_owner))) {
+        constexpr size_t kJet3EntryArea = 248;
+        const size_t free_space = size_t((*page)[2] | (*page)[3] << 8);
+        if (free_space + kJet3EntryArea + 8 > page->size()) return;
+        (*page)[kJet3EntryArea + 1] ^= 0x5A;
+        index_owner = page_owner;
+      } else if ((*page)[0] == kPageData && row_owner == 0 && page_owner > 2 && page_owner != kLongValueOwner &&
+                 (!index_first || (earlier_done && page_owner > index_owner))) {
+        const uint16_t first_row = uint16_t((*page)[10] | (*page)[11] << 8) & kSlotOffsetMask;
+        (*page)[first_row + 1] ^= 0x01;
+        row_owner = page_owner;
+      }
+    };
+    const Status s = Compact(Env::Default(), source, out, damage, nullptr);
+    ASSERT_NE(row_owner, 0u);
+    ASSERT_NE(index_owner, 0u);
+    EXPECT_EQ(s.kind(), ErrorKind::kDamaged) << s.ToString();
+    EXPECT_EQ(s.detail().find("column") == std::string::npos, index_first) << s.detail();
+    EXPECT_EQ(s.detail().find(" index ") != std::string::npos, index_first) << s.detail();
+    EXPECT_EQ(EntriesIn(dir.path()), 0u);
+  }
+}
+
 // Damaged sources: random bytes changed in copies of real files. Each compaction
 // either succeeds -- and then its result passed verification against that damaged
 // source -- or fails with an error; it never crashes, and a failure leaves no file.
