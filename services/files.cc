@@ -11,26 +11,9 @@
 namespace services {
 namespace {
 
-// Chunk size of a copy: large enough that a database copies in few system calls,
-// small enough to sit comfortably on the heap.
-constexpr size_t kCopyChunk = 1 << 20;
-
 // A path with a NUL byte in it cannot be handed to the system as given: the system
 // would see only the part before the NUL, i.e. a different file.
 bool HasNul(const std::string& path) { return path.find('\0') != std::string::npos; }
-
-// Copies every byte of `in` to `out`.
-jet::Status CopyBytes(jet::SequentialFile* in, jet::WritableFile* out) {
-  std::vector<char> buffer(kCopyChunk);
-  for (;;) {
-    size_t got = 0;
-    jet::Status s = in->Read(buffer.data(), buffer.size(), &got);
-    if (!s.ok()) return s;
-    if (got == 0) return jet::Status::Ok();
-    s = out->Append(buffer.data(), got);
-    if (!s.ok()) return s;
-  }
-}
 
 // Writes at `path` (new, flushed and closed) a copy of `in`, which reads `source`.
 // `in` was opened after `source_stamp` was taken: if the source still carries it when
@@ -40,7 +23,7 @@ jet::Status WriteCopy(jet::Env* env, jet::SequentialFile* in, const std::string&
   std::unique_ptr<jet::WritableFile> out;
   jet::Status s = env->NewWritableFile(path, mode, &out);
   if (!s.ok()) return s;
-  s = CopyBytes(in, out.get());
+  s = out->AppendFrom(in);
   if (s.ok()) s = jet::ExpectUnchanged(env, source, source_stamp);
   if (s.ok()) s = out->Sync();
   jet::Status closed = out->Close();

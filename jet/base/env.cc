@@ -3,6 +3,7 @@
 #include "jet/base/env.h"
 
 #include <atomic>
+#include <vector>
 
 #include "jet/base/process.h"
 
@@ -16,6 +17,19 @@ constexpr char kSeparators[] = "/";
 #endif
 
 }  // namespace
+
+Status WritableFile::AppendFrom(SequentialFile* in) {
+  // Large enough that a database copies in few calls, small enough for the heap.
+  std::vector<char> buffer(size_t(1) << 20);
+  for (;;) {
+    size_t got = 0;
+    Status s = in->Read(buffer.data(), buffer.size(), &got);
+    if (!s.ok()) return s;
+    if (got == 0) return Status::Ok();
+    s = Append(buffer.data(), got);
+    if (!s.ok()) return s;
+  }
+}
 
 std::string DirName(const std::string& path) {
   const size_t slash = path.find_last_of(kSeparators);
