@@ -115,6 +115,31 @@ TEST(CompactFailure, DiskFullAtAnyCallLeavesNoFile) {
   EXPECT_TRUE(testing_support::ReadFileBytes(source) == before) << "the source changed";
 }
 
+uint32_t PageOwner(const std::vector<uint8_t>& page) {
+  return uint32_t(page[4]) | uint32_t(page[5]) << 8 | uint32_t(page[6]) << 16 | uint32_t(page[7]) << 24;
+}
+
+// Changes one byte in the fixed area of the first row of a data page of a table other
+// than the catalog (a value, not a structure: the file still reads, but differs).
+// False, and the page left alone, for any other page.
+bool ChangeFirstRowValue(std::vector<uint8_t>* page) {
+  const uint32_t owner = PageOwner(*page);
+  // Not the catalog (owner 2), page 1, usage-map hosts (0) or long values.
+  if ((*page)[0] != kPageData || owner <= 2 || owner == kLongValueOwner) return false;
+  const uint16_t first_row = uint16_t((*page)[10] | (*page)[11] << 8) & kSlotOffsetMask;  // Jet 3 slot 0
+  (*page)[first_row + 1] ^= 0x01;  // the first fixed byte after the 1-byte column count
+  return true;
+}
+
+// Changes the first key byte of a (Jet 3) index leaf page; false for any other page.
+bool BreakFirstKey(std::vector<uint8_t>* page) {
+  constexpr size_t kJet3EntryArea = 248;
+  const size_t free_space = size_t((*page)[2] | (*page)[3] << 8);
+  if ((*page)[0] != kPageIndexLeaf || free_space + kJet3EntryArea + 8 > page->size()) return false;
+  (*page)[kJet3EntryArea + 1] ^= 0x5A;  // the first key byte after its flag
+  return true;
+}
+
 TEST(CompactFailure, MismatchFoundByVerificationRemovesTheResult) {
   SKIP_WITHOUT_TESTDATA();
   const std::string source = SmallSource();
@@ -122,22 +147,13 @@ TEST(CompactFailure, MismatchFoundByVerificationRemovesTheResult) {
   testing_support::TempDir dir;
   const std::string out = dir.File("out.mdb");
 
-  // One changed byte in the fixed area of the first row of the first data page of a
-  // table other than the catalog (a value, not a structure): the file still reads,
-  // but differs.
-  uint32_t altered = 0;
+  bool altered = false;
   CompactOptions change_a_value;
-  change_a_value.alter_page_for_test = [&](uint32_t number, std::vector<uint8_t>* page) {
-    const uint32_t owner = uint32_t((*page)[4]) | uint32_t((*page)[5]) << 8 | uint32_t((*page)[6]) << 16 |
-                           uint32_t((*page)[7]) << 24;
-    // Not the catalog (owner 2), page 1, usage-map hosts (0) or long values.
-    if (altered != 0 || (*page)[0] != kPageData || owner <= 2 || owner == kLongValueOwner) return;
-    const uint16_t first_row = uint16_t((*page)[10] | (*page)[11] << 8) & kSlotOffsetMask;  // Jet 3 slot 0
-    (*page)[first_row + 1] ^= 0x01;  // the first fixed byte after the 1-byte column count
-    altered = number;
+  change_a_value.alter_page_for_test = [&](uint32_t, std::vector<uint8_t>* page) {
+    if (!altered) altered = ChangeFirstRowValue(page);
   };
   Status s = Compact(Env::Default(), source, out, change_a_value, nullptr);
-  ASSERT_NE(altered, 0u);
+  ASSERT_TRUE(altered);
   EXPECT_EQ(s.kind(), ErrorKind::kDamaged) << s.ToString();
   EXPECT_NE(s.detail().find("verification"), std::string::npos) << s.detail();
   EXPECT_NE(s.detail().find("column"), std::string::npos) << "names the column: " << s.detail();
@@ -147,58 +163,30 @@ TEST(CompactFailure, MismatchFoundByVerificationRemovesTheResult) {
   CompactOptions break_an_index;
   bool broke = false;
   break_an_index.alter_page_for_test = [&](uint32_t, std::vector<uint8_t>* page) {
-    constexpr size_t kJet3EntryArea = 248;
-    const size_t free_space = size_t((*page)[2] | (*page)[3] << 8);
-    if (broke || (*page)[0] != kPageIndexLeaf || free_space + kJet3EntryArea + 8 > page->size()) return;
-    (*page)[kJet3EntryArea + 1] ^= 0x5A;  // the first key byte after its flag
-    broke = true;
+    if (!broke) broke = BreakFirstKey(page);
   };
   s = Compact(Env::Default(), source, out, break_an_index, nullptr);
   ASSERT_TRUE(broke);
   EXPECT_EQ(s.kind(), ErrorKind::kDamaged) << s.ToString();
   EXPECT_EQ(EntriesIn(dir.path()), 0u);
 
-  // And without a hook the same compaction succeeds.
-  EXPECT_TRUE(Compact(Env::Default(), source, out, CompactOptions(), nullptr).ok());
-  EXPECT_EQ(EntriesIn(dir.path()), 1u);
-}
-
-// The verification compares rows on one thread and walks the result's indexes on
-// another; whichever finds a difference, the one reported is the first in the
-// result's table order, as if one thread had done all of it.
-TEST(CompactFailure, VerificationReportsTheFirstDifferenceWhicheverThreadFindsIt) {
-  SKIP_WITHOUT_TESTDATA();
-  const std::string source = SmallSource();
-  ASSERT_FALSE(source.empty());
-  testing_support::TempDir dir;
-  const std::string out = dir.File("out.mdb");
-  const auto owner = [](const std::vector<uint8_t>& page) {
-    return uint32_t(page[4]) | uint32_t(page[5]) << 8 | uint32_t(page[6]) << 16 | uint32_t(page[7]) << 24;
-  };
-  // A value changed in the first row of a user table's data page (as above), a key
-  // byte of an index leaf broken; `index_first`: the index belongs to an earlier table
-  // than the row.
+  // Rows are compared on one thread while the result's indexes are walked on another;
+  // with a row and an index both changed, whichever thread finds its difference first,
+  // the one reported is the first in the result's table order. `index_first`: the
+  // broken index belongs to an earlier table than the changed row.
   for (const bool index_first : {true, false}) {
     SCOPED_TRACE(index_first ? "index of an earlier table" : "row of an earlier table");
     uint32_t row_owner = 0, index_owner = 0;
-    CompactOptions damage;
-    damage.alter_page_for_test = [&](uint32_t, std::vector<uint8_t>* page) {
-      const uint32_t page_owner = owner(*page);
-      const bool earlier_done = index_first ? index_owner != 0 : row_owner != 0;
-      if ((*page)[0] == kPageIndexLeaf && index_owner == 0 && (index_first || (row_owner != 0 && page_owner > row_owner))) {
-        constexpr size_t kJet3EntryArea = 248;
-        const size_t free_space = size_t((*page)[2] | (*page)[3] << 8);
-        if (free_space + kJet3EntryArea + 8 > page->size()) return;
-        (*page)[kJet3EntryArea + 1] ^= 0x5A;
-        index_owner = page_owner;
-      } else if ((*page)[0] == kPageData && row_owner == 0 && page_owner > 2 && page_owner != kLongValueOwner &&
-                 (!index_first || (earlier_done && page_owner > index_owner))) {
-        const uint16_t first_row = uint16_t((*page)[10] | (*page)[11] << 8) & kSlotOffsetMask;
-        (*page)[first_row + 1] ^= 0x01;
-        row_owner = page_owner;
+    CompactOptions both;
+    both.alter_page_for_test = [&](uint32_t, std::vector<uint8_t>* page) {
+      const uint32_t owner = PageOwner(*page);
+      if (index_first ? index_owner == 0 : row_owner != 0 && index_owner == 0 && owner > row_owner) {
+        if (BreakFirstKey(page)) index_owner = owner;
+      } else if (row_owner == 0 && (!index_first || owner > index_owner)) {
+        if (ChangeFirstRowValue(page)) row_owner = owner;
       }
     };
-    const Status s = Compact(Env::Default(), source, out, damage, nullptr);
+    s = Compact(Env::Default(), source, out, both, nullptr);
     ASSERT_NE(row_owner, 0u);
     ASSERT_NE(index_owner, 0u);
     EXPECT_EQ(s.kind(), ErrorKind::kDamaged) << s.ToString();
@@ -206,6 +194,10 @@ TEST(CompactFailure, VerificationReportsTheFirstDifferenceWhicheverThreadFindsIt
     EXPECT_EQ(s.detail().find(" index ") != std::string::npos, index_first) << s.detail();
     EXPECT_EQ(EntriesIn(dir.path()), 0u);
   }
+
+  // And without a hook the same compaction succeeds.
+  EXPECT_TRUE(Compact(Env::Default(), source, out, CompactOptions(), nullptr).ok());
+  EXPECT_EQ(EntriesIn(dir.path()), 1u);
 }
 
 // Damaged sources: random bytes changed in copies of real files. Each compaction
