@@ -4,7 +4,6 @@
 
 #include <cerrno>
 #include <memory>
-#include <vector>
 
 #include "jet/base/publish_file.h"
 
