@@ -6,7 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup-debian.sh
 
-cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+scripts/configure-release.sh
 cmake --build build/release -j "$(nproc)" --target zivadiduz jetdb
 
 demo=$PWD/build/demo

@@ -20,7 +20,7 @@ database=${2:-}
 if [ -z "$program" ]; then
   program=$top/build/release/app/zivadiduz
   if [ ! -x "$program" ]; then
-    cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+    scripts/configure-release.sh
     cmake --build build/release -j 2 --target zivadiduz
   fi
 fi

@@ -13,10 +13,7 @@ stage() { echo "== test.sh: $1 (at ${SECONDS} s)"; }
 
 stage "release build and tests"
 
-# Optimised as the programs ship, without debug information, which would double the
-# compile time of the larger files.
-cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release \
-  -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" >/dev/null
+scripts/configure-release.sh
 cmake --build build/release -j "$jobs"
 (cd build/release && ctest --output-on-failure -j "$jobs")
 
