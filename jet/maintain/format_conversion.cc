@@ -200,7 +200,11 @@ Status ResultDefinition(const Header& from, const Header& to, const std::string&
       if (!Jet3HasType(c.type()))
         return Status::Error(ErrorKind::kUnsupportedFormat,
                              "table \"" + table_name + "\" column \"" + c.name + "\" is of type " +
-                                 ColumnTypeName(c.type_code) + ", which a Jet 3 file cannot hold");
+                                 ColumnTypeName(c.type_code) + ", which a Jet 3 file cannot hold" +
+                                 (c.type() == ColumnType::kUnknown11
+                                      ? " (Access 2000 and later keep their forms, reports and modules there; "
+                                        "Access's own conversion to an earlier version converts them)"
+                                      : ""));
       else if (c.type() == ColumnType::kBinary && c.length > 255 && source.table_type != 'S')
         return Status::Error(ErrorKind::kUnsupportedFormat, "table \"" + table_name + "\" column \"" + c.name +
                                                                 "\" holds " + std::to_string(c.length) +
