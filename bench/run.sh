@@ -9,6 +9,9 @@
 #             flushes what it writes, so the baseline does too)
 #   compact   jetdb compact (self-verification included)
 #   repair    jetdb repair of an undamaged copy
+#   repair-d  jetdb repair of a damaged copy: one page each of a table's data, its
+#             definition, an index leaf and a usage map hit as a crash leaves them
+#             (bench/damage.sh)
 #   check     jetdb check
 #   click     the whole repair procedure (CleanDatabase) through
 #             `zivadiduz-probe --click` in a prepared program folder
@@ -88,8 +91,9 @@ if [ ! -f "$BUILD_DIR/build.ninja" ]; then
   # -g changes no code; it lets bench/profile.sh see functions the compiler inlined.
   cmake -S "$ROOT" -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS=-g -DZIVADIDUZ_QT=OFF >/dev/null
 fi
-ninja -C "$BUILD_DIR" -j2 jetdb zivadiduz-probe >/dev/null
+ninja -C "$BUILD_DIR" -j2 jetdb jetdb-damage zivadiduz-probe >/dev/null
 JETDB="$BUILD_DIR/tools/jetdb/jetdb"
+DAMAGE="$BUILD_DIR/tools/damage/jetdb-damage"
 PROBE="$BUILD_DIR/app/zivadiduz-probe"
 
 # --- Workloads ----------------------------------------------------------------------
@@ -235,6 +239,8 @@ src="$WORK/source.mdb"
 no_copy() { rm -f "$copy"; }
 no_compacted() { rm -f "$WORK/compacted.mdb"; }
 fresh_copy() { rm -f "$copy"; cp "$src" "$copy"; }  # in the page cache like the source
+damaged="$WORK/damaged.mdb"
+fresh_damaged_copy() { rm -f "$copy"; cp "$damaged" "$copy"; }
 program_folder() {
   rm -rf "$PROGRAM" "$DATA"
   mkdir -p "$PROGRAM" "$DATA"
@@ -261,6 +267,11 @@ for file in "${FILES[@]}"; do
 
   measure fresh_copy : "$JETDB" repair "$copy"
   report "$name" "$mb" repair "$base"
+
+  bash "$ROOT/bench/damage.sh" "$DAMAGE" "$src" "$damaged"
+  measure fresh_damaged_copy : "$JETDB" repair "$copy"
+  report "$name" "$mb" repair-d "$base"
+  rm -f "$damaged"
 
   measure : : "$JETDB" check "$src"
   report "$name" "$mb" check "$base"
