@@ -74,6 +74,88 @@ class OutputSink final : public PageSink {
   std::vector<uint8_t> copy_;
 };
 
+// The data pages the planning pass built for a table whose pages do not depend on
+// the layout, kept in a scratch file so that the writing pass copies them instead of
+// decoding and encoding every row again. Such a table stores no long value out of its
+// rows and holds no table ids, so its pages differ from the written ones only in the
+// owner field (the table's definition page, unknown while planning). The file lies
+// beside the destination under the temporary-file name pattern, as the sorts' runs
+// do, and is removed once the table is written, or when this is destroyed. It costs
+// disk space: the table's data pages, until the table is written.
+class PlannedPages {
+ public:
+  PlannedPages(Env* env, const std::string& beside) : env_(env), path_(TemporaryPathBeside(beside)) {}
+  ~PlannedPages() {
+    writer_.reset();
+    reader_.reset();
+    if (created_) env_->RemoveFile(path_);
+  }
+  PlannedPages(const PlannedPages&) = delete;
+  PlannedPages& operator=(const PlannedPages&) = delete;
+
+  Status Append(std::span<const uint8_t> page) {
+    if (!writer_) {
+      Status s = env_->NewWritableFile(path_, 0600, &writer_);
+      if (!s.ok()) return s;
+      created_ = true;
+    }
+    buffer_.insert(buffer_.end(), page.begin(), page.end());
+    ++pages_;
+    return buffer_.size() >= kBufferSize ? Drain() : Status::Ok();
+  }
+  // Ends the writing; the pages are read back once, in order, with Next.
+  Status Finish() {
+    if (!writer_) return Status::Ok();
+    Status s = Drain();
+    if (s.ok()) s = writer_->Close();
+    writer_.reset();
+    std::vector<uint8_t>().swap(buffer_);
+    return s;
+  }
+  uint32_t pages() const { return pages_; }
+  // The next page, `page_size` bytes, with `owner` written into it.
+  Status Next(size_t page_size, uint32_t owner, std::vector<uint8_t>* page) {
+    if (!reader_) {
+      Status s = env_->NewSequentialFile(path_, &reader_);
+      if (!s.ok()) return s;
+    }
+    page->resize(page_size);
+    for (size_t got = 0; got < page_size;) {
+      size_t n = 0;
+      Status s = reader_->Read(page->data() + got, page_size - got, &n);
+      if (!s.ok()) return s;
+      if (n == 0) return Status::Error(ErrorKind::kIoError, "a scratch file of planned pages ends early");
+      got += n;
+    }
+    StoreLe32(page->data() + kPageOwnerOffset, owner);
+    return Status::Ok();
+  }
+  // Removes the scratch file once its pages have been read.
+  Status Remove() {
+    reader_.reset();
+    if (!created_) return Status::Ok();
+    Status s = env_->RemoveFile(path_);
+    if (s.ok()) created_ = false;
+    return s;
+  }
+
+ private:
+  static constexpr size_t kBufferSize = size_t(256) << 10;
+  Status Drain() {
+    Status s = writer_->Append(buffer_.data(), buffer_.size());
+    buffer_.clear();
+    return s;
+  }
+
+  Env* env_;
+  std::string path_;
+  bool created_ = false;
+  std::unique_ptr<WritableFile> writer_;
+  std::unique_ptr<SequentialFile> reader_;
+  std::vector<uint8_t> buffer_;
+  uint32_t pages_ = 0;
+};
+
 // One usage-map row of a table: what it describes and where its pointer goes.
 enum class MapKind { kOwned, kFree, kIndex, kLongValueOwned, kLongValueFree };
 struct MapSlot {
@@ -114,6 +196,7 @@ struct TableCopyPlan {
   // relative: data page index << 8 | row); after the real pass the first data page.
   CompactedTable out;
   std::vector<uint16_t> data_free;                   // free space of each data page
+  std::unique_ptr<PlannedPages> planned_pages;       // the dry run's pages, when they are final
   std::vector<std::vector<uint32_t>> lv_pages;       // per long-value column, relative
   uint32_t lv_page_count = 0;
   uint64_t long_values = 0;
@@ -310,6 +393,27 @@ Status CopySourceEntries(Database& db, TableCopyPlan* p, const TableIdMap& ids) 
   return Status::Ok();
 }
 
+// Whether the data pages the plan pass builds for `p` are the ones to write, but for
+// their owner: no long value stored out of a row (its pointer names a page of the
+// layout) and no table id in a row (ids move with the layout).
+bool PagesAreFinal(const TableCopyPlan& p) { return p.long_value_columns.empty() && p.out.id_columns.empty(); }
+
+// The writing pass of a table whose plan kept its data pages: they are copied onto
+// `data_pages` with the table's definition page as their owner.
+Status CopyPlannedPages(TableCopyPlan* p, PageSink* sink, const std::vector<uint32_t>& data_pages) {
+  PlannedPages& planned = *p->planned_pages;
+  if (planned.pages() != data_pages.size()) return Internal(*p, "data page count");
+  std::vector<uint8_t> page;
+  for (uint32_t number : data_pages) {
+    Status s = planned.Next(sink->format().page_size, p->start, &page);
+    if (s.ok()) s = sink->Write(number, page);
+    if (!s.ok()) return s;
+  }
+  Status s = planned.Remove();  // its scratch file goes as soon as the table is written
+  if (s.ok()) p->planned_pages.reset();
+  return s;
+}
+
 // Writes the rows of `p` anew from their values, in order: the one core of PlanRows and
 // WriteRows. Each row is decoded, its table ids mapped by `ids`, a saved query's
 // compiled plan dropped, and encoded again (jet/write/row_writer.h); Memo / OLE values
@@ -339,7 +443,10 @@ Status CopyRows(Database& db, TableCopyPlan* p, RowPass pass, PageSink* sink,
   fields.long_value_fields.resize(p->new_def.columns.size());
   std::string key;
   uint32_t page_index = 0;
+  if (!planning && p->planned_pages) return CopyPlannedPages(p, sink, *data_pages);
   if (planning) {
+    p->planned_pages.reset();
+    if (PagesAreFinal(*p)) p->planned_pages = std::make_unique<PlannedPages>(p->scratch->env, p->scratch->beside);
     p->out.page_first_row.clear();
     p->data_free.clear();
     p->long_values = 0;
@@ -354,6 +461,10 @@ Status CopyRows(Database& db, TableCopyPlan* p, RowPass pass, PageSink* sink,
   const auto flush = [&]() -> Status {
     if (planning) {
       p->data_free.push_back(uint16_t(builder.free_space()));
+      if (p->planned_pages) {
+        Status s = p->planned_pages->Append(builder.page());
+        if (!s.ok()) return s;
+      }
     } else {
       if (page_index >= data_pages->size()) return Internal(*p, "more data pages");
       Status s = sink->Write((*data_pages)[page_index], builder.page());
@@ -487,7 +598,8 @@ Status CopyRows(Database& db, TableCopyPlan* p, RowPass pass, PageSink* sink,
       p->lv_pages.push_back(std::move(pages));
     }
     p->out.IndexRowMap();
-    Status s = CopySourceEntries(db, p, ids);
+    Status s = p->planned_pages ? p->planned_pages->Finish() : Status::Ok();
+    if (s.ok()) s = CopySourceEntries(db, p, ids);
     // Only copied keys map source rows (here and in the verification): with none, the
     // map's 5 bytes per row go now rather than after the verification.
     if (std::none_of(p->keys_copied.begin(), p->keys_copied.end(), [](bool copied) { return copied; }))
