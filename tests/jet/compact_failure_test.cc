@@ -13,6 +13,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
+#include <vector>
 
 #include "jet/file/data_page.h"
 #include "jet/maintain/engine.h"
@@ -198,6 +200,44 @@ TEST(CompactFailure, MismatchFoundByVerificationRemovesTheResult) {
   // And without a hook the same compaction succeeds.
   EXPECT_TRUE(Compact(Env::Default(), source, out, CompactOptions(), nullptr).ok());
   EXPECT_EQ(EntriesIn(dir.path()), 1u);
+}
+
+// A large table's rows are compared in two halves on two threads: a difference in
+// either half is found, and with one in each, the first half's is the one reported.
+TEST(CompactFailure, VerificationComparesBothHalvesOfALargeTable) {
+  SKIP_WITHOUT_TESTDATA();
+  std::string source;
+  for (const std::string& f : testing_support::TestDataFiles("jet3"))
+    if (fs::path(f).filename() == "nwind.mdb") source = f;
+  ASSERT_FALSE(source.empty());
+  testing_support::TempDir dir;
+  const std::string out = dir.File("out.mdb");
+
+  // The data pages of each table, in the order they are written.
+  std::map<uint32_t, std::vector<uint32_t>> data_pages;
+  CompactOptions record;
+  record.alter_page_for_test = [&](uint32_t number, std::vector<uint8_t>* page) {
+    const uint32_t owner = PageOwner(*page);
+    if ((*page)[0] == kPageData && owner > 2 && owner != kLongValueOwner) data_pages[owner].push_back(number);
+  };
+  ASSERT_TRUE(Compact(Env::Default(), source, out, record, nullptr).ok());
+  fs::remove(out);
+  std::vector<uint32_t> pages;  // the table with the most data pages: Order Details, 2,155 rows
+  for (const auto& [owner, numbers] : data_pages)
+    if (numbers.size() > pages.size()) pages = numbers;
+  ASSERT_GE(pages.size(), 4u);
+
+  for (const bool both : {false, true}) {
+    CompactOptions change;
+    change.alter_page_for_test = [&](uint32_t number, std::vector<uint8_t>* page) {
+      if (number == pages.back() || (both && number == pages.front())) ASSERT_TRUE(ChangeFirstRowValue(page));
+    };
+    const Status s = Compact(Env::Default(), source, out, change, nullptr);
+    EXPECT_EQ(s.kind(), ErrorKind::kDamaged) << s.ToString();
+    const std::string at = "written at " + std::to_string(both ? pages.front() : pages.back()) + ":0)";
+    EXPECT_NE(s.detail().find(at), std::string::npos) << at << " in " << s.detail();
+    EXPECT_EQ(EntriesIn(dir.path()), 0u);
+  }
 }
 
 // Damaged sources: random bytes changed in copies of real files. Each compaction
