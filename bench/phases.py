@@ -25,7 +25,7 @@ PHASES = [
     ("procedure: backup / copy-back (FileCopy)", ["services::FileCopy"]),
     ("procedure: byte comparison with the backup", ["SameContents"]),
     # the compaction's self-verification
-    ("compact verify: rows (and the keys computed from them)", ["CompareRows"]),
+    ("compact verify: rows (and the keys computed from them; both halves' threads)", ["CompareRows|CompareRowRange"]),
     ("compact verify: indexes (walk of the result, second thread)", ["WalkResultIndex"]),
     ("compact verify: indexes (on the verifying thread)", ["CompareIndexes"]),
     ("compact verify: indexes (on the verifying thread)",
@@ -33,6 +33,8 @@ PHASES = [
     ("compact verify: open, catalog, definitions", ["VerifyCompaction"]),
     # the compaction's writing pass
     ("compact write: index rebuild (walk + sort + pages)", ["BuildIndexes", "WriteTable|WriteFile"]),
+    ("compact write: index pages copied from the plan", ["WriteIndexes", "WriteTable|WriteFile"]),
+    ("compact write: data pages copied from the plan", ["CopyPlannedPages", "WriteTable|WriteFile"]),
     ("compact write: row copy (rows + long values)", ["CopyRows", "WriteTable|WriteFile"]),
     ("compact write: maps, definitions, sync", ["WriteTable|WriteFile"]),
     # the compaction's planning

@@ -37,23 +37,6 @@ constexpr size_t kRoomForInserts = 32;
 // Planning rounds before giving up on ids that keep moving the layout.
 constexpr int kMaxPlanningRounds = 8;
 
-// The planning rounds' sink: hands out page numbers, discards the images.
-class CountingSink final : public PageSink {
- public:
-  CountingSink(const Format& format, uint32_t first) : format_(format), next_(first) {}
-  const Format& format() const override { return format_; }
-  Status Allocate(uint32_t* page_number) override {
-    *page_number = next_++;
-    return Status::Ok();
-  }
-  Status Write(uint32_t, std::span<const uint8_t>) override { return Status::Ok(); }
-  uint32_t next() const { return next_; }
-
- private:
-  Format format_;
-  uint32_t next_;
-};
-
 // The destination file, with the test hook in front of it.
 class OutputSink final : public PageSink {
  public:
@@ -74,33 +57,33 @@ class OutputSink final : public PageSink {
   std::vector<uint8_t> copy_;
 };
 
-// The data pages the planning pass built for a table whose pages do not depend on
-// the layout, kept in a scratch file so that the writing pass copies them instead of
-// decoding and encoding every row again. Such a table stores no long value out of its
-// rows and holds no table ids, so its pages differ from the written ones only in the
-// owner field (the table's definition page, unknown while planning). The file lies
-// beside the destination under the temporary-file name pattern, as the sorts' runs
-// do, and is removed once the table is written, or when this is destroyed. It costs
-// disk space: the table's data pages, until the table is written.
-class PlannedPages {
+// Pages the planning built that are the ones to write (but for fields the writer
+// sets), kept in a scratch file so that the writing pass copies them instead of
+// building them again: a table's data pages when its rows do not depend on the layout,
+// and its index pages when the layout they were counted for is the final one. Each
+// page with the number it was built for (in memory, 4 bytes a page), in the order it
+// was built. The file lies beside the destination under the temporary-file name
+// pattern, as the sorts' runs do, and is removed once its pages are copied, or when
+// this is destroyed. It costs disk space: those pages, until their table is written.
+class PageSpill {
  public:
-  PlannedPages(Env* env, const std::string& beside) : env_(env), path_(TemporaryPathBeside(beside)) {}
-  ~PlannedPages() {
+  PageSpill(Env* env, const std::string& beside) : env_(env), path_(TemporaryPathBeside(beside)) {}
+  ~PageSpill() {
     writer_.reset();
     reader_.reset();
     if (created_) env_->RemoveFile(path_);
   }
-  PlannedPages(const PlannedPages&) = delete;
-  PlannedPages& operator=(const PlannedPages&) = delete;
+  PageSpill(const PageSpill&) = delete;
+  PageSpill& operator=(const PageSpill&) = delete;
 
-  Status Append(std::span<const uint8_t> page) {
+  Status Append(uint32_t number, std::span<const uint8_t> page) {
     if (!writer_) {
       Status s = env_->NewWritableFile(path_, 0600, &writer_);
       if (!s.ok()) return s;
       created_ = true;
     }
     buffer_.insert(buffer_.end(), page.begin(), page.end());
-    ++pages_;
+    numbers_.push_back(number);
     return buffer_.size() >= kBufferSize ? Drain() : Status::Ok();
   }
   // Ends the writing; the pages are read back once, in order, with Next.
@@ -112,9 +95,10 @@ class PlannedPages {
     std::vector<uint8_t>().swap(buffer_);
     return s;
   }
-  uint32_t pages() const { return pages_; }
-  // The next page, `page_size` bytes, with `owner` written into it.
-  Status Next(size_t page_size, uint32_t owner, std::vector<uint8_t>* page) {
+  // The numbers the pages were built for, in order.
+  const std::vector<uint32_t>& numbers() const { return numbers_; }
+  // The next page, `page_size` bytes.
+  Status Next(size_t page_size, std::vector<uint8_t>* page) {
     if (!reader_) {
       Status s = env_->NewSequentialFile(path_, &reader_);
       if (!s.ok()) return s;
@@ -127,7 +111,6 @@ class PlannedPages {
       if (n == 0) return Status::Error(ErrorKind::kIoError, "a scratch file of planned pages ends early");
       got += n;
     }
-    StoreLe32(page->data() + kPageOwnerOffset, owner);
     return Status::Ok();
   }
   // Removes the scratch file once its pages have been read.
@@ -153,7 +136,36 @@ class PlannedPages {
   std::unique_ptr<WritableFile> writer_;
   std::unique_ptr<SequentialFile> reader_;
   std::vector<uint8_t> buffer_;
-  uint32_t pages_ = 0;
+  std::vector<uint32_t> numbers_;
+};
+
+// Drops a spill that will not be read (or has been), removing its file.
+Status Discard(std::unique_ptr<PageSpill>* spill) {
+  Status s = *spill ? (*spill)->Remove() : Status::Ok();
+  if (s.ok()) spill->reset();
+  return s;
+}
+
+// The planning rounds' sink: hands out page numbers, discards the images or keeps them.
+class CountingSink final : public PageSink {
+ public:
+  // `keep`, when not null, is given every page image written.
+  CountingSink(const Format& format, uint32_t first, PageSpill* keep = nullptr)
+      : format_(format), next_(first), keep_(keep) {}
+  const Format& format() const override { return format_; }
+  Status Allocate(uint32_t* page_number) override {
+    *page_number = next_++;
+    return Status::Ok();
+  }
+  Status Write(uint32_t page_number, std::span<const uint8_t> page) override {
+    return keep_ != nullptr ? keep_->Append(page_number, page) : Status::Ok();
+  }
+  uint32_t next() const { return next_; }
+
+ private:
+  Format format_;
+  uint32_t next_;
+  PageSpill* keep_;
 };
 
 // One usage-map row of a table: what it describes and where its pointer goes.
@@ -196,7 +208,7 @@ struct TableCopyPlan {
   // relative: data page index << 8 | row); after the real pass the first data page.
   CompactedTable out;
   std::vector<uint16_t> data_free;                   // free space of each data page
-  std::unique_ptr<PlannedPages> planned_pages;       // the dry run's pages, when they are final
+  std::unique_ptr<PageSpill> planned_pages;          // the dry run's pages, when they are final
   std::vector<std::vector<uint32_t>> lv_pages;       // per long-value column, relative
   uint32_t lv_page_count = 0;
   uint64_t long_values = 0;
@@ -220,10 +232,14 @@ struct TableCopyPlan {
   // ids; a later round with the same ones (or, when no index key holds table ids, the
   // same pages) would count the same, so it reuses index_pages instead of rebuilding.
   bool indexes_counted = false;
+  uint32_t counted_start = 0;
   uint32_t counted_data_start = 0;
   uint32_t counted_index_start = 0;
   TableIdMap counted_ids;
   bool keys_hold_ids = false;    // some real index has a column holding table ids
+  // The index pages that round built; the writing pass copies them when the table
+  // starts where it did then (the owner field), and builds them again otherwise.
+  std::unique_ptr<PageSpill> planned_index;
 
   uint32_t data_pages() const { return uint32_t(data_free.size()); }
   uint32_t Absolute(uint32_t relative) const {
@@ -401,17 +417,17 @@ bool PagesAreFinal(const TableCopyPlan& p) { return p.long_value_columns.empty()
 // The writing pass of a table whose plan kept its data pages: they are copied onto
 // `data_pages` with the table's definition page as their owner.
 Status CopyPlannedPages(TableCopyPlan* p, PageSink* sink, const std::vector<uint32_t>& data_pages) {
-  PlannedPages& planned = *p->planned_pages;
-  if (planned.pages() != data_pages.size()) return Internal(*p, "data page count");
+  PageSpill& planned = *p->planned_pages;
+  if (planned.numbers().size() != data_pages.size()) return Internal(*p, "data page count");
   std::vector<uint8_t> page;
   for (uint32_t number : data_pages) {
-    Status s = planned.Next(sink->format().page_size, p->start, &page);
-    if (s.ok()) s = sink->Write(number, page);
+    Status s = planned.Next(sink->format().page_size, &page);
+    if (!s.ok()) return s;
+    StoreLe32(page.data() + kPageOwnerOffset, p->start);
+    s = sink->Write(number, page);
     if (!s.ok()) return s;
   }
-  Status s = planned.Remove();  // its scratch file goes as soon as the table is written
-  if (s.ok()) p->planned_pages.reset();
-  return s;
+  return Discard(&p->planned_pages);  // its scratch file goes as soon as the table is written
 }
 
 // Writes the rows of `p` anew from their values, in order: the one core of PlanRows and
@@ -445,8 +461,9 @@ Status CopyRows(Database& db, TableCopyPlan* p, RowPass pass, PageSink* sink,
   uint32_t page_index = 0;
   if (!planning && p->planned_pages) return CopyPlannedPages(p, sink, *data_pages);
   if (planning) {
-    p->planned_pages.reset();
-    if (PagesAreFinal(*p)) p->planned_pages = std::make_unique<PlannedPages>(p->scratch->env, p->scratch->beside);
+    Status s = Discard(&p->planned_pages);
+    if (!s.ok()) return s;
+    if (PagesAreFinal(*p)) p->planned_pages = std::make_unique<PageSpill>(p->scratch->env, p->scratch->beside);
     p->out.page_first_row.clear();
     p->data_free.clear();
     p->long_values = 0;
@@ -462,7 +479,7 @@ Status CopyRows(Database& db, TableCopyPlan* p, RowPass pass, PageSink* sink,
     if (planning) {
       p->data_free.push_back(uint16_t(builder.free_space()));
       if (p->planned_pages) {
-        Status s = p->planned_pages->Append(builder.page());
+        Status s = p->planned_pages->Append(page_index, builder.page());
         if (!s.ok()) return s;
       }
     } else {
@@ -655,6 +672,31 @@ Status BuildIndexes(TableCopyPlan* p, PageSink* sink) {
   return Status::Ok();
 }
 
+// The writing pass's index pages of `p` from the planning round that counted them for
+// the final layout, when the table starts where it did then; built again otherwise.
+Status WriteIndexes(TableCopyPlan* p, OutputSink* sink) {
+  if (!p->planned_index || p->counted_start != p->start) {
+    Status s = Discard(&p->planned_index);
+    return s.ok() ? BuildIndexes(p, sink) : s;
+  }
+  PageSpill& planned = *p->planned_index;
+  if (planned.numbers().size() != p->index_pages) return Internal(*p, "index page count");
+  for (uint32_t i = 0; i < p->index_pages; ++i) {
+    uint32_t number;
+    Status s = sink->Allocate(&number);
+    if (!s.ok()) return s;
+    if (number != p->index_start + i) return Internal(*p, "index pages");
+  }
+  std::vector<uint8_t> page;
+  for (uint32_t number : planned.numbers()) {
+    if (number - p->index_start >= p->index_pages) return Internal(*p, "index page numbers");
+    Status s = planned.Next(sink->format().page_size, &page);
+    if (s.ok()) s = sink->Write(number, page);
+    if (!s.ok()) return s;
+  }
+  return Discard(&p->planned_index);
+}
+
 // --- Usage maps -----------------------------------------------------------------------
 
 // The map rows a table gets, in host-page order. The owned-pages, free-space and index
@@ -741,11 +783,16 @@ Status LayOutTable(Database& db, TableCopyPlan* p, uint32_t start, const TableId
                                p->counted_index_start == p->index_start &&
                                (!p->keys_hold_ids || p->counted_ids == ids);
   if (!same_as_counted) {
-    CountingSink counter(format, p->index_start);
-    Status s = BuildIndexes(p, &counter);
+    Status s = Discard(&p->planned_index);
+    if (!s.ok()) return s;
+    p->planned_index = std::make_unique<PageSpill>(p->scratch->env, p->scratch->beside);
+    CountingSink counter(format, p->index_start, p->planned_index.get());
+    s = BuildIndexes(p, &counter);
+    if (s.ok()) s = p->planned_index->Finish();
     if (!s.ok()) return s;
     p->index_pages = counter.next() - p->index_start;
     p->indexes_counted = true;
+    p->counted_start = p->start;
     p->counted_data_start = p->data_start;
     p->counted_index_start = p->index_start;
     p->counted_ids = ids;
@@ -886,7 +933,7 @@ Status WriteTable(Database& db, TableCopyPlan* p, OutputSink* sink, const TableI
   if (s.ok()) s = WriteRows(db, p, sink, data_pages, ids);
   if (!s.ok()) return s;
   if (sink->next() != p->index_start) return Internal(*p, "index start");
-  s = BuildIndexes(p, sink);
+  s = WriteIndexes(p, sink);
   if (!s.ok()) return s;
   if (sink->next() != p->index_start + p->index_pages) return Internal(*p, "index pages");
 

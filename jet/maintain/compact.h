@@ -34,11 +34,13 @@
 // Because table ids appear in index keys of the first tables, the layout is planned
 // before anything is written: a dry run packs every table's rows and long values and
 // builds its indexes into a page counter, and repeats with the ids that layout gives
-// until the ids no longer change (two or three rounds in practice). The dry run's data
-// pages of a table whose pages do not depend on the layout (no long value stored out
-// of a row, no table ids) are kept in a scratch file beside the destination and copied
-// by the writing pass, so their rows are decoded and encoded once; that scratch file
-// holds those pages on disk until their table is written.
+// until the ids no longer change (two or three rounds in practice). What the planning
+// built that is final is kept in scratch files beside the destination and copied by
+// the writing pass instead of being built again: the data pages of a table whose rows
+// do not depend on the layout (no long value stored out of a row, no table ids), so
+// its rows are decoded and encoded once, and the index pages the round that counted
+// them for the final layout built. Those pages take disk space until their table is
+// written.
 //
 // The result is written beside the destination as a temporary file, verified against
 // the source (jet/maintain/compact_verify.h), and only then renamed into place.
