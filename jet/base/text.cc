@@ -2,6 +2,7 @@
 // pages (pure ASCII here, the rest by the platform's converter, jet/base/code_page.h).
 #include "jet/base/text.h"
 
+#include <cstring>
 #include <utility>
 
 #include "jet/base/code_page.h"
@@ -51,6 +52,10 @@ void AppendUtf16Le(const uint8_t* data, size_t size, std::string* out) {
   const auto unit = [&](size_t n) -> char16_t { return data[2 * n] | (data[2 * n + 1] << 8); };
   for (size_t n = 0; n < units; ++n) {
     const char16_t u = unit(n);
+    if (u < 0x80) {  // most text: one byte, no surrogate
+      out->push_back(static_cast<char>(u));
+      continue;
+    }
     if (u >= 0xD800 && u <= 0xDBFF && n + 1 < units) {
       const char16_t low = unit(n + 1);
       if (low >= 0xDC00 && low <= 0xDFFF) {
@@ -143,7 +148,13 @@ Status DecodeJet4Text(const uint8_t* data, size_t size, std::string* utf8) {
   for (size_t n = 2; n <= size; ++n) {
     if (n < size && data[n] != 0x00) continue;
     if (compressed) {
-      for (size_t k = start; k < n; ++k) AppendUtf8(data[k], utf8);
+      for (size_t k = start; k < n; ++k) {
+        if (data[k] < 0x80) {
+          utf8->push_back(static_cast<char>(data[k]));
+        } else {
+          AppendUtf8(data[k], utf8);
+        }
+      }
     } else {
       AppendUtf16Le(data + start, n - start, utf8);
     }
@@ -156,6 +167,21 @@ Status DecodeJet4Text(const uint8_t* data, size_t size, std::string* utf8) {
 Status EncodeJet4Text(const std::string& utf8, bool allow_compression,
                       std::vector<uint8_t>* bytes) {
   bytes->clear();
+  const auto* raw = reinterpret_cast<const uint8_t*>(utf8.data());
+  if (IsAscii(raw, utf8.size())) {
+    // One code point per byte, each at most 0xFF: the rule below, without the
+    // detour through code points.
+    if (allow_compression && utf8.size() > 2 && std::memchr(raw, 0, utf8.size()) == nullptr) {
+      bytes->reserve(utf8.size() + 2);
+      bytes->push_back(0xFF);
+      bytes->push_back(0xFE);
+      bytes->insert(bytes->end(), raw, raw + utf8.size());
+      return Status::Ok();
+    }
+    bytes->resize(utf8.size() * 2, 0);
+    for (size_t n = 0; n < utf8.size(); ++n) (*bytes)[2 * n] = raw[n];
+    return Status::Ok();
+  }
   std::u32string points;
   if (!ToCodePoints(utf8, &points))
     return Status::Error(ErrorKind::kInvalidArgument, "text is not valid UTF-8");

@@ -134,6 +134,10 @@ TEST(Jet4TextTest, CompressionOnlyWhenItFitsAndSaves) {
   std::vector<uint8_t> bytes;
   ASSERT_TRUE(jet::EncodeJet4Text("ab", true, &bytes).ok());  // 2 chars: no saving
   EXPECT_EQ(bytes, Bytes({'a', 0, 'b', 0}));
+  ASSERT_TRUE(jet::EncodeJet4Text("abc", true, &bytes).ok());
+  EXPECT_EQ(bytes, Bytes({0xFF, 0xFE, 'a', 'b', 'c'}));
+  ASSERT_TRUE(jet::EncodeJet4Text(std::string("ab\0c", 4), true, &bytes).ok());  // a NUL would toggle
+  EXPECT_EQ(bytes, Bytes({'a', 0, 'b', 0, 0, 0, 'c', 0}));
   ASSERT_TRUE(jet::EncodeJet4Text("abc\xC4\x80", true, &bytes).ok());  // U+0100: no
   EXPECT_EQ(bytes.size(), 8u);
   EXPECT_NE(bytes[0], 0xFF);
