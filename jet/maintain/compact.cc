@@ -65,6 +65,8 @@ class OutputSink final : public PageSink {
 // was built. The file lies beside the destination under the temporary-file name
 // pattern, as the sorts' runs do, and is removed once its pages are copied, or when
 // this is destroyed. It costs disk space: those pages, until their table is written.
+// The pages carry no checksum: one damaged in the scratch file fails the result's
+// verification, which compares every row and index entry with the source.
 class PageSpill {
  public:
   PageSpill(Env* env, const std::string& beside) : env_(env), path_(TemporaryPathBeside(beside)) {}
