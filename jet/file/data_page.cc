@@ -47,6 +47,27 @@ Status ParseDataPage(const Format& format, const uint8_t* page, DataPageHeader* 
   return Status::Ok();
 }
 
+uint16_t RowCountFromFreeSpace(const Format& format, const uint8_t* page) {
+  const uint32_t free_space = LoadLe16(page + 2);
+  uint16_t found = 0;
+  for (unsigned n = 1; n <= 255; ++n) {
+    const uint32_t table_end = format.data_header_size + 2u * n;
+    if (table_end + free_space > format.page_size) break;
+    if (table_end + free_space != (SlotValue(format, page, n - 1) & kSlotOffsetMask)) continue;
+    if (found != 0) return 0;  // two counts fit: no evidence for either
+    found = uint16_t(n);
+  }
+  return found;
+}
+
+bool TornSecondHalf(const Format& format, const uint8_t* page) {
+  const uint32_t half = format.page_size / 2;
+  if (page[half - 1] == 0) return false;
+  for (uint32_t i = half; i < format.page_size; ++i)
+    if (page[i] != 0) return false;
+  return true;
+}
+
 Status GetRowSlot(const Format& format, const uint8_t* page, const DataPageHeader& header,
                   unsigned row, RowSlot* slot) {
   *slot = RowSlot();

@@ -49,6 +49,18 @@ struct RowSlot {
 // A free-space value that disagrees with the rows is reported, not an error.
 Status ParseDataPage(const Format& format, const uint8_t* page, DataPageHeader* header);
 
+// The slot count the page's free space implies, for a page whose stored count is
+// damaged (a flipped or torn count): the one n <= 255 for which the end of an n-slot
+// table plus the stored free space is where slot n-1 places its row. 0 when no n fits
+// (then the free space is what is damaged) or more than one does. A garbled slot among
+// the first n does not hide the count; it is the row's to fail.
+uint16_t RowCountFromFreeSpace(const Format& format, const uint8_t* page);
+
+// True when the page's second half is all zeros and the byte before it is not: what a
+// page write torn halfway leaves (the disk wrote the first half of the new page, then
+// nothing). Rows lying in that half have lost their bytes.
+bool TornSecondHalf(const Format& format, const uint8_t* page);
+
 // The extent and flags of slot `row`. kDamaged when `row` >= row_count or a live row
 // lies outside the row area of the page. A deleted slot with an impossible extent is
 // returned as an empty deleted row (Access leaves garbage there).

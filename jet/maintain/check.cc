@@ -220,6 +220,11 @@ class Checker {
   // Records that `owner` (a TDEF page, or 0) holds `page` as `claim`; a second
   // exclusive owner is damage. False when the page was already claimed.
   bool ClaimPage(uint32_t page, Claim claim, uint32_t owner, const Place& place);
+  // The header of LVAL page `number`, which a value of the row at `place` reaches:
+  // its free space must match its rows, and its second byte is 0x01 as on every data
+  // page Jet writes. A value there reads whatever the header says, so the damage is
+  // the header's, which the repair writes anew.
+  void CheckLongValuePage(uint32_t number, const Place& place);
 
   void CheckHeader();
   void Census();
@@ -304,6 +309,7 @@ class Checker {
   std::vector<RawColumn> raw_;
   std::vector<Value> values_;
   std::vector<uint8_t> long_value_;
+  std::vector<uint8_t> long_value_page_;
   std::vector<RowId> long_value_rows_;
   std::map<FindingKind, size_t> kind_counts_;
   // Findings past the cap of their kind, by kind name, table and index.
@@ -354,6 +360,23 @@ bool Checker::ClaimPage(uint32_t page, Claim claim, uint32_t owner, const Place&
           ClaimName(claims_[page]) +
           (claim_owner_[page] != 0 ? " of table " + std::to_string(claim_owner_[page]) : ""));
   return false;
+}
+
+void Checker::CheckLongValuePage(uint32_t number, const Place& place) {
+  long_value_page_.resize(format_.page_size);
+  DataPageHeader header;
+  if (!file_.ReadPage(number, long_value_page_.data()).ok() ||
+      !ParseDataPage(format_, long_value_page_.data(), &header).ok())
+    return;  // the value's read has said so
+  Place at = place;
+  at.page = number;
+  at.row = -1;
+  if (!header.free_space_matches)
+    Add(FindingKind::kDataPageFreeSpace, at,
+        "long-value page: the stored free space " + std::to_string(header.free_space) + " does not match the rows");
+  if (long_value_page_[1] != 0x01)
+    Add(FindingKind::kDataPage, at,
+        "long-value page: its second byte is " + std::to_string(long_value_page_[1]) + ", not 1");
 }
 
 void Checker::Run() {
@@ -767,8 +790,11 @@ void Checker::CheckRow(const TableDef& table, const Place& at, RowId id, const u
     if (column.is_long_value() && !raw[c].is_null) {
       Status ls = long_values->Read(row.data() + raw[c].offset, raw[c].size, &long_value_, &long_value_rows_);
       for (const RowId& r : long_value_rows_) {
-        if (r.page < file_.page_count() && types_[r.page] == kPageData && owners_[r.page] == kLongValueOwner)
+        if (r.page < file_.page_count() && types_[r.page] == kPageData && owners_[r.page] == kLongValueOwner) {
+          const bool first = claims_[r.page] == Claim::kNone;
           ClaimPage(r.page, Claim::kLongValue, 0, at);
+          if (first && !quiet_) CheckLongValuePage(r.page, at);
+        }
       }
       if (!ls.ok()) {
         Add(FindingKind::kLongValueBroken, at, "column \"" + column.name + "\": " + ls.detail());

@@ -18,6 +18,13 @@ void RepairTableReport::Lose(LossReason reason, uint64_t rows) {
   rows_lost += rows;
 }
 
+void RepairTableReport::Regain(LossReason reason) {
+  uint64_t& count = lost_by_reason[static_cast<size_t>(reason)];
+  if (count == 0) return;
+  --count;
+  --rows_lost;
+}
+
 uint64_t RepairReport::RowsLost() const {
   uint64_t n = 0;
   for (const RepairTableReport& t : tables) n += t.rows_lost;

@@ -40,6 +40,8 @@ struct RepairTableReport {
   std::vector<std::string> notes;  // per-table details (which rows, which values)
 
   void Lose(LossReason reason, uint64_t rows = 1);
+  // Takes back one row lost for `reason`: the salvage found it after all.
+  void Regain(LossReason reason);
   uint64_t RowsFound() const { return rows_kept + rows_lost; }
 };
 

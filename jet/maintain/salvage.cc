@@ -102,6 +102,10 @@ struct RowPlace {
   uint32_t size = 0;
 };
 
+// A row's bytes named by page and start, to match overflow targets with the slots
+// that hold them.
+uint64_t TargetKey(uint32_t page, uint32_t start) { return uint64_t(page) << 16 | start; }
+
 class Salvager {
  public:
   // Scratch files of the index sorts go beside `scratch_beside` (the destination).
@@ -132,9 +136,31 @@ class Salvager {
   // `dropped`.
   void DropRowsTheirIndexesDisown(const TableDef& def, const std::vector<std::pair<RowId, RowPlace>>& kept,
                                   RepairTableReport* table, std::vector<uint32_t>* dropped);
+  // An overflow target is stored flagged deleted, so that scans see its row once,
+  // through the pointer. When the row holding the pointer is lost (its page zeroed,
+  // its pointer garbled), the target still holds the whole row, as other readers
+  // show. A target of `orphans` that no pointer `reached` is adopted (its flag cleared,
+  // kept) when its row validates and it stands for a lost row: an index entry pointing
+  // at a lost row (on a lost page, or of `pointer_rows_dropped`) holds its key, or, in a
+  // table without indexes that give keys, the table lost pages and its definition
+  // counts rows not yet accounted for. Without such evidence it is the leftover of a
+  // row deleted or moved long ago, and stays deleted. The lost rows it
+  // stands for go into `seen`, and out of `dropped` and the count of lost rows.
+  void AdoptOrphanTargets(const TableDef& def, const std::vector<RowId>& orphans, const std::set<uint64_t>& reached,
+                          const std::vector<uint32_t>& pointer_rows_dropped, RepairTableReport* table,
+                          std::vector<uint32_t>* seen, std::vector<uint32_t>* dropped);
+  // For a live row that starts where the stored free space of its page (in page_)
+  // says the free gap is (RowInFreeSpace): true when the free-space field is what is
+  // garbled, not the slot. Either may be: it is the slot when another slot's row
+  // starts where the gap ends, or the row read from there is whole; the free space
+  // when neither holds and the row read from the slot is whole.
+  bool FreeSpaceGarbled(const TableDef& def, const DataPageHeader& header, const RowSlot& slot);
   // The table's data pages: its map's, and the pages naming it that the map leaves
   // out (jet/maintain/table_pages.h). A map that disagrees is set aside.
   std::vector<uint32_t> TablePages(const TableDef& def, RepairTableReport* table);
+  // Page `number` (in page_) with a row count its free space and slots contradict: the
+  // count they imply (RowCountFromFreeSpace) is written over the `stored` one.
+  void MendRowCount(uint32_t number, uint16_t stored, RepairTableReport* table);
   // The primary-key values of the rows in `lost` (row pointers) that the primary key's
   // index still holds, into table->lost_keys.
   void ListLostKeys(const TableDef& def, const std::set<uint32_t>& lost, RepairTableReport* table);
@@ -177,6 +203,9 @@ class Salvager {
   // Tables whose owned-pages map was set aside (by definition page): their rows are
   // scanned by owner field, as the compaction will.
   std::set<uint32_t> maps_set_aside_;
+  // Tables (by definition page) with adopted overflow targets: their indexes point at
+  // the lost pointer rows and are rebuilt.
+  std::set<uint32_t> adopted_;
   // Pages dropped from a table (not what its map says): table page -> pages.
   std::map<uint32_t, std::set<uint32_t>> dropped_pages_;
 };
@@ -366,6 +395,25 @@ void Salvager::TakeCensus() {
   }
 }
 
+bool Salvager::FreeSpaceGarbled(const TableDef& def, const DataPageHeader& header, const RowSlot& slot) {
+  const uint32_t gap_end = format_.data_header_size + 2u * header.row_count + header.free_space;
+  // Another slot placing its row where the gap ends bears the free space out.
+  for (unsigned i = 0; i < header.row_count; ++i)
+    if ((LoadLe16(page_.data() + format_.data_header_size + 2 * i) & kSlotOffsetMask) == gap_end) return false;
+  if (gap_end < slot.end && ValidateRow(format_, def, page_.data() + gap_end, slot.end - gap_end).ok()) return false;
+  return ValidateRow(format_, def, page_.data() + slot.start, slot.size()).ok();
+}
+
+void Salvager::MendRowCount(uint32_t number, uint16_t stored, RepairTableReport* table) {
+  const uint16_t implied = RowCountFromFreeSpace(format_, page_.data());
+  if (implied == 0 || implied == stored) return;
+  StoreLe16(view_.Mutable(number) + format_.data_row_count, implied);
+  StoreLe16(page_.data() + format_.data_row_count, implied);
+  table->notes.push_back("page " + std::to_string(number) + ": its row count " + std::to_string(stored) +
+                         " disagreed with its free space and slot table; " + std::to_string(implied) +
+                         " taken from them");
+}
+
 std::vector<uint32_t> Salvager::TablePages(const TableDef& def, RepairTableReport* table) {
   TakeCensus();
   UsageMap owned;
@@ -402,6 +450,9 @@ std::vector<uint32_t> Salvager::TablePages(const TableDef& def, RepairTableRepor
     if (!view_.ReadPage(p, page_.data()).ok()) continue;
     if (WrongPageForOwnedMap(page_[0])) continue;  // a wrong bit, reported above
     DataPageHeader header;
+    const bool parsed = ParseDataPage(format_, page_.data(), &header).ok();
+    if (page_[0] == kPageData && (!parsed || header.row_count > kMaxRowsPerDataPage || !header.free_space_matches))
+      MendRowCount(p, header.row_count, table);
     if (!ParseDataPage(format_, page_.data(), &header).ok() || header.row_count > kMaxRowsPerDataPage) {
       dropped_pages_[def.first_page].insert(p);
       table->notes.push_back("page " + std::to_string(p) + " of the table's map is not a readable data page (type " +
@@ -419,6 +470,9 @@ void Salvager::SalvageRows(const TableDef& def, RepairTableReport* table) {
   std::vector<uint32_t> seen;     // rows kept or dropped here, by row pointer
   std::vector<uint32_t> dropped;  // rows dropped here
   std::vector<std::pair<RowId, RowPlace>> kept;
+  std::vector<RowId> orphans;                 // overflow targets, reached or not
+  std::set<uint64_t> reached;                 // targets reached, by TargetKey
+  std::vector<uint32_t> pointer_rows_dropped; // overflow rows whose pointer led nowhere
   for (uint32_t p : pages) {
     for (unsigned i = 0;; ++i) {
       if (!view_.ReadPage(p, page_.data()).ok()) break;
@@ -427,17 +481,25 @@ void Salvager::SalvageRows(const TableDef& def, RepairTableReport* table) {
       const RowId id{p, uint8_t(i)};
       RowSlot slot;
       Status s = GetRowSlot(format_, page_.data(), header, i, &slot);
-      if (s.ok() && slot.deleted) continue;
-      if (s.ok() && RowInFreeSpace(format_, header, slot))
+      if (s.ok() && slot.deleted) {
+        // The target of an overflow pointer carries the deleted flag alone; it is
+        // adopted below if the row whose pointer reached it is lost.
+        if (!slot.overflow && slot.size() > 0) orphans.push_back(id);
+        continue;
+      }
+      if (s.ok() && RowInFreeSpace(format_, header, slot) && !FreeSpaceGarbled(def, header, slot))
         s = Status::Error(ErrorKind::kDamaged, "the row starts inside the page's free space");
       seen.push_back(id.ToPointer());
       RowPlace place;
       LossReason reason = LossReason::kUndecodable;
       if (s.ok()) s = Locate(def, id, page_.data(), slot, &place);
+      const bool located = s.ok();
+      if (located && slot.overflow) reached.insert(TargetKey(place.page, place.start));
       if (s.ok()) s = SalvageRow(def, id, place, table, &reason);
       if (!s.ok()) {
         DeleteSlot(id);
         dropped.push_back(id.ToPointer());
+        if (slot.overflow && !located) pointer_rows_dropped.push_back(id.ToPointer());
         table->Lose(reason);
         table->notes.push_back("row " + RowName(id) + " dropped: " + s.detail());
         continue;
@@ -449,9 +511,11 @@ void Salvager::SalvageRows(const TableDef& def, RepairTableReport* table) {
     // take, which the compaction recomputes anyway.
   }
   DropRowsTheirIndexesDisown(def, kept, table, &dropped);
+  std::sort(seen.begin(), seen.end());  // already ascending when the map's pages are
+  std::sort(pointer_rows_dropped.begin(), pointer_rows_dropped.end());
+  AdoptOrphanTargets(def, orphans, reached, pointer_rows_dropped, table, &seen, &dropped);
   // Rows on pages that are gone (zeroed, retyped, cut off): the index entries that
   // point at rows the salvage neither kept nor dropped say how many there were.
-  std::sort(seen.begin(), seen.end());  // already ascending when the map's pages are
   uint64_t most = 0;
   std::set<uint32_t> lost(dropped.begin(), dropped.end());
   for (const RealIndex& index : def.real_indexes) {
@@ -487,6 +551,98 @@ void Salvager::SalvageRows(const TableDef& def, RepairTableReport* table) {
   } else if (most == 0) {
     table->notes.push_back("the number of rows on the lost pages is not known (no index points at them, and the "
                            "table's definition counts no more rows than were found)");
+  }
+}
+
+void Salvager::AdoptOrphanTargets(const TableDef& def, const std::vector<RowId>& orphans,
+                                  const std::set<uint64_t>& reached, const std::vector<uint32_t>& pointer_rows_dropped,
+                                  RepairTableReport* table, std::vector<uint32_t>* seen,
+                                  std::vector<uint32_t>* dropped) {
+  // The targets no pointer reaches whose rows are whole.
+  RowDecoder decoder(view_, def);
+  std::vector<Value> values;
+  std::vector<std::pair<RowId, RowPlace>> whole;
+  for (const RowId& id : orphans) {
+    DataPageHeader header;
+    RowSlot slot;
+    if (!view_.ReadPage(id.page, page_.data()).ok() || !ParseDataPage(format_, page_.data(), &header).ok() ||
+        !GetRowSlot(format_, page_.data(), header, id.row, &slot).ok() || reached.count(TargetKey(id.page, slot.start)))
+      continue;
+    const uint8_t* row = page_.data() + slot.start;
+    if (!ValidateRow(format_, def, row, slot.size()).ok() || !decoder.Decode(row, slot.size(), &values).ok()) continue;
+    whole.emplace_back(id, RowPlace{id.page, slot.start, uint32_t(slot.size())});
+  }
+  if (whole.empty()) return;
+  // The lost rows whose pointers may have reached them, and the keys their entries hold.
+  std::vector<size_t> keyed;  // indexes whose keys can be computed from a row
+  std::vector<std::multimap<std::string, uint32_t>> lost_by_key;
+  for (size_t i = 0; i < def.real_indexes.size(); ++i) {
+    const RealIndex& index = def.real_indexes[i];
+    std::multimap<std::string, uint32_t> entries;
+    IndexWalkStats stats;
+    const bool walked = WalkIndex(view_, def.first_page, index.root_page,
+                                  [&](const std::string& key, const RowId& row) {
+                                    const uint32_t pointer = row.ToPointer();
+                                    const bool unseen = !std::binary_search(seen->begin(), seen->end(), pointer);
+                                    if (unseen || std::binary_search(pointer_rows_dropped.begin(),
+                                                                     pointer_rows_dropped.end(), pointer))
+                                      entries.emplace(key, pointer);
+                                    return true;
+                                  },
+                                  &stats).ok();
+    if (!walked || !CanComputeKeys(format_, def, index)) continue;
+    keyed.push_back(i);
+    lost_by_key.push_back(std::move(entries));
+  }
+  // Without an index to tell, only pages lost are evidence, and the definition's row
+  // count says how many rows are unaccounted for.
+  uint64_t unaccounted = 0;
+  if (keyed.empty() && dropped_pages_.count(def.first_page) && def.row_count > table->RowsFound())
+    unaccounted = def.row_count - table->RowsFound();
+  std::set<uint32_t> regained;
+  std::string key;
+  for (const auto& [id, place] : whole) {
+    uint32_t stands_for = 0;
+    bool adopt = unaccounted > 0;
+    if (!view_.ReadPage(place.page, page_.data()).ok() ||
+        !decoder.Decode(page_.data() + place.start, place.size, &values).ok())
+      continue;
+    for (size_t k = 0; k < keyed.size() && !adopt; ++k) {
+      if (!EncodeIndexKey(format_, def, def.real_indexes[keyed[k]], values, &key).ok()) continue;
+      auto [first, last] = lost_by_key[k].equal_range(key);
+      for (auto it = first; it != last && !adopt; ++it) {
+        if (regained.count(it->second)) continue;
+        stands_for = it->second;
+        adopt = true;
+      }
+    }
+    if (!adopt) continue;
+    if (keyed.empty()) --unaccounted;
+    uint8_t* page = view_.Mutable(id.page);
+    const uint32_t at = format_.data_header_size + 2u * id.row;
+    StoreLe16(page + at, uint16_t(LoadLe16(page + at) & ~kSlotDeleted));
+    LossReason reason;
+    if (!SalvageRow(def, id, place, table, &reason).ok()) {
+      DeleteSlot(id);
+      continue;
+    }
+    ++table->rows_kept;
+    adopted_.insert(def.first_page);
+    std::string line = "row " + RowName(id) + ", an overflow target no pointer reaches, kept";
+    if (stands_for != 0) {
+      regained.insert(stands_for);
+      line += ": it is the row of lost row " + RowName(RowId::FromPointer(stands_for));
+    }
+    table->notes.push_back(line);
+  }
+  // The lost rows regained are lost no more.
+  for (uint32_t pointer : regained) {
+    if (std::binary_search(pointer_rows_dropped.begin(), pointer_rows_dropped.end(), pointer)) {
+      table->Regain(LossReason::kUndecodable);
+      dropped->erase(std::remove(dropped->begin(), dropped->end(), pointer), dropped->end());
+    } else {
+      seen->insert(std::lower_bound(seen->begin(), seen->end(), pointer), pointer);
+    }
   }
 }
 
@@ -988,7 +1144,7 @@ Status Salvager::Run() {
     if (o.name == "MSysQueries") DropOrphanQueryRows(def, objects, &table);
     // Rows that were changed or dropped may have hidden index damage from the check
     // (it computes no keys for a row it cannot decode): rebuild all of the table's.
-    RebuildIndexes(def, o.name, table.rows_lost > 0 || table.values_cut > 0, &table);
+    RebuildIndexes(def, o.name, table.rows_lost > 0 || table.values_cut > 0 || adopted_.count(first), &table);
     tables.push_back(std::move(table));
   }
   // The catalog last: its indexes must match the rows that are left of it.

@@ -43,6 +43,7 @@ Status LongValueReader::LoadRow(RowId id, const uint8_t** data, size_t* size) {
     Status s = file_.ReadPage(id.page, page_.data());
     if (!s.ok()) return s;
     loaded_page_ = id.page;
+    loaded_torn_ = TornSecondHalf(file_.format(), page_.data());
   }
   const Format& format = file_.format();
   DataPageHeader header;
@@ -54,6 +55,9 @@ Status LongValueReader::LoadRow(RowId id, const uint8_t** data, size_t* size) {
   s = GetRowSlot(format, page_.data(), header, id.row, &slot);
   if (!s.ok()) return Damaged("page " + std::to_string(id.page) + ": " + s.detail());
   if (slot.deleted) return Damaged("row " + RowName(id) + " is deleted");
+  if (loaded_torn_ && slot.end > format.page_size / 2)
+    return Damaged("row " + RowName(id) + " lies in the second half of its page, which is zeros from exactly its " +
+                   "middle (a write torn halfway)");
   *data = page_.data() + slot.start;
   *size = slot.size();
   return Status::Ok();

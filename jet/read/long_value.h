@@ -10,6 +10,12 @@
 // A single LVAL row is the value; a chain row is [4-byte pointer to the next row]
 // [chunk], and the chunks concatenate to the value. LVAL rows live on data pages whose
 // owner field is "LVAL".
+//
+// Jet keeps no checksum, so a value is judged by its structure: besides the chain,
+// lengths and page headers, a row is damaged when its page's second half is zeros
+// where the row places bytes (TornSecondHalf, jet/file/data_page.h): a write that was
+// torn halfway. Real values end in zeros too, but never so that the page's zeros begin
+// exactly at its half.
 #pragma once
 
 #include <cstddef>
@@ -45,7 +51,8 @@ class LongValueReader {
 
   // Reads the value of a MEMO/OLE field (header included) into `out`. A chain is
   // followed at most page_count * 255 rows and never through the same row twice.
-  // kDamaged when the chain is broken (bad pointer, loop, wrong page, short data);
+  // kDamaged when the chain is broken (bad pointer, loop, wrong page, short data, a
+  // row on a torn page);
   // `out` then holds the bytes read before the break, and `rows` (when given) the
   // LVAL rows the value occupies, in order.
   Status Read(const uint8_t* field, size_t size, std::vector<uint8_t>* out,
@@ -58,6 +65,7 @@ class LongValueReader {
   const PageFile& file_;
   std::vector<uint8_t> page_;
   uint32_t loaded_page_ = 0;  // 0: nothing loaded (page 0 is never an LVAL page)
+  bool loaded_torn_ = false;  // TornSecondHalf of the loaded page
 };
 
 }  // namespace jet
