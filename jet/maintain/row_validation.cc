@@ -45,11 +45,16 @@ Status ValidateRow(const Format& format, const TableDef& table, const uint8_t* r
                      ", inside the fixed area of " + std::to_string(fixed_end) + " bytes");
   }
   if (table.var_columns > 0) {
-    for (const ColumnDef& c : table.columns) {
+    for (size_t i = 0; i < table.columns.size(); ++i) {
+      const ColumnDef& c = table.columns[i];
       if (c.number >= count || c.is_fixed() || c.type() == ColumnType::kBoolean) continue;
       if (c.var_index >= layout.var_count)
         return Invalid("variable column \"" + c.name + "\" has no entry among its " +
                        std::to_string(layout.var_count) + " variable offsets");
+      const uint32_t length = layout.var_offsets[c.var_index + 1] - layout.var_offsets[c.var_index];
+      if (raw[i].is_null && layout.var_offsets[c.var_index + 1] > layout.var_offsets[c.var_index])
+        return Invalid("variable column \"" + c.name + "\" is null in the null mask, yet its offsets give it " +
+                       std::to_string(length) + " bytes");
     }
   }
   return Status::Ok();

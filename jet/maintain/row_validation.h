@@ -11,7 +11,9 @@
 //   - the fixed area of the columns the row carries ends before its trailer, and no
 //     variable value it holds starts inside that area (offsets of null columns are
 //     never read by any reader, so they are not judged);
-//   - every variable column the row carries has an entry in the offset table.
+//   - every variable column the row carries has an entry in the offset table, and
+//     one its null mask says is null takes no bytes (Jet stores no bytes for a null
+//     variable value; a flipped mask bit turns a value into a null that does).
 // and one rule for memo values, whose pages tear like any other:
 //   - a memo's text holds no NUL character but a final one (no one can type one into
 //     Access; zeros are what a page write that never finished leaves).

@@ -131,9 +131,10 @@ class Salvager {
   void MendLongValue(const TableDef& def, RowId id, const RowPlace& place, size_t c, RepairTableReport* table);
   void SetNull(const RowPlace& place, uint16_t column_number);
   void SalvageRows(const TableDef& def, RepairTableReport* table);
-  // The rows of `kept` that the entries of a unique index pointing at them show to be
-  // garbled (see the definition); each is marked deleted, counted and added to
-  // `dropped`.
+  // The rows of `kept` that the index entries pointing at them show to be garbled (two
+  // indexes disagree with the row, or one does and the row's page lost rows, already
+  // in `dropped`, or a unique index does in a way no row can; see the definition);
+  // each is marked deleted, counted and added to `dropped`.
   void DropRowsTheirIndexesDisown(const TableDef& def, const std::vector<std::pair<RowId, RowPlace>>& kept,
                                   RepairTableReport* table, std::vector<uint32_t>* dropped);
   // An overflow target is stored flagged deleted, so that scans see its row once,
@@ -649,21 +650,36 @@ void Salvager::AdoptOrphanTargets(const TableDef& def, const std::vector<RowId>&
 // A byte flipped inside a row can leave its bookkeeping intact and change a value.
 // Jet keeps no checksum, but every index holds each row's key beside a pointer to it:
 // where the key computed from a row differs from the entry pointing at it, the row or
-// the entry is garbled. Which one is judged conservatively, from unique indexes only,
-// whose keys identify their rows: the row is dropped when its key is impossible for
-// the index (a null where the index requires a value) or is the key of another row's
-// entry (it would repeat that row's key). Any other difference is noted and the row
-// kept: a garbled entry is no reason to lose a row, and the index is rebuilt anyway.
+// the entry is garbled. Which one is judged conservatively. A row is dropped when the
+// entries of two indexes (two trees, on pages of their own) both disagree with it:
+// damage to one page cannot garble both, so it is the row; likewise when one entry
+// disagrees and the row's page lost other rows to damage. With one unique index, whose
+// keys identify their rows, the row is dropped when its key is impossible for the index
+// (a null where the index requires a value) or is the key of another row's entry (it
+// would repeat that row's key). Any other difference is noted and the row kept: a
+// garbled entry is no reason to lose a row, and the index is rebuilt anyway.
 void Salvager::DropRowsTheirIndexesDisown(const TableDef& def, const std::vector<std::pair<RowId, RowPlace>>& kept,
                                           RepairTableReport* table, std::vector<uint32_t>* dropped) {
   if (kept.empty()) return;
+  std::set<uint32_t> damaged_pages;  // pages that lost rows to damage: their index entries are the evidence
+  for (uint32_t pointer : *dropped) damaged_pages.insert(RowId::FromPointer(pointer).page);
   std::set<uint32_t> gone;
+  std::map<uint32_t, std::vector<std::string>> disowned_by;  // row pointer -> indexes whose entry differs
   RowDecoder decoder(view_, def);
   std::vector<Value> values;
   std::string key;
+  const auto drop = [&](const RowId& id, const std::string& why) {
+    gone.insert(id.ToPointer());
+    DeleteSlot(id);
+    dropped->push_back(id.ToPointer());
+    --table->rows_kept;
+    table->Lose(LossReason::kInvalid);
+    table->notes.push_back("row " + RowName(id) + " dropped: its values are garbled (" + why + ")");
+  };
   for (size_t i = 0; i < def.real_indexes.size(); ++i) {
     const RealIndex& index = def.real_indexes[i];
-    if (!(index.flags & kIndexUnique) || !CanComputeKeys(format_, def, index)) continue;
+    if (!CanComputeKeys(format_, def, index)) continue;
+    const bool unique = (index.flags & kIndexUnique) != 0;
     bool required = (index.flags & kIndexRequired) != 0;
     for (const LogicalIndex& logical : def.logical_indexes)
       required = required || (logical.real_index == i && logical.index_type == kLogicalIndexPrimaryKey);
@@ -678,6 +694,7 @@ void Salvager::DropRowsTheirIndexesDisown(const TableDef& def, const std::vector
                                     },
                                     &stats);
     if (!walked.ok()) continue;  // a broken tree is no evidence
+    const std::string index_name = RealIndexName(def, i);
     for (const auto& [id, place] : kept) {
       const uint32_t pointer = id.ToPointer();
       auto entry = entry_of.find(pointer);
@@ -686,6 +703,8 @@ void Salvager::DropRowsTheirIndexesDisown(const TableDef& def, const std::vector
           !decoder.Decode(page_.data() + place.start, place.size, &values).ok() ||
           !EncodeIndexKey(format_, def, index, values, &key).ok() || key == entry->second)
         continue;
+      disowned_by[pointer].push_back(index_name);
+      if (!unique) continue;
       bool key_null = true;
       for (const IndexColumn& ic : index.columns) {
         const int at = def.FindColumnByNumber(ic.column_number);
@@ -693,21 +712,27 @@ void Salvager::DropRowsTheirIndexesDisown(const TableDef& def, const std::vector
       }
       auto other = owner_of.find(key);
       const bool repeats = other != owner_of.end() && other->second != pointer;
-      const std::string index_name = RealIndexName(def, i);
-      if (!(required && key_null) && !repeats) {
-        table->notes.push_back("row " + RowName(id) + ": its key differs from the entry of index \"" + index_name +
-                               "\" that points at it; kept as it reads");
-        continue;
-      }
-      gone.insert(pointer);
-      DeleteSlot(id);
-      dropped->push_back(pointer);
-      --table->rows_kept;
-      table->Lose(LossReason::kInvalid);
-      table->notes.push_back("row " + RowName(id) + " dropped: its values are garbled (the entry of unique index \"" +
-                             index_name + "\" that points at it holds another key, and the row's own key " +
-                             (repeats ? "is that of another row)" : "is null, which the index does not allow)"));
+      if (!(required && key_null) && !repeats) continue;
+      drop(id, "the entry of unique index \"" + index_name + "\" that points at it holds another key, and the " +
+                   "row's own key " + (repeats ? "is that of another row" : "is null, which the index does not allow"));
     }
+  }
+  for (const auto& [id, place] : kept) {
+    auto it = disowned_by.find(id.ToPointer());
+    if (it == disowned_by.end() || gone.count(id.ToPointer())) continue;
+    const std::vector<std::string>& names = it->second;
+    if (names.size() >= 2) {
+      drop(id, "the entries of indexes \"" + names[0] + "\" and \"" + names[1] + "\" that point at it both " +
+                   "hold other keys than its values give");
+      continue;
+    }
+    if (damaged_pages.count(id.page)) {
+      drop(id, "the entry of index \"" + names[0] + "\" that points at it holds another key than its values " +
+                   "give, and other rows of its page are damaged");
+      continue;
+    }
+    table->notes.push_back("row " + RowName(id) + ": its key differs from the entry of index \"" + names[0] +
+                           "\" that points at it; kept as it reads");
   }
 }
 

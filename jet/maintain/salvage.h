@@ -14,14 +14,19 @@
 //     with the rows its data pages hold;
 //   - a row that does not decode (bad slot, offset into free space, broken overflow
 //     pointer, bad trailer or value), or whose bookkeeping its definition does not
-//     allow (jet/maintain/row_validation.h: torn and garbled rows), or whose key a
+//     allow (jet/maintain/row_validation.h: torn and garbled rows), or whose keys
+//     the entries of two indexes pointing at it both contradict, or whose key a
 //     unique index's entry shows to be garbled (null where the index requires a
 //     value, or another row's key), is marked deleted and counted, never kept as an
 //     all-null or garbage row; the rows of lost pages are counted from the index
 //     entries that point at them, or else from the definition's row count;
-//   - a long value whose chain breaks or loops ends at the break (its length set to
-//     the bytes that were read), or becomes null when nothing of it can be read or
-//     its memo text is zeros;
+//   - a page whose row count its free space and slots contradict gets the count they
+//     imply; an overflow target whose pointer row is lost is kept as that row when an
+//     index entry of the lost row holds its key (or, without indexes, when pages were
+//     lost and the definition counts rows not accounted for);
+//   - a long value whose chain breaks, loops or runs onto a torn page ends at the
+//     break (its length set to the bytes that were read), or becomes null when nothing
+//     of it can be read or its memo text is zeros;
 //   - an index the check found damaged, or of a table that lost rows, gets a new tree,
 //     appended past the old end of the file: keys computed from the rows
 //     (jet/write/index_key.h) when that is possible, otherwise the entries of the old
