@@ -83,6 +83,7 @@ Status GetRowSlot(const Format& format, const uint8_t* page, const DataPageHeade
   const bool well_formed = start >= row_area && start <= end && end <= format.page_size;
   if (!well_formed) {
     if (slot->deleted) {
+      slot->impossible_extent = true;
       slot->start = slot->end = static_cast<uint16_t>(row_area);
       return Status::Ok();
     }

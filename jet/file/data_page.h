@@ -41,6 +41,7 @@ struct RowSlot {
   uint16_t end = 0;     // one past the last byte; start <= end
   bool deleted = false;
   bool overflow = false;
+  bool impossible_extent = false;  // deleted, with an extent outside the row area
   size_t size() const { return size_t(end) - start; }
 };
 

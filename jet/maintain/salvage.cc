@@ -144,8 +144,9 @@ class Salvager {
   // kept) when its row validates and it stands for a lost row: an index entry pointing
   // at a lost row (on a lost page, or of `pointer_rows_dropped`) holds its key, or, in a
   // table without indexes that give keys, the table lost pages and its definition
-  // counts rows not yet accounted for. Without such evidence it is the leftover of a
-  // row deleted or moved long ago, and stays deleted. The lost rows it
+  // counts rows not yet accounted for, or there are no more such targets than pointer
+  // rows dropped. Without such evidence it is the leftover of a row deleted or moved
+  // long ago, and stays deleted. The lost rows it
   // stands for go into `seen`, and out of `dropped` and the count of lost rows.
   void AdoptOrphanTargets(const TableDef& def, const std::vector<RowId>& orphans, const std::set<uint64_t>& reached,
                           const std::vector<uint32_t>& pointer_rows_dropped, RepairTableReport* table,
@@ -421,6 +422,17 @@ std::vector<uint32_t> Salvager::TablePages(const TableDef& def, RepairTableRepor
   std::vector<uint32_t> candidates;
   const bool readable = ReadUsageMap(view_, def.owned_map, &owned).ok();
   if (readable) candidates = owned.pages;
+  // A data page of the map whose owner field names no table definition (nor LVAL, nor
+  // a map host) has a garbled owner: the map is the better evidence.
+  for (uint32_t p : candidates) {
+    if (p >= types_.size() || types_[p] != kPageData || owners_[p] == def.first_page) continue;
+    const uint32_t owner = owners_[p];
+    if (owner == 0 || owner == kLongValueOwner || (owner < types_.size() && types_[owner] == kPageTableDef)) continue;
+    StoreLe32(view_.Mutable(p) + kPageOwnerOffset, def.first_page);
+    owners_[p] = def.first_page;
+    table->notes.push_back("page " + std::to_string(p) + ": its owner field (" + std::to_string(owner) +
+                           ") names no table; the table's map names the page, which was given back to it");
+  }
   // The pages are the truth, the map is evidence: pages that name the table and hold
   // rows count whatever the map says.
   std::vector<uint32_t> own_mapped;
@@ -474,6 +486,7 @@ void Salvager::SalvageRows(const TableDef& def, RepairTableReport* table) {
   std::vector<RowId> orphans;                 // overflow targets, reached or not
   std::set<uint64_t> reached;                 // targets reached, by TargetKey
   std::vector<uint32_t> pointer_rows_dropped; // overflow rows whose pointer led nowhere
+  uint64_t garbled_slots = 0;                 // deleted slots with extents no row has
   for (uint32_t p : pages) {
     for (unsigned i = 0;; ++i) {
       if (!view_.ReadPage(p, page_.data()).ok()) break;
@@ -482,6 +495,7 @@ void Salvager::SalvageRows(const TableDef& def, RepairTableReport* table) {
       const RowId id{p, uint8_t(i)};
       RowSlot slot;
       Status s = GetRowSlot(format_, page_.data(), header, i, &slot);
+      if (s.ok() && slot.deleted && slot.impossible_extent) ++garbled_slots;
       if (s.ok() && slot.deleted) {
         // The target of an overflow pointer carries the deleted flag alone; it is
         // adopted below if the row whose pointer reached it is lost.
@@ -536,6 +550,14 @@ void Salvager::SalvageRows(const TableDef& def, RepairTableReport* table) {
     table->Lose(LossReason::kPageLost, most);
     table->notes.push_back(std::to_string(most) + " rows were on pages that are lost (counted from the index " +
                            "entries that still point at them)");
+  }
+  if (garbled_slots > 0 && most == 0 && def.row_count > table->RowsFound()) {
+    // Slots flagged deleted whose extents no row can have: a garbled slot may hide a
+    // live row. The definition's row count tells, up to their number.
+    const uint64_t more = std::min<uint64_t>(def.row_count - table->RowsFound(), garbled_slots);
+    table->Lose(LossReason::kUndecodable, more);
+    table->notes.push_back(std::to_string(more) + " rows had slots garbled into deleted ones (counted from the " +
+                           "row count the table's definition stores)");
   }
   auto gone = dropped_pages_.find(def.first_page);
   if (gone == dropped_pages_.end() || gone->second.empty()) return;
@@ -597,14 +619,19 @@ void Salvager::AdoptOrphanTargets(const TableDef& def, const std::vector<RowId>&
   }
   // Without an index to tell, only pages lost are evidence, and the definition's row
   // count says how many rows are unaccounted for.
+  // Or the pointer rows dropped are at least as many as these targets: each target
+  // then is the row of one of them.
   uint64_t unaccounted = 0;
+  const bool one_each = keyed.empty() && whole.size() <= pointer_rows_dropped.size();
   if (keyed.empty() && dropped_pages_.count(def.first_page) && def.row_count > table->RowsFound())
     unaccounted = def.row_count - table->RowsFound();
   std::set<uint32_t> regained;
   std::string key;
+  size_t next_pointer = 0;
   for (const auto& [id, place] : whole) {
     uint32_t stands_for = 0;
-    bool adopt = unaccounted > 0;
+    bool adopt = unaccounted > 0 || one_each;
+    if (one_each) stands_for = pointer_rows_dropped[next_pointer++];
     if (!view_.ReadPage(place.page, page_.data()).ok() ||
         !decoder.Decode(page_.data() + place.start, place.size, &values).ok())
       continue;
@@ -618,7 +645,7 @@ void Salvager::AdoptOrphanTargets(const TableDef& def, const std::vector<RowId>&
       }
     }
     if (!adopt) continue;
-    if (keyed.empty()) --unaccounted;
+    if (keyed.empty() && !one_each) --unaccounted;
     uint8_t* page = view_.Mutable(id.page);
     const uint32_t at = format_.data_header_size + 2u * id.row;
     StoreLe16(page + at, uint16_t(LoadLe16(page + at) & ~kSlotDeleted));
@@ -650,7 +677,10 @@ void Salvager::AdoptOrphanTargets(const TableDef& def, const std::vector<RowId>&
 // A byte flipped inside a row can leave its bookkeeping intact and change a value.
 // Jet keeps no checksum, but every index holds each row's key beside a pointer to it:
 // where the key computed from a row differs from the entry pointing at it, the row or
-// the entry is garbled. Which one is judged conservatively. A row is dropped when the
+// the entry is garbled. Which one is judged conservatively. A value the row holds may
+// be changed by a flipped byte, as every reader reads it (Jet keeps no checksum), and
+// such a row is kept; but a key column the row holds as null where the entry differs
+// is a flipped null-mask bit, the row's bookkeeping. That row is dropped when the
 // entries of two indexes (two trees, on pages of their own) both disagree with it:
 // damage to one page cannot garble both, so it is the row; likewise when one entry
 // disagrees and the row's page lost other rows to damage. With one unique index, whose
@@ -664,7 +694,9 @@ void Salvager::DropRowsTheirIndexesDisown(const TableDef& def, const std::vector
   std::set<uint32_t> damaged_pages;  // pages that lost rows to damage: their index entries are the evidence
   for (uint32_t pointer : *dropped) damaged_pages.insert(RowId::FromPointer(pointer).page);
   std::set<uint32_t> gone;
-  std::map<uint32_t, std::vector<std::string>> disowned_by;  // row pointer -> indexes whose entry differs
+  std::map<uint32_t, std::vector<std::string>> disowned_by;  // row pointer -> indexes whose entry differs where
+                                                             // the row holds a null
+  std::map<uint32_t, std::string> differs;  // row pointer -> the first index whose entry differs
   RowDecoder decoder(view_, def);
   std::vector<Value> values;
   std::string key;
@@ -703,13 +735,16 @@ void Salvager::DropRowsTheirIndexesDisown(const TableDef& def, const std::vector
           !decoder.Decode(page_.data() + place.start, place.size, &values).ok() ||
           !EncodeIndexKey(format_, def, index, values, &key).ok() || key == entry->second)
         continue;
-      disowned_by[pointer].push_back(index_name);
-      if (!unique) continue;
-      bool key_null = true;
+      bool key_null = true, some_null = false;
       for (const IndexColumn& ic : index.columns) {
         const int at = def.FindColumnByNumber(ic.column_number);
-        if (at >= 0 && !values[size_t(at)].is_null()) key_null = false;
+        if (at < 0) continue;
+        if (values[size_t(at)].is_null()) some_null = true;
+        else key_null = false;
       }
+      differs.emplace(pointer, index_name);
+      if (some_null) disowned_by[pointer].push_back(index_name);
+      if (!unique) continue;
       auto other = owner_of.find(key);
       const bool repeats = other != owner_of.end() && other->second != pointer;
       if (!(required && key_null) && !repeats) continue;
@@ -718,21 +753,22 @@ void Salvager::DropRowsTheirIndexesDisown(const TableDef& def, const std::vector
     }
   }
   for (const auto& [id, place] : kept) {
+    if (gone.count(id.ToPointer())) continue;
     auto it = disowned_by.find(id.ToPointer());
-    if (it == disowned_by.end() || gone.count(id.ToPointer())) continue;
-    const std::vector<std::string>& names = it->second;
+    const std::vector<std::string> names = it == disowned_by.end() ? std::vector<std::string>() : it->second;
     if (names.size() >= 2) {
       drop(id, "the entries of indexes \"" + names[0] + "\" and \"" + names[1] + "\" that point at it both " +
-                   "hold other keys than its values give");
+                   "hold other keys than its values give, where it holds a null");
       continue;
     }
-    if (damaged_pages.count(id.page)) {
+    if (names.size() == 1 && damaged_pages.count(id.page)) {
       drop(id, "the entry of index \"" + names[0] + "\" that points at it holds another key than its values " +
-                   "give, and other rows of its page are damaged");
+                   "give, where it holds a null, and other rows of its page are damaged");
       continue;
     }
-    table->notes.push_back("row " + RowName(id) + ": its key differs from the entry of index \"" + names[0] +
-                           "\" that points at it; kept as it reads");
+    if (auto d = differs.find(id.ToPointer()); d != differs.end())
+      table->notes.push_back("row " + RowName(id) + ": its key differs from the entry of index \"" + d->second +
+                             "\" that points at it; kept as it reads");
   }
 }
 
