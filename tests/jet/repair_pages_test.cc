@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <iostream>
 
+#include "jet/base/byte_order.h"
+#include "jet/file/data_page.h"
 #include "jet/maintain/check.h"
 #include "jet/maintain/repair.h"
 #include "jet/read/database.h"
@@ -151,6 +153,100 @@ TEST(RepairPages, RowsAreJudgedByTheirIndexEntriesAndLostPagesByTheRowCount) {
       }
       if (t.name == "plain") EXPECT_EQ(t.lost_by_reason[size_t(jet::LossReason::kPageLost)], 5u);
     }
+  }
+}
+
+// Bookkeeping that flips and tears garble, and what the repair makes of it: a row count
+// the page's free space contradicts is mended from it; a text value whose null bit was
+// cleared, yet keeps its bytes, drops its row; an overflow target whose pointer was
+// garbled is kept as that row; a long value on a page torn halfway is cut and counted,
+// and a long-value page with a garbled header is written anew with its value intact.
+TEST(RepairPages, GarbledBookkeepingIsMendedOrDroppedAndCounted) {
+  testing_support::TempDir dir;
+  for (jet::Version version : {jet::Version::kJet3, jet::Version::kJet4}) {
+    SCOPED_TRACE(jet::VersionName(version));
+    jet::TableSpec t;
+    t.name = "t";
+    t.columns = {{"id", jet::ColumnType::kLong}, {"name", jet::ColumnType::kText, 20}};
+    for (const char* name : {"alpha", "bravo", "charlie", "delta"})
+      t.rows.push_back({{Value::Long(int32_t(t.rows.size()) + 1), Value::Text(name)}});
+    jet::TableSpec blob;
+    blob.name = "blob";
+    blob.columns = {{"id", jet::ColumnType::kLong}, {"data", jet::ColumnType::kOle}};
+    const size_t page_size = jet::FormatFor(version).page_size;
+    blob.rows.push_back({{Value::Long(1), Value::Binary(std::vector<uint8_t>(page_size * 3 / 4, 0x5A))}});
+    testing_support::DatabaseBytes original;
+    ASSERT_TRUE(original.Create({t, blob}, version)) << original.error();
+    std::vector<jet::RowId> rows;
+    {
+      auto reader = original.Open();
+      ASSERT_TRUE(reader != nullptr);
+      const jet::TableDef* def = nullptr;
+      ASSERT_TRUE(reader->GetTableDefByName("t", &def).ok());
+      reader->ScanRows(*def, [&](const jet::RowId& id, const std::vector<Value>&) { return rows.push_back(id), true; });
+    }
+    ASSERT_EQ(rows.size(), 4u);
+    uint32_t lval = 0;
+    for (uint32_t p = 1; p < original.page_count() && lval == 0; ++p)
+      if (original.Page(p)[0] == jet::kPageData && jet::LoadLe32(original.Page(p) + 4) == jet::kLongValueOwner) lval = p;
+    ASSERT_NE(lval, 0u);
+
+    // Returns the rows of "t" after the repair, and its report and the blob's.
+    auto repair = [&](const testing_support::DatabaseBytes& db, const std::string& name, jet::RepairTableReport* t_report,
+                      jet::RepairTableReport* blob_report) {
+      const std::string path = dir.File(name + jet::VersionName(version) + ".mdb");
+      EXPECT_TRUE(db.WriteTo(path));
+      jet::RepairReport report;
+      EXPECT_TRUE(jet::RepairDatabaseWithReport(path, &report).ok());
+      EXPECT_TRUE(report.rewritten);
+      jet::CheckReport check;
+      EXPECT_TRUE(jet::CheckDatabase(path, &check).ok());
+      EXPECT_FALSE(check.HasDamage());
+      for (const jet::RepairTableReport& r : report.tables) (r.name == "t" ? *t_report : *blob_report) = r;
+      TableRows after;
+      std::string error;
+      EXPECT_TRUE(ReadTableRows(path, &after, &error)) << error;
+      return after;
+    };
+    jet::RepairTableReport t_report, blob_report;
+
+    // The row count's high byte set; "alpha" null in its mask though it keeps its text.
+    testing_support::DatabaseBytes db = original;
+    db.Page(rows[0].page)[db.format().data_row_count + 1] = 0x70;
+    db.SetPresent(rows[0], 1, false);
+    TableRows after = repair(db, "count", &t_report, &blob_report);
+    EXPECT_EQ(after["t"].size(), 3u);
+    EXPECT_EQ(t_report.rows_kept, 3u);
+    EXPECT_EQ(t_report.lost_by_reason[size_t(jet::LossReason::kInvalid)], 1u);
+
+    // "alpha" moved to an overflow target ("delta"'s slot) whose pointer is garbled.
+    db = original;
+    size_t size = 0;
+    jet::StoreLe32(db.Row(rows[0], &size), uint32_t(db.page_count() + 5) << 8);
+    jet::StoreLe16(db.Slot(rows[0]), uint16_t(jet::LoadLe16(db.Slot(rows[0])) | jet::kSlotOverflow));
+    jet::StoreLe16(db.Slot(rows[3]), uint16_t(jet::LoadLe16(db.Slot(rows[3])) | jet::kSlotDeleted));
+    after = repair(db, "overflow", &t_report, &blob_report);
+    EXPECT_EQ(after["t"].size(), 3u);  // bravo, charlie, and delta's bytes
+    EXPECT_EQ(t_report.rows_lost, 0u);
+
+    // The long-value page torn halfway: the value is cut (or nulled) and counted.
+    db = original;
+    std::fill(db.Page(lval) + page_size / 2, db.Page(lval) + page_size, 0);
+    after = repair(db, "torn", &t_report, &blob_report);
+    EXPECT_EQ(blob_report.values_cut, 1u);
+    EXPECT_EQ(blob_report.rows_kept, 1u);
+
+    // Its header garbled: the page is written anew, the value as it was.
+    db = original;
+    db.Page(lval)[1] = 0x7F;
+    TableRows before;
+    std::string error;
+    const std::string original_path = dir.File("original" + std::string(jet::VersionName(version)) + ".mdb");
+    ASSERT_TRUE(original.WriteTo(original_path));
+    ASSERT_TRUE(ReadTableRows(original_path, &before, &error)) << error;
+    after = repair(db, "header", &t_report, &blob_report);
+    EXPECT_EQ(after["blob"], before["blob"]);
+    EXPECT_EQ(blob_report.values_cut, 0u);
   }
 }
 
