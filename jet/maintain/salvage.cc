@@ -3,6 +3,8 @@
 #include "jet/maintain/salvage.h"
 
 #include <algorithm>
+#include <array>
+#include <bit>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -10,6 +12,7 @@
 #include <unordered_set>
 
 #include "jet/base/byte_order.h"
+#include "jet/maintain/entry_fingerprint.h"
 #include "jet/maintain/row_validation.h"
 #include "jet/maintain/table_pages.h"
 #include "jet/read/catalog.h"
@@ -55,6 +58,7 @@ class PatchedFile final : public PageFile {
 
   // The page's bytes for changing; the change is seen by every later read.
   uint8_t* Mutable(uint32_t number) {
+    ++changes_;
     auto it = patches_.find(number);
     if (it == patches_.end()) {
       std::vector<uint8_t> page(page_size(), 0);
@@ -64,14 +68,19 @@ class PatchedFile final : public PageFile {
     return it->second.data();
   }
   uint32_t Append() {
+    ++changes_;
     const uint32_t number = count_++;
     patches_.emplace(number, std::vector<uint8_t>(page_size(), 0));
     return number;
   }
+  // Counts calls of Mutable and Append: a copy of a page read when it was N is still
+  // the page's content while it is N.
+  uint64_t changes() const { return changes_; }
 
  private:
   PageFile& base_;
   uint32_t count_;
+  uint64_t changes_ = 0;
   std::map<uint32_t, std::vector<uint8_t>> patches_;
 };
 
@@ -102,12 +111,82 @@ struct RowPlace {
   uint32_t size = 0;
 };
 
+// One bit per row slot of a table's data pages, by row pointer: the rows the salvage
+// saw or kept, or the rows an index points at. 32 bytes a page, however many rows the
+// table holds, where a list of pointers would take 4 bytes a row.
+class RowBits {
+ public:
+  // `pages` (ascending) outlives the bits.
+  explicit RowBits(const std::vector<uint32_t>* pages) : pages_(pages), bits_(pages->size()) {}
+
+  // Position of `page` among the pages, or -1.
+  ptrdiff_t PageAt(uint32_t page) const {
+    auto it = std::lower_bound(pages_->begin(), pages_->end(), page);
+    return it != pages_->end() && *it == page ? it - pages_->begin() : -1;
+  }
+  bool Has(uint32_t pointer) const {
+    const ptrdiff_t at = PageAt(pointer >> 8);
+    return at >= 0 && (bits_[size_t(at)][(pointer & 0xFF) / 64] >> (pointer & 63) & 1) != 0;
+  }
+  void Set(uint32_t pointer, bool on = true) {
+    const ptrdiff_t at = PageAt(pointer >> 8);
+    if (at < 0) return;
+    uint64_t& word = bits_[size_t(at)][(pointer & 0xFF) / 64];
+    const uint64_t bit = uint64_t(1) << (pointer & 63);
+    word = on ? word | bit : word & ~bit;
+  }
+  // Calls visit(pointer) for every set bit of the pages at positions [first, last),
+  // in ascending order.
+  template <typename Visit>
+  void ForEach(size_t first, size_t last, Visit visit) const {
+    for (size_t at = first; at < last && at < bits_.size(); ++at)
+      for (unsigned w = 0; w < 4; ++w)
+        for (uint64_t word = bits_[at][w]; word != 0; word &= word - 1)
+          visit(((*pages_)[at] << 8) | (w * 64 + unsigned(std::countr_zero(word))));
+  }
+  template <typename Visit>
+  void ForEach(Visit visit) const { ForEach(0, bits_.size(), visit); }
+  // Bits over the same pages, none set.
+  RowBits EmptyLike() const { return RowBits(pages_); }
+
+ private:
+  const std::vector<uint32_t>* pages_;
+  std::vector<std::array<uint64_t, 4>> bits_;
+};
+
+// Table pages per bucket of KeyPrints: a bucket whose rows and entries disagree is
+// looked at row by row.
+constexpr size_t kPrintBucketPages = 16;
+
+// The entries a unique index should hold, as fingerprints (EntryMix, see
+// jet/maintain/entry_fingerprint.h) summed per bucket of table pages: a few
+// kilobytes where a map of keys would take as much as the index.
+struct KeyPrints {
+  size_t index = 0;  // among the definition's real indexes
+  std::vector<uint64_t> sums;
+  std::vector<uint64_t> counts;
+
+  void Add(size_t bucket, uint32_t pointer, const std::string& key) {
+    sums[bucket] += EntryMix(pointer, KeyHash(key));
+    ++counts[bucket];
+  }
+};
+
+// True when every column of `index` is null in `values` (a row's values).
+bool KeyAllNull(const TableDef& def, const RealIndex& index, const std::vector<Value>& values) {
+  for (const IndexColumn& ic : index.columns) {
+    const int at = def.FindColumnByNumber(ic.column_number);
+    if (at >= 0 && !values[size_t(at)].is_null()) return false;
+  }
+  return true;
+}
+
 class Salvager {
  public:
   // Scratch files of the index sorts go beside `scratch_beside` (the destination).
   Salvager(Env* env, std::string scratch_beside, PageFile& source, const CheckReport& check, RepairReport* report)
       : env_(env), scratch_beside_(std::move(scratch_beside)), view_(source), format_(source.format()), check_(check),
-        report_(report), page_(format_.page_size), other_(format_.page_size) {}
+        report_(report), page_(format_.page_size), other_(format_.page_size), row_page_(format_.page_size) {}
 
   Status Run();
   Status WriteCopy(Env* env, const std::string& destination);
@@ -119,25 +198,39 @@ class Salvager {
   // Marks slot `row` of its page deleted.
   void DeleteSlot(RowId row);
   Status Locate(const TableDef& def, RowId id, const uint8_t* page, const RowSlot& slot, RowPlace* place);
+  // Reads page `number` into row_page_, unless it holds that page unchanged.
+  Status ReadRowPage(uint32_t number);
   // Checks one row (and mends its long values); an error, and why, when it must be
-  // dropped.
+  // dropped. On success values_ holds the row's values.
   Status SalvageRow(const TableDef& def, RowId id, const RowPlace& place, RepairTableReport* table,
                     LossReason* reason);
   // Makes the long value of column `c` readable: cut at its break, or null.
   void MendLongValue(const TableDef& def, RowId id, const RowPlace& place, size_t c, RepairTableReport* table);
   void SetNull(const RowPlace& place, uint16_t column_number);
   void SalvageRows(const TableDef& def, RepairTableReport* table);
+  // Empty fingerprints for the unique indexes of `def` whose keys can be computed,
+  // over `pages` table pages.
+  std::vector<KeyPrints> KeyPrintsFor(const TableDef& def, size_t pages) const;
+  // Where the live row `id` is (its slot, or its overflow target).
+  Status PlaceOf(const TableDef& def, RowId id, RowPlace* place);
+  // The values of the live row at `pointer`.
+  Status DecodeKept(const TableDef& def, RowDecoder& decoder, uint32_t pointer, std::vector<Value>* values);
   // The rows of `kept` that the entries of a unique index pointing at them show to be
-  // garbled (see the definition); each is marked deleted, counted and added to
-  // `dropped`.
-  void DropRowsTheirIndexesDisown(const TableDef& def, const std::vector<std::pair<RowId, RowPlace>>& kept,
+  // garbled (see the definition); each is marked deleted, cleared from `kept`,
+  // counted and added to `dropped`. `prints` are the kept rows' keys.
+  void DropRowsTheirIndexesDisown(const TableDef& def, const std::vector<KeyPrints>& prints, RowBits* kept,
                                   RepairTableReport* table, std::vector<uint32_t>* dropped);
+  // Counts the rows of lost pages from the index entries that point at rows not
+  // `seen`, lists their primary-key values, and returns the count.
+  uint64_t CountRowsOfLostPages(const TableDef& def, const RowBits& seen, const RowBits& kept,
+                                const std::vector<uint32_t>& dropped, RepairTableReport* table);
   // The table's data pages: its map's, and the pages naming it that the map leaves
   // out (jet/maintain/table_pages.h). A map that disagrees is set aside.
   std::vector<uint32_t> TablePages(const TableDef& def, RepairTableReport* table);
   // The primary-key values of the rows in `lost` (row pointers) that the primary key's
-  // index still holds, into table->lost_keys.
-  void ListLostKeys(const TableDef& def, const std::set<uint32_t>& lost, RepairTableReport* table);
+  // index still holds, into table->lost_keys; values in `kept_keys` are kept rows'.
+  void ListLostKeys(const TableDef& def, const std::set<uint32_t>& lost, const std::set<std::string>& kept_keys,
+                    RepairTableReport* table);
   // The report of a table whose definition cannot be read: lost, with the rows its
   // data pages hold.
   RepairTableReport ReportLostTable(const std::string& name, uint32_t first, const Status& why);
@@ -170,6 +263,11 @@ class Salvager {
   RepairReport* report_;
   std::vector<uint8_t> page_;
   std::vector<uint8_t> other_;
+  // The page of the row SalvageRow checks, read once for all the rows it holds.
+  std::vector<uint8_t> row_page_;
+  uint32_t row_page_number_ = 0;
+  uint64_t row_page_read_at_ = ~uint64_t(0);  // view_.changes() when it was read
+  std::vector<Value> values_;  // the values of the row SalvageRow accepted last
   std::vector<uint8_t> row_;
   std::vector<uint8_t> value_;
   std::vector<uint8_t> types_;
@@ -325,13 +423,23 @@ void Salvager::MendLongValue(const TableDef& def, RowId id, const RowPlace& plac
   }
 }
 
+Status Salvager::ReadRowPage(uint32_t number) {
+  if (number == row_page_number_ && row_page_read_at_ == view_.changes()) return Status::Ok();
+  row_page_read_at_ = ~uint64_t(0);
+  Status s = view_.ReadPage(number, row_page_.data());
+  if (!s.ok()) return s;
+  row_page_number_ = number;
+  row_page_read_at_ = view_.changes();
+  return s;
+}
+
 Status Salvager::SalvageRow(const TableDef& def, RowId id, const RowPlace& place, RepairTableReport* table,
                             LossReason* reason) {
   std::vector<RawColumn> raw;
   *reason = LossReason::kUndecodable;
-  Status s = view_.ReadPage(place.page, page_.data());
+  Status s = ReadRowPage(place.page);
   if (!s.ok()) return s;
-  const uint8_t* row = page_.data() + place.start;
+  const uint8_t* row = row_page_.data() + place.start;
   s = CrackRow(format_, def, row, place.size, &raw);
   if (!s.ok()) return s;
   // A torn or garbled row may still crack (zeros read as nulls): its bookkeeping must
@@ -346,11 +454,10 @@ Status Salvager::SalvageRow(const TableDef& def, RowId id, const RowPlace& place
     if (def.columns[c].is_long_value() && !raw[c].is_null) long_values.push_back(c);
   for (size_t c : long_values) MendLongValue(def, id, place, c, table);
   // Every value must decode now, as the compaction and its verification decode them.
-  s = view_.ReadPage(place.page, page_.data());
+  s = ReadRowPage(place.page);
   if (!s.ok()) return s;
   RowDecoder decoder(view_, def);
-  std::vector<Value> values;
-  s = decoder.Decode(page_.data() + place.start, place.size, &values);
+  s = decoder.Decode(row_page_.data() + place.start, place.size, &values_);
   if (!s.ok()) *reason = LossReason::kInvalid;  // it cracks, but a value is not what its type allows
   return s;
 }
@@ -416,24 +523,33 @@ std::vector<uint32_t> Salvager::TablePages(const TableDef& def, RepairTableRepor
 
 void Salvager::SalvageRows(const TableDef& def, RepairTableReport* table) {
   const std::vector<uint32_t> pages = TablePages(def, table);
-  std::vector<uint32_t> seen;     // rows kept or dropped here, by row pointer
+  RowBits seen(&pages);  // rows kept or dropped here
+  RowBits kept(&pages);
   std::vector<uint32_t> dropped;  // rows dropped here
-  std::vector<std::pair<RowId, RowPlace>> kept;
-  for (uint32_t p : pages) {
+  std::vector<KeyPrints> prints = KeyPrintsFor(def, pages.size());
+  std::vector<uint8_t> scanned(format_.page_size);
+  std::string key;
+  for (size_t at = 0; at < pages.size(); ++at) {
+    const uint32_t p = pages[at];
+    uint64_t read_at = ~uint64_t(0);  // view_.changes() when `scanned` was read
+    DataPageHeader header;
     for (unsigned i = 0;; ++i) {
-      if (!view_.ReadPage(p, page_.data()).ok()) break;
-      DataPageHeader header;
-      if (!ParseDataPage(format_, page_.data(), &header).ok() || i >= header.row_count) break;
+      // Read again only after a change: a row of it dropped or mended.
+      if (read_at != view_.changes()) {
+        if (!view_.ReadPage(p, scanned.data()).ok() || !ParseDataPage(format_, scanned.data(), &header).ok()) break;
+        read_at = view_.changes();
+      }
+      if (i >= header.row_count) break;
       const RowId id{p, uint8_t(i)};
       RowSlot slot;
-      Status s = GetRowSlot(format_, page_.data(), header, i, &slot);
+      Status s = GetRowSlot(format_, scanned.data(), header, i, &slot);
       if (s.ok() && slot.deleted) continue;
       if (s.ok() && RowInFreeSpace(format_, header, slot))
         s = Status::Error(ErrorKind::kDamaged, "the row starts inside the page's free space");
-      seen.push_back(id.ToPointer());
+      seen.Set(id.ToPointer());
       RowPlace place;
       LossReason reason = LossReason::kUndecodable;
-      if (s.ok()) s = Locate(def, id, page_.data(), slot, &place);
+      if (s.ok()) s = Locate(def, id, scanned.data(), slot, &place);
       if (s.ok()) s = SalvageRow(def, id, place, table, &reason);
       if (!s.ok()) {
         DeleteSlot(id);
@@ -443,35 +559,19 @@ void Salvager::SalvageRows(const TableDef& def, RepairTableReport* table) {
         continue;
       }
       ++table->rows_kept;
-      kept.emplace_back(id, place);
+      kept.Set(id.ToPointer());
+      for (KeyPrints& print : prints) {
+        const RealIndex& index = def.real_indexes[print.index];
+        if ((index.flags & kIndexIgnoreNulls) && KeyAllNull(def, index, values_)) continue;
+        if (!EncodeIndexKey(format_, def, index, values_, &key).ok()) continue;
+        print.Add(at / kPrintBucketPages, id.ToPointer(), key);
+      }
     }
     // Slots may have been marked deleted: the stored free space stays what the rows
     // take, which the compaction recomputes anyway.
   }
-  DropRowsTheirIndexesDisown(def, kept, table, &dropped);
-  // Rows on pages that are gone (zeroed, retyped, cut off): the index entries that
-  // point at rows the salvage neither kept nor dropped say how many there were.
-  std::sort(seen.begin(), seen.end());  // already ascending when the map's pages are
-  uint64_t most = 0;
-  std::set<uint32_t> lost(dropped.begin(), dropped.end());
-  for (const RealIndex& index : def.real_indexes) {
-    std::set<uint32_t> rows;
-    IndexWalkStats stats;
-    WalkIndex(view_, def.first_page, index.root_page,
-              [&](const std::string&, const RowId& row) {
-                if (!std::binary_search(seen.begin(), seen.end(), row.ToPointer())) rows.insert(row.ToPointer());
-                return true;
-              },
-              &stats);
-    most = std::max<uint64_t>(most, rows.size());
-    lost.insert(rows.begin(), rows.end());
-  }
-  ListLostKeys(def, lost, table);
-  if (most > 0) {
-    table->Lose(LossReason::kPageLost, most);
-    table->notes.push_back(std::to_string(most) + " rows were on pages that are lost (counted from the index " +
-                           "entries that still point at them)");
-  }
+  DropRowsTheirIndexesDisown(def, prints, &kept, table, &dropped);
+  const uint64_t most = CountRowsOfLostPages(def, seen, kept, dropped, table);
   auto gone = dropped_pages_.find(def.first_page);
   if (gone == dropped_pages_.end() || gone->second.empty()) return;
   // Pages were lost: the row count the definition stores says how many rows there
@@ -490,6 +590,41 @@ void Salvager::SalvageRows(const TableDef& def, RepairTableReport* table) {
   }
 }
 
+std::vector<KeyPrints> Salvager::KeyPrintsFor(const TableDef& def, size_t pages) const {
+  std::vector<KeyPrints> prints;
+  const size_t buckets = (pages + kPrintBucketPages - 1) / kPrintBucketPages;
+  for (size_t i = 0; i < def.real_indexes.size(); ++i) {
+    const RealIndex& index = def.real_indexes[i];
+    if (!(index.flags & kIndexUnique) || !CanComputeKeys(format_, def, index)) continue;
+    prints.emplace_back();
+    prints.back().index = i;
+    prints.back().sums.assign(buckets, 0);
+    prints.back().counts.assign(buckets, 0);
+  }
+  return prints;
+}
+
+Status Salvager::PlaceOf(const TableDef& def, RowId id, RowPlace* place) {
+  Status s = view_.ReadPage(id.page, page_.data());
+  if (!s.ok()) return s;
+  DataPageHeader header;
+  s = ParseDataPage(format_, page_.data(), &header);
+  if (!s.ok()) return s;
+  RowSlot slot;
+  s = GetRowSlot(format_, page_.data(), header, id.row, &slot);
+  if (!s.ok()) return s;
+  if (slot.deleted) return Status::Error(ErrorKind::kDamaged, "the row is deleted");
+  return Locate(def, id, page_.data(), slot, place);
+}
+
+Status Salvager::DecodeKept(const TableDef& def, RowDecoder& decoder, uint32_t pointer, std::vector<Value>* values) {
+  RowPlace place;
+  Status s = PlaceOf(def, RowId::FromPointer(pointer), &place);
+  if (s.ok()) s = ReadRowPage(place.page);
+  if (s.ok()) s = decoder.Decode(row_page_.data() + place.start, place.size, values);
+  return s;
+}
+
 // A byte flipped inside a row can leave its bookkeeping intact and change a value.
 // Jet keeps no checksum, but every index holds each row's key beside a pointer to it:
 // where the key computed from a row differs from the entry pointing at it, the row or
@@ -498,64 +633,234 @@ void Salvager::SalvageRows(const TableDef& def, RepairTableReport* table) {
 // the index (a null where the index requires a value) or is the key of another row's
 // entry (it would repeat that row's key). Any other difference is noted and the row
 // kept: a garbled entry is no reason to lose a row, and the index is rebuilt anyway.
-void Salvager::DropRowsTheirIndexesDisown(const TableDef& def, const std::vector<std::pair<RowId, RowPlace>>& kept,
+//
+// The rows' keys were summed per bucket of pages as they were checked; the index's
+// entries are summed the same way, and only the buckets whose sums differ are looked
+// at row by row, so that memory stays small however large the table.
+void Salvager::DropRowsTheirIndexesDisown(const TableDef& def, const std::vector<KeyPrints>& prints, RowBits* kept,
                                           RepairTableReport* table, std::vector<uint32_t>* dropped) {
-  if (kept.empty()) return;
-  std::set<uint32_t> gone;
+  RowDecoder decoder(view_, def);
+  std::vector<Value> values;
+  std::string key;
+  for (const KeyPrints& print : prints) {
+    const size_t i = print.index;
+    const RealIndex& index = def.real_indexes[i];
+    bool required = (index.flags & kIndexRequired) != 0;
+    for (const LogicalIndex& logical : def.logical_indexes)
+      required = required || (logical.real_index == i && logical.index_type == kLogicalIndexPrimaryKey);
+    const auto bucket_of = [&](uint32_t pointer) {
+      const ptrdiff_t at = kept->PageAt(pointer >> 8);
+      return at < 0 ? -1 : at / ptrdiff_t(kPrintBucketPages);
+    };
+    KeyPrints entries_print;
+    entries_print.sums.assign(print.sums.size(), 0);
+    entries_print.counts.assign(print.counts.size(), 0);
+    IndexWalkStats stats;
+    const Status walked = WalkIndex(view_, def.first_page, index.root_page,
+                                    [&](const std::string& k, const RowId& row) {
+                                      const ptrdiff_t b = bucket_of(row.ToPointer());
+                                      if (b >= 0) entries_print.Add(size_t(b), row.ToPointer(), k);
+                                      return true;
+                                    },
+                                    &stats);
+    if (!walked.ok()) continue;  // a broken tree is no evidence
+    std::vector<bool> differs(print.sums.size(), false);
+    bool any = false;
+    for (size_t b = 0; b < differs.size(); ++b)
+      if (print.sums[b] != entries_print.sums[b] || print.counts[b] != entries_print.counts[b]) differs[b] = any = true;
+    if (!any) continue;
+    // The entries pointing into those buckets, by row pointer.
+    std::vector<std::pair<uint32_t, std::string>> entries;
+    WalkIndex(view_, def.first_page, index.root_page,
+              [&](const std::string& k, const RowId& row) {
+                const ptrdiff_t b = bucket_of(row.ToPointer());
+                if (b >= 0 && differs[size_t(b)]) entries.emplace_back(row.ToPointer(), k);
+                return true;
+              },
+              &stats);
+    std::stable_sort(entries.begin(), entries.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    // The kept rows there that entries point at, none of them with the row's key.
+    struct Suspect {
+      uint32_t pointer;
+      std::string key;
+      bool key_null;
+      bool repeats = false;
+    };
+    std::vector<Suspect> suspects;
+    for (size_t b = 0; b < differs.size(); ++b) {
+      if (!differs[b]) continue;
+      kept->ForEach(b * kPrintBucketPages, (b + 1) * kPrintBucketPages, [&](uint32_t pointer) {
+        auto lo = std::lower_bound(entries.begin(), entries.end(), pointer,
+                                   [](const auto& e, uint32_t p) { return e.first < p; });
+        auto hi = lo;
+        while (hi != entries.end() && hi->first == pointer) ++hi;
+        if (lo == hi || !DecodeKept(def, decoder, pointer, &values).ok() ||
+            !EncodeIndexKey(format_, def, index, values, &key).ok())
+          return;
+        for (auto e = lo; e != hi; ++e)
+          if (e->second == key) return;
+        suspects.push_back(Suspect{pointer, key, KeyAllNull(def, index, values)});
+      });
+    }
+    if (suspects.empty()) continue;
+    // Whether another row's entry holds a suspect's key.
+    std::vector<size_t> by_key(suspects.size());
+    for (size_t k = 0; k < by_key.size(); ++k) by_key[k] = k;
+    std::sort(by_key.begin(), by_key.end(), [&](size_t a, size_t b) { return suspects[a].key < suspects[b].key; });
+    WalkIndex(view_, def.first_page, index.root_page,
+              [&](const std::string& k, const RowId& row) {
+                auto it = std::lower_bound(by_key.begin(), by_key.end(), k,
+                                           [&](size_t a, const std::string& x) { return suspects[a].key < x; });
+                for (; it != by_key.end() && suspects[*it].key == k; ++it)
+                  if (suspects[*it].pointer != row.ToPointer()) suspects[*it].repeats = true;
+                return true;
+              },
+              &stats);
+    const std::string index_name = RealIndexName(def, i);
+    for (const Suspect& suspect : suspects) {
+      const RowId id = RowId::FromPointer(suspect.pointer);
+      if (!(required && suspect.key_null) && !suspect.repeats) {
+        table->notes.push_back("row " + RowName(id) + ": its key differs from the entry of index \"" + index_name +
+                               "\" that points at it; kept as it reads");
+        continue;
+      }
+      DeleteSlot(id);
+      kept->Set(suspect.pointer, false);
+      dropped->push_back(suspect.pointer);
+      --table->rows_kept;
+      table->Lose(LossReason::kInvalid);
+      table->notes.push_back("row " + RowName(id) + " dropped: its values are garbled (the entry of unique index \"" +
+                             index_name + "\" that points at it holds another key, and the row's own key " +
+                             (suspect.repeats ? "is that of another row)" : "is null, which the index does not allow)"));
+    }
+  }
+}
+
+// Rows on pages that are gone (zeroed, retyped, cut off): the index entries that point
+// at rows the salvage neither kept nor dropped say how many there were. A flipped byte
+// can garble an entry's row pointer instead, which then points at no row it saw
+// either; such entries are told apart where the evidence allows:
+//   - an entry pointing past the largest file the format allows, or into a page that
+//     reads as another table's data page or as another structure, points at no lost
+//     row;
+//   - a lost row has an entry in every index that holds all rows (one that keeps
+//     nulls); a pointer that such an index, read whole, does not share is garbled;
+//   - where the index reads whole, a kept row that no entry of the index points at
+//     is the row of one garbled entry: the entry holding its key where keys can be
+//     computed, otherwise any one, so it balances one entry pointing at no row seen.
+// A kept row's key is never listed as a lost row's.
+uint64_t Salvager::CountRowsOfLostPages(const TableDef& def, const RowBits& seen, const RowBits& kept,
+                                        const std::vector<uint32_t>& dropped, RepairTableReport* table) {
+  TakeCensus();
+  auto lost_pages = dropped_pages_.find(def.first_page);
+  const uint32_t max_pages = MaxPageCount(format_);
+  const auto may_be_lost = [&](uint32_t page) {
+    if (page >= max_pages) return false;           // no file of the format reaches it
+    if (page >= view_.page_count()) return true;  // the file was cut short
+    if (page == 0 || page >= types_.size()) return false;  // the header, or a page the salvage wrote
+    if (lost_pages != dropped_pages_.end() && lost_pages->second.count(page)) return true;
+    switch (types_[page]) {
+      case kPageData:
+        return owners_[page] == def.first_page;
+      case kPageTableDef:
+      case kPageIndexNode:
+      case kPageIndexLeaf:
+      case kPageUsageBitmap:
+        return false;
+      default:
+        return true;  // zeroed or garbled
+    }
+  };
+  const RealIndex* primary = nullptr;
+  for (const LogicalIndex& logical : def.logical_indexes)
+    if (logical.index_type == kLogicalIndexPrimaryKey && logical.real_index < def.real_indexes.size())
+      primary = &def.real_indexes[logical.real_index];
+  // Per index: the entries pointing at no row seen (key by pointer), and whether the
+  // index read whole.
+  struct Unseen {
+    std::map<uint32_t, std::string> entries;
+    bool whole = false;
+  };
+  std::vector<Unseen> unseen(def.real_indexes.size());
+  for (size_t i = 0; i < def.real_indexes.size(); ++i) {
+    IndexWalkStats stats;
+    unseen[i].whole = WalkIndex(view_, def.first_page, def.real_indexes[i].root_page,
+                                [&](const std::string& k, const RowId& row) {
+                                  if (!seen.Has(row.ToPointer()) && may_be_lost(row.page))
+                                    unseen[i].entries.emplace(row.ToPointer(), k);
+                                  return true;
+                                },
+                                &stats)
+                          .ok();
+  }
+  uint64_t most = 0;
+  std::set<uint32_t> lost(dropped.begin(), dropped.end());
+  std::set<std::string> kept_keys;  // primary-key values of kept rows no entry points at
   RowDecoder decoder(view_, def);
   std::vector<Value> values;
   std::string key;
   for (size_t i = 0; i < def.real_indexes.size(); ++i) {
     const RealIndex& index = def.real_indexes[i];
-    if (!(index.flags & kIndexUnique) || !CanComputeKeys(format_, def, index)) continue;
-    bool required = (index.flags & kIndexRequired) != 0;
-    for (const LogicalIndex& logical : def.logical_indexes)
-      required = required || (logical.real_index == i && logical.index_type == kLogicalIndexPrimaryKey);
-    std::map<uint32_t, std::string> entry_of;  // row pointer -> the key its entry holds
-    std::map<std::string, uint32_t> owner_of;  // key -> the row its entry points at
-    IndexWalkStats stats;
-    const Status walked = WalkIndex(view_, def.first_page, index.root_page,
-                                    [&](const std::string& k, const RowId& row) {
-                                      entry_of.emplace(row.ToPointer(), k);
-                                      owner_of.emplace(k, row.ToPointer());
-                                      return true;
-                                    },
-                                    &stats);
-    if (!walked.ok()) continue;  // a broken tree is no evidence
-    for (const auto& [id, place] : kept) {
-      const uint32_t pointer = id.ToPointer();
-      auto entry = entry_of.find(pointer);
-      if (gone.count(pointer) || entry == entry_of.end()) continue;
-      if (!view_.ReadPage(place.page, page_.data()).ok() ||
-          !decoder.Decode(page_.data() + place.start, place.size, &values).ok() ||
-          !EncodeIndexKey(format_, def, index, values, &key).ok() || key == entry->second)
-        continue;
-      bool key_null = true;
-      for (const IndexColumn& ic : index.columns) {
-        const int at = def.FindColumnByNumber(ic.column_number);
-        if (at >= 0 && !values[size_t(at)].is_null()) key_null = false;
-      }
-      auto other = owner_of.find(key);
-      const bool repeats = other != owner_of.end() && other->second != pointer;
-      const std::string index_name = RealIndexName(def, i);
-      if (!(required && key_null) && !repeats) {
-        table->notes.push_back("row " + RowName(id) + ": its key differs from the entry of index \"" + index_name +
-                               "\" that points at it; kept as it reads");
-        continue;
-      }
-      gone.insert(pointer);
-      DeleteSlot(id);
-      dropped->push_back(pointer);
-      --table->rows_kept;
-      table->Lose(LossReason::kInvalid);
-      table->notes.push_back("row " + RowName(id) + " dropped: its values are garbled (the entry of unique index \"" +
-                             index_name + "\" that points at it holds another key, and the row's own key " +
-                             (repeats ? "is that of another row)" : "is null, which the index does not allow)"));
+    std::map<uint32_t, std::string>& entries = unseen[i].entries;
+    for (size_t j = 0; j < def.real_indexes.size(); ++j) {
+      if (j == i || !unseen[j].whole || (def.real_indexes[j].flags & kIndexIgnoreNulls)) continue;
+      for (auto it = entries.begin(); it != entries.end();)
+        it = unseen[j].entries.count(it->first) ? std::next(it) : entries.erase(it);
     }
+    if (entries.empty()) continue;
+    uint64_t count = entries.size();
+    if (unseen[i].whole) {
+      RowBits pointed = seen.EmptyLike();
+      IndexWalkStats stats;
+      WalkIndex(view_, def.first_page, index.root_page,
+                [&](const std::string&, const RowId& row) {
+                  pointed.Set(row.ToPointer());
+                  return true;
+                },
+                &stats);
+      const bool computable = CanComputeKeys(format_, def, index);
+      const bool ignores_nulls = (index.flags & kIndexIgnoreNulls) != 0;
+      std::multiset<std::string> orphan_keys;
+      uint64_t orphans = 0;
+      kept.ForEach([&](uint32_t pointer) {
+        if (pointed.Has(pointer)) return;
+        if ((computable || ignores_nulls) && DecodeKept(def, decoder, pointer, &values).ok()) {
+          if (ignores_nulls && KeyAllNull(def, index, values)) return;  // no entry is owed
+          if (computable && EncodeIndexKey(format_, def, index, values, &key).ok()) {
+            orphan_keys.insert(key);
+            if (&index == primary) kept_keys.insert(key);
+          }
+        }
+        ++orphans;
+      });
+      for (auto it = entries.begin(); it != entries.end();) {
+        auto match = orphan_keys.find(it->second);
+        if (match == orphan_keys.end()) {
+          ++it;
+          continue;
+        }
+        orphan_keys.erase(match);
+        --orphans;
+        it = entries.erase(it);
+      }
+      count = entries.size() - std::min<uint64_t>(orphans, entries.size());
+    }
+    most = std::max(most, count);
+    if (count > 0)
+      for (const auto& entry : entries) lost.insert(entry.first);
   }
+  ListLostKeys(def, lost, kept_keys, table);
+  if (most > 0) {
+    table->Lose(LossReason::kPageLost, most);
+    table->notes.push_back(std::to_string(most) + " rows were on pages that are lost (counted from the index " +
+                           "entries that still point at them)");
+  }
+  return most;
 }
 
-void Salvager::ListLostKeys(const TableDef& def, const std::set<uint32_t>& lost, RepairTableReport* table) {
+void Salvager::ListLostKeys(const TableDef& def, const std::set<uint32_t>& lost, const std::set<std::string>& kept_keys,
+                            RepairTableReport* table) {
   if (lost.empty()) return;
   for (const LogicalIndex& logical : def.logical_indexes) {
     if (logical.index_type != kLogicalIndexPrimaryKey || logical.real_index >= def.real_indexes.size()) continue;
@@ -565,7 +870,7 @@ void Salvager::ListLostKeys(const TableDef& def, const std::set<uint32_t>& lost,
     IndexWalkStats stats;
     WalkIndex(view_, def.first_page, index.root_page,
               [&](const std::string& key, const RowId& row) {
-                if (lost.count(row.ToPointer()) && listed.insert(row.ToPointer()).second &&
+                if (lost.count(row.ToPointer()) && !kept_keys.count(key) && listed.insert(row.ToPointer()).second &&
                     DescribeIndexKey(def, index, key, &text))
                   table->lost_keys.push_back(text);
                 return true;
@@ -649,12 +954,7 @@ Status Salvager::RebuildIndex(const TableDef& def, size_t real, const std::strin
   Status s = scanner.Scan(
       [&](const RowId& row, const uint8_t* bytes, size_t size) {
         if (!decoder.Decode(bytes, size, &values).ok()) return true;
-        bool all_null = true;
-        for (const IndexColumn& ic : index.columns) {
-          const int pos = def.FindColumnByNumber(ic.column_number);
-          if (pos >= 0 && !values[pos].is_null()) all_null = false;
-        }
-        if ((index.flags & kIndexIgnoreNulls) && all_null) return true;
+        if ((index.flags & kIndexIgnoreNulls) && KeyAllNull(def, index, values)) return true;
         if (computable && EncodeIndexKey(format_, def, index, values, &key).ok()) {
           ++computed;
           added = sorter.Add(key, row);
