@@ -742,10 +742,10 @@ void Salvager::DropRowsTheirIndexesDisown(const TableDef& def, const std::vector
 // can garble an entry's row pointer instead, which then points at no row it saw
 // either; such entries are told apart where the evidence allows:
 //   - an entry pointing past the largest file the format allows, or into a page that
-//     reads as another table's data page or as another structure, points at no lost
-//     row;
+//     reads as another table's page or as a definition or map, points at no lost row;
 //   - a lost row has an entry in every index that holds all rows (one that keeps
-//     nulls); a pointer that such an index, read whole, does not share is garbled;
+//     nulls); a pointer that such an index, read whole and found sound by the
+//     check, does not share is garbled;
 //   - where the index reads whole, a kept row that no entry of the index points at
 //     is the row of one garbled entry: the entry holding its key where keys can be
 //     computed, otherwise any one, so it balances one entry pointing at no row seen.
@@ -762,10 +762,10 @@ uint64_t Salvager::CountRowsOfLostPages(const TableDef& def, const RowBits& seen
     if (lost_pages != dropped_pages_.end() && lost_pages->second.count(page)) return true;
     switch (types_[page]) {
       case kPageData:
+      case kPageIndexNode:  // or one of its data pages with a garbled type byte
+      case kPageIndexLeaf:
         return owners_[page] == def.first_page;
       case kPageTableDef:
-      case kPageIndexNode:
-      case kPageIndexLeaf:
       case kPageUsageBitmap:
         return false;
       default:
@@ -804,7 +804,9 @@ uint64_t Salvager::CountRowsOfLostPages(const TableDef& def, const RowBits& seen
     const RealIndex& index = def.real_indexes[i];
     std::map<uint32_t, std::string>& entries = unseen[i].entries;
     for (size_t j = 0; j < def.real_indexes.size(); ++j) {
-      if (j == i || !unseen[j].whole || (def.real_indexes[j].flags & kIndexIgnoreNulls)) continue;
+      if (j == i || !unseen[j].whole || (def.real_indexes[j].flags & kIndexIgnoreNulls) ||
+          IndexFlagged(table->name, RealIndexName(def, j)))
+        continue;
       for (auto it = entries.begin(); it != entries.end();)
         it = unseen[j].entries.count(it->first) ? std::next(it) : entries.erase(it);
     }

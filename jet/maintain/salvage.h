@@ -18,7 +18,8 @@
 //     unique index's entry shows to be garbled (null where the index requires a
 //     value, or another row's key), is marked deleted and counted, never kept as an
 //     all-null or garbage row; the rows of lost pages are counted from the index
-//     entries that point at them, or else from the definition's row count;
+//     entries that point at them (told apart from entries whose row pointer is
+//     garbled), or else from the definition's row count;
 //   - a long value whose chain breaks or loops ends at the break (its length set to
 //     the bytes that were read), or becomes null when nothing of it can be read or
 //     its memo text is zeros;
