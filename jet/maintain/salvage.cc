@@ -227,6 +227,11 @@ class Salvager {
   // The table's data pages: its map's, and the pages naming it that the map leaves
   // out (jet/maintain/table_pages.h). A map that disagrees is set aside.
   std::vector<uint32_t> TablePages(const TableDef& def, RepairTableReport* table);
+  // True when page `number` (its bytes in page_), which the table's map names, is
+  // one of the table's data pages but for its type byte: the rest of its header says
+  // so (second byte 1, the table as owner, a free-space count that matches its
+  // slots). The byte is set back, rather than lose the page's rows.
+  bool MendDataPageType(const TableDef& def, uint32_t number, RepairTableReport* table);
   // The primary-key values of the rows in `lost` (row pointers) that the primary key's
   // index still holds, into table->lost_keys; values in `kept_keys` are kept rows'.
   void ListLostKeys(const TableDef& def, const std::set<uint32_t>& lost, const std::set<std::string>& kept_keys,
@@ -254,6 +259,9 @@ class Salvager {
   void DropOrphanQueryRows(const TableDef& def, const std::vector<CatalogObject>& objects, RepairTableReport* table);
   Status RecoverTables(TableDef* catalog, const std::vector<CatalogObject>& objects,
                        std::map<uint32_t, std::string>* recovered, bool* wrote);
+  // Drops the catalog rows whose fields no intact row has (see the definition);
+  // true when one was dropped.
+  bool DropImpossibleCatalogRows(std::vector<CatalogObject>* objects);
 
   Env* env_;
   const std::string scratch_beside_;
@@ -277,6 +285,10 @@ class Salvager {
   std::set<uint32_t> maps_set_aside_;
   // Pages dropped from a table (not what its map says): table page -> pages.
   std::map<uint32_t, std::set<uint32_t>> dropped_pages_;
+  // Table rows dropped for an impossible id, by the page their id still names (its
+  // low three bytes): the name a definition found there that no row reaches goes
+  // back under.
+  std::map<int32_t, CatalogObject> dropped_table_rows_;
 };
 
 // True when an index of `def` names a column `def` does not have: the definition
@@ -473,6 +485,23 @@ void Salvager::TakeCensus() {
   }
 }
 
+bool Salvager::MendDataPageType(const TableDef& def, uint32_t number, RepairTableReport* table) {
+  if (page_[0] == kPageData || page_[1] != 1 || LoadLe32(page_.data() + kPageOwnerOffset) != def.first_page)
+    return false;
+  std::vector<uint8_t> mended = page_;
+  mended[0] = kPageData;
+  DataPageHeader header;
+  if (!ParseDataPage(format_, mended.data(), &header).ok() || !header.free_space_matches || header.row_count == 0 ||
+      header.row_count > kMaxRowsPerDataPage)
+    return false;
+  view_.Mutable(number)[0] = kPageData;
+  if (number < types_.size()) types_[number] = kPageData;
+  report_->rebuilt.push_back("page " + std::to_string(number) + " of table \"" + table->name + "\": its type byte (" +
+                             std::to_string(page_[0]) + ") was damaged, the rest of its header is that of the " +
+                             "table's data page; set back");
+  return true;
+}
+
 std::vector<uint32_t> Salvager::TablePages(const TableDef& def, RepairTableReport* table) {
   TakeCensus();
   UsageMap owned;
@@ -507,6 +536,7 @@ std::vector<uint32_t> Salvager::TablePages(const TableDef& def, RepairTableRepor
   std::vector<uint32_t> pages;
   for (uint32_t p : candidates) {
     if (!view_.ReadPage(p, page_.data()).ok()) continue;
+    if (MendDataPageType(def, p, table)) page_[0] = kPageData;
     if (WrongPageForOwnedMap(page_[0])) continue;  // a wrong bit, reported above
     DataPageHeader header;
     if (!ParseDataPage(format_, page_.data(), &header).ok() || header.row_count > kMaxRowsPerDataPage) {
@@ -1102,7 +1132,9 @@ Status Salvager::RecoverTables(TableDef* catalog, const std::vector<CatalogObjec
     report_->rebuilt.push_back("the catalog row of MSysObjects itself was lost; a new one was written");
   }
   reached.insert(kCatalogTdefPage);
-  const std::map<int32_t, CatalogObject> survivors = CatalogRowsOfLostPointers(view_, *catalog);
+  std::map<int32_t, CatalogObject> survivors = CatalogRowsOfLostPointers(view_, *catalog);
+  // The rows dropped above are deleted slots too, read there as they were.
+  for (const auto& [page, o] : dropped_table_rows_) survivors.insert_or_assign(page, o);
   const std::map<uint32_t, uint32_t> data_pages = DataPagesByOwner(view_);
   // Queries whose rows survive that way come back under their names.
   for (const auto& [id, o] : survivors) {
@@ -1121,7 +1153,9 @@ Status Salvager::RecoverTables(TableDef* catalog, const std::vector<CatalogObjec
     TableDef def;
     if (!ReadDefinition(first, &def).ok()) continue;
     const std::string where = "definition page " + std::to_string(first) + ", which no catalog row reached";
-    if (auto it = survivors.find(int32_t(first)); it != survivors.end() && it->second.is_table()) {
+    if (auto it = survivors.find(int32_t(first));
+        it != survivors.end() && it->second.is_table() && !taken.count(it->second.name)) {
+      taken.insert(it->second.name);
       s = add_row(int32_t(first), it->second.parent_id, it->second.name, kObjectLocalTable, it->second.flags);
       if (!s.ok()) return s;
       (*recovered)[first] = where + " (its name from what is left of its catalog row)";
@@ -1133,6 +1167,11 @@ Status Salvager::RecoverTables(TableDef* catalog, const std::vector<CatalogObjec
       if (!name.empty())
         report_->rebuilt.push_back(where + ": its columns are those of Access's system table " + name +
                                    ", which it goes back as");
+    }
+    if (name.empty() && IsAttachmentFlatTable(def)) {
+      name = "f_Recovered_Table_" + std::to_string(first) + "_Data";
+      report_->rebuilt.push_back(where + ": its columns are those of the flat table of an attachment column, a "
+                                 "system object; it goes back as one, named " + name);
     }
     if (name.empty() && !data_pages.count(first)) {
       // Nothing names it and it holds no rows: most likely a table deleted long ago.
@@ -1198,6 +1237,63 @@ Status Salvager::RecoverTables(TableDef* catalog, const std::vector<CatalogObjec
   return ReadTableDef(view_, kCatalogTdefPage, catalog);
 }
 
+// A row no intact catalog holds: the row of MSysObjects itself (id 2) that is not the
+// table "MSysObjects"; a table whose id names no page of the file (a local table's id
+// is its definition page); a table with the columns of a system table the engine
+// defines under another name, while no table has that name (that table would be
+// written again, empty, beside it); a container under the root with the name of a
+// required container and another id, or a row with such a container's id and another
+// name or type. Each comes from a flipped or torn field; it is
+// dropped, and the row it should have been is written anew by RecoverTables.
+bool Salvager::DropImpossibleCatalogRows(std::vector<CatalogObject>* objects) {
+  const uint16_t code_page = TextCodePage(view_.header());
+  std::set<std::string> table_names;
+  for (const CatalogObject& o : *objects)
+    if (o.is_table()) table_names.insert(o.name);
+  // Why the row is impossible ("" when it is not), and the name it should have had.
+  const auto judge = [&](const CatalogObject& o, std::string* name) -> std::string {
+    if (o.id == int32_t(kCatalogTdefPage))
+      return o.is_table() && o.name == "MSysObjects" ? "" : "it has the id of MSysObjects but is not its row";
+    if (o.is_table()) {
+      if (o.id <= 0 || uint32_t(o.id) >= view_.page_count()) return "its id names no page of the file";
+      TableDef def;
+      const std::string system =
+          ReadTableDef(view_, uint32_t(o.id), &def).ok() ? SystemTableNamed(format_, code_page, def) : "";
+      if (!system.empty() && o.name != system && !table_names.count(system)) {
+        *name = system;
+        return "its columns are those of " + system + ", under a damaged name";
+      }
+    }
+    for (const CatalogContainer& container : kRequiredContainers) {
+      if (o.type == kObjectContainer && o.parent_id == kRootContainerId && o.name == container.name &&
+          o.id != container.id)
+        return "the container's id is not its own";
+      if (o.id == container.id && (o.type != kObjectContainer || o.name != container.name))
+        return std::string("it has the id of the ") + container.name + " container but is not its row";
+    }
+    return "";
+  };
+  std::vector<CatalogObject> kept;
+  for (CatalogObject& o : *objects) {
+    std::string name = o.name;
+    const std::string why = judge(o, &name);
+    if (why.empty()) {
+      kept.push_back(std::move(o));
+      continue;
+    }
+    DeleteSlot(o.row);
+    report_->rebuilt.push_back("catalog row " + RowName(o.row) + " (\"" + o.name + "\", id " + std::to_string(o.id) +
+                               ", type " + std::to_string(o.type) + ") dropped: " + why);
+    if (o.is_table() && o.id != int32_t(kCatalogTdefPage)) {
+      o.name = name;
+      dropped_table_rows_.emplace(o.id & 0x00FFFFFF, std::move(o));
+    }
+  }
+  const bool dropped = kept.size() != objects->size();
+  *objects = std::move(kept);
+  return dropped;
+}
+
 void Salvager::DropOrphanQueryRows(const TableDef& def, const std::vector<CatalogObject>& objects,
                                    RepairTableReport* table) {
   const int object_id = def.FindColumnByName("ObjectId");
@@ -1245,7 +1341,8 @@ Status Salvager::Run() {
   const auto has = [&](int32_t id) {
     return std::any_of(objects.begin(), objects.end(), [&](const CatalogObject& o) { return o.id == id; });
   };
-  bool incomplete = !has(int32_t(kCatalogTdefPage));
+  bool incomplete = DropImpossibleCatalogRows(&objects);
+  incomplete = !has(int32_t(kCatalogTdefPage)) || incomplete;
   for (const CatalogContainer& container : kRequiredContainers) incomplete = incomplete || !has(container.id);
   if (incomplete || catalog_replaced || catalog_report.rows_lost > 0 || dropped_pages_.count(kCatalogTdefPage)) {
     s = RecoverTables(&catalog, objects, &recovered, &rows_written);
@@ -1260,7 +1357,7 @@ Status Salvager::Run() {
   }
 
   bool catalog_changed =
-      catalog_replaced || rows_written || catalog_report.rows_lost > 0 || catalog_report.values_cut > 0;
+      incomplete || catalog_replaced || rows_written || catalog_report.rows_lost > 0 || catalog_report.values_cut > 0;
   std::unordered_set<int32_t> ids;
   std::vector<RepairTableReport> tables;
   for (const CatalogObject& o : objects) {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <map>
 
 #include "jet/base/byte_order.h"
@@ -137,6 +138,65 @@ TEST(RepairRebuild, CatalogIsRebuiltAndTablesWithoutCatalogRowsAreFound) {
     for (const jet::RepairTableReport& t : report.tables)
       if (t.name.rfind("Recovered_Table_", 0) == 0) recovered += t.recovered_from.empty() ? 0 : 1;
     EXPECT_EQ(recovered, user_before.size()) << name;
+  }
+}
+
+// Catalog rows a flipped byte makes impossible are dropped and written anew, and
+// their tables keep their names and rows: MSysObjects' own row of another type, a
+// table id with its high byte set, a system table's name changed, a required
+// container under another id, a catalog page with its type byte changed.
+TEST(RepairRebuild, ImpossibleCatalogRowsAreWrittenAnew) {
+  TempDir dir;
+  for (jet::Version version : kVersions) {
+    jet::TableSpec table;
+    table.name = "Kunden";
+    table.columns = {{"id", jet::ColumnType::kLong}};
+    for (int i = 0; i < 4; ++i) table.rows.push_back({{jet::Value::Long(i)}});
+    testing_support::DatabaseBytes original;
+    ASSERT_TRUE(original.Create({table}, version)) << original.error();
+    const std::string source = dir.File("source.mdb");
+    ASSERT_TRUE(original.WriteTo(source));
+    const std::map<std::string, uint64_t> counts = TableRowCounts(source);
+    std::map<std::string, jet::RowId> rows;
+    size_t id_at = 0, type_at = 0;
+    {
+      auto db = original.Open();
+      ASSERT_TRUE(db != nullptr);
+      for (const jet::CatalogObject& o : db->objects()) rows[o.name] = o.row;
+      const jet::TableDef* catalog = nullptr;
+      ASSERT_TRUE(db->GetTableDef(jet::kCatalogTdefPage, &catalog).ok());
+      const size_t count_size = original.format().row_column_count_size;
+      id_at = count_size + catalog->columns[size_t(catalog->FindColumnByName("Id"))].fixed_offset;
+      type_at = count_size + catalog->columns[size_t(catalog->FindColumnByName("Type"))].fixed_offset;
+    }
+    const auto field = [&](testing_support::DatabaseBytes& db, const std::string& name, size_t at) {
+      size_t size = 0;
+      return db.Row(rows.at(name), &size) + at;
+    };
+    const std::vector<std::function<void(testing_support::DatabaseBytes&)>> damages = {
+        [&](auto& db) { jet::StoreLe16(field(db, "MSysObjects", type_at), 64); },
+        [&](auto& db) { field(db, "Kunden", id_at)[3] = 0x4C; },
+        [&](auto& db) {
+          size_t size = 0;
+          uint8_t* row = db.Row(rows.at("MSysACEs"), &size);
+          uint8_t* c = std::find(row + id_at, row + size, uint8_t('C'));
+          ASSERT_NE(c, row + size);
+          *c = 'Q';
+        },
+        [&](auto& db) { field(db, "Databases", id_at)[0] ^= 0x2C; },
+        [&](auto& db) { db.Page(rows.at("MSysObjects").page)[0] = 0xBF; },
+    };
+    for (size_t n = 0; n < damages.size(); ++n) {
+      testing_support::DatabaseBytes db = original;
+      damages[n](db);
+      const std::string path = dir.File(std::string(jet::VersionName(version)) + "-" + std::to_string(n) + ".mdb");
+      ASSERT_TRUE(db.WriteTo(path));
+      jet::RepairReport report;
+      const jet::Status s = jet::RepairDatabaseWithReport(path, &report);
+      ASSERT_TRUE(s.ok()) << path << ": " << s.ToString();
+      EXPECT_TRUE(report.rewritten) << path;
+      EXPECT_EQ(TableRowCounts(path), counts) << path;
+    }
   }
 }
 
