@@ -83,6 +83,8 @@ TEST(RepairRebuild, LostOrImpossiblePageZeroIsRebuilt) {
       const std::string path = dir.File(std::string(jet::VersionName(version)) + std::to_string(n++) + ".mdb");
       const jet::RepairReport report = Repair(damaged, path);
       EXPECT_FALSE(report.assumptions.empty() && report.rebuilt.empty()) << path;
+      // Whatever password a lost page 0 held is gone, and the report says so.
+      EXPECT_EQ(report.password_lost, n == 1) << path;
       EXPECT_EQ(TableRowCounts(path), counts) << path;
       const jet::Header repaired = HeaderOf(path);
       EXPECT_EQ(repaired.version, version) << path;
@@ -95,6 +97,47 @@ TEST(RepairRebuild, LostOrImpossiblePageZeroIsRebuilt) {
       EXPECT_FALSE(check.HasDamage()) << path;
     }
   }
+}
+
+// A byte flipped in the password field past the password's end leaves the password;
+// one flipped inside it loses it, and the report says so.
+TEST(RepairRebuild, PasswordSurvivesDamagePastItsEnd) {
+  TempDir dir;
+  for (jet::Version version : kVersions) {
+    const std::string fixture = testing_support::FixtureDatabase(version);
+    ASSERT_FALSE(fixture.empty()) << testing_support::FixtureError();
+    jet::Header header = HeaderOf(fixture);
+    ASSERT_TRUE(jet::SetHeaderPassword("geheim", &header).ok());
+    std::vector<uint8_t> page;
+    ASSERT_TRUE(jet::EncodeHeader(header, &page).ok());
+    const size_t unit = jet::IsJet3(version) ? 1 : 2;
+    for (size_t at : {size_t(9), size_t(2)}) {  // past the end of "geheim", inside it
+      std::string bytes = ReadFileBytes(fixture);
+      std::copy(page.begin(), page.end(), bytes.begin());
+      // A control character there: the field is masked by XOR, so a flip passes through.
+      bytes[jet::kHeaderPasswordOffset + at * unit] ^= at == 9 ? 0x1F : 'h' ^ 0x01;
+      const std::string path = dir.File(std::string(jet::VersionName(version)) + std::to_string(at) + ".mdb");
+      const jet::RepairReport report = Repair(bytes, path);
+      const jet::Header repaired = HeaderOf(path);
+      EXPECT_EQ(repaired.password, at == 9 ? "geheim" : "") << path;
+      EXPECT_EQ(report.password_lost, at == 2) << path;
+    }
+  }
+}
+
+// Jet 4 texts carry no code page; when page 0 is lost, the sort order of the
+// catalog's text columns names it (Chinese PRC: 936).
+TEST(RepairRebuild, Jet4CodePageFollowsTheSortOrder) {
+  SKIP_WITHOUT_TESTDATA();
+  TempDir dir;
+  const std::string source = testing_support::TestDataDir() + "/jet4/nodeadodb.mdb";
+  std::string bytes = ReadFileBytes(source);
+  std::fill(bytes.begin(), bytes.begin() + jet::FormatFor(jet::Version::kJet4).page_size, '\0');
+  const std::string path = dir.File("zeroed.mdb");
+  Repair(bytes, path);
+  EXPECT_EQ(HeaderOf(path).code_page, HeaderOf(source).code_page);
+  EXPECT_EQ(HeaderOf(path).code_page, 936);
+  EXPECT_EQ(TableRowCounts(path), TableRowCounts(source));
 }
 
 TEST(RepairRebuild, CatalogIsRebuiltAndTablesWithoutCatalogRowsAreFound) {
