@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "jet/base/byte_order.h"
 #include "jet/base/env.h"
 #include "jet/file/header.h"
 #include "jet/read/catalog.h"
@@ -145,21 +144,6 @@ bool TextSettingsFromCatalog(const std::string& path, const Header& header, uint
   return false;
 }
 
-// Keeps the password of a damaged password field (`pw`, unmasked, in units of
-// `unit` bytes): the run of printable characters before the first NUL, with every
-// byte after it cleared. A flipped byte past the password's end leaves the password
-// intact; false when the run itself holds a character no password has (it is lost).
-bool KeepPasswordBeforeDamage(size_t unit, std::vector<uint8_t>* pw) {
-  size_t end = 0;
-  for (; end + unit <= pw->size(); end += unit) {
-    const uint32_t c = unit == 1 ? (*pw)[end] : LoadLe16(pw->data() + end);
-    if (c == 0) break;
-    if (!IsPasswordCharacter(c)) return false;
-  }
-  std::fill(pw->begin() + std::ptrdiff_t(end), pw->end(), uint8_t(0));
-  return true;
-}
-
 // The Windows code page of the texts of a Jet 4 file sorted by `sort_lcid`: the ANSI
 // code page of the locale's language. 0 when the language does not name one.
 uint16_t CodePageOfSortOrder(uint16_t sort_lcid) {
@@ -279,12 +263,10 @@ Status OpenForRepair(const std::string& path, std::unique_ptr<PageFile>* file, H
         break;
       }
       case HeaderField::kPassword:
-        if (KeepPasswordBeforeDamage(IsJet3(version) ? 1 : 2, &header.password_bytes)) {
-          rebuild->damage.push_back("the bytes after the password's end are damaged; the password is kept");
-        } else {
-          header.password_bytes.assign(header.password_bytes.size(), 0);
-          rebuild->password_lost = true;
-        }
+        // A flip that leaves a printable character cannot be told from the password,
+        // so none of a damaged field is kept: a wrong password would lock the user out.
+        header.password_bytes.assign(header.password_bytes.size(), 0);
+        rebuild->password_lost = true;
         break;
     }
   }

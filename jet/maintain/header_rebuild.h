@@ -8,9 +8,9 @@
 //   key         none, when the pages read as Jet pages without one;
 //   code page   Jet 4: from the sort order's language (2052 Chinese PRC: 936) when
 //               page 0 is lost, else 1252;
-//   password,   kept when possible (bytes damaged past its end are cleared), else
-//   date        none, reported as lost / taken from the password field's mask (a
-//               Jet 4 field without a password is the date's mask repeated).
+//   password,   kept when its field is sound, else none, reported as lost / taken
+//   date        from the password field's mask (a Jet 4 field without a password is
+//               the date's mask repeated).
 // A stored value that is impossible is damage, not a setting; every value the
 // rebuild had to take without evidence is an assumption.
 #pragma once

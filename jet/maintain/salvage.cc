@@ -19,6 +19,7 @@
 #include "jet/maintain/catalog_rebuild.h"
 #include "jet/write/data_page_builder.h"
 #include "jet/write/system_tables.h"
+#include "jet/write/tdef_writer.h"
 #include "jet/file/data_page.h"
 #include "jet/write/entry_sorter.h"
 #include "jet/write/index_builder.h"
@@ -195,6 +196,11 @@ class Salvager {
   // Reads the definition at `first`, cutting its chain at a pointer that leads off
   // the file, to a page that is not a definition page, or back into the chain.
   Status ReadDefinition(uint32_t first, TableDef* def);
+  // The last resort of ReadDefinition: the definition at `first` rewritten with its
+  // columns alone (jet/read/table_def.h ReadTableDefColumns), without indexes or
+  // long-value maps, its pages then found by their owner field. `why` (the reason the
+  // whole definition does not read) when even the columns cannot be read.
+  Status KeepColumnsOnly(uint32_t first, const Status& why, TableDef* def);
   // Marks slot `row` of its page deleted.
   void DeleteSlot(RowId row);
   Status Locate(const TableDef& def, RowId id, const uint8_t* page, const RowSlot& slot, RowPlace* place);
@@ -289,6 +295,8 @@ class Salvager {
   // low three bytes): the name a definition found there that no row reaches goes
   // back under.
   std::map<int32_t, CatalogObject> dropped_table_rows_;
+  // Columns left out of a definition rewritten by KeepColumnsOnly, by table page.
+  std::map<uint32_t, std::vector<std::string>> columns_dropped_;
 };
 
 // True when an index of `def` names a column `def` does not have: the definition
@@ -300,10 +308,24 @@ bool IndexNamesMissingColumn(const TableDef& def) {
   return false;
 }
 
+// Why `def`, which reads, cannot be carried into a new file as it is: an index naming
+// a column the table does not have, a column record no engine writes, or a record
+// past its stated length; "" when it can.
+std::string UnsoundDefinition(const Format& format, const TableDef& def) {
+  if (IndexNamesMissingColumn(def)) return "an index names a column the table does not have";
+  for (const ColumnDef& column : def.columns)
+    if (std::string why = ImpossibleColumnRecord(format, column); !why.empty())
+      return "column \"" + column.name + "\": " + why;
+  std::vector<uint8_t> logical;
+  const Status s = EncodeTableDef(format, def, &logical);
+  return s.ok() ? "" : s.detail();
+}
+
 Status Salvager::ReadDefinition(uint32_t first, TableDef* def) {
   Status s = ReadTableDef(view_, first, def);
-  if (s.ok() && !IndexNamesMissingColumn(*def)) return s;
-  if (s.ok()) s = Status::Error(ErrorKind::kDamaged, "an index names a column the table does not have");
+  std::string unsound = s.ok() ? UnsoundDefinition(format_, *def) : "";
+  if (s.ok() && unsound.empty()) return s;
+  if (s.ok()) s = Status::Error(ErrorKind::kDamaged, unsound);
   // Walk the chain by hand and cut it where it leaves the file's definition pages.
   std::set<uint32_t> seen;
   uint32_t number = first;
@@ -328,21 +350,45 @@ Status Salvager::ReadDefinition(uint32_t first, TableDef* def) {
   }
   *def = TableDef();
   Status again = ReadTableDef(view_, first, def);
-  if (again.ok() && !IndexNamesMissingColumn(*def)) return again;
-  if (!again.ok()) s = again;
+  unsound = again.ok() ? UnsoundDefinition(format_, *def) : "";
+  if (again.ok() && unsound.empty()) return again;
+  s = again.ok() ? Status::Error(ErrorKind::kDamaged, unsound) : again;
   // Mend the parts that are damaged where the columns are intact, rather than lose
-  // the table; whatever else is wrong still fails.
+  // the table; failing that, keep the columns alone.
   std::vector<TableDefMend> mends;
-  if (!ReadTableDefMending(view_, first, def, &mends).ok() || mends.empty()) {
-    // A definition that reads as it is stays what it was; the check of the result
-    // will name its index.
-    if (again.ok()) return ReadTableDef(view_, first, def);
-    return s;
-  }
+  if (!ReadTableDefMending(view_, first, def, &mends).ok() || mends.empty()) return KeepColumnsOnly(first, s, def);
+  const size_t rebuilt_before = report_->rebuilt.size();
   for (const TableDefMend& mend : mends) {
     PatchDefinition(*def, mend.offset, mend.width, mend.value);
     report_->rebuilt.push_back("the definition of table page " + std::to_string(first) + " mended: " + mend.what);
   }
+  *def = TableDef();
+  s = ReadTableDef(view_, first, def);
+  unsound = s.ok() ? UnsoundDefinition(format_, *def) : "";
+  if (s.ok() && unsound.empty()) return s;
+  report_->rebuilt.resize(rebuilt_before);  // the rewrite below replaces the mends
+  return KeepColumnsOnly(first, s.ok() ? Status::Error(ErrorKind::kDamaged, unsound) : s, def);
+}
+
+Status Salvager::KeepColumnsOnly(uint32_t first, const Status& why, TableDef* def) {
+  std::vector<std::string> dropped;
+  TableDef columns;
+  if (!ReadTableDefColumns(view_, first, &columns, &dropped).ok()) return why;
+  columns.owned_map = columns.free_map = 0;
+  std::vector<uint8_t> logical;
+  std::vector<std::vector<uint8_t>> pages;
+  Status s = EncodeColumnsOnlyTableDef(format_, columns, &logical);
+  const uint32_t needed = s.ok() ? TableDefPageCount(format_, logical.size()) : 0;
+  if (s.ok() && needed > columns.pages.size()) s = Status::Error(ErrorKind::kDamaged, "the columns need more pages");
+  if (s.ok()) s = SplitTableDef(format_, logical, std::span<const uint32_t>(columns.pages.data(), needed), &pages);
+  if (!s.ok()) return why;
+  for (size_t i = 0; i < pages.size(); ++i)
+    std::memcpy(view_.Mutable(columns.pages[i]), pages[i].data(), pages[i].size());
+  maps_set_aside_.insert(first);
+  report_->rebuilt.push_back("the definition of table page " + std::to_string(first) + " could not be read whole (" +
+                             why.detail() + "); rewritten with its " + std::to_string(columns.columns.size()) +
+                             " readable columns and no indexes or long-value maps, its pages found by their owner field");
+  columns_dropped_[first] = dropped;
   *def = TableDef();
   return ReadTableDef(view_, first, def);
 }
@@ -1383,6 +1429,7 @@ Status Salvager::Run() {
       tables.push_back(ReportLostTable(o.name, first, s));
       continue;
     }
+    if (auto it = columns_dropped_.find(first); it != columns_dropped_.end()) table.columns_dropped = it->second;
     SalvageRows(def, &table);
     if (o.name == "MSysQueries") DropOrphanQueryRows(def, objects, &table);
     // Rows that were changed or dropped may have hidden index damage from the check

@@ -99,9 +99,9 @@ TEST(RepairRebuild, LostOrImpossiblePageZeroIsRebuilt) {
   }
 }
 
-// A byte flipped in the password field past the password's end leaves the password;
-// one flipped inside it loses it, and the report says so.
-TEST(RepairRebuild, PasswordSurvivesDamagePastItsEnd) {
+// A password field with a byte no password has loses the password (a flip may also
+// have changed a character that still looks right), and the report says so.
+TEST(RepairRebuild, DamagedPasswordIsReportedLost) {
   TempDir dir;
   for (jet::Version version : kVersions) {
     const std::string fixture = testing_support::FixtureDatabase(version);
@@ -110,18 +110,15 @@ TEST(RepairRebuild, PasswordSurvivesDamagePastItsEnd) {
     ASSERT_TRUE(jet::SetHeaderPassword("geheim", &header).ok());
     std::vector<uint8_t> page;
     ASSERT_TRUE(jet::EncodeHeader(header, &page).ok());
-    const size_t unit = jet::IsJet3(version) ? 1 : 2;
-    for (size_t at : {size_t(9), size_t(2)}) {  // past the end of "geheim", inside it
-      std::string bytes = ReadFileBytes(fixture);
-      std::copy(page.begin(), page.end(), bytes.begin());
-      // A control character there: the field is masked by XOR, so a flip passes through.
-      bytes[jet::kHeaderPasswordOffset + at * unit] ^= at == 9 ? 0x1F : 'h' ^ 0x01;
-      const std::string path = dir.File(std::string(jet::VersionName(version)) + std::to_string(at) + ".mdb");
-      const jet::RepairReport report = Repair(bytes, path);
-      const jet::Header repaired = HeaderOf(path);
-      EXPECT_EQ(repaired.password, at == 9 ? "geheim" : "") << path;
-      EXPECT_EQ(report.password_lost, at == 2) << path;
-    }
+    std::string bytes = ReadFileBytes(fixture);
+    std::copy(page.begin(), page.end(), bytes.begin());
+    // A control character past the end of "geheim": the field is masked by XOR, so a
+    // flip passes through.
+    bytes[jet::kHeaderPasswordOffset + 9 * (jet::IsJet3(version) ? 1 : 2)] ^= 0x1F;
+    const std::string path = dir.File(std::string(jet::VersionName(version)) + ".mdb");
+    const jet::RepairReport report = Repair(bytes, path);
+    EXPECT_FALSE(HeaderOf(path).has_password) << path;
+    EXPECT_TRUE(report.password_lost) << path;
   }
 }
 
@@ -369,6 +366,50 @@ TEST(RepairRebuild, AccessSystemTablesKeepTheirNames) {
   for (const auto& [table, rows] : after)
     if (table.rfind("Recovered_Table_", 0) == 0) recovered.push_back(rows);
   EXPECT_EQ(recovered, std::vector<uint64_t>{1});
+}
+
+// A definition whose stated length or a column's fixed size is impossible: the
+// columns are kept (the size set to its type's), the indexes rebuilt without, and
+// every row comes back.
+TEST(RepairRebuild, DefinitionsKeepTheirColumnsWhenTheRestIsLost) {
+  TempDir dir;
+  for (jet::Version version : kVersions) {
+    jet::TableSpec table;
+    table.name = "orders";
+    table.columns = {{"id", jet::ColumnType::kLong}, {"qty", jet::ColumnType::kInteger},
+                     {"note", jet::ColumnType::kText, 20}};
+    table.indexes = {{"PrimaryKey", {{"id", true}}, true}};
+    for (int i = 0; i < 6; ++i)
+      table.rows.push_back({{jet::Value::Long(i), jet::Value::Integer(int16_t(i * 3)), jet::Value::Text("n" + std::to_string(i))}});
+    testing_support::DatabaseBytes original;
+    ASSERT_TRUE(original.Create({table}, version)) << original.error();
+    const std::string source = dir.File("source.mdb");
+    ASSERT_TRUE(original.WriteTo(source));
+    const std::vector<std::string> rows = RowTexts(source, "orders");
+    jet::TableDef def;
+    {
+      auto db = original.Open();
+      const jet::TableDef* found = nullptr;
+      ASSERT_TRUE(db->GetTableDefByName("orders", &found).ok());
+      def = *found;
+    }
+    const size_t qty_size_at = def.columns[1].def_offset + (jet::IsJet3(version) ? 16 : 23);
+    for (int n = 0; n < 2; ++n) {
+      testing_support::DatabaseBytes db = original;
+      uint8_t* page = db.Page(def.first_page);
+      if (n == 0) jet::StoreLe32(page + jet::kTdefLengthOffset, 42187);
+      else jet::StoreLe16(page + qty_size_at, 66);
+      const std::string path = dir.File(std::string(jet::VersionName(version)) + std::to_string(n) + ".mdb");
+      ASSERT_TRUE(db.WriteTo(path));
+      jet::RepairReport report;
+      const jet::Status s = jet::RepairDatabaseWithReport(path, &report);
+      ASSERT_TRUE(s.ok()) << path << ": " << s.ToString();
+      EXPECT_EQ(RowTexts(path, "orders"), rows) << path;
+      jet::CheckReport check;
+      ASSERT_TRUE(jet::CheckDatabase(path, &check).ok());
+      EXPECT_FALSE(check.HasDamage()) << path;
+    }
+  }
 }
 
 }  // namespace
