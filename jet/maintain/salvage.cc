@@ -295,8 +295,6 @@ class Salvager {
   // low three bytes): the name a definition found there that no row reaches goes
   // back under.
   std::map<int32_t, CatalogObject> dropped_table_rows_;
-  // Columns left out of a definition rewritten by KeepColumnsOnly, by table page.
-  std::map<uint32_t, std::vector<std::string>> columns_dropped_;
 };
 
 // True when an index of `def` names a column `def` does not have: the definition
@@ -373,7 +371,10 @@ Status Salvager::ReadDefinition(uint32_t first, TableDef* def) {
 Status Salvager::KeepColumnsOnly(uint32_t first, const Status& why, TableDef* def) {
   std::vector<std::string> dropped;
   TableDef columns;
+  // A column left out would change every row that holds it: then the table is lost
+  // as a whole rather than written with rows that are not what they were.
   if (!ReadTableDefColumns(view_, first, &columns, &dropped).ok()) return why;
+  if (!dropped.empty()) return Status::Error(why.kind(), why.detail() + "; " + dropped.front());
   columns.owned_map = columns.free_map = 0;
   std::vector<uint8_t> logical;
   std::vector<std::vector<uint8_t>> pages;
@@ -388,7 +389,6 @@ Status Salvager::KeepColumnsOnly(uint32_t first, const Status& why, TableDef* de
   report_->rebuilt.push_back("the definition of table page " + std::to_string(first) + " could not be read whole (" +
                              why.detail() + "); rewritten with its " + std::to_string(columns.columns.size()) +
                              " readable columns and no indexes or long-value maps, its pages found by their owner field");
-  columns_dropped_[first] = dropped;
   *def = TableDef();
   return ReadTableDef(view_, first, def);
 }
@@ -1429,7 +1429,6 @@ Status Salvager::Run() {
       tables.push_back(ReportLostTable(o.name, first, s));
       continue;
     }
-    if (auto it = columns_dropped_.find(first); it != columns_dropped_.end()) table.columns_dropped = it->second;
     SalvageRows(def, &table);
     if (o.name == "MSysQueries") DropOrphanQueryRows(def, objects, &table);
     // Rows that were changed or dropped may have hidden index damage from the check
