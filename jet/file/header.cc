@@ -92,6 +92,8 @@ bool IsJetCodePage(uint16_t code_page) {
          code_page == 949 || code_page == 950 || (code_page >= 1250 && code_page <= 1258);
 }
 
+bool IsPasswordCharacter(uint32_t c) { return !IsControl(c) && !(c >= 0xD800 && c <= 0xDFFF) && c < 0xFFFE; }
+
 bool IsPlausibleSortLcid(uint16_t lcid) {
   const unsigned primary = lcid & 0x3FF;   // LANG_* ids run from 0x01 to 0x92
   const unsigned sub = lcid >> 10;         // SUBLANG_* ids of those languages: 1..0x14
@@ -131,7 +133,7 @@ std::vector<ImpossibleField> ImpossibleHeaderFields(const Header& header) {
     const uint32_t c = unit == 1 ? pw[i] : LoadLe16(&pw[i]);
     if (c == 0) {
       ended = true;
-    } else if (ended || IsControl(c) || (c >= 0xD800 && c <= 0xDFFF) || c >= 0xFFFE) {
+    } else if (ended || !IsPasswordCharacter(c)) {
       bad = true;
     }
   }

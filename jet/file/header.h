@@ -104,6 +104,9 @@ std::vector<ImpossibleField> ImpossibleHeaderFields(const Header& header);
 const char* HeaderFieldName(HeaderField field);
 // True when `code_page` is a code page Jet writes for a file (0 included: the default).
 bool IsJetCodePage(uint16_t code_page);
+// True when `c` (a byte of a Jet 3 password, a UCS-2 unit of a Jet 4 one) may stand in
+// a password: printable, no surrogate half, no non-character.
+bool IsPasswordCharacter(uint32_t c);
 // True when `lcid` has the shape of a Windows locale id (a known primary language and
 // sublanguage, no sort bits), which every Jet sort order is.
 bool IsPlausibleSortLcid(uint16_t lcid);

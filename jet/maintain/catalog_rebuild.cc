@@ -130,6 +130,14 @@ std::string AccessSystemTableNamed(const TableDef& def, const std::set<std::stri
   return "";
 }
 
+bool IsAttachmentFlatTable(const TableDef& def) {
+  static const char* const kFileColumns[] = {"FileData", "FileFlags", "FileName", "FileTimeStamp", "FileType",
+                                             "FileURL"};
+  return def.columns.size() <= std::size(kFileColumns) + 2 &&
+         std::all_of(std::begin(kFileColumns), std::end(kFileColumns),
+                     [&](const char* column) { return def.FindColumnByName(column) >= 0; });
+}
+
 std::vector<uint32_t> UnreachedDefinitions(const PageFile& file, const std::set<uint32_t>& reached) {
   const Format& format = file.format();
   // Pages the global map calls free are not live, whatever they still hold.

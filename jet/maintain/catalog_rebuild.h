@@ -42,6 +42,12 @@ std::string SystemTableNamed(const Format& format, uint16_t code_page, const Tab
 // back as the system object it was, not as a user table.
 std::string AccessSystemTableNamed(const TableDef& def, const std::set<std::string>& taken);
 
+// True when `def` has the columns of the flat table Access keeps the files of an
+// attachment column in (FileData, FileFlags, FileName, FileTimeStamp, FileType,
+// FileURL, and the columns that tie them to the owning row): a system object, whose
+// name ("f_" and an id) is lost with its catalog row.
+bool IsAttachmentFlatTable(const TableDef& def);
+
 // First pages of the definition chains in `file` that start like a table definition,
 // are no other chain's continuation, and are not in `reached`.
 std::vector<uint32_t> UnreachedDefinitions(const PageFile& file, const std::set<uint32_t>& reached);

@@ -144,6 +144,31 @@ bool TextSettingsFromCatalog(const std::string& path, const Header& header, uint
   return false;
 }
 
+// The Windows code page of the texts of a Jet 4 file sorted by `sort_lcid`: the ANSI
+// code page of the locale's language. 0 when the language does not name one.
+uint16_t CodePageOfSortOrder(uint16_t sort_lcid) {
+  switch (sort_lcid) {
+    case 2052: case 4100: return 936;   // Chinese (PRC, Singapore)
+    case 1028: case 3076: case 5124: return 950;  // Chinese (Taiwan, Hong Kong, Macao)
+    case 1041: return 932;              // Japanese
+    case 1042: return 949;              // Korean
+    case 1054: return 874;              // Thai
+  }
+  switch (sort_lcid & 0x3FF) {
+    case 0x05: case 0x0E: case 0x15: case 0x18: case 0x1A: case 0x1B: case 0x24: return 1250;  // Central Europe
+    case 0x19: case 0x22: case 0x23: case 0x02: case 0x2F: return 1251;  // Cyrillic
+    case 0x08: return 1253;                                               // Greek
+    case 0x1F: return 1254;                                               // Turkish
+    case 0x0D: return 1255;                                               // Hebrew
+    case 0x01: case 0x20: case 0x29: return 1256;                         // Arabic
+    case 0x25: case 0x26: case 0x27: return 1257;                         // Baltic
+    case 0x2A: return 1258;                                               // Vietnamese
+    case 0x09: case 0x07: case 0x0C: case 0x10: case 0x0A: case 0x13: case 0x16: case 0x1D: case 0x14:
+    case 0x06: case 0x0B: case 0x0F: case 0x03: case 0x2D: case 0x36: return 1252;  // Western
+  }
+  return 0;
+}
+
 }  // namespace
 
 Status OpenForRepair(const std::string& path, std::unique_ptr<PageFile>* file, HeaderRebuild* rebuild) {
@@ -210,7 +235,8 @@ Status OpenForRepair(const std::string& path, std::unique_ptr<PageFile>* file, H
       header.creation_date = 0;
       rebuild->assumptions.push_back("page 0 rebuilt: the creation date is unknown, left empty");
     }
-    rebuild->assumptions.push_back("page 0 rebuilt: no password, no database key (the pages read without one)");
+    rebuild->assumptions.push_back("page 0 rebuilt: no database key (the pages read without one)");
+    rebuild->password_lost = true;
   }
   if (KeyIsDamage(path, version, header.db_key)) {
     rebuild->damage.push_back("the database key is damaged: the pages read only without one");
@@ -237,8 +263,10 @@ Status OpenForRepair(const std::string& path, std::unique_ptr<PageFile>* file, H
         break;
       }
       case HeaderField::kPassword:
+        // A flip that leaves a printable character cannot be told from the password,
+        // so none of a damaged field is kept: a wrong password would lock the user out.
         header.password_bytes.assign(header.password_bytes.size(), 0);
-        rebuild->assumptions.push_back("page 0 rebuilt: the password field is damaged; the repaired file has no password");
+        rebuild->password_lost = true;
         break;
     }
   }
@@ -262,6 +290,14 @@ Status OpenForRepair(const std::string& path, std::unique_ptr<PageFile>* file, H
                                        " taken from the catalog's text columns");
         sort_lost = false;
       }
+    }
+    if (code_page_lost && !IsJet3(version) && CodePageOfSortOrder(header.sort_lcid) != 0) {
+      // Jet 4 stores text as Unicode and no code page beside it; the sort order's
+      // language names the one its 8-bit texts (and the engine) use.
+      header.code_page = CodePageOfSortOrder(header.sort_lcid);
+      rebuild->assumptions.push_back("page 0 rebuilt: code page " + std::to_string(header.code_page) +
+                                     " taken from the sort order (" + std::to_string(header.sort_lcid) + ")");
+      code_page_lost = false;
     }
     if (code_page_lost) {
       header.code_page = kDefaultCodePage;

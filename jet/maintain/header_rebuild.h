@@ -6,8 +6,11 @@
 //   code page,  what the text columns of the catalog's definition carry, else
 //   sort order  1252 and General;
 //   key         none, when the pages read as Jet pages without one;
-//   password,   kept when possible, else none / taken from the password field's
-//   date        mask (a Jet 4 field without a password is the date's mask repeated).
+//   code page   Jet 4: from the sort order's language (2052 Chinese PRC: 936) when
+//               page 0 is lost, else 1252;
+//   password,   kept when its field is sound, else none, reported as lost / taken
+//   date        from the password field's mask (a Jet 4 field without a password is
+//               the date's mask repeated).
 // A stored value that is impossible is damage, not a setting; every value the
 // rebuild had to take without evidence is an assumption.
 #pragma once
@@ -25,6 +28,9 @@ struct HeaderRebuild {
   bool rebuilt = false;                  // the file is read through a rebuilt page 0
   std::vector<std::string> damage;       // what was wrong with the stored page 0
   std::vector<std::string> assumptions;  // what the rebuilt page 0 takes without evidence
+  // The database password went with page 0 (lost, or its field damaged within the
+  // password): the repaired file has none, which the user has to know.
+  bool password_lost = false;
 };
 
 // Opens `path` for a repair, through a rebuilt page 0 when the stored one is lost or

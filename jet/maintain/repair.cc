@@ -176,6 +176,10 @@ Status Repair(const std::string& path, const std::string& destination, RepairRep
   if (header.rebuilt) {
     for (const std::string& d : header.damage) report->rebuilt.push_back("page 0 rebuilt: " + d);
     report->assumptions = header.assumptions;
+    report->password_lost = header.password_lost;
+    if (header.password_lost)
+      report->lost.push_back("the database password: page 0, which held it, is lost or damaged, so the repaired "
+                             "file has none; if the database had one, set it again");
   }
   if (!destination.empty()) {
     // The new file is a copy when there is nothing to mend; the source stays as it is.

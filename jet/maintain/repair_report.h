@@ -56,6 +56,9 @@ struct RepairReport {
   std::vector<std::string> assumptions;
   std::vector<RepairTableReport> tables;
   std::vector<std::string> lost;     // tables or objects that could not be carried over
+  // Page 0 was lost, or its password damaged: the repaired file has no password, and
+  // the user sets it again (`lost` says so in words).
+  bool password_lost = false;
 
   uint64_t RowsLost() const;
   uint64_t ValuesCut() const;

@@ -3,6 +3,8 @@
 #include "jet/maintain/salvage.h"
 
 #include <algorithm>
+#include <array>
+#include <bit>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -10,12 +12,14 @@
 #include <unordered_set>
 
 #include "jet/base/byte_order.h"
+#include "jet/maintain/entry_fingerprint.h"
 #include "jet/maintain/row_validation.h"
 #include "jet/maintain/table_pages.h"
 #include "jet/read/catalog.h"
 #include "jet/maintain/catalog_rebuild.h"
 #include "jet/write/data_page_builder.h"
 #include "jet/write/system_tables.h"
+#include "jet/write/tdef_writer.h"
 #include "jet/file/data_page.h"
 #include "jet/write/entry_sorter.h"
 #include "jet/write/index_builder.h"
@@ -55,6 +59,7 @@ class PatchedFile final : public PageFile {
 
   // The page's bytes for changing; the change is seen by every later read.
   uint8_t* Mutable(uint32_t number) {
+    ++changes_;
     auto it = patches_.find(number);
     if (it == patches_.end()) {
       std::vector<uint8_t> page(page_size(), 0);
@@ -64,14 +69,19 @@ class PatchedFile final : public PageFile {
     return it->second.data();
   }
   uint32_t Append() {
+    ++changes_;
     const uint32_t number = count_++;
     patches_.emplace(number, std::vector<uint8_t>(page_size(), 0));
     return number;
   }
+  // Counts calls of Mutable and Append: a copy of a page read when it was N is still
+  // the page's content while it is N.
+  uint64_t changes() const { return changes_; }
 
  private:
   PageFile& base_;
   uint32_t count_;
+  uint64_t changes_ = 0;
   std::map<uint32_t, std::vector<uint8_t>> patches_;
 };
 
@@ -102,16 +112,91 @@ struct RowPlace {
   uint32_t size = 0;
 };
 
-// A row's bytes named by page and start, to match overflow targets with the slots
-// that hold them.
-uint64_t TargetKey(uint32_t page, uint32_t start) { return uint64_t(page) << 16 | start; }
+// One bit per row slot of a table's data pages, by row pointer: the rows the salvage
+// saw or kept, or the rows an index points at. 32 bytes a page, however many rows the
+// table holds, where a list of pointers would take 4 bytes a row.
+class RowBits {
+ public:
+  // `pages` (ascending) outlives the bits.
+  explicit RowBits(const std::vector<uint32_t>* pages) : pages_(pages), bits_(pages->size()) {}
+
+  // Position of `page` among the pages, or -1.
+  ptrdiff_t PageAt(uint32_t page) const {
+    auto it = std::lower_bound(pages_->begin(), pages_->end(), page);
+    return it != pages_->end() && *it == page ? it - pages_->begin() : -1;
+  }
+  bool Has(uint32_t pointer) const {
+    const ptrdiff_t at = PageAt(pointer >> 8);
+    return at >= 0 && (bits_[size_t(at)][(pointer & 0xFF) / 64] >> (pointer & 63) & 1) != 0;
+  }
+  void Set(uint32_t pointer, bool on = true) {
+    const ptrdiff_t at = PageAt(pointer >> 8);
+    if (at < 0) return;
+    uint64_t& word = bits_[size_t(at)][(pointer & 0xFF) / 64];
+    const uint64_t bit = uint64_t(1) << (pointer & 63);
+    word = on ? word | bit : word & ~bit;
+  }
+  // Calls visit(pointer) for every set bit of the pages at positions [first, last),
+  // in ascending order.
+  template <typename Visit>
+  void ForEach(size_t first, size_t last, Visit visit) const {
+    for (size_t at = first; at < last && at < bits_.size(); ++at)
+      for (unsigned w = 0; w < 4; ++w)
+        for (uint64_t word = bits_[at][w]; word != 0; word &= word - 1)
+          visit(((*pages_)[at] << 8) | (w * 64 + unsigned(std::countr_zero(word))));
+  }
+  template <typename Visit>
+  void ForEach(Visit visit) const { ForEach(0, bits_.size(), visit); }
+  // Bits over the same pages, none set.
+  RowBits EmptyLike() const { return RowBits(pages_); }
+
+ private:
+  const std::vector<uint32_t>* pages_;
+  std::vector<std::array<uint64_t, 4>> bits_;
+};
+
+// Table pages per bucket of KeyPrints: a bucket whose rows and entries disagree is
+// looked at row by row.
+constexpr size_t kPrintBucketPages = 16;
+
+// The entries an index should hold, as fingerprints (EntryMix, see
+// jet/maintain/entry_fingerprint.h) summed per bucket of table pages: a few
+// kilobytes where a map of keys would take as much as the index.
+struct KeyPrints {
+  size_t index = 0;  // among the definition's real indexes
+  std::vector<uint64_t> sums;
+  std::vector<uint64_t> counts;
+
+  void Add(size_t bucket, uint32_t pointer, const std::string& key) {
+    sums[bucket] += EntryMix(pointer, KeyHash(key));
+    ++counts[bucket];
+  }
+};
+
+// True when every column of `index` is null in `values` (a row's values).
+bool KeyAllNull(const TableDef& def, const RealIndex& index, const std::vector<Value>& values) {
+  for (const IndexColumn& ic : index.columns) {
+    const int at = def.FindColumnByNumber(ic.column_number);
+    if (at >= 0 && !values[size_t(at)].is_null()) return false;
+  }
+  return true;
+}
+
+// True when some column of `index` is null in `values` (a row's values).
+bool KeyAnyNull(const TableDef& def, const RealIndex& index, const std::vector<Value>& values) {
+  for (const IndexColumn& ic : index.columns) {
+    const int at = def.FindColumnByNumber(ic.column_number);
+    if (at >= 0 && values[size_t(at)].is_null()) return true;
+  }
+  return false;
+}
 
 class Salvager {
  public:
   // Scratch files of the index sorts go beside `scratch_beside` (the destination).
   Salvager(Env* env, std::string scratch_beside, PageFile& source, const CheckReport& check, RepairReport* report)
       : env_(env), scratch_beside_(std::move(scratch_beside)), view_(source), format_(source.format()), check_(check),
-        report_(report), page_(format_.page_size), other_(format_.page_size) {}
+        report_(report), page_(format_.page_size), other_(format_.page_size), row_page_(format_.page_size) {}
 
   Status Run();
   Status WriteCopy(Env* env, const std::string& destination);
@@ -120,52 +205,82 @@ class Salvager {
   // Reads the definition at `first`, cutting its chain at a pointer that leads off
   // the file, to a page that is not a definition page, or back into the chain.
   Status ReadDefinition(uint32_t first, TableDef* def);
-  // Marks slot `row` of its page deleted.
+  // The last resort of ReadDefinition: the definition at `first` rewritten with its
+  // columns alone (jet/read/table_def.h ReadTableDefColumns), without indexes or
+  // long-value maps, its pages then found by their owner field. `why` (the reason the
+  // whole definition does not read) when even the columns cannot be read.
+  Status KeepColumnsOnly(uint32_t first, const Status& why, TableDef* def);
+  // Marks slot `row` of its page deleted, and remembers that the salvage did.
   void DeleteSlot(RowId row);
-  Status Locate(const TableDef& def, RowId id, const uint8_t* page, const RowSlot& slot, RowPlace* place);
+  // Where the row of `slot` is: the slot's bytes, or the target its overflow pointer
+  // reaches (its row pointer into `target`, when given).
+  Status Locate(const TableDef& def, RowId id, const uint8_t* page, const RowSlot& slot, RowPlace* place,
+                uint32_t* target = nullptr);
+  // Reads page `number` into row_page_, unless it holds that page unchanged.
+  Status ReadRowPage(uint32_t number);
   // Checks one row (and mends its long values); an error, and why, when it must be
-  // dropped.
+  // dropped. On success values_ holds the row's values.
   Status SalvageRow(const TableDef& def, RowId id, const RowPlace& place, RepairTableReport* table,
                     LossReason* reason);
   // Makes the long value of column `c` readable: cut at its break, or null.
   void MendLongValue(const TableDef& def, RowId id, const RowPlace& place, size_t c, RepairTableReport* table);
   void SetNull(const RowPlace& place, uint16_t column_number);
   void SalvageRows(const TableDef& def, RepairTableReport* table);
+  // Empty fingerprints for the indexes of `def` whose keys can be computed, over
+  // `pages` table pages.
+  std::vector<KeyPrints> KeyPrintsFor(const TableDef& def, size_t pages) const;
+  // Where the live row `id` is (its slot, or its overflow target).
+  Status PlaceOf(const TableDef& def, RowId id, RowPlace* place);
+  // The values of the live row at `pointer`.
+  Status DecodeKept(const TableDef& def, RowDecoder& decoder, uint32_t pointer, std::vector<Value>* values);
   // The rows of `kept` that the index entries pointing at them show to be garbled (two
-  // indexes disagree with the row, or one does and the row's page lost rows, already
-  // in `dropped`, or a unique index does in a way no row can; see the definition);
-  // each is marked deleted, counted and added to `dropped`.
-  void DropRowsTheirIndexesDisown(const TableDef& def, const std::vector<std::pair<RowId, RowPlace>>& kept,
+  // indexes disagree with the row where it holds a null, or one does and the row's
+  // page lost rows, already in `dropped`, or a unique index does in a way no row can;
+  // see the definition); each is marked deleted, cleared from `kept`, counted and
+  // added to `dropped`. `prints` are the kept rows' keys.
+  void DropRowsTheirIndexesDisown(const TableDef& def, const std::vector<KeyPrints>& prints, RowBits* kept,
                                   RepairTableReport* table, std::vector<uint32_t>* dropped);
   // An overflow target is stored flagged deleted, so that scans see its row once,
   // through the pointer. When the row holding the pointer is lost (its page zeroed,
   // its pointer garbled), the target still holds the whole row, as other readers
   // show. A target of `orphans` that no pointer `reached` is adopted (its flag cleared,
   // kept) when its row validates and it stands for a lost row: an index entry pointing
-  // at a lost row (on a lost page, or of `pointer_rows_dropped`) holds its key, or, in a
+  // at a lost row (not `seen`, or of `pointer_rows_dropped`) holds its key, or, in a
   // table without indexes that give keys, the table lost pages and its definition
   // counts rows not yet accounted for, or there are no more such targets than pointer
   // rows dropped. Without such evidence it is the leftover of a row deleted or moved
-  // long ago, and stays deleted. The lost rows it
-  // stands for go into `seen`, and out of `dropped` and the count of lost rows.
-  void AdoptOrphanTargets(const TableDef& def, const std::vector<RowId>& orphans, const std::set<uint64_t>& reached,
+  // long ago, and stays deleted. The lost rows not seen that it stands for go into
+  // `regained`; the pointer rows dropped it stands for out of `dropped` and the count
+  // of lost rows.
+  void AdoptOrphanTargets(const TableDef& def, const RowBits& orphans, const RowBits& reached, const RowBits& seen,
                           const std::vector<uint32_t>& pointer_rows_dropped, RepairTableReport* table,
-                          std::vector<uint32_t>* seen, std::vector<uint32_t>* dropped);
-  // For a live row that starts where the stored free space of its page (in page_)
-  // says the free gap is (RowInFreeSpace): true when the free-space field is what is
-  // garbled, not the slot. Either may be: it is the slot when another slot's row
-  // starts where the gap ends, or the row read from there is whole; the free space
-  // when neither holds and the row read from the slot is whole.
-  bool FreeSpaceGarbled(const TableDef& def, const DataPageHeader& header, const RowSlot& slot);
+                          std::set<uint32_t>* regained, std::vector<uint32_t>* dropped);
+  // For a live row of `page` that starts where the page's stored free space says the
+  // free gap is (RowInFreeSpace): true when the free-space field is what is garbled,
+  // not the slot. Either may be: it is the slot when another slot's row starts where
+  // the gap ends, or the row read from there is whole; the free space when neither
+  // holds and the row read from the slot is whole.
+  bool FreeSpaceGarbled(const TableDef& def, const uint8_t* page, const DataPageHeader& header, const RowSlot& slot);
+  // Counts the rows of lost pages from the index entries that point at rows neither
+  // `seen` nor `regained` (by an adopted overflow target), lists their primary-key
+  // values, and returns the count.
+  uint64_t CountRowsOfLostPages(const TableDef& def, const RowBits& seen, const std::set<uint32_t>& regained,
+                                const RowBits& kept, const std::vector<uint32_t>& dropped, RepairTableReport* table);
   // The table's data pages: its map's, and the pages naming it that the map leaves
   // out (jet/maintain/table_pages.h). A map that disagrees is set aside.
   std::vector<uint32_t> TablePages(const TableDef& def, RepairTableReport* table);
   // Page `number` (in page_) with a row count its free space and slots contradict: the
   // count they imply (RowCountFromFreeSpace) is written over the `stored` one.
   void MendRowCount(uint32_t number, uint16_t stored, RepairTableReport* table);
+  // True when page `number` (its bytes in page_), which the table's map names, is
+  // one of the table's data pages but for its type byte: the rest of its header says
+  // so (second byte 1, the table as owner, a free-space count that matches its
+  // slots). The byte is set back, rather than lose the page's rows.
+  bool MendDataPageType(const TableDef& def, uint32_t number, RepairTableReport* table);
   // The primary-key values of the rows in `lost` (row pointers) that the primary key's
-  // index still holds, into table->lost_keys.
-  void ListLostKeys(const TableDef& def, const std::set<uint32_t>& lost, RepairTableReport* table);
+  // index still holds, into table->lost_keys; values in `kept_keys` are kept rows'.
+  void ListLostKeys(const TableDef& def, const std::set<uint32_t>& lost, const std::set<std::string>& kept_keys,
+                    RepairTableReport* table);
   // The report of a table whose definition cannot be read: lost, with the rows its
   // data pages hold.
   RepairTableReport ReportLostTable(const std::string& name, uint32_t first, const Status& why);
@@ -189,6 +304,9 @@ class Salvager {
   void DropOrphanQueryRows(const TableDef& def, const std::vector<CatalogObject>& objects, RepairTableReport* table);
   Status RecoverTables(TableDef* catalog, const std::vector<CatalogObject>& objects,
                        std::map<uint32_t, std::string>* recovered, bool* wrote);
+  // Drops the catalog rows whose fields no intact row has (see the definition);
+  // true when one was dropped.
+  bool DropImpossibleCatalogRows(std::vector<CatalogObject>* objects);
 
   Env* env_;
   const std::string scratch_beside_;
@@ -198,6 +316,11 @@ class Salvager {
   RepairReport* report_;
   std::vector<uint8_t> page_;
   std::vector<uint8_t> other_;
+  // The page of the row SalvageRow checks, read once for all the rows it holds.
+  std::vector<uint8_t> row_page_;
+  uint32_t row_page_number_ = 0;
+  uint64_t row_page_read_at_ = ~uint64_t(0);  // view_.changes() when it was read
+  std::vector<Value> values_;  // the values of the row SalvageRow accepted last
   std::vector<uint8_t> row_;
   std::vector<uint8_t> value_;
   std::vector<uint8_t> types_;
@@ -208,8 +331,16 @@ class Salvager {
   // Tables (by definition page) with adopted overflow targets: their indexes point at
   // the lost pointer rows and are rebuilt.
   std::set<uint32_t> adopted_;
+  // Slots the salvage marked deleted (row pointers; as many as the rows it dropped):
+  // a row it dropped is never taken back for an orphaned overflow target when a
+  // table's rows are checked again.
+  std::set<uint32_t> slots_deleted_;
   // Pages dropped from a table (not what its map says): table page -> pages.
   std::map<uint32_t, std::set<uint32_t>> dropped_pages_;
+  // Table rows dropped for an impossible id, by the page their id still names (its
+  // low three bytes): the name a definition found there that no row reaches goes
+  // back under.
+  std::map<int32_t, CatalogObject> dropped_table_rows_;
 };
 
 // True when an index of `def` names a column `def` does not have: the definition
@@ -221,10 +352,24 @@ bool IndexNamesMissingColumn(const TableDef& def) {
   return false;
 }
 
+// Why `def`, which reads, cannot be carried into a new file as it is: an index naming
+// a column the table does not have, a column record no engine writes, or a record
+// past its stated length; "" when it can.
+std::string UnsoundDefinition(const Format& format, const TableDef& def) {
+  if (IndexNamesMissingColumn(def)) return "an index names a column the table does not have";
+  for (const ColumnDef& column : def.columns)
+    if (std::string why = ImpossibleColumnRecord(format, column); !why.empty())
+      return "column \"" + column.name + "\": " + why;
+  std::vector<uint8_t> logical;
+  const Status s = EncodeTableDef(format, def, &logical);
+  return s.ok() ? "" : s.detail();
+}
+
 Status Salvager::ReadDefinition(uint32_t first, TableDef* def) {
   Status s = ReadTableDef(view_, first, def);
-  if (s.ok() && !IndexNamesMissingColumn(*def)) return s;
-  if (s.ok()) s = Status::Error(ErrorKind::kDamaged, "an index names a column the table does not have");
+  std::string unsound = s.ok() ? UnsoundDefinition(format_, *def) : "";
+  if (s.ok() && unsound.empty()) return s;
+  if (s.ok()) s = Status::Error(ErrorKind::kDamaged, unsound);
   // Walk the chain by hand and cut it where it leaves the file's definition pages.
   std::set<uint32_t> seen;
   uint32_t number = first;
@@ -249,21 +394,47 @@ Status Salvager::ReadDefinition(uint32_t first, TableDef* def) {
   }
   *def = TableDef();
   Status again = ReadTableDef(view_, first, def);
-  if (again.ok() && !IndexNamesMissingColumn(*def)) return again;
-  if (!again.ok()) s = again;
+  unsound = again.ok() ? UnsoundDefinition(format_, *def) : "";
+  if (again.ok() && unsound.empty()) return again;
+  s = again.ok() ? Status::Error(ErrorKind::kDamaged, unsound) : again;
   // Mend the parts that are damaged where the columns are intact, rather than lose
-  // the table; whatever else is wrong still fails.
+  // the table; failing that, keep the columns alone.
   std::vector<TableDefMend> mends;
-  if (!ReadTableDefMending(view_, first, def, &mends).ok() || mends.empty()) {
-    // A definition that reads as it is stays what it was; the check of the result
-    // will name its index.
-    if (again.ok()) return ReadTableDef(view_, first, def);
-    return s;
-  }
+  if (!ReadTableDefMending(view_, first, def, &mends).ok() || mends.empty()) return KeepColumnsOnly(first, s, def);
+  const size_t rebuilt_before = report_->rebuilt.size();
   for (const TableDefMend& mend : mends) {
     PatchDefinition(*def, mend.offset, mend.width, mend.value);
     report_->rebuilt.push_back("the definition of table page " + std::to_string(first) + " mended: " + mend.what);
   }
+  *def = TableDef();
+  s = ReadTableDef(view_, first, def);
+  unsound = s.ok() ? UnsoundDefinition(format_, *def) : "";
+  if (s.ok() && unsound.empty()) return s;
+  report_->rebuilt.resize(rebuilt_before);  // the rewrite below replaces the mends
+  return KeepColumnsOnly(first, s.ok() ? Status::Error(ErrorKind::kDamaged, unsound) : s, def);
+}
+
+Status Salvager::KeepColumnsOnly(uint32_t first, const Status& why, TableDef* def) {
+  std::vector<std::string> dropped;
+  TableDef columns;
+  // A column left out would change every row that holds it: then the table is lost
+  // as a whole rather than written with rows that are not what they were.
+  if (!ReadTableDefColumns(view_, first, &columns, &dropped).ok()) return why;
+  if (!dropped.empty()) return Status::Error(why.kind(), why.detail() + "; " + dropped.front());
+  columns.owned_map = columns.free_map = 0;
+  std::vector<uint8_t> logical;
+  std::vector<std::vector<uint8_t>> pages;
+  Status s = EncodeColumnsOnlyTableDef(format_, columns, &logical);
+  const uint32_t needed = s.ok() ? TableDefPageCount(format_, logical.size()) : 0;
+  if (s.ok() && needed > columns.pages.size()) s = Status::Error(ErrorKind::kDamaged, "the columns need more pages");
+  if (s.ok()) s = SplitTableDef(format_, logical, std::span<const uint32_t>(columns.pages.data(), needed), &pages);
+  if (!s.ok()) return why;
+  for (size_t i = 0; i < pages.size(); ++i)
+    std::memcpy(view_.Mutable(columns.pages[i]), pages[i].data(), pages[i].size());
+  maps_set_aside_.insert(first);
+  report_->rebuilt.push_back("the definition of table page " + std::to_string(first) + " could not be read whole (" +
+                             why.detail() + "); rewritten with its " + std::to_string(columns.columns.size()) +
+                             " readable columns and no indexes or long-value maps, its pages found by their owner field");
   *def = TableDef();
   return ReadTableDef(view_, first, def);
 }
@@ -272,9 +443,11 @@ void Salvager::DeleteSlot(RowId row) {
   uint8_t* page = view_.Mutable(row.page);
   const uint32_t at = format_.data_header_size + 2u * row.row;
   StoreLe16(page + at, uint16_t(LoadLe16(page + at) | kSlotDeleted));
+  slots_deleted_.insert(row.ToPointer());
 }
 
-Status Salvager::Locate(const TableDef& def, RowId id, const uint8_t* page, const RowSlot& slot, RowPlace* place) {
+Status Salvager::Locate(const TableDef& def, RowId id, const uint8_t* page, const RowSlot& slot, RowPlace* place,
+                        uint32_t* target_pointer) {
   place->page = id.page;
   place->start = slot.start;
   place->size = uint32_t(slot.size());
@@ -287,6 +460,7 @@ Status Salvager::Locate(const TableDef& def, RowId id, const uint8_t* page, cons
   place->page = target.row.page;
   place->start = target.start;
   place->size = uint32_t(target.size);
+  if (target_pointer) *target_pointer = target.row.ToPointer();
   return Status::Ok();
 }
 
@@ -356,13 +530,23 @@ void Salvager::MendLongValue(const TableDef& def, RowId id, const RowPlace& plac
   }
 }
 
+Status Salvager::ReadRowPage(uint32_t number) {
+  if (number == row_page_number_ && row_page_read_at_ == view_.changes()) return Status::Ok();
+  row_page_read_at_ = ~uint64_t(0);
+  Status s = view_.ReadPage(number, row_page_.data());
+  if (!s.ok()) return s;
+  row_page_number_ = number;
+  row_page_read_at_ = view_.changes();
+  return s;
+}
+
 Status Salvager::SalvageRow(const TableDef& def, RowId id, const RowPlace& place, RepairTableReport* table,
                             LossReason* reason) {
   std::vector<RawColumn> raw;
   *reason = LossReason::kUndecodable;
-  Status s = view_.ReadPage(place.page, page_.data());
+  Status s = ReadRowPage(place.page);
   if (!s.ok()) return s;
-  const uint8_t* row = page_.data() + place.start;
+  const uint8_t* row = row_page_.data() + place.start;
   s = CrackRow(format_, def, row, place.size, &raw);
   if (!s.ok()) return s;
   // A torn or garbled row may still crack (zeros read as nulls): its bookkeeping must
@@ -377,11 +561,10 @@ Status Salvager::SalvageRow(const TableDef& def, RowId id, const RowPlace& place
     if (def.columns[c].is_long_value() && !raw[c].is_null) long_values.push_back(c);
   for (size_t c : long_values) MendLongValue(def, id, place, c, table);
   // Every value must decode now, as the compaction and its verification decode them.
-  s = view_.ReadPage(place.page, page_.data());
+  s = ReadRowPage(place.page);
   if (!s.ok()) return s;
   RowDecoder decoder(view_, def);
-  std::vector<Value> values;
-  s = decoder.Decode(page_.data() + place.start, place.size, &values);
+  s = decoder.Decode(row_page_.data() + place.start, place.size, &values_);
   if (!s.ok()) *reason = LossReason::kInvalid;  // it cracks, but a value is not what its type allows
   return s;
 }
@@ -397,13 +580,14 @@ void Salvager::TakeCensus() {
   }
 }
 
-bool Salvager::FreeSpaceGarbled(const TableDef& def, const DataPageHeader& header, const RowSlot& slot) {
+bool Salvager::FreeSpaceGarbled(const TableDef& def, const uint8_t* page, const DataPageHeader& header,
+                                const RowSlot& slot) {
   const uint32_t gap_end = format_.data_header_size + 2u * header.row_count + header.free_space;
   // Another slot placing its row where the gap ends bears the free space out.
   for (unsigned i = 0; i < header.row_count; ++i)
-    if ((LoadLe16(page_.data() + format_.data_header_size + 2 * i) & kSlotOffsetMask) == gap_end) return false;
-  if (gap_end < slot.end && ValidateRow(format_, def, page_.data() + gap_end, slot.end - gap_end).ok()) return false;
-  return ValidateRow(format_, def, page_.data() + slot.start, slot.size()).ok();
+    if ((LoadLe16(page + format_.data_header_size + 2 * i) & kSlotOffsetMask) == gap_end) return false;
+  if (gap_end < slot.end && ValidateRow(format_, def, page + gap_end, slot.end - gap_end).ok()) return false;
+  return ValidateRow(format_, def, page + slot.start, slot.size()).ok();
 }
 
 void Salvager::MendRowCount(uint32_t number, uint16_t stored, RepairTableReport* table) {
@@ -414,6 +598,23 @@ void Salvager::MendRowCount(uint32_t number, uint16_t stored, RepairTableReport*
   table->notes.push_back("page " + std::to_string(number) + ": its row count " + std::to_string(stored) +
                          " disagreed with its free space and slot table; " + std::to_string(implied) +
                          " taken from them");
+}
+
+bool Salvager::MendDataPageType(const TableDef& def, uint32_t number, RepairTableReport* table) {
+  if (page_[0] == kPageData || page_[1] != 1 || LoadLe32(page_.data() + kPageOwnerOffset) != def.first_page)
+    return false;
+  std::vector<uint8_t> mended = page_;
+  mended[0] = kPageData;
+  DataPageHeader header;
+  if (!ParseDataPage(format_, mended.data(), &header).ok() || !header.free_space_matches || header.row_count == 0 ||
+      header.row_count > kMaxRowsPerDataPage)
+    return false;
+  view_.Mutable(number)[0] = kPageData;
+  if (number < types_.size()) types_[number] = kPageData;
+  report_->rebuilt.push_back("page " + std::to_string(number) + " of table \"" + table->name + "\": its type byte (" +
+                             std::to_string(page_[0]) + ") was damaged, the rest of its header is that of the " +
+                             "table's data page; set back");
+  return true;
 }
 
 std::vector<uint32_t> Salvager::TablePages(const TableDef& def, RepairTableReport* table) {
@@ -461,6 +662,7 @@ std::vector<uint32_t> Salvager::TablePages(const TableDef& def, RepairTableRepor
   std::vector<uint32_t> pages;
   for (uint32_t p : candidates) {
     if (!view_.ReadPage(p, page_.data()).ok()) continue;
+    if (MendDataPageType(def, p, table)) page_[0] = kPageData;
     if (WrongPageForOwnedMap(page_[0])) continue;  // a wrong bit, reported above
     DataPageHeader header;
     const bool parsed = ParseDataPage(format_, page_.data(), &header).ok();
@@ -480,36 +682,46 @@ std::vector<uint32_t> Salvager::TablePages(const TableDef& def, RepairTableRepor
 
 void Salvager::SalvageRows(const TableDef& def, RepairTableReport* table) {
   const std::vector<uint32_t> pages = TablePages(def, table);
-  std::vector<uint32_t> seen;     // rows kept or dropped here, by row pointer
+  RowBits seen(&pages);  // rows kept or dropped here
+  RowBits kept(&pages);
   std::vector<uint32_t> dropped;  // rows dropped here
-  std::vector<std::pair<RowId, RowPlace>> kept;
-  std::vector<RowId> orphans;                 // overflow targets, reached or not
-  std::set<uint64_t> reached;                 // targets reached, by TargetKey
-  std::vector<uint32_t> pointer_rows_dropped; // overflow rows whose pointer led nowhere
-  uint64_t garbled_slots = 0;                 // deleted slots with extents no row has
-  for (uint32_t p : pages) {
+  RowBits orphans(&pages);        // overflow targets, reached or not
+  RowBits reached(&pages);        // targets an overflow pointer reached
+  std::vector<uint32_t> pointer_rows_dropped;  // overflow rows whose pointer led nowhere
+  uint64_t garbled_slots = 0;                  // deleted slots with extents no row has
+  std::vector<KeyPrints> prints = KeyPrintsFor(def, pages.size());
+  std::vector<uint8_t> scanned(format_.page_size);
+  std::string key;
+  for (size_t at = 0; at < pages.size(); ++at) {
+    const uint32_t p = pages[at];
+    uint64_t read_at = ~uint64_t(0);  // view_.changes() when `scanned` was read
+    DataPageHeader header;
     for (unsigned i = 0;; ++i) {
-      if (!view_.ReadPage(p, page_.data()).ok()) break;
-      DataPageHeader header;
-      if (!ParseDataPage(format_, page_.data(), &header).ok() || i >= header.row_count) break;
+      // Read again only after a change: a row of it dropped or mended.
+      if (read_at != view_.changes()) {
+        if (!view_.ReadPage(p, scanned.data()).ok() || !ParseDataPage(format_, scanned.data(), &header).ok()) break;
+        read_at = view_.changes();
+      }
+      if (i >= header.row_count) break;
       const RowId id{p, uint8_t(i)};
       RowSlot slot;
-      Status s = GetRowSlot(format_, page_.data(), header, i, &slot);
+      Status s = GetRowSlot(format_, scanned.data(), header, i, &slot);
       if (s.ok() && slot.deleted && slot.impossible_extent) ++garbled_slots;
       if (s.ok() && slot.deleted) {
         // The target of an overflow pointer carries the deleted flag alone; it is
         // adopted below if the row whose pointer reached it is lost.
-        if (!slot.overflow && slot.size() > 0) orphans.push_back(id);
+        if (!slot.overflow && slot.size() > 0) orphans.Set(id.ToPointer());
         continue;
       }
-      if (s.ok() && RowInFreeSpace(format_, header, slot) && !FreeSpaceGarbled(def, header, slot))
+      if (s.ok() && RowInFreeSpace(format_, header, slot) && !FreeSpaceGarbled(def, scanned.data(), header, slot))
         s = Status::Error(ErrorKind::kDamaged, "the row starts inside the page's free space");
-      seen.push_back(id.ToPointer());
+      seen.Set(id.ToPointer());
       RowPlace place;
       LossReason reason = LossReason::kUndecodable;
-      if (s.ok()) s = Locate(def, id, page_.data(), slot, &place);
+      uint32_t target = 0;
+      if (s.ok()) s = Locate(def, id, scanned.data(), slot, &place, &target);
       const bool located = s.ok();
-      if (located && slot.overflow) reached.insert(TargetKey(place.page, place.start));
+      if (located && slot.overflow) reached.Set(target);
       if (s.ok()) s = SalvageRow(def, id, place, table, &reason);
       if (!s.ok()) {
         DeleteSlot(id);
@@ -520,37 +732,21 @@ void Salvager::SalvageRows(const TableDef& def, RepairTableReport* table) {
         continue;
       }
       ++table->rows_kept;
-      kept.emplace_back(id, place);
+      kept.Set(id.ToPointer());
+      for (KeyPrints& print : prints) {
+        const RealIndex& index = def.real_indexes[print.index];
+        if ((index.flags & kIndexIgnoreNulls) && KeyAllNull(def, index, values_)) continue;
+        if (!EncodeIndexKey(format_, def, index, values_, &key).ok()) continue;
+        print.Add(at / kPrintBucketPages, id.ToPointer(), key);
+      }
     }
     // Slots may have been marked deleted: the stored free space stays what the rows
     // take, which the compaction recomputes anyway.
   }
-  DropRowsTheirIndexesDisown(def, kept, table, &dropped);
-  std::sort(seen.begin(), seen.end());  // already ascending when the map's pages are
-  std::sort(pointer_rows_dropped.begin(), pointer_rows_dropped.end());
-  AdoptOrphanTargets(def, orphans, reached, pointer_rows_dropped, table, &seen, &dropped);
-  // Rows on pages that are gone (zeroed, retyped, cut off): the index entries that
-  // point at rows the salvage neither kept nor dropped say how many there were.
-  uint64_t most = 0;
-  std::set<uint32_t> lost(dropped.begin(), dropped.end());
-  for (const RealIndex& index : def.real_indexes) {
-    std::set<uint32_t> rows;
-    IndexWalkStats stats;
-    WalkIndex(view_, def.first_page, index.root_page,
-              [&](const std::string&, const RowId& row) {
-                if (!std::binary_search(seen.begin(), seen.end(), row.ToPointer())) rows.insert(row.ToPointer());
-                return true;
-              },
-              &stats);
-    most = std::max<uint64_t>(most, rows.size());
-    lost.insert(rows.begin(), rows.end());
-  }
-  ListLostKeys(def, lost, table);
-  if (most > 0) {
-    table->Lose(LossReason::kPageLost, most);
-    table->notes.push_back(std::to_string(most) + " rows were on pages that are lost (counted from the index " +
-                           "entries that still point at them)");
-  }
+  DropRowsTheirIndexesDisown(def, prints, &kept, table, &dropped);
+  std::set<uint32_t> regained;  // lost rows not seen that adopted overflow targets stand for
+  AdoptOrphanTargets(def, orphans, reached, seen, pointer_rows_dropped, table, &regained, &dropped);
+  const uint64_t most = CountRowsOfLostPages(def, seen, regained, kept, dropped, table);
   if (garbled_slots > 0 && most == 0 && def.row_count > table->RowsFound()) {
     // Slots flagged deleted whose extents no row can have: a garbled slot may hide a
     // live row. The definition's row count tells, up to their number.
@@ -577,26 +773,215 @@ void Salvager::SalvageRows(const TableDef& def, RepairTableReport* table) {
   }
 }
 
-void Salvager::AdoptOrphanTargets(const TableDef& def, const std::vector<RowId>& orphans,
-                                  const std::set<uint64_t>& reached, const std::vector<uint32_t>& pointer_rows_dropped,
-                                  RepairTableReport* table, std::vector<uint32_t>* seen,
-                                  std::vector<uint32_t>* dropped) {
-  // The targets no pointer reaches whose rows are whole.
+std::vector<KeyPrints> Salvager::KeyPrintsFor(const TableDef& def, size_t pages) const {
+  std::vector<KeyPrints> prints;
+  const size_t buckets = (pages + kPrintBucketPages - 1) / kPrintBucketPages;
+  for (size_t i = 0; i < def.real_indexes.size(); ++i) {
+    const RealIndex& index = def.real_indexes[i];
+    if (!CanComputeKeys(format_, def, index)) continue;
+    prints.emplace_back();
+    prints.back().index = i;
+    prints.back().sums.assign(buckets, 0);
+    prints.back().counts.assign(buckets, 0);
+  }
+  return prints;
+}
+
+Status Salvager::PlaceOf(const TableDef& def, RowId id, RowPlace* place) {
+  Status s = view_.ReadPage(id.page, page_.data());
+  if (!s.ok()) return s;
+  DataPageHeader header;
+  s = ParseDataPage(format_, page_.data(), &header);
+  if (!s.ok()) return s;
+  RowSlot slot;
+  s = GetRowSlot(format_, page_.data(), header, id.row, &slot);
+  if (!s.ok()) return s;
+  if (slot.deleted) return Status::Error(ErrorKind::kDamaged, "the row is deleted");
+  return Locate(def, id, page_.data(), slot, place);
+}
+
+Status Salvager::DecodeKept(const TableDef& def, RowDecoder& decoder, uint32_t pointer, std::vector<Value>* values) {
+  RowPlace place;
+  Status s = PlaceOf(def, RowId::FromPointer(pointer), &place);
+  if (s.ok()) s = ReadRowPage(place.page);
+  if (s.ok()) s = decoder.Decode(row_page_.data() + place.start, place.size, values);
+  return s;
+}
+
+// A byte flipped inside a row can leave its bookkeeping intact and change a value.
+// Jet keeps no checksum, but every index holds each row's key beside a pointer to it:
+// where the key computed from a row differs from the entry pointing at it, the row or
+// the entry is garbled. Which one is judged conservatively. A value the row holds may
+// be changed by a flipped byte, as every reader reads it, and such a row is kept; but
+// a key column the row holds as null where the entry differs is a flipped null-mask
+// bit, the row's bookkeeping. That row is dropped when the entries of two indexes (two
+// trees, on pages of their own) both disagree with it: damage to one page cannot
+// garble both, so it is the row; likewise when one entry disagrees and the row's page
+// lost other rows to damage. With one unique index, whose keys identify their rows,
+// the row is dropped when its key is impossible for the index (a null where the index
+// requires a value) or is the key of another row's entry (it would repeat that row's
+// key). Any other difference is noted and the row kept: a garbled entry is no reason
+// to lose a row, and the index is rebuilt anyway.
+//
+// The rows' keys were summed per bucket of pages as they were checked; the index's
+// entries are summed the same way, and only the buckets whose sums differ are looked
+// at row by row, so that memory stays small however large the table.
+void Salvager::DropRowsTheirIndexesDisown(const TableDef& def, const std::vector<KeyPrints>& prints, RowBits* kept,
+                                          RepairTableReport* table, std::vector<uint32_t>* dropped) {
+  std::set<uint32_t> damaged_pages;  // pages that lost rows to damage: their index entries are the evidence
+  for (uint32_t pointer : *dropped) damaged_pages.insert(RowId::FromPointer(pointer).page);
+  // Of the rows whose key differs from an entry pointing at them: the first index
+  // that differs, and the indexes that differ where the row holds a null.
+  std::map<uint32_t, std::string> first_differing;
+  std::map<uint32_t, std::vector<std::string>> disowned_by;
   RowDecoder decoder(view_, def);
   std::vector<Value> values;
-  std::vector<std::pair<RowId, RowPlace>> whole;
-  for (const RowId& id : orphans) {
+  std::string key;
+  const auto drop = [&](uint32_t pointer, const std::string& why) {
+    const RowId id = RowId::FromPointer(pointer);
+    DeleteSlot(id);
+    kept->Set(pointer, false);
+    dropped->push_back(pointer);
+    --table->rows_kept;
+    table->Lose(LossReason::kInvalid);
+    table->notes.push_back("row " + RowName(id) + " dropped: its values are garbled (" + why + ")");
+  };
+  for (const KeyPrints& print : prints) {
+    const size_t i = print.index;
+    const RealIndex& index = def.real_indexes[i];
+    const bool unique = (index.flags & kIndexUnique) != 0;
+    bool required = (index.flags & kIndexRequired) != 0;
+    for (const LogicalIndex& logical : def.logical_indexes)
+      required = required || (logical.real_index == i && logical.index_type == kLogicalIndexPrimaryKey);
+    const auto bucket_of = [&](uint32_t pointer) {
+      const ptrdiff_t at = kept->PageAt(pointer >> 8);
+      return at < 0 ? -1 : at / ptrdiff_t(kPrintBucketPages);
+    };
+    KeyPrints entries_print;
+    entries_print.sums.assign(print.sums.size(), 0);
+    entries_print.counts.assign(print.counts.size(), 0);
+    IndexWalkStats stats;
+    const Status walked = WalkIndex(view_, def.first_page, index.root_page,
+                                    [&](const std::string& k, const RowId& row) {
+                                      const ptrdiff_t b = bucket_of(row.ToPointer());
+                                      if (b >= 0) entries_print.Add(size_t(b), row.ToPointer(), k);
+                                      return true;
+                                    },
+                                    &stats);
+    if (!walked.ok()) continue;  // a broken tree is no evidence
+    std::vector<bool> differs(print.sums.size(), false);
+    bool any = false;
+    for (size_t b = 0; b < differs.size(); ++b)
+      if (print.sums[b] != entries_print.sums[b] || print.counts[b] != entries_print.counts[b]) differs[b] = any = true;
+    if (!any) continue;
+    // The entries pointing into those buckets, by row pointer.
+    std::vector<std::pair<uint32_t, std::string>> entries;
+    WalkIndex(view_, def.first_page, index.root_page,
+              [&](const std::string& k, const RowId& row) {
+                const ptrdiff_t b = bucket_of(row.ToPointer());
+                if (b >= 0 && differs[size_t(b)]) entries.emplace_back(row.ToPointer(), k);
+                return true;
+              },
+              &stats);
+    std::stable_sort(entries.begin(), entries.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    // The kept rows there that entries point at, none of them with the row's key.
+    struct Suspect {
+      uint32_t pointer;
+      std::string key;
+      bool key_null;
+      bool some_null;
+      bool repeats = false;
+    };
+    std::vector<Suspect> suspects;
+    for (size_t b = 0; b < differs.size(); ++b) {
+      if (!differs[b]) continue;
+      kept->ForEach(b * kPrintBucketPages, (b + 1) * kPrintBucketPages, [&](uint32_t pointer) {
+        auto lo = std::lower_bound(entries.begin(), entries.end(), pointer,
+                                   [](const auto& e, uint32_t p) { return e.first < p; });
+        auto hi = lo;
+        while (hi != entries.end() && hi->first == pointer) ++hi;
+        if (lo == hi || !DecodeKept(def, decoder, pointer, &values).ok() ||
+            !EncodeIndexKey(format_, def, index, values, &key).ok())
+          return;
+        for (auto e = lo; e != hi; ++e)
+          if (e->second == key) return;
+        suspects.push_back(Suspect{pointer, key, KeyAllNull(def, index, values), KeyAnyNull(def, index, values)});
+      });
+    }
+    if (suspects.empty()) continue;
+    const std::string index_name = RealIndexName(def, i);
+    for (const Suspect& suspect : suspects) {
+      first_differing.emplace(suspect.pointer, index_name);
+      if (suspect.some_null) disowned_by[suspect.pointer].push_back(index_name);
+    }
+    if (!unique) continue;
+    // Whether another row's entry holds a suspect's key.
+    std::vector<size_t> by_key(suspects.size());
+    for (size_t k = 0; k < by_key.size(); ++k) by_key[k] = k;
+    std::sort(by_key.begin(), by_key.end(), [&](size_t a, size_t b) { return suspects[a].key < suspects[b].key; });
+    WalkIndex(view_, def.first_page, index.root_page,
+              [&](const std::string& k, const RowId& row) {
+                auto it = std::lower_bound(by_key.begin(), by_key.end(), k,
+                                           [&](size_t a, const std::string& x) { return suspects[a].key < x; });
+                for (; it != by_key.end() && suspects[*it].key == k; ++it)
+                  if (suspects[*it].pointer != row.ToPointer()) suspects[*it].repeats = true;
+                return true;
+              },
+              &stats);
+    for (const Suspect& suspect : suspects) {
+      if (!(required && suspect.key_null) && !suspect.repeats) continue;
+      drop(suspect.pointer, "the entry of unique index \"" + index_name + "\" that points at it holds another key, " +
+                                "and the row's own key " +
+                                (suspect.repeats ? "is that of another row" : "is null, which the index does not allow"));
+    }
+  }
+  for (const auto& [pointer, index_name] : first_differing) {
+    if (!kept->Has(pointer)) continue;  // dropped above
+    auto it = disowned_by.find(pointer);
+    const size_t disowning = it == disowned_by.end() ? 0 : it->second.size();
+    if (disowning >= 2) {
+      drop(pointer, "the entries of indexes \"" + it->second[0] + "\" and \"" + it->second[1] + "\" that point at " +
+                        "it both hold other keys than its values give, where it holds a null");
+      continue;
+    }
+    if (disowning == 1 && damaged_pages.count(RowId::FromPointer(pointer).page)) {
+      drop(pointer, "the entry of index \"" + it->second[0] + "\" that points at it holds another key than its " +
+                        "values give, where it holds a null, and other rows of its page are damaged");
+      continue;
+    }
+    table->notes.push_back("row " + RowName(RowId::FromPointer(pointer)) + ": its key differs from the entry of index \"" +
+                           index_name + "\" that points at it; kept as it reads");
+  }
+}
+
+void Salvager::AdoptOrphanTargets(const TableDef& def, const RowBits& orphans, const RowBits& reached,
+                                  const RowBits& seen, const std::vector<uint32_t>& pointer_rows_dropped,
+                                  RepairTableReport* table, std::set<uint32_t>* regained,
+                                  std::vector<uint32_t>* dropped) {
+  RowDecoder decoder(view_, def);
+  std::vector<Value> values;
+  // True when the target at `pointer` is one no pointer reached and its row is whole:
+  // its place into `place`, its values into `values`.
+  const auto whole = [&](uint32_t pointer, RowPlace* place) {
+    const RowId id = RowId::FromPointer(pointer);
     DataPageHeader header;
     RowSlot slot;
-    if (!view_.ReadPage(id.page, page_.data()).ok() || !ParseDataPage(format_, page_.data(), &header).ok() ||
-        !GetRowSlot(format_, page_.data(), header, id.row, &slot).ok() || reached.count(TargetKey(id.page, slot.start)))
-      continue;
-    const uint8_t* row = page_.data() + slot.start;
-    if (!ValidateRow(format_, def, row, slot.size()).ok() || !decoder.Decode(row, slot.size(), &values).ok()) continue;
-    whole.emplace_back(id, RowPlace{id.page, slot.start, uint32_t(slot.size())});
-  }
-  if (whole.empty()) return;
-  // The lost rows whose pointers may have reached them, and the keys their entries hold.
+    if (reached.Has(pointer) || slots_deleted_.count(pointer) || !ReadRowPage(id.page).ok() || !ParseDataPage(format_, row_page_.data(), &header).ok() ||
+        !GetRowSlot(format_, row_page_.data(), header, id.row, &slot).ok())
+      return false;
+    const uint8_t* row = row_page_.data() + slot.start;
+    if (!ValidateRow(format_, def, row, slot.size()).ok() || !decoder.Decode(row, slot.size(), &values).ok())
+      return false;
+    *place = RowPlace{id.page, slot.start, uint32_t(slot.size())};
+    return true;
+  };
+  size_t wholes = 0;
+  RowPlace place;
+  orphans.ForEach([&](uint32_t pointer) { wholes += whole(pointer, &place) ? 1 : 0; });
+  if (wholes == 0) return;
+  // The lost rows whose pointers may have reached them, and the keys their entries
+  // hold: few, as they are rows lost to damage.
   std::vector<size_t> keyed;  // indexes whose keys can be computed from a row
   std::vector<std::multimap<std::string, uint32_t>> lost_by_key;
   for (size_t i = 0; i < def.real_indexes.size(); ++i) {
@@ -606,45 +991,46 @@ void Salvager::AdoptOrphanTargets(const TableDef& def, const std::vector<RowId>&
     const bool walked = WalkIndex(view_, def.first_page, index.root_page,
                                   [&](const std::string& key, const RowId& row) {
                                     const uint32_t pointer = row.ToPointer();
-                                    const bool unseen = !std::binary_search(seen->begin(), seen->end(), pointer);
-                                    if (unseen || std::binary_search(pointer_rows_dropped.begin(),
-                                                                     pointer_rows_dropped.end(), pointer))
+                                    if (!seen.Has(pointer) || std::binary_search(pointer_rows_dropped.begin(),
+                                                                                 pointer_rows_dropped.end(), pointer))
                                       entries.emplace(key, pointer);
                                     return true;
                                   },
-                                  &stats).ok();
+                                  &stats)
+                            .ok();
     if (!walked || !CanComputeKeys(format_, def, index)) continue;
     keyed.push_back(i);
     lost_by_key.push_back(std::move(entries));
   }
   // Without an index to tell, only pages lost are evidence, and the definition's row
-  // count says how many rows are unaccounted for.
-  // Or the pointer rows dropped are at least as many as these targets: each target
-  // then is the row of one of them.
+  // count says how many rows are unaccounted for. Or the pointer rows dropped are at
+  // least as many as these targets: each target then is the row of one of them.
   uint64_t unaccounted = 0;
-  const bool one_each = keyed.empty() && whole.size() <= pointer_rows_dropped.size();
+  const bool one_each = keyed.empty() && wholes <= pointer_rows_dropped.size();
   if (keyed.empty() && dropped_pages_.count(def.first_page) && def.row_count > table->RowsFound())
     unaccounted = def.row_count - table->RowsFound();
-  std::set<uint32_t> regained;
+  std::set<uint32_t> stood_for;  // lost rows an adopted target is
   std::string key;
   size_t next_pointer = 0;
-  for (const auto& [id, place] : whole) {
+  orphans.ForEach([&](uint32_t pointer) {
+    if (!whole(pointer, &place)) return;
+    const RowId id = RowId::FromPointer(pointer);
     uint32_t stands_for = 0;
-    bool adopt = unaccounted > 0 || one_each;
-    if (one_each) stands_for = pointer_rows_dropped[next_pointer++];
-    if (!view_.ReadPage(place.page, page_.data()).ok() ||
-        !decoder.Decode(page_.data() + place.start, place.size, &values).ok())
-      continue;
+    bool adopt = unaccounted > 0;
+    if (one_each && next_pointer < pointer_rows_dropped.size()) {
+      stands_for = pointer_rows_dropped[next_pointer++];
+      adopt = true;
+    }
     for (size_t k = 0; k < keyed.size() && !adopt; ++k) {
       if (!EncodeIndexKey(format_, def, def.real_indexes[keyed[k]], values, &key).ok()) continue;
       auto [first, last] = lost_by_key[k].equal_range(key);
       for (auto it = first; it != last && !adopt; ++it) {
-        if (regained.count(it->second)) continue;
+        if (stood_for.count(it->second)) continue;
         stands_for = it->second;
         adopt = true;
       }
     }
-    if (!adopt) continue;
+    if (!adopt) return;
     if (keyed.empty() && !one_each) --unaccounted;
     uint8_t* page = view_.Mutable(id.page);
     const uint32_t at = format_.data_header_size + 2u * id.row;
@@ -652,127 +1038,156 @@ void Salvager::AdoptOrphanTargets(const TableDef& def, const std::vector<RowId>&
     LossReason reason;
     if (!SalvageRow(def, id, place, table, &reason).ok()) {
       DeleteSlot(id);
-      continue;
+      return;
     }
     ++table->rows_kept;
     adopted_.insert(def.first_page);
     std::string line = "row " + RowName(id) + ", an overflow target no pointer reaches, kept";
     if (stands_for != 0) {
-      regained.insert(stands_for);
+      stood_for.insert(stands_for);
       line += ": it is the row of lost row " + RowName(RowId::FromPointer(stands_for));
     }
     table->notes.push_back(line);
-  }
+  });
   // The lost rows regained are lost no more.
-  for (uint32_t pointer : regained) {
+  for (uint32_t pointer : stood_for) {
     if (std::binary_search(pointer_rows_dropped.begin(), pointer_rows_dropped.end(), pointer)) {
       table->Regain(LossReason::kUndecodable);
       dropped->erase(std::remove(dropped->begin(), dropped->end(), pointer), dropped->end());
     } else {
-      seen->insert(std::lower_bound(seen->begin(), seen->end(), pointer), pointer);
+      regained->insert(pointer);
     }
   }
 }
 
-// A byte flipped inside a row can leave its bookkeeping intact and change a value.
-// Jet keeps no checksum, but every index holds each row's key beside a pointer to it:
-// where the key computed from a row differs from the entry pointing at it, the row or
-// the entry is garbled. Which one is judged conservatively. A value the row holds may
-// be changed by a flipped byte, as every reader reads it (Jet keeps no checksum), and
-// such a row is kept; but a key column the row holds as null where the entry differs
-// is a flipped null-mask bit, the row's bookkeeping. That row is dropped when the
-// entries of two indexes (two trees, on pages of their own) both disagree with it:
-// damage to one page cannot garble both, so it is the row; likewise when one entry
-// disagrees and the row's page lost other rows to damage. With one unique index, whose
-// keys identify their rows, the row is dropped when its key is impossible for the index
-// (a null where the index requires a value) or is the key of another row's entry (it
-// would repeat that row's key). Any other difference is noted and the row kept: a
-// garbled entry is no reason to lose a row, and the index is rebuilt anyway.
-void Salvager::DropRowsTheirIndexesDisown(const TableDef& def, const std::vector<std::pair<RowId, RowPlace>>& kept,
-                                          RepairTableReport* table, std::vector<uint32_t>* dropped) {
-  if (kept.empty()) return;
-  std::set<uint32_t> damaged_pages;  // pages that lost rows to damage: their index entries are the evidence
-  for (uint32_t pointer : *dropped) damaged_pages.insert(RowId::FromPointer(pointer).page);
-  std::set<uint32_t> gone;
-  std::map<uint32_t, std::vector<std::string>> disowned_by;  // row pointer -> indexes whose entry differs where
-                                                             // the row holds a null
-  std::map<uint32_t, std::string> differs;  // row pointer -> the first index whose entry differs
+// Rows on pages that are gone (zeroed, retyped, cut off): the index entries that point
+// at rows the salvage neither kept nor dropped say how many there were. A flipped byte
+// can garble an entry's row pointer instead, which then points at no row it saw
+// either; such entries are told apart where the evidence allows:
+//   - an entry pointing past the largest file the format allows, or into a page that
+//     reads as another table's page or as a definition or map, points at no lost row;
+//   - a lost row has an entry in every index that holds all rows (one that keeps
+//     nulls); a pointer that such an index, read whole and found sound by the
+//     check, does not share is garbled;
+//   - where the index reads whole, a kept row that no entry of the index points at
+//     is the row of one garbled entry: the entry holding its key where keys can be
+//     computed, otherwise any one, so it balances one entry pointing at no row seen.
+// A kept row's key is never listed as a lost row's.
+uint64_t Salvager::CountRowsOfLostPages(const TableDef& def, const RowBits& seen, const std::set<uint32_t>& regained,
+                                        const RowBits& kept, const std::vector<uint32_t>& dropped,
+                                        RepairTableReport* table) {
+  TakeCensus();
+  auto lost_pages = dropped_pages_.find(def.first_page);
+  const uint32_t max_pages = MaxPageCount(format_);
+  const auto may_be_lost = [&](uint32_t page) {
+    if (page >= max_pages) return false;           // no file of the format reaches it
+    if (page >= view_.page_count()) return true;  // the file was cut short
+    if (page == 0 || page >= types_.size()) return false;  // the header, or a page the salvage wrote
+    if (lost_pages != dropped_pages_.end() && lost_pages->second.count(page)) return true;
+    switch (types_[page]) {
+      case kPageData:
+      case kPageIndexNode:  // or one of its data pages with a garbled type byte
+      case kPageIndexLeaf:
+        return owners_[page] == def.first_page;
+      case kPageTableDef:
+      case kPageUsageBitmap:
+        return false;
+      default:
+        return true;  // zeroed or garbled
+    }
+  };
+  const RealIndex* primary = nullptr;
+  for (const LogicalIndex& logical : def.logical_indexes)
+    if (logical.index_type == kLogicalIndexPrimaryKey && logical.real_index < def.real_indexes.size())
+      primary = &def.real_indexes[logical.real_index];
+  // Per index: the entries pointing at no row seen (key by pointer), and whether the
+  // index read whole.
+  struct Unseen {
+    std::map<uint32_t, std::string> entries;
+    bool whole = false;
+  };
+  std::vector<Unseen> unseen(def.real_indexes.size());
+  for (size_t i = 0; i < def.real_indexes.size(); ++i) {
+    IndexWalkStats stats;
+    unseen[i].whole = WalkIndex(view_, def.first_page, def.real_indexes[i].root_page,
+                                [&](const std::string& k, const RowId& row) {
+                                  if (!seen.Has(row.ToPointer()) && !regained.count(row.ToPointer()) &&
+                                      may_be_lost(row.page))
+                                    unseen[i].entries.emplace(row.ToPointer(), k);
+                                  return true;
+                                },
+                                &stats)
+                          .ok();
+  }
+  uint64_t most = 0;
+  std::set<uint32_t> lost(dropped.begin(), dropped.end());
+  std::set<std::string> kept_keys;  // primary-key values of kept rows no entry points at
   RowDecoder decoder(view_, def);
   std::vector<Value> values;
   std::string key;
-  const auto drop = [&](const RowId& id, const std::string& why) {
-    gone.insert(id.ToPointer());
-    DeleteSlot(id);
-    dropped->push_back(id.ToPointer());
-    --table->rows_kept;
-    table->Lose(LossReason::kInvalid);
-    table->notes.push_back("row " + RowName(id) + " dropped: its values are garbled (" + why + ")");
-  };
   for (size_t i = 0; i < def.real_indexes.size(); ++i) {
     const RealIndex& index = def.real_indexes[i];
-    if (!CanComputeKeys(format_, def, index)) continue;
-    const bool unique = (index.flags & kIndexUnique) != 0;
-    bool required = (index.flags & kIndexRequired) != 0;
-    for (const LogicalIndex& logical : def.logical_indexes)
-      required = required || (logical.real_index == i && logical.index_type == kLogicalIndexPrimaryKey);
-    std::map<uint32_t, std::string> entry_of;  // row pointer -> the key its entry holds
-    std::map<std::string, uint32_t> owner_of;  // key -> the row its entry points at
-    IndexWalkStats stats;
-    const Status walked = WalkIndex(view_, def.first_page, index.root_page,
-                                    [&](const std::string& k, const RowId& row) {
-                                      entry_of.emplace(row.ToPointer(), k);
-                                      owner_of.emplace(k, row.ToPointer());
-                                      return true;
-                                    },
-                                    &stats);
-    if (!walked.ok()) continue;  // a broken tree is no evidence
-    const std::string index_name = RealIndexName(def, i);
-    for (const auto& [id, place] : kept) {
-      const uint32_t pointer = id.ToPointer();
-      auto entry = entry_of.find(pointer);
-      if (gone.count(pointer) || entry == entry_of.end()) continue;
-      if (!view_.ReadPage(place.page, page_.data()).ok() ||
-          !decoder.Decode(page_.data() + place.start, place.size, &values).ok() ||
-          !EncodeIndexKey(format_, def, index, values, &key).ok() || key == entry->second)
+    std::map<uint32_t, std::string>& entries = unseen[i].entries;
+    for (size_t j = 0; j < def.real_indexes.size(); ++j) {
+      if (j == i || !unseen[j].whole || (def.real_indexes[j].flags & kIndexIgnoreNulls) ||
+          IndexFlagged(table->name, RealIndexName(def, j)))
         continue;
-      bool key_null = true, some_null = false;
-      for (const IndexColumn& ic : index.columns) {
-        const int at = def.FindColumnByNumber(ic.column_number);
-        if (at < 0) continue;
-        if (values[size_t(at)].is_null()) some_null = true;
-        else key_null = false;
+      for (auto it = entries.begin(); it != entries.end();)
+        it = unseen[j].entries.count(it->first) ? std::next(it) : entries.erase(it);
+    }
+    if (entries.empty()) continue;
+    uint64_t count = entries.size();
+    if (unseen[i].whole) {
+      RowBits pointed = seen.EmptyLike();
+      IndexWalkStats stats;
+      WalkIndex(view_, def.first_page, index.root_page,
+                [&](const std::string&, const RowId& row) {
+                  pointed.Set(row.ToPointer());
+                  return true;
+                },
+                &stats);
+      const bool computable = CanComputeKeys(format_, def, index);
+      const bool ignores_nulls = (index.flags & kIndexIgnoreNulls) != 0;
+      std::multiset<std::string> orphan_keys;
+      uint64_t orphans = 0;
+      kept.ForEach([&](uint32_t pointer) {
+        if (pointed.Has(pointer)) return;
+        if ((computable || ignores_nulls) && DecodeKept(def, decoder, pointer, &values).ok()) {
+          if (ignores_nulls && KeyAllNull(def, index, values)) return;  // no entry is owed
+          if (computable && EncodeIndexKey(format_, def, index, values, &key).ok()) {
+            orphan_keys.insert(key);
+            if (&index == primary) kept_keys.insert(key);
+          }
+        }
+        ++orphans;
+      });
+      for (auto it = entries.begin(); it != entries.end();) {
+        auto match = orphan_keys.find(it->second);
+        if (match == orphan_keys.end()) {
+          ++it;
+          continue;
+        }
+        orphan_keys.erase(match);
+        --orphans;
+        it = entries.erase(it);
       }
-      differs.emplace(pointer, index_name);
-      if (some_null) disowned_by[pointer].push_back(index_name);
-      if (!unique) continue;
-      auto other = owner_of.find(key);
-      const bool repeats = other != owner_of.end() && other->second != pointer;
-      if (!(required && key_null) && !repeats) continue;
-      drop(id, "the entry of unique index \"" + index_name + "\" that points at it holds another key, and the " +
-                   "row's own key " + (repeats ? "is that of another row" : "is null, which the index does not allow"));
+      count = entries.size() - std::min<uint64_t>(orphans, entries.size());
     }
+    most = std::max(most, count);
+    if (count > 0)
+      for (const auto& entry : entries) lost.insert(entry.first);
   }
-  for (const auto& [id, place] : kept) {
-    if (gone.count(id.ToPointer())) continue;
-    auto it = disowned_by.find(id.ToPointer());
-    const std::vector<std::string> names = it == disowned_by.end() ? std::vector<std::string>() : it->second;
-    if (names.size() >= 2) {
-      drop(id, "the entries of indexes \"" + names[0] + "\" and \"" + names[1] + "\" that point at it both " +
-                   "hold other keys than its values give, where it holds a null");
-      continue;
-    }
-    if (names.size() == 1 && damaged_pages.count(id.page)) {
-      drop(id, "the entry of index \"" + names[0] + "\" that points at it holds another key than its values " +
-                   "give, where it holds a null, and other rows of its page are damaged");
-      continue;
-    }
-    if (auto d = differs.find(id.ToPointer()); d != differs.end())
-      table->notes.push_back("row " + RowName(id) + ": its key differs from the entry of index \"" + d->second +
-                             "\" that points at it; kept as it reads");
+  ListLostKeys(def, lost, kept_keys, table);
+  if (most > 0) {
+    table->Lose(LossReason::kPageLost, most);
+    table->notes.push_back(std::to_string(most) + " rows were on pages that are lost (counted from the index " +
+                           "entries that still point at them)");
   }
+  return most;
 }
 
-void Salvager::ListLostKeys(const TableDef& def, const std::set<uint32_t>& lost, RepairTableReport* table) {
+void Salvager::ListLostKeys(const TableDef& def, const std::set<uint32_t>& lost, const std::set<std::string>& kept_keys,
+                            RepairTableReport* table) {
   if (lost.empty()) return;
   for (const LogicalIndex& logical : def.logical_indexes) {
     if (logical.index_type != kLogicalIndexPrimaryKey || logical.real_index >= def.real_indexes.size()) continue;
@@ -782,7 +1197,7 @@ void Salvager::ListLostKeys(const TableDef& def, const std::set<uint32_t>& lost,
     IndexWalkStats stats;
     WalkIndex(view_, def.first_page, index.root_page,
               [&](const std::string& key, const RowId& row) {
-                if (lost.count(row.ToPointer()) && listed.insert(row.ToPointer()).second &&
+                if (lost.count(row.ToPointer()) && !kept_keys.count(key) && listed.insert(row.ToPointer()).second &&
                     DescribeIndexKey(def, index, key, &text))
                   table->lost_keys.push_back(text);
                 return true;
@@ -866,12 +1281,7 @@ Status Salvager::RebuildIndex(const TableDef& def, size_t real, const std::strin
   Status s = scanner.Scan(
       [&](const RowId& row, const uint8_t* bytes, size_t size) {
         if (!decoder.Decode(bytes, size, &values).ok()) return true;
-        bool all_null = true;
-        for (const IndexColumn& ic : index.columns) {
-          const int pos = def.FindColumnByNumber(ic.column_number);
-          if (pos >= 0 && !values[pos].is_null()) all_null = false;
-        }
-        if ((index.flags & kIndexIgnoreNulls) && all_null) return true;
+        if ((index.flags & kIndexIgnoreNulls) && KeyAllNull(def, index, values)) return true;
         if (computable && EncodeIndexKey(format_, def, index, values, &key).ok()) {
           ++computed;
           added = sorter.Add(key, row);
@@ -1017,7 +1427,9 @@ Status Salvager::RecoverTables(TableDef* catalog, const std::vector<CatalogObjec
     report_->rebuilt.push_back("the catalog row of MSysObjects itself was lost; a new one was written");
   }
   reached.insert(kCatalogTdefPage);
-  const std::map<int32_t, CatalogObject> survivors = CatalogRowsOfLostPointers(view_, *catalog);
+  std::map<int32_t, CatalogObject> survivors = CatalogRowsOfLostPointers(view_, *catalog);
+  // The rows dropped above are deleted slots too, read there as they were.
+  for (const auto& [page, o] : dropped_table_rows_) survivors.insert_or_assign(page, o);
   const std::map<uint32_t, uint32_t> data_pages = DataPagesByOwner(view_);
   // Queries whose rows survive that way come back under their names.
   for (const auto& [id, o] : survivors) {
@@ -1036,7 +1448,9 @@ Status Salvager::RecoverTables(TableDef* catalog, const std::vector<CatalogObjec
     TableDef def;
     if (!ReadDefinition(first, &def).ok()) continue;
     const std::string where = "definition page " + std::to_string(first) + ", which no catalog row reached";
-    if (auto it = survivors.find(int32_t(first)); it != survivors.end() && it->second.is_table()) {
+    if (auto it = survivors.find(int32_t(first));
+        it != survivors.end() && it->second.is_table() && !taken.count(it->second.name)) {
+      taken.insert(it->second.name);
       s = add_row(int32_t(first), it->second.parent_id, it->second.name, kObjectLocalTable, it->second.flags);
       if (!s.ok()) return s;
       (*recovered)[first] = where + " (its name from what is left of its catalog row)";
@@ -1048,6 +1462,11 @@ Status Salvager::RecoverTables(TableDef* catalog, const std::vector<CatalogObjec
       if (!name.empty())
         report_->rebuilt.push_back(where + ": its columns are those of Access's system table " + name +
                                    ", which it goes back as");
+    }
+    if (name.empty() && IsAttachmentFlatTable(def)) {
+      name = "f_Recovered_Table_" + std::to_string(first) + "_Data";
+      report_->rebuilt.push_back(where + ": its columns are those of the flat table of an attachment column, a "
+                                 "system object; it goes back as one, named " + name);
     }
     if (name.empty() && !data_pages.count(first)) {
       // Nothing names it and it holds no rows: most likely a table deleted long ago.
@@ -1113,6 +1532,63 @@ Status Salvager::RecoverTables(TableDef* catalog, const std::vector<CatalogObjec
   return ReadTableDef(view_, kCatalogTdefPage, catalog);
 }
 
+// A row no intact catalog holds: the row of MSysObjects itself (id 2) that is not the
+// table "MSysObjects"; a table whose id names no page of the file (a local table's id
+// is its definition page); a table with the columns of a system table the engine
+// defines under another name, while no table has that name (that table would be
+// written again, empty, beside it); a container under the root with the name of a
+// required container and another id, or a row with such a container's id and another
+// name or type. Each comes from a flipped or torn field; it is
+// dropped, and the row it should have been is written anew by RecoverTables.
+bool Salvager::DropImpossibleCatalogRows(std::vector<CatalogObject>* objects) {
+  const uint16_t code_page = TextCodePage(view_.header());
+  std::set<std::string> table_names;
+  for (const CatalogObject& o : *objects)
+    if (o.is_table()) table_names.insert(o.name);
+  // Why the row is impossible ("" when it is not), and the name it should have had.
+  const auto judge = [&](const CatalogObject& o, std::string* name) -> std::string {
+    if (o.id == int32_t(kCatalogTdefPage))
+      return o.is_table() && o.name == "MSysObjects" ? "" : "it has the id of MSysObjects but is not its row";
+    if (o.is_table()) {
+      if (o.id <= 0 || uint32_t(o.id) >= view_.page_count()) return "its id names no page of the file";
+      TableDef def;
+      const std::string system =
+          ReadTableDef(view_, uint32_t(o.id), &def).ok() ? SystemTableNamed(format_, code_page, def) : "";
+      if (!system.empty() && o.name != system && !table_names.count(system)) {
+        *name = system;
+        return "its columns are those of " + system + ", under a damaged name";
+      }
+    }
+    for (const CatalogContainer& container : kRequiredContainers) {
+      if (o.type == kObjectContainer && o.parent_id == kRootContainerId && o.name == container.name &&
+          o.id != container.id)
+        return "the container's id is not its own";
+      if (o.id == container.id && (o.type != kObjectContainer || o.name != container.name))
+        return std::string("it has the id of the ") + container.name + " container but is not its row";
+    }
+    return "";
+  };
+  std::vector<CatalogObject> kept;
+  for (CatalogObject& o : *objects) {
+    std::string name = o.name;
+    const std::string why = judge(o, &name);
+    if (why.empty()) {
+      kept.push_back(std::move(o));
+      continue;
+    }
+    DeleteSlot(o.row);
+    report_->rebuilt.push_back("catalog row " + RowName(o.row) + " (\"" + o.name + "\", id " + std::to_string(o.id) +
+                               ", type " + std::to_string(o.type) + ") dropped: " + why);
+    if (o.is_table() && o.id != int32_t(kCatalogTdefPage)) {
+      o.name = name;
+      dropped_table_rows_.emplace(o.id & 0x00FFFFFF, std::move(o));
+    }
+  }
+  const bool dropped = kept.size() != objects->size();
+  *objects = std::move(kept);
+  return dropped;
+}
+
 void Salvager::DropOrphanQueryRows(const TableDef& def, const std::vector<CatalogObject>& objects,
                                    RepairTableReport* table) {
   const int object_id = def.FindColumnByName("ObjectId");
@@ -1160,7 +1636,8 @@ Status Salvager::Run() {
   const auto has = [&](int32_t id) {
     return std::any_of(objects.begin(), objects.end(), [&](const CatalogObject& o) { return o.id == id; });
   };
-  bool incomplete = !has(int32_t(kCatalogTdefPage));
+  bool incomplete = DropImpossibleCatalogRows(&objects);
+  incomplete = !has(int32_t(kCatalogTdefPage)) || incomplete;
   for (const CatalogContainer& container : kRequiredContainers) incomplete = incomplete || !has(container.id);
   if (incomplete || catalog_replaced || catalog_report.rows_lost > 0 || dropped_pages_.count(kCatalogTdefPage)) {
     s = RecoverTables(&catalog, objects, &recovered, &rows_written);
@@ -1175,7 +1652,7 @@ Status Salvager::Run() {
   }
 
   bool catalog_changed =
-      catalog_replaced || rows_written || catalog_report.rows_lost > 0 || catalog_report.values_cut > 0;
+      incomplete || catalog_replaced || rows_written || catalog_report.rows_lost > 0 || catalog_report.values_cut > 0;
   std::unordered_set<int32_t> ids;
   std::vector<RepairTableReport> tables;
   for (const CatalogObject& o : objects) {

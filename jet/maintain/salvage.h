@@ -6,6 +6,12 @@
 //     replaced by the built-in one; tables, containers and MSysObjects itself whose
 //     catalog rows are lost get new rows (jet/maintain/catalog_rebuild.h), and the
 //     MSysQueries rows of queries whose catalog rows are lost are dropped;
+//   - a catalog row no intact catalog holds (MSysObjects' own row of another name
+//     or type, a table id that names no page, a system table's columns under a
+//     damaged name, a required container under another id or name) is dropped and
+//     written anew; a table keeps the name its row still gave;
+//   - a data page that the table's map names, whose type byte alone is damaged, gets
+//     it back;
 //   - a definition chain that runs off the file or loops ends at its last good page;
 //     a definition damaged where its columns are intact (an index root past the end,
 //     a long-value map list cut short, header counts below what the columns use) is
@@ -19,7 +25,8 @@
 //     unique index's entry shows to be garbled (null where the index requires a
 //     value, or another row's key), is marked deleted and counted, never kept as an
 //     all-null or garbage row; the rows of lost pages are counted from the index
-//     entries that point at them, or else from the definition's row count;
+//     entries that point at them (told apart from entries whose row pointer is
+//     garbled), or else from the definition's row count;
 //   - a page whose row count its free space and slots contradict gets the count they
 //     imply; an overflow target whose pointer row is lost is kept as that row when an
 //     index entry of the lost row holds its key (or, without indexes, when pages were

@@ -27,7 +27,6 @@ namespace jet {
 namespace {
 
 constexpr size_t kTdefChainHeader = 8;
-constexpr size_t kTdefLengthOffset = 8;
 constexpr size_t kIndexColumnSlots = 10;
 constexpr uint16_t kNoColumn = 0xFFFF;
 // Far beyond any real definition (255 columns and 32 indexes take a few pages); keeps a
@@ -302,6 +301,18 @@ std::string ColumnTypeName(uint8_t type_code) {
   return name;
 }
 
+uint16_t FixedColumnSize(ColumnType type) {
+  switch (type) {
+    case ColumnType::kByte: return 1;
+    case ColumnType::kInteger: return 2;
+    case ColumnType::kLong: case ColumnType::kSingle: return 4;
+    case ColumnType::kCurrency: case ColumnType::kDouble: case ColumnType::kDateTime: return 8;
+    case ColumnType::kGuid: return 16;
+    case ColumnType::kNumeric: return 17;
+    default: return 0;
+  }
+}
+
 bool Jet3HasType(ColumnType type) {
   switch (type) {
     case ColumnType::kBoolean:
@@ -393,6 +404,7 @@ Status ParseTableDef(PageFile& file, uint32_t first_page, TableDef* table, uint1
       if (column.type() == ColumnType::kText || column.type() == ColumnType::kMemo)
         column.code_page = text_code_page;
   for (ColumnDef& column : table->columns) {
+    column.name_offset = at;
     if (!ReadName(f, code_page, r, &at, &column.name))
       return Damaged(first_page, "column names run past the end");
   }
@@ -471,6 +483,91 @@ Status ParseTableDef(PageFile& file, uint32_t first_page, TableDef* table, uint1
 
 Status ReadTableDef(PageFile& file, uint32_t first_page, TableDef* table, uint16_t text_code_page) {
   return ParseTableDef(file, first_page, table, text_code_page, nullptr);
+}
+
+std::string ImpossibleColumnRecord(const Format& format, const ColumnDef& column) {
+  const ColumnType type = column.type();
+  // Jet 4 files carry type codes no reader names (0x11 in MSysAccessObjects): every
+  // code up to the last one known may stand there.
+  const bool known = IsJet3(format.version) ? Jet3HasType(type)
+                                            : column.type_code >= 0x01 && column.type_code <= 0x14;
+  if (!known) return "its type " + ColumnTypeName(column.type_code) + " is no column type of the format";
+  // Access stores some fixed-size types as variable (system tables do); a fixed one
+  // takes its type's size.
+  if (column.is_fixed() && FixedColumnSize(type) != 0 && column.length != FixedColumnSize(type))
+    return "its size " + std::to_string(column.length) + " is not its type's";
+  return "";
+}
+
+Status ReadTableDefColumns(PageFile& file, uint32_t first_page, TableDef* table,
+                           std::vector<std::string>* dropped) {
+  *table = TableDef();
+  table->first_page = first_page;
+  if (first_page == 0) return Damaged(first_page, "page 0 cannot hold a table definition");
+  Status s = LoadChain(file, first_page, table);
+  if (!s.ok()) return s;
+  const Format& f = file.format();
+  ByteReader r(table->buffer.data(), table->buffer.size());
+  table->row_count = r.U32(f.tdef_row_count);
+  table->last_autonumber = r.U32(f.tdef_autonumber);
+  table->table_type = r.U8(f.tdef_table_type);
+  const uint16_t column_count = r.U16(f.tdef_column_count);
+  const uint32_t real_count = r.U32(f.tdef_real_indexes);
+  size_t at = f.tdef_header_end + size_t(real_count) * f.real_index_stat_size;
+  if (r.failed() || column_count == 0 || at + size_t(column_count) * f.column_def_size > table->buffer.size())
+    return Damaged(first_page, "the column records cannot be located");
+  std::vector<ColumnDef> columns(column_count);
+  for (ColumnDef& column : columns) {
+    DecodeColumn(f, r, at, &column);
+    at += f.column_def_size;
+  }
+  for (ColumnDef& column : columns) {
+    column.name_offset = at;
+    if (!ReadName(f, TextCodePage(file.header()), r, &at, &column.name))
+      return Damaged(first_page, "column names run past the end");
+  }
+  // Fixed bytes claimed so far, to find overlaps; numbers and variable indexes used.
+  std::vector<std::pair<uint32_t, uint32_t>> fixed;
+  std::set<uint16_t> numbers, var_indexes;
+  for (ColumnDef& column : columns) {
+    const ColumnType type = column.type();
+    const bool stored_fixed = column.is_fixed() && type != ColumnType::kBoolean;
+    std::string why = ImpossibleColumnRecord(f, column);
+    if (stored_fixed && FixedColumnSize(type) != 0 && column.length != FixedColumnSize(type) &&
+        Jet3HasType(type)) {
+      // A fixed column's size is its type's: the stored size alone is damaged.
+      column.length = FixedColumnSize(type);
+      StoreLe16(table->buffer.data() + column.def_offset + (IsJet3(f.version) ? 16 : 23), column.length);
+      why.clear();
+    }
+    const uint32_t fixed_end = uint32_t(column.fixed_offset) + column.length;
+    if (!why.empty()) {
+    } else if (column.number >= kMaxRowColumns || !numbers.insert(column.number).second)
+      why = "its number " + std::to_string(column.number) + " is past a row's limit or another column's";
+    else if (!column.is_fixed() && type != ColumnType::kBoolean &&
+             (column.var_index >= kMaxRowColumns || !var_indexes.insert(column.var_index).second))
+      why = "its variable index " + std::to_string(column.var_index) + " is past a row's limit or another column's";
+    else if (stored_fixed && std::any_of(fixed.begin(), fixed.end(), [&](const auto& other) {
+               return column.fixed_offset < other.second && other.first < fixed_end;
+             }))
+      why = "its fixed bytes overlap another column's";
+    if (!why.empty()) {
+      if (column.is_fixed() || type == ColumnType::kBoolean) numbers.erase(column.number);
+      dropped->push_back("column \"" + column.name + "\" (number " + std::to_string(column.number) + "): " + why);
+      continue;
+    }
+    if (stored_fixed) fixed.emplace_back(column.fixed_offset, fixed_end);
+    table->max_columns = std::max<uint16_t>(table->max_columns, uint16_t(column.number + 1));
+    if (!column.is_fixed() && type != ColumnType::kBoolean)
+      table->var_columns = std::max<uint16_t>(table->var_columns, uint16_t(column.var_index + 1));
+    table->columns.push_back(std::move(column));
+  }
+  if (table->columns.empty()) return Damaged(first_page, "no column record is one an engine writes");
+  // What a row carries stays as the header says where it says more: rows hold the
+  // offsets and null bits of every column they were written with.
+  table->max_columns = std::max(table->max_columns, std::min<uint16_t>(r.U16(f.tdef_max_columns), kMaxRowColumns));
+  table->var_columns = std::max(table->var_columns, std::min<uint16_t>(r.U16(f.tdef_var_columns), kMaxRowColumns));
+  return Status::Ok();
 }
 
 Status ReadTableDefMending(PageFile& file, uint32_t first_page, TableDef* table, std::vector<TableDefMend>* mends) {

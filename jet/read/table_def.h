@@ -70,6 +70,7 @@ struct ColumnDef {
   uint32_t complex_id = 0; // ACE complex columns
   std::string name;        // UTF-8
   size_t def_offset = 0;   // offset of the raw column record in TableDef::buffer
+  size_t name_offset = 0;  // offset of its stored name (length first) in the buffer
 
   ColumnType type() const { return static_cast<ColumnType>(type_code); }
   bool is_fixed() const { return (flags & kColumnFixed) != 0; }
@@ -151,6 +152,13 @@ struct TableDef {
   int FindColumnByName(const std::string& name) const;
 };
 
+// Offset of the definition's stated length (4 bytes) in its logical buffer.
+inline constexpr size_t kTdefLengthOffset = 8;
+
+// Bytes a fixed column of `type` takes in the row's fixed area; 0 for variable
+// columns and booleans (which live in the null mask).
+uint16_t FixedColumnSize(ColumnType type);
+
 // Reads and decodes the definition whose first page is `first_page`, following the
 // continuation chain with cycle and bounds checks. Fails with kDamaged on a malformed
 // definition (counts beyond limits, records past the end, a broken chain).
@@ -167,6 +175,22 @@ struct TableDefMend {
   uint32_t value = 0;
   std::string what;  // "index root page 91234 is past the end of the file; the index is rebuilt"
 };
+
+// Why no engine writes the column record `column` in `format`, or "": a type the
+// format lacks, or a fixed column of a fixed-size type with another size.
+std::string ImpossibleColumnRecord(const Format& format, const ColumnDef& column);
+
+// The columns alone of the definition at `first_page`, for a repair whose definition
+// is damaged past them (its index or long-value sections, its stated length): the
+// header, and the column records and names, each column judged on its own. A fixed
+// column whose stored size is not its type's gets its type's (in table->buffer too);
+// a column whose record no engine writes otherwise (ImpossibleColumnRecord), whose
+// number or variable index is past a row's limits or used twice, or whose fixed bytes
+// overlap another's is left out, and named with why in `dropped`.
+// Indexes and long-value maps stay empty; max_columns and var_columns cover the
+// columns kept. kDamaged when the columns cannot be located or none is kept.
+Status ReadTableDefColumns(PageFile& file, uint32_t first_page, TableDef* table,
+                           std::vector<std::string>* dropped);
 
 // ReadTableDef for a damaged file: where one part of the definition is damaged but
 // the columns around it are intact, it returns the definition as the mends in `mends`

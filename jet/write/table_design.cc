@@ -10,22 +10,10 @@ namespace {
 constexpr uint32_t kTdefMagic = 1625;        // J4 column / logical records, TDEF header
 constexpr uint32_t kRealIndexMagic = 1923;   // J4 real index records
 constexpr uint16_t kSortGeneral = 1033;
-constexpr size_t kTdefLengthOffset = 8;
 constexpr size_t kIndexColumnSlots = 10;
 
 }  // namespace
 
-uint16_t FixedColumnSize(ColumnType type) {
-  switch (type) {
-    case ColumnType::kByte: return 1;
-    case ColumnType::kInteger: return 2;
-    case ColumnType::kLong: case ColumnType::kSingle: return 4;
-    case ColumnType::kCurrency: case ColumnType::kDouble: case ColumnType::kDateTime: return 8;
-    case ColumnType::kGuid: return 16;
-    case ColumnType::kNumeric: return 17;
-    default: return 0;
-  }
-}
 
 namespace {
 

@@ -64,10 +64,6 @@ struct TableDesign {
   std::vector<LogicalIndexDesign> logical_indexes;  // logical number = position
 };
 
-// Bytes a fixed column of `type` takes in the row's fixed area; 0 for variable
-// columns and booleans (which live in the null mask).
-uint16_t FixedColumnSize(ColumnType type);
-
 // Builds the definition of `design` for `format`; names are encoded in `code_page`
 // (Jet 3) or UTF-16 (Jet 4). kInvalidArgument for a name the code page cannot hold
 // or a row layout beyond the format's limits (fixed area larger than a row).

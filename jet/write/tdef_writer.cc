@@ -62,6 +62,41 @@ Status EncodeTableDef(const Format& format, const TableDef& table, std::vector<u
   return Status::Ok();
 }
 
+Status EncodeColumnsOnlyTableDef(const Format& format, const TableDef& table, std::vector<uint8_t>* logical) {
+  if (table.buffer.size() < format.tdef_header_end)
+    return Status::Error(ErrorKind::kInvalidArgument, "the definition is shorter than its header");
+  std::vector<uint8_t> out(table.buffer.begin(), table.buffer.begin() + format.tdef_header_end);
+  for (const ColumnDef& c : table.columns) {
+    if (!InBounds(c.def_offset, format.column_def_size, table.buffer.size()))
+      return Status::Error(ErrorKind::kInvalidArgument, "a column record lies outside the definition");
+    out.insert(out.end(), table.buffer.begin() + c.def_offset, table.buffer.begin() + c.def_offset + format.column_def_size);
+  }
+  for (const ColumnDef& c : table.columns) {
+    if (!InBounds(c.name_offset, format.name_length_size, table.buffer.size()))
+      return Status::Error(ErrorKind::kInvalidArgument, "a column name lies outside the definition");
+    const uint8_t* name = table.buffer.data() + c.name_offset;
+    const size_t size = format.name_length_size + (format.name_length_size == 1 ? name[0] : LoadLe16(name));
+    if (!InBounds(c.name_offset, size, table.buffer.size()))
+      return Status::Error(ErrorKind::kInvalidArgument, "a column name lies outside the definition");
+    out.insert(out.end(), name, name + size);
+  }
+  // The list of long-value maps, empty: its end mark alone.
+  out.push_back(0xFF);
+  out.push_back(0xFF);
+  ByteWriter w(out);
+  w.Le32(kTdefLengthOffset, uint32_t(out.size()));
+  w.Le32(format.tdef_row_count, table.row_count);
+  w.Le16(format.tdef_max_columns, table.max_columns);
+  w.Le16(format.tdef_var_columns, table.var_columns);
+  w.Le16(format.tdef_column_count, uint16_t(table.columns.size()));
+  w.Le32(format.tdef_logical_indexes, 0);
+  w.Le32(format.tdef_real_indexes, 0);
+  w.Le32(format.tdef_owned_map, table.owned_map);
+  w.Le32(format.tdef_free_map, table.free_map);
+  *logical = std::move(out);
+  return Status::Ok();
+}
+
 Status PackColumns(const Format& format, TableDef* table) {
   const bool j3 = IsJet3(format.version);
   std::vector<ColumnDef>& columns = table->columns;

@@ -31,6 +31,12 @@ namespace jet {
 // tdef_length or a recorded record lies outside it.
 Status EncodeTableDef(const Format& format, const TableDef& table, std::vector<uint8_t>* logical);
 
+// A new logical definition of `table` as ReadTableDefColumns (jet/read/table_def.h)
+// gives it: the header of its buffer, then the records and names of its columns, no
+// indexes, and the end mark (FF FF) of an empty list of long-value maps; counts,
+// length and map pointers as `table` has them.
+Status EncodeColumnsOnlyTableDef(const Format& format, const TableDef& table, std::vector<uint8_t>* logical);
+
 // Closes the gaps deleted columns leave, as a compaction that writes every row anew
 // does: column numbers become 0..n-1 and variable indexes 0..v-1 (both in their old
 // order), the fixed columns are packed from offset 0 (in their old order), and the

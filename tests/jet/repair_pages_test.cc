@@ -250,4 +250,52 @@ TEST(RepairPages, GarbledBookkeepingIsMendedOrDroppedAndCounted) {
   }
 }
 
+// A flipped byte in an index leaf can garble an entry's row pointer rather than a
+// row: the entry then points past any file, at another structure's page or at a slot
+// no row holds, while its row is intact. That is no lost row, and its key is not
+// listed as a lost row's, whether or not another index vouches for the row.
+TEST(RepairPages, GarbledEntryPointersLoseNoRow) {
+  testing_support::TempDir dir;
+  for (bool second_index : {false, true}) {
+    jet::TableSpec keyed;
+    keyed.name = "keyed";
+    keyed.columns = {{"id", jet::ColumnType::kLong}, {"name", jet::ColumnType::kText, 20}};
+    keyed.indexes = {{"PrimaryKey", {{"id", true}}, true}};
+    if (second_index) keyed.indexes.push_back({"name", {{"name", true}}});
+    for (int i = 0; i < 20; ++i) keyed.rows.push_back({{Value::Long(1000 + i), Value::Text("row " + std::to_string(i))}});
+    testing_support::DatabaseBytes db;
+    ASSERT_TRUE(db.Create({keyed})) << db.error();
+    std::vector<jet::RowId> rows;
+    uint32_t leaf = 0;
+    {
+      auto reader = db.Open();
+      ASSERT_TRUE(reader != nullptr);
+      const jet::TableDef* def = nullptr;
+      ASSERT_TRUE(reader->GetTableDefByName("keyed", &def).ok());
+      leaf = def->real_indexes[def->logical_indexes[0].real_index].root_page;
+      reader->ScanRows(*def, [&](const jet::RowId& id, const std::vector<Value>&) { return rows.push_back(id), true; });
+    }
+    ASSERT_EQ(rows.size(), 20u);
+    uint8_t* past_any_file = db.EntryPointer(leaf, rows[0]);
+    uint8_t* other_structure = db.EntryPointer(leaf, rows[1]);
+    uint8_t* no_such_slot = db.EntryPointer(leaf, rows[2]);
+    ASSERT_TRUE(past_any_file && other_structure && no_such_slot);
+    std::fill(past_any_file, past_any_file + 3, uint8_t(0xFF));
+    other_structure[0] = 0, other_structure[1] = 0, other_structure[2] = 2;  // the catalog's definition
+    no_such_slot[3] = 0xF0;
+    const std::string path = dir.File(second_index ? "two.mdb" : "one.mdb");
+    ASSERT_TRUE(db.WriteTo(path));
+
+    jet::RepairReport report;
+    ASSERT_TRUE(jet::RepairDatabaseWithReport(path, &report).ok());
+    EXPECT_EQ(testing_support::TableRowCounts(path)["keyed"], 20u);
+    for (const jet::RepairTableReport& t : report.tables) {
+      if (t.name != "keyed") continue;
+      EXPECT_EQ(t.rows_kept, 20u) << second_index;
+      EXPECT_EQ(t.rows_lost, 0u) << second_index;
+      EXPECT_TRUE(t.lost_keys.empty()) << second_index << ": " << t.lost_keys.front();
+    }
+  }
+}
+
 }  // namespace

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <map>
 
 #include "jet/base/byte_order.h"
@@ -82,6 +83,8 @@ TEST(RepairRebuild, LostOrImpossiblePageZeroIsRebuilt) {
       const std::string path = dir.File(std::string(jet::VersionName(version)) + std::to_string(n++) + ".mdb");
       const jet::RepairReport report = Repair(damaged, path);
       EXPECT_FALSE(report.assumptions.empty() && report.rebuilt.empty()) << path;
+      // Whatever password a lost page 0 held is gone, and the report says so.
+      EXPECT_EQ(report.password_lost, n == 1) << path;
       EXPECT_EQ(TableRowCounts(path), counts) << path;
       const jet::Header repaired = HeaderOf(path);
       EXPECT_EQ(repaired.version, version) << path;
@@ -94,6 +97,44 @@ TEST(RepairRebuild, LostOrImpossiblePageZeroIsRebuilt) {
       EXPECT_FALSE(check.HasDamage()) << path;
     }
   }
+}
+
+// A password field with a byte no password has loses the password (a flip may also
+// have changed a character that still looks right), and the report says so.
+TEST(RepairRebuild, DamagedPasswordIsReportedLost) {
+  TempDir dir;
+  for (jet::Version version : kVersions) {
+    const std::string fixture = testing_support::FixtureDatabase(version);
+    ASSERT_FALSE(fixture.empty()) << testing_support::FixtureError();
+    jet::Header header = HeaderOf(fixture);
+    ASSERT_TRUE(jet::SetHeaderPassword("geheim", &header).ok());
+    std::vector<uint8_t> page;
+    ASSERT_TRUE(jet::EncodeHeader(header, &page).ok());
+    std::string bytes = ReadFileBytes(fixture);
+    std::copy(page.begin(), page.end(), bytes.begin());
+    // A control character past the end of "geheim": the field is masked by XOR, so a
+    // flip passes through.
+    bytes[jet::kHeaderPasswordOffset + 9 * (jet::IsJet3(version) ? 1 : 2)] ^= 0x1F;
+    const std::string path = dir.File(std::string(jet::VersionName(version)) + ".mdb");
+    const jet::RepairReport report = Repair(bytes, path);
+    EXPECT_FALSE(HeaderOf(path).has_password) << path;
+    EXPECT_TRUE(report.password_lost) << path;
+  }
+}
+
+// Jet 4 texts carry no code page; when page 0 is lost, the sort order of the
+// catalog's text columns names it (Chinese PRC: 936).
+TEST(RepairRebuild, Jet4CodePageFollowsTheSortOrder) {
+  SKIP_WITHOUT_TESTDATA();
+  TempDir dir;
+  const std::string source = testing_support::TestDataDir() + "/jet4/nodeadodb.mdb";
+  std::string bytes = ReadFileBytes(source);
+  std::fill(bytes.begin(), bytes.begin() + jet::FormatFor(jet::Version::kJet4).page_size, '\0');
+  const std::string path = dir.File("zeroed.mdb");
+  Repair(bytes, path);
+  EXPECT_EQ(HeaderOf(path).code_page, HeaderOf(source).code_page);
+  EXPECT_EQ(HeaderOf(path).code_page, 936);
+  EXPECT_EQ(TableRowCounts(path), TableRowCounts(source));
 }
 
 TEST(RepairRebuild, CatalogIsRebuiltAndTablesWithoutCatalogRowsAreFound) {
@@ -137,6 +178,65 @@ TEST(RepairRebuild, CatalogIsRebuiltAndTablesWithoutCatalogRowsAreFound) {
     for (const jet::RepairTableReport& t : report.tables)
       if (t.name.rfind("Recovered_Table_", 0) == 0) recovered += t.recovered_from.empty() ? 0 : 1;
     EXPECT_EQ(recovered, user_before.size()) << name;
+  }
+}
+
+// Catalog rows a flipped byte makes impossible are dropped and written anew, and
+// their tables keep their names and rows: MSysObjects' own row of another type, a
+// table id with its high byte set, a system table's name changed, a required
+// container under another id, a catalog page with its type byte changed.
+TEST(RepairRebuild, ImpossibleCatalogRowsAreWrittenAnew) {
+  TempDir dir;
+  for (jet::Version version : kVersions) {
+    jet::TableSpec table;
+    table.name = "Kunden";
+    table.columns = {{"id", jet::ColumnType::kLong}};
+    for (int i = 0; i < 4; ++i) table.rows.push_back({{jet::Value::Long(i)}});
+    testing_support::DatabaseBytes original;
+    ASSERT_TRUE(original.Create({table}, version)) << original.error();
+    const std::string source = dir.File("source.mdb");
+    ASSERT_TRUE(original.WriteTo(source));
+    const std::map<std::string, uint64_t> counts = TableRowCounts(source);
+    std::map<std::string, jet::RowId> rows;
+    size_t id_at = 0, type_at = 0;
+    {
+      auto db = original.Open();
+      ASSERT_TRUE(db != nullptr);
+      for (const jet::CatalogObject& o : db->objects()) rows[o.name] = o.row;
+      const jet::TableDef* catalog = nullptr;
+      ASSERT_TRUE(db->GetTableDef(jet::kCatalogTdefPage, &catalog).ok());
+      const size_t count_size = original.format().row_column_count_size;
+      id_at = count_size + catalog->columns[size_t(catalog->FindColumnByName("Id"))].fixed_offset;
+      type_at = count_size + catalog->columns[size_t(catalog->FindColumnByName("Type"))].fixed_offset;
+    }
+    const auto field = [&](testing_support::DatabaseBytes& db, const std::string& name, size_t at) {
+      size_t size = 0;
+      return db.Row(rows.at(name), &size) + at;
+    };
+    const std::vector<std::function<void(testing_support::DatabaseBytes&)>> damages = {
+        [&](auto& db) { jet::StoreLe16(field(db, "MSysObjects", type_at), 64); },
+        [&](auto& db) { field(db, "Kunden", id_at)[3] = 0x4C; },
+        [&](auto& db) {
+          size_t size = 0;
+          uint8_t* row = db.Row(rows.at("MSysACEs"), &size);
+          uint8_t* c = std::find(row + id_at, row + size, uint8_t('C'));
+          ASSERT_NE(c, row + size);
+          *c = 'Q';
+        },
+        [&](auto& db) { field(db, "Databases", id_at)[0] ^= 0x2C; },
+        [&](auto& db) { db.Page(rows.at("MSysObjects").page)[0] = 0xBF; },
+    };
+    for (size_t n = 0; n < damages.size(); ++n) {
+      testing_support::DatabaseBytes db = original;
+      damages[n](db);
+      const std::string path = dir.File(std::string(jet::VersionName(version)) + "-" + std::to_string(n) + ".mdb");
+      ASSERT_TRUE(db.WriteTo(path));
+      jet::RepairReport report;
+      const jet::Status s = jet::RepairDatabaseWithReport(path, &report);
+      ASSERT_TRUE(s.ok()) << path << ": " << s.ToString();
+      EXPECT_TRUE(report.rewritten) << path;
+      EXPECT_EQ(TableRowCounts(path), counts) << path;
+    }
   }
 }
 
@@ -266,6 +366,50 @@ TEST(RepairRebuild, AccessSystemTablesKeepTheirNames) {
   for (const auto& [table, rows] : after)
     if (table.rfind("Recovered_Table_", 0) == 0) recovered.push_back(rows);
   EXPECT_EQ(recovered, std::vector<uint64_t>{1});
+}
+
+// A definition whose stated length or a column's fixed size is impossible: the
+// columns are kept (the size set to its type's), the indexes rebuilt without, and
+// every row comes back.
+TEST(RepairRebuild, DefinitionsKeepTheirColumnsWhenTheRestIsLost) {
+  TempDir dir;
+  for (jet::Version version : kVersions) {
+    jet::TableSpec table;
+    table.name = "orders";
+    table.columns = {{"id", jet::ColumnType::kLong}, {"qty", jet::ColumnType::kInteger},
+                     {"note", jet::ColumnType::kText, 20}};
+    table.indexes = {{"PrimaryKey", {{"id", true}}, true}};
+    for (int i = 0; i < 6; ++i)
+      table.rows.push_back({{jet::Value::Long(i), jet::Value::Integer(int16_t(i * 3)), jet::Value::Text("n" + std::to_string(i))}});
+    testing_support::DatabaseBytes original;
+    ASSERT_TRUE(original.Create({table}, version)) << original.error();
+    const std::string source = dir.File("source.mdb");
+    ASSERT_TRUE(original.WriteTo(source));
+    const std::vector<std::string> rows = RowTexts(source, "orders");
+    jet::TableDef def;
+    {
+      auto db = original.Open();
+      const jet::TableDef* found = nullptr;
+      ASSERT_TRUE(db->GetTableDefByName("orders", &found).ok());
+      def = *found;
+    }
+    const size_t qty_size_at = def.columns[1].def_offset + (jet::IsJet3(version) ? 16 : 23);
+    for (int n = 0; n < 2; ++n) {
+      testing_support::DatabaseBytes db = original;
+      uint8_t* page = db.Page(def.first_page);
+      if (n == 0) jet::StoreLe32(page + jet::kTdefLengthOffset, 42187);
+      else jet::StoreLe16(page + qty_size_at, 66);
+      const std::string path = dir.File(std::string(jet::VersionName(version)) + std::to_string(n) + ".mdb");
+      ASSERT_TRUE(db.WriteTo(path));
+      jet::RepairReport report;
+      const jet::Status s = jet::RepairDatabaseWithReport(path, &report);
+      ASSERT_TRUE(s.ok()) << path << ": " << s.ToString();
+      EXPECT_EQ(RowTexts(path, "orders"), rows) << path;
+      jet::CheckReport check;
+      ASSERT_TRUE(jet::CheckDatabase(path, &check).ok());
+      EXPECT_FALSE(check.HasDamage()) << path;
+    }
+  }
 }
 
 }  // namespace

@@ -33,10 +33,12 @@ using testing_support::TempDir;
 using testing_support::TestDataDir;
 using testing_support::WriteFileBytes;
 
-// Rows the repair may lose for each kind: those stored on the damaged page.
+// Rows the repair may lose for each kind: those stored on the damaged page. A data
+// page whose type byte alone is wrong keeps its rows: the rest of its header says
+// what it is.
 bool LosesPageRows(damage::Kind kind) {
-  return kind == damage::Kind::kZeroDataPage || kind == damage::Kind::kWrongPageType ||
-         kind == damage::Kind::kRowInFreeSpace || kind == damage::Kind::kTruncated;
+  return kind == damage::Kind::kZeroDataPage || kind == damage::Kind::kRowInFreeSpace ||
+         kind == damage::Kind::kTruncated;
 }
 
 const char* const kRepairFiles[] = {"jet3/nwind.mdb", "jet3/jk_compindex.mdb", "jet3/jk_test2.mdb",

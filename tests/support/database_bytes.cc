@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "jet/base/byte_order.h"
 #include "jet/base/env.h"
 #include "jet/create/create.h"
@@ -43,6 +45,14 @@ void DatabaseBytes::SetPresent(jet::RowId id, uint16_t column_number, bool prese
   uint8_t& bits = row[size - (count + 7) / 8 + column_number / 8];
   const uint8_t bit = uint8_t(1u << (column_number % 8));
   bits = present ? uint8_t(bits | bit) : uint8_t(bits & ~bit);
+}
+
+uint8_t* DatabaseBytes::EntryPointer(uint32_t index_page, jet::RowId row) {
+  const uint8_t pointer[4] = {uint8_t(row.page >> 16), uint8_t(row.page >> 8), uint8_t(row.page), row.row};
+  uint8_t* const end = Page(index_page) + format().page_size;
+  uint8_t* found = std::search(Page(index_page) + format().index_entries, end, pointer, pointer + 4);
+  if (found == end || std::search(found + 1, end, pointer, pointer + 4) != end) return nullptr;
+  return found;
 }
 
 std::unique_ptr<jet::Database> DatabaseBytes::Open() const {

@@ -39,6 +39,9 @@ class DatabaseBytes {
   // Sets or clears the null-mask bit of column `column_number` in the row at `id`
   // (set: the value is present).
   void SetPresent(jet::RowId id, uint16_t column_number, bool present);
+  // The row pointer (3 bytes of page number, big-endian, then the row) of the entry on
+  // index page `index_page` that points at `row`; nullptr unless exactly one matches.
+  uint8_t* EntryPointer(uint32_t index_page, jet::RowId row);
 
   // A reader over the bytes as they are now; valid until the bytes change size.
   std::unique_ptr<jet::Database> Open() const;

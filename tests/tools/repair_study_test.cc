@@ -148,6 +148,18 @@ TEST(StudyJudge, Outcomes) {
   const study::Verdict refused = study::Judge(facts);
   EXPECT_EQ(refused.outcome, Outcome::kRefused);
   EXPECT_EQ(refused.readable_intact, 2u);
+
+  // Every row back, but page 0 lost the password: a loss when the report says so,
+  // corruption when page 0 differs unannounced.
+  facts = study::CaseFacts();
+  facts.original = &original;
+  facts.repair.ok = facts.repair.acted = true;
+  for (study::FileRead& read : facts.repaired) read = Rows({"a", "b", "c"});
+  facts.password_lost = true;
+  EXPECT_EQ(study::Judge(facts).outcome, Outcome::kWithLoss);
+  facts.password_lost = false;
+  facts.header_change = "says password none where the original says set";
+  EXPECT_EQ(study::Judge(facts).outcome, Outcome::kCorrupted);
 }
 
 }  // namespace

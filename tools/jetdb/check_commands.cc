@@ -78,6 +78,7 @@ std::string RepairReportJson(const jet::RepairReport& report) {
                      ",\"damage_found\":" + std::to_string(report.damage_found) +
                      ",\"commit_state_cleared\":" + (report.commit_state_cleared ? "true" : "false") +
                      ",\"rewritten\":" + (report.rewritten ? "true" : "false") +
+                     ",\"password_lost\":" + (report.password_lost ? "true" : "false") +
                      ",\"rows_lost\":" + std::to_string(report.RowsLost()) +
                      ",\"values_cut\":" + std::to_string(report.ValuesCut()) +
                      ",\"assumptions\":" + JsonList(report.assumptions) +

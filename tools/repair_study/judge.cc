@@ -300,13 +300,14 @@ Verdict Judge(const CaseFacts& f) {
     v.reason = Corruption(f, ours);
     if (!v.reason.empty()) {
       v.outcome = Outcome::kCorrupted;
-    } else if (v.kept_rows + v.changed_rows == v.original_rows) {
+    } else if (v.kept_rows + v.changed_rows == v.original_rows && !f.password_lost) {
       v.outcome = Outcome::kLossless;
       if (v.changed_rows > 0)
         v.reason = std::to_string(v.changed_rows) + " rows changed in stored values, as every reader reads them";
     } else {
       v.outcome = Outcome::kWithLoss;
       v.reason = LossText(ours, v.kept_rows, v.original_rows);
+      if (f.password_lost) v.reason += "; the database password is lost, as reported";
     }
   }
   if (v.outcome == Outcome::kInvisible) return v;

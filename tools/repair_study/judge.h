@@ -17,9 +17,11 @@
 //     corrupted    a row in the output that is not an original row (garbled,
 //                  all-NULL, or with long values changed beyond what the report cut),
 //                  a table of the output a reader cannot read, page 0 saying other
-//                  than the original's, or damage the check finds in the output;
+//                  than the original's (but for a password the report says went
+//                  with page 0), or damage the check finds in the output;
 //     lossless     every original row is back unchanged;
-//     with loss    otherwise: rows are missing, or long values were cut and counted.
+//     with loss    otherwise: rows are missing, long values were cut and counted, or
+//                  the password is lost with page 0, as reported.
 // Flipped bytes inside the stored values of N rows change those rows for every
 // reader; up to N rows of the output that are not original rows are counted as
 // "changed in stored values", not as corrupted, lost or kept.
@@ -55,6 +57,7 @@ struct RepairRun {
   bool ok = false;     // the repair succeeded
   std::string error;   // why it refused
   bool acted = false;  // it found damage and rewrote the file
+  bool password_lost = false;  // it reported the database password lost
   std::map<std::string, uint64_t> rows_lost;   // per table, as reported
   std::map<std::string, uint64_t> values_cut;  // per table, as reported
 };
@@ -70,6 +73,7 @@ struct CaseFacts {
   Reads damaged;   // mdb-reader and mdbtools always; ours when the repair did not act
   Reads repaired;  // when the repair did not act, the same as `damaged`
   std::string header_change;  // how page 0 of the output differs from the original's; ""
+  bool password_lost = false;  // the output lacks the original's password, as the report says
   bool check_died = false;
   size_t check_damage = 0;    // damage findings of the check of the output
   std::string check_finding;  // the first of them

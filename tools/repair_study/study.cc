@@ -179,7 +179,10 @@ std::vector<DamageCase> CasesOf(const StudyFile& file, const StudyOptions& optio
 int RepairAndReport(const std::string& path) {
   jet::RepairReport report;
   const Status s = jet::RepairDatabaseWithReport(path, &report);
-  json out = {{"ok", s.ok()}, {"error", s.ok() ? "" : s.ToString()}, {"acted", report.rewritten}};
+  json out = {{"ok", s.ok()},
+              {"error", s.ok() ? "" : s.ToString()},
+              {"acted", report.rewritten},
+              {"password_lost", report.password_lost}};
   json tables = json::array();
   for (const jet::RepairTableReport& t : report.tables)
     tables.push_back({{"name", t.name}, {"lost", t.rows_lost}, {"cut", t.values_cut}});
@@ -202,6 +205,7 @@ RepairRun Repair(const std::string& path, double seconds) {
     run.ok = in.at("ok").get<bool>();
     run.error = in.at("error").get<std::string>();
     run.acted = in.at("acted").get<bool>();
+    run.password_lost = in.at("password_lost").get<bool>();
     for (const json& t : in.at("tables")) {
       run.rows_lost[t.at("name").get<std::string>()] += t.at("lost").get<uint64_t>();
       run.values_cut[t.at("name").get<std::string>()] += t.at("cut").get<uint64_t>();
@@ -268,6 +272,11 @@ Status RunCase(const StudyFile& file, const DamageCase& damage_case, const Study
   };
   for (Reader reader : {Reader::kMdbReader, Reader::kMdbtools}) facts.damaged[size_t(reader)] = read(reader, damaged);
   if (facts.repair.ok) facts.header_change = HeaderChange(file.header, repaired);
+  // A password that went with page 0 cannot be brought back; reported, it is a loss.
+  if (facts.repair.password_lost && facts.header_change == "says password none where the original says set") {
+    facts.header_change.clear();
+    facts.password_lost = true;
+  }
   if (facts.repair.ok && facts.repair.acted) {
     for (Reader reader : kReaders) facts.repaired[size_t(reader)] = read(reader, repaired);
     Check(repaired, options.repair_seconds, &facts);
