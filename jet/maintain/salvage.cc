@@ -337,6 +337,10 @@ class Salvager {
   std::set<uint32_t> slots_deleted_;
   // Pages dropped from a table (not what its map says): table page -> pages.
   std::map<uint32_t, std::set<uint32_t>> dropped_pages_;
+  // Data pages a table's map names whose owner field names another table: table page
+  // -> pages. Index entries of the table that point there may be rows the page lost
+  // with its owner field.
+  std::map<uint32_t, std::set<uint32_t>> mapped_foreign_pages_;
   // Table rows dropped for an impossible id, by the page their id still names (its
   // low three bytes): the name a definition found there that no row reaches goes
   // back under.
@@ -644,7 +648,11 @@ std::vector<uint32_t> Salvager::TablePages(const TableDef& def, RepairTableRepor
   // A page of the map that does not name the table is a wrong bit (readers that
   // trust the map fail on it); one that names it under another type is a damaged
   // data page, handled below.
-  for (uint32_t p : candidates) wrong += p < types_.size() && owners_[p] != def.first_page;
+  for (uint32_t p : candidates) {
+    if (p >= types_.size() || owners_[p] == def.first_page) continue;
+    ++wrong;
+    if (types_[p] == kPageData) mapped_foreign_pages_[def.first_page].insert(p);
+  }
   wrong += owned.pages_past_end;
   if (readable && (!unmapped.empty() || wrong > 0)) {
     // The compaction, which trusts the map, finds the pages by their owner field when
@@ -1065,7 +1073,8 @@ void Salvager::AdoptOrphanTargets(const TableDef& def, const RowBits& orphans, c
 // can garble an entry's row pointer instead, which then points at no row it saw
 // either; such entries are told apart where the evidence allows:
 //   - an entry pointing past the largest file the format allows, or into a page that
-//     reads as another table's page or as a definition or map, points at no lost row;
+//     reads as another table's page (unless the table's map names it: then its owner
+//     field may be what is garbled) or as a definition or map, points at no lost row;
 //   - a lost row has an entry in every index that holds all rows (one that keeps
 //     nulls); a pointer that such an index, read whole and found sound by the
 //     check, does not share is garbled;
@@ -1078,6 +1087,7 @@ uint64_t Salvager::CountRowsOfLostPages(const TableDef& def, const RowBits& seen
                                         RepairTableReport* table) {
   TakeCensus();
   auto lost_pages = dropped_pages_.find(def.first_page);
+  auto foreign_pages = mapped_foreign_pages_.find(def.first_page);
   const uint32_t max_pages = MaxPageCount(format_);
   const auto may_be_lost = [&](uint32_t page) {
     if (page >= max_pages) return false;           // no file of the format reaches it
@@ -1088,7 +1098,9 @@ uint64_t Salvager::CountRowsOfLostPages(const TableDef& def, const RowBits& seen
       case kPageData:
       case kPageIndexNode:  // or one of its data pages with a garbled type byte
       case kPageIndexLeaf:
-        return owners_[page] == def.first_page;
+        // The table's own, or a page its map names whose owner field may be garbled.
+        return owners_[page] == def.first_page ||
+               (foreign_pages != mapped_foreign_pages_.end() && foreign_pages->second.count(page));
       case kPageTableDef:
       case kPageUsageBitmap:
         return false;
