@@ -298,4 +298,50 @@ TEST(RepairPages, GarbledEntryPointersLoseNoRow) {
   }
 }
 
+// A flip in a data page's owner field can name another table. The table's map and its
+// index entries still name the page: the rows it no longer yields are reported lost,
+// never dropped unreported, and the other table keeps what it had.
+TEST(RepairPages, RowsOfAPageWhoseOwnerNamesAnotherTableAreAccounted) {
+  testing_support::TempDir dir;
+  jet::TableSpec keyed;
+  keyed.name = "keyed";
+  keyed.columns = {{"id", jet::ColumnType::kLong}, {"name", jet::ColumnType::kText, 20}};
+  keyed.indexes = {{"PrimaryKey", {{"id", true}}, true}};
+  for (int i = 0; i < 10; ++i) keyed.rows.push_back({{Value::Long(i), Value::Text("row " + std::to_string(i))}});
+  jet::TableSpec other;
+  other.name = "other";
+  other.columns = {{"x", jet::ColumnType::kLong}};
+  other.rows.push_back({{Value::Long(7)}});
+  testing_support::DatabaseBytes db;
+  ASSERT_TRUE(db.Create({keyed, other})) << db.error();
+  uint32_t keyed_first = 0, other_first = 0;
+  {
+    auto reader = db.Open();
+    ASSERT_TRUE(reader != nullptr);
+    const jet::TableDef* def = nullptr;
+    ASSERT_TRUE(reader->GetTableDefByName("keyed", &def).ok());
+    keyed_first = def->first_page;
+    ASSERT_TRUE(reader->GetTableDefByName("other", &def).ok());
+    other_first = def->first_page;
+  }
+  uint32_t page = 0;
+  for (uint32_t p = 1; p < db.page_count() && page == 0; ++p)
+    if (db.Page(p)[0] == jet::kPageData && jet::LoadLe32(db.Page(p) + 4) == keyed_first) page = p;
+  ASSERT_NE(page, 0u);
+  jet::StoreLe32(db.Page(page) + 4, other_first);
+  const std::string path = dir.File("owner.mdb");
+  ASSERT_TRUE(db.WriteTo(path));
+
+  jet::RepairReport report;
+  ASSERT_TRUE(jet::RepairDatabaseWithReport(path, &report).ok());
+  EXPECT_EQ(testing_support::TableRowCounts(path)["other"], 1u);
+  bool reported = false;
+  for (const jet::RepairTableReport& t : report.tables) {
+    if (t.name != "keyed") continue;
+    reported = true;
+    EXPECT_EQ(t.rows_kept + t.rows_lost, 10u);
+  }
+  EXPECT_TRUE(reported);
+}
+
 }  // namespace
