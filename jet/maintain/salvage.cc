@@ -213,9 +213,9 @@ class Salvager {
   // Marks slot `row` of its page deleted, and remembers that the salvage did.
   void DeleteSlot(RowId row);
   // Where the row of `slot` is: the slot's bytes, or the target its overflow pointer
-  // reaches (its row pointer into `target`, when given).
+  // reaches (its row pointer into `target_pointer`, when given).
   Status Locate(const TableDef& def, RowId id, const uint8_t* page, const RowSlot& slot, RowPlace* place,
-                uint32_t* target = nullptr);
+                uint32_t* target_pointer = nullptr);
   // Reads page `number` into row_page_, unless it holds that page unchanged.
   Status ReadRowPage(uint32_t number);
   // Checks one row (and mends its long values); an error, and why, when it must be
