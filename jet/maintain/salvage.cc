@@ -628,11 +628,21 @@ std::vector<uint32_t> Salvager::TablePages(const TableDef& def, RepairTableRepor
   const bool readable = ReadUsageMap(view_, def.owned_map, &owned).ok();
   if (readable) candidates = owned.pages;
   // A data page of the map whose owner field names no table definition (nor LVAL, nor
-  // a map host) has a garbled owner: the map is the better evidence.
-  for (uint32_t p : candidates) {
-    if (p >= types_.size() || types_[p] != kPageData || owners_[p] == def.first_page) continue;
+  // a map host) has a garbled owner: the map is the better evidence, as long as it
+  // names nothing else that is not the table's. A map with other wrong bits is itself
+  // damaged, and the pages it names may be another, deleted table's leftovers.
+  const auto owner_garbled = [&](uint32_t p) {
+    if (p >= types_.size() || types_[p] != kPageData || owners_[p] == def.first_page) return false;
     const uint32_t owner = owners_[p];
-    if (owner == 0 || owner == kLongValueOwner || (owner < types_.size() && types_[owner] == kPageTableDef)) continue;
+    return !(owner == 0 || owner == kLongValueOwner || (owner < types_.size() && types_[owner] == kPageTableDef));
+  };
+  bool map_otherwise_sound = owned.pages_past_end == 0;
+  for (uint32_t p : candidates)
+    if (map_otherwise_sound && (p >= types_.size() || owners_[p] != def.first_page) && !owner_garbled(p))
+      map_otherwise_sound = false;
+  for (uint32_t p : candidates) {
+    if (!map_otherwise_sound || !owner_garbled(p)) continue;
+    const uint32_t owner = owners_[p];
     StoreLe32(view_.Mutable(p) + kPageOwnerOffset, def.first_page);
     owners_[p] = def.first_page;
     table->notes.push_back("page " + std::to_string(p) + ": its owner field (" + std::to_string(owner) +

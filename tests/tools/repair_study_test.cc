@@ -3,6 +3,8 @@
 // outcomes on small made-up readings.
 #include <gtest/gtest.h>
 
+#include "jet/maintain/repair.h"
+#include "tests/support/database_bytes.h"
 #include "tests/support/fixtures.h"
 #include "tests/support/test_support.h"
 #include "tools/damage/page_damage.h"
@@ -13,6 +15,31 @@ namespace {
 using damage::Mode;
 using damage::Role;
 using study::Outcome;
+
+// Usage maps with flipped bits that name pages not the table's: the pages stay
+// another's (jk_delcol_2003 names a deleted table's leftovers, whose rows must not
+// become the table's), and the repair still succeeds (sqlp_northwind).
+TEST(PageDamage, FlippedMapsAdoptNoOtherPages) {
+  SKIP_WITHOUT_TESTDATA();
+  testing_support::TempDir dir;
+  const struct {
+    const char* file;
+    int64_t page;
+    uint64_t seed;
+  } cases[] = {{"jet4/jk_delcol_2003.mdb", 25, 1}, {"jet4/sqlp_northwind.mdb", 18, 2}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file);
+    const std::string source = testing_support::TestDataDir() + "/" + c.file;
+    const std::string path = dir.File(std::to_string(c.page) + ".mdb");
+    damage::PageDamageResult result;
+    ASSERT_TRUE(damage::MakePageDamagedCopy(source, path, {Role::kUsageMap, Mode::kFlip, c.seed, 8, c.page}, &result).ok());
+    ASSERT_GT(result.bytes_changed, 0u);
+    jet::RepairReport report;
+    const jet::Status s = jet::RepairDatabaseWithReport(path, &report);
+    ASSERT_TRUE(s.ok()) << s.ToString();
+    EXPECT_EQ(testing_support::TableRowCounts(path), testing_support::TableRowCounts(source));
+  }
+}
 
 // The bytes of page `page` of a file image.
 std::string PageOf(const std::string& bytes, uint32_t page, uint32_t size) {
