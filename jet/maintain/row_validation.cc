@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "jet/base/byte_order.h"
 #include "jet/read/row.h"
 
 namespace jet {
@@ -58,6 +59,116 @@ Status ValidateRow(const Format& format, const TableDef& table, const uint8_t* r
     }
   }
   return Status::Ok();
+}
+
+namespace {
+
+uint32_t LoadCount(const uint8_t* at, uint32_t width) { return width == 1 ? at[0] : LoadLe16(at); }
+void StoreCount(uint8_t* at, uint32_t width, uint32_t value) {
+  if (width == 1)
+    at[0] = uint8_t(value);
+  else
+    StoreLe16(at, uint16_t(value));
+}
+
+// True when the row's bookkeeping accounts for every byte it has: its variable data
+// ends where its trailer starts (the offsets never falling back before that), or,
+// without variable columns, its fixed area ends at its null mask.
+bool Tight(const Format& format, const TableDef& table, const uint8_t* row, size_t size) {
+  thread_local RowLayout layout;
+  if (!ReadRowLayout(format, table, row, size, &layout).ok()) return false;
+  if (table.var_columns == 0) {
+    uint32_t fixed_end = format.row_column_count_size;
+    for (const ColumnDef& c : table.columns)
+      if (c.number < layout.column_count && c.is_fixed() && c.type() != ColumnType::kBoolean)
+        fixed_end = std::max<uint32_t>(fixed_end, format.row_column_count_size + c.fixed_offset + c.length);
+    return fixed_end == layout.trailer_start;
+  }
+  for (uint32_t i = 0; i < layout.var_count; ++i)
+    if (layout.var_offsets[i + 1] < layout.var_offsets[i]) return false;
+  return layout.var_offsets[layout.var_count] == layout.trailer_start;
+}
+
+bool Sound(const Format& format, const TableDef& table, const uint8_t* row, size_t size) {
+  thread_local std::vector<RawColumn> raw;
+  return CrackRow(format, table, row, size, &raw).ok() && ValidateRow(format, table, row, size).ok() &&
+         Tight(format, table, row, size);
+}
+
+// Where the variable-column count of a row of `size` bytes with `column_count`
+// columns is stored.
+size_t VarCountAt(const Format& format, size_t size, uint32_t column_count) {
+  return size - (column_count + 7) / 8 - (IsJet3(format.version) ? 1 : 2);
+}
+
+// The one variable-column count with which `row` is sound, written into it; false
+// (the row unchanged) when none or several are.
+bool MendVarCount(const Format& format, const TableDef& table, uint8_t* row, size_t size, uint32_t* from,
+                  uint32_t* to) {
+  const uint32_t width = IsJet3(format.version) ? 1 : 2;
+  const uint32_t columns = LoadCount(row, format.row_column_count_size);
+  const size_t mask = (columns + 7) / 8;
+  if (size < format.row_column_count_size + mask + width) return false;
+  uint8_t* at = row + VarCountAt(format, size, columns);
+  const uint32_t stored = LoadCount(at, width);
+  uint32_t found = 0, fits = 0;
+  const uint32_t most = std::min<uint32_t>(width == 1 ? 255 : table.max_columns, uint32_t(size) / width);
+  for (uint32_t n = 0; n <= most && fits < 2; ++n) {
+    if (n == stored) continue;
+    StoreCount(at, width, n);
+    if (Sound(format, table, row, size)) {
+      found = n;
+      ++fits;
+    }
+  }
+  StoreCount(at, width, fits == 1 ? found : stored);
+  *from = stored;
+  *to = found;
+  return fits == 1;
+}
+
+}  // namespace
+
+bool MendRowCounts(const Format& format, const TableDef& table, uint8_t* row, size_t size, std::string* what) {
+  const uint32_t width = format.row_column_count_size;
+  if (size < width || Sound(format, table, row, size)) return false;
+  const uint32_t columns = LoadCount(row, width);
+  uint32_t from = 0, to = 0;
+  if (columns == 0 || columns > table.max_columns) {
+    // An impossible column count: the definition's, if the row is then sound as it
+    // is, or with its variable-column count mended too.
+    StoreCount(row, width, table.max_columns);
+    *what = "its column count " + std::to_string(columns) + " is impossible; the definition's " +
+            std::to_string(table.max_columns) + " fits its other bookkeeping";
+    if (Sound(format, table, row, size)) return true;
+    if (table.var_columns > 0 && MendVarCount(format, table, row, size, &from, &to)) {
+      *what += ", with a variable-column count of " + std::to_string(to) + " (not " + std::to_string(from) + ")";
+      return true;
+    }
+    StoreCount(row, width, columns);
+    return false;
+  }
+  if (table.var_columns == 0) return false;
+  // A variable-column count the offsets do not end with is mended only when the
+  // stored one is what is wrong: with it, the table does not end at the trailer.
+  if (Tight(format, table, row, size) || !MendVarCount(format, table, row, size, &from, &to)) return false;
+  *what = "its variable-column count " + std::to_string(from) + " disagrees with its offset table, which " +
+          "ends where a count of " + std::to_string(to) + " puts its trailer";
+  return true;
+}
+
+bool FixedBytesUnderNull(const Format& format, const TableDef& table, const uint8_t* row, size_t size,
+                         size_t position, RawColumn* raw) {
+  const ColumnDef& c = table.columns[position];
+  thread_local RowLayout layout;
+  if (!c.is_fixed() || c.type() == ColumnType::kBoolean || !ReadRowLayout(format, table, row, size, &layout).ok() ||
+      c.number >= layout.column_count)
+    return false;
+  const uint8_t* mask = row + size - layout.mask_size;
+  const uint32_t start = format.row_column_count_size + c.fixed_offset;
+  if ((mask[c.number / 8] >> (c.number % 8)) & 1 || start + c.length > layout.trailer_start) return false;
+  *raw = RawColumn{false, false, start, c.length};
+  return true;
 }
 
 Status ValidateMemoText(const ColumnDef& column, const Value& value) {

@@ -14,6 +14,17 @@
 //   - every variable column the row carries has an entry in the offset table, and
 //     one its null mask says is null takes no bytes (Jet stores no bytes for a null
 //     variable value; a flipped mask bit turns a value into a null that does).
+// A flipped count byte leaves the rest of a row as it was, and other readers, which
+// find the offsets and the null mask from the row's end, still read it whole. Such a
+// row is mended, not dropped, when the rest of its bookkeeping names the one count it
+// must have had (MendRowCounts):
+//   - a column count beyond the highest column number + 1 is the definition's, when
+//     the row then holds exactly what that many columns take (its variable data
+//     ending where its trailer starts, or, without variable columns, its fixed area
+//     ending at its null mask);
+//   - a variable-column count is the one n for which entry n of the offset table,
+//     the end of the variable data, is where the trailer of n entries starts, the
+//     entries before it never falling back.
 // and one rule for memo values, whose pages tear like any other:
 //   - a memo's text holds no NUL character but a final one (no one can type one into
 //     Access; zeros are what a page write that never finished leaves).
@@ -21,9 +32,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "jet/base/status.h"
 #include "jet/file/format.h"
+#include "jet/read/row.h"
 #include "jet/read/table_def.h"
 #include "jet/read/value.h"
 
@@ -31,6 +44,20 @@ namespace jet {
 
 // Ok when `row` (its `size` bytes) keeps the rules above; kDamaged saying which not.
 Status ValidateRow(const Format& format, const TableDef& table, const uint8_t* row, size_t size);
+
+// Mends the column count or the variable-column count of `row` (its `size` bytes, in
+// place) as described above, when the row breaks the rules with them and keeps them
+// with the count its other bookkeeping names. True, and what was mended in `what`,
+// when it did; false (the row unchanged) when no single count fits.
+bool MendRowCounts(const Format& format, const TableDef& table, uint8_t* row, size_t size, std::string* what);
+
+// A flipped null-mask bit can also turn a fixed value into a null while its bytes stay
+// in the fixed area. True when column `position` of `row` is such a null: a fixed
+// column (not a boolean) the row carries, whose bit is clear; `raw` then names its
+// stored bytes, as if the bit were set. No rule by itself (Access may leave the bytes
+// of a value it set to null), but evidence where an index entry holds their key.
+bool FixedBytesUnderNull(const Format& format, const TableDef& table, const uint8_t* row, size_t size,
+                         size_t position, RawColumn* raw);
 
 // Ok when `value`, the value of memo column `column`, keeps the memo rule above (any
 // other column's value passes); kDamaged saying where the first NUL is.

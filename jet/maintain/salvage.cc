@@ -552,13 +552,25 @@ Status Salvager::SalvageRow(const TableDef& def, RowId id, const RowPlace& place
   if (!s.ok()) return s;
   const uint8_t* row = row_page_.data() + place.start;
   s = CrackRow(format_, def, row, place.size, &raw);
-  if (!s.ok()) return s;
   // A torn or garbled row may still crack (zeros read as nulls): its bookkeeping must
   // be what the definition allows, or it is dropped rather than kept as garbage.
-  s = ValidateRow(format_, def, row, place.size);
-  if (!s.ok()) {
+  Status valid = s.ok() ? ValidateRow(format_, def, row, place.size) : s;
+  std::string mended;
+  row_.assign(row, row + place.size);
+  if (!valid.ok() && MendRowCounts(format_, def, row_.data(), row_.size(), &mended)) {
+    // A count byte alone was garbled: the rest of the row names the count.
+    std::copy(row_.begin(), row_.end(), view_.Mutable(place.page) + place.start);
+    table->notes.push_back("row " + RowName(id) + ": " + mended + "; mended");
+    s = ReadRowPage(place.page);
+    if (!s.ok()) return s;
+    row = row_page_.data() + place.start;
+    s = CrackRow(format_, def, row, place.size, &raw);
+    valid = s.ok() ? ValidateRow(format_, def, row, place.size) : s;
+  }
+  if (!s.ok()) return s;
+  if (!valid.ok()) {
     *reason = LossReason::kInvalid;
-    return s;
+    return valid;
   }
   std::vector<size_t> long_values;
   for (size_t c = 0; c < def.columns.size(); ++c)
@@ -590,8 +602,15 @@ bool Salvager::FreeSpaceGarbled(const TableDef& def, const uint8_t* page, const 
   // Another slot placing its row where the gap ends bears the free space out.
   for (unsigned i = 0; i < header.row_count; ++i)
     if ((LoadLe16(page + format_.data_header_size + 2 * i) & kSlotOffsetMask) == gap_end) return false;
-  if (gap_end < slot.end && ValidateRow(format_, def, page + gap_end, slot.end - gap_end).ok()) return false;
-  return ValidateRow(format_, def, page + slot.start, slot.size()).ok();
+  // Whole: valid as it is, or but for a garbled count byte (MendRowCounts).
+  const auto whole = [&](uint32_t start, uint32_t end) {
+    if (ValidateRow(format_, def, page + start, end - start).ok()) return true;
+    std::vector<uint8_t> row(page + start, page + end);
+    std::string what;
+    return MendRowCounts(format_, def, row.data(), row.size(), &what);
+  };
+  if (gap_end < slot.end && whole(gap_end, slot.end)) return false;
+  return whole(slot.start, slot.end);
 }
 
 void Salvager::MendRowCount(uint32_t number, uint16_t stored, RepairTableReport* table) {
@@ -838,7 +857,9 @@ Status Salvager::DecodeKept(const TableDef& def, RowDecoder& decoder, uint32_t p
 // lost other rows to damage. With one unique index, whose keys identify their rows,
 // the row is dropped when its key is impossible for the index (a null where the index
 // requires a value) or is the key of another row's entry (it would repeat that row's
-// key). Any other difference is noted and the row kept: a garbled entry is no reason
+// key). With any index, a row holding a fixed key column as null whose stored bytes
+// give the very key of the entry pointing at it has a flipped null-mask bit: the value
+// is still there, the entry is the row's own, and the row is dropped. Any other difference is noted and the row kept: a garbled entry is no reason
 // to lose a row, and the index is rebuilt anyway.
 //
 // The rows' keys were summed per bucket of pages as they were checked; the index's
@@ -909,9 +930,28 @@ void Salvager::DropRowsTheirIndexesDisown(const TableDef& def, const std::vector
       std::string key;
       bool key_null;
       bool some_null;
+      bool unmasked = false;  // an entry holds the key its fixed bytes under null bits give
       bool repeats = false;
     };
     std::vector<Suspect> suspects;
+    // The key of the row at `pointer` (its values `v`) with the fixed key columns it
+    // holds as null read from the bytes they keep; false when there are none.
+    const auto key_under_nulls = [&](uint32_t pointer, std::vector<Value> v, std::string* out) {
+      RowPlace place;
+      if (!PlaceOf(def, RowId::FromPointer(pointer), &place).ok() || !ReadRowPage(place.page).ok()) return false;
+      const uint8_t* row = row_page_.data() + place.start;
+      bool any = false;
+      for (const IndexColumn& ic : index.columns) {
+        const int pos = def.FindColumnByNumber(ic.column_number);
+        RawColumn raw;
+        if (pos < 0 || !v[size_t(pos)].is_null() || !FixedBytesUnderNull(format_, def, row, place.size, size_t(pos), &raw))
+          continue;
+        if (!decoder.ColumnValue(size_t(pos), row, raw, &v[size_t(pos)]).ok()) return false;
+        any = true;
+      }
+      return any && EncodeIndexKey(format_, def, index, v, out).ok();
+    };
+    std::string hidden;
     for (size_t b = 0; b < differs.size(); ++b) {
       if (!differs[b]) continue;
       kept->ForEach(b * kPrintBucketPages, (b + 1) * kPrintBucketPages, [&](uint32_t pointer) {
@@ -925,11 +965,18 @@ void Salvager::DropRowsTheirIndexesDisown(const TableDef& def, const std::vector
         for (auto e = lo; e != hi; ++e)
           if (e->second == key) return;
         suspects.push_back(Suspect{pointer, key, KeyAllNull(def, index, values), KeyAnyNull(def, index, values)});
+        if (suspects.back().some_null && key_under_nulls(pointer, values, &hidden))
+          for (auto e = lo; e != hi; ++e) suspects.back().unmasked = suspects.back().unmasked || e->second == hidden;
       });
     }
     if (suspects.empty()) continue;
     const std::string index_name = RealIndexName(def, i);
     for (const Suspect& suspect : suspects) {
+      // The value is still there, under a null bit: the entry is the row's own, and
+      // the row's null mask is what is garbled.
+      if (suspect.unmasked)
+        drop(suspect.pointer, "the entry of index \"" + index_name + "\" that points at it holds the key that " +
+                                  "the bytes of a key column give, which its null mask says is null");
       first_differing.emplace(suspect.pointer, index_name);
       if (suspect.some_null) disowned_by[suspect.pointer].push_back(index_name);
     }
@@ -948,7 +995,7 @@ void Salvager::DropRowsTheirIndexesDisown(const TableDef& def, const std::vector
               },
               &stats);
     for (const Suspect& suspect : suspects) {
-      if (!(required && suspect.key_null) && !suspect.repeats) continue;
+      if (!kept->Has(suspect.pointer) || (!(required && suspect.key_null) && !suspect.repeats)) continue;
       drop(suspect.pointer, "the entry of unique index \"" + index_name + "\" that points at it holds another key, " +
                                 "and the row's own key " +
                                 (suspect.repeats ? "is that of another row" : "is null, which the index does not allow"));

@@ -23,8 +23,12 @@
 //     allow (jet/maintain/row_validation.h: torn and garbled rows), or whose keys
 //     the entries of two indexes pointing at it both contradict, or whose key a
 //     unique index's entry shows to be garbled (null where the index requires a
-//     value, or another row's key), is marked deleted and counted, never kept as an
-//     all-null or garbage row; the rows of lost pages are counted from the index
+//     value, or another row's key), or whose null mask an entry shows to be flipped
+//     (a null key column whose bytes still give the entry's key), is marked deleted
+//     and counted, never kept as an
+//     all-null or garbage row (a row that fails only by a garbled column or
+//     variable-column count, which the rest of its bookkeeping names, gets that count
+//     back and is kept); the rows of lost pages are counted from the index
 //     entries that point at them (told apart from entries whose row pointer is
 //     garbled), or else from the definition's row count;
 //   - a page whose row count its free space and slots contradict gets the count they

@@ -12,6 +12,7 @@
 #include "jet/read/database.h"
 #include "jet/read/index_reader.h"
 #include "jet/read/long_value.h"
+#include "jet/read/overflow_row.h"
 #include "jet/read/row.h"
 #include "jet/read/table_scan.h"
 #include "tools/damage/names.h"
@@ -97,13 +98,14 @@ void RoleFinder::CatalogData() {
   }
 }
 
-// Data pages with at least one live row; the column values of rows stored on the page
-// itself are value bytes (the in-row header of a long value is structure).
+// Data pages with at least one live row; the column values of rows (an overflow row's
+// in its target, wherever that is) are value bytes (the in-row header of a long value is structure).
 void RoleFinder::DataPages(const jet::TableDef& def) {
   std::vector<uint32_t> pages;
   std::vector<std::string> notes;
   if (!jet::TableScanner(file_, def).DataPages(&pages, &notes).ok()) return;
   std::vector<jet::RawColumn> raw;
+  jet::OverflowFollower follower(file_, def.first_page);
   for (uint32_t number : pages) {
     jet::DataPageHeader header;
     if (!Load(number) || !jet::ParseDataPage(format_, page_.data(), &header).ok() ||
@@ -114,12 +116,23 @@ void RoleFinder::DataPages(const jet::TableDef& def) {
       jet::RowSlot slot;
       if (!jet::GetRowSlot(format_, page_.data(), header, i, &slot).ok() || slot.deleted) continue;
       live = true;
-      if (slot.overflow) continue;
+      // An overflow row's values are in its target, which may be on another page.
+      jet::RowId id{number, uint8_t(i)};
       const uint8_t* row = page_.data() + slot.start;
-      if (!jet::CrackRow(format_, def, row, slot.size(), &raw).ok()) continue;
+      uint32_t start = slot.start;
+      size_t size = slot.size();
+      jet::OverflowTarget target;
+      if (slot.overflow) {
+        if (!follower.Follow(row, size, &target).ok()) continue;
+        id = target.row;
+        row = target.bytes;
+        start = target.start;
+        size = target.size;
+      }
+      if (!jet::CrackRow(format_, def, row, size, &raw).ok()) continue;
       for (size_t c = 0; c < def.columns.size(); ++c) {
         if (raw[c].is_null || raw[c].size == 0) continue;
-        uint32_t begin = slot.start + raw[c].offset;
+        uint32_t begin = start + raw[c].offset;
         if (def.columns[c].is_long_value()) {
           jet::LongValueHeader lv;
           if (!jet::ParseLongValueHeader(row + raw[c].offset, raw[c].size, &lv).ok() ||
@@ -127,7 +140,7 @@ void RoleFinder::DataPages(const jet::TableDef& def) {
             continue;
           begin += jet::kLongValueHeaderSize;
         }
-        AddValueBytes(jet::RowId{number, uint8_t(i)}, begin, slot.start + raw[c].offset + raw[c].size);
+        AddValueBytes(id, begin, start + raw[c].offset + raw[c].size);
       }
     }
     if (live) Add(Role::kData, number);
