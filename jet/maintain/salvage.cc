@@ -743,7 +743,11 @@ void Salvager::SalvageRows(const TableDef& def, RepairTableReport* table) {
       const RowId id{p, uint8_t(i)};
       RowSlot slot;
       Status s = GetRowSlot(format_, scanned.data(), header, i, &slot);
-      if (s.ok() && slot.deleted && slot.impossible_extent) ++garbled_slots;
+      // A deleted row keeps its bytes where they were: a deleted slot placing them in
+      // the free space is as garbled as one with an impossible extent.
+      if (s.ok() && slot.deleted &&
+          (slot.impossible_extent || (slot.size() > 0 && RowInFreeSpace(format_, header, slot))))
+        ++garbled_slots;
       if (s.ok() && slot.deleted) {
         // The target of an overflow pointer carries the deleted flag alone; it is
         // adopted below if the row whose pointer reached it is lost.
@@ -792,13 +796,19 @@ void Salvager::SalvageRows(const TableDef& def, RepairTableReport* table) {
     table->notes.push_back(std::to_string(more) + " rows had slots garbled into deleted ones (counted from the " +
                            "row count the table's definition stores)");
   }
-  auto gone = dropped_pages_.find(def.first_page);
-  if (gone == dropped_pages_.end() || gone->second.empty()) return;
+  // Pages lost: dropped, or named by the map while their owner field names another
+  // table (a flipped owner: the page's rows are no longer the table's).
+  size_t gone = 0;
+  for (const auto* pages : {&dropped_pages_, &mapped_foreign_pages_}) {
+    auto it = pages->find(def.first_page);
+    if (it != pages->end()) gone += it->second.size();
+  }
+  if (gone == 0) return;
   // Pages were lost: the row count the definition stores says how many rows there
   // were where no index tells, or tells fewer (an index that leaves out nulls). The
   // count may be stale, so it is believed only up to what the lost pages can hold.
   const uint64_t found = table->RowsFound();
-  const uint64_t capacity = uint64_t(gone->second.size()) * kMaxRowsPerDataPage;
+  const uint64_t capacity = uint64_t(gone) * kMaxRowsPerDataPage;
   const uint64_t more = def.row_count > found ? std::min<uint64_t>(def.row_count - found, capacity) : 0;
   if (more > 0) {
     table->Lose(LossReason::kPageLost, more);

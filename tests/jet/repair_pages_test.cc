@@ -250,6 +250,76 @@ TEST(RepairPages, GarbledBookkeepingIsMendedOrDroppedAndCounted) {
   }
 }
 
+// A flipped count byte leaves the rest of a row whole, as other readers read it: a
+// column count no row can have, or a variable-column count the offset table does not
+// end with, is mended from the rest and the row kept unchanged. A fixed key column
+// whose null bit was cleared, while its bytes still give the key its index entry
+// holds, drops the row; so does a slot garbled into a deleted one inside the free
+// space, where the definition's row count shows the row it hid.
+TEST(RepairPages, GarbledCountsAreMendedAndHiddenValuesDropTheirRows) {
+  testing_support::TempDir dir;
+  for (jet::Version version : {jet::Version::kJet3, jet::Version::kJet4}) {
+    SCOPED_TRACE(jet::VersionName(version));
+    jet::TableSpec t;
+    t.name = "t";
+    t.columns = {{"id", jet::ColumnType::kLong}, {"n", jet::ColumnType::kLong}, {"name", jet::ColumnType::kText, 20}};
+    t.indexes = {{"n", {{"n", true}}}};
+    for (int i = 1; i <= 4; ++i)
+      t.rows.push_back({{Value::Long(i), Value::Long(10 * i), Value::Text("name " + std::to_string(i))}});
+    jet::TableSpec plain;
+    plain.name = "plain";
+    plain.columns = {{"v", jet::ColumnType::kLong}};
+    for (int i = 0; i < 3; ++i) plain.rows.push_back({{Value::Long(i)}});
+    testing_support::DatabaseBytes db;
+    ASSERT_TRUE(db.Create({t, plain}, version)) << db.error();
+    std::vector<jet::RowId> rows, plain_rows;
+    {
+      auto reader = db.Open();
+      ASSERT_TRUE(reader != nullptr);
+      const jet::TableDef* def = nullptr;
+      ASSERT_TRUE(reader->GetTableDefByName("t", &def).ok());
+      reader->ScanRows(*def, [&](const jet::RowId& id, const std::vector<Value>&) { return rows.push_back(id), true; });
+      ASSERT_TRUE(reader->GetTableDefByName("plain", &def).ok());
+      reader->ScanRows(*def, [&](const jet::RowId& id, const std::vector<Value>&) { return plain_rows.push_back(id), true; });
+    }
+    ASSERT_EQ(rows.size(), 4u);
+    ASSERT_EQ(plain_rows.size(), 3u);
+    const std::string original = dir.File(std::string("original") + jet::VersionName(version) + ".mdb");
+    ASSERT_TRUE(db.WriteTo(original));
+    TableRows before;
+    std::string error;
+    ASSERT_TRUE(ReadTableRows(original, &before, &error)) << error;
+
+    const size_t count_width = db.format().row_column_count_size;
+    size_t size = 0;
+    db.Row(rows[0], &size)[0] = 0xC7;                       // 199 columns of 3
+    uint8_t* row = db.Row(rows[1], &size);
+    row[size - 1 - count_width] = 0x30;                     // 48 variable columns of 1
+    db.SetPresent(rows[2], 1, false);                       // "n" null, its bytes still 30
+    const jet::RowId last = plain_rows.back();              // a deleted slot in the free space
+    const uint32_t row_area = db.format().data_header_size + 2u * jet::LoadLe16(db.Page(last.page) + db.format().data_row_count);
+    jet::StoreLe16(db.Slot(last), uint16_t(jet::kSlotDeleted | (row_area + 2)));
+    const std::string path = dir.File(std::string("counts") + jet::VersionName(version) + ".mdb");
+    ASSERT_TRUE(db.WriteTo(path));
+
+    jet::RepairReport report;
+    ASSERT_TRUE(jet::RepairDatabaseWithReport(path, &report).ok());
+    TableRows after;
+    ASSERT_TRUE(ReadTableRows(path, &after, &error)) << error;
+    EXPECT_EQ(testing_support::RowsNotIn(after, before), 0u) << "a row kept garbled";
+    EXPECT_EQ(after["t"].size(), 3u);
+    EXPECT_EQ(after["plain"].size(), 2u);
+    for (const jet::RepairTableReport& r : report.tables) {
+      if (r.name == "t") {
+        EXPECT_EQ(r.rows_kept, 3u);
+        EXPECT_EQ(r.lost_by_reason[size_t(jet::LossReason::kInvalid)], 1u);
+        EXPECT_EQ(r.rows_lost, 1u);
+      }
+      if (r.name == "plain") EXPECT_EQ(r.rows_lost, 1u);
+    }
+  }
+}
+
 // A flipped byte in an index leaf can garble an entry's row pointer rather than a
 // row: the entry then points past any file, at another structure's page or at a slot
 // no row holds, while its row is intact. That is no lost row, and its key is not
@@ -299,49 +369,53 @@ TEST(RepairPages, GarbledEntryPointersLoseNoRow) {
 }
 
 // A flip in a data page's owner field can name another table. The table's map and its
-// index entries still name the page: the rows it no longer yields are reported lost,
-// never dropped unreported, and the other table keeps what it had.
+// index entries (or, without an index, its definition's row count) still name the
+// page: the rows it no longer yields are reported lost, never dropped unreported, and
+// the other table keeps what it had.
 TEST(RepairPages, RowsOfAPageWhoseOwnerNamesAnotherTableAreAccounted) {
   testing_support::TempDir dir;
-  jet::TableSpec keyed;
-  keyed.name = "keyed";
-  keyed.columns = {{"id", jet::ColumnType::kLong}, {"name", jet::ColumnType::kText, 20}};
-  keyed.indexes = {{"PrimaryKey", {{"id", true}}, true}};
-  for (int i = 0; i < 10; ++i) keyed.rows.push_back({{Value::Long(i), Value::Text("row " + std::to_string(i))}});
-  jet::TableSpec other;
-  other.name = "other";
-  other.columns = {{"x", jet::ColumnType::kLong}};
-  other.rows.push_back({{Value::Long(7)}});
-  testing_support::DatabaseBytes db;
-  ASSERT_TRUE(db.Create({keyed, other})) << db.error();
-  uint32_t keyed_first = 0, other_first = 0;
-  {
-    auto reader = db.Open();
-    ASSERT_TRUE(reader != nullptr);
-    const jet::TableDef* def = nullptr;
-    ASSERT_TRUE(reader->GetTableDefByName("keyed", &def).ok());
-    keyed_first = def->first_page;
-    ASSERT_TRUE(reader->GetTableDefByName("other", &def).ok());
-    other_first = def->first_page;
-  }
-  uint32_t page = 0;
-  for (uint32_t p = 1; p < db.page_count() && page == 0; ++p)
-    if (db.Page(p)[0] == jet::kPageData && jet::LoadLe32(db.Page(p) + 4) == keyed_first) page = p;
-  ASSERT_NE(page, 0u);
-  jet::StoreLe32(db.Page(page) + 4, other_first);
-  const std::string path = dir.File("owner.mdb");
-  ASSERT_TRUE(db.WriteTo(path));
+  for (bool indexed : {true, false}) {
+    SCOPED_TRACE(indexed ? "indexed" : "without index");
+    jet::TableSpec keyed;
+    keyed.name = "keyed";
+    keyed.columns = {{"id", jet::ColumnType::kLong}, {"name", jet::ColumnType::kText, 20}};
+    if (indexed) keyed.indexes = {{"PrimaryKey", {{"id", true}}, true}};
+    for (int i = 0; i < 10; ++i) keyed.rows.push_back({{Value::Long(i), Value::Text("row " + std::to_string(i))}});
+    jet::TableSpec other;
+    other.name = "other";
+    other.columns = {{"x", jet::ColumnType::kLong}};
+    other.rows.push_back({{Value::Long(7)}});
+    testing_support::DatabaseBytes db;
+    ASSERT_TRUE(db.Create({keyed, other})) << db.error();
+    uint32_t keyed_first = 0, other_first = 0;
+    {
+      auto reader = db.Open();
+      ASSERT_TRUE(reader != nullptr);
+      const jet::TableDef* def = nullptr;
+      ASSERT_TRUE(reader->GetTableDefByName("keyed", &def).ok());
+      keyed_first = def->first_page;
+      ASSERT_TRUE(reader->GetTableDefByName("other", &def).ok());
+      other_first = def->first_page;
+    }
+    uint32_t page = 0;
+    for (uint32_t p = 1; p < db.page_count() && page == 0; ++p)
+      if (db.Page(p)[0] == jet::kPageData && jet::LoadLe32(db.Page(p) + 4) == keyed_first) page = p;
+    ASSERT_NE(page, 0u);
+    jet::StoreLe32(db.Page(page) + 4, other_first);
+    const std::string path = dir.File(indexed ? "indexed.mdb" : "plain.mdb");
+    ASSERT_TRUE(db.WriteTo(path));
 
-  jet::RepairReport report;
-  ASSERT_TRUE(jet::RepairDatabaseWithReport(path, &report).ok());
-  EXPECT_EQ(testing_support::TableRowCounts(path)["other"], 1u);
-  bool reported = false;
-  for (const jet::RepairTableReport& t : report.tables) {
-    if (t.name != "keyed") continue;
-    reported = true;
-    EXPECT_EQ(t.rows_kept + t.rows_lost, 10u);
+    jet::RepairReport report;
+    ASSERT_TRUE(jet::RepairDatabaseWithReport(path, &report).ok());
+    EXPECT_EQ(testing_support::TableRowCounts(path)["other"], 1u);
+    bool reported = false;
+    for (const jet::RepairTableReport& t : report.tables) {
+      if (t.name != "keyed") continue;
+      reported = true;
+      EXPECT_EQ(t.rows_kept + t.rows_lost, 10u);
+    }
+    EXPECT_TRUE(reported);
   }
-  EXPECT_TRUE(reported);
 }
 
 }  // namespace
