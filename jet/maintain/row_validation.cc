@@ -134,9 +134,11 @@ bool MendRowCounts(const Format& format, const TableDef& table, uint8_t* row, si
   if (size < width || Sound(format, table, row, size)) return false;
   const uint32_t columns = LoadCount(row, width);
   uint32_t from = 0, to = 0;
-  if (columns == 0 || columns > table.max_columns) {
+  // Zeros are what a torn write leaves, not a flipped byte: a row of them is no row.
+  if (std::all_of(row, row + size, [](uint8_t b) { return b == 0; })) return false;
+  if (columns > table.max_columns) {
     // An impossible column count: the definition's, if the row is then sound as it
-    // is, or with its variable-column count mended too.
+    // is, or with its variable-column count mended too. (A count of 0 is a tear's.)
     StoreCount(row, width, table.max_columns);
     *what = "its column count " + std::to_string(columns) + " is impossible; the definition's " +
             std::to_string(table.max_columns) + " fits its other bookkeeping";

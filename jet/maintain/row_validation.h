@@ -18,7 +18,8 @@
 // find the offsets and the null mask from the row's end, still read it whole. Such a
 // row is mended, not dropped, when the rest of its bookkeeping names the one count it
 // must have had (MendRowCounts):
-//   - a column count beyond the highest column number + 1 is the definition's, when
+//   - a column count beyond the highest column number + 1 (not 0, nor a row of zeros:
+//     what a torn write leaves) is the definition's, when
 //     the row then holds exactly what that many columns take (its variable data
 //     ending where its trailer starts, or, without variable columns, its fixed area
 //     ending at its null mask);

@@ -225,6 +225,9 @@ class Salvager {
   // Makes the long value of column `c` readable: cut at its break, or null.
   void MendLongValue(const TableDef& def, RowId id, const RowPlace& place, size_t c, RepairTableReport* table);
   void SetNull(const RowPlace& place, uint16_t column_number);
+  // The size of LVAL row `pointer` when it is a live row of a long-value page that no
+  // tear reached: the whole of a value stored in one row.
+  bool SingleRowSize(uint32_t pointer, uint32_t* size);
   void SalvageRows(const TableDef& def, RepairTableReport* table);
   // Empty fingerprints for the indexes of `def` whose keys can be computed, over
   // `pages` table pages.
@@ -501,7 +504,19 @@ void Salvager::MendLongValue(const TableDef& def, RowId id, const RowPlace& plac
       return;
     }
     LongValueHeader header;
-    if (attempt == 0 && !value_.empty() && ParseLongValueHeader(field, raw[c].size, &header).ok()) {
+    const bool parsed = ParseLongValueHeader(field, raw[c].size, &header).ok();
+    uint32_t held = 0;
+    if (attempt == 0 && parsed && header.kind == kLongValueSingle && SingleRowSize(header.first_row, &held) &&
+        held != header.length) {
+      // The one row is the value, and it is whole (other readers take it as it is):
+      // the length is what is garbled.
+      const uint32_t word = LoadLe32(field);
+      StoreLe32(view_.Mutable(place.page) + place.start + raw[c].offset, (word & 0xC0000000u) | held);
+      table->notes.push_back(where + ": long value length " + std::to_string(header.length) +
+                             " garbled; its one row holds " + std::to_string(held) + " bytes, taken as the value");
+      continue;  // read it again to be sure
+    }
+    if (attempt == 0 && !value_.empty() && parsed) {
       // Keep what was read: the header says that many bytes, and a chain ends at the
       // last row that was read.
       const uint32_t length = header.length;
@@ -532,6 +547,19 @@ void Salvager::MendLongValue(const TableDef& def, RowId id, const RowPlace& plac
     SetNull(place, column.number);
     return;
   }
+}
+
+bool Salvager::SingleRowSize(uint32_t pointer, uint32_t* size) {
+  const RowId id = RowId::FromPointer(pointer);
+  DataPageHeader header;
+  RowSlot slot;
+  if (id.page == 0 || id.page >= view_.page_count() || !view_.ReadPage(id.page, other_.data()).ok() ||
+      !ParseDataPage(format_, other_.data(), &header).ok() || header.owner != kLongValueOwner ||
+      !GetRowSlot(format_, other_.data(), header, id.row, &slot).ok() || slot.deleted || slot.size() == 0 ||
+      (TornSecondHalf(format_, other_.data()) && slot.end > format_.page_size / 2))
+    return false;
+  *size = uint32_t(slot.size());
+  return true;
 }
 
 Status Salvager::ReadRowPage(uint32_t number) {

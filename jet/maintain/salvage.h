@@ -37,7 +37,9 @@
 //     lost and the definition counts rows not accounted for);
 //   - a long value whose chain breaks, loops or runs onto a torn page ends at the
 //     break (its length set to the bytes that were read), or becomes null when nothing
-//     of it can be read or its memo text is zeros;
+//     of it can be read or its memo text is zeros; a value kept in one whole LVAL
+//     row whose length disagrees with that row takes the row's size (the length is
+//     what is garbled), and is not counted as cut;
 //   - an index the check found damaged, or of a table that lost rows, gets a new tree,
 //     appended past the old end of the file: keys computed from the rows
 //     (jet/write/index_key.h) when that is possible, otherwise the entries of the old

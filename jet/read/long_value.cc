@@ -96,6 +96,10 @@ Status LongValueReader::Read(const uint8_t* field, size_t size, std::vector<uint
     if (take < header.length)
       return Damaged("row " + RowName(id) + " holds " + std::to_string(data_size) + " of " +
                      std::to_string(header.length) + " bytes");
+    // The one row is the value: bytes beyond the length mean the length is garbled.
+    if (data_size > header.length)
+      return Damaged("row " + RowName(id) + " holds " + std::to_string(data_size) + " bytes, more than the " +
+                     std::to_string(header.length) + " of its length");
     return Status::Ok();
   }
 

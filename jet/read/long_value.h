@@ -15,7 +15,8 @@
 // lengths and page headers, a row is damaged when its page's second half is zeros
 // where the row places bytes (TornSecondHalf, jet/file/data_page.h): a write that was
 // torn halfway. Real values end in zeros too, but never so that the page's zeros begin
-// exactly at its half.
+// exactly at its half. A value stored in one LVAL row is that row: a row holding more
+// or fewer bytes than the header's length is damaged (the length, or the row).
 #pragma once
 
 #include <cstddef>

@@ -160,7 +160,8 @@ TEST(RepairPages, RowsAreJudgedByTheirIndexEntriesAndLostPagesByTheRowCount) {
 // the page's free space contradicts is mended from it; a text value whose null bit was
 // cleared, yet keeps its bytes, drops its row; an overflow target whose pointer was
 // garbled is kept as that row; a long value on a page torn halfway is cut and counted,
-// and a long-value page with a garbled header is written anew with its value intact.
+// and a long-value page with a garbled header is written anew with its value intact,
+// as is a value kept in one row whose length is garbled.
 TEST(RepairPages, GarbledBookkeepingIsMendedOrDroppedAndCounted) {
   testing_support::TempDir dir;
   for (jet::Version version : {jet::Version::kJet3, jet::Version::kJet4}) {
@@ -184,8 +185,12 @@ TEST(RepairPages, GarbledBookkeepingIsMendedOrDroppedAndCounted) {
       const jet::TableDef* def = nullptr;
       ASSERT_TRUE(reader->GetTableDefByName("t", &def).ok());
       reader->ScanRows(*def, [&](const jet::RowId& id, const std::vector<Value>&) { return rows.push_back(id), true; });
+      ASSERT_TRUE(reader->GetTableDefByName("blob", &def).ok());
+      reader->ScanRows(*def, [&](const jet::RowId& id, const std::vector<Value>&) { return rows.push_back(id), true; });
     }
-    ASSERT_EQ(rows.size(), 4u);
+    ASSERT_EQ(rows.size(), 5u);
+    const jet::RowId blob_row = rows.back();
+    rows.pop_back();
     uint32_t lval = 0;
     for (uint32_t p = 1; p < original.page_count() && lval == 0; ++p)
       if (original.Page(p)[0] == jet::kPageData && jet::LoadLe32(original.Page(p) + 4) == jet::kLongValueOwner) lval = p;
@@ -247,6 +252,23 @@ TEST(RepairPages, GarbledBookkeepingIsMendedOrDroppedAndCounted) {
     after = repair(db, "header", &t_report, &blob_report);
     EXPECT_EQ(after["blob"], before["blob"]);
     EXPECT_EQ(blob_report.values_cut, 0u);
+
+    // The length of the value, kept in one LVAL row, garbled up or down: the row is
+    // the value, as other readers take it.
+    for (uint32_t wrong : {uint32_t(page_size / 2), uint32_t(page_size - 20)}) {
+      db = original;
+      size_t size = 0;
+      uint8_t* row = db.Row(blob_row, &size);
+      const uint32_t word = uint32_t(page_size * 3 / 4) | 0x40000000u;
+      uint8_t* length = nullptr;
+      for (size_t i = 0; i + 4 <= size && length == nullptr; ++i)
+        if (jet::LoadLe32(row + i) == word) length = row + i;
+      ASSERT_NE(length, nullptr);
+      jet::StoreLe32(length, wrong | 0x40000000u);
+      after = repair(db, "length" + std::to_string(wrong), &t_report, &blob_report);
+      EXPECT_EQ(after["blob"], before["blob"]) << wrong;
+      EXPECT_EQ(blob_report.values_cut, 0u) << wrong;
+    }
   }
 }
 
