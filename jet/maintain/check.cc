@@ -782,6 +782,7 @@ void Checker::CheckRow(const TableDef& table, const Place& at, RowId id, const u
     Add(FindingKind::kRowInvalid, at, s.detail());
     return;
   }
+  if (Status o = ValidateUnreadOffsets(format_, table, row.data(), row.size()); !o.ok()) Add(FindingKind::kRowInvalid, at, o.detail());
   std::vector<Value>& values = values_;
   values.resize(table.columns.size());
   bool values_ok = true;

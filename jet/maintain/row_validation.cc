@@ -61,6 +61,18 @@ Status ValidateRow(const Format& format, const TableDef& table, const uint8_t* r
   return Status::Ok();
 }
 
+Status ValidateUnreadOffsets(const Format& format, const TableDef& table, const uint8_t* row, size_t size) {
+  thread_local RowLayout layout;
+  Status s = ReadRowLayout(format, table, row, size, &layout);
+  if (!s.ok()) return s;
+  for (uint32_t i = 0; i < layout.var_count; ++i)
+    if (layout.var_offsets[i + 1] < layout.var_offsets[i])
+      return Invalid("its variable-offset table falls back at entry " + std::to_string(i + 1) + " (" +
+                     std::to_string(layout.var_offsets[i + 1]) + " after " + std::to_string(layout.var_offsets[i]) +
+                     "), an offset no reader reads");
+  return Status::Ok();
+}
+
 namespace {
 
 uint32_t LoadCount(const uint8_t* at, uint32_t width) { return width == 1 ? at[0] : LoadLe16(at); }

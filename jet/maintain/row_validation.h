@@ -14,6 +14,11 @@
 //   - every variable column the row carries has an entry in the offset table, and
 //     one its null mask says is null takes no bytes (Jet stores no bytes for a null
 //     variable value; a flipped mask bit turns a value into a null that does).
+// One rule no reader depends on, and so the check's alone: the offset table never
+// falls back (Access writes the offsets of null and deleted columns equal to the next
+// one). An entry that does was flipped; as no reader reads it, the row stays as every
+// reader reads it, and a repair, which writes every row anew, mends the table.
+//
 // A flipped count byte leaves the rest of a row as it was, and other readers, which
 // find the offsets and the null mask from the row's end, still read it whole. Such a
 // row is mended, not dropped, when the rest of its bookkeeping names the one count it
@@ -45,6 +50,10 @@ namespace jet {
 
 // Ok when `row` (its `size` bytes) keeps the rules above; kDamaged saying which not.
 Status ValidateRow(const Format& format, const TableDef& table, const uint8_t* row, size_t size);
+
+// Ok when the variable-offset table of `row`, which ValidateRow accepts, never falls
+// back; kDamaged naming the entry that does.
+Status ValidateUnreadOffsets(const Format& format, const TableDef& table, const uint8_t* row, size_t size);
 
 // Mends the column count or the variable-column count of `row` (its `size` bytes, in
 // place) as described above, when the row breaks the rules with them and keeps them
