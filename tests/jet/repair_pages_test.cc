@@ -277,17 +277,21 @@ TEST(RepairPages, GarbledBookkeepingIsMendedOrDroppedAndCounted) {
 // end with, is mended from the rest and the row kept unchanged. A fixed key column
 // whose null bit was cleared, while its bytes still give the key its index entry
 // holds, drops the row; so does a slot garbled into a deleted one inside the free
-// space, where the definition's row count shows the row it hid.
+// space, where the definition's row count shows the row it hid. An offset no reader
+// reads that falls back is damage the check sees, and the repair keeps the row.
 TEST(RepairPages, GarbledCountsAreMendedAndHiddenValuesDropTheirRows) {
   testing_support::TempDir dir;
   for (jet::Version version : {jet::Version::kJet3, jet::Version::kJet4}) {
     SCOPED_TRACE(jet::VersionName(version));
     jet::TableSpec t;
     t.name = "t";
-    t.columns = {{"id", jet::ColumnType::kLong}, {"n", jet::ColumnType::kLong}, {"name", jet::ColumnType::kText, 20}};
+    t.columns = {{"id", jet::ColumnType::kLong},
+                 {"n", jet::ColumnType::kLong},
+                 {"name", jet::ColumnType::kText, 20},
+                 {"note", jet::ColumnType::kText, 20}};
     t.indexes = {{"n", {{"n", true}}}};
     for (int i = 1; i <= 4; ++i)
-      t.rows.push_back({{Value::Long(i), Value::Long(10 * i), Value::Text("name " + std::to_string(i))}});
+      t.rows.push_back({{Value::Long(i), Value::Long(10 * i), Value::Text("name " + std::to_string(i)), Value::Null()}});
     jet::TableSpec plain;
     plain.name = "plain";
     plain.columns = {{"v", jet::ColumnType::kLong}};
@@ -314,6 +318,24 @@ TEST(RepairPages, GarbledCountsAreMendedAndHiddenValuesDropTheirRows) {
 
     const size_t count_width = db.format().row_column_count_size;
     size_t size = 0;
+    {
+      // The end offset of the null "note", which no reader reads, falls back to 0:
+      // damage the check sees, and the repair keeps the row as it reads.
+      testing_support::DatabaseBytes offsets = db;
+      uint8_t* row = offsets.Row(rows[3], &size);
+      const size_t entry2 = version == jet::Version::kJet3 ? size - 1 - 1 - 3 : size - 1 - 2 - 2 - 4;
+      std::fill(row + entry2, row + entry2 + count_width, uint8_t(0));
+      const std::string path = dir.File(std::string("offsets") + jet::VersionName(version) + ".mdb");
+      ASSERT_TRUE(offsets.WriteTo(path));
+      jet::CheckReport check;
+      ASSERT_TRUE(jet::CheckDatabase(path, &check).ok());
+      EXPECT_TRUE(check.HasDamage());
+      jet::RepairReport report;
+      ASSERT_TRUE(jet::RepairDatabaseWithReport(path, &report).ok());
+      TableRows after;
+      ASSERT_TRUE(ReadTableRows(path, &after, &error)) << error;
+      EXPECT_EQ(after, before);
+    }
     db.Row(rows[0], &size)[0] = 0xC7;                       // 199 columns of 3
     uint8_t* row = db.Row(rows[1], &size);
     row[size - 1 - count_width] = 0x30;                     // 48 variable columns of 1
