@@ -178,19 +178,11 @@ TEST(RepairPages, GarbledBookkeepingIsMendedOrDroppedAndCounted) {
     blob.rows.push_back({{Value::Long(1), Value::Binary(std::vector<uint8_t>(page_size * 3 / 4, 0x5A))}});
     testing_support::DatabaseBytes original;
     ASSERT_TRUE(original.Create({t, blob}, version)) << original.error();
-    std::vector<jet::RowId> rows;
-    {
-      auto reader = original.Open();
-      ASSERT_TRUE(reader != nullptr);
-      const jet::TableDef* def = nullptr;
-      ASSERT_TRUE(reader->GetTableDefByName("t", &def).ok());
-      reader->ScanRows(*def, [&](const jet::RowId& id, const std::vector<Value>&) { return rows.push_back(id), true; });
-      ASSERT_TRUE(reader->GetTableDefByName("blob", &def).ok());
-      reader->ScanRows(*def, [&](const jet::RowId& id, const std::vector<Value>&) { return rows.push_back(id), true; });
-    }
-    ASSERT_EQ(rows.size(), 5u);
-    const jet::RowId blob_row = rows.back();
-    rows.pop_back();
+    const std::vector<jet::RowId> rows = original.LiveRows("t");
+    const std::vector<jet::RowId> blob_rows = original.LiveRows("blob");
+    ASSERT_EQ(rows.size(), 4u);
+    ASSERT_EQ(blob_rows.size(), 1u);
+    const jet::RowId blob_row = blob_rows[0];
     uint32_t lval = 0;
     for (uint32_t p = 1; p < original.page_count() && lval == 0; ++p)
       if (original.Page(p)[0] == jet::kPageData && jet::LoadLe32(original.Page(p) + 4) == jet::kLongValueOwner) lval = p;
@@ -298,16 +290,7 @@ TEST(RepairPages, GarbledCountsAreMendedAndHiddenValuesDropTheirRows) {
     for (int i = 0; i < 3; ++i) plain.rows.push_back({{Value::Long(i)}});
     testing_support::DatabaseBytes db;
     ASSERT_TRUE(db.Create({t, plain}, version)) << db.error();
-    std::vector<jet::RowId> rows, plain_rows;
-    {
-      auto reader = db.Open();
-      ASSERT_TRUE(reader != nullptr);
-      const jet::TableDef* def = nullptr;
-      ASSERT_TRUE(reader->GetTableDefByName("t", &def).ok());
-      reader->ScanRows(*def, [&](const jet::RowId& id, const std::vector<Value>&) { return rows.push_back(id), true; });
-      ASSERT_TRUE(reader->GetTableDefByName("plain", &def).ok());
-      reader->ScanRows(*def, [&](const jet::RowId& id, const std::vector<Value>&) { return plain_rows.push_back(id), true; });
-    }
+    const std::vector<jet::RowId> rows = db.LiveRows("t"), plain_rows = db.LiveRows("plain");
     ASSERT_EQ(rows.size(), 4u);
     ASSERT_EQ(plain_rows.size(), 3u);
     const std::string original = dir.File(std::string("original") + jet::VersionName(version) + ".mdb");

@@ -61,6 +61,16 @@ std::unique_ptr<jet::Database> DatabaseBytes::Open() const {
   return s.ok() ? std::move(db) : nullptr;
 }
 
+std::vector<jet::RowId> DatabaseBytes::LiveRows(const std::string& name) const {
+  std::vector<jet::RowId> rows;
+  std::unique_ptr<jet::Database> db = Open();
+  const jet::TableDef* def = nullptr;
+  EXPECT_TRUE(db != nullptr && db->GetTableDefByName(name, &def).ok()) << name;
+  if (def == nullptr) return rows;
+  db->ScanRows(*def, [&](const jet::RowId& id, const std::vector<jet::Value>&) { return rows.push_back(id), true; });
+  return rows;
+}
+
 bool DatabaseBytes::WriteTo(const std::string& path) const { return WriteFileBytes(path, bytes_); }
 
 std::map<std::string, uint64_t> TableRowCounts(const std::string& path) {

@@ -45,6 +45,9 @@ class DatabaseBytes {
 
   // A reader over the bytes as they are now; valid until the bytes change size.
   std::unique_ptr<jet::Database> Open() const;
+  // Where the live rows of table `name` are, in scan order; a table that cannot be
+  // read fails the test.
+  std::vector<jet::RowId> LiveRows(const std::string& name) const;
   bool WriteTo(const std::string& path) const;
 
  private:
