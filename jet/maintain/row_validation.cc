@@ -185,6 +185,24 @@ bool FixedBytesUnderNull(const Format& format, const TableDef& table, const uint
   return true;
 }
 
+bool CloseGapBeforeTrailer(const Format& format, const TableDef& table, uint8_t* row, size_t size) {
+  thread_local RowLayout layout;
+  if (table.var_columns == 0 || !ReadRowLayout(format, table, row, size, &layout).ok() || layout.var_count == 0)
+    return false;
+  const uint32_t end = layout.var_offsets[layout.var_count];
+  if (end >= layout.trailer_start) return false;
+  const size_t mask = layout.mask_size;
+  if (IsJet3(format.version)) {
+    if (size > 256) return false;  // no jump bytes: the entry is one byte below the count
+    uint8_t* entry = row + size - mask - 2 - layout.var_count;
+    *entry = uint8_t(layout.trailer_start);
+  } else {
+    StoreLe16(row + size - mask - 2 - 2 - 2 * layout.var_count, uint16_t(layout.trailer_start));
+  }
+  return ReadRowLayout(format, table, row, size, &layout).ok() &&
+         layout.var_offsets[layout.var_count] == layout.trailer_start;
+}
+
 Status ValidateMemoText(const ColumnDef& column, const Value& value) {
   if (column.type() != ColumnType::kMemo || value.is_null()) return Status::Ok();
   // Access ends some memo text it writes itself (query expressions) with one NUL.

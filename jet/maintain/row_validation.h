@@ -69,6 +69,13 @@ bool MendRowCounts(const Format& format, const TableDef& table, uint8_t* row, si
 bool FixedBytesUnderNull(const Format& format, const TableDef& table, const uint8_t* row, size_t size,
                          size_t position, RawColumn* raw);
 
+// Likewise a flipped end entry of the offset table cuts the last variable value short
+// and leaves a gap before the trailer (Access leaves such gaps too, rarely). True
+// when `row` has such a gap and its end entry can be moved to the trailer, which it
+// then is (in place); false, the row unchanged, otherwise. Evidence where an index
+// entry holds the key the row gives then.
+bool CloseGapBeforeTrailer(const Format& format, const TableDef& table, uint8_t* row, size_t size);
+
 // Ok when `value`, the value of memo column `column`, keeps the memo rule above (any
 // other column's value passes); kDamaged saying where the first NUL is.
 Status ValidateMemoText(const ColumnDef& column, const Value& value);

@@ -897,7 +897,9 @@ Status Salvager::DecodeKept(const TableDef& def, RowDecoder& decoder, uint32_t p
 // requires a value) or is the key of another row's entry (it would repeat that row's
 // key). With any index, a row holding a fixed key column as null whose stored bytes
 // give the very key of the entry pointing at it has a flipped null-mask bit: the value
-// is still there, the entry is the row's own, and the row is dropped. Any other difference is noted and the row kept: a garbled entry is no reason
+// is still there, the entry is the row's own, and the row is dropped; so is a row
+// that gives that key once the gap before its trailer is closed (a flipped end offset
+// cut its last variable value short). Any other difference is noted and the row kept: a garbled entry is no reason
 // to lose a row, and the index is rebuilt anyway.
 //
 // The rows' keys were summed per bucket of pages as they were checked; the index's
@@ -968,16 +970,22 @@ void Salvager::DropRowsTheirIndexesDisown(const TableDef& def, const std::vector
       std::string key;
       bool key_null;
       bool some_null;
-      bool unmasked = false;  // an entry holds the key its fixed bytes under null bits give
+      bool unmasked = false;  // an entry holds the key its bytes under null bits or a cut end give
       bool repeats = false;
     };
     std::vector<Suspect> suspects;
     // The key of the row at `pointer` (its values `v`) with the fixed key columns it
-    // holds as null read from the bytes they keep; false when there are none.
+    // holds as null read from the bytes they keep, or else with the gap before its
+    // trailer closed (CloseGapBeforeTrailer); false when neither applies.
     const auto key_under_nulls = [&](uint32_t pointer, std::vector<Value> v, std::string* out) {
       RowPlace place;
       if (!PlaceOf(def, RowId::FromPointer(pointer), &place).ok() || !ReadRowPage(place.page).ok()) return false;
       const uint8_t* row = row_page_.data() + place.start;
+      std::vector<uint8_t> closed(row, row + place.size);
+      std::vector<Value> w;
+      if (CloseGapBeforeTrailer(format_, def, closed.data(), closed.size()) &&
+          decoder.Decode(closed.data(), closed.size(), &w).ok() && EncodeIndexKey(format_, def, index, w, out).ok())
+        return true;
       bool any = false;
       for (const IndexColumn& ic : index.columns) {
         const int pos = def.FindColumnByNumber(ic.column_number);
@@ -1003,18 +1011,18 @@ void Salvager::DropRowsTheirIndexesDisown(const TableDef& def, const std::vector
         for (auto e = lo; e != hi; ++e)
           if (e->second == key) return;
         suspects.push_back(Suspect{pointer, key, KeyAllNull(def, index, values), KeyAnyNull(def, index, values)});
-        if (suspects.back().some_null && key_under_nulls(pointer, values, &hidden))
+        if (key_under_nulls(pointer, values, &hidden))
           for (auto e = lo; e != hi; ++e) suspects.back().unmasked = suspects.back().unmasked || e->second == hidden;
       });
     }
     if (suspects.empty()) continue;
     const std::string index_name = RealIndexName(def, i);
     for (const Suspect& suspect : suspects) {
-      // The value is still there, under a null bit: the entry is the row's own, and
-      // the row's null mask is what is garbled.
+      // The value is still there, under a null bit or past a cut end offset: the entry
+      // is the row's own, and the row's bookkeeping is what is garbled.
       if (suspect.unmasked)
         drop(suspect.pointer, "the entry of index \"" + index_name + "\" that points at it holds the key that " +
-                                  "the bytes of a key column give, which its null mask says is null");
+                                  "its bytes give where its null mask or its offset table hides them");
       first_differing.emplace(suspect.pointer, index_name);
       if (suspect.some_null) disowned_by[suspect.pointer].push_back(index_name);
     }

@@ -24,7 +24,8 @@
 //     the entries of two indexes pointing at it both contradict, or whose key a
 //     unique index's entry shows to be garbled (null where the index requires a
 //     value, or another row's key), or whose null mask an entry shows to be flipped
-//     (a null key column whose bytes still give the entry's key), is marked deleted
+//     (a null key column whose bytes still give the entry's key), or its end offset
+//     (the key given once the gap before the trailer is closed), is marked deleted
 //     and counted, never kept as an
 //     all-null or garbage row (a row that fails only by a garbled column or
 //     variable-column count, which the rest of its bookkeeping names, gets that count

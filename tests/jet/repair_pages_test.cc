@@ -95,8 +95,9 @@ TEST(RepairPages, DamagedPagesLoseOnlyWhatTheyHeldAndSayIt) {
 
 // Evidence beside a row's own bookkeeping: the index entries that point at it, and
 // the row count a definition stores. A row whose primary key is null while its entry
-// holds a key is garbled and dropped, its key listed; a row whose text differs from
-// a non-unique index's entry is kept as it reads; the rows of a lost page of a table
+// holds a key is garbled and dropped, its key listed, as is a row whose text an end
+// offset cut short of its entry's key; a row whose text differs from a non-unique
+// index's entry is kept as it reads; the rows of a lost page of a table
 // without indexes are counted from the definition.
 TEST(RepairPages, RowsAreJudgedByTheirIndexEntriesAndLostPagesByTheRowCount) {
   testing_support::TempDir dir;
@@ -131,6 +132,9 @@ TEST(RepairPages, RowsAreJudgedByTheirIndexEntriesAndLostPagesByTheRowCount) {
     uint8_t* r = std::find(bravo, bravo + size, uint8_t('r'));
     ASSERT_NE(r, bravo + size);
     *r = 'x';  // "bravo" reads "bxavo"
+    uint8_t* charlie = db.Row(rows[2], &size);  // its end offset cut by 2: "charl"
+    const size_t end = version == jet::Version::kJet3 ? size - 4 : size - 7;
+    charlie[end] = uint8_t(charlie[end] - 2);
     std::fill(db.Page(plain_page), db.Page(plain_page) + db.format().page_size, 0);
     const std::string path = dir.File(std::string(jet::VersionName(version)) + ".mdb");
     ASSERT_TRUE(db.WriteTo(path));
@@ -140,16 +144,16 @@ TEST(RepairPages, RowsAreJudgedByTheirIndexEntriesAndLostPagesByTheRowCount) {
     TableRows after;
     std::string error;
     ASSERT_TRUE(ReadTableRows(path, &after, &error)) << error;
-    EXPECT_EQ(after["keyed"].size(), 2u);
+    EXPECT_EQ(after["keyed"].size(), 1u);
     EXPECT_TRUE(after["plain"].empty());
     std::string texts;
     for (const std::string& row : after["keyed"]) texts += row + "\n";
     EXPECT_NE(texts.find("bxavo"), std::string::npos) << texts;
     for (const jet::RepairTableReport& t : report.tables) {
       if (t.name == "keyed") {
-        EXPECT_EQ(t.lost_by_reason[size_t(jet::LossReason::kInvalid)], 1u);
-        EXPECT_EQ(t.lost_keys, std::vector<std::string>{"id=1"});
-        EXPECT_EQ(t.rows_kept, 2u);
+        EXPECT_EQ(t.lost_by_reason[size_t(jet::LossReason::kInvalid)], 2u);
+        EXPECT_EQ(t.lost_keys, (std::vector<std::string>{"id=1", "id=3"}));
+        EXPECT_EQ(t.rows_kept, 1u);
       }
       if (t.name == "plain") EXPECT_EQ(t.lost_by_reason[size_t(jet::LossReason::kPageLost)], 5u);
     }
