@@ -17,6 +17,7 @@
 #include "jet/maintain/table_pages.h"
 #include "jet/read/catalog.h"
 #include "jet/maintain/catalog_rebuild.h"
+#include "jet/maintain/column_evidence.h"
 #include "jet/write/data_page_builder.h"
 #include "jet/write/system_tables.h"
 #include "jet/write/tdef_writer.h"
@@ -422,17 +423,23 @@ Status Salvager::ReadDefinition(uint32_t first, TableDef* def) {
 }
 
 Status Salvager::KeepColumnsOnly(uint32_t first, const Status& why, TableDef* def) {
-  std::vector<std::string> dropped;
-  TableDef columns;
+  ColumnsOnly read;
   // A column left out would change every row that holds it: then the table is lost
   // as a whole rather than written with rows that are not what they were.
-  if (!ReadTableDefColumns(view_, first, &columns, &dropped).ok()) return why;
-  if (!dropped.empty()) return Status::Error(why.kind(), why.detail() + "; " + dropped.front());
+  if (!ReadTableDefColumns(view_, first, &read).ok()) return why;
+  if (!read.dropped.empty()) return Status::Error(why.kind(), why.detail() + "; " + read.dropped.front());
+  std::vector<std::string> placed;
+  if (Status s = PlaceColumnsByRows(view_, &read, &placed); !s.ok())
+    return Status::Error(why.kind(), why.detail() + "; " + s.detail());
+  TableDef& columns = read.table;
   columns.owned_map = columns.free_map = 0;
   std::vector<uint8_t> logical;
   std::vector<std::vector<uint8_t>> pages;
   Status s = EncodeColumnsOnlyTableDef(format_, columns, &logical);
   const uint32_t needed = s.ok() ? TableDefPageCount(format_, logical.size()) : 0;
+  // Names given in place of lost ones may need a page the damage took from the chain.
+  while (s.ok() && needed > columns.pages.size() && needed <= columns.pages.size() + 2)
+    columns.pages.push_back(view_.Append());
   if (s.ok() && needed > columns.pages.size()) s = Status::Error(ErrorKind::kDamaged, "the columns need more pages");
   if (s.ok()) s = SplitTableDef(format_, logical, std::span<const uint32_t>(columns.pages.data(), needed), &pages);
   if (!s.ok()) return why;
@@ -442,6 +449,10 @@ Status Salvager::KeepColumnsOnly(uint32_t first, const Status& why, TableDef* de
   report_->rebuilt.push_back("the definition of table page " + std::to_string(first) + " could not be read whole (" +
                              why.detail() + "); rewritten with its " + std::to_string(columns.columns.size()) +
                              " readable columns and no indexes or long-value maps, its pages found by their owner field");
+  for (const std::string& line : read.named)
+    report_->assumptions.push_back("table page " + std::to_string(first) + ", " + line);
+  for (const std::string& line : placed)
+    report_->assumptions.push_back("table page " + std::to_string(first) + ", " + line);
   *def = TableDef();
   return ReadTableDef(view_, first, def);
 }

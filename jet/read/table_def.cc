@@ -17,6 +17,7 @@
 #include "jet/read/table_def.h"
 
 #include <algorithm>
+#include <map>
 #include <set>
 
 #include "jet/base/byte_order.h"
@@ -399,6 +400,9 @@ Status ParseTableDef(PageFile& file, uint32_t first_page, TableDef* table, uint1
     at += f.column_def_size;
   }
   if (r.failed()) return Damaged(first_page, "column definitions run past the end");
+  for (const ColumnDef& column : table->columns)
+    if (!FormatHasColumnType(f, column.type_code))
+      return Damaged(first_page, "a column has type " + ColumnTypeName(column.type_code) + ", no column type of the format");
   if (text_code_page != 0 && IsJet3(f.version))
     for (ColumnDef& column : table->columns)
       if (column.type() == ColumnType::kText || column.type() == ColumnType::kMemo)
@@ -485,13 +489,15 @@ Status ReadTableDef(PageFile& file, uint32_t first_page, TableDef* table, uint16
   return ParseTableDef(file, first_page, table, text_code_page, nullptr);
 }
 
-std::string ImpossibleColumnRecord(const Format& format, const ColumnDef& column) {
-  const ColumnType type = column.type();
+bool FormatHasColumnType(const Format& format, uint8_t type_code) {
   // Jet 4 files carry type codes no reader names (0x11 in MSysAccessObjects): every
   // code up to the last one known may stand there.
-  const bool known = IsJet3(format.version) ? Jet3HasType(type)
-                                            : column.type_code >= 0x01 && column.type_code <= 0x14;
-  if (!known) return "its type " + ColumnTypeName(column.type_code) + " is no column type of the format";
+  return IsJet3(format.version) ? Jet3HasType(ColumnType(type_code)) : type_code >= 0x01 && type_code <= 0x14;
+}
+
+std::string ImpossibleColumnRecord(const Format& format, const ColumnDef& column) {
+  const ColumnType type = column.type();
+  if (!FormatHasColumnType(format, column.type_code)) return "its type " + ColumnTypeName(column.type_code) + " is no column type of the format";
   // Access stores some fixed-size types as variable (system tables do); a fixed one
   // takes its type's size.
   if (column.is_fixed() && FixedColumnSize(type) != 0 && column.length != FixedColumnSize(type))
@@ -499,9 +505,38 @@ std::string ImpossibleColumnRecord(const Format& format, const ColumnDef& column
   return "";
 }
 
-Status ReadTableDefColumns(PageFile& file, uint32_t first_page, TableDef* table,
-                           std::vector<std::string>* dropped) {
-  *table = TableDef();
+namespace {
+
+// A column name Access would have let stand: 1 to 64 characters, none a control
+// character. Anything else is what a damaged length or name leaves.
+bool PlausibleColumnName(const std::string& name) {
+  size_t characters = 0;
+  for (unsigned char c : name) {
+    if (c < 0x20 || c == 0x7F) return false;
+    if ((c & 0xC0) != 0x80) ++characters;
+  }
+  return characters >= 1 && characters <= 64;
+}
+
+// Appends `name` (ASCII) as a stored name of format `f` to the buffer; its offset.
+size_t AppendStoredName(const Format& f, const std::string& name, std::vector<uint8_t>* buffer) {
+  const size_t at = buffer->size();
+  const bool wide = !IsJet3(f.version);
+  const size_t bytes = name.size() * (wide ? 2 : 1);
+  buffer->push_back(uint8_t(bytes & 0xFF));
+  if (f.name_length_size == 2) buffer->push_back(uint8_t(bytes >> 8));
+  for (char c : name) {
+    buffer->push_back(uint8_t(c));
+    if (wide) buffer->push_back(0);
+  }
+  return at;
+}
+
+}  // namespace
+
+Status ReadTableDefColumns(PageFile& file, uint32_t first_page, ColumnsOnly* out) {
+  *out = ColumnsOnly();
+  TableDef* table = &out->table;
   table->first_page = first_page;
   if (first_page == 0) return Damaged(first_page, "page 0 cannot hold a table definition");
   Status s = LoadChain(file, first_page, table);
@@ -513,6 +548,8 @@ Status ReadTableDefColumns(PageFile& file, uint32_t first_page, TableDef* table,
   table->table_type = r.U8(f.tdef_table_type);
   const uint16_t column_count = r.U16(f.tdef_column_count);
   const uint32_t real_count = r.U32(f.tdef_real_indexes);
+  out->stated_max_columns = std::min<uint16_t>(r.U16(f.tdef_max_columns), kMaxRowColumns);
+  out->stated_var_columns = std::min<uint16_t>(r.U16(f.tdef_var_columns), kMaxRowColumns);
   size_t at = f.tdef_header_end + size_t(real_count) * f.real_index_stat_size;
   if (r.failed() || column_count == 0 || at + size_t(column_count) * f.column_def_size > table->buffer.size())
     return Damaged(first_page, "the column records cannot be located");
@@ -521,17 +558,53 @@ Status ReadTableDefColumns(PageFile& file, uint32_t first_page, TableDef* table,
     DecodeColumn(f, r, at, &column);
     at += f.column_def_size;
   }
-  for (ColumnDef& column : columns) {
-    column.name_offset = at;
-    if (!ReadName(f, TextCodePage(file.header()), r, &at, &column.name))
-      return Damaged(first_page, "column names run past the end");
+  std::set<std::string> names;
+  bool names_lost = false;
+  size_t lost_from = 0;  // position (from 1) of the first name lost
+  std::string first_given, last_given;
+  for (size_t i = 0; i < columns.size(); ++i) {
+    ColumnDef& column = columns[i];
+    const size_t name_at = at;
+    names_lost = names_lost || !ReadName(f, TextCodePage(file.header()), r, &at, &column.name) ||
+                 !PlausibleColumnName(column.name) || !names.insert(AsciiLower(column.name)).second;
+    if (!names_lost) {
+      column.name_offset = name_at;
+      continue;
+    }
+    std::string given = "Column_" + std::to_string(i + 1);
+    while (!names.insert(AsciiLower(given)).second) given += "_";
+    column.name = given;
+    if (lost_from == 0) lost_from = i + 1;
+    first_given = first_given.empty() ? given : first_given;
+    last_given = given;
+  }
+  if (lost_from != 0)
+    out->named.push_back("the column names from position " + std::to_string(lost_from) +
+                         " on are lost (a stored name is cut short or is no name Access allows); the columns are named " +
+                         (first_given == last_given ? first_given : first_given + " to " + last_given));
+  for (ColumnDef& column : columns)
+    if (lost_from != 0 && column.name_offset == 0) column.name_offset = AppendStoredName(f, column.name, &table->buffer);
+  // The header's counts are trusted where they can hold every column; a number or
+  // variable index past them, or used twice, is a damaged field.
+  const uint16_t numbers_limit = out->stated_max_columns >= column_count ? out->stated_max_columns : kMaxRowColumns;
+  uint16_t var_limit = kMaxRowColumns;
+  {
+    uint16_t var_columns = 0;
+    for (const ColumnDef& column : columns)
+      if (!column.is_fixed() && column.type() != ColumnType::kBoolean) ++var_columns;
+    if (out->stated_var_columns >= var_columns) var_limit = out->stated_var_columns;
   }
   // Fixed bytes claimed so far, to find overlaps; numbers and variable indexes used.
   std::vector<std::pair<uint32_t, uint32_t>> fixed;
-  std::set<uint16_t> numbers, var_indexes;
+  std::map<uint16_t, size_t> numbers_used, var_used;  // -> count
+  for (const ColumnDef& column : columns) {
+    ++numbers_used[column.number];
+    if (!column.is_fixed() && column.type() != ColumnType::kBoolean) ++var_used[column.var_index];
+  }
   for (ColumnDef& column : columns) {
     const ColumnType type = column.type();
     const bool stored_fixed = column.is_fixed() && type != ColumnType::kBoolean;
+    const bool variable = !column.is_fixed() && type != ColumnType::kBoolean;
     std::string why = ImpossibleColumnRecord(f, column);
     if (stored_fixed && FixedColumnSize(type) != 0 && column.length != FixedColumnSize(type) &&
         Jet3HasType(type)) {
@@ -541,32 +614,29 @@ Status ReadTableDefColumns(PageFile& file, uint32_t first_page, TableDef* table,
       why.clear();
     }
     const uint32_t fixed_end = uint32_t(column.fixed_offset) + column.length;
-    if (!why.empty()) {
-    } else if (column.number >= kMaxRowColumns || !numbers.insert(column.number).second)
-      why = "its number " + std::to_string(column.number) + " is past a row's limit or another column's";
-    else if (!column.is_fixed() && type != ColumnType::kBoolean &&
-             (column.var_index >= kMaxRowColumns || !var_indexes.insert(column.var_index).second))
-      why = "its variable index " + std::to_string(column.var_index) + " is past a row's limit or another column's";
-    else if (stored_fixed && std::any_of(fixed.begin(), fixed.end(), [&](const auto& other) {
-               return column.fixed_offset < other.second && other.first < fixed_end;
-             }))
+    if (why.empty() && stored_fixed && std::any_of(fixed.begin(), fixed.end(), [&](const auto& other) {
+          return column.fixed_offset < other.second && other.first < fixed_end;
+        }))
       why = "its fixed bytes overlap another column's";
     if (!why.empty()) {
-      if (column.is_fixed() || type == ColumnType::kBoolean) numbers.erase(column.number);
-      dropped->push_back("column \"" + column.name + "\" (number " + std::to_string(column.number) + "): " + why);
+      out->dropped.push_back("column \"" + column.name + "\" (number " + std::to_string(column.number) + "): " + why);
       continue;
     }
     if (stored_fixed) fixed.emplace_back(column.fixed_offset, fixed_end);
+    if (column.number >= numbers_limit || numbers_used[column.number] > 1 ||
+        (variable && (column.var_index >= var_limit || var_used[column.var_index] > 1))) {
+      out->misplaced.push_back(std::move(column));
+      continue;
+    }
     table->max_columns = std::max<uint16_t>(table->max_columns, uint16_t(column.number + 1));
-    if (!column.is_fixed() && type != ColumnType::kBoolean)
-      table->var_columns = std::max<uint16_t>(table->var_columns, uint16_t(column.var_index + 1));
+    if (variable) table->var_columns = std::max<uint16_t>(table->var_columns, uint16_t(column.var_index + 1));
     table->columns.push_back(std::move(column));
   }
-  if (table->columns.empty()) return Damaged(first_page, "no column record is one an engine writes");
+  if (table->columns.empty() && out->misplaced.empty()) return Damaged(first_page, "no column record is one an engine writes");
   // What a row carries stays as the header says where it says more: rows hold the
   // offsets and null bits of every column they were written with.
-  table->max_columns = std::max(table->max_columns, std::min<uint16_t>(r.U16(f.tdef_max_columns), kMaxRowColumns));
-  table->var_columns = std::max(table->var_columns, std::min<uint16_t>(r.U16(f.tdef_var_columns), kMaxRowColumns));
+  table->max_columns = std::max(table->max_columns, out->stated_max_columns);
+  table->var_columns = std::max(table->var_columns, out->stated_var_columns);
   return Status::Ok();
 }
 

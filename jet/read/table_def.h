@@ -180,17 +180,39 @@ struct TableDefMend {
 // format lacks, or a fixed column of a fixed-size type with another size.
 std::string ImpossibleColumnRecord(const Format& format, const ColumnDef& column);
 
+// Whether `type_code` is a column type of `format` (ImpossibleColumnRecord's first
+// test); ReadTableDef refuses a definition with a column of another type.
+bool FormatHasColumnType(const Format& format, uint8_t type_code);
+
+// What ReadTableDefColumns makes of a damaged definition.
+struct ColumnsOnly {
+  // The header, the columns kept and their names; indexes and long-value maps empty;
+  // max_columns and var_columns cover the columns kept. A name given to a column
+  // whose stored name is lost is appended to `buffer` (at its name_offset), so that a
+  // writer copying names from the buffer writes the given one.
+  TableDef table;
+  std::vector<std::string> dropped;  // columns left out, each with why
+  std::vector<std::string> named;    // columns given a name, each with why
+  // Columns whose record is sound but whose number (or variable index) is past the
+  // header's counts or used by another column: the field is damaged, and only the
+  // rows can tell which free number it had (jet/maintain/column_evidence.h).
+  std::vector<ColumnDef> misplaced;
+  uint16_t stated_max_columns = 0;   // the header's counts, bounded by a row's limit
+  uint16_t stated_var_columns = 0;
+};
+
 // The columns alone of the definition at `first_page`, for a repair whose definition
 // is damaged past them (its index or long-value sections, its stated length): the
 // header, and the column records and names, each column judged on its own. A fixed
-// column whose stored size is not its type's gets its type's (in table->buffer too);
-// a column whose record no engine writes otherwise (ImpossibleColumnRecord), whose
-// number or variable index is past a row's limits or used twice, or whose fixed bytes
-// overlap another's is left out, and named with why in `dropped`.
-// Indexes and long-value maps stay empty; max_columns and var_columns cover the
-// columns kept. kDamaged when the columns cannot be located or none is kept.
-Status ReadTableDefColumns(PageFile& file, uint32_t first_page, TableDef* table,
-                           std::vector<std::string>* dropped);
+// column whose stored size is not its type's gets its type's (in the buffer too); a
+// column whose record no engine writes otherwise (ImpossibleColumnRecord), or whose
+// fixed bytes overlap another's is left out; one whose number or variable index is
+// damaged goes to `misplaced`. Where the names run past the end of the definition or
+// a name is none Access allows (empty, control characters, longer than 64, given
+// twice), that column and every later one are named "Column_<position>": a name's
+// length is what places the next one. kDamaged when the columns cannot be located or
+// none is kept.
+Status ReadTableDefColumns(PageFile& file, uint32_t first_page, ColumnsOnly* out);
 
 // ReadTableDef for a damaged file: where one part of the definition is damaged but
 // the columns around it are intact, it returns the definition as the mends in `mends`

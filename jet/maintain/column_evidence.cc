@@ -1,0 +1,152 @@
+// Column evidence: see column_evidence.h.
+#include "jet/maintain/column_evidence.h"
+
+#include <algorithm>
+#include <map>
+#include <set>
+
+#include "jet/base/byte_order.h"
+#include "jet/file/page_file.h"
+#include "jet/read/row.h"
+#include "jet/read/table_scan.h"
+
+namespace jet {
+namespace {
+
+// Rows enough to tell a column's place; a table's first rows say as much as all.
+constexpr size_t kRowsLooked = 20000;
+
+bool IsVariable(const ColumnDef& column) {
+  return !column.is_fixed() && column.type() != ColumnType::kBoolean;
+}
+
+// How well `column` fits `rows`: -1 when a row contradicts it (a value where the
+// null mask says there is none, a value longer than the column, fixed bytes past the
+// fixed area), otherwise the rows whose bytes it reads as a value.
+long Fit(const Format& format, const TableDef& table, const ColumnDef& column,
+         const std::vector<std::vector<uint8_t>>& rows) {
+  long support = 0;
+  const bool bounded = column.type() == ColumnType::kText || column.type() == ColumnType::kBinary;
+  RowLayout layout;
+  for (const std::vector<uint8_t>& row : rows) {
+    if (!ReadRowLayout(format, table, row.data(), row.size(), &layout).ok()) continue;
+    const uint32_t n = column.number;
+    const bool present =
+        n < layout.column_count && ((row[row.size() - layout.mask_size + n / 8] >> (n % 8)) & 1) != 0;
+    if (IsVariable(column)) {
+      const uint32_t v = column.var_index;
+      if (v >= layout.var_count) {
+        if (present) return -1;
+        continue;
+      }
+      if (layout.var_offsets[v + 1] < layout.var_offsets[v]) continue;
+      const uint32_t size = uint32_t(layout.var_offsets[v + 1] - layout.var_offsets[v]);
+      if (!present && size > 0) return -1;
+      if (present && bounded && column.length > 0 && size > column.length) return -1;
+      if (present && size > 0) ++support;
+    } else if (column.type() != ColumnType::kBoolean && present) {
+      const uint32_t fixed_end = layout.var_count > 0 ? layout.var_offsets[0] : layout.trailer_start;
+      if (format.row_column_count_size + column.fixed_offset + column.length > fixed_end) return -1;
+      ++support;
+    }
+  }
+  return support;
+}
+
+}  // namespace
+
+Status PlaceColumnsByRows(PageFile& file, ColumnsOnly* columns, std::vector<std::string>* placed) {
+  if (columns->misplaced.empty()) return Status::Ok();
+  const Format& format = file.format();
+  TableDef& table = columns->table;
+  const bool jet3 = IsJet3(format.version);
+  const uint16_t number_limit =
+      std::max<uint16_t>(columns->stated_max_columns, uint16_t(table.columns.size() + columns->misplaced.size()));
+  uint16_t variables = 0;
+  for (const ColumnDef& c : table.columns) variables += IsVariable(c);
+  for (const ColumnDef& c : columns->misplaced) variables += IsVariable(c);
+  const uint16_t var_limit = std::max(columns->stated_var_columns, variables);
+  // Numbers and indexes the misplaced columns may take: those no sound column uses.
+  std::set<uint16_t> numbers, var_indexes;
+  for (const ColumnDef& c : table.columns) {
+    numbers.insert(c.number);
+    if (IsVariable(c)) var_indexes.insert(c.var_index);
+  }
+  // The rows, read with a definition whose counts cover every row's offsets.
+  TableDef scanned = table;
+  scanned.owned_map = 0;
+  scanned.var_columns = std::max(scanned.var_columns, var_limit);
+  std::vector<std::vector<uint8_t>> rows;
+  TableScanner scanner(file, scanned);
+  scanner.SkipDamagedRows([](const RowId&, const Status&) {});
+  std::vector<std::string> notes;
+  scanner.Scan(
+      [&](const RowId&, const uint8_t* bytes, size_t size) {
+        rows.emplace_back(bytes, bytes + size);
+        return rows.size() < kRowsLooked;
+      },
+      &notes);
+  // A field is damaged when past the counts or shared with another column; the
+  // sound fields of misplaced columns are taken too.
+  std::map<uint16_t, int> number_uses, var_uses;
+  for (const std::vector<ColumnDef>* list : {&table.columns, &columns->misplaced})
+    for (const ColumnDef& c : *list) {
+      ++number_uses[c.number];
+      if (IsVariable(c)) ++var_uses[c.var_index];
+    }
+  const auto number_damaged = [&](const ColumnDef& c) { return c.number >= number_limit || number_uses[c.number] > 1; };
+  const auto var_damaged = [&](const ColumnDef& c) {
+    return IsVariable(c) && (c.var_index >= var_limit || var_uses[c.var_index] > 1);
+  };
+  for (const ColumnDef& c : columns->misplaced) {
+    if (!number_damaged(c)) numbers.insert(c.number);
+    if (IsVariable(c) && !var_damaged(c)) var_indexes.insert(c.var_index);
+  }
+  for (ColumnDef& column : columns->misplaced) {
+    const bool number_bad = number_damaged(column);
+    const bool var_bad = var_damaged(column);
+    const std::string what = number_bad ? "number" : "variable index";
+    const uint16_t stored = number_bad ? column.number : column.var_index;
+    if (number_bad && var_bad)
+      return Status::Error(ErrorKind::kDamaged, "column \"" + column.name + "\": its number " +
+                                                    std::to_string(column.number) + " and variable index " +
+                                                    std::to_string(column.var_index) + " are both damaged");
+    long best = -1, second = -1;
+    uint16_t chosen = 0;
+    const uint16_t limit = number_bad ? number_limit : var_limit;
+    const std::set<uint16_t>& used = number_bad ? numbers : var_indexes;
+    for (uint16_t candidate = 0; candidate < limit; ++candidate) {
+      if (used.count(candidate)) continue;
+      ColumnDef trial = column;
+      (number_bad ? trial.number : trial.var_index) = candidate;
+      const long fit = Fit(format, scanned, trial, rows);
+      if (fit > best) {
+        second = best;
+        best = fit;
+        chosen = candidate;
+      } else if (fit > second) {
+        second = fit;
+      }
+    }
+    // With rows, the one value they support best; without, the one value free.
+    if (best < 0 || best == second || (!rows.empty() && best == 0 && second >= 0))
+      return Status::Error(ErrorKind::kDamaged, "column \"" + column.name + "\": its " + what + " " +
+                                                    std::to_string(stored) +
+                                                    " is damaged, and its rows name no one free " + what + " for it");
+    (number_bad ? column.number : column.var_index) = chosen;
+    StoreLe16(table.buffer.data() + column.def_offset + (number_bad ? (jet3 ? 1 : 5) : (jet3 ? 3 : 7)), chosen);
+    (number_bad ? numbers : var_indexes).insert(chosen);
+    placed->push_back("column \"" + column.name + "\": its " + what + " " + std::to_string(stored) +
+                      " is damaged; given " + std::to_string(chosen) + ", the free " + what + " its " +
+                      std::to_string(rows.size()) + " rows agree with");
+    table.max_columns = std::max<uint16_t>(table.max_columns, uint16_t(column.number + 1));
+    if (IsVariable(column)) table.var_columns = std::max<uint16_t>(table.var_columns, uint16_t(column.var_index + 1));
+    table.columns.push_back(std::move(column));
+  }
+  columns->misplaced.clear();
+  std::sort(table.columns.begin(), table.columns.end(),
+            [](const ColumnDef& a, const ColumnDef& b) { return a.def_offset < b.def_offset; });
+  return Status::Ok();
+}
+
+}  // namespace jet

@@ -1,0 +1,26 @@
+// Column evidence: placing the columns of a damaged table definition whose number or
+// variable index a damage changed, by what the table's rows hold. A row says, for
+// every column number, whether a value is present (its null mask), and for every
+// variable index how many bytes it holds: a number and an index that fit every row,
+// where no other free pair fits as well, are the column's own.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "jet/base/status.h"
+#include "jet/read/table_def.h"
+
+namespace jet {
+
+class PageFile;
+
+// Moves each column of columns->misplaced into columns->table, with the free number
+// or variable index its rows agree with (in the table's buffer too), and appends one
+// line per column to `placed`. The rows are those of data pages naming the table
+// (its owned-pages map is not trusted). kDamaged, naming the column, when a column
+// cannot be placed: both its fields are damaged, or no free value fits the rows
+// better than every other.
+Status PlaceColumnsByRows(PageFile& file, ColumnsOnly* columns, std::vector<std::string>* placed);
+
+}  // namespace jet
