@@ -153,13 +153,19 @@ Status LoadChain(PageFile& file, uint32_t first_page, TableDef* table) {
 // below what the columns use are raised only within that limit.
 constexpr uint16_t kMaxRowColumns = 255;
 
+// A count that holds every column is taken as sound: a column past it is the damaged
+// field, and raising the count would read that column as absent from every row.
 void MendHeaderCounts(const Format& f, TableDef* table, std::vector<TableDefMend>* mends) {
-  uint32_t numbers = 0, var_indexes = 0;
+  uint32_t numbers = 0, var_indexes = 0, variables = 0;
   for (const ColumnDef& column : table->columns) {
     numbers = std::max<uint32_t>(numbers, column.number + 1u);
-    if (!column.is_fixed() && column.type() != ColumnType::kBoolean)
+    if (!column.is_fixed() && column.type() != ColumnType::kBoolean) {
       var_indexes = std::max<uint32_t>(var_indexes, column.var_index + 1u);
+      ++variables;
+    }
   }
+  if (table->max_columns >= table->columns.size()) numbers = 0;
+  if (table->var_columns >= variables) var_indexes = 0;
   if (numbers > table->max_columns && numbers <= kMaxRowColumns) {
     mends->push_back({f.tdef_max_columns, 2, numbers,
                       "the column-number count " + std::to_string(table->max_columns) + " is below what the columns use; set to " +

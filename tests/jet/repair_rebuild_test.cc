@@ -393,12 +393,18 @@ TEST(RepairRebuild, DefinitionsKeepTheirColumnsWhenTheRestIsLost) {
       ASSERT_TRUE(db->GetTableDefByName("orders", &found).ok());
       def = *found;
     }
-    const size_t qty_size_at = def.columns[1].def_offset + (jet::IsJet3(version) ? 16 : 23);
-    for (int n = 0; n < 2; ++n) {
+    const bool j3 = jet::IsJet3(version);
+    const size_t qty_size_at = def.columns[1].def_offset + (j3 ? 16 : 23);
+    // Damage past the columns, a column's size, its name's length (the names from
+    // there on are lost), its number (the rows tell which free number it had).
+    for (int n = 0; n < 4; ++n) {
       testing_support::DatabaseBytes db = original;
       uint8_t* page = db.Page(def.first_page);
       if (n == 0) jet::StoreLe32(page + jet::kTdefLengthOffset, 42187);
-      else jet::StoreLe16(page + qty_size_at, 66);
+      else if (n == 1) jet::StoreLe16(page + qty_size_at, 66);
+      else if (n == 2 && j3) page[def.columns[1].name_offset] = 0xF0;
+      else if (n == 2) jet::StoreLe16(page + def.columns[1].name_offset, 0xFFF0);
+      else jet::StoreLe16(page + def.columns[2].def_offset + (j3 ? 1 : 5), 200);
       const std::string path = dir.File(std::string(jet::VersionName(version)) + std::to_string(n) + ".mdb");
       ASSERT_TRUE(db.WriteTo(path));
       jet::RepairReport report;
@@ -408,6 +414,11 @@ TEST(RepairRebuild, DefinitionsKeepTheirColumnsWhenTheRestIsLost) {
       jet::CheckReport check;
       ASSERT_TRUE(jet::CheckDatabase(path, &check).ok());
       EXPECT_FALSE(check.HasDamage()) << path;
+      if (n >= 2) {
+        const std::string assumed = report.assumptions.empty() ? "" : report.assumptions.back();
+        EXPECT_NE(assumed.find(n == 2 ? "named Column_2 to Column_3" : "given 2"), std::string::npos)
+            << path << ": " << assumed;
+      }
     }
   }
 }
