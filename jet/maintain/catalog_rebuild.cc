@@ -121,10 +121,19 @@ std::string AccessSystemTableNamed(const TableDef& def, const std::set<std::stri
       {"MSysNavPaneGroups", {"Flags", "GroupCategoryID", "Id", "Name", "Object Type Group", "ObjectID", "Position"}},
       {"MSysNavPaneObjectIDs", {"Id", "Name", "Type"}},
   };
+  // Two columns are a shape a user table has too: MSysAccessObjects keeps its data
+  // in a binary column, never in text.
+  const auto typed_as_shape = [&](const Shape& shape) {
+    const int data = def.FindColumnByName("Data");
+    return std::string(shape.name) != "MSysAccessObjects" ||
+           (data >= 0 && (def.columns[size_t(data)].type() == ColumnType::kBinary ||
+                          def.columns[size_t(data)].type() == ColumnType::kUnknown11));
+  };
   for (const Shape& shape : kShapes) {
     if (taken.count(shape.name) || def.columns.size() != shape.columns.size()) continue;
     if (std::all_of(shape.columns.begin(), shape.columns.end(),
-                    [&](const char* column) { return def.FindColumnByName(column) >= 0; }))
+                    [&](const char* column) { return def.FindColumnByName(column) >= 0; }) &&
+        typed_as_shape(shape))
       return shape.name;
   }
   return "";

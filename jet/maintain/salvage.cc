@@ -1765,16 +1765,37 @@ Status Salvager::Run() {
   bool incomplete = DropImpossibleCatalogRows(&objects);
   incomplete = !has(int32_t(kCatalogTdefPage)) || incomplete;
   for (const CatalogContainer& container : kRequiredContainers) incomplete = incomplete || !has(container.id);
-  if (incomplete || catalog_replaced || catalog_report.rows_lost > 0 || dropped_pages_.count(kCatalogTdefPage)) {
-    s = RecoverTables(&catalog, objects, &recovered, &rows_written);
+  bool again_needed =
+      incomplete || catalog_replaced || catalog_report.rows_lost > 0 || dropped_pages_.count(kCatalogTdefPage);
+  // A row the first pass mended may fail the second (a long value set to null): a
+  // table whose row goes then is found again by its definition, in one more round.
+  for (int round = 0; again_needed && round < 2; ++round) {
+    again_needed = false;
+    bool wrote = false;
+    s = RecoverTables(&catalog, objects, &recovered, &wrote);
     if (!s.ok()) return Status::Error(ErrorKind::kDamaged, "the lost catalog rows cannot be rebuilt: " + s.detail());
-    if (rows_written) {
-      RepairTableReport again;  // the new rows, and pages now found by owner, checked once more
-      SalvageRows(catalog, &again);
-      objects.clear();
-      s = ReadCatalog(view_, catalog, &objects, &notes);
-      if (!s.ok()) return Status::Error(ErrorKind::kDamaged, "the rebuilt catalog cannot be read: " + s.detail());
+    if (!wrote) break;
+    rows_written = true;
+    // The new rows, and pages now found by owner, checked once more. The indexes
+    // still point at the rows the first pass dropped, and are rebuilt below: read
+    // without them, what this pass drops is a loss of its own, counted once (rows of
+    // lost pages were counted by the first).
+    RepairTableReport again;
+    TableDef unindexed = catalog;
+    unindexed.real_indexes.clear();
+    SalvageRows(unindexed, &again);
+    catalog_report.rows_kept = again.rows_kept;
+    for (LossReason reason : {LossReason::kUndecodable, LossReason::kInvalid}) {
+      catalog_report.Lose(reason, again.lost_by_reason[size_t(reason)]);
+      again_needed = again_needed || again.lost_by_reason[size_t(reason)] > 0;
     }
+    catalog_report.values_cut += again.values_cut;
+    for (const std::string& note : again.notes)
+      if (note.find("dropped") != std::string::npos || note.find("set to null") != std::string::npos)
+        catalog_report.notes.push_back(note);
+    objects.clear();
+    s = ReadCatalog(view_, catalog, &objects, &notes);
+    if (!s.ok()) return Status::Error(ErrorKind::kDamaged, "the rebuilt catalog cannot be read: " + s.detail());
   }
 
   bool catalog_changed =
