@@ -178,6 +178,7 @@ std::map<int32_t, CatalogObject> CatalogRowsOfLostPointers(const PageFile& file,
   std::vector<uint8_t> page(format.page_size);
   RowDecoder decoder(file, catalog);
   std::vector<Value> values;
+  RowLayout layout;
   for (uint32_t n = 1; n < file.page_count(); ++n) {
     DataPageHeader header;
     if (!file.ReadPage(n, page.data()).ok() || !ParseDataPage(format, page.data(), &header).ok() ||
@@ -187,9 +188,37 @@ std::map<int32_t, CatalogObject> CatalogRowsOfLostPointers(const PageFile& file,
       RowSlot slot;
       if (!GetRowSlot(format, page.data(), header, i, &slot).ok() || !slot.deleted || slot.overflow || slot.size() == 0)
         continue;
-      if (!decoder.Decode(page.data() + slot.start, slot.size(), &values).ok()) continue;
+      // Only the five columns that name the object are read, each from its own
+      // place: damage elsewhere in the row (what may have had it dropped) does not
+      // take its name with it. A name is never null: a clear null bit over a name's
+      // bytes is the damaged part.
+      const uint8_t* row = page.data() + slot.start;
+      if (!ReadRowLayout(format, catalog, row, slot.size(), &layout).ok()) continue;
+      values.assign(catalog.columns.size(), Value());
+      bool readable = true;
+      for (int c : {id, parent, name, type, flags}) {
+        const ColumnDef& column = catalog.columns[size_t(c)];
+        RawColumn raw;
+        const uint32_t number = column.number;
+        raw.bit = number < layout.column_count && ((row[slot.size() - layout.mask_size + number / 8] >> (number % 8)) & 1);
+        if (column.is_fixed()) {
+          raw.offset = format.row_column_count_size + column.fixed_offset;
+          raw.size = column.length;
+          raw.is_null = !raw.bit;
+          readable = readable && (raw.is_null || raw.offset + raw.size <= layout.trailer_start);
+        } else if (column.var_index < layout.var_count) {
+          const uint32_t from = layout.var_offsets[column.var_index], to = layout.var_offsets[column.var_index + 1];
+          raw.is_null = !(raw.bit || c == name) || from >= to;
+          raw.offset = from;
+          raw.size = to > from ? to - from : 0;
+          readable = readable && (raw.is_null || to <= layout.trailer_start);
+        }
+        readable = readable && (raw.is_null || decoder.ColumnValue(size_t(c), row, raw, &values[size_t(c)]).ok());
+      }
       const auto& v = values;
-      if (v[size_t(id)].is_null() || v[size_t(name)].is_null() || v[size_t(type)].is_null()) continue;
+      if (!readable || v[size_t(id)].is_null() || v[size_t(name)].is_null() || v[size_t(type)].is_null() ||
+          v[size_t(name)].text().empty())
+        continue;
       CatalogObject o;
       o.id = int32_t(v[size_t(id)].integer());
       o.parent_id = v[size_t(parent)].is_null() ? 0 : int32_t(v[size_t(parent)].integer());

@@ -18,6 +18,7 @@
 #include "jet/read/catalog.h"
 #include "jet/maintain/catalog_rebuild.h"
 #include "jet/maintain/column_evidence.h"
+#include "jet/maintain/index_drop.h"
 #include "jet/write/data_page_builder.h"
 #include "jet/write/system_tables.h"
 #include "jet/write/tdef_writer.h"
@@ -292,8 +293,14 @@ class Salvager {
   void TakeCensus();
   void RebuildIndexes(const TableDef& def, const std::string& name, bool catalog_changed,
                       RepairTableReport* table);
+  // `missing` gets the rows the new tree has no entry for (their keys can be neither
+  // computed nor taken from the old tree).
   Status RebuildIndex(const TableDef& def, size_t real, const std::string& table_name,
-                      const std::string& index_name, RepairTableReport* table);
+                      const std::string& index_name, RepairTableReport* table, uint64_t* missing);
+  // Rewrites the definition at `first` without real index `real` (its rebuilt tree
+  // misses rows); false, with why in the table's notes, when it cannot.
+  bool DropIndex(uint32_t first, size_t real, const std::string& table_name, uint64_t missing,
+                 RepairTableReport* table);
   // True when the check found damage in `index` of `table` that a new tree mends.
   bool IndexFlagged(const std::string& table, const std::string& index) const;
   // Sets `width` bytes at `logical_offset` of the definition (little-endian).
@@ -1387,7 +1394,7 @@ void Salvager::PatchDefinition(const TableDef& def, size_t logical_offset, unsig
 }
 
 Status Salvager::RebuildIndex(const TableDef& def, size_t real, const std::string& table_name,
-                              const std::string& index_name, RepairTableReport* table) {
+                              const std::string& index_name, RepairTableReport* table, uint64_t* missing_rows) {
   const RealIndex& index = def.real_indexes[real];
   std::string reason;
   const bool computable = CanComputeKeys(format_, def, index, &reason);
@@ -1478,6 +1485,7 @@ Status Salvager::RebuildIndex(const TableDef& def, size_t real, const std::strin
   if (computed > 0) line += ", " + std::to_string(computed) + " keys computed from the rows";
   if (reused > 0) line += ", " + std::to_string(reused) + " keys taken from the old index";
   report_->rebuilt.push_back(line);
+  *missing_rows = missing;
   if (missing > 0)
     table->notes.push_back("index \"" + index_name + "\": " + std::to_string(missing) +
                            " rows have no entry, their keys cannot be computed (" +
@@ -1488,6 +1496,7 @@ Status Salvager::RebuildIndex(const TableDef& def, size_t real, const std::strin
 
 void Salvager::RebuildIndexes(const TableDef& def, const std::string& name, bool catalog_changed,
                               RepairTableReport* table) {
+  std::vector<std::pair<size_t, uint64_t>> short_of_rows;  // real index, rows it misses
   for (size_t i = 0; i < def.real_indexes.size(); ++i) {
     const std::string index_name = RealIndexName(def, i);
     bool need = catalog_changed || IndexFlagged(name, index_name);
@@ -1498,9 +1507,38 @@ void Salvager::RebuildIndexes(const TableDef& def, const std::string& name, bool
                   .ok();
     }
     if (!need) continue;
-    Status s = RebuildIndex(def, i, name, index_name, table);
+    uint64_t missing = 0;
+    Status s = RebuildIndex(def, i, name, index_name, table, &missing);
     if (!s.ok()) table->notes.push_back("index \"" + index_name + "\" could not be rebuilt: " + s.detail());
+    if (s.ok() && missing > 0 && def.first_page != kCatalogTdefPage) short_of_rows.emplace_back(i, missing);
   }
+  // Last first: dropping one renumbers those after it.
+  for (auto it = short_of_rows.rbegin(); it != short_of_rows.rend(); ++it)
+    DropIndex(def.first_page, it->first, name, it->second, table);
+}
+
+bool Salvager::DropIndex(uint32_t first, size_t real, const std::string& table_name, uint64_t missing,
+                         RepairTableReport* table) {
+  TableDef def;  // as the rebuilt trees left it (their roots patched in)
+  Status s = ReadTableDef(view_, first, &def);
+  std::vector<uint8_t> logical;
+  std::vector<std::string> names;
+  std::vector<std::vector<uint8_t>> pages;
+  const std::string index_name = s.ok() ? RealIndexName(def, real) : "real index " + std::to_string(real);
+  if (s.ok()) s = DefinitionWithoutIndex(format_, def, real, &logical, &names);
+  const uint32_t needed = s.ok() ? TableDefPageCount(format_, logical.size()) : 0;
+  if (s.ok() && needed > def.pages.size()) s = Status::Error(ErrorKind::kDamaged, "the definition grew");
+  if (s.ok()) s = SplitTableDef(format_, logical, std::span<const uint32_t>(def.pages.data(), needed), &pages);
+  if (!s.ok()) {
+    table->notes.push_back("index \"" + index_name + "\" misses " + std::to_string(missing) +
+                           " rows and cannot be left out: " + s.detail());
+    return false;
+  }
+  for (size_t i = 0; i < pages.size(); ++i) std::memcpy(view_.Mutable(def.pages[i]), pages[i].data(), pages[i].size());
+  report_->lost.push_back("index \"" + index_name + "\" of table \"" + table_name + "\": " + std::to_string(missing) +
+                          " rows have keys this engine cannot compute, and the damaged index held none for them; the "
+                          "index is left out and every row kept (create the index again in Access)");
+  return true;
 }
 
 Status Salvager::OpenCatalog(TableDef* catalog, bool* replaced) {
