@@ -12,6 +12,7 @@
 #include <unordered_set>
 
 #include "jet/base/byte_order.h"
+#include "jet/base/text.h"
 #include "jet/maintain/entry_fingerprint.h"
 #include "jet/maintain/row_validation.h"
 #include "jet/maintain/table_pages.h"
@@ -372,9 +373,13 @@ bool IndexNamesMissingColumn(const TableDef& def) {
 // past its stated length; "" when it can.
 std::string UnsoundDefinition(const Format& format, const TableDef& def) {
   if (IndexNamesMissingColumn(def)) return "an index names a column the table does not have";
-  for (const ColumnDef& column : def.columns)
+  std::set<std::string> names;
+  for (const ColumnDef& column : def.columns) {
     if (std::string why = ImpossibleColumnRecord(format, column); !why.empty())
       return "column \"" + column.name + "\": " + why;
+    if (!PlausibleColumnName(column.name) || !names.insert(AsciiLower(column.name)).second)
+      return "column name \"" + column.name + "\" is none Access allows, or given twice";
+  }
   std::vector<uint8_t> logical;
   const Status s = EncodeTableDef(format, def, &logical);
   return s.ok() ? "" : s.detail();

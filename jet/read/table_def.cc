@@ -417,6 +417,7 @@ Status ParseTableDef(PageFile& file, uint32_t first_page, TableDef* table, uint1
     column.name_offset = at;
     if (!ReadName(f, code_page, r, &at, &column.name))
       return Damaged(first_page, "column names run past the end");
+    if (column.name.empty()) return Damaged(first_page, "a column has an empty name");
   }
   for (RealIndex& index : table->real_indexes) {
     DecodeRealIndex(f, r, at, &index);
@@ -511,10 +512,6 @@ std::string ImpossibleColumnRecord(const Format& format, const ColumnDef& column
   return "";
 }
 
-namespace {
-
-// A column name Access would have let stand: 1 to 64 characters, none a control
-// character. Anything else is what a damaged length or name leaves.
 bool PlausibleColumnName(const std::string& name) {
   size_t characters = 0;
   for (unsigned char c : name) {
@@ -523,6 +520,8 @@ bool PlausibleColumnName(const std::string& name) {
   }
   return characters >= 1 && characters <= 64;
 }
+
+namespace {
 
 // Appends `name` (ASCII) as a stored name of format `f` to the buffer; its offset.
 size_t AppendStoredName(const Format& f, const std::string& name, std::vector<uint8_t>* buffer) {

@@ -184,6 +184,10 @@ std::string ImpossibleColumnRecord(const Format& format, const ColumnDef& column
 // test); ReadTableDef refuses a definition with a column of another type.
 bool FormatHasColumnType(const Format& format, uint8_t type_code);
 
+// A column name Access would have let stand: 1 to 64 characters, none a control
+// character. Anything else is what a damaged length or name leaves.
+bool PlausibleColumnName(const std::string& name);
+
 // What ReadTableDefColumns makes of a damaged definition.
 struct ColumnsOnly {
   // The header, the columns kept and their names; indexes and long-value maps empty;
