@@ -22,7 +22,8 @@ bool IsVariable(const ColumnDef& column) {
 
 // How well `column` fits `rows`: -1 when a row contradicts it (a value where the
 // null mask says there is none, a value longer than the column, fixed bytes past the
-// fixed area), otherwise the rows whose bytes it reads as a value.
+// fixed area of a row written with the column), otherwise the rows whose bytes it
+// reads as a value.
 long Fit(const Format& format, const TableDef& table, const ColumnDef& column,
          const std::vector<std::vector<uint8_t>>& rows) {
   long support = 0;
@@ -44,19 +45,65 @@ long Fit(const Format& format, const TableDef& table, const ColumnDef& column,
       if (!present && size > 0) return -1;
       if (present && bounded && column.length > 0 && size > column.length) return -1;
       if (present && size > 0) ++support;
-    } else if (column.type() != ColumnType::kBoolean && present) {
+    } else if (column.type() != ColumnType::kBoolean && n < layout.column_count) {
+      // A row keeps the fixed bytes of every column it was written with, null or not.
       const uint32_t fixed_end = layout.var_count > 0 ? layout.var_offsets[0] : layout.trailer_start;
       if (format.row_column_count_size + column.fixed_offset + column.length > fixed_end) return -1;
-      ++support;
+      if (present) ++support;
     }
   }
   return support;
 }
 
+// A fixed column whose bytes run past the fixed area of a row that holds it has a
+// damaged offset: it goes to the one gap of its size that lies snug between the
+// other fixed columns (or ends the area) and that its rows agree with.
+Status PlaceFixedColumnsByRows(const Format& format, const TableDef& scanned,
+                               const std::vector<std::vector<uint8_t>>& rows, TableDef* table,
+                               std::vector<std::string>* placed) {
+  uint32_t area = 0;  // the widest fixed area a row has
+  RowLayout layout;
+  for (const std::vector<uint8_t>& row : rows)
+    if (ReadRowLayout(format, scanned, row.data(), row.size(), &layout).ok()) {
+      const uint32_t end = layout.var_count > 0 ? layout.var_offsets[0] : layout.trailer_start;
+      if (end >= format.row_column_count_size) area = std::max<uint32_t>(area, end - format.row_column_count_size);
+    }
+  const auto stored_fixed = [](const ColumnDef& c) { return c.is_fixed() && c.type() != ColumnType::kBoolean; };
+  for (ColumnDef& column : table->columns) {
+    if (!stored_fixed(column) || Fit(format, scanned, column, rows) >= 0) continue;
+    std::vector<std::pair<uint32_t, uint32_t>> others;
+    for (const ColumnDef& c : table->columns)
+      if (&c != &column && stored_fixed(c)) others.emplace_back(c.fixed_offset, uint32_t(c.fixed_offset) + c.length);
+    std::vector<uint16_t> fitting;
+    for (uint32_t at = 0; at + column.length <= area; ++at) {
+      const uint32_t end = at + column.length;
+      bool free = true, after_one = at == 0, before_one = end == area;
+      for (const auto& [from, to] : others) {
+        free = free && (end <= from || to <= at);
+        after_one = after_one || to == at;
+        before_one = before_one || from == end;
+      }
+      if (!free || !after_one || !before_one) continue;
+      ColumnDef trial = column;
+      trial.fixed_offset = uint16_t(at);
+      if (Fit(format, scanned, trial, rows) >= 0) fitting.push_back(uint16_t(at));
+    }
+    if (fitting.size() != 1)
+      return Status::Error(ErrorKind::kDamaged, "column \"" + column.name + "\": its fixed offset " +
+                                                    std::to_string(column.fixed_offset) +
+                                                    " runs past its rows' fixed area, and no one gap takes it");
+    placed->push_back("column \"" + column.name + "\": its fixed offset " + std::to_string(column.fixed_offset) +
+                      " runs past its rows' fixed area; given " + std::to_string(fitting[0]) +
+                      ", the one gap of its size between the other columns");
+    column.fixed_offset = fitting[0];
+    StoreLe16(table->buffer.data() + column.def_offset + (IsJet3(format.version) ? 14 : 21), column.fixed_offset);
+  }
+  return Status::Ok();
+}
+
 }  // namespace
 
 Status PlaceColumnsByRows(PageFile& file, ColumnsOnly* columns, std::vector<std::string>* placed) {
-  if (columns->misplaced.empty()) return Status::Ok();
   const Format& format = file.format();
   TableDef& table = columns->table;
   const bool jet3 = IsJet3(format.version);
@@ -86,6 +133,8 @@ Status PlaceColumnsByRows(PageFile& file, ColumnsOnly* columns, std::vector<std:
         return rows.size() < kRowsLooked;
       },
       &notes);
+  if (Status s = PlaceFixedColumnsByRows(format, scanned, rows, &table, placed); !s.ok()) return s;
+  if (columns->misplaced.empty()) return Status::Ok();
   // A field is damaged when past the counts or shared with another column; the
   // sound fields of misplaced columns are taken too.
   std::map<uint16_t, int> number_uses, var_uses;

@@ -379,6 +379,10 @@ std::string UnsoundDefinition(const Format& format, const TableDef& def) {
       return "column \"" + column.name + "\": " + why;
     if (!PlausibleColumnName(column.name) || !names.insert(AsciiLower(column.name)).second)
       return "column name \"" + column.name + "\" is none Access allows, or given twice";
+    if (IsJet3(format.version) && (column.type() == ColumnType::kText || column.type() == ColumnType::kMemo) &&
+        column.code_page != 0 && !IsKnownCodePage(column.code_page))
+      return "column \"" + column.name + "\" names code page " + std::to_string(column.code_page) +
+             ", which does not exist";
   }
   std::vector<uint8_t> logical;
   const Status s = EncodeTableDef(format, def, &logical);
