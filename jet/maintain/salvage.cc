@@ -389,6 +389,24 @@ std::string UnsoundDefinition(const Format& format, const TableDef& def) {
   return s.ok() ? "" : s.detail();
 }
 
+// Whether the catalog's index on (ParentId, Name) can hold a row of this parent and
+// name: a name with characters no key table covers cannot be indexed anew.
+bool CatalogNameIndexable(const Format& format, const TableDef& catalog, int32_t parent, const std::string& name) {
+  const int parent_column = catalog.FindColumnByName("ParentId"), name_column = catalog.FindColumnByName("Name");
+  if (parent_column < 0 || name_column < 0) return true;
+  std::vector<Value> values(catalog.columns.size());
+  values[size_t(parent_column)] = Value::Long(parent);
+  values[size_t(name_column)] = Value::Text(name);
+  std::string key;
+  for (const RealIndex& index : catalog.real_indexes) {
+    const bool on_name = std::any_of(index.columns.begin(), index.columns.end(), [&](const IndexColumn& c) {
+      return c.column_number == catalog.columns[size_t(name_column)].number;
+    });
+    if (on_name && !EncodeIndexKey(format, catalog, index, values, &key).ok()) return false;
+  }
+  return true;
+}
+
 Status Salvager::ReadDefinition(uint32_t first, TableDef* def) {
   Status s = ReadTableDef(view_, first, def);
   std::string unsound = s.ok() ? UnsoundDefinition(format_, *def) : "";
@@ -1610,9 +1628,15 @@ Status Salvager::RecoverTables(TableDef* catalog, const std::vector<CatalogObjec
     if (o.type != kObjectQuery ||
         std::any_of(objects.begin(), objects.end(), [&](const CatalogObject& x) { return x.id == query_id; }))
       continue;
-    s = add_row(id, o.parent_id, o.name, o.type, o.flags);
+    // A name the catalog's index cannot hold is a garbled one.
+    const std::string name =
+        CatalogNameIndexable(format_, *catalog, o.parent_id, o.name) ? o.name : "Recovered_Query_" + std::to_string(id & 0x00FFFFFF);
+    s = add_row(id, o.parent_id, name, o.type, o.flags);
     if (!s.ok()) return s;
-    report_->rebuilt.push_back("query \"" + o.name + "\": its catalog row written anew from what is left of it");
+    report_->rebuilt.push_back("query \"" + name + "\": its catalog row written anew from what is left of it");
+    if (name != o.name)
+      report_->assumptions.push_back("query " + std::to_string(id) + ": what is left of its name (\"" + o.name +
+                                     "\") has characters no index key covers; named " + name);
   }
   std::set<std::string> taken;  // table names in the catalog, to give no name twice
   for (const CatalogObject& o : objects)
@@ -1622,7 +1646,8 @@ Status Salvager::RecoverTables(TableDef* catalog, const std::vector<CatalogObjec
     if (!ReadDefinition(first, &def).ok()) continue;
     const std::string where = "definition page " + std::to_string(first) + ", which no catalog row reached";
     if (auto it = survivors.find(int32_t(first));
-        it != survivors.end() && it->second.is_table() && !taken.count(it->second.name)) {
+        it != survivors.end() && it->second.is_table() && !taken.count(it->second.name) &&
+        CatalogNameIndexable(format_, *catalog, it->second.parent_id, it->second.name)) {
       taken.insert(it->second.name);
       s = add_row(int32_t(first), it->second.parent_id, it->second.name, kObjectLocalTable, it->second.flags);
       if (!s.ok()) return s;
@@ -1718,12 +1743,25 @@ bool Salvager::DropImpossibleCatalogRows(std::vector<CatalogObject>* objects) {
   std::set<std::string> table_names;
   for (const CatalogObject& o : *objects)
     if (o.is_table()) table_names.insert(o.name);
+  // Rows the old indexes on names hold an entry for: a name no key table covers came
+  // through them, so it was written that way, not garbled since.
+  TableDef catalog;
+  std::set<uint32_t> indexed;
+  if (ReadTableDef(view_, kCatalogTdefPage, &catalog).ok())
+    for (const RealIndex& index : catalog.real_indexes) {
+      IndexWalkStats stats;
+      WalkIndex(view_, kCatalogTdefPage, index.root_page,
+                [&](const std::string&, const RowId& row) { return indexed.insert(row.ToPointer()), true; }, &stats);
+    }
   // Why the row is impossible ("" when it is not), and the name it should have had.
   const auto judge = [&](const CatalogObject& o, std::string* name) -> std::string {
     if (o.id == int32_t(kCatalogTdefPage))
       return o.is_table() && o.name == "MSysObjects" ? "" : "it has the id of MSysObjects but is not its row";
     if (o.is_table()) {
       if (o.id <= 0 || uint32_t(o.id) >= view_.page_count()) return "its id names no page of the file";
+      if (!catalog.columns.empty() && !indexed.count(o.row.ToPointer()) &&
+          !CatalogNameIndexable(format_, catalog, o.parent_id, o.name))
+        return "its name has characters no index key covers, and no index entry holds it: a damaged name";
       TableDef def;
       const std::string system =
           ReadTableDef(view_, uint32_t(o.id), &def).ok() ? SystemTableNamed(format_, code_page, def) : "";
