@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <functional>
 #include <map>
 
@@ -12,9 +13,11 @@
 #include "jet/file/header.h"
 #include "jet/file/page_file.h"
 #include "jet/maintain/check.h"
+#include "jet/maintain/index_drop.h"
 #include "jet/maintain/repair.h"
 #include "jet/read/catalog.h"
 #include "jet/read/database.h"
+#include "jet/write/tdef_writer.h"
 #include "tests/support/database_bytes.h"
 #include "tests/support/fixtures.h"
 #include "tests/support/test_support.h"
@@ -393,6 +396,16 @@ TEST(RepairRebuild, DefinitionsKeepTheirColumnsWhenTheRestIsLost) {
       ASSERT_TRUE(db->GetTableDefByName("orders", &found).ok());
       def = *found;
     }
+    {
+      // A column type no format has is damage: the check says so, as readers fail on it.
+      testing_support::DatabaseBytes db = original;
+      db.Page(def.first_page)[def.columns[1].def_offset] = 0x61;
+      const std::string path = dir.File(std::string(jet::VersionName(version)) + "-type.mdb");
+      ASSERT_TRUE(db.WriteTo(path));
+      jet::CheckReport check;
+      ASSERT_TRUE(jet::CheckDatabase(path, &check).ok());
+      EXPECT_TRUE(check.HasDamage()) << path;
+    }
     const bool j3 = jet::IsJet3(version);
     const size_t qty_size_at = def.columns[1].def_offset + (j3 ? 16 : 23);
     // Damage past the columns, a column's size, its name's length (the names from
@@ -420,6 +433,67 @@ TEST(RepairRebuild, DefinitionsKeepTheirColumnsWhenTheRestIsLost) {
             << path << ": " << assumed;
       }
     }
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// An index whose rebuilt tree would miss rows is left out: the definition without it
+// reads, keeps the other indexes and every row, and the check finds it sound.
+TEST(RepairRebuild, AnIndexLeftOutLeavesASoundDefinition) {
+  TempDir dir;
+  for (jet::Version version : kVersions) {
+    jet::TableSpec table;
+    table.name = "orders";
+    table.columns = {{"id", jet::ColumnType::kLong}, {"note", jet::ColumnType::kText, 20},
+                     {"code", jet::ColumnType::kLong}};
+    table.indexes = {{"PrimaryKey", {{"id", true}}, true}, {"byNote", {{"note", true}}}, {"byCode", {{"code", true}}}};
+    for (int i = 0; i < 5; ++i)
+      table.rows.push_back({{jet::Value::Long(i), jet::Value::Text("n" + std::to_string(i)), jet::Value::Long(9 - i)}});
+    testing_support::DatabaseBytes db;
+    ASSERT_TRUE(db.Create({table}, version)) << db.error();
+    const std::string source = dir.File("source.mdb");
+    ASSERT_TRUE(db.WriteTo(source));
+    const std::vector<std::string> rows = RowTexts(source, "orders");
+    jet::TableDef def;
+    {
+      auto opened = db.Open();
+      const jet::TableDef* found = nullptr;
+      ASSERT_TRUE(opened->GetTableDefByName("orders", &found).ok());
+      def = *found;
+    }
+    const jet::Format& format = jet::FormatFor(version);
+    const auto by_note = std::find_if(def.logical_indexes.begin(), def.logical_indexes.end(),
+                                      [](const jet::LogicalIndex& l) { return l.name == "byNote"; });
+    ASSERT_NE(by_note, def.logical_indexes.end());
+    std::vector<uint8_t> logical;
+    std::vector<std::string> names;
+    ASSERT_TRUE(jet::DefinitionWithoutIndex(format, def, by_note->real_index, &logical, &names).ok());
+    EXPECT_EQ(names, std::vector<std::string>{"byNote"});
+    std::vector<std::vector<uint8_t>> pages;
+    const uint32_t needed = jet::TableDefPageCount(format, logical.size());
+    ASSERT_LE(needed, def.pages.size());
+    ASSERT_TRUE(jet::SplitTableDef(format, logical, std::span<const uint32_t>(def.pages.data(), needed), &pages).ok());
+    for (size_t i = 0; i < pages.size(); ++i) std::memcpy(db.Page(def.pages[i]), pages[i].data(), pages[i].size());
+    const std::string path = dir.File(std::string(jet::VersionName(version)) + "-dropped.mdb");
+    ASSERT_TRUE(db.WriteTo(path));
+    auto opened = db.Open();
+    const jet::TableDef* after = nullptr;
+    ASSERT_TRUE(opened->GetTableDefByName("orders", &after).ok());
+    std::vector<std::string> left;
+    for (const jet::LogicalIndex& l : after->logical_indexes) {
+      left.push_back(l.name);
+      ASSERT_LT(l.real_index, after->real_indexes.size());
+      const uint16_t column = after->real_indexes[l.real_index].columns.at(0).column_number;
+      EXPECT_EQ(after->columns[size_t(after->FindColumnByNumber(column))].name, l.name == "byCode" ? "code" : "id");
+    }
+    EXPECT_EQ(left, (std::vector<std::string>{"PrimaryKey", "byCode"})) << path;
+    EXPECT_EQ(RowTexts(path, "orders"), rows) << path;
+    jet::CheckReport check;
+    ASSERT_TRUE(jet::CheckDatabase(path, &check).ok());
+    EXPECT_FALSE(check.HasDamage()) << path;
   }
 }
 
