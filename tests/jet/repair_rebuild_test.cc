@@ -287,6 +287,14 @@ TEST(RepairRebuild, Jet3CodePageZeroIsReadAsWindows1252) {
 }
 
 // Values of every row of table `name` of the file at `path`, as text.
+// The definition of table `name` of `db`, as read now.
+jet::TableDef DefinitionOf(const testing_support::DatabaseBytes& db, const std::string& name) {
+  auto opened = db.Open();
+  const jet::TableDef* found = nullptr;
+  EXPECT_TRUE(opened != nullptr && opened->GetTableDefByName(name, &found).ok()) << name;
+  return found != nullptr ? *found : jet::TableDef();
+}
+
 std::vector<std::string> RowTexts(const std::string& path, const std::string& name) {
   std::unique_ptr<jet::Database> db;
   std::vector<std::string> texts;
@@ -389,13 +397,7 @@ TEST(RepairRebuild, DefinitionsKeepTheirColumnsWhenTheRestIsLost) {
     const std::string source = dir.File("source.mdb");
     ASSERT_TRUE(original.WriteTo(source));
     const std::vector<std::string> rows = RowTexts(source, "orders");
-    jet::TableDef def;
-    {
-      auto db = original.Open();
-      const jet::TableDef* found = nullptr;
-      ASSERT_TRUE(db->GetTableDefByName("orders", &found).ok());
-      def = *found;
-    }
+    const jet::TableDef def = DefinitionOf(original, "orders");
     {
       // A column type no format has is damage: the check says so, as readers fail on it.
       testing_support::DatabaseBytes db = original;
@@ -457,13 +459,7 @@ TEST(RepairRebuild, AnIndexLeftOutLeavesASoundDefinition) {
     const std::string source = dir.File("source.mdb");
     ASSERT_TRUE(db.WriteTo(source));
     const std::vector<std::string> rows = RowTexts(source, "orders");
-    jet::TableDef def;
-    {
-      auto opened = db.Open();
-      const jet::TableDef* found = nullptr;
-      ASSERT_TRUE(opened->GetTableDefByName("orders", &found).ok());
-      def = *found;
-    }
+    const jet::TableDef def = DefinitionOf(db, "orders");
     const jet::Format& format = jet::FormatFor(version);
     const auto by_note = std::find_if(def.logical_indexes.begin(), def.logical_indexes.end(),
                                       [](const jet::LogicalIndex& l) { return l.name == "byNote"; });
@@ -479,15 +475,13 @@ TEST(RepairRebuild, AnIndexLeftOutLeavesASoundDefinition) {
     for (size_t i = 0; i < pages.size(); ++i) std::memcpy(db.Page(def.pages[i]), pages[i].data(), pages[i].size());
     const std::string path = dir.File(std::string(jet::VersionName(version)) + "-dropped.mdb");
     ASSERT_TRUE(db.WriteTo(path));
-    auto opened = db.Open();
-    const jet::TableDef* after = nullptr;
-    ASSERT_TRUE(opened->GetTableDefByName("orders", &after).ok());
+    const jet::TableDef after = DefinitionOf(db, "orders");
     std::vector<std::string> left;
-    for (const jet::LogicalIndex& l : after->logical_indexes) {
+    for (const jet::LogicalIndex& l : after.logical_indexes) {
       left.push_back(l.name);
-      ASSERT_LT(l.real_index, after->real_indexes.size());
-      const uint16_t column = after->real_indexes[l.real_index].columns.at(0).column_number;
-      EXPECT_EQ(after->columns[size_t(after->FindColumnByNumber(column))].name, l.name == "byCode" ? "code" : "id");
+      ASSERT_LT(l.real_index, after.real_indexes.size());
+      const uint16_t column = after.real_indexes[l.real_index].columns.at(0).column_number;
+      EXPECT_EQ(after.columns[size_t(after.FindColumnByNumber(column))].name, l.name == "byCode" ? "code" : "id");
     }
     EXPECT_EQ(left, (std::vector<std::string>{"PrimaryKey", "byCode"})) << path;
     EXPECT_EQ(RowTexts(path, "orders"), rows) << path;
