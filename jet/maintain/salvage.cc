@@ -210,8 +210,9 @@ class Salvager {
   Status ReadDefinition(uint32_t first, TableDef* def);
   // The last resort of ReadDefinition: the definition at `first` rewritten with its
   // columns alone (jet/read/table_def.h ReadTableDefColumns), without indexes or
-  // long-value maps, its pages then found by their owner field. `why` (the reason the
-  // whole definition does not read) when even the columns cannot be read.
+  // long-value maps; the columns placed by their rows (maintain/column_evidence.h).
+  // `why` (the reason the whole definition does not read) when even the columns
+  // cannot be read.
   Status KeepColumnsOnly(uint32_t first, const Status& why, TableDef* def);
   // Marks slot `row` of its page deleted, and remembers that the salvage did.
   void DeleteSlot(RowId row);
@@ -465,8 +466,10 @@ Status Salvager::KeepColumnsOnly(uint32_t first, const Status& why, TableDef* de
   std::vector<std::string> placed;
   if (Status s = PlaceColumnsByRows(view_, &read, &placed); !s.ok())
     return Status::Error(why.kind(), why.detail() + "; " + s.detail());
+  // The table's page maps stay: its pages are weighed against them as for any table
+  // (a map that disagrees with the pages is set aside there), so that the leftovers
+  // of rows deleted long ago on pages it gave back stay out.
   TableDef& columns = read.table;
-  columns.owned_map = columns.free_map = 0;
   std::vector<uint8_t> logical;
   std::vector<std::vector<uint8_t>> pages;
   Status s = EncodeColumnsOnlyTableDef(format_, columns, &logical);
@@ -479,10 +482,9 @@ Status Salvager::KeepColumnsOnly(uint32_t first, const Status& why, TableDef* de
   if (!s.ok()) return why;
   for (size_t i = 0; i < pages.size(); ++i)
     std::memcpy(view_.Mutable(columns.pages[i]), pages[i].data(), pages[i].size());
-  maps_set_aside_.insert(first);
   report_->rebuilt.push_back("the definition of table page " + std::to_string(first) + " could not be read whole (" +
                              why.detail() + "); rewritten with its " + std::to_string(columns.columns.size()) +
-                             " readable columns and no indexes or long-value maps, its pages found by their owner field");
+                             " readable columns and no indexes or long-value maps");
   for (const std::string& line : read.named)
     report_->assumptions.push_back("table page " + std::to_string(first) + ", " + line);
   for (const std::string& line : placed)

@@ -551,6 +551,8 @@ Status ReadTableDefColumns(PageFile& file, uint32_t first_page, ColumnsOnly* out
   table->row_count = r.U32(f.tdef_row_count);
   table->last_autonumber = r.U32(f.tdef_autonumber);
   table->table_type = r.U8(f.tdef_table_type);
+  table->owned_map = r.U32(f.tdef_owned_map);
+  table->free_map = r.U32(f.tdef_free_map);
   const uint16_t column_count = r.U16(f.tdef_column_count);
   const uint32_t real_count = r.U32(f.tdef_real_indexes);
   out->stated_max_columns = std::min<uint16_t>(r.U16(f.tdef_max_columns), kMaxRowColumns);

@@ -190,8 +190,8 @@ bool PlausibleColumnName(const std::string& name);
 
 // What ReadTableDefColumns makes of a damaged definition.
 struct ColumnsOnly {
-  // The header, the columns kept and their names; indexes and long-value maps empty;
-  // max_columns and var_columns cover the columns kept. A name given to a column
+  // The header (its page maps as stored), the columns kept and their names; indexes
+  // and long-value maps empty; max_columns and var_columns cover the columns kept. A name given to a column
   // whose stored name is lost is appended to `buffer` (at its name_offset), so that a
   // writer copying names from the buffer writes the given one.
   TableDef table;
