@@ -38,7 +38,8 @@ class PageFile {
   virtual bool has_partial_page() const = 0;
 
   // Copies page `number` (decoded) into `out`, which holds page_size() bytes.
-  // kDamaged when number >= page_count().
+  // kDamaged when number >= page_count(). Safe to call from several threads at once
+  // (a read at an offset, no shared position); an implementation must keep it so.
   virtual Status ReadPage(uint32_t number, uint8_t* out) const = 0;
 };
 

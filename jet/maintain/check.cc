@@ -4,12 +4,15 @@
 #include "jet/maintain/check.h"
 
 #include <algorithm>
+#include <atomic>
 #include <functional>
 #include <map>
 #include <memory>
 #include <set>
+#include <span>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <tuple>
 #include <unordered_map>
 #include <unordered_set>
@@ -122,6 +125,13 @@ struct IndexExpectation {
   bool KeyKnown(uint32_t pointer) const {
     return keys_computable && !std::binary_search(unknown_keys.begin(), unknown_keys.end(), pointer);
   }
+  // Adds what the rows of the pages after this one's said (their pointers are all
+  // higher, so unknown_keys stays ascending).
+  void Append(const IndexExpectation& later) {
+    eligible += later.eligible;
+    fingerprint += later.fingerprint;
+    unknown_keys.insert(unknown_keys.end(), later.unknown_keys.begin(), later.unknown_keys.end());
+  }
   void Add(uint32_t pointer, const ExpectedEntry& e) {
     if (!e.eligible) return;
     ++eligible;
@@ -193,12 +203,22 @@ class EntryOrder {
   RowId previous_row_;
 };
 
+// MSysACEs, MSysQueries and MSysRelationships: rows whose values the catalog
+// cross-checks need (Checker::RecordCatalogReference).
+bool KeepsCatalogReferences(const std::string& table) {
+  return table == "MSysACEs" || table == "MSysQueries" || table == "MSysRelationships";
+}
+
+// A row lane stops after the page at which it has recorded this many events (24 bytes
+// each); the main checker goes on from there.
+constexpr size_t kMaxLaneEvents = size_t(1) << 16;
+
 class Checker {
  public:
   Checker(PageFile& file, const CheckOptions& options, CheckReport* report)
-      : file_(file), format_(file.format()), options_(options), report_(report),
-        claims_(file.page_count(), Claim::kNone), claim_owner_(file.page_count(), 0), page_(file.page_size()),
-        other_(file.page_size()) {}
+      : file_(file), format_(file.format()), options_(options), report_(report), types_(census_types_),
+        owners_(census_owners_), claims_(file.page_count(), Claim::kNone), claim_owner_(file.page_count(), 0),
+        page_(file.page_size()), other_(file.page_size()) {}
 
   void Run();
 
@@ -215,11 +235,53 @@ class Checker {
     return place;
   }
 
+  // Two threads. Some work of a table -- the second half of its rows, the first walks
+  // of its indexes -- is done by a lane: a checker of its own (its own scratch, the
+  // census of the main one) that records what it would have done to the report and
+  // to the page claims instead of doing it. The main checker then replays the record
+  // at the point where the work comes in sequence, so the report is the one a single
+  // thread makes, whatever the timing. A lane reads the file, the census and the
+  // table; it writes nothing the main checker reads until it has been joined.
+  struct LaneRecord {
+    enum class Type : uint8_t { kFinding, kLongValuePage, kIndexPage };
+    struct Event {
+      Type type = Type::kFinding;
+      FindingKind kind = FindingKind::kPartialPage;  // kFinding
+      int row = -1;         // the place of the event
+      int64_t page = -1;
+      uint32_t target = 0;  // the page claimed
+    };
+    Place place;         // table and index of every event
+    uint32_t owner = 0;  // the table's first page (index pages)
+    std::vector<Event> events;
+    std::vector<std::string> details;  // of the kFinding events, in order
+    // Findings past the cap of their kind within the lane are only counted: in
+    // sequence they come after at least as many of their kind, past the cap there too.
+    std::map<FindingKind, size_t> listed;
+    std::map<FindingKind, size_t> unlisted;
+    // Pages the walk being recorded has claimed, by page number.
+    std::vector<bool> index_pages;
+
+    bool Full() const { return events.size() >= kMaxLaneEvents; }
+  };
+  // A lane of `main`, with no record yet (record_ is set before it works).
+  explicit Checker(const Checker& main)
+      : file_(main.file_), format_(main.format_), options_(main.options_), report_(nullptr), types_(main.types_),
+        owners_(main.owners_), page_(main.page_.size()), other_(main.other_.size()) {}
+  bool UseSecondThread(size_t data_pages) const { return data_pages >= options_.second_thread_pages; }
+  // Does what `record` says in its order. An index walk's record is refused (false,
+  // nothing done) when one of the pages it claims is claimed by now: the walk would
+  // have gone otherwise in sequence.
+  bool Replay(const LaneRecord& record);
+
   // Reports a finding of `kind` (with the kind's severity).
   void Add(FindingKind kind, const Place& place, const std::string& detail);
   // Records that `owner` (a TDEF page, or 0) holds `page` as `claim`; a second
   // exclusive owner is damage. False when the page was already claimed.
   bool ClaimPage(uint32_t page, Claim claim, uint32_t owner, const Place& place);
+  // Claims `page`, which a long value of the row at `place` reaches, when the census
+  // says it is an LVAL page; checks its header when nothing had claimed it.
+  void ClaimLongValuePage(uint32_t page, const Place& place);
   // The header of LVAL page `number`, which a value of the row at `place` reaches:
   // its free space must match its rows, and its second byte is 0x01 as on every data
   // page Jet writes. A value there reads whatever the header says, so the damage is
@@ -234,13 +296,18 @@ class Checker {
   void CheckCatalog();
   void CheckTable(const CatalogObject& object);
   void CheckTableDefinition(const TableDef& table, const Place& place);
+  // The first pass over a table's rows: the findings, the live row count and what the
+  // rows say each index must hold.
+  void CheckTableRows(const TableDef& table, const Place& place, const std::vector<uint32_t>& pages,
+                      std::vector<IndexExpectation>* expected, uint64_t* live_rows);
   // Receives each live row that cracks, with its values (values_ok false when one
   // does not decode).
   using RowSink = std::function<void(RowId id, bool values_ok, const std::vector<Value>& values)>;
   // Scans the rows of pages[first...], stopping after the page at which `row_limit`
-  // rows have gone to `sink`; returns the position of the next page. `pages` is
-  // ascending, so rows reach the sink by ascending row pointer.
-  size_t CheckRows(const TableDef& table, const Place& place, const std::vector<uint32_t>& pages, size_t first,
+  // rows have gone to `sink` (or a lane's record is full); returns the position of
+  // the next page. `pages` is ascending, so rows reach the sink by ascending row
+  // pointer.
+  size_t CheckRows(const TableDef& table, const Place& place, std::span<const uint32_t> pages, size_t first,
                    uint64_t row_limit, const RowSink& sink, uint64_t* live_rows);
   void CheckRow(const TableDef& table, const Place& place, RowId id, const uint8_t* bytes, size_t size,
                 RowDecoder* decoder, LongValueReader* long_values, const RowSink& sink);
@@ -263,8 +330,32 @@ class Checker {
     uint32_t last_leaf_next = 0;
     int64_t bad_link_leaf = -1;    // first leaf whose links disagree with the tree
   };
-  void CheckIndex(const TableDef& table, size_t real, const Place& place, const std::vector<uint32_t>& pages,
-                  const IndexExpectation& expectation);
+  // What the first walk of an index found besides its findings.
+  struct IndexScan {
+    bool walked = false;  // the walk reached every page of the tree
+    uint64_t entries = 0;
+    uint64_t fingerprint = 0;
+    uint64_t misordered = 0;  // entries out of order, or repeating a key of a unique index
+    uint32_t distinct = 0;
+  };
+  // A first walk done by a lane ahead of its turn.
+  struct IndexAhead {
+    LaneRecord record;
+    IndexScan scan;
+  };
+  // The place findings about real index `real` of the table at `table_place` have.
+  static Place IndexPlace(const TableDef& table, size_t real, const Place& table_place);
+  // Checks every index of a table against what its rows expect.
+  void CheckIndexes(const TableDef& table, const Place& place, const std::vector<uint32_t>& pages,
+                    const std::vector<IndexExpectation>& expected);
+  // `ahead`, when not null, is the index's first walk done by a lane.
+  void CheckIndex(const TableDef& table, size_t real, const Place& table_place, const std::vector<uint32_t>& pages,
+                  const IndexExpectation& expectation, const IndexAhead* ahead);
+  // The first walk: the structure, the order and the fingerprint of the entries.
+  IndexScan ScanIndex(const TableDef& table, size_t real, const Place& place, const IndexExpectation& expected);
+  // Claims index page `number` for the walk, or reports why it cannot be: reached
+  // twice (a cycle), or owned by another structure. False when the walk must stop.
+  bool ClaimIndexPage(const IndexWalk& walk, uint32_t number, const Place& at);
   // The entry-by-entry comparison of an index whose fingerprint or order disagreed;
   // reports the same findings, entry by entry, as a comparison with every row in hand.
   // `rows_differ` false: only the order is wrong, the entries are those of the rows.
@@ -283,10 +374,16 @@ class Checker {
   PageFile& file_;
   const Format& format_;
   const CheckOptions options_;
-  CheckReport* report_;
-  std::vector<Claim> claims_;
+  CheckReport* report_;    // null in a lane
+  LaneRecord* record_ = nullptr;  // a lane's: where Add and the claims go
+  // Byte 0 and bytes 4-7 of every page, from the census (written by Census only);
+  // types_ and owners_ are the main checker's in a lane.
+  std::vector<uint8_t> census_types_;
+  std::vector<uint32_t> census_owners_;
+  const std::vector<uint8_t>& types_;
+  const std::vector<uint32_t>& owners_;
+  std::vector<Claim> claims_;          // empty in a lane
   std::vector<uint32_t> claim_owner_;
-  std::vector<uint8_t> types_;       // byte 0 of every page
   uint64_t data_pages_ = 0;          // tables' data pages, not LVAL (progress: all the work)
   uint64_t data_pages_checked_ = 0;  // ... of the tables checked so far
   uint64_t progress_shown_ = 0;      // what progress was last told; it never goes back
@@ -297,7 +394,6 @@ class Checker {
     progress_shown_ = done;
     ReportProgress(options_.progress, done, data_pages_);
   }
-  std::vector<uint32_t> owners_;     // bytes 4-7 of every page
   std::vector<bool> free_;           // set in the global free-page map
   std::vector<uint8_t> page_;
   std::vector<uint8_t> other_;
@@ -326,6 +422,19 @@ class Checker {
 
 void Checker::Add(FindingKind kind, const Place& place, const std::string& detail) {
   if (quiet_) return;
+  if (record_ != nullptr) {
+    if (++record_->listed[kind] > kMaxFindingsPerKind) {
+      ++record_->unlisted[kind];
+      return;
+    }
+    LaneRecord::Event e;
+    e.kind = kind;
+    e.page = place.page;
+    e.row = place.row;
+    record_->events.push_back(e);
+    record_->details.push_back(detail);
+    return;
+  }
   size_t& count = kind_counts_[kind];
   if (++count > kMaxFindingsPerKind) {
     Unlisted& more = unlisted_[{FindingKindName(kind), place.table, place.index}];
@@ -360,6 +469,45 @@ bool Checker::ClaimPage(uint32_t page, Claim claim, uint32_t owner, const Place&
           ClaimName(claims_[page]) +
           (claim_owner_[page] != 0 ? " of table " + std::to_string(claim_owner_[page]) : ""));
   return false;
+}
+
+void Checker::ClaimLongValuePage(uint32_t page, const Place& place) {
+  if (page >= file_.page_count() || types_[page] != kPageData || owners_[page] != kLongValueOwner) return;
+  if (record_ != nullptr) {
+    LaneRecord::Event e;
+    e.type = LaneRecord::Type::kLongValuePage;
+    e.page = place.page;
+    e.row = place.row;
+    e.target = page;
+    record_->events.push_back(e);
+    return;
+  }
+  const bool first = claims_[page] == Claim::kNone;
+  ClaimPage(page, Claim::kLongValue, 0, place);
+  if (first && !quiet_) CheckLongValuePage(page, place);
+}
+
+bool Checker::Replay(const LaneRecord& record) {
+  for (const LaneRecord::Event& e : record.events)
+    if (e.type == LaneRecord::Type::kIndexPage && claims_[e.target] != Claim::kNone) return false;
+  size_t detail = 0;
+  for (const LaneRecord::Event& e : record.events) {
+    Place at = record.place;
+    at.page = e.page;
+    at.row = e.row;
+    switch (e.type) {
+      case LaneRecord::Type::kFinding: Add(e.kind, at, record.details[detail++]); break;
+      case LaneRecord::Type::kLongValuePage: ClaimLongValuePage(e.target, at); break;
+      case LaneRecord::Type::kIndexPage: ClaimPage(e.target, Claim::kIndex, record.owner, at); break;
+    }
+  }
+  for (const auto& [kind, count] : record.unlisted) {
+    kind_counts_[kind] += count;
+    Unlisted& more = unlisted_[{FindingKindName(kind), record.place.table, record.place.index}];
+    more.kind = kind;
+    more.count += count;
+  }
+  return true;
 }
 
 void Checker::CheckLongValuePage(uint32_t number, const Place& place) {
@@ -421,15 +569,15 @@ void Checker::CheckHeader() {
 
 void Checker::Census() {
   const uint32_t n = file_.page_count();
-  types_.assign(n, 0);
-  owners_.assign(n, 0);
+  census_types_.assign(n, 0);
+  census_owners_.assign(n, 0);
   for (uint32_t i = 1; i < n; ++i) {
     if (!file_.ReadPage(i, page_.data()).ok()) {
       Add(FindingKind::kPageUnreadable, AtPage(int64_t(i)), "the page cannot be read");
       continue;
     }
-    types_[i] = page_[0];
-    owners_[i] = LoadLe32(page_.data() + 4);
+    census_types_[i] = page_[0];
+    census_owners_[i] = LoadLe32(page_.data() + 4);
     if (types_[i] == kPageData && owners_[i] != kLongValueOwner) ++data_pages_;
   }
 }
@@ -636,12 +784,7 @@ void Checker::CheckTable(const CatalogObject& object) {
   for (size_t i = 0; i < expected.size(); ++i)
     expected[i].keys_computable = CanComputeKeys(format_, table, table.real_indexes[i]);
   uint64_t live_rows = 0;
-  CheckRows(table, place, pages, 0, UINT64_MAX,
-            [&](RowId id, bool values_ok, const std::vector<Value>& values) {
-              for (size_t i = 0; i < expected.size(); ++i)
-                expected[i].Add(id.ToPointer(), Expect(table, i, expected[i].keys_computable, values_ok, values));
-            },
-            &live_rows);
+  CheckTableRows(table, place, pages, &expected, &live_rows);
   report_->live_rows += live_rows;
   // Access keeps the counts of its own system tables loosely (real files disagree by a
   // few rows); nothing reads them. A user table's count is what readers report.
@@ -650,7 +793,7 @@ void Checker::CheckTable(const CatalogObject& object) {
     Add(system ? FindingKind::kRowCountSystem : FindingKind::kRowCount, place,
         "the definition says " + std::to_string(table.row_count) + " rows, the pages hold " +
             std::to_string(live_rows));
-  for (size_t i = 0; i < table.real_indexes.size(); ++i) CheckIndex(table, i, place, pages, expected[i]);
+  CheckIndexes(table, place, pages, expected);
   data_pages_checked_ += pages.size();
   ShowProgress(data_pages_checked_);
 }
@@ -693,7 +836,46 @@ void Checker::CheckTableDefinition(const TableDef& table, const Place& place) {
   }
 }
 
-size_t Checker::CheckRows(const TableDef& table, const Place& place, const std::vector<uint32_t>& pages,
+void Checker::CheckTableRows(const TableDef& table, const Place& place, const std::vector<uint32_t>& pages,
+                             std::vector<IndexExpectation>* expected, uint64_t* live_rows) {
+  const auto expect_into = [&table](Checker* checker, std::vector<IndexExpectation>* into) -> RowSink {
+    return [&table, checker, into](RowId id, bool values_ok, const std::vector<Value>& values) {
+      for (size_t i = 0; i < into->size(); ++i)
+        (*into)[i].Add(id.ToPointer(), checker->Expect(table, i, (*into)[i].keys_computable, values_ok, values));
+    };
+  };
+  const std::span<const uint32_t> all(pages);
+  // The catalog references are recorded by whoever reads the row: those tables stay
+  // on one thread (they are small).
+  if (!UseSecondThread(pages.size()) || KeepsCatalogReferences(place.table)) {
+    CheckRows(table, place, all, 0, UINT64_MAX, expect_into(this, expected), live_rows);
+    return;
+  }
+  // The second half of the pages goes to a lane; its record follows the first half.
+  const size_t half = pages.size() / 2;
+  LaneRecord record;
+  record.place = place;
+  Checker lane(*this);
+  lane.record_ = &record;
+  std::vector<IndexExpectation> lane_expected(expected->size());
+  for (size_t i = 0; i < expected->size(); ++i) lane_expected[i].keys_computable = (*expected)[i].keys_computable;
+  uint64_t lane_rows = 0;
+  size_t lane_end = half;
+  std::thread helper([&] {
+    lane_end += lane.CheckRows(table, place, all.subspan(half), 0, UINT64_MAX, expect_into(&lane, &lane_expected),
+                               &lane_rows);
+  });
+  CheckRows(table, place, all.first(half), 0, UINT64_MAX, expect_into(this, expected), live_rows);
+  helper.join();
+  Replay(record);
+  for (size_t i = 0; i < expected->size(); ++i) (*expected)[i].Append(lane_expected[i]);
+  *live_rows += lane_rows;
+  // A lane whose record filled up stopped early: the rest is done here.
+  if (lane_end < pages.size())
+    CheckRows(table, place, all.subspan(lane_end), 0, UINT64_MAX, expect_into(this, expected), live_rows);
+}
+
+size_t Checker::CheckRows(const TableDef& table, const Place& place, std::span<const uint32_t> pages,
                           size_t first, uint64_t row_limit, const RowSink& sink, uint64_t* live_rows) {
   std::vector<uint8_t> page(format_.page_size);
   RowDecoder decoder(file_, table);
@@ -702,9 +884,9 @@ size_t Checker::CheckRows(const TableDef& table, const Place& place, const std::
   uint64_t rows = 0;
   Place at = place;
   size_t next = first;
-  while (next < pages.size() && rows < row_limit) {
+  while (next < pages.size() && rows < row_limit && !(record_ != nullptr && record_->Full())) {
     const uint32_t number = pages[next++];
-    ShowProgress(data_pages_checked_ + next);  // this table's pages come after the ones before
+    if (record_ == nullptr) ShowProgress(data_pages_checked_ + next);  // this table's pages come after the ones before
     at.row = -1;
     at.page = number;
     if (!file_.ReadPage(number, page.data()).ok()) continue;
@@ -790,13 +972,7 @@ void Checker::CheckRow(const TableDef& table, const Place& at, RowId id, const u
     const ColumnDef& column = table.columns[c];
     if (column.is_long_value() && !raw[c].is_null) {
       Status ls = long_values->Read(row.data() + raw[c].offset, raw[c].size, &long_value_, &long_value_rows_);
-      for (const RowId& r : long_value_rows_) {
-        if (r.page < file_.page_count() && types_[r.page] == kPageData && owners_[r.page] == kLongValueOwner) {
-          const bool first = claims_[r.page] == Claim::kNone;
-          ClaimPage(r.page, Claim::kLongValue, 0, at);
-          if (first && !quiet_) CheckLongValuePage(r.page, at);
-        }
-      }
+      for (const RowId& r : long_value_rows_) ClaimLongValuePage(r.page, at);
       if (!ls.ok()) {
         Add(FindingKind::kLongValueBroken, at, "column \"" + column.name + "\": " + ls.detail());
         values_ok = false;
@@ -869,11 +1045,7 @@ bool Checker::WalkIndexPage(IndexWalk* walk, uint32_t number, int depth, IndexPa
     report(FindingKind::kIndexTree, "a pointer of the tree leads outside the file");
     return false;
   }
-  if (!walk->repeat && claims_[number] == Claim::kIndex && claim_owner_[number] == table.first_page) {
-    report(FindingKind::kIndexTree, "the page is reached twice (a cycle in the tree)");
-    return false;
-  }
-  if (!walk->repeat && !ClaimPage(number, Claim::kIndex, table.first_page, at)) return false;
+  if (!walk->repeat && !ClaimIndexPage(*walk, number, at)) return false;
   walk->buffer.resize(format_.page_size);
   if (!file_.ReadPage(number, walk->buffer.data()).ok()) return false;
   IndexPage page;
@@ -919,47 +1091,106 @@ bool Checker::WalkIndexPage(IndexWalk* walk, uint32_t number, int depth, IndexPa
   return true;
 }
 
-void Checker::CheckIndex(const TableDef& table, size_t real, const Place& table_place,
-                         const std::vector<uint32_t>& pages, const IndexExpectation& expected) {
-  const RealIndex& index = table.real_indexes[real];
+bool Checker::ClaimIndexPage(const IndexWalk& walk, uint32_t number, const Place& at) {
+  const uint32_t owner = walk.table->first_page;
+  const bool again = record_ != nullptr ? bool(record_->index_pages[number])
+                                        : claims_[number] == Claim::kIndex && claim_owner_[number] == owner;
+  if (again) {
+    Add(FindingKind::kIndexTree, at, "the page is reached twice (a cycle in the tree)");
+    return false;
+  }
+  if (record_ == nullptr) return ClaimPage(number, Claim::kIndex, owner, at);
+  // A lane's claims hold when no page of them is claimed at its turn (Replay).
+  record_->index_pages[number] = true;
+  LaneRecord::Event e;
+  e.type = LaneRecord::Type::kIndexPage;
+  e.page = at.page;
+  e.row = at.row;
+  e.target = number;
+  record_->events.push_back(e);
+  return true;
+}
+
+Checker::Place Checker::IndexPlace(const TableDef& table, size_t real, const Place& table_place) {
   Place place = table_place;
   place.index = RealIndexName(table, real);
+  return place;
+}
+
+void Checker::CheckIndexes(const TableDef& table, const Place& place, const std::vector<uint32_t>& pages,
+                           const std::vector<IndexExpectation>& expected) {
+  const size_t count = table.real_indexes.size();
+  // The first walks of a large table's indexes go to two lanes, one on each thread,
+  // which take the indexes in turn; each walk's record is replayed at its index's turn.
+  std::vector<IndexAhead> ahead;
+  if (count >= 2 && UseSecondThread(pages.size())) {
+    ahead.resize(count);
+    std::atomic<size_t> next{0};
+    const auto walk_ahead = [&](Checker* lane) {
+      for (size_t i = next++; i < count; i = next++) {
+        LaneRecord& record = ahead[i].record;
+        record.place = IndexPlace(table, i, place);
+        record.owner = table.first_page;
+        record.index_pages.assign(file_.page_count(), false);
+        lane->record_ = &record;
+        ahead[i].scan = lane->ScanIndex(table, i, record.place, expected[i]);
+        record.index_pages = std::vector<bool>();
+      }
+    };
+    Checker here(*this), there(*this);
+    std::thread helper(walk_ahead, &there);
+    walk_ahead(&here);
+    helper.join();
+  }
+  for (size_t i = 0; i < count; ++i)
+    CheckIndex(table, i, place, pages, expected[i], ahead.empty() ? nullptr : &ahead[i]);
+}
+
+void Checker::CheckIndex(const TableDef& table, size_t real, const Place& table_place,
+                         const std::vector<uint32_t>& pages, const IndexExpectation& expected,
+                         const IndexAhead* ahead) {
+  const RealIndex& index = table.real_indexes[real];
+  const Place place = IndexPlace(table, real, table_place);
 
   UsageMap map;
   Status s = ReadMap(index.usage_map, place, &map);
   if (!s.ok()) Add(FindingKind::kIndexMap, place, "the index's page map cannot be read: " + s.detail());
 
-  // First walk: the structure, the order and the fingerprint of the entries.
-  const bool unique = (index.flags & kIndexUnique) != 0;
-  uint64_t entries = 0;
-  uint64_t fingerprint = 0;
-  uint64_t misordered = 0;   // entries out of order, or repeating a key of a unique index
-  uint32_t distinct = 0;
-  EntryOrder order(unique);
+  const IndexScan scan =
+      ahead != nullptr && Replay(ahead->record) ? ahead->scan : ScanIndex(table, real, place, expected);
+  if (!scan.walked) return;
+  const bool rows_differ = scan.entries != expected.eligible || scan.fingerprint != expected.fingerprint;
+  if (rows_differ || scan.misordered > 0) CompareIndexEntries(table, real, place, pages, rows_differ, scan.entries);
+  if (scan.entries > 0 && index.stat_unique != scan.distinct)
+    Add(FindingKind::kIndexStatistics, place,
+        "the stored distinct-key count " + std::to_string(index.stat_unique) + " differs from " +
+            std::to_string(scan.distinct));
+}
+
+Checker::IndexScan Checker::ScanIndex(const TableDef& table, size_t real, const Place& place,
+                                      const IndexExpectation& expected) {
+  const RealIndex& index = table.real_indexes[real];
+  IndexScan scan;
+  EntryOrder order((index.flags & kIndexUnique) != 0);
   IndexWalk walk(table, place, [&](const IndexPageEntry& e) {
     const EntryOrder::Step step = order.Next(e);
-    misordered += step.out_of_order + step.repeated_key;
-    distinct += step.new_key;
-    ++entries;
+    scan.misordered += step.out_of_order + step.repeated_key;
+    scan.distinct += step.new_key;
+    ++scan.entries;
     const uint32_t pointer = e.row.ToPointer();
-    fingerprint += expected.KeyKnown(pointer) ? EntryMix(pointer, KeyHash(e.key)) : PointerEntryMix(pointer);
+    scan.fingerprint += expected.KeyKnown(pointer) ? EntryMix(pointer, KeyHash(e.key)) : PointerEntryMix(pointer);
   });
   IndexPageEntry last;
   bool has_last = false;
-  if (!WalkIndexPage(&walk, index.root_page, 0, &last, &has_last)) return;
+  if (!WalkIndexPage(&walk, index.root_page, 0, &last, &has_last)) return scan;
+  scan.walked = true;
   if (walk.bad_link_leaf < 0 && walk.leaves > 0 && walk.last_leaf_next != 0) walk.bad_link_leaf = walk.last_leaf;
   if (walk.bad_link_leaf >= 0) {
     Place at = place;
     at.page = walk.bad_link_leaf;
     Add(FindingKind::kIndexLinks, at, "the leaf's previous/next links disagree with the tree");
   }
-
-  const bool rows_differ = entries != expected.eligible || fingerprint != expected.fingerprint;
-  if (rows_differ || misordered > 0) CompareIndexEntries(table, real, place, pages, rows_differ, entries);
-  if (entries > 0 && index.stat_unique != distinct)
-    Add(FindingKind::kIndexStatistics, place,
-        "the stored distinct-key count " + std::to_string(index.stat_unique) + " differs from " +
-            std::to_string(distinct));
+  return scan;
 }
 
 void Checker::CompareIndexEntries(const TableDef& table, size_t real, const Place& place,

@@ -8,7 +8,8 @@
 // The kinds of finding, their names and severities are declared in
 // jet/maintain/finding_kind.h.
 //
-// Time is linear in the file size: every page is read a bounded number of times.
+// Time is linear in the file size: every page is read a bounded number of times. A
+// large table's rows and index walks are shared between two threads (CheckOptions).
 // Memory does not grow with the row count: each index is compared with its rows
 // through a count and an order-independent fingerprint gathered while the rows are
 // scanned; only an index that disagrees is compared entry by entry, its rows read
@@ -72,7 +73,14 @@ struct CheckOptions {
   // of a kind are counted, other ones may be listed).
   uint64_t detailed_run_rows = uint64_t(1) << 22;
 
-  // Told the data pages checked of all data pages, table by table.
+  // A table with at least this many data pages is checked on two threads: the second
+  // half of its rows, and the first walks of its indexes two at a time. The report is
+  // the same whatever this is (tests set it to 1); UINT64_MAX keeps every table on
+  // one thread.
+  uint64_t second_thread_pages = 64;
+
+  // Told the data pages checked of all data pages, table by table (from the calling
+  // thread only).
   ProgressFn progress;
 };
 
