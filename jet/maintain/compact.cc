@@ -294,13 +294,19 @@ Status OrderRows(Database& db, TableCopyPlan* p, const TableIdMap& ids) {
 
   std::vector<uint32_t>& order = p->out.old_rows;
   order.clear();
-  order.reserve(base.size());
   if (p->primary_index < 0) {
     order = std::move(base);
     return Status::Ok();
   }
-  std::vector<uint32_t> live = base;
-  std::sort(live.begin(), live.end());
+  // The live rows by pointer, for the lookups below: `base` itself when the scan met
+  // them in that order (as it does when the owned-pages map lists pages in order), a
+  // sorted copy otherwise.
+  std::vector<uint32_t> sorted_copy;
+  if (!std::is_sorted(base.begin(), base.end())) {
+    sorted_copy = base;
+    std::sort(sorted_copy.begin(), sorted_copy.end());
+  }
+  const std::vector<uint32_t>& live = sorted_copy.empty() ? base : sorted_copy;
   std::vector<bool> taken(live.size(), false);
   const RowMapper live_row = [&](RowId row, RowId* same) {
     *same = row;
@@ -308,7 +314,10 @@ Status OrderRows(Database& db, TableCopyPlan* p, const TableIdMap& ids) {
   };
   EntrySorter entries(p->scratch->env, p->scratch->beside, p->scratch->memory_budget);
   s = SortMappedIndexEntries(db, def, size_t(p->primary_index), p->out.id_columns, ids, live_row, &entries);
-  if (s.ok()) s = entries.Finish();
+  // Parked: a large sort's buffer goes to disk before `order` takes its room, so the
+  // two are not held at once (the peak of a compaction's memory).
+  if (s.ok()) s = entries.Finish(/*park=*/true);
+  order.reserve(base.size());
   SortedEntry entry;
   for (bool done = false; s.ok();) {
     s = entries.Next(&entry, &done);

@@ -461,21 +461,38 @@ void CompactedTable::IndexRowMap() {
   map_slots.clear();
   map_new.clear();
   if (old_rows.empty()) return;
-  std::vector<uint32_t> order(old_rows.size());  // positions k by old pointer
-  for (size_t k = 0; k < old_rows.size(); ++k) order[k] = uint32_t(k);
-  std::sort(order.begin(), order.end(), [this](uint32_t a, uint32_t b) { return old_rows[a] < old_rows[b]; });
-  first_page = old_rows[order.front()] >> 8;
-  const uint32_t span = (old_rows[order.back()] >> 8) - first_page + 1;
-  page_starts.assign(size_t(span) + 1, 0);
-  map_slots.resize(order.size());
-  map_new.resize(order.size());
-  for (size_t i = 0; i < order.size(); ++i) {
-    const uint32_t pointer = old_rows[order[i]];
-    ++page_starts[(pointer >> 8) - first_page + 1];
-    map_slots[i] = uint8_t(pointer & 0xFF);
-    map_new[i] = NewRow(order[i]) - (data_start << 8);
+  // The rows counted per source page, put in their page's range in the order written,
+  // then each page's few rows sorted by row number: nothing per row beyond the map.
+  uint32_t low = UINT32_MAX, high = 0;
+  for (uint32_t pointer : old_rows) {
+    low = std::min(low, pointer >> 8);
+    high = std::max(high, pointer >> 8);
   }
+  first_page = low;
+  page_starts.assign(size_t(high - low) + 2, 0);
+  for (uint32_t pointer : old_rows) ++page_starts[(pointer >> 8) - first_page + 1];
   for (size_t i = 1; i < page_starts.size(); ++i) page_starts[i] += page_starts[i - 1];
+  map_slots.resize(old_rows.size());
+  map_new.resize(old_rows.size());
+  std::vector<uint32_t> next(page_starts.begin(), page_starts.end() - 1);  // 4 bytes per page
+  for (size_t k = 0; k < old_rows.size(); ++k) {
+    const uint32_t at = next[(old_rows[k] >> 8) - first_page]++;
+    map_slots[at] = uint8_t(old_rows[k] & 0xFF);
+    map_new[at] = NewRow(k) - (data_start << 8);
+  }
+  for (size_t page = 0; page + 1 < page_starts.size(); ++page) {
+    for (uint32_t i = page_starts[page] + 1; i < page_starts[page + 1]; ++i) {
+      const uint8_t slot = map_slots[i];
+      const uint32_t written = map_new[i];
+      uint32_t j = i;
+      for (; j > page_starts[page] && map_slots[j - 1] > slot; --j) {
+        map_slots[j] = map_slots[j - 1];
+        map_new[j] = map_new[j - 1];
+      }
+      map_slots[j] = slot;
+      map_new[j] = written;
+    }
+  }
 }
 
 void CompactedTable::ReleaseRowMap() {
