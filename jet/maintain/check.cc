@@ -246,7 +246,7 @@ class Checker {
     enum class Type : uint8_t { kFinding, kLongValuePage, kIndexPage };
     struct Event {
       Type type = Type::kFinding;
-      FindingKind kind = FindingKind::kPartialPage;  // kFinding
+      FindingKind kind = FindingKind::kPartialPage;  // kFinding only
       int row = -1;         // the place of the event
       int64_t page = -1;
       uint32_t target = 0;  // the page claimed
@@ -263,6 +263,9 @@ class Checker {
     std::vector<bool> index_pages;
 
     bool Full() const { return events.size() >= kMaxLaneEvents; }
+    void Push(Type type, FindingKind kind, const Place& at, uint32_t target) {
+      events.push_back(Event{type, kind, at.row, at.page, target});
+    }
   };
   // A lane of `main`, with no record yet (record_ is set before it works).
   explicit Checker(const Checker& main)
@@ -427,11 +430,7 @@ void Checker::Add(FindingKind kind, const Place& place, const std::string& detai
       ++record_->unlisted[kind];
       return;
     }
-    LaneRecord::Event e;
-    e.kind = kind;
-    e.page = place.page;
-    e.row = place.row;
-    record_->events.push_back(e);
+    record_->Push(LaneRecord::Type::kFinding, kind, place, 0);
     record_->details.push_back(detail);
     return;
   }
@@ -474,12 +473,7 @@ bool Checker::ClaimPage(uint32_t page, Claim claim, uint32_t owner, const Place&
 void Checker::ClaimLongValuePage(uint32_t page, const Place& place) {
   if (page >= file_.page_count() || types_[page] != kPageData || owners_[page] != kLongValueOwner) return;
   if (record_ != nullptr) {
-    LaneRecord::Event e;
-    e.type = LaneRecord::Type::kLongValuePage;
-    e.page = place.page;
-    e.row = place.row;
-    e.target = page;
-    record_->events.push_back(e);
+    record_->Push(LaneRecord::Type::kLongValuePage, FindingKind::kPartialPage, place, page);
     return;
   }
   const bool first = claims_[page] == Claim::kNone;
@@ -1119,12 +1113,7 @@ bool Checker::ClaimIndexPage(const IndexWalk& walk, uint32_t number, const Place
   if (record_ == nullptr) return ClaimPage(number, Claim::kIndex, owner, at);
   // A lane's claims hold when no page of them is claimed at its turn (Replay).
   record_->index_pages[number] = true;
-  LaneRecord::Event e;
-  e.type = LaneRecord::Type::kIndexPage;
-  e.page = at.page;
-  e.row = at.row;
-  e.target = number;
-  record_->events.push_back(e);
+  record_->Push(LaneRecord::Type::kIndexPage, FindingKind::kPartialPage, at, number);
   return true;
 }
 
