@@ -230,7 +230,7 @@ TEST(CompactFailure, VerificationComparesBothHalvesOfALargeTable) {
   for (const bool both : {false, true}) {
     CompactOptions change;
     change.alter_page_for_test = [&](uint32_t number, std::vector<uint8_t>* page) {
-      if (number == pages.back() || (both && number == pages.front())) ASSERT_TRUE(ChangeFirstRowValue(page));
+      if (number == pages.back() || (both && number == pages.front())) { ASSERT_TRUE(ChangeFirstRowValue(page)); }
     };
     const Status s = Compact(Env::Default(), source, out, change, nullptr);
     EXPECT_EQ(s.kind(), ErrorKind::kDamaged) << s.ToString();

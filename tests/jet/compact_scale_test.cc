@@ -63,7 +63,7 @@ TEST(CompactedTableTest, RowMapsAgreeWithAPlainMap) {
       const bool in_indexed = indexed.MapRow(old_row, &b);
       auto it = truth.find(old_row.ToPointer());
       ASSERT_EQ(in_indexed, it != truth.end()) << p << "/" << r;
-      if (it != truth.end()) EXPECT_EQ(b.ToPointer(), it->second);
+      if (it != truth.end()) { EXPECT_EQ(b.ToPointer(), it->second); }
     }
   }
   // Back from where rows were written, including slots and pages where none was.
@@ -73,7 +73,7 @@ TEST(CompactedTableTest, RowMapsAgreeWithAPlainMap) {
       size_t k = 0;
       auto it = written.find(pointer);
       ASSERT_EQ(indexed.WrittenAt(pointer, &k), it != written.end()) << p << "/" << r;
-      if (it != written.end()) EXPECT_EQ(k, it->second);
+      if (it != written.end()) { EXPECT_EQ(k, it->second); }
     }
   }
   // Pages far outside the span, and an empty map.

@@ -63,7 +63,7 @@ struct Scene {
   Scene(PublishMode mode, int ended_pid) {
     stale = ".db.mdb.tmp-" + std::to_string(ended_pid) + "-0";
     EXPECT_TRUE(testing_support::WriteFileBytes(dir.File(stale), "left by a crash"));
-    if (mode == PublishMode::kReplace) EXPECT_TRUE(testing_support::WriteFileBytes(target, kOld));
+    if (mode == PublishMode::kReplace) { EXPECT_TRUE(testing_support::WriteFileBytes(target, kOld)); }
   }
   // The target is the old file or the new one, whole; with kCreate, nothing or the new one.
   void ExpectWholeTarget(PublishMode mode) const {
@@ -106,8 +106,8 @@ TEST(PublicationTest, AFaultAtAnyCallLeavesTheOldFileOrTheNewOne) {
           FaultInjectionEnv env(Env::Default());
           env.FailAt(call, EIO);
           const Status s = Publish(&env, scene.target, mode);
-          if (s.ok()) EXPECT_EQ(ReadFileBytes(scene.target), kNew);
-          if (!s.ok() && mode == PublishMode::kCreate) EXPECT_FALSE(fs::exists(scene.target));
+          if (s.ok()) { EXPECT_EQ(ReadFileBytes(scene.target), kNew); }
+          if (!s.ok() && mode == PublishMode::kCreate) { EXPECT_FALSE(fs::exists(scene.target)); }
           for (const std::string& name : Names(scene.dir.path()))
             EXPECT_TRUE(name == "db.mdb" || name == scene.stale) << name << " left behind";
         }

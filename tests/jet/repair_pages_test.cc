@@ -85,7 +85,7 @@ TEST(RepairPages, DamagedPagesLoseOnlyWhatTheyHeldAndSayIt) {
           const size_t lost = RowCount(before) - kept;
           EXPECT_LE(reported, lost);
           EXPECT_GE(reported + changed, lost) << "losses under-reported";
-          if (role == damage::Role::kUsageMap) EXPECT_EQ(kept, RowCount(before)) << "a map lost rows";
+          if (role == damage::Role::kUsageMap) { EXPECT_EQ(kept, RowCount(before)) << "a map lost rows"; }
         }
       }
     }
@@ -155,7 +155,7 @@ TEST(RepairPages, RowsAreJudgedByTheirIndexEntriesAndLostPagesByTheRowCount) {
         EXPECT_EQ(t.lost_keys, (std::vector<std::string>{"id=1", "id=3"}));
         EXPECT_EQ(t.rows_kept, 1u);
       }
-      if (t.name == "plain") EXPECT_EQ(t.lost_by_reason[size_t(jet::LossReason::kPageLost)], 5u);
+      if (t.name == "plain") { EXPECT_EQ(t.lost_by_reason[size_t(jet::LossReason::kPageLost)], 5u); }
     }
   }
 }
@@ -346,7 +346,7 @@ TEST(RepairPages, GarbledCountsAreMendedAndHiddenValuesDropTheirRows) {
         EXPECT_EQ(r.lost_by_reason[size_t(jet::LossReason::kInvalid)], 1u);
         EXPECT_EQ(r.rows_lost, 1u);
       }
-      if (r.name == "plain") EXPECT_EQ(r.rows_lost, 1u);
+      if (r.name == "plain") { EXPECT_EQ(r.rows_lost, 1u); }
     }
   }
 }

@@ -170,7 +170,7 @@ TEST(RepairRebuild, CatalogIsRebuiltAndTablesWithoutCatalogRowsAreFound) {
     std::vector<uint64_t> user_before, user_after;
     for (const auto& [table, rows] : counts) {
       if (table.rfind("MSys", 0) != 0) user_before.push_back(rows);
-      else if (table != "MSysObjects") EXPECT_EQ(after.count(table) ? after.at(table) : ~0ull, rows) << table;
+      else if (table != "MSysObjects") { EXPECT_EQ(after.count(table) ? after.at(table) : ~0ull, rows) << table; }
     }
     for (const auto& [table, rows] : after)
       if (table.rfind("Recovered_Table_", 0) == 0) user_after.push_back(rows);

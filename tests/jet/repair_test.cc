@@ -85,8 +85,9 @@ TEST(Repair, EveryDamageKindIsRepaired) {
         total_after += it->second;
       }
       EXPECT_EQ(report.RowsLost(), total_before - total_after) << what;
-      if (kind == damage::Kind::kBrokenLongValue || kind == damage::Kind::kLongValueCycle)
+      if (kind == damage::Kind::kBrokenLongValue || kind == damage::Kind::kLongValueCycle) {
         EXPECT_EQ(report.ValuesCut(), 1u) << what;
+      }
       if (kind == damage::Kind::kCommitState) {
         EXPECT_TRUE(report.commit_state_cleared) << what;
         EXPECT_FALSE(report.rewritten) << what;
