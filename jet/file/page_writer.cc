@@ -10,26 +10,36 @@
 
 namespace jet {
 
+namespace {
+
+// Page numbers are 24 bits wide in every row pointer.
+constexpr uint32_t kRowPointerPages = uint32_t(1) << 24;
+
+}  // namespace
+
 uint32_t MaxPageCount(const Format& format) {
   const uint64_t limit = IsJet3(format.version) ? (uint64_t(1) << 30) : (uint64_t(1) << 31);
   return static_cast<uint32_t>(limit / format.page_size);
 }
 
 Status PageWriter::Create(Env* env, const std::string& path, const Format& format,
-                          uint32_t db_key, unsigned mode, std::unique_ptr<PageWriter>* writer) {
+                          uint32_t db_key, unsigned mode, std::unique_ptr<PageWriter>* writer,
+                          PageLimit limit) {
   std::unique_ptr<WritableFile> file;
   Status s = env->NewWritableFile(path, mode, &file);
   if (!s.ok()) return s;
-  writer->reset(new PageWriter(env, path, format, db_key, std::move(file)));
+  const uint32_t max_pages = limit == PageLimit::kFormat ? MaxPageCount(format) : kRowPointerPages;
+  writer->reset(new PageWriter(env, path, format, db_key, std::move(file), max_pages));
   return Status::Ok();
 }
 
 PageWriter::PageWriter(Env* env, std::string path, const Format& format, uint32_t db_key,
-                       std::unique_ptr<WritableFile> file)
+                       std::unique_ptr<WritableFile> file, uint32_t max_pages)
     : env_(env),
       path_(std::move(path)),
       format_(format),
       db_key_(db_key),
+      max_pages_(max_pages),
       file_(std::move(file)),
       scratch_(format.page_size) {}
 
@@ -41,10 +51,10 @@ Status PageWriter::Allocate(uint32_t* page_number) {
   if (!failure_.ok()) return failure_;
   if (finished_ || file_ == nullptr)
     return Status::Error(ErrorKind::kInvalidArgument, "page allocated after the file was closed");
-  if (page_count_ >= MaxPageCount(format_))
+  if (page_count_ >= max_pages_)
     return Status::Error(ErrorKind::kNoSpace,
                          "the database would pass the format's size limit of " +
-                             std::to_string(MaxPageCount(format_)) + " pages");
+                             std::to_string(max_pages_) + " pages");
   *page_number = page_count_++;
   written_.push_back(false);
   return Status::Ok();

@@ -34,12 +34,20 @@ class PageSink {
 // Largest page count of a file: 1 GiB of 2 KB pages (Jet 3), 2 GiB of 4 KB pages (Jet 4).
 uint32_t MaxPageCount(const Format& format);
 
+// How far a writer may go. A file anyone else reads stays within the format's limit
+// (MaxPageCount). An intermediate file that only this engine reads, and compacts
+// before anyone sees it (a repair's salvaged copy, which adds rebuilt index pages to
+// a file that may already be near the limit), may go as far as a row pointer's
+// 24-bit page number reaches.
+enum class PageLimit { kFormat, kIntermediate };
+
 class PageWriter final : public PageSink {
  public:
   // Creates `path`, which must not exist (kDestinationExists if it does), for a file
   // of `format`; `db_key` != 0 makes every page but page 0 RC4-encoded on write.
   static Status Create(Env* env, const std::string& path, const Format& format,
-                       uint32_t db_key, unsigned mode, std::unique_ptr<PageWriter>* writer);
+                       uint32_t db_key, unsigned mode, std::unique_ptr<PageWriter>* writer,
+                       PageLimit limit = PageLimit::kFormat);
 
   // A writer destroyed before Finish succeeded closes and removes its file, so a
   // failed compaction leaves nothing behind.
@@ -49,7 +57,7 @@ class PageWriter final : public PageSink {
   const std::string& path() const { return path_; }
   uint32_t page_count() const { return page_count_; }  // pages handed out so far
 
-  // kNoSpace once the format's size limit would be passed.
+  // kNoSpace once the writer's page limit would be passed.
   Status Allocate(uint32_t* page_number) override;
   // kInvalidArgument for a number not handed out, a page written twice or an image
   // of the wrong size; an I/O failure is returned and repeated by every later call.
@@ -62,12 +70,13 @@ class PageWriter final : public PageSink {
 
  private:
   PageWriter(Env* env, std::string path, const Format& format, uint32_t db_key,
-             std::unique_ptr<WritableFile> file);
+             std::unique_ptr<WritableFile> file, uint32_t max_pages);
 
   Env* env_;
   std::string path_;
   Format format_;
   uint32_t db_key_;
+  uint32_t max_pages_;  // page_count_ never passes it
   std::unique_ptr<WritableFile> file_;  // null once finished or abandoned
   uint32_t page_count_ = 0;
   std::vector<bool> written_;           // written_[n]: page n has its image on disk

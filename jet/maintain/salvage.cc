@@ -1930,7 +1930,10 @@ Status Salvager::Run() {
 
 Status Salvager::WriteCopy(Env* env, const std::string& destination) {
   std::unique_ptr<PageWriter> writer;
-  Status s = PageWriter::Create(env, destination, format_, view_.header().db_key, 0600, &writer);
+  // The copy is compacted before anyone reads it, so the pages the salvage added may
+  // take it past the format's limit; the compaction's result stays within it.
+  Status s = PageWriter::Create(env, destination, format_, view_.header().db_key, 0600, &writer,
+                                PageLimit::kIntermediate);
   if (!s.ok()) return s;
   std::vector<uint8_t> page(format_.page_size);
   for (uint32_t n = 0; s.ok() && n < view_.page_count(); ++n) {

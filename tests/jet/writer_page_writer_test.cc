@@ -167,6 +167,16 @@ TEST(WriterPageWriter, StopsAtTheFormatsSizeLimit) {
   for (uint32_t i = 0; i <= MaxPageCount(Jet4()) && s.ok(); ++i) s = writer->Allocate(&n);
   EXPECT_EQ(s.kind(), ErrorKind::kNoSpace);
   EXPECT_EQ(n, MaxPageCount(Jet4()) - 1);
+
+  // An intermediate file (a repair's salvaged copy) may pass it.
+  std::unique_ptr<PageWriter> intermediate;
+  ASSERT_TRUE(PageWriter::Create(Env::Default(), dir.File("salvaged.mdb"), Jet3(), 0, 0644, &intermediate,
+                                 PageLimit::kIntermediate)
+                  .ok());
+  s = Status::Ok();
+  for (uint32_t i = 0; i <= MaxPageCount(Jet3()) && s.ok(); ++i) s = intermediate->Allocate(&n);
+  EXPECT_EQ(n, MaxPageCount(Jet3()));
+  EXPECT_TRUE(s.ok()) << s.ToString();
 }
 
 }  // namespace
