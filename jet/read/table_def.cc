@@ -640,6 +640,13 @@ Status ReadTableDefColumns(PageFile& file, uint32_t first_page, ColumnsOnly* out
     table->columns.push_back(std::move(column));
   }
   if (table->columns.empty() && out->misplaced.empty()) return Damaged(first_page, "no column record is one an engine writes");
+  // A code page no converter knows would make every value of its column undecodable.
+  std::vector<TableDefMend> code_pages;
+  MendColumnCodePages(f, TextCodePage(file.header()), table, &code_pages);
+  for (const TableDefMend& mend : code_pages) {
+    StoreLe16(table->buffer.data() + mend.offset, uint16_t(mend.value));
+    out->named.push_back(mend.what);
+  }
   // What a row carries stays as the header says where it says more: rows hold the
   // offsets and null bits of every column they were written with.
   table->max_columns = std::max(table->max_columns, out->stated_max_columns);

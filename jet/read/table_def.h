@@ -196,7 +196,7 @@ struct ColumnsOnly {
   // writer copying names from the buffer writes the given one.
   TableDef table;
   std::vector<std::string> dropped;  // columns left out, each with why
-  std::vector<std::string> named;    // columns given a name, each with why
+  std::vector<std::string> named;    // columns given a name or a code page, each with why
   // Columns whose record is sound but whose number (or variable index) is past the
   // header's counts or used by another column: the field is damaged, and only the
   // rows can tell which free number it had (jet/maintain/column_evidence.h).
