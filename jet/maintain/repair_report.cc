@@ -50,7 +50,7 @@ std::vector<std::string> RepairReport::Lines() const {
   for (const std::string& r : rebuilt) lines.push_back("rebuilt: " + r);
   for (const std::string& l : lost) lines.push_back("lost: " + l);
   for (const RepairTableReport& t : tables) {
-    if (t.rows_lost == 0 && t.values_cut == 0 && t.notes.empty() && t.recovered_from.empty() &&
+    if (t.rows_lost == 0 && t.values_cut == 0 && t.losses.empty() && t.notes.empty() && t.recovered_from.empty() &&
         t.columns_dropped.empty())
       continue;
     std::string line = "table \"" + t.name + "\": " + std::to_string(t.rows_kept) + " rows kept, " +
@@ -65,6 +65,7 @@ std::vector<std::string> RepairReport::Lines() const {
     if (!t.recovered_from.empty()) lines.push_back("  recovered from " + t.recovered_from);
     for (const std::string& c : t.columns_dropped) lines.push_back("  column dropped: " + c);
     for (const std::string& k : t.lost_keys) lines.push_back("  lost row with key " + k);
+    for (const std::string& l : t.losses) lines.push_back("  " + l);
     for (const std::string& n : t.notes) lines.push_back("  " + n);
   }
   lines.push_back("in all: " + std::to_string(RowsLost()) + " rows lost, " + std::to_string(ValuesCut()) +

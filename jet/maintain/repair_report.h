@@ -37,7 +37,11 @@ struct RepairTableReport {
   // Key values of lost rows that an index entry still holds, e.g. "ID=17", so that the
   // user can enter those rows again.
   std::vector<std::string> lost_keys;
-  std::vector<std::string> notes;  // per-table details (which rows, which values)
+  // One line for each row the salvage of the rows dropped and each long value it cut or
+  // set to null. Apart from `notes` so that a second pass over the same rows can pass
+  // on what it lost itself without repeating the first pass's other details.
+  std::vector<std::string> losses;
+  std::vector<std::string> notes;  // other details: counts from lost pages, mends, indexes
 
   void Lose(LossReason reason, uint64_t rows = 1);
   // Takes back one row lost for `reason`: the salvage found it after all.

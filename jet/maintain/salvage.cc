@@ -546,7 +546,7 @@ void Salvager::MendLongValue(const TableDef& def, RowId id, const RowPlace& plac
       if (decoder.ColumnValue(c, row, raw[c], &value).ok()) s = ValidateMemoText(column, value);
       if (s.ok()) return;
       ++table->values_cut;
-      table->notes.push_back(where + ": long value set to null (" + s.detail() + ")");
+      table->losses.push_back(where + ": long value set to null (" + s.detail() + ")");
       SetNull(place, column.number);
       return;
     }
@@ -581,15 +581,15 @@ void Salvager::MendLongValue(const TableDef& def, RowId id, const RowPlace& plac
         }
       }
       ++table->values_cut;
-      table->notes.push_back(where + ": long value cut at byte " + std::to_string(value_.size()) + " of " +
+      table->losses.push_back(where + ": long value cut at byte " + std::to_string(value_.size()) + " of " +
                              std::to_string(length) + " (" + s.detail() + ")");
       continue;  // read it again to be sure
     }
     if (attempt == 0) {
       ++table->values_cut;
-      table->notes.push_back(where + ": long value unreadable, set to null (" + s.detail() + ")");
+      table->losses.push_back(where + ": long value unreadable, set to null (" + s.detail() + ")");
     } else {
-      table->notes.push_back(where + ": the cut long value is still unreadable, set to null");
+      table->losses.push_back(where + ": the cut long value is still unreadable, set to null");
     }
     SetNull(place, column.number);
     return;
@@ -844,7 +844,7 @@ void Salvager::SalvageRows(const TableDef& def, RepairTableReport* table) {
         dropped.push_back(id.ToPointer());
         if (slot.overflow && !located) pointer_rows_dropped.push_back(id.ToPointer());
         table->Lose(reason);
-        table->notes.push_back("row " + RowName(id) + " dropped: " + s.detail());
+        table->losses.push_back("row " + RowName(id) + " dropped: " + s.detail());
         continue;
       }
       ++table->rows_kept;
@@ -868,7 +868,7 @@ void Salvager::SalvageRows(const TableDef& def, RepairTableReport* table) {
     // live row. The definition's row count tells, up to their number.
     const uint64_t more = std::min<uint64_t>(def.row_count - table->RowsFound(), garbled_slots);
     table->Lose(LossReason::kUndecodable, more);
-    table->notes.push_back(std::to_string(more) + " rows had slots garbled into deleted ones (counted from the " +
+    table->losses.push_back(std::to_string(more) + " rows had slots garbled into deleted ones (counted from the " +
                            "row count the table's definition stores)");
   }
   // Pages lost: dropped, or named by the map while their owner field names another
@@ -970,7 +970,7 @@ void Salvager::DropRowsTheirIndexesDisown(const TableDef& def, const std::vector
     dropped->push_back(pointer);
     --table->rows_kept;
     table->Lose(LossReason::kInvalid);
-    table->notes.push_back("row " + RowName(id) + " dropped: its values are garbled (" + why + ")");
+    table->losses.push_back("row " + RowName(id) + " dropped: its values are garbled (" + why + ")");
   };
   for (const KeyPrints& print : prints) {
     const size_t i = print.index;
@@ -1877,9 +1877,7 @@ Status Salvager::Run() {
       again_needed = again_needed || again.lost_by_reason[size_t(reason)] > 0;
     }
     catalog_report.values_cut += again.values_cut;
-    for (const std::string& note : again.notes)
-      if (note.find("dropped") != std::string::npos || note.find("set to null") != std::string::npos)
-        catalog_report.notes.push_back(note);
+    catalog_report.losses.insert(catalog_report.losses.end(), again.losses.begin(), again.losses.end());
     objects.clear();
     s = ReadCatalog(view_, catalog, &objects, &notes);
     if (!s.ok()) return Status::Error(ErrorKind::kDamaged, "the rebuilt catalog cannot be read: " + s.detail());

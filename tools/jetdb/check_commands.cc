@@ -96,7 +96,7 @@ std::string RepairReportJson(const jet::RepairReport& report) {
             ",\"rows_lost\":" + std::to_string(t.rows_lost) + ",\"lost_by_reason\":{" + reasons + "}" +
             ",\"values_cut\":" + std::to_string(t.values_cut) +
             ",\"columns_dropped\":" + JsonList(t.columns_dropped) + ",\"lost_keys\":" + JsonList(t.lost_keys) +
-            ",\"notes\":" + JsonList(t.notes) + "}";
+            ",\"losses\":" + JsonList(t.losses) + ",\"notes\":" + JsonList(t.notes) + "}";
   }
   return json + "]}";
 }
