@@ -667,6 +667,11 @@ void Checker::CheckCatalog() {
     at.table = "MSysObjects";
     if (!ids.insert(o.id).second)
       Add(FindingKind::kCatalogDuplicateId, at, "object \"" + o.name + "\" reuses id " + std::to_string(o.id));
+    // Such flags come from a flipped or torn field; with them a table may read as a
+    // hidden system table, and vanish from the user's list.
+    if (!o.flags_possible())
+      Add(FindingKind::kCatalogFlags, at, "table \"" + o.name + "\" has flags " + std::to_string(o.flags) +
+                                              ", with bits no table's flags have");
     if (o.is_table()) {
       const uint32_t page = static_cast<uint32_t>(o.id) & 0x00FFFFFF;
       if (page == kCatalogTdefPage) catalog_listed = true;

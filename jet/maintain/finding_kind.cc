@@ -29,6 +29,7 @@ constexpr FindingKindInfo kFindingKinds[] = {
     {FindingKind::kCatalogAceObject, "catalog-ace-object", CheckSeverity::kHarmless, RepairAction::kNone},
     {FindingKind::kCatalogRelationshipTable, "catalog-relationship-table", CheckSeverity::kHarmless, RepairAction::kNone},
     {FindingKind::kCatalogParent, "catalog-parent", CheckSeverity::kHarmless, RepairAction::kNone},
+    {FindingKind::kCatalogFlags, "catalog-flags", CheckSeverity::kDamage, RepairAction::kNone},
     {FindingKind::kTdefUnreadable, "tdef-unreadable", CheckSeverity::kDamage, RepairAction::kNone},
     {FindingKind::kTdefColumnNumber, "tdef-column-number", CheckSeverity::kDamage, RepairAction::kNone},
     {FindingKind::kTdefVarIndex, "tdef-var-index", CheckSeverity::kDamage, RepairAction::kNone},

@@ -51,6 +51,7 @@ enum class FindingKind : uint8_t {
   kCatalogAceObject,
   kCatalogRelationshipTable,
   kCatalogParent,
+  kCatalogFlags,
   // Table definitions and their page maps.
   kTdefUnreadable,
   kTdefColumnNumber,

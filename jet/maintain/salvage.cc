@@ -320,6 +320,10 @@ class Salvager {
   // Drops the catalog rows whose fields no intact row has (see the definition);
   // true when one was dropped.
   bool DropImpossibleCatalogRows(std::vector<CatalogObject>* objects);
+  // Gives a table whose catalog flags are impossible (CatalogObject::flags_possible)
+  // the flags its name says, in place; the row keeps its other values. True when one
+  // was mended.
+  bool MendCatalogFlags(const TableDef& catalog, std::vector<CatalogObject>* objects);
 
   Env* env_;
   const std::string scratch_beside_;
@@ -1732,6 +1736,36 @@ Status Salvager::RecoverTables(TableDef* catalog, const std::vector<CatalogObjec
   return ReadTableDef(view_, kCatalogTdefPage, catalog);
 }
 
+bool Salvager::MendCatalogFlags(const TableDef& catalog, std::vector<CatalogObject>* objects) {
+  const int flags_at = catalog.FindColumnByName("Flags");
+  if (flags_at < 0) return false;
+  bool mended = false;
+  std::vector<RawColumn> raw;
+  for (CatalogObject& o : *objects) {
+    if (o.flags_possible()) continue;
+    DataPageHeader header;
+    RowSlot slot;
+    RowPlace place;
+    if (!view_.ReadPage(o.row.page, page_.data()).ok() || !ParseDataPage(format_, page_.data(), &header).ok() ||
+        !GetRowSlot(format_, page_.data(), header, o.row.row, &slot).ok() ||
+        !Locate(catalog, o.row, page_.data(), slot, &place, nullptr).ok() ||
+        !view_.ReadPage(place.page, page_.data()).ok() ||
+        !CrackRow(format_, catalog, page_.data() + place.start, place.size, &raw).ok())
+      continue;
+    const RawColumn& field = raw[size_t(flags_at)];
+    if (field.is_null || field.size != 4) continue;
+    // Only the name is left to say what the table was.
+    const uint32_t flags = o.has_system_name() ? kSystemObjectFlags : 0;
+    StoreLe32(view_.Mutable(place.page) + place.start + field.offset, flags);
+    report_->assumptions.push_back("table \"" + o.name + "\": its catalog flags " + std::to_string(o.flags) +
+                                   " have bits no table's flags have (a damaged field); taken as " +
+                                   (flags ? "a system table's" : "a user table's, 0"));
+    o.flags = flags;
+    mended = true;
+  }
+  return mended;
+}
+
 // A row no intact catalog holds: the row of MSysObjects itself (id 2) that is not the
 // table "MSysObjects"; a table whose id names no page of the file (a local table's id
 // is its definition page); a table with the columns of a system table the engine
@@ -1849,6 +1883,7 @@ Status Salvager::Run() {
   const auto has = [&](int32_t id) {
     return std::any_of(objects.begin(), objects.end(), [&](const CatalogObject& o) { return o.id == id; });
   };
+  const bool flags_mended = MendCatalogFlags(catalog, &objects);
   bool incomplete = DropImpossibleCatalogRows(&objects);
   incomplete = !has(int32_t(kCatalogTdefPage)) || incomplete;
   for (const CatalogContainer& container : kRequiredContainers) incomplete = incomplete || !has(container.id);
@@ -1884,7 +1919,7 @@ Status Salvager::Run() {
   }
 
   bool catalog_changed =
-      incomplete || catalog_replaced || rows_written || catalog_report.rows_lost > 0 || catalog_report.values_cut > 0;
+      flags_mended || incomplete || catalog_replaced || rows_written || catalog_report.rows_lost > 0 || catalog_report.values_cut > 0;
   std::unordered_set<int32_t> ids;
   std::vector<RepairTableReport> tables;
   for (const CatalogObject& o : objects) {

@@ -9,8 +9,17 @@
 namespace jet {
 
 bool CatalogObject::is_system() const {
-  return (flags & 0x80000000u) != 0 || (flags & 0x2u) != 0 ||
-         (name.size() >= 4 && EqualsIgnoringAsciiCase(name.substr(0, 4), "MSys"));
+  return (flags & 0x80000000u) != 0 || (flags & 0x2u) != 0 || has_system_name();
+}
+
+bool CatalogObject::has_system_name() const {
+  return name.size() >= 4 && EqualsIgnoringAsciiCase(name.substr(0, 4), "MSys");
+}
+
+bool CatalogObject::flags_possible() const {
+  constexpr uint32_t kTableFlagBits = 0x80000000u | 0x40000000u | 0x20000000u | 0x00080000u | 0x00040000u | 0x00020000u |
+                                      0x00010000u | 0x8u | 0x2u | 0x1u;
+  return !is_table() || (flags & ~kTableFlagBits) == 0;
 }
 
 Status ReadCatalog(const PageFile& file, const TableDef& catalog,

@@ -30,7 +30,14 @@ struct CatalogObject {
   std::vector<Value> values; // indexed by column number of MSysObjects
 
   bool is_table() const { return type == 1; }
-  bool is_system() const;    // flags 0x80000000 or 0x2, or a name starting "MSys"
+  bool is_system() const;    // flags 0x80000000 or 0x2, or a system name
+  bool has_system_name() const;  // starting "MSys", as Access's own tables do
+  // False when a table's flags hold a bit no engine sets for a table (a flipped or
+  // torn field). Those set are the ones the real files show (0x80000000 and 0x2
+  // system, 0x8 hidden by Access, 0x20000, 0x40000 and 0x80000) and DAO's table
+  // attributes (0x1 hidden; 0x10000, 0x20000000 and 0x40000000 of attached tables).
+  // Other objects: always true.
+  bool flags_possible() const;
 };
 
 inline constexpr int16_t kObjectLocalTable = 1;

@@ -187,7 +187,8 @@ TEST(RepairRebuild, CatalogIsRebuiltAndTablesWithoutCatalogRowsAreFound) {
 // Catalog rows a flipped byte makes impossible are dropped and written anew, and
 // their tables keep their names and rows: MSysObjects' own row of another type, a
 // table id with its high byte set, a system table's name changed, a required
-// container under another id, a catalog page with its type byte changed.
+// container under another id, a catalog page with its type byte changed; a user
+// table's flags with bits no table's have (mended in place: it stays a user table).
 TEST(RepairRebuild, ImpossibleCatalogRowsAreWrittenAnew) {
   TempDir dir;
   for (jet::Version version : kVersions) {
@@ -201,7 +202,7 @@ TEST(RepairRebuild, ImpossibleCatalogRowsAreWrittenAnew) {
     ASSERT_TRUE(original.WriteTo(source));
     const std::map<std::string, uint64_t> counts = TableRowCounts(source);
     std::map<std::string, jet::RowId> rows;
-    size_t id_at = 0, type_at = 0;
+    size_t id_at = 0, type_at = 0, flags_at = 0;
     {
       auto db = original.Open();
       ASSERT_TRUE(db != nullptr);
@@ -211,6 +212,7 @@ TEST(RepairRebuild, ImpossibleCatalogRowsAreWrittenAnew) {
       const size_t count_size = original.format().row_column_count_size;
       id_at = count_size + catalog->columns[size_t(catalog->FindColumnByName("Id"))].fixed_offset;
       type_at = count_size + catalog->columns[size_t(catalog->FindColumnByName("Type"))].fixed_offset;
+      flags_at = count_size + catalog->columns[size_t(catalog->FindColumnByName("Flags"))].fixed_offset;
     }
     const auto field = [&](testing_support::DatabaseBytes& db, const std::string& name, size_t at) {
       size_t size = 0;
@@ -228,6 +230,7 @@ TEST(RepairRebuild, ImpossibleCatalogRowsAreWrittenAnew) {
         },
         [&](auto& db) { field(db, "Databases", id_at)[0] ^= 0x2C; },
         [&](auto& db) { db.Page(rows.at("MSysObjects").page)[0] = 0xBF; },
+        [&](auto& db) { field(db, "Kunden", flags_at)[0] = 0x4B; },
     };
     for (size_t n = 0; n < damages.size(); ++n) {
       testing_support::DatabaseBytes db = original;
@@ -239,6 +242,10 @@ TEST(RepairRebuild, ImpossibleCatalogRowsAreWrittenAnew) {
       ASSERT_TRUE(s.ok()) << path << ": " << s.ToString();
       EXPECT_TRUE(report.rewritten) << path;
       EXPECT_EQ(TableRowCounts(path), counts) << path;
+      std::unique_ptr<jet::Database> repaired;
+      ASSERT_TRUE(jet::Database::Open(path, &repaired).ok()) << path;
+      const std::vector<const jet::CatalogObject*> user = repaired->Tables(false);
+      EXPECT_TRUE(std::any_of(user.begin(), user.end(), [](const auto* o) { return o->name == "Kunden"; })) << path;
     }
   }
 }
