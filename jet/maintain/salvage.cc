@@ -244,9 +244,17 @@ class Salvager {
   // indexes disagree with the row where it holds a null, or one does and the row's
   // page lost rows, already in `dropped`, or a unique index does in a way no row can;
   // see the definition); each is marked deleted, cleared from `kept`, counted and
-  // added to `dropped`. `prints` are the kept rows' keys.
+  // added to `dropped`. `prints` are the kept rows' keys. Where the row holds a value
+  // for each column of the one entry that disagrees with it, and that entry's key is
+  // made of numbers, on a page that lost rows: the entry's values are written back
+  // into the row (WriteKeyFromEntry), which is kept.
   void DropRowsTheirIndexesDisown(const TableDef& def, const std::vector<KeyPrints>& prints, RowBits* kept,
                                   RepairTableReport* table, std::vector<uint32_t>* dropped);
+  // Writes the values of `entry_key` (an entry of `index` pointing at the live row at
+  // `pointer`) into the row's fixed fields, when the key decodes to non-null numbers
+  // (DecodeIndexKey) that encode back to it. `what` says which values changed how.
+  bool WriteKeyFromEntry(const TableDef& def, const RealIndex& index, uint32_t pointer, const std::string& entry_key,
+                         std::string* what);
   // An overflow target is stored flagged deleted, so that scans see its row once,
   // through the pointer. When the row holding the pointer is lost (its page zeroed,
   // its pointer garbled), the target still holds the whole row, as other readers
@@ -953,6 +961,41 @@ Status Salvager::DecodeKept(const TableDef& def, RowDecoder& decoder, uint32_t p
 // cut its last variable value short). Any other difference is noted and the row kept: a garbled entry is no reason
 // to lose a row, and the index is rebuilt anyway.
 //
+bool Salvager::WriteKeyFromEntry(const TableDef& def, const RealIndex& index, uint32_t pointer,
+                                 const std::string& entry_key, std::string* what) {
+  RowDecoder decoder(view_, def);
+  std::vector<Value> values, wanted;
+  std::string key;
+  if (!DecodeKept(def, decoder, pointer, &values).ok()) return false;
+  wanted = values;
+  if (!DecodeIndexKey(def, index, entry_key, &wanted) || !EncodeIndexKey(format_, def, index, wanted, &key).ok() ||
+      key != entry_key)
+    return false;
+  RowPlace place;
+  std::vector<RawColumn> raw;
+  if (!PlaceOf(def, RowId::FromPointer(pointer), &place).ok() || !ReadRowPage(place.page).ok() ||
+      !CrackRow(format_, def, row_page_.data() + place.start, place.size, &raw).ok())
+    return false;
+  for (const IndexColumn& ic : index.columns) {
+    const size_t p = size_t(def.FindColumnByNumber(ic.column_number));
+    if (wanted[p].is_null() || values[p].is_null() || raw[p].is_null ||
+        raw[p].size != KeyValueWidth(def.columns[p].type()))
+      return false;
+  }
+  what->clear();
+  for (const IndexColumn& ic : index.columns) {
+    const size_t p = size_t(def.FindColumnByNumber(ic.column_number));
+    if (wanted[p] == values[p]) continue;
+    uint8_t* field = view_.Mutable(place.page) + place.start + raw[p].offset;
+    const int64_t n = wanted[p].integer();
+    if (raw[p].size == 1) field[0] = uint8_t(n);
+    else if (raw[p].size == 2) StoreLe16(field, uint16_t(n));
+    else StoreLe32(field, uint32_t(n));
+    *what += (what->empty() ? "" : ", ") + def.columns[p].name + " " + values[p].ToText() + " to " + wanted[p].ToText();
+  }
+  return true;
+}
+
 // The rows' keys were summed per bucket of pages as they were checked; the index's
 // entries are summed the same way, and only the buckets whose sums differ are looked
 // at row by row, so that memory stays small however large the table.
@@ -964,6 +1007,7 @@ void Salvager::DropRowsTheirIndexesDisown(const TableDef& def, const std::vector
   // that differs, and the indexes that differ where the row holds a null.
   std::map<uint32_t, std::string> first_differing;
   std::map<uint32_t, std::vector<std::string>> disowned_by;
+  std::set<uint32_t> mended;  // rows given their values back from an entry
   RowDecoder decoder(view_, def);
   std::vector<Value> values;
   std::string key;
@@ -972,6 +1016,7 @@ void Salvager::DropRowsTheirIndexesDisown(const TableDef& def, const std::vector
     DeleteSlot(id);
     kept->Set(pointer, false);
     dropped->push_back(pointer);
+    damaged_pages.insert(id.page);
     --table->rows_kept;
     table->Lose(LossReason::kInvalid);
     table->losses.push_back("row " + RowName(id) + " dropped: its values are garbled (" + why + ")");
@@ -1023,6 +1068,7 @@ void Salvager::DropRowsTheirIndexesDisown(const TableDef& def, const std::vector
       bool some_null;
       bool unmasked = false;  // an entry holds the key its bytes under null bits or a cut end give
       bool repeats = false;
+      std::string entry_key;  // the key of the one entry pointing at it ("" when several do)
     };
     std::vector<Suspect> suspects;
     // The key of the row at `pointer` (its values `v`) with the fixed key columns it
@@ -1062,18 +1108,31 @@ void Salvager::DropRowsTheirIndexesDisown(const TableDef& def, const std::vector
         for (auto e = lo; e != hi; ++e)
           if (e->second == key) return;
         suspects.push_back(Suspect{pointer, key, KeyAllNull(def, index, values), KeyAnyNull(def, index, values)});
+        if (hi - lo == 1) suspects.back().entry_key = lo->second;
         if (key_under_nulls(pointer, values, &hidden))
           for (auto e = lo; e != hi; ++e) suspects.back().unmasked = suspects.back().unmasked || e->second == hidden;
       });
     }
     if (suspects.empty()) continue;
     const std::string index_name = RealIndexName(def, i);
-    for (const Suspect& suspect : suspects) {
-      // The value is still there, under a null bit or past a cut end offset: the entry
-      // is the row's own, and the row's bookkeeping is what is garbled.
+    // The value is still there, under a null bit or past a cut end offset: the entry
+    // is the row's own, and the row's bookkeeping is what is garbled.
+    for (const Suspect& suspect : suspects)
       if (suspect.unmasked)
         drop(suspect.pointer, "the entry of index \"" + index_name + "\" that points at it holds the key that " +
                                   "its bytes give where its null mask or its offset table hides them");
+    for (const Suspect& suspect : suspects) {
+      // A garbled number on a page damage has hit, where the index still holds it.
+      std::string what;
+      if (!suspect.unmasked && !suspect.some_null && !suspect.entry_key.empty() && !mended.count(suspect.pointer) &&
+          damaged_pages.count(RowId::FromPointer(suspect.pointer).page) &&
+          WriteKeyFromEntry(def, index, suspect.pointer, suspect.entry_key, &what)) {
+        mended.insert(suspect.pointer);
+        table->notes.push_back("row " + RowName(RowId::FromPointer(suspect.pointer)) + ": its key differs from the " +
+                               "entry of index \"" + index_name + "\" that points at it, and other rows of its " +
+                               "page are damaged; the entry's values written back (" + what + ")");
+        continue;
+      }
       first_differing.emplace(suspect.pointer, index_name);
       if (suspect.some_null) disowned_by[suspect.pointer].push_back(index_name);
     }
@@ -1092,7 +1151,9 @@ void Salvager::DropRowsTheirIndexesDisown(const TableDef& def, const std::vector
               },
               &stats);
     for (const Suspect& suspect : suspects) {
-      if (!kept->Has(suspect.pointer) || (!(required && suspect.key_null) && !suspect.repeats)) continue;
+      if (mended.count(suspect.pointer) || !kept->Has(suspect.pointer) ||
+          (!(required && suspect.key_null) && !suspect.repeats))
+        continue;
       drop(suspect.pointer, "the entry of unique index \"" + index_name + "\" that points at it holds another key, " +
                                 "and the row's own key " +
                                 (suspect.repeats ? "is that of another row" : "is null, which the index does not allow"));

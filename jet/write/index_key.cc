@@ -559,20 +559,18 @@ Status AppendIndexKeyColumn(const Format& format, const ColumnDef& column, bool 
   return Status::Ok();
 }
 
-bool DescribeIndexKey(const TableDef& table, const RealIndex& index, const std::string& key, std::string* text) {
-  text->clear();
+bool DecodeIndexKey(const TableDef& table, const RealIndex& index, const std::string& key, std::vector<Value>* values) {
+  values->resize(std::max(values->size(), table.columns.size()));
   size_t at = 0;
   for (const IndexColumn& ic : index.columns) {
     const int position = table.FindColumnByNumber(ic.column_number);
     if (position < 0 || at >= key.size()) return false;
-    const ColumnDef& column = table.columns[position];
-    const ColumnType type = column.type();
+    const ColumnType type = table.columns[position].type();
     if (type != ColumnType::kByte && type != ColumnType::kInteger && type != ColumnType::kLong) return false;
-    if (!text->empty()) *text += ", ";
-    *text += column.name + "=";
+    Value& value = (*values)[size_t(position)];
     const uint8_t flag = uint8_t(key[at++]);
     if (flag == kKeyFlagNullAscending || flag == kKeyFlagNullDescending) {
-      *text += "Null";
+      value = Value();
       continue;
     }
     if (flag != (ic.ascending ? kKeyFlagAscending : kKeyFlagDescending)) return false;
@@ -582,14 +580,26 @@ bool DescribeIndexKey(const TableDef& table, const RealIndex& index, const std::
     for (size_t b = 0; b < width; ++b) bits = bits << 8 | uint8_t(ic.ascending ? key[at + b] : ~key[at + b]);
     at += width;
     if (type == ColumnType::kByte) {
-      *text += std::to_string(bits);
+      value = Value::Byte(uint8_t(bits));
       continue;
     }
     bits ^= uint64_t(1) << (8 * width - 1);  // undo the flipped top bit, then sign-extend
-    const int64_t value = width == 2 ? int64_t(int16_t(bits)) : int64_t(int32_t(bits));
-    *text += std::to_string(value);
+    value = width == 2 ? Value::Integer(int16_t(bits)) : Value::Long(int32_t(bits));
   }
   return at == key.size();
+}
+
+bool DescribeIndexKey(const TableDef& table, const RealIndex& index, const std::string& key, std::string* text) {
+  std::vector<Value> values;
+  if (!DecodeIndexKey(table, index, key, &values)) return false;
+  text->clear();
+  for (const IndexColumn& ic : index.columns) {
+    const int position = table.FindColumnByNumber(ic.column_number);
+    const Value& value = values[size_t(position)];
+    if (!text->empty()) *text += ", ";
+    *text += table.columns[size_t(position)].name + "=" + (value.is_null() ? "Null" : value.ToText());
+  }
+  return true;
 }
 
 Status EncodeIndexKey(const Format& format, const TableDef& table, const RealIndex& index,

@@ -89,10 +89,13 @@ inline constexpr uint8_t kKeyFlagNullDescending = 0xFF;
 // item width depends on the value (Text, Memo, Binary, GUID) and types without keys.
 size_t KeyValueWidth(ColumnType type);
 
-// The values an index key holds, read back, as "ID=17" or "OrderID=3, Line=2" (column
-// names in key order): for keys whose columns are all Byte, Integer or Long (the
-// counters and numbers keys are usually made of). False for any other key, or bytes
-// that are not such a key.
+// The values an index key holds, read back, for keys whose columns are all Byte,
+// Integer or Long (the counters and numbers keys are usually made of): `values` (one
+// per column of `table`, as a row's) gets each key column's value, null where the key
+// holds a null; the other columns are left as they are. False for any other key, or
+// bytes that are not such a key.
+bool DecodeIndexKey(const TableDef& table, const RealIndex& index, const std::string& key, std::vector<Value>* values);
+// The same values as text, "ID=17" or "OrderID=3, Line=2" (column names in key order).
 bool DescribeIndexKey(const TableDef& table, const RealIndex& index, const std::string& key, std::string* text);
 
 // One key item (flag byte and value bytes) for a column; appended to `key`.

@@ -97,8 +97,9 @@ TEST(RepairPages, DamagedPagesLoseOnlyWhatTheyHeldAndSayIt) {
 // the row count a definition stores. A row whose primary key is null while its entry
 // holds a key is garbled and dropped, its key listed, as is a row whose text an end
 // offset cut short of its entry's key; a row whose text differs from a non-unique
-// index's entry is kept as it reads; the rows of a lost page of a table
-// without indexes are counted from the definition.
+// index's entry is kept as it reads, one whose number differs from its entry on a
+// page that lost rows gets the entry's number back; the rows of a lost page of a
+// table without indexes are counted from the definition.
 TEST(RepairPages, RowsAreJudgedByTheirIndexEntriesAndLostPagesByTheRowCount) {
   testing_support::TempDir dir;
   for (jet::Version version : {jet::Version::kJet3, jet::Version::kJet4}) {
@@ -106,7 +107,7 @@ TEST(RepairPages, RowsAreJudgedByTheirIndexEntriesAndLostPagesByTheRowCount) {
     keyed.name = "keyed";
     keyed.columns = {{"id", jet::ColumnType::kLong}, {"name", jet::ColumnType::kText, 20}};
     keyed.indexes = {{"PrimaryKey", {{"id", true}}, true}, {"name", {{"name", true}}}};
-    for (const char* name : {"alpha", "bravo", "charlie"})
+    for (const char* name : {"alpha", "bravo", "charlie", "delta"})
       keyed.rows.push_back({{Value::Long(int32_t(keyed.rows.size()) + 1), Value::Text(name)}});
     jet::TableSpec plain;
     plain.name = "plain";
@@ -125,7 +126,7 @@ TEST(RepairPages, RowsAreJudgedByTheirIndexEntriesAndLostPagesByTheRowCount) {
       ASSERT_TRUE(reader->GetTableDefByName("plain", &def).ok());
       reader->ScanRows(*def, [&](const jet::RowId& id, const std::vector<Value>&) { return plain_page = id.page, true; });
     }
-    ASSERT_EQ(rows.size(), 3u);
+    ASSERT_EQ(rows.size(), 4u);
     db.SetPresent(rows[0], 0, false);  // "alpha" loses its id
     size_t size = 0;
     uint8_t* bravo = db.Row(rows[1], &size);
@@ -135,6 +136,7 @@ TEST(RepairPages, RowsAreJudgedByTheirIndexEntriesAndLostPagesByTheRowCount) {
     uint8_t* charlie = db.Row(rows[2], &size);  // its end offset cut by 2: "charl"
     const size_t end = version == jet::Version::kJet3 ? size - 4 : size - 7;
     charlie[end] = uint8_t(charlie[end] - 2);
+    jet::StoreLe32(db.Row(rows[3], &size) + db.format().row_column_count_size, 77);  // "delta" reads id 77
     std::fill(db.Page(plain_page), db.Page(plain_page) + db.format().page_size, 0);
     const std::string path = dir.File(std::string(jet::VersionName(version)) + ".mdb");
     ASSERT_TRUE(db.WriteTo(path));
@@ -144,7 +146,8 @@ TEST(RepairPages, RowsAreJudgedByTheirIndexEntriesAndLostPagesByTheRowCount) {
     TableRows after;
     std::string error;
     ASSERT_TRUE(ReadTableRows(path, &after, &error)) << error;
-    EXPECT_EQ(after["keyed"].size(), 1u);
+    EXPECT_EQ(after["keyed"].size(), 2u);
+    EXPECT_EQ(after["keyed"].count("4\x1f" "delta\x1f"), 1u);
     EXPECT_TRUE(after["plain"].empty());
     std::string texts;
     for (const std::string& row : after["keyed"]) texts += row + "\n";
@@ -153,7 +156,7 @@ TEST(RepairPages, RowsAreJudgedByTheirIndexEntriesAndLostPagesByTheRowCount) {
       if (t.name == "keyed") {
         EXPECT_EQ(t.lost_by_reason[size_t(jet::LossReason::kInvalid)], 2u);
         EXPECT_EQ(t.lost_keys, (std::vector<std::string>{"id=1", "id=3"}));
-        EXPECT_EQ(t.rows_kept, 1u);
+        EXPECT_EQ(t.rows_kept, 2u);
       }
       if (t.name == "plain") { EXPECT_EQ(t.lost_by_reason[size_t(jet::LossReason::kPageLost)], 5u); }
     }
