@@ -50,21 +50,30 @@ namespace {
 void AppendUtf16Le(const uint8_t* data, size_t size, std::string* out) {
   const size_t units = size / 2;
   const auto unit = [&](size_t n) -> char16_t { return data[2 * n] | (data[2 * n + 1] << 8); };
-  for (size_t n = 0; n < units; ++n) {
-    const char16_t u = unit(n);
-    if (u < 0x80) {  // most text: one byte, no surrogate
-      out->push_back(static_cast<char>(u));
+  size_t n = 0;
+  while (n < units) {
+    // Most text is ASCII: a run of it is appended at once, one byte a unit.
+    size_t run_end = n;
+    while (run_end < units && data[2 * run_end + 1] == 0 && data[2 * run_end] < 0x80) ++run_end;
+    if (run_end > n) {
+      const size_t at = out->size();
+      out->resize(at + (run_end - n));
+      char* to = out->data() + at;
+      for (size_t k = n; k < run_end; ++k) *to++ = static_cast<char>(data[2 * k]);
+      n = run_end;
       continue;
     }
+    const char16_t u = unit(n);
     if (u >= 0xD800 && u <= 0xDBFF && n + 1 < units) {
       const char16_t low = unit(n + 1);
       if (low >= 0xDC00 && low <= 0xDFFF) {
         AppendUtf8(0x10000 + ((char32_t(u) - 0xD800) << 10) + (low - 0xDC00), out);
-        ++n;
+        n += 2;
         continue;
       }
     }
     AppendUtf8((u >= 0xD800 && u <= 0xDFFF) ? kReplacementCharacter : char32_t(u), out);
+    ++n;
   }
 }
 
@@ -145,19 +154,22 @@ Status DecodeJet4Text(const uint8_t* data, size_t size, std::string* utf8) {
   utf8->reserve(size);
   bool compressed = true;
   size_t start = 2;
-  for (size_t n = 2; n <= size; ++n) {
-    if (n < size && data[n] != 0x00) continue;
+  while (true) {
+    const void* zero = std::memchr(data + start, 0x00, size - start);
+    const size_t n = zero != nullptr ? size_t(static_cast<const uint8_t*>(zero) - data) : size;
     if (compressed) {
-      for (size_t k = start; k < n; ++k) {
-        if (data[k] < 0x80) {
-          utf8->push_back(static_cast<char>(data[k]));
-        } else {
-          AppendUtf8(data[k], utf8);
-        }
+      for (size_t k = start; k < n;) {
+        // A run of ASCII bytes is already UTF-8.
+        size_t run_end = k;
+        while (run_end < n && data[run_end] < 0x80) ++run_end;
+        utf8->append(reinterpret_cast<const char*>(data + k), run_end - k);
+        if (run_end < n) AppendUtf8(data[run_end++], utf8);
+        k = run_end;
       }
     } else {
       AppendUtf16Le(data + start, n - start, utf8);
     }
+    if (n == size) break;
     compressed = !compressed;
     start = n + 1;
   }

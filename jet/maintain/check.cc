@@ -328,6 +328,7 @@ class Checker {
     std::function<void(const IndexPageEntry&)> visit;
     bool repeat = false;           // repeats a walk that succeeded: reports and claims nothing
     std::vector<uint8_t> buffer;   // the page being decoded
+    std::vector<IndexPage> levels = std::vector<IndexPage>(kMaxIndexDepth);  // one decoded page per depth, reused
     uint32_t leaves = 0;
     uint32_t last_leaf = 0;
     uint32_t last_leaf_next = 0;
@@ -404,7 +405,7 @@ class Checker {
   // nothing is reported, claimed or recorded then, as the first pass did that.
   bool quiet_ = false;
   std::string key_;                   // scratch key of Expect
-  std::vector<uint8_t> row_;          // scratch row copy of CheckRow
+  RowLayout layout_;                  // scratch of CheckRow
   std::vector<RawColumn> raw_;
   std::vector<Value> values_;
   std::vector<uint8_t> long_value_;
@@ -954,40 +955,41 @@ size_t Checker::CheckRows(const TableDef& table, const Place& place, std::span<c
   return next;
 }
 
-void Checker::CheckRow(const TableDef& table, const Place& at, RowId id, const uint8_t* bytes, size_t size,
+void Checker::CheckRow(const TableDef& table, const Place& at, RowId id, const uint8_t* row, size_t size,
                        RowDecoder* decoder, LongValueReader* long_values, const RowSink& sink) {
-  // Work on a copy of the row, whichever page buffer (the page's, or the overflow
-  // follower's) holds it.
-  row_.assign(bytes, bytes + size);
-  const std::vector<uint8_t>& row = row_;
+  // `row` stays where it is (the page's buffer, or the overflow follower's): the long
+  // values below are read through buffers of their own.
   const size_t count_size = format_.row_column_count_size;
   if (size >= count_size) {
-    const uint32_t count = count_size == 1 ? row[0] : LoadLe16(row.data());
+    const uint32_t count = count_size == 1 ? row[0] : LoadLe16(row);
     if (count > table.max_columns) {
       Add(FindingKind::kRowUndecodable, at, "the row claims " + std::to_string(count) + " columns of " +
                                               std::to_string(table.max_columns));
       return;
     }
   }
+  // The trailer is read once, for the split and for both validations.
   std::vector<RawColumn>& raw = raw_;
-  Status s = CrackRow(format_, table, row.data(), row.size(), &raw);
+  Status s = ReadRowLayout(format_, table, row, size, &layout_);
+  if (s.ok()) s = CrackRowWithLayout(format_, table, row, size, layout_, &raw);
   if (!s.ok()) {
     Add(FindingKind::kRowUndecodable, at, s.detail());
     return;
   }
-  s = ValidateRow(format_, table, row.data(), row.size());
+  s = ValidateCrackedRow(format_, table, layout_, raw);
   if (!s.ok()) {
     Add(FindingKind::kRowInvalid, at, s.detail());
     return;
   }
-  if (Status o = ValidateUnreadOffsets(format_, table, row.data(), row.size()); !o.ok()) Add(FindingKind::kRowInvalid, at, o.detail());
+  if (Status o = ValidateUnreadOffsets(layout_); !o.ok()) Add(FindingKind::kRowInvalid, at, o.detail());
   std::vector<Value>& values = values_;
   values.resize(table.columns.size());
   bool values_ok = true;
   for (size_t c = 0; c < table.columns.size(); ++c) {
     const ColumnDef& column = table.columns[c];
     if (column.is_long_value() && !raw[c].is_null) {
-      Status ls = long_values->Read(row.data() + raw[c].offset, raw[c].size, &long_value_, &long_value_rows_);
+      // Read once: the pages it takes are claimed, and its bytes give the value.
+      Status ls = long_values->Read(row + raw[c].offset, raw[c].size, &long_value_, &long_value_rows_);
       for (const RowId& r : long_value_rows_) ClaimLongValuePage(r.page, at);
       if (!ls.ok()) {
         Add(FindingKind::kLongValueBroken, at, "column \"" + column.name + "\": " + ls.detail());
@@ -995,8 +997,10 @@ void Checker::CheckRow(const TableDef& table, const Place& at, RowId id, const u
         values[c] = Value();
         continue;
       }
+      s = decoder->LongColumnValue(c, long_value_, &values[c]);
+    } else {
+      s = decoder->ColumnValue(c, row, raw[c], &values[c]);
     }
-    s = decoder->ColumnValue(c, row.data(), raw[c], &values[c]);
     if (!s.ok()) {
       Add(FindingKind::kRowValue, at, s.detail());
       values_ok = false;
@@ -1064,7 +1068,7 @@ bool Checker::WalkIndexPage(IndexWalk* walk, uint32_t number, int depth, IndexPa
   if (!walk->repeat && !ClaimIndexPage(*walk, number, at)) return false;
   walk->buffer.resize(format_.page_size);
   if (!file_.ReadPage(number, walk->buffer.data()).ok()) return false;
-  IndexPage page;
+  IndexPage& page = walk->levels[depth];  // deeper levels use the slots after this one
   Status s = DecodeIndexPage(format_, walk->buffer.data(), &page);
   if (!s.ok()) {
     report(FindingKind::kIndexPage, s.detail());

@@ -13,31 +13,37 @@ namespace {
 
 Status Invalid(const std::string& detail) { return Status::Error(ErrorKind::kDamaged, "row: " + detail); }
 
-}  // namespace
-
-Status ValidateRow(const Format& format, const TableDef& table, const uint8_t* row, size_t size) {
-  thread_local RowLayout layout;
-  Status s = ReadRowLayout(format, table, row, size, &layout);
-  if (!s.ok()) return s;
-  const uint32_t count = layout.column_count;
-  if (count == 0) return Invalid("it claims no columns (its bytes are zeros or noise)");
-  if (count > table.max_columns)
-    return Invalid("it claims " + std::to_string(count) + " columns of " + std::to_string(table.max_columns));
-
+// Where the fixed area of the columns a row with `count` columns carries ends.
+uint32_t FixedAreaEnd(const Format& format, const TableDef& table, uint32_t count) {
   const uint32_t count_size = format.row_column_count_size;
   uint32_t fixed_end = count_size;
   for (const ColumnDef& c : table.columns) {
     if (c.number >= count || !c.is_fixed() || c.type() == ColumnType::kBoolean) continue;
     fixed_end = std::max<uint32_t>(fixed_end, count_size + c.fixed_offset + c.length);
   }
+  return fixed_end;
+}
+
+// The rules on the row's counts and its fixed area.
+Status ValidateCounts(const Format& format, const TableDef& table, const RowLayout& layout) {
+  const uint32_t count = layout.column_count;
+  if (count == 0) return Invalid("it claims no columns (its bytes are zeros or noise)");
+  if (count > table.max_columns)
+    return Invalid("it claims " + std::to_string(count) + " columns of " + std::to_string(table.max_columns));
+  const uint32_t fixed_end = FixedAreaEnd(format, table, count);
   if (fixed_end > layout.trailer_start)
     return Invalid("its fixed area (" + std::to_string(fixed_end) + " bytes) runs into its trailer at " +
                    std::to_string(layout.trailer_start));
+  return Status::Ok();
+}
+
+// The rules on where the columns the row holds lie, given its split `raw`.
+Status ValidateColumns(const Format& format, const TableDef& table, const RowLayout& layout,
+                       const std::vector<RawColumn>& raw) {
+  const uint32_t count = layout.column_count;
   // Offsets of null columns are never read, by any reader: only the values the row
   // holds must lie past the fixed area.
-  thread_local std::vector<RawColumn> raw;
-  s = CrackRow(format, table, row, size, &raw);
-  if (!s.ok()) return s;
+  const uint32_t fixed_end = FixedAreaEnd(format, table, count);
   for (size_t i = 0; i < table.columns.size(); ++i) {
     const ColumnDef& c = table.columns[i];
     if (raw[i].is_null || c.is_fixed() || c.type() == ColumnType::kBoolean) continue;
@@ -61,10 +67,28 @@ Status ValidateRow(const Format& format, const TableDef& table, const uint8_t* r
   return Status::Ok();
 }
 
-Status ValidateUnreadOffsets(const Format& format, const TableDef& table, const uint8_t* row, size_t size) {
+}  // namespace
+
+Status ValidateRow(const Format& format, const TableDef& table, const uint8_t* row, size_t size) {
   thread_local RowLayout layout;
   Status s = ReadRowLayout(format, table, row, size, &layout);
   if (!s.ok()) return s;
+  s = ValidateCounts(format, table, layout);
+  if (!s.ok()) return s;
+  thread_local std::vector<RawColumn> raw;
+  s = CrackRowWithLayout(format, table, row, size, layout, &raw);
+  if (!s.ok()) return s;
+  return ValidateColumns(format, table, layout, raw);
+}
+
+Status ValidateCrackedRow(const Format& format, const TableDef& table, const RowLayout& layout,
+                          const std::vector<RawColumn>& raw) {
+  Status s = ValidateCounts(format, table, layout);
+  if (!s.ok()) return s;
+  return ValidateColumns(format, table, layout, raw);
+}
+
+Status ValidateUnreadOffsets(const RowLayout& layout) {
   for (uint32_t i = 0; i < layout.var_count; ++i)
     if (layout.var_offsets[i + 1] < layout.var_offsets[i])
       return Invalid("its variable-offset table falls back at entry " + std::to_string(i + 1) + " (" +
@@ -89,13 +113,7 @@ void StoreCount(uint8_t* at, uint32_t width, uint32_t value) {
 bool Tight(const Format& format, const TableDef& table, const uint8_t* row, size_t size) {
   thread_local RowLayout layout;
   if (!ReadRowLayout(format, table, row, size, &layout).ok()) return false;
-  if (table.var_columns == 0) {
-    uint32_t fixed_end = format.row_column_count_size;
-    for (const ColumnDef& c : table.columns)
-      if (c.number < layout.column_count && c.is_fixed() && c.type() != ColumnType::kBoolean)
-        fixed_end = std::max<uint32_t>(fixed_end, format.row_column_count_size + c.fixed_offset + c.length);
-    return fixed_end == layout.trailer_start;
-  }
+  if (table.var_columns == 0) return FixedAreaEnd(format, table, layout.column_count) == layout.trailer_start;
   for (uint32_t i = 0; i < layout.var_count; ++i)
     if (layout.var_offsets[i + 1] < layout.var_offsets[i]) return false;
   return layout.var_offsets[layout.var_count] == layout.trailer_start;

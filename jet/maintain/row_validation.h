@@ -39,6 +39,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "jet/base/status.h"
 #include "jet/file/format.h"
@@ -51,9 +52,14 @@ namespace jet {
 // Ok when `row` (its `size` bytes) keeps the rules above; kDamaged saying which not.
 Status ValidateRow(const Format& format, const TableDef& table, const uint8_t* row, size_t size);
 
-// Ok when the variable-offset table of `row`, which ValidateRow accepts, never falls
-// back; kDamaged naming the entry that does.
-Status ValidateUnreadOffsets(const Format& format, const TableDef& table, const uint8_t* row, size_t size);
+// The same for a row already split: `layout` and `raw` are what ReadRowLayout and
+// CrackRow (or CrackRowWithLayout) gave for it, both without failing.
+Status ValidateCrackedRow(const Format& format, const TableDef& table, const RowLayout& layout,
+                          const std::vector<RawColumn>& raw);
+
+// Ok when the variable-offset table of a row ValidateRow accepts never falls back;
+// kDamaged naming the entry that does. `layout` is the row's, from ReadRowLayout.
+Status ValidateUnreadOffsets(const RowLayout& layout);
 
 // Mends the column count or the variable-column count of `row` (its `size` bytes, in
 // place) as described above, when the row breaks the rules with them and keeps them

@@ -82,10 +82,18 @@ class Walker {
 }  // namespace
 
 Status DecodeIndexPage(const Format& format, const uint8_t* page, IndexPage* out) {
-  out->entries.clear();
+  // The entries already in `out` are overwritten, so that their keys' buffers serve
+  // again when one IndexPage decodes page after page.
+  size_t count = 0;
+  const auto fail = [&](const char* detail) {
+    out->entries.resize(count);
+    return Status::Error(ErrorKind::kDamaged, detail);
+  };
   out->type = page[0];
-  if (out->type != kPageIndexNode && out->type != kPageIndexLeaf)
+  if (out->type != kPageIndexNode && out->type != kPageIndexLeaf) {
+    out->entries.clear();
     return Status::Error(ErrorKind::kDamaged, "not an index page (type " + std::to_string(page[0]) + ")");
+  }
   out->free_space = LoadLe16(page + 2);
   out->owner = LoadLe32(page + 4);
   out->prev = LoadLe32(page + format.index_prev_page);
@@ -105,31 +113,30 @@ Status DecodeIndexPage(const Format& format, const uint8_t* page, IndexPage* out
     for (int bit = 0; bit < 8; ++bit) {
       if ((bits & (1u << bit)) == 0) continue;
       const size_t end = byte * 8 + bit;
-      if (end > area_size)
-        return Status::Error(ErrorKind::kDamaged, "an entry ends past the page end");
-      if (end <= start) return Status::Error(ErrorKind::kDamaged, "an entry is empty");
-      IndexPageEntry entry;
-      if (out->entries.empty() || out->prefix_length == 0) {
+      if (end > area_size) return fail("an entry ends past the page end");
+      if (end <= start) return fail("an entry is empty");
+      if (count == out->entries.size()) out->entries.emplace_back();
+      IndexPageEntry& entry = out->entries[count];
+      if (count == 0 || out->prefix_length == 0) {
         entry.key.assign(reinterpret_cast<const char*>(area + start), end - start);
       } else {
         const std::string& first = out->entries.front().key;  // still holds the pointers here
-        entry.key.reserve(out->prefix_length + end - start);
         entry.key.assign(first, 0, out->prefix_length);
         entry.key.append(reinterpret_cast<const char*>(area + start), end - start);
       }
-      if (out->entries.empty() && out->prefix_length > entry.key.size())
-        return Status::Error(ErrorKind::kDamaged, "shared prefix is longer than the first entry");
-      if (entry.key.size() < pointer_size)
-        return Status::Error(ErrorKind::kDamaged, "an entry is shorter than its pointers");
-      out->entries.push_back(std::move(entry));
+      if (count == 0 && out->prefix_length > entry.key.size())
+        return fail("shared prefix is longer than the first entry");
+      if (entry.key.size() < pointer_size) return fail("an entry is shorter than its pointers");
+      ++count;
       start = end;
     }
   }
+  out->entries.resize(count);
   // Split the pointers off only now: the prefix is taken from the complete first entry.
   for (IndexPageEntry& e : out->entries) {
     const uint8_t* tail = reinterpret_cast<const uint8_t*>(e.key.data()) + e.key.size() - pointer_size;
     e.row = RowId{LoadBe24(tail), tail[3]};
-    if (!leaf) e.child = LoadBe32(tail + 4);
+    e.child = leaf ? 0 : LoadBe32(tail + 4);
     e.key.resize(e.key.size() - pointer_size);
   }
   return Status::Ok();

@@ -44,8 +44,10 @@ struct IndexPage {
   bool is_leaf() const { return type == kPageIndexLeaf; }
 };
 
-// Decodes one index page. kDamaged when it is not an index page, an entry runs off
-// the page or is too short for its pointers, or the prefix is longer than an entry.
+// Decodes one index page into `out`, whose entries it overwrites (their buffers serve
+// again when one IndexPage decodes page after page). kDamaged when it is not an index
+// page, an entry runs off the page or is too short for its pointers, or the prefix is
+// longer than an entry.
 Status DecodeIndexPage(const Format& format, const uint8_t* page, IndexPage* out);
 
 struct IndexWalkStats {

@@ -84,29 +84,24 @@ Status ReadRowLayout(const Format& format, const TableDef& table, const uint8_t*
 
 Status CrackRow(const Format& format, const TableDef& table, const uint8_t* row, size_t size,
                 std::vector<RawColumn>* columns) {
+  thread_local RowLayout layout;
+  Status s = ReadRowLayout(format, table, row, size, &layout);
+  if (!s.ok()) {
+    columns->assign(table.columns.size(), RawColumn());
+    return s;
+  }
+  return CrackRowWithLayout(format, table, row, size, layout, columns);
+}
+
+Status CrackRowWithLayout(const Format& format, const TableDef& table, const uint8_t* row, size_t size,
+                          const RowLayout& layout, std::vector<RawColumn>* columns) {
   const size_t count_size = format.row_column_count_size;
   columns->assign(table.columns.size(), RawColumn());
-  if (size < count_size) return Damaged("empty row");
-  const uint32_t column_count = count_size == 1 ? row[0] : LoadLe16(row);
-  const size_t mask_size = (column_count + 7) / 8;
-  if (size < count_size + mask_size)
-    return Damaged("row of " + std::to_string(size) + " bytes cannot hold its null mask");
-  const uint8_t* mask = row + size - mask_size;
-
-  thread_local VarTable vars;
-  vars.count = 0;
-  vars.trailer_start = static_cast<uint32_t>(size - mask_size);
-  if (table.var_columns > 0) {
-    const bool ok = IsJet3(format.version)
-                        ? DecodeJet3Offsets(row, size, count_size, mask_size, &vars)
-                        : DecodeJet4Offsets(row, size, count_size, mask_size, &vars);
-    if (!ok) return Damaged("variable-column table does not fit in the row");
-  }
-
+  const uint8_t* mask = row + size - layout.mask_size;
   for (size_t i = 0; i < table.columns.size(); ++i) {
     const ColumnDef& c = table.columns[i];
     RawColumn& raw = (*columns)[i];
-    if (c.number >= column_count) continue;  // added after this row was written
+    if (c.number >= layout.column_count) continue;  // added after this row was written
     raw.bit = (mask[c.number / 8] >> (c.number % 8)) & 1;
     if (c.type() == ColumnType::kBoolean) {
       raw.is_null = false;
@@ -115,15 +110,15 @@ Status CrackRow(const Format& format, const TableDef& table, const uint8_t* row,
     if (!raw.bit) continue;
     if (c.is_fixed()) {
       const size_t start = count_size + c.fixed_offset;
-      if (!InBounds(start, c.length, vars.trailer_start))
+      if (!InBounds(start, c.length, layout.trailer_start))
         return Damaged("fixed column \"" + c.name + "\" lies outside the row");
       raw.offset = static_cast<uint32_t>(start);
       raw.size = c.length;
     } else {
-      if (c.var_index >= vars.count) continue;  // var table written before the column existed
-      const uint32_t start = vars.offsets[c.var_index];
-      const uint32_t end = vars.offsets[c.var_index + 1];
-      if (start < count_size || start > end || end > vars.trailer_start)
+      if (c.var_index >= layout.var_count) continue;  // var table written before the column existed
+      const uint32_t start = layout.var_offsets[c.var_index];
+      const uint32_t end = layout.var_offsets[c.var_index + 1];
+      if (start < count_size || start > end || end > layout.trailer_start)
         return Damaged("variable column \"" + c.name + "\" has extent [" + std::to_string(start) +
                        ", " + std::to_string(end) + ") outside the row");
       raw.offset = start;
@@ -150,18 +145,23 @@ Status RowDecoder::Decode(const uint8_t* row, size_t size, std::vector<Value>* v
 
 Status RowDecoder::TextValue(const ColumnDef& column, const uint8_t* data, size_t size,
                              Value* value) {
+  // Decoded straight into the value, whose buffer is reused from the row before.
+  std::string* text = value->ResetToText();
   if (IsJet3(file_.format().version)) {
     const uint16_t code_page = column.code_page != 0 ? column.code_page : TextCodePage(file_.header());
-    Status s = DecodeCodePageText(data, size, code_page, &text_);
-    if (!s.ok())
+    Status s = DecodeCodePageText(data, size, code_page, text);
+    if (!s.ok()) {
+      *value = Value::Null();
       return Status::Error(ErrorKind::kUnsupportedFormat,
                            "column \"" + column.name + "\": " + s.detail());
+    }
   } else {
-    Status s = DecodeJet4Text(data, size, &text_);
-    if (!s.ok()) return s;
+    Status s = DecodeJet4Text(data, size, text);
+    if (!s.ok()) {
+      *value = Value::Null();
+      return s;
+    }
   }
-  *value = Value::Text(std::move(text_));
-  text_.clear();
   return Status::Ok();
 }
 
@@ -249,9 +249,7 @@ Status RowDecoder::ColumnValue(size_t position, const uint8_t* row, const RawCol
       Status s = long_values_.Read(p, n, &long_value_);
       if (!s.ok())
         return Status::Error(s.kind(), "column \"" + c.name + "\": " + s.detail());
-      if (c.type() == ColumnType::kMemo) return TextValue(c, long_value_.data(), long_value_.size(), value);
-      *value = Value::Binary(long_value_);
-      return Status::Ok();
+      return LongColumnValue(position, long_value_, value);
     }
     case ColumnType::kExtDateTime: {
       size_t len = 0;
@@ -266,6 +264,13 @@ Status RowDecoder::ColumnValue(size_t position, const uint8_t* row, const RawCol
       break;
   }
   *value = Value::Binary(std::vector<uint8_t>(p, p + n));
+  return Status::Ok();
+}
+
+Status RowDecoder::LongColumnValue(size_t position, const std::vector<uint8_t>& bytes, Value* value) {
+  const ColumnDef& c = table_.columns[position];
+  if (c.type() == ColumnType::kMemo) return TextValue(c, bytes.data(), bytes.size(), value);
+  *value = Value::Binary(bytes);
   return Status::Ok();
 }
 

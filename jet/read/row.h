@@ -53,9 +53,14 @@ Status ReadRowLayout(const Format& format, const TableDef& table, const uint8_t*
 // kDamaged when the row's trailer or a column's bytes lie outside the row.
 Status CrackRow(const Format& format, const TableDef& table, const uint8_t* row, size_t size,
                 std::vector<RawColumn>* columns);
+// The same for a row whose `layout` ReadRowLayout has read already (a caller that
+// needs both reads the trailer once).
+Status CrackRowWithLayout(const Format& format, const TableDef& table, const uint8_t* row, size_t size,
+                          const RowLayout& layout, std::vector<RawColumn>* columns);
 
-// Converts rows of one table into Values. Holds the buffers it needs, so decoding a
-// stream of rows allocates only for the values themselves.
+// Converts rows of one table into Values. Holds the buffers it needs, and decodes
+// text into the Value's own buffer, so decoding a stream of rows into the same
+// Values allocates only where a value outgrows the one before it.
 class RowDecoder {
  public:
   RowDecoder(const PageFile& file, const TableDef& table);
@@ -64,6 +69,9 @@ class RowDecoder {
   Status Decode(const uint8_t* row, size_t size, std::vector<Value>* values);
   // The value of column `position` from an already cracked row.
   Status ColumnValue(size_t position, const uint8_t* row, const RawColumn& raw, Value* value);
+  // The value of Memo or OLE column `position` from the bytes its long value holds,
+  // for a caller that has read them already (ColumnValue reads them itself).
+  Status LongColumnValue(size_t position, const std::vector<uint8_t>& bytes, Value* value);
 
   const std::vector<RawColumn>& raw() const { return raw_; }
 
@@ -75,7 +83,6 @@ class RowDecoder {
   LongValueReader long_values_;
   std::vector<RawColumn> raw_;
   std::vector<uint8_t> long_value_;
-  std::string text_;
 };
 
 }  // namespace jet

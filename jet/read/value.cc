@@ -211,6 +211,16 @@ Value Value::Text(std::string utf8) {
   return value;
 }
 
+std::string* Value::ResetToText() {
+  type_ = ValueType::kText;
+  int_ = 0;
+  real_ = 0;
+  bytes_.clear();
+  numeric_ = Numeric();
+  text_.clear();
+  return &text_;
+}
+
 Value Value::Binary(std::vector<uint8_t> bytes) {
   Value value;
   value.type_ = ValueType::kBinary;

@@ -72,6 +72,11 @@ class Value {
   static Value Complex(int32_t key);
   static Value BigInt(int64_t v);
 
+  // Makes this an empty text and gives its UTF-8 buffer to be filled, with the
+  // capacity it had: a decoder that refills the same Values row after row allocates
+  // only for a text longer than the ones before it in that place.
+  std::string* ResetToText();
+
   ValueType type() const { return type_; }
   bool is_null() const { return type_ == ValueType::kNull; }
 

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <string_view>
 
 #include "jet/write/index_key_tables.h"
 
@@ -319,8 +320,11 @@ namespace {
 // more than one inline byte: only then does `unknown_positions` change the key.
 Status AppendGeneralLegacyVariant(const SortCodeTable& table, const uint32_t* text, size_t size,
                                   int unknown_positions, std::string* out, bool* positions_matter) {
-  std::string extras;
-  std::string unprintables;
+  // Scratch kept from key to key (a check or a compaction computes millions).
+  thread_local std::string extras;
+  thread_local std::string unprintables;
+  extras.clear();
+  unprintables.clear();
   uint32_t printable = 0;
   const DirectCodes* direct = DirectCodesOf(&table);
   for (size_t i = 0; i < size; ++i) {
@@ -370,31 +374,39 @@ Status AppendGeneralLegacyVariant(const SortCodeTable& table, const uint32_t* te
 Status AppendGeneralLegacyKey(const SortCodeTable& table, const std::vector<uint32_t>& text,
                               std::string* out) {
   const size_t size = TrimmedSize(text);
-  std::string one;
+  const size_t start = out->size();
   bool positions_matter = false;
-  Status s = AppendGeneralLegacyVariant(table, text.data(), size, 1, &one, &positions_matter);
-  if (!s.ok()) return s;
+  // The reading with one position goes straight into `out`; it is taken back on failure.
+  Status s = AppendGeneralLegacyVariant(table, text.data(), size, 1, out, &positions_matter);
+  if (!s.ok()) {
+    out->resize(start);
+    return s;
+  }
   // Without a character whose position count matters (the usual case) the reading
-  // with two positions is `one`, so it is not computed.
+  // with two positions is the same, so it is not computed.
   if (positions_matter) {
     std::string two;
     s = AppendGeneralLegacyVariant(table, text.data(), size, 2, &two, nullptr);
-    if (!s.ok()) return s;
-    if (one != two) {
+    if (s.ok() && std::string_view(*out).substr(start) != two) {
       for (size_t i = 0; i < size; ++i) {
-        if (table.Find(text[i])->kind == SortCodeKind::kInlineSlotsUnknown)
-          return Unsupported("sort weight of character " + CodePointName(text[i]) +
-                             " before an accented or unprintable character is not confirmed");
+        if (table.Find(text[i])->kind == SortCodeKind::kInlineSlotsUnknown) {
+          s = Unsupported("sort weight of character " + CodePointName(text[i]) +
+                          " before an accented or unprintable character is not confirmed");
+          break;
+        }
       }
     }
+    if (!s.ok()) {
+      out->resize(start);
+      return s;
+    }
   }
-  out->append(one);
   return Status::Ok();
 }
 
 Status AppendTextSortKey(TextCollation collation, const std::string& utf8, bool ascending,
                          std::string* out) {
-  std::vector<uint32_t> text;
+  thread_local std::vector<uint32_t> text;  // kept from key to key
   Status s = DecodeUtf8(utf8, &text);
   if (!s.ok()) return s;
   // Only the first 255 characters are keyed (a Memo can be longer).
