@@ -11,7 +11,8 @@
 # for bench/phases.py) and the heaptrack data stay beside it.
 #
 # Usage: bench/profile.sh [--ops LIST] [--no-heaptrack] FILE.mdb
-#   --ops LIST      comma-separated among compact,check,click (default: all three)
+#   --ops LIST      comma-separated among compact,check,repair,click (default:
+#                   compact,check,click); repair is of an undamaged copy
 #   --no-heaptrack  perf only
 # Environment: BUILD_DIR (default build/bench/release, configured by bench/run.sh;
 # Release with -g, so that perf sees inlined functions), FREQ (samples per second,
@@ -54,6 +55,9 @@ prepare() {
   case "$1" in
     compact) printf '%s\n' "$JETDB" compact "$SRC" "$WORK/compacted.mdb" ;;
     check) printf '%s\n' "$JETDB" check "$SRC" ;;
+    repair)
+      cp "$SRC" "$WORK/copy.mdb"
+      printf '%s\n' "$JETDB" repair "$WORK/copy.mdb" ;;
     click)
       rm -rf "$WORK/program" "$WORK/data"
       mkdir -p "$WORK/program" "$WORK/data"

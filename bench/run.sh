@@ -47,9 +47,11 @@
 # its row count, seed and format, or the sources of the code that writes it
 # (jet/base, jet/file, jet/read, jet/write, jet/create, tools/jetdb).
 #
-# Usage: bench/run.sh [--sizes LIST] [--repeat N] [--no-real] [--no-export] [--make-only]
+# Usage: bench/run.sh [--sizes LIST] [--ops LIST] [--repeat N] [--no-real] [--no-export] [--make-only]
 #   --sizes LIST  comma-separated workloads (default: all of them); e.g.
 #                 --sizes j3-100,o4-200 for a short run
+#   --ops LIST    comma-separated operations among compact, repair, repair-d, check,
+#                 click, export (default: all of them); cp+sync always runs
 #   --repeat N    runs of each operation, the best one counts (default 2)
 #   --no-real     leave out the real test files
 #   --no-export   leave out mdb-export (it takes tens of times the baseline)
@@ -63,6 +65,7 @@ BENCH="$ROOT/build/bench"
 BUILD_DIR="${BUILD_DIR:-$BENCH/release}"
 TESTDATA="${TESTDATA:-$ROOT/../shared/testdata}"
 SIZES="j3-100,j3-400,j3-1g,j4-1g,j4-2g,o4-200,o4-1g,o4-2g,o3-1g"
+OPS="compact,repair,repair-d,check,click,export"
 REPEAT=2
 REAL=1
 EXPORT=1
@@ -72,6 +75,8 @@ while [ $# -gt 0 ]; do
   case "$1" in
     --sizes) SIZES="$2"; shift 2 ;;
     --sizes=*) SIZES="${1#--sizes=}"; shift ;;
+    --ops) OPS="$2"; shift 2 ;;
+    --ops=*) OPS="${1#--ops=}"; shift ;;
     --repeat) REPEAT="$2"; shift 2 ;;
     --repeat=*) REPEAT="${1#--repeat=}"; shift ;;
     --no-real) REAL=0; shift ;;
@@ -82,6 +87,11 @@ while [ $# -gt 0 ]; do
   esac
 done
 case "$REPEAT" in ''|*[!0-9]*|0) echo "run.sh: --repeat takes a count from 1" >&2; exit 2 ;; esac
+IFS=',' read -r -a op_list <<<"$OPS"
+for op in "${op_list[@]}"; do
+  case "$op" in compact|repair|repair-d|check|click|export) ;; *) echo "run.sh: unknown operation $op" >&2; exit 2 ;; esac
+done
+wanted_op() { [[ ",$OPS," == *",$1,"* ]]; }
 
 [ -x /usr/bin/time ] || { echo "run.sh: /usr/bin/time is missing (Debian package: time)" >&2; exit 1; }
 mkdir -p "$BENCH"
@@ -261,26 +271,36 @@ for file in "${FILES[@]}"; do
   base=$(echo "$MEASURED" | cut -d' ' -f1)
   report "$name" "$mb" "cp+sync" "$base"
 
-  measure no_compacted : "$JETDB" compact "$src" "$WORK/compacted.mdb"
-  report "$name" "$mb" compact "$base"
-  no_compacted
+  if wanted_op compact; then
+    measure no_compacted : "$JETDB" compact "$src" "$WORK/compacted.mdb"
+    report "$name" "$mb" compact "$base"
+    no_compacted
+  fi
 
-  measure fresh_copy : "$JETDB" repair "$copy"
-  report "$name" "$mb" repair "$base"
+  if wanted_op repair; then
+    measure fresh_copy : "$JETDB" repair "$copy"
+    report "$name" "$mb" repair "$base"
+  fi
 
-  bash "$ROOT/bench/damage.sh" "$DAMAGE" "$src" "$damaged"
-  measure fresh_damaged_copy : "$JETDB" repair "$copy"
-  report "$name" "$mb" repair-d "$base"
-  rm -f "$damaged"
+  if wanted_op repair-d; then
+    bash "$ROOT/bench/damage.sh" "$DAMAGE" "$src" "$damaged"
+    measure fresh_damaged_copy : "$JETDB" repair "$copy"
+    report "$name" "$mb" repair-d "$base"
+    rm -f "$damaged"
+  fi
 
-  measure : : "$JETDB" check "$src"
-  report "$name" "$mb" check "$base"
+  if wanted_op check; then
+    measure : : "$JETDB" check "$src"
+    report "$name" "$mb" check "$base"
+  fi
 
-  measure program_folder said_repaired "$PROGRAM/zivadiduz-probe" --click
-  report "$name" "$mb" click "$base"
+  if wanted_op click; then
+    measure program_folder said_repaired "$PROGRAM/zivadiduz-probe" --click
+    report "$name" "$mb" click "$base"
+  fi
   rm -rf "$PROGRAM" "$DATA" "$copy"
 
-  if [ "$EXPORT" = 1 ] && command -v mdb-export >/dev/null; then
+  if [ "$EXPORT" = 1 ] && wanted_op export && command -v mdb-export >/dev/null; then
     measure : : bash -c 'export_all "$1"' _ "$src"
     report "$name" "$mb" export "$base"
   fi
