@@ -32,7 +32,9 @@ std::string CodePointName(uint32_t cp) {
 }
 
 void AppendBigEndian(uint64_t value, int bytes, std::string* out) {
-  for (int i = bytes - 1; i >= 0; --i) out->push_back(char((value >> (8 * i)) & 0xFF));
+  char big_endian[8];
+  for (int i = 0; i < bytes; ++i) big_endian[i] = char((value >> (8 * (bytes - 1 - i))) & 0xFF);
+  out->append(big_endian, size_t(bytes));
 }
 
 void InvertFrom(size_t start, std::string* out) {
