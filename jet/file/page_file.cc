@@ -34,10 +34,19 @@ class PageFileBase : public PageFile {
                                                     std::to_string(page_count_) + " pages)");
     Status s = ReadRaw(uint64_t(number) * page_size_, out, page_size_);
     if (!s.ok()) return s;
-    // Pages an encoding engine never wrote (free space at the end of a file) are
-    // all zeros on disk, not encoded zeros; decoding them would yield key stream.
-    if (header_.db_key != 0 && !IsAllZero(out, page_size_))
-      ApplyPageCipher(header_.db_key, number, out, page_size_);
+    DecodePage(number, out);
+    return Status::Ok();
+  }
+
+  Status ReadPages(uint32_t first, uint32_t count, uint8_t* out) const override {
+    if (first >= page_count_ || count > page_count_ - first)
+      return Status::Error(ErrorKind::kDamaged, "pages " + std::to_string(first) + " to " +
+                                                    std::to_string(uint64_t(first) + count - 1) +
+                                                    " go past the end of the file (" +
+                                                    std::to_string(page_count_) + " pages)");
+    Status s = ReadRaw(uint64_t(first) * page_size_, out, size_t(count) * page_size_);
+    if (!s.ok()) return s;
+    for (uint32_t i = 0; i < count; ++i) DecodePage(first + i, out + size_t(i) * page_size_);
     return Status::Ok();
   }
 
@@ -64,6 +73,14 @@ class PageFileBase : public PageFile {
   virtual Status ReadRaw(uint64_t offset, uint8_t* out, size_t size) const = 0;
 
  private:
+  // Decodes page `number`, as read from the file, in place.
+  void DecodePage(uint32_t number, uint8_t* page) const {
+    // Pages an encoding engine never wrote (free space at the end of a file) are
+    // all zeros on disk, not encoded zeros; decoding them would yield key stream.
+    if (header_.db_key != 0 && !IsAllZero(page, page_size_))
+      ApplyPageCipher(header_.db_key, number, page, page_size_);
+  }
+
   Header header_;
   uint32_t page_size_ = 0;
   uint32_t page_count_ = 0;
@@ -110,6 +127,14 @@ class DiskPageFile final : public PageFileBase {
 };
 
 }  // namespace
+
+Status PageFile::ReadPages(uint32_t first, uint32_t count, uint8_t* out) const {
+  for (uint32_t i = 0; i < count; ++i) {
+    Status s = ReadPage(first + i, out + size_t(i) * page_size());
+    if (!s.ok()) return s;
+  }
+  return Status::Ok();
+}
 
 namespace {
 

@@ -41,6 +41,11 @@ class PageFile {
   // kDamaged when number >= page_count(). Safe to call from several threads at once
   // (a read at an offset, no shared position); an implementation must keep it so.
   virtual Status ReadPage(uint32_t number, uint8_t* out) const = 0;
+  // Copies the `count` pages from `first` on into `out` (count * page_size() bytes),
+  // each as ReadPage gives it, with one read of the file where the implementation can
+  // (a scan of consecutive pages then costs one call, not one a page). kDamaged when
+  // any of them is past the end; on failure `out` holds nothing to use.
+  virtual Status ReadPages(uint32_t first, uint32_t count, uint8_t* out) const;
 };
 
 }  // namespace jet

@@ -209,6 +209,45 @@ bool KeepsCatalogReferences(const std::string& table) {
   return table == "MSysACEs" || table == "MSysQueries" || table == "MSysRelationships";
 }
 
+// The pages of a list, read in its order: a run of consecutive page numbers (how a
+// table's data pages mostly lie) comes in with one read, up to kPagesPerRead pages.
+// A run that cannot be read is read page by page, so that a page that cannot be read
+// is passed over alone, as with ReadPage.
+class PageRunReader {
+ public:
+  static constexpr size_t kPagesPerRead = 16;
+
+  PageRunReader(const PageFile& file, std::span<const uint32_t> pages)
+      : file_(file), pages_(pages), page_size_(file.page_size()), buffer_(kPagesPerRead * page_size_) {}
+
+  // Page pages[i], valid until the next call; nullptr when it cannot be read.
+  const uint8_t* Page(size_t i) {
+    if (i >= held_first_ && i - held_first_ < held_count_) return buffer_.data() + (i - held_first_) * page_size_;
+    held_first_ = i;
+    held_count_ = 0;
+    size_t run = 1;
+    while (run < kPagesPerRead && i + run < pages_.size() && pages_[i + run] > pages_[i] &&
+           pages_[i + run] - pages_[i] == run)
+      ++run;
+    if (run > 1 && file_.ReadPages(pages_[i], uint32_t(run), buffer_.data()).ok()) {
+      held_count_ = run;
+    } else if (file_.ReadPage(pages_[i], buffer_.data()).ok()) {
+      held_count_ = 1;
+    } else {
+      return nullptr;
+    }
+    return buffer_.data();
+  }
+
+ private:
+  const PageFile& file_;
+  std::span<const uint32_t> pages_;
+  const size_t page_size_;
+  std::vector<uint8_t> buffer_;
+  size_t held_first_ = 0;
+  size_t held_count_ = 0;  // pages from pages_[held_first_] on in buffer_
+};
+
 // A row lane stops after the page at which it has recorded this many events (24 bytes
 // each); the main checker goes on from there.
 constexpr size_t kMaxLaneEvents = size_t(1) << 16;
@@ -894,7 +933,7 @@ void Checker::CheckTableRows(const TableDef& table, const Place& place, const st
 
 size_t Checker::CheckRows(const TableDef& table, const Place& place, std::span<const uint32_t> pages,
                           size_t first, uint64_t row_limit, const RowSink& sink, uint64_t* live_rows) {
-  std::vector<uint8_t> page(format_.page_size);
+  PageRunReader reader(file_, pages);
   RowDecoder decoder(file_, table);
   LongValueReader long_values(file_);
   OverflowFollower overflow(file_, table.first_page);
@@ -902,13 +941,14 @@ size_t Checker::CheckRows(const TableDef& table, const Place& place, std::span<c
   Place at = place;
   size_t next = first;
   while (next < pages.size() && rows < row_limit && !(record_ != nullptr && record_->Full())) {
+    const uint8_t* page = reader.Page(next);
     const uint32_t number = pages[next++];
     if (record_ == nullptr) ShowProgress(data_pages_checked_ + next);  // this table's pages come after the ones before
     at.row = -1;
     at.page = number;
-    if (!file_.ReadPage(number, page.data()).ok()) continue;
+    if (page == nullptr) continue;
     DataPageHeader header;
-    Status s = ParseDataPage(format_, page.data(), &header);
+    Status s = ParseDataPage(format_, page, &header);
     if (!s.ok()) {
       Add(FindingKind::kDataPage, at, s.detail());
       continue;
@@ -923,7 +963,7 @@ size_t Checker::CheckRows(const TableDef& table, const Place& place, std::span<c
     for (unsigned i = 0; i < header.row_count; ++i) {
       RowSlot slot;
       at.row = int(i);
-      s = GetRowSlot(format_, page.data(), header, i, &slot);
+      s = GetRowSlot(format_, page, header, i, &slot);
       if (!s.ok()) {
         Add(FindingKind::kRowSlot, at, s.detail());
         continue;
@@ -935,7 +975,7 @@ size_t Checker::CheckRows(const TableDef& table, const Place& place, std::span<c
         continue;
       }
       const RowId id{number, uint8_t(i)};
-      const uint8_t* bytes = page.data() + slot.start;
+      const uint8_t* bytes = page + slot.start;
       size_t size = slot.size();
       if (slot.overflow) {
         OverflowTarget target;

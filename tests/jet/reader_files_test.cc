@@ -167,6 +167,17 @@ TEST(ReaderFilesTest, EncodedFilesDecodeToOrdinaryPages) {
     if (std::string(name) == "jet3/jk_enc97.mdb") {
       EXPECT_GE(zero_pages, 2u);
     }
+    // The last pages read in one run as one by one, each decoded with its own number;
+    // a run past the end is refused.
+    const uint32_t run = std::min<uint32_t>(file->page_count() - 1, 8);
+    const uint32_t first = file->page_count() - run;
+    std::vector<uint8_t> pages(size_t(run + 1) * file->page_size());
+    ASSERT_TRUE(file->ReadPages(first, run, pages.data()).ok());
+    for (uint32_t i = 0; i < run; ++i) {
+      ASSERT_TRUE(file->ReadPage(first + i, page.data()).ok());
+      EXPECT_TRUE(std::equal(page.begin(), page.end(), pages.begin() + ptrdiff_t(i) * file->page_size())) << i;
+    }
+    EXPECT_FALSE(file->ReadPages(first, run + 1, pages.data()).ok());
   }
 }
 
