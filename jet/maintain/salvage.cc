@@ -1804,14 +1804,9 @@ bool Salvager::MendCatalogFlags(const TableDef& catalog, std::vector<CatalogObje
   std::vector<RawColumn> raw;
   for (CatalogObject& o : *objects) {
     if (o.flags_possible()) continue;
-    DataPageHeader header;
-    RowSlot slot;
     RowPlace place;
-    if (!view_.ReadPage(o.row.page, page_.data()).ok() || !ParseDataPage(format_, page_.data(), &header).ok() ||
-        !GetRowSlot(format_, page_.data(), header, o.row.row, &slot).ok() ||
-        !Locate(catalog, o.row, page_.data(), slot, &place, nullptr).ok() ||
-        !view_.ReadPage(place.page, page_.data()).ok() ||
-        !CrackRow(format_, catalog, page_.data() + place.start, place.size, &raw).ok())
+    if (!PlaceOf(catalog, o.row, &place).ok() || !ReadRowPage(place.page).ok() ||
+        !CrackRow(format_, catalog, row_page_.data() + place.start, place.size, &raw).ok())
       continue;
     const RawColumn& field = raw[size_t(flags_at)];
     if (field.is_null || field.size != 4) continue;
