@@ -32,7 +32,10 @@ same() {
   checks=$((checks + 1))
   if [ "$linux_status" != "$windows_status" ]; then
     echo "FAIL: $label: exit status $linux_status on Linux, $windows_status under Wine"
-    head -3 "$work/windows.err"
+    # Both sides' first lines, so that a failure seen once can be read afterwards.
+    sed 's/^/  Linux out: /' "$work/linux.out" | head -5
+    sed 's/^/  Wine out: /' "$work/windows.out" | head -5
+    sed 's/^/  Wine err: /' "$work/windows.err" | head -5
     failures=$((failures + 1))
   elif ! cmp -s "$work/linux.out" "$work/windows.out"; then
     echo "FAIL: $label: output differs"

@@ -66,8 +66,8 @@ struct RepairRun {
 using Reads = std::array<FileRead, std::size(kReaders)>;
 
 struct CaseFacts {
-  bool value_bytes_only = false;  // flipped bytes, all inside stored values
-  uint64_t rows_value_changed = 0;  // rows whose stored values the flipped bytes hit
+  bool value_bytes_only = false;  // changed bytes (flipped or torn), all inside stored values
+  uint64_t rows_value_changed = 0;  // rows whose stored values the changed bytes hit
   RepairRun repair;
   const Reads* original = nullptr;
   Reads damaged;   // mdb-reader and mdbtools always; ours when the repair did not act
@@ -85,7 +85,7 @@ struct Verdict {
   uint64_t original_rows = 0;
   uint64_t kept_rows = 0;  // original rows back unchanged
   uint64_t cut_rows = 0;   // original rows back with long values cut, as reported
-  uint64_t changed_rows = 0;  // rows changed by flipped bytes in their stored values
+  uint64_t changed_rows = 0;  // rows changed by flipped or torn bytes in their stored values
   uint64_t reported_lost = 0;
   bool worse_than_no_tool = false;
   std::string worse_reason;

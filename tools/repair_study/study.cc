@@ -264,8 +264,10 @@ Status RunCase(const StudyFile& file, const DamageCase& damage_case, const Study
 
   CaseFacts facts;
   facts.original = &file.original;
-  facts.value_bytes_only = damage_case.mode == damage::Mode::kFlip && done.value_bytes_only;
-  facts.rows_value_changed = damage_case.mode == damage::Mode::kFlip ? done.rows_value_changed : 0;
+  // A torn write whose zeros all fell inside stored values (a long value's bytes, say)
+  // is set apart as a flip there is: no reader has anything to tell it by.
+  facts.value_bytes_only = done.value_bytes_only;
+  facts.rows_value_changed = done.value_bytes_only || damage_case.mode == damage::Mode::kFlip ? done.rows_value_changed : 0;
   facts.repair = Repair(repaired, options.repair_seconds);
   auto read = [&](Reader reader, const std::string& path) {
     return readers.Read(reader, path, file.mdbtools_tables);
@@ -536,7 +538,7 @@ void PrintTable(const StudyResult& result, std::FILE* out) {
 
   size_t changed = 0;
   for (const CaseResult& c : result.cases) changed += c.verdict.changed_rows > 0;
-  std::fprintf(out, "rows changed in stored values by flipped bytes, as every reader reads them: %zu cases\n", changed);
+  std::fprintf(out, "rows changed in stored values by flipped or torn bytes, as every reader reads them: %zu cases\n", changed);
 
   // Per role: the outcomes in the order above, under short names.
   std::fprintf(out, "\n%-19s %6s %9s %9s %9s %9s %9s %9s %9s %6s %6s\n", "role", "cases", "lossless", "loss",
