@@ -11,8 +11,9 @@
 # for bench/phases.py) and the heaptrack data stay beside it.
 #
 # Usage: bench/profile.sh [--ops LIST] [--no-heaptrack] FILE.mdb
-#   --ops LIST      comma-separated among compact,check,repair,click (default:
-#                   compact,check,click); repair is of an undamaged copy
+#   --ops LIST      comma-separated among compact,check,repair,repair-d,click
+#                   (default: compact,check,click); repair is of an undamaged copy,
+#                   repair-d of the damaged copy bench/run.sh repairs (bench/damage.sh)
 #   --no-heaptrack  perf only
 # Environment: BUILD_DIR (default build/bench/release, configured by bench/run.sh;
 # Release with -g, so that perf sees inlined functions), FREQ (samples per second,
@@ -58,6 +59,9 @@ prepare() {
     repair)
       cp "$SRC" "$WORK/copy.mdb"
       printf '%s\n' "$JETDB" repair "$WORK/copy.mdb" ;;
+    repair-d)
+      "$ROOT/bench/damage.sh" "$BUILD_DIR/tools/damage/jetdb-damage" "$SRC" "$WORK/copy.mdb" >/dev/null
+      printf '%s\n' "$JETDB" repair -q "$WORK/copy.mdb" ;;
     click)
       rm -rf "$WORK/program" "$WORK/data"
       mkdir -p "$WORK/program" "$WORK/data"

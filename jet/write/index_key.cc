@@ -4,6 +4,7 @@
 #include "jet/write/index_key.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstring>
 #include <string_view>
@@ -199,31 +200,51 @@ inline const SortCode* FindCode(const SortCodeTable& table, const DirectCodes* d
 // kInlineSlotsUnknown character is met.
 Status General97Parts(const SortCodeTable& table, const uint32_t* text, size_t size, int unknown_slots,
                       std::string* inline_bytes, std::string* nibbles, bool* any_unknown) {
-  nibbles->clear();
+  // Written through pointers into room made beforehand (a character gives at most
+  // kMaxInline inline bytes and two nibbles), then cut to what was written: a key is
+  // computed for every indexed value of every row, and a push a byte costs more than
+  // the lookups.
+  constexpr size_t kMaxInline = sizeof(SortCode{}.inline_bytes);
   const DirectCodes* direct = DirectCodesOf(&table);
+  nibbles->resize(2 * size);
+  char* nibble = nibbles->data();
+  const size_t inline_start = inline_bytes != nullptr ? inline_bytes->size() : 0;
+  char* inline_at = nullptr;
+  if (inline_bytes != nullptr) {
+    inline_bytes->resize(inline_start + kMaxInline * size);
+    inline_at = inline_bytes->data() + inline_start;
+  }
+  Status status = Status::Ok();
   for (size_t i = 0; i < size; ++i) {
     const uint32_t cp = text[i];
     const SortCode* code = FindCode(table, direct, cp);
     if (code == nullptr || code->kind == SortCodeKind::kUnconfirmed ||
         code->kind == SortCodeKind::kUnprintable) {
-      return Unsupported("unconfirmed character " + CodePointName(cp));
+      status = Unsupported("unconfirmed character " + CodePointName(cp));
+      break;
     }
     if (code->kind == SortCodeKind::kIgnored) continue;
-    if (inline_bytes != nullptr) {
-      if (code->inline_size == 1)
-        inline_bytes->push_back(char(code->inline_bytes[0]));
-      else
-        inline_bytes->append(reinterpret_cast<const char*>(code->inline_bytes), code->inline_size);
+    if (inline_at != nullptr) {
+      if (code->inline_size == 1) {
+        *inline_at++ = char(code->inline_bytes[0]);
+      } else {
+        std::memcpy(inline_at, code->inline_bytes, code->inline_size);
+        inline_at += code->inline_size;
+      }
     }
     if (code->kind == SortCodeKind::kInlineSlotsUnknown) {
       if (any_unknown != nullptr) *any_unknown = true;
-      nibbles->append(size_t(std::min<int>(unknown_slots, code->inline_size)), char(2));
+      const size_t slots = size_t(std::min<int>(unknown_slots, code->inline_size));
+      std::memset(nibble, 2, slots);  // at most two: unknown_slots is 0, 1 or 2
+      nibble += slots;
       continue;
     }
-    if (code->extra != 0) nibbles->push_back(char(code->extra));
-    if (code->extra2 != 0) nibbles->push_back(char(code->extra2));
+    if (code->extra != 0) *nibble++ = char(code->extra);
+    if (code->extra2 != 0) *nibble++ = char(code->extra2);
   }
-  return Status::Ok();
+  nibbles->resize(size_t(nibble - nibbles->data()));
+  if (inline_bytes != nullptr) inline_bytes->resize(status.ok() ? size_t(inline_at - inline_bytes->data()) : inline_start);
+  return status;
 }
 
 // The accent part of a General 97 key: the nibbles without trailing 2s, framed by a 0
@@ -258,24 +279,37 @@ const SortCode* SortCodeTable::Find(uint32_t code_point) const {
 }
 
 Status DecodeUtf8(const std::string& utf8, std::vector<uint32_t>* code_points) {
-  code_points->clear();
-  code_points->reserve(utf8.size());
+  // Never more code points than bytes: written through a pointer, then cut.
+  code_points->resize(utf8.size());
+  uint32_t* to = code_points->data();
+  const auto* bytes = reinterpret_cast<const uint8_t*>(utf8.data());
+  const size_t size = utf8.size();
   size_t i = 0;
-  while (i < utf8.size()) {
-    const uint8_t lead = uint8_t(utf8[i]);
-    const int extra = lead < 0x80 ? 0 : (lead >> 5) == 0x6 ? 1 : (lead >> 4) == 0xE ? 2
-                    : (lead >> 3) == 0x1E ? 3 : -1;
-    if (extra < 0 || utf8.size() - i <= size_t(extra))
+  while (i < size) {
+    const uint8_t lead = bytes[i];
+    if (lead < 0x80) {  // most text
+      *to++ = lead;
+      ++i;
+      continue;
+    }
+    const int extra = (lead >> 5) == 0x6 ? 1 : (lead >> 4) == 0xE ? 2 : (lead >> 3) == 0x1E ? 3 : -1;
+    if (extra < 0 || size - i <= size_t(extra)) {
+      code_points->clear();
       return Status::Error(ErrorKind::kInvalidArgument, "malformed UTF-8 text");
-    uint32_t cp = extra == 0 ? lead : (lead & (0x3F >> extra));
+    }
+    uint32_t cp = lead & (0x3F >> extra);
     for (int k = 1; k <= extra; ++k) {
-      const uint8_t next = uint8_t(utf8[i + k]);
-      if ((next & 0xC0) != 0x80) return Status::Error(ErrorKind::kInvalidArgument, "malformed UTF-8 text");
+      const uint8_t next = bytes[i + k];
+      if ((next & 0xC0) != 0x80) {
+        code_points->clear();
+        return Status::Error(ErrorKind::kInvalidArgument, "malformed UTF-8 text");
+      }
       cp = (cp << 6) | (next & 0x3F);
     }
-    code_points->push_back(cp);
+    *to++ = cp;
     i += size_t(extra) + 1;
   }
+  code_points->resize(size_t(to - code_points->data()));
   return Status::Ok();
 }
 
@@ -283,14 +317,17 @@ Status AppendGeneral97Key(const SortCodeTable& table, const std::vector<uint32_t
                           std::string* out) {
   const size_t size = TrimmedSize(text);
   const size_t start = out->size();
-  std::string nibbles;
+  // Scratch kept from key to key (a check or a compaction computes millions).
+  thread_local std::string nibbles;
+  thread_local std::string accents;
+  thread_local std::string other;
+  accents.clear();
   bool any_unknown = false;
   Status s = General97Parts(table, text.data(), size, 0, out, &nibbles, &any_unknown);
   if (!s.ok()) {
     out->resize(start);
     return s;
   }
-  std::string accents;
   AppendGeneral97Accents(&nibbles, &accents);
   // The slot count only matters for kInlineSlotsUnknown characters, and only for the
   // accent part; without one (the usual case) every reading gives `accents`, so no
@@ -301,7 +338,7 @@ Status AppendGeneral97Key(const SortCodeTable& table, const std::vector<uint32_t
       out->resize(start);
       return s;
     }
-    std::string other;
+    other.clear();
     AppendGeneral97Accents(&nibbles, &other);
     if (other == accents) continue;
     out->resize(start);
@@ -406,8 +443,69 @@ Status AppendGeneralLegacyKey(const SortCodeTable& table, const std::vector<uint
   return Status::Ok();
 }
 
+namespace {
+
+// What a General 97 key takes from an ASCII character that the codes give one inline
+// byte and no unknown slots (every ASCII character the table confirms).
+struct AsciiGeneral97Code {
+  bool usable = false;
+  uint8_t inline_byte = 0;
+  uint8_t extra = 0;
+  uint8_t extra2 = 0;
+};
+
+std::array<AsciiGeneral97Code, 0x80> MakeAsciiGeneral97Codes() {
+  std::array<AsciiGeneral97Code, 0x80> codes{};
+  for (uint32_t cp = 0; cp < 0x80; ++cp) {
+    const SortCode* code = General97Codes().Find(cp);
+    if (code == nullptr || code->kind != SortCodeKind::kInline || code->inline_size != 1) continue;
+    codes[cp] = AsciiGeneral97Code{true, code->inline_bytes[0], code->extra, code->extra2};
+  }
+  return codes;
+}
+
+// The General 97 key of `text` when its keyed characters are all ASCII that
+// MakeAsciiGeneral97Codes can use -- nearly every key -- straight from its bytes: the
+// bytes AppendGeneral97Key gives, without decoding to code points first. False, with
+// nothing appended, for any other text.
+bool AppendAsciiGeneral97Key(const std::string& text, std::string* out) {
+  static const std::array<AsciiGeneral97Code, 0x80> kCodes = MakeAsciiGeneral97Codes();
+  // ASCII bytes are characters, so the first 255 bytes are the keyed characters.
+  size_t size = std::min(text.size(), kMaxKeyTextCharacters);
+  while (size > 0 && text[size - 1] == ' ') --size;
+  thread_local std::string nibbles;
+  nibbles.resize(2 * size);
+  char* nibble = nibbles.data();
+  const size_t start = out->size();
+  out->resize(start + size);
+  char* inline_at = out->data() + start;
+  for (size_t i = 0; i < size; ++i) {
+    const uint8_t byte = uint8_t(text[i]);
+    if (byte >= 0x80 || !kCodes[byte].usable) {
+      out->resize(start);
+      return false;
+    }
+    const AsciiGeneral97Code& code = kCodes[byte];
+    *inline_at++ = char(code.inline_byte);
+    if (code.extra != 0) *nibble++ = char(code.extra);
+    if (code.extra2 != 0) *nibble++ = char(code.extra2);
+  }
+  nibbles.resize(size_t(nibble - nibbles.data()));
+  AppendGeneral97Accents(&nibbles, out);
+  return true;
+}
+
+}  // namespace
+
 Status AppendTextSortKey(TextCollation collation, const std::string& utf8, bool ascending,
                          std::string* out) {
+  if (collation == TextCollation::kGeneral97) {
+    const size_t key_start = out->size();
+    if (AppendAsciiGeneral97Key(utf8, out)) {
+      if (!ascending) InvertFrom(key_start, out);
+      return Status::Ok();
+    }
+  }
   thread_local std::vector<uint32_t> text;  // kept from key to key
   Status s = DecodeUtf8(utf8, &text);
   if (!s.ok()) return s;

@@ -341,6 +341,38 @@ TEST(IndexKeyTextTest, General97KeysAndTheirOrder) {
   ExpectOrderPreserved(Jet3(), text, sorted);
 }
 
+// ASCII text takes a shorter road to its General 97 key; it must end where the road
+// through code points ends, at the cap of 255 characters, with trailing spaces, both
+// ways, and where a character sends the text back to the long road.
+TEST(IndexKeyTextTest, General97AsciiKeysMatchTheCodePointRoute) {
+  uint64_t state = 12345;
+  for (int n = 0; n < 2000; ++n) {
+    std::string text;
+    const size_t length = n % 7 == 0 ? 250 + n % 20 : n % 40;
+    for (size_t i = 0; i < length; ++i) {
+      state = state * 6364136223846793005u + 1442695040888963407u;
+      text.push_back(char(n % 5 == 0 ? ' ' + (state >> 33) % 95 : (state >> 33) % 0x80));
+    }
+    if (n % 3 == 0) text += "   ";
+    if (n % 11 == 0) text += "\xC3\xA9";  // é: the long road throughout
+    std::vector<uint32_t> points;
+    ASSERT_TRUE(jet::DecodeUtf8(text, &points).ok());
+    if (points.size() > 255) points.resize(255);
+    std::string expected;
+    const jet::Status long_road = jet::AppendGeneral97Key(jet::General97Codes(), points, &expected);
+    for (bool ascending : {true, false}) {
+      std::string key = "x";  // keys are appended
+      const jet::Status s = jet::AppendTextSortKey(jet::TextCollation::kGeneral97, text, ascending, &key);
+      ASSERT_EQ(s.ok(), long_road.ok()) << n;
+      if (!s.ok()) continue;
+      std::string want = "x" + expected;
+      if (!ascending)
+        for (size_t i = 1; i < want.size(); ++i) want[i] = char(~uint8_t(want[i]));
+      EXPECT_EQ(key, want) << n;
+    }
+  }
+}
+
 TEST(IndexKeyTextTest, GeneralLegacyKeysBothWaysAndTheirOrder) {
   const ColumnDef legacy = MakeColumn(ColumnType::kText, 1033, 0);
   // As Access 2000 stored them (MSysObjects, jk_unicomp_2003.mdb).
