@@ -243,7 +243,8 @@ Status General97Parts(const SortCodeTable& table, const uint32_t* text, size_t s
     if (code->extra2 != 0) *nibble++ = char(code->extra2);
   }
   nibbles->resize(size_t(nibble - nibbles->data()));
-  if (inline_bytes != nullptr) inline_bytes->resize(status.ok() ? size_t(inline_at - inline_bytes->data()) : inline_start);
+  if (inline_bytes != nullptr)
+    inline_bytes->resize(status.ok() ? size_t(inline_at - inline_bytes->data()) : inline_start);
   return status;
 }
 

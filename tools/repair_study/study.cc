@@ -267,7 +267,8 @@ Status RunCase(const StudyFile& file, const DamageCase& damage_case, const Study
   // A torn write whose zeros all fell inside stored values (a long value's bytes, say)
   // is set apart as a flip there is: no reader has anything to tell it by.
   facts.value_bytes_only = done.value_bytes_only;
-  facts.rows_value_changed = done.value_bytes_only || damage_case.mode == damage::Mode::kFlip ? done.rows_value_changed : 0;
+  const bool values_only = done.value_bytes_only || damage_case.mode == damage::Mode::kFlip;
+  facts.rows_value_changed = values_only ? done.rows_value_changed : 0;
   facts.repair = Repair(repaired, options.repair_seconds);
   auto read = [&](Reader reader, const std::string& path) {
     return readers.Read(reader, path, file.mdbtools_tables);
