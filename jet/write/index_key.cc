@@ -4,7 +4,6 @@
 #include "jet/write/index_key.h"
 
 #include <algorithm>
-#include <array>
 #include <cstdio>
 #include <cstring>
 #include <string_view>
@@ -446,31 +445,12 @@ Status AppendGeneralLegacyKey(const SortCodeTable& table, const std::vector<uint
 
 namespace {
 
-// What a General 97 key takes from an ASCII character that the codes give one inline
-// byte and no unknown slots (every ASCII character the table confirms).
-struct AsciiGeneral97Code {
-  bool usable = false;
-  uint8_t inline_byte = 0;
-  uint8_t extra = 0;
-  uint8_t extra2 = 0;
-};
-
-std::array<AsciiGeneral97Code, 0x80> MakeAsciiGeneral97Codes() {
-  std::array<AsciiGeneral97Code, 0x80> codes{};
-  for (uint32_t cp = 0; cp < 0x80; ++cp) {
-    const SortCode* code = General97Codes().Find(cp);
-    if (code == nullptr || code->kind != SortCodeKind::kInline || code->inline_size != 1) continue;
-    codes[cp] = AsciiGeneral97Code{true, code->inline_bytes[0], code->extra, code->extra2};
-  }
-  return codes;
-}
-
-// The General 97 key of `text` when its keyed characters are all ASCII that
-// MakeAsciiGeneral97Codes can use -- nearly every key -- straight from its bytes: the
-// bytes AppendGeneral97Key gives, without decoding to code points first. False, with
-// nothing appended, for any other text.
+// The General 97 key of `text` when its keyed characters are all ASCII that the codes
+// give one inline byte (every confirmed ASCII character) -- nearly every key --
+// straight from its bytes: the bytes AppendGeneral97Key gives, without decoding to
+// code points first. False, with nothing appended, for any other text.
 bool AppendAsciiGeneral97Key(const std::string& text, std::string* out) {
-  static const std::array<AsciiGeneral97Code, 0x80> kCodes = MakeAsciiGeneral97Codes();
+  const DirectCodes* direct = DirectCodesOf(&General97Codes());
   // ASCII bytes are characters, so the first 255 bytes are the keyed characters.
   size_t size = std::min(text.size(), kMaxKeyTextCharacters);
   while (size > 0 && text[size - 1] == ' ') --size;
@@ -482,14 +462,14 @@ bool AppendAsciiGeneral97Key(const std::string& text, std::string* out) {
   char* inline_at = out->data() + start;
   for (size_t i = 0; i < size; ++i) {
     const uint8_t byte = uint8_t(text[i]);
-    if (byte >= 0x80 || !kCodes[byte].usable) {
+    const SortCode* code = byte < 0x80 ? direct->codes[byte] : nullptr;
+    if (code == nullptr || code->kind != SortCodeKind::kInline || code->inline_size != 1) {
       out->resize(start);
       return false;
     }
-    const AsciiGeneral97Code& code = kCodes[byte];
-    *inline_at++ = char(code.inline_byte);
-    if (code.extra != 0) *nibble++ = char(code.extra);
-    if (code.extra2 != 0) *nibble++ = char(code.extra2);
+    *inline_at++ = char(code->inline_bytes[0]);
+    if (code->extra != 0) *nibble++ = char(code->extra);
+    if (code->extra2 != 0) *nibble++ = char(code->extra2);
   }
   nibbles.resize(size_t(nibble - nibbles.data()));
   AppendGeneral97Accents(&nibbles, out);

@@ -129,13 +129,14 @@ void RoleFinder::DataPages(const jet::TableDef& def) {
         start = target.start;
         size = target.size;
       }
-      if (!jet::CrackRow(format_, def, row, size, &raw).ok()) continue;
+      jet::RowLayout layout;
+      if (!jet::ReadRowLayout(format_, def, row, size, &layout).ok() ||
+          !jet::CrackRowWithLayout(format_, def, row, size, layout, &raw).ok())
+        continue;
       // The null mask says which values are there (and holds the Yes/No values): a
       // flipped bit of it is a changed value that every reader reads alike, as a
       // flipped byte of a value is; the row's structure does not depend on it.
-      jet::RowLayout layout;
-      if (jet::ReadRowLayout(format_, def, row, size, &layout).ok() && layout.mask_size <= size)
-        AddValueBytes(id, start + uint32_t(size - layout.mask_size), start + uint32_t(size));
+      AddValueBytes(id, start + uint32_t(size - layout.mask_size), start + uint32_t(size));
       for (size_t c = 0; c < def.columns.size(); ++c) {
         if (raw[c].is_null || raw[c].size == 0) continue;
         uint32_t begin = start + raw[c].offset;
