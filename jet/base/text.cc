@@ -113,9 +113,17 @@ bool IsAsciiCompatible(uint16_t code_page) {
 }
 
 bool IsAscii(const uint8_t* data, size_t size) {
-  for (size_t n = 0; n < size; ++n)
-    if (data[n] >= 0x80) return false;
-  return true;
+  // Eight bytes at a time and without an early exit, which the compiler turns into
+  // vector code: every text and memo of every row comes through here.
+  uint64_t high = 0;
+  size_t n = 0;
+  for (; n + 8 <= size; n += 8) {
+    uint64_t word;
+    std::memcpy(&word, data + n, 8);
+    high |= word;
+  }
+  for (; n < size; ++n) high |= data[n];
+  return (high & 0x8080808080808080ull) == 0;
 }
 
 }  // namespace

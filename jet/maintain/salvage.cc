@@ -1107,7 +1107,8 @@ void Salvager::DropRowsTheirIndexesDisown(const TableDef& def, const std::vector
           return;
         for (auto e = lo; e != hi; ++e)
           if (e->second == key) return;
-        suspects.push_back(Suspect{pointer, key, KeyAllNull(def, index, values), KeyAnyNull(def, index, values)});
+        suspects.push_back(
+            Suspect{pointer, key, KeyAllNull(def, index, values), KeyAnyNull(def, index, values), false, false, {}});
         if (hi - lo == 1) suspects.back().entry_key = lo->second;
         if (key_under_nulls(pointer, values, &hidden))
           for (auto e = lo; e != hi; ++e) suspects.back().unmasked = suspects.back().unmasked || e->second == hidden;

@@ -21,6 +21,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "jet/file/format.h"
@@ -59,14 +60,31 @@ class LongValueReader {
   Status Read(const uint8_t* field, size_t size, std::vector<uint8_t>* out,
               std::vector<RowId>* rows = nullptr);
 
+  // Called with each page the reader turns to (number and bytes) before its rows are
+  // used: a caller that also looks at the pages themselves (the check) does so then
+  // instead of reading them again.
+  void set_on_page_load(std::function<void(uint32_t number, const uint8_t* page)> on_page_load) {
+    on_page_load_ = std::move(on_page_load);
+  }
+
  private:
   // Points *data/*size at LVAL row `id` in page_ (loaded on demand).
   Status LoadRow(RowId id, const uint8_t** data, size_t* size);
+  // Makes page `number` one of the held pages. `sequential`: it follows the page
+  // loaded before, so the pages after it are read with it (values written one after
+  // another lie on consecutive pages, as a compaction writes them).
+  Status Hold(uint32_t number, bool sequential);
 
+  static constexpr uint32_t kReadAhead = 16;
   const PageFile& file_;
-  std::vector<uint8_t> page_;
+  // Pages [held_first_, held_first_ + held_count_) as read from the file.
+  std::vector<uint8_t> held_;
+  uint32_t held_first_ = 0;
+  uint32_t held_count_ = 0;
+  const uint8_t* page_ = nullptr;  // the loaded page, within held_
   uint32_t loaded_page_ = 0;  // 0: nothing loaded (page 0 is never an LVAL page)
   bool loaded_torn_ = false;  // TornSecondHalf of the loaded page
+  std::function<void(uint32_t, const uint8_t*)> on_page_load_;  // may be empty
 };
 
 }  // namespace jet

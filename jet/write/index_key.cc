@@ -445,34 +445,52 @@ Status AppendGeneralLegacyKey(const SortCodeTable& table, const std::vector<uint
 
 namespace {
 
-// The General 97 key of `text` when its keyed characters are all ASCII that the codes
-// give one inline byte (every confirmed ASCII character) -- nearly every key --
-// straight from its bytes: the bytes AppendGeneral97Key gives, without decoding to
-// code points first. False, with nothing appended, for any other text.
+// The one inline byte of each ASCII character that the General 97 codes give exactly
+// that and no accent (a nibble of 0 or 2, which the key's accent part trims away), or
+// 0 for a character that must take the code-point route. Every confirmed ASCII
+// character qualifies.
+struct AsciiGeneral97Bytes {
+  uint8_t bytes[0x80] = {};
+};
+
+const AsciiGeneral97Bytes& AsciiGeneral97BytesTable() {
+  static const AsciiGeneral97Bytes table = [] {
+    AsciiGeneral97Bytes t;
+    const DirectCodes* direct = DirectCodesOf(&General97Codes());
+    const auto unaccented = [](uint8_t nibble) { return nibble == 0 || nibble == 2; };
+    for (uint32_t cp = 0; cp < 0x80; ++cp) {
+      const SortCode* code = direct->codes[cp];
+      if (code != nullptr && code->kind == SortCodeKind::kInline && code->inline_size == 1 &&
+          code->inline_bytes[0] != 0 && unaccented(code->extra) && unaccented(code->extra2))
+        t.bytes[cp] = code->inline_bytes[0];
+    }
+    return t;
+  }();
+  return table;
+}
+
+// The General 97 key of `text` when its keyed characters are all ASCII characters of
+// AsciiGeneral97BytesTable -- nearly every key -- straight from its bytes: the bytes
+// AppendGeneral97Key gives (the inline bytes, then the empty accent part), without
+// decoding to code points first. False, with nothing appended, for any other text.
 bool AppendAsciiGeneral97Key(const std::string& text, std::string* out) {
-  const DirectCodes* direct = DirectCodesOf(&General97Codes());
+  const uint8_t* bytes = AsciiGeneral97BytesTable().bytes;
   // ASCII bytes are characters, so the first 255 bytes are the keyed characters.
   size_t size = std::min(text.size(), kMaxKeyTextCharacters);
   while (size > 0 && text[size - 1] == ' ') --size;
-  thread_local std::string nibbles;
-  nibbles.resize(2 * size);
-  char* nibble = nibbles.data();
   const size_t start = out->size();
-  out->resize(start + size);
+  out->resize(start + size + 1);
   char* inline_at = out->data() + start;
   for (size_t i = 0; i < size; ++i) {
     const uint8_t byte = uint8_t(text[i]);
-    const SortCode* code = byte < 0x80 ? direct->codes[byte] : nullptr;
-    if (code == nullptr || code->kind != SortCodeKind::kInline || code->inline_size != 1) {
+    const uint8_t key_byte = bytes[byte & 0x7F];
+    if (byte >= 0x80 || key_byte == 0) {
       out->resize(start);
       return false;
     }
-    *inline_at++ = char(code->inline_bytes[0]);
-    if (code->extra != 0) *nibble++ = char(code->extra);
-    if (code->extra2 != 0) *nibble++ = char(code->extra2);
+    *inline_at++ = char(key_byte);
   }
-  nibbles.resize(size_t(nibble - nibbles.data()));
-  AppendGeneral97Accents(&nibbles, out);
+  *inline_at = '\0';  // the accent part with no accent in it
   return true;
 }
 
