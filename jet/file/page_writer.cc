@@ -41,7 +41,7 @@ PageWriter::PageWriter(Env* env, std::string path, const Format& format, uint32_
       db_key_(db_key),
       max_pages_(max_pages),
       file_(std::move(file)),
-      scratch_(format.page_size) {}
+      held_(size_t(kHeldPages) * format.page_size) {}
 
 PageWriter::~PageWriter() {
   if (!finished_) Abandon();
@@ -76,19 +76,26 @@ Status PageWriter::Write(uint32_t page_number, std::span<const uint8_t> page) {
     return Status::Error(ErrorKind::kInvalidArgument,
                          "page " + std::to_string(page_number) + " written twice");
 
-  const uint8_t* bytes = page.data();
-  if (db_key_ != 0 && page_number != 0) {
-    std::copy(page.begin(), page.end(), scratch_.begin());
-    ApplyPageCipher(db_key_, page_number, scratch_.data(), scratch_.size());
-    bytes = scratch_.data();
+  if (held_count_ > 0 && (page_number != held_first_ + held_count_ || held_count_ == kHeldPages)) {
+    Status s = WriteHeld();
+    if (!s.ok()) return s;
   }
-  Status s = file_->WriteAt(uint64_t(page_number) * format_.page_size, bytes, page.size());
-  if (!s.ok()) {
-    failure_ = s;
-    return s;
-  }
+  if (held_count_ == 0) held_first_ = page_number;
+  uint8_t* held = held_.data() + size_t(held_count_) * format_.page_size;
+  std::copy(page.begin(), page.end(), held);
+  if (db_key_ != 0 && page_number != 0) ApplyPageCipher(db_key_, page_number, held, page.size());
+  ++held_count_;
   written_[page_number] = true;
   return Status::Ok();
+}
+
+Status PageWriter::WriteHeld() {
+  if (held_count_ == 0) return Status::Ok();
+  Status s = file_->WriteAt(uint64_t(held_first_) * format_.page_size, held_.data(),
+                            size_t(held_count_) * format_.page_size);
+  held_count_ = 0;
+  if (!s.ok()) failure_ = s;
+  return s;
 }
 
 Status PageWriter::Finish() {
@@ -100,7 +107,8 @@ Status PageWriter::Finish() {
     return Status::Error(ErrorKind::kInvalidArgument,
                          "page " + std::to_string(missing - written_.begin()) +
                              " was allocated but never written");
-  Status s = file_->Sync();
+  Status s = WriteHeld();
+  if (s.ok()) s = file_->Sync();
   if (s.ok()) s = file_->Close();
   if (!s.ok()) {
     failure_ = s;
@@ -113,6 +121,7 @@ Status PageWriter::Finish() {
 
 void PageWriter::Abandon() {
   if (finished_) return;
+  held_count_ = 0;
   if (file_ != nullptr) {
     file_->Close();  // the file goes away; a close error changes nothing
     file_.reset();

@@ -2,7 +2,9 @@
 // It creates a new file (never one that exists), hands out page numbers in increasing
 // order, writes each page image at its number (RC4-encoding it for files with a
 // database key; page 0 never is), and on Finish checks that every page handed out
-// was written, then flushes and closes. Only one page is held at a time.
+// was written, then flushes and closes. Pages written one after another are held, up
+// to kHeldPages of them, and go to the file with one write: a compaction writes its
+// pages in order, and one call a page cost more than the copying.
 //
 // The builders that produce pages (long values, indexes, ...) talk to a PageSink, so
 // that tests can collect pages in memory and the compaction can write them to disk.
@@ -60,7 +62,8 @@ class PageWriter final : public PageSink {
   // kNoSpace once the writer's page limit would be passed.
   Status Allocate(uint32_t* page_number) override;
   // kInvalidArgument for a number not handed out, a page written twice or an image
-  // of the wrong size; an I/O failure is returned and repeated by every later call.
+  // of the wrong size; an I/O failure is returned (by this call or, for a page still
+  // held, by a later one or Finish) and repeated by every later call.
   Status Write(uint32_t page_number, std::span<const uint8_t> page) override;
   // Checks that every allocated page was written, then Sync and Close. The file stays
   // in place for the caller to verify and rename (or remove, if verification fails).
@@ -69,8 +72,12 @@ class PageWriter final : public PageSink {
   void Abandon();
 
  private:
+  static constexpr uint32_t kHeldPages = 64;
+
   PageWriter(Env* env, std::string path, const Format& format, uint32_t db_key,
              std::unique_ptr<WritableFile> file, uint32_t max_pages);
+  // Writes the held pages to the file.
+  Status WriteHeld();
 
   Env* env_;
   std::string path_;
@@ -79,8 +86,13 @@ class PageWriter final : public PageSink {
   uint32_t max_pages_;  // page_count_ never passes it
   std::unique_ptr<WritableFile> file_;  // null once finished or abandoned
   uint32_t page_count_ = 0;
-  std::vector<bool> written_;           // written_[n]: page n has its image on disk
-  std::vector<uint8_t> scratch_;        // one page, for encoding
+  std::vector<bool> written_;           // written_[n]: page n was written (held or on disk)
+  // Pages [held_first_, held_first_ + held_count_) as they go to disk (encoded), in
+  // held_; written out before a page that does not follow them, when kHeldPages are
+  // held, and by Finish.
+  std::vector<uint8_t> held_;
+  uint32_t held_first_ = 0;
+  uint32_t held_count_ = 0;
   Status failure_;                      // first I/O failure, sticky
   bool finished_ = false;
 };

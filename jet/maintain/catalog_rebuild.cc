@@ -8,6 +8,7 @@
 #include "jet/base/byte_order.h"
 #include "jet/file/data_page.h"
 #include "jet/file/header.h"
+#include "jet/file/page_runs.h"
 #include "jet/file/usage_map.h"
 #include "jet/read/catalog.h"
 #include "jet/read/row.h"
@@ -153,15 +154,14 @@ std::vector<uint32_t> UnreachedDefinitions(const PageFile& file, const std::set<
   std::set<uint32_t> free_pages;
   UsageMap global;
   if (ReadUsageMap(file, kGlobalMapPointer, &global).ok()) free_pages.insert(global.pages.begin(), global.pages.end());
-  std::vector<uint8_t> page(format.page_size);
   std::set<uint32_t> continuations;
   std::vector<uint32_t> starts;
-  for (uint32_t n = 1; n < file.page_count(); ++n) {
-    if (!file.ReadPage(n, page.data()).ok() || page[0] != kPageTableDef) continue;
-    const uint32_t next = LoadLe32(page.data() + kTableDefNextPageOffset);
+  ForEachPage(file, 1, file.page_count(), [&](uint32_t n, const uint8_t* page) {
+    if (page[0] != kPageTableDef) return;
+    const uint32_t next = LoadLe32(page + kTableDefNextPageOffset);
     if (next != 0) continuations.insert(next);
-    if (LooksLikeTableDefPage(format, page.data()) && !reached.count(n) && !free_pages.count(n)) starts.push_back(n);
-  }
+    if (LooksLikeTableDefPage(format, page) && !reached.count(n) && !free_pages.count(n)) starts.push_back(n);
+  });
   std::vector<uint32_t> out;
   for (uint32_t n : starts)
     if (!continuations.count(n)) out.push_back(n);
@@ -175,24 +175,21 @@ std::map<int32_t, CatalogObject> CatalogRowsOfLostPointers(const PageFile& file,
             flags = catalog.FindColumnByName("Flags");
   if (id < 0 || parent < 0 || name < 0 || type < 0 || flags < 0) return out;
   const Format& format = file.format();
-  std::vector<uint8_t> page(format.page_size);
   RowDecoder decoder(file, catalog);
   std::vector<Value> values;
   RowLayout layout;
-  for (uint32_t n = 1; n < file.page_count(); ++n) {
+  ForEachPage(file, 1, file.page_count(), [&](uint32_t n, const uint8_t* page) {
     DataPageHeader header;
-    if (!file.ReadPage(n, page.data()).ok() || !ParseDataPage(format, page.data(), &header).ok() ||
-        header.owner != kCatalogTdefPage)
-      continue;
+    if (!ParseDataPage(format, page, &header).ok() || header.owner != kCatalogTdefPage) return;
     for (unsigned i = 0; i < header.row_count && i <= kMaxRowsPerDataPage; ++i) {
       RowSlot slot;
-      if (!GetRowSlot(format, page.data(), header, i, &slot).ok() || !slot.deleted || slot.overflow || slot.size() == 0)
+      if (!GetRowSlot(format, page, header, i, &slot).ok() || !slot.deleted || slot.overflow || slot.size() == 0)
         continue;
       // Only the five columns that name the object are read, each from its own
       // place: damage elsewhere in the row (what may have had it dropped) does not
       // take its name with it. A name is never null: a clear null bit over a name's
       // bytes is the damaged part.
-      const uint8_t* row = page.data() + slot.start;
+      const uint8_t* row = page + slot.start;
       if (!ReadRowLayout(format, catalog, row, slot.size(), &layout).ok()) continue;
       values.assign(catalog.columns.size(), Value());
       bool readable = true;
@@ -228,15 +225,15 @@ std::map<int32_t, CatalogObject> CatalogRowsOfLostPointers(const PageFile& file,
       o.row = RowId{n, uint8_t(i)};
       out.emplace(o.id, std::move(o));
     }
-  }
+  });
   return out;
 }
 
 std::map<uint32_t, uint32_t> DataPagesByOwner(const PageFile& file) {
   std::map<uint32_t, uint32_t> out;
-  std::vector<uint8_t> page(file.page_size());
-  for (uint32_t n = 1; n < file.page_count(); ++n)
-    if (file.ReadPage(n, page.data()).ok() && page[0] == kPageData) ++out[LoadLe32(page.data() + kPageOwnerOffset)];
+  ForEachPage(file, 1, file.page_count(), [&](uint32_t, const uint8_t* page) {
+    if (page[0] == kPageData) ++out[LoadLe32(page + kPageOwnerOffset)];
+  });
   return out;
 }
 

@@ -31,6 +31,7 @@
 #include "jet/read/long_value.h"
 #include "jet/read/overflow_row.h"
 #include "jet/file/page_file.h"
+#include "jet/file/page_runs.h"
 #include "jet/read/row.h"
 #include "jet/read/table_def.h"
 #include "jet/file/usage_map.h"
@@ -73,8 +74,6 @@ namespace {
 // More findings of one kind than this are counted, not listed.
 constexpr size_t kMaxFindingsPerKind = 100;
 constexpr int kMaxIndexDepth = 32;
-// Pages the census reads with one call.
-constexpr uint32_t kCensusRun = 64;
 
 // Who owns a page. Map host pages and LVAL pages are shared by design (several map
 // rows, several long values); every other page has exactly one owner.
@@ -211,45 +210,6 @@ class EntryOrder {
 bool KeepsCatalogReferences(const std::string& table) {
   return table == "MSysACEs" || table == "MSysQueries" || table == "MSysRelationships";
 }
-
-// The pages of a list, read in its order: a run of consecutive page numbers (how a
-// table's data pages mostly lie) comes in with one read, up to kPagesPerRead pages.
-// A run that cannot be read is read page by page, so that a page that cannot be read
-// is passed over alone, as with ReadPage.
-class PageRunReader {
- public:
-  static constexpr size_t kPagesPerRead = 16;
-
-  PageRunReader(const PageFile& file, std::span<const uint32_t> pages)
-      : file_(file), pages_(pages), page_size_(file.page_size()), buffer_(kPagesPerRead * page_size_) {}
-
-  // Page pages[i], valid until the next call; nullptr when it cannot be read.
-  const uint8_t* Page(size_t i) {
-    if (i >= held_first_ && i - held_first_ < held_count_) return buffer_.data() + (i - held_first_) * page_size_;
-    held_first_ = i;
-    held_count_ = 0;
-    size_t run = 1;
-    while (run < kPagesPerRead && i + run < pages_.size() && pages_[i + run] > pages_[i] &&
-           pages_[i + run] - pages_[i] == run)
-      ++run;
-    if (run > 1 && file_.ReadPages(pages_[i], uint32_t(run), buffer_.data()).ok()) {
-      held_count_ = run;
-    } else if (file_.ReadPage(pages_[i], buffer_.data()).ok()) {
-      held_count_ = 1;
-    } else {
-      return nullptr;
-    }
-    return buffer_.data();
-  }
-
- private:
-  const PageFile& file_;
-  std::span<const uint32_t> pages_;
-  const size_t page_size_;
-  std::vector<uint8_t> buffer_;
-  size_t held_first_ = 0;
-  size_t held_count_ = 0;  // pages from pages_[held_first_] on in buffer_
-};
 
 // A row lane stops after the page at which it has recorded this many events (24 bytes
 // each); the main checker goes on from there.
@@ -621,41 +581,25 @@ void Checker::Census() {
   const uint32_t n = file_.page_count();
   census_types_.assign(n, 0);
   census_owners_.assign(n, 0);
-  // Pages [first, end) into the census with `buffer`; their data pages are counted,
-  // the ones that cannot be read listed.
-  // Read in runs of kCensusRun pages (one call each, not one a page: on a 1 GB Jet 3
-  // file the census was half of all the check's reads); a run that fails is read
-  // again page by page, so that only the pages that cannot be read are listed.
-  const auto take = [this](uint32_t first, uint32_t end, std::vector<uint8_t>* buffer, uint64_t* data_pages,
-                           std::vector<uint32_t>* unreadable) {
-    const size_t page_size = format_.page_size;
-    buffer->resize(kCensusRun * page_size);
-    const auto count = [&](uint32_t i, const uint8_t* page) {
-      census_types_[i] = page[0];
-      census_owners_[i] = LoadLe32(page + 4);
-      if (census_types_[i] == kPageData && census_owners_[i] != kLongValueOwner) ++*data_pages;
-    };
-    for (uint32_t run_start = first; run_start < end;) {
-      const uint32_t run = std::min<uint32_t>(kCensusRun, end - run_start);
-      if (file_.ReadPages(run_start, run, buffer->data()).ok()) {
-        for (uint32_t k = 0; k < run; ++k) count(run_start + k, buffer->data() + k * page_size);
-      } else {
-        for (uint32_t i = run_start; i < run_start + run; ++i) {
-          if (file_.ReadPage(i, buffer->data()).ok()) count(i, buffer->data());
-          else unreadable->push_back(i);
-        }
-      }
-      run_start += run;
-    }
+  // Pages [first, end) into the census; their data pages are counted, the ones that
+  // cannot be read listed.
+  const auto take = [this](uint32_t first, uint32_t end, uint64_t* data_pages, std::vector<uint32_t>* unreadable) {
+    ForEachPage(
+        file_, first, end,
+        [&](uint32_t i, const uint8_t* page) {
+          census_types_[i] = page[0];
+          census_owners_[i] = LoadLe32(page + 4);
+          if (census_types_[i] == kPageData && census_owners_[i] != kLongValueOwner) ++*data_pages;
+        },
+        [&](uint32_t i) { unreadable->push_back(i); });
   };
   // The second half of the pages on the second thread: disjoint entries of the census.
   const uint32_t half = n > 1 && UseSecondThread(n) ? 1 + (n - 1) / 2 : n;
-  std::vector<uint8_t> buffer, other_buffer;
   uint64_t other_data_pages = 0;
   std::vector<uint32_t> unreadable, other_unreadable;
   std::thread helper;
-  if (half < n) helper = std::thread(take, half, n, &other_buffer, &other_data_pages, &other_unreadable);
-  take(1, half, &buffer, &data_pages_, &unreadable);
+  if (half < n) helper = std::thread(take, half, n, &other_data_pages, &other_unreadable);
+  take(1, half, &data_pages_, &unreadable);
   if (helper.joinable()) helper.join();
   data_pages_ += other_data_pages;
   unreadable.insert(unreadable.end(), other_unreadable.begin(), other_unreadable.end());

@@ -30,6 +30,7 @@
 #include "jet/read/index_reader.h"
 #include "jet/read/long_value.h"
 #include "jet/read/overflow_row.h"
+#include "jet/file/page_runs.h"
 #include "jet/file/page_writer.h"
 #include "jet/read/row.h"
 #include "jet/read/table_def.h"
@@ -57,6 +58,18 @@ class PatchedFile final : public PageFile {
     auto it = patches_.find(number);
     if (it == patches_.end()) return base_.ReadPage(number, out);
     std::memcpy(out, it->second.data(), it->second.size());
+    return Status::Ok();
+  }
+  // The pages past the source's end are all patches; the others come from the source
+  // in one read, with the patches among them laid over.
+  Status ReadPages(uint32_t first, uint32_t count, uint8_t* out) const override {
+    if (first >= count_ || count > count_ - first || first >= base_.page_count() ||
+        count > base_.page_count() - first)
+      return PageFile::ReadPages(first, count, out);
+    Status s = base_.ReadPages(first, count, out);
+    if (!s.ok()) return s;
+    for (auto it = patches_.lower_bound(first); it != patches_.end() && it->first - first < count; ++it)
+      std::memcpy(out + size_t(it->first - first) * page_size(), it->second.data(), it->second.size());
     return Status::Ok();
   }
 
@@ -676,11 +689,10 @@ void Salvager::TakeCensus() {
   if (!types_.empty()) return;
   types_.assign(view_.page_count(), 0);
   owners_.assign(view_.page_count(), 0);
-  for (uint32_t p = 1; p < view_.page_count(); ++p) {
-    if (!view_.ReadPage(p, page_.data()).ok()) continue;
-    types_[p] = page_[0];
-    owners_[p] = LoadLe32(page_.data() + kPageOwnerOffset);
-  }
+  ForEachPage(view_, 1, view_.page_count(), [&](uint32_t p, const uint8_t* page) {
+    types_[p] = page[0];
+    owners_[p] = LoadLe32(page + kPageOwnerOffset);
+  });
 }
 
 bool Salvager::FreeSpaceGarbled(const TableDef& def, const uint8_t* page, const DataPageHeader& header,
@@ -2025,20 +2037,22 @@ Status Salvager::WriteCopy(Env* env, const std::string& destination) {
   Status s = PageWriter::Create(env, destination, format_, view_.header().db_key, 0600, &writer,
                                 PageLimit::kIntermediate);
   if (!s.ok()) return s;
-  std::vector<uint8_t> page(format_.page_size);
-  for (uint32_t n = 0; s.ok() && n < view_.page_count(); ++n) {
-    uint32_t number;
-    s = writer->Allocate(&number);
-    if (!s.ok()) break;
-    if (number == 0) {
-      page = view_.header().raw_page;
-      page.resize(format_.page_size, 0);
-    } else {
-      s = view_.ReadPage(number, page.data());
-      if (!s.ok()) break;
-    }
-    s = writer->Write(number, page);
-  }
+  std::vector<uint8_t> page = view_.header().raw_page;
+  page.resize(format_.page_size, 0);
+  uint32_t number;
+  s = writer->Allocate(&number);
+  if (s.ok()) s = writer->Write(number, page);
+  // In order, so each page is allocated the number it has; a page that cannot be
+  // read fails the copy.
+  ForEachPage(
+      view_, 1, view_.page_count(),
+      [&](uint32_t, const uint8_t* bytes) {
+        if (s.ok()) s = writer->Allocate(&number);
+        if (s.ok()) s = writer->Write(number, std::span<const uint8_t>(bytes, format_.page_size));
+      },
+      [&](uint32_t n) {
+        if (s.ok()) s = Status::Error(ErrorKind::kDamaged, "page " + std::to_string(n) + " cannot be read");
+      });
   if (s.ok()) s = writer->Finish();
   return s;
 }

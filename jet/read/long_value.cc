@@ -1,7 +1,6 @@
 // Long values: the in-row header and the three storage kinds.
 #include "jet/read/long_value.h"
 
-#include <algorithm>
 #include <string>
 #include <unordered_set>
 
@@ -34,33 +33,15 @@ Status ParseLongValueHeader(const uint8_t* field, size_t size, LongValueHeader* 
   return Status::Ok();
 }
 
-LongValueReader::LongValueReader(const PageFile& file) : file_(file), held_(kReadAhead * file.page_size()) {}
-
-Status LongValueReader::Hold(uint32_t number, bool sequential) {
-  if (number >= held_first_ && number - held_first_ < held_count_) return Status::Ok();
-  held_count_ = 0;
-  const uint32_t run = sequential ? std::min(kReadAhead, file_.page_count() - number) : 1;
-  if (run > 1 && file_.ReadPages(number, run, held_.data()).ok()) {
-    held_first_ = number;
-    held_count_ = run;
-    return Status::Ok();
-  }
-  Status s = file_.ReadPage(number, held_.data());
-  if (!s.ok()) return s;
-  held_first_ = number;
-  held_count_ = 1;
-  return Status::Ok();
-}
+LongValueReader::LongValueReader(const PageFile& file) : file_(file), pages_(file) {}
 
 Status LongValueReader::LoadRow(RowId id, const uint8_t** data, size_t* size) {
   if (id.page == 0 || id.page >= file_.page_count())
     return Damaged("row " + RowName(id) + " is outside the file");
   if (loaded_page_ != id.page) {
-    const bool sequential = loaded_page_ != 0 && id.page == loaded_page_ + 1;
     loaded_page_ = 0;
-    Status s = Hold(id.page, sequential);
+    Status s = pages_.Get(id.page, &page_);
     if (!s.ok()) return s;
-    page_ = held_.data() + size_t(id.page - held_first_) * file_.page_size();
     loaded_page_ = id.page;
     loaded_torn_ = TornSecondHalf(file_.format(), page_);
     if (on_page_load_) on_page_load_(id.page, page_);

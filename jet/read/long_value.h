@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "jet/file/format.h"
+#include "jet/file/page_runs.h"
 #include "jet/base/status.h"
 
 namespace jet {
@@ -70,18 +71,11 @@ class LongValueReader {
  private:
   // Points *data/*size at LVAL row `id` in page_ (loaded on demand).
   Status LoadRow(RowId id, const uint8_t** data, size_t* size);
-  // Makes page `number` one of the held pages. `sequential`: it follows the page
-  // loaded before, so the pages after it are read with it (values written one after
-  // another lie on consecutive pages, as a compaction writes them).
-  Status Hold(uint32_t number, bool sequential);
-
-  static constexpr uint32_t kReadAhead = 16;
   const PageFile& file_;
-  // Pages [held_first_, held_first_ + held_count_) as read from the file.
-  std::vector<uint8_t> held_;
-  uint32_t held_first_ = 0;
-  uint32_t held_count_ = 0;
-  const uint8_t* page_ = nullptr;  // the loaded page, within held_
+  // Values written one after another lie on consecutive pages, as a compaction
+  // writes them.
+  PageReadAhead pages_;
+  const uint8_t* page_ = nullptr;  // the loaded page, held by pages_
   uint32_t loaded_page_ = 0;  // 0: nothing loaded (page 0 is never an LVAL page)
   bool loaded_torn_ = false;  // TornSecondHalf of the loaded page
   std::function<void(uint32_t, const uint8_t*)> on_page_load_;  // may be empty

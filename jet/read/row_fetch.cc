@@ -18,14 +18,14 @@ std::string Where(const TableDef& table, RowId row) {
 }  // namespace
 
 RowFetcher::RowFetcher(const PageFile& file, const TableDef& table)
-    : file_(file), table_(table), page_(file.page_size()), overflow_(file, table.first_page) {}
+    : file_(file), table_(table), pages_(file), overflow_(file, table.first_page) {}
 
 Status RowFetcher::Load(uint32_t page) {
   if (page_number_ == page) return Status::Ok();
   page_number_ = 0;
   if (page == 0 || page >= file_.page_count())
     return Status::Error(ErrorKind::kDamaged, "page " + std::to_string(page) + " lies outside the file");
-  Status s = file_.ReadPage(page, page_.data());
+  Status s = pages_.Get(page, &page_);
   if (!s.ok()) return s;
   page_number_ = page;
   return Status::Ok();
@@ -36,23 +36,23 @@ Status RowFetcher::Fetch(RowId row, const uint8_t** bytes, size_t* size) {
   Status s = Load(row.page);
   if (!s.ok()) return Status::Error(s.kind(), Where(table_, row) + ": " + s.detail());
   DataPageHeader header;
-  s = ParseDataPage(format, page_.data(), &header);
+  s = ParseDataPage(format, page_, &header);
   if (s.ok() && header.owner != table_.first_page)
     s = Status::Error(ErrorKind::kDamaged, "page is not one of the table's data pages");
   if (!s.ok()) return Status::Error(ErrorKind::kDamaged, Where(table_, row) + ": " + s.detail());
   if (row.row >= header.row_count)
     return Status::Error(ErrorKind::kNotFound, Where(table_, row) + ": no such slot");
   RowSlot slot;
-  s = GetRowSlot(format, page_.data(), header, row.row, &slot);
+  s = GetRowSlot(format, page_, header, row.row, &slot);
   if (!s.ok()) return Status::Error(ErrorKind::kDamaged, Where(table_, row) + ": " + s.detail());
   if (slot.deleted) return Status::Error(ErrorKind::kNotFound, Where(table_, row) + ": deleted");
   if (!slot.overflow) {
-    *bytes = page_.data() + slot.start;
+    *bytes = page_ + slot.start;
     *size = slot.size();
     return Status::Ok();
   }
   OverflowTarget target;
-  s = overflow_.Follow(page_.data() + slot.start, slot.size(), &target);
+  s = overflow_.Follow(page_ + slot.start, slot.size(), &target);
   if (!s.ok()) return Status::Error(ErrorKind::kDamaged, Where(table_, row) + ": " + s.detail());
   *bytes = target.bytes;
   *size = target.size;

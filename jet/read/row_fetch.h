@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "jet/file/format.h"
+#include "jet/file/page_runs.h"
 #include "jet/base/status.h"
 #include "jet/read/overflow_row.h"
 #include "jet/read/table_def.h"
@@ -28,13 +29,15 @@ class RowFetcher {
   Status Fetch(RowId row, const uint8_t** bytes, size_t* size);
 
  private:
-  // Loads `page` into page_ unless it is there already.
+  // Points page_ at `page` unless it is there already.
   Status Load(uint32_t page);
 
   const PageFile& file_;
   const TableDef& table_;
-  std::vector<uint8_t> page_;
-  uint32_t page_number_ = 0;  // the page in page_; 0: none (page 0 is never a data page)
+  // Rows fetched in key order mostly lie on ascending pages.
+  PageReadAhead pages_;
+  const uint8_t* page_ = nullptr;
+  uint32_t page_number_ = 0;  // the page at page_; 0: none (page 0 is never a data page)
   OverflowFollower overflow_;
 };
 

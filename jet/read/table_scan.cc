@@ -4,6 +4,7 @@
 #include "jet/base/byte_order.h"
 #include "jet/file/data_page.h"
 #include "jet/file/page_file.h"
+#include "jet/file/page_runs.h"
 #include "jet/file/usage_map.h"
 #include "jet/read/overflow_row.h"
 
@@ -34,12 +35,17 @@ Status TableScanner::DataPages(std::vector<uint32_t>* pages, std::vector<std::st
   notes->push_back("table " + std::to_string(table_.first_page) +
                    ": owned-pages map unreadable (" + s.detail() +
                    "); scanning every page for the table's data pages");
-  for (uint32_t n = 1; n < file_.page_count(); ++n) {
-    s = file_.ReadPage(n, page_.data());
-    if (!s.ok()) return s;
-    if (page_[0] == kPageData && LoadLe32(page_.data() + 4) == table_.first_page) pages->push_back(n);
-  }
-  return Status::Ok();
+  Status unreadable;
+  ForEachPage(
+      file_, 1, file_.page_count(),
+      [&](uint32_t n, const uint8_t* page) {
+        if (page[0] == kPageData && LoadLe32(page + 4) == table_.first_page) pages->push_back(n);
+      },
+      [&](uint32_t n) {
+        if (unreadable.ok())
+          unreadable = Status::Error(ErrorKind::kDamaged, "page " + std::to_string(n) + " cannot be read");
+      });
+  return unreadable;
 }
 
 Status TableScanner::Scan(const Visitor& visit, std::vector<std::string>* notes) {
@@ -49,8 +55,15 @@ Status TableScanner::Scan(const Visitor& visit, std::vector<std::string>* notes)
   if (!s.ok()) return s;
   bool stop = false;
   Oddities odd;
-  for (uint32_t number : pages) {
-    s = ScanPage(number, visit, &odd, &stop);
+  PageRunReader reader(file_, pages);
+  for (size_t i = 0; i < pages.size(); ++i) {
+    const uint8_t* page = reader.Page(i);
+    if (page == nullptr) {
+      s = file_.ReadPage(pages[i], page_.data());  // for its error
+      if (s.ok()) s = Status::Error(ErrorKind::kDamaged, "page " + std::to_string(pages[i]) + " cannot be read");
+      break;
+    }
+    s = ScanPage(pages[i], page, visit, &odd, &stop);
     if (!s.ok() || stop) break;
   }
   const std::string table = "table " + std::to_string(table_.first_page) + ": ";
@@ -65,12 +78,11 @@ Status TableScanner::Scan(const Visitor& visit, std::vector<std::string>* notes)
   return s;
 }
 
-Status TableScanner::ScanPage(uint32_t number, const Visitor& visit, Oddities* odd, bool* stop) {
-  Status s = file_.ReadPage(number, page_.data());
-  if (!s.ok()) return s;
+Status TableScanner::ScanPage(uint32_t number, const uint8_t* page, const Visitor& visit, Oddities* odd,
+                              bool* stop) {
   const Format& format = file_.format();
   DataPageHeader header;
-  s = ParseDataPage(format, page_.data(), &header);
+  Status s = ParseDataPage(format, page, &header);
   if (!s.ok() || header.owner != table_.first_page) {
     // A page the map claims but that holds something else (a freed page, say): the
     // rows that matter are on the table's own pages.
@@ -89,13 +101,13 @@ Status TableScanner::ScanPage(uint32_t number, const Visitor& visit, Oddities* o
     RowSlot slot;
     const RowId id{number, static_cast<uint8_t>(i)};
     if (i > 0xFF) return damaged(id, ErrorKind::kDamaged, "page " + std::to_string(number) + " has more than 255 rows");
-    s = GetRowSlot(format, page_.data(), header, i, &slot);
+    s = GetRowSlot(format, page, header, i, &slot);
     if (!s.ok()) {
       if (s = damaged(id, ErrorKind::kDamaged, s.detail()); !s.ok()) return s;
       continue;
     }
     if (slot.deleted) continue;
-    const uint8_t* bytes = page_.data() + slot.start;
+    const uint8_t* bytes = page + slot.start;
     size_t size = slot.size();
     if (slot.overflow) {
       OverflowTarget target;

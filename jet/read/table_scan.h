@@ -53,7 +53,8 @@ class TableScanner {
     uint32_t first_mismatch_page = 0;
   };
 
-  Status ScanPage(uint32_t number, const Visitor& visit, Oddities* oddities, bool* stop);
+  // The rows of data page `number`, whose bytes are `page`.
+  Status ScanPage(uint32_t number, const uint8_t* page, const Visitor& visit, Oddities* oddities, bool* stop);
 
   const PageFile& file_;
   const TableDef& table_;

@@ -131,20 +131,33 @@ TEST(WriterPageWriter, EncodesEveryPageButTheHeader) {
 TEST(WriterPageWriter, DiskFullLeavesNoFile) {
   testing_support::TempDir dir;
   const std::string path = dir.File("full.mdb");
-  DiskFullEnv env(2);
   const Format& f = Jet4();
   {
+    DiskFullEnv env(0);
     std::unique_ptr<PageWriter> writer;
     ASSERT_TRUE(PageWriter::Create(&env, path, f, 0, 0644, &writer).ok());
     uint32_t n;
     for (int i = 0; i < 4; ++i) ASSERT_TRUE(writer->Allocate(&n).ok());
-    ASSERT_TRUE(writer->Write(0, writer_test::MakeHeaderPage(f)).ok());
-    ASSERT_TRUE(writer->Write(1, Filled(f, kPageData, 1)).ok());
+    ASSERT_TRUE(writer->Write(0, writer_test::MakeHeaderPage(f)).ok());  // held
+    // Page 2 does not follow page 0, which goes to the file first and fails.
     EXPECT_EQ(writer->Write(2, Filled(f, kPageData, 2)).kind(), ErrorKind::kNoSpace);
     // The failure sticks: nothing later pretends to work.
+    EXPECT_EQ(writer->Write(1, Filled(f, kPageData, 1)).kind(), ErrorKind::kNoSpace);
     EXPECT_EQ(writer->Allocate(&n).kind(), ErrorKind::kNoSpace);
     EXPECT_EQ(writer->Finish().kind(), ErrorKind::kNoSpace);
     EXPECT_TRUE(Exists(path));
+  }
+  EXPECT_FALSE(Exists(path));
+  {
+    // Pages that follow each other are held to the end: Finish reports their failure.
+    DiskFullEnv env(0);
+    std::unique_ptr<PageWriter> writer;
+    ASSERT_TRUE(PageWriter::Create(&env, path, f, 0, 0644, &writer).ok());
+    uint32_t n;
+    for (int i = 0; i < 2; ++i) ASSERT_TRUE(writer->Allocate(&n).ok());
+    ASSERT_TRUE(writer->Write(0, writer_test::MakeHeaderPage(f)).ok());
+    ASSERT_TRUE(writer->Write(1, Filled(f, kPageData, 1)).ok());
+    EXPECT_EQ(writer->Finish().kind(), ErrorKind::kNoSpace);
   }
   EXPECT_FALSE(Exists(path));
 
