@@ -250,10 +250,13 @@ Status General97Parts(const SortCodeTable& table, const uint32_t* text, size_t s
 // The accent part of a General 97 key: the nibbles without trailing 2s, framed by a 0
 // nibble on each side, zero-padded to whole bytes and packed high nibble first; a
 // single 0 byte when no nibble is left. Trims `nibbles`.
+// The accent part of a General 97 key whose characters carry no accent.
+constexpr char kGeneral97NoAccents = '\0';
+
 void AppendGeneral97Accents(std::string* nibbles, std::string* out) {
   while (!nibbles->empty() && nibbles->back() == 2) nibbles->pop_back();
   if (nibbles->empty()) {
-    out->push_back('\0');
+    out->push_back(kGeneral97NoAccents);
     return;
   }
   const size_t count = nibbles->size();
@@ -490,7 +493,7 @@ bool AppendAsciiGeneral97Key(const std::string& text, std::string* out) {
     }
     *inline_at++ = char(key_byte);
   }
-  *inline_at = '\0';  // the accent part with no accent in it
+  *inline_at = kGeneral97NoAccents;
   return true;
 }
 
