@@ -158,11 +158,41 @@ struct ExpectedRows {
   std::vector<uint64_t> key_hashes;
   std::vector<uint8_t> flags;
 
+  // page_begin[p - first_page] is the position of the first pointer on page p or a
+  // later one, so that Find searches the rows of one page only: the entries of an
+  // index come in key order, which sends a search of all the pointers to memory far
+  // apart for every entry. Left empty when the pages of the run are too sparse for it
+  // to pay (its size then stays within a few times that of `pointers`).
+  uint32_t first_page = 0;
+  std::vector<uint32_t> page_begin;
+
   bool Covers(uint32_t pointer) const { return pointer >= lo && pointer < hi; }
+  // Builds page_begin once `pointers` is complete.
+  void IndexPages() {
+    page_begin.clear();
+    if (pointers.empty()) return;
+    first_page = pointers.front() >> 8;
+    const uint64_t span = uint64_t(pointers.back() >> 8) - first_page + 1;
+    if (span > 4 * uint64_t(pointers.size()) + 1024) return;
+    page_begin.resize(size_t(span) + 1);
+    size_t k = 0;
+    for (uint64_t p = 0; p <= span; ++p) {
+      while (k < pointers.size() && (pointers[k] >> 8) < first_page + p) ++k;
+      page_begin[size_t(p)] = uint32_t(k);
+    }
+  }
   // Position of `pointer`, or -1.
   int64_t Find(uint32_t pointer) const {
-    auto it = std::lower_bound(pointers.begin(), pointers.end(), pointer);
-    return it != pointers.end() && *it == pointer ? it - pointers.begin() : -1;
+    auto begin = pointers.begin();
+    auto end = pointers.end();
+    if (!page_begin.empty()) {
+      const uint32_t page = pointer >> 8;
+      if (page < first_page || uint64_t(page - first_page) + 1 >= page_begin.size()) return -1;
+      end = pointers.begin() + page_begin[page - first_page + 1];
+      begin = pointers.begin() + page_begin[page - first_page];
+    }
+    auto it = std::lower_bound(begin, end, pointer);
+    return it != end && *it == pointer ? it - pointers.begin() : -1;
   }
 };
 
@@ -1253,40 +1283,46 @@ void Checker::CompareIndexEntries(const TableDef& table, size_t real, const Plac
       quiet_ = false;
       rows.hi = next_page < pages.size() ? uint64_t(pages[next_page]) << 8 : uint64_t(1) << 32;
       for (uint8_t f : rows.flags) eligible += (f & ExpectedRows::kEligible) != 0;
+      rows.IndexPages();
     }
     // The order is judged in the first run only; the rows in every run.
     uint64_t i = 0;
     EntryOrder order(unique);
     IndexWalk walk(table, place, [&](const IndexPageEntry& e) {
-      Place at = place;
-      at.page = e.row.page;
-      at.row = e.row.row;
+      // The place of a finding about this entry; made only for a finding, since most
+      // entries have none and a place holds two names.
+      auto add = [&](FindingKind kind, const std::string& detail) {
+        Place at = place;
+        at.page = e.row.page;
+        at.row = e.row.row;
+        Add(kind, at, detail);
+      };
       if (first_run) {
         const EntryOrder::Step step = order.Next(e);
-        if (step.out_of_order) Add(FindingKind::kIndexOrder, at, "entry " + std::to_string(i) + " is out of order");
-        if (step.repeated_key) Add(FindingKind::kIndexUnique, at, "a unique index holds the same key twice");
+        if (step.out_of_order) add(FindingKind::kIndexOrder, "entry " + std::to_string(i) + " is out of order");
+        if (step.repeated_key) add(FindingKind::kIndexUnique, "a unique index holds the same key twice");
       }
       ++i;
       const uint32_t pointer = e.row.ToPointer();
       if (!rows_differ || !rows.Covers(pointer)) return;
       const int64_t k = rows.Find(pointer);
       if (k < 0) {
-        Add(FindingKind::kIndexDanglingEntry, at, "the entry points at a row that does not exist");
+        add(FindingKind::kIndexDanglingEntry, "the entry points at a row that does not exist");
         return;
       }
       uint8_t& flags = rows.flags[size_t(k)];
       if (flags & ExpectedRows::kSeen) {
-        Add(FindingKind::kIndexDuplicateEntry, at, "two entries point at the same row");
+        add(FindingKind::kIndexDuplicateEntry, "two entries point at the same row");
         return;
       }
       flags |= ExpectedRows::kSeen;
       if (!(flags & ExpectedRows::kEligible)) {
-        Add(FindingKind::kIndexExtraEntry, at, "the row has only nulls in an index that ignores nulls");
+        add(FindingKind::kIndexExtraEntry, "the row has only nulls in an index that ignores nulls");
         return;
       }
       ++matched;
       if ((flags & ExpectedRows::kKeyKnown) && rows.key_hashes[size_t(k)] != KeyHash(e.key))
-        Add(FindingKind::kIndexKey, at, "the stored key differs from the key of the row's values");
+        add(FindingKind::kIndexKey, "the stored key differs from the key of the row's values");
     });
     walk.repeat = true;
     IndexPageEntry last;
