@@ -128,19 +128,51 @@ struct RowPlace {
   uint32_t size = 0;
 };
 
+// A table's data pages (ascending) with the position of each among them: rows are
+// looked up by pointer in the order of an index's entries, which jumps about the
+// pages, so a position is read from a table rather than searched for. The table spans
+// the page numbers from the first page to the last, 4 bytes each; a span wider than
+// any file of either format can have is searched instead.
+class TablePageList {
+ public:
+  explicit TablePageList(std::vector<uint32_t> pages) : pages_(std::move(pages)) {
+    if (pages_.empty()) return;
+    first_ = pages_.front();
+    const uint64_t span = uint64_t(pages_.back()) - first_ + 1;
+    if (span > kMaxSpan) return;
+    position_.assign(size_t(span), 0);
+    for (size_t at = pages_.size(); at-- > 0;) position_[pages_[at] - first_] = uint32_t(at + 1);  // the first of repeats
+  }
+
+  const std::vector<uint32_t>& pages() const { return pages_; }
+  size_t size() const { return pages_.size(); }
+  // Position of `page` among the pages, or -1.
+  ptrdiff_t PositionOf(uint32_t page) const {
+    if (!position_.empty()) {
+      if (page < first_ || page - first_ >= position_.size()) return -1;
+      return ptrdiff_t(position_[page - first_]) - 1;
+    }
+    auto it = std::lower_bound(pages_.begin(), pages_.end(), page);
+    return it != pages_.end() && *it == page ? it - pages_.begin() : -1;
+  }
+
+ private:
+  static constexpr uint64_t kMaxSpan = uint64_t(1) << 22;
+  std::vector<uint32_t> pages_;
+  uint32_t first_ = 0;
+  std::vector<uint32_t> position_;  // by page - first_: its position + 1, 0 when not a page of the list
+};
+
 // One bit per row slot of a table's data pages, by row pointer: the rows the salvage
 // saw or kept, or the rows an index points at. 32 bytes a page, however many rows the
 // table holds, where a list of pointers would take 4 bytes a row.
 class RowBits {
  public:
-  // `pages` (ascending) outlives the bits.
-  explicit RowBits(const std::vector<uint32_t>* pages) : pages_(pages), bits_(pages->size()) {}
+  // `pages` outlives the bits.
+  explicit RowBits(const TablePageList* pages) : pages_(pages), bits_(pages->size()) {}
 
   // Position of `page` among the pages, or -1.
-  ptrdiff_t PageAt(uint32_t page) const {
-    auto it = std::lower_bound(pages_->begin(), pages_->end(), page);
-    return it != pages_->end() && *it == page ? it - pages_->begin() : -1;
-  }
+  ptrdiff_t PageAt(uint32_t page) const { return pages_->PositionOf(page); }
   bool Has(uint32_t pointer) const {
     const ptrdiff_t at = PageAt(pointer >> 8);
     return at >= 0 && (bits_[size_t(at)][(pointer & 0xFF) / 64] >> (pointer & 63) & 1) != 0;
@@ -159,7 +191,7 @@ class RowBits {
     for (size_t at = first; at < last && at < bits_.size(); ++at)
       for (unsigned w = 0; w < 4; ++w)
         for (uint64_t word = bits_[at][w]; word != 0; word &= word - 1)
-          visit(((*pages_)[at] << 8) | (w * 64 + unsigned(std::countr_zero(word))));
+          visit((pages_->pages()[at] << 8) | (w * 64 + unsigned(std::countr_zero(word))));
   }
   template <typename Visit>
   void ForEach(Visit visit) const { ForEach(0, bits_.size(), visit); }
@@ -167,7 +199,7 @@ class RowBits {
   RowBits EmptyLike() const { return RowBits(pages_); }
 
  private:
-  const std::vector<uint32_t>* pages_;
+  const TablePageList* pages_;
   std::vector<std::array<uint64_t, 4>> bits_;
 };
 
@@ -316,10 +348,24 @@ class Salvager {
   void TakeCensus();
   void RebuildIndexes(const TableDef& def, const std::string& name, bool catalog_changed,
                       RepairTableReport* table);
-  // `missing` gets the rows the new tree has no entry for (their keys can be neither
-  // computed nor taken from the old tree).
-  Status RebuildIndex(const TableDef& def, size_t real, const std::string& table_name,
-                      const std::string& index_name, RepairTableReport* table, uint64_t* missing);
+  // One index's new tree while the table's rows are read for it.
+  struct IndexRebuild {
+    size_t real = 0;
+    std::string name;
+    bool computable = false;
+    std::string refused;  // why CanComputeKeys refused, when it did
+    std::unique_ptr<EntrySorter> sorter;
+    std::vector<uint32_t> need_old_key;  // rows whose key is taken from the old tree
+    uint64_t computed = 0;
+    Status added = Status::Ok();  // the sorter's first failure; it takes no rows after one
+  };
+  // Reads the table's rows once and gives each rebuild the keys computed from them.
+  Status ComputeRebuiltKeys(const TableDef& def, std::vector<IndexRebuild>* rebuilds);
+  // Completes one rebuild: the old tree's keys for the rows that need them, then the
+  // new tree. `missing` gets the rows the new tree has no entry for (their keys can be
+  // neither computed nor taken from the old tree).
+  Status FinishIndexRebuild(const TableDef& def, IndexRebuild& rebuild, const std::string& table_name,
+                            RepairTableReport* table, uint64_t* missing);
   // Rewrites the definition at `first` without real index `real` (its rebuilt tree
   // misses rows); false, with why in the table's notes, when it cannot.
   bool DropIndex(uint32_t first, size_t real, const std::string& table_name, uint64_t missing,
@@ -817,12 +863,13 @@ std::vector<uint32_t> Salvager::TablePages(const TableDef& def, RepairTableRepor
 }
 
 void Salvager::SalvageRows(const TableDef& def, RepairTableReport* table) {
-  const std::vector<uint32_t> pages = TablePages(def, table);
-  RowBits seen(&pages);  // rows kept or dropped here
-  RowBits kept(&pages);
+  const TablePageList page_list(TablePages(def, table));
+  const std::vector<uint32_t>& pages = page_list.pages();
+  RowBits seen(&page_list);  // rows kept or dropped here
+  RowBits kept(&page_list);
   std::vector<uint32_t> dropped;  // rows dropped here
-  RowBits orphans(&pages);        // overflow targets, reached or not
-  RowBits reached(&pages);        // targets an overflow pointer reached
+  RowBits orphans(&page_list);    // overflow targets, reached or not
+  RowBits reached(&page_list);    // targets an overflow pointer reached
   std::vector<uint32_t> pointer_rows_dropped;  // overflow rows whose pointer led nowhere
   uint64_t garbled_slots = 0;                  // deleted slots with extents no row has
   std::vector<KeyPrints> prints = KeyPrintsFor(def, pages.size());
@@ -1500,16 +1547,15 @@ void Salvager::PatchDefinition(const TableDef& def, size_t logical_offset, unsig
   }
 }
 
-Status Salvager::RebuildIndex(const TableDef& def, size_t real, const std::string& table_name,
-                              const std::string& index_name, RepairTableReport* table, uint64_t* missing_rows) {
-  const RealIndex& index = def.real_indexes[real];
-  std::string reason;
-  const bool computable = CanComputeKeys(format_, def, index, &reason);
-  // Keys computed from the rows go straight to the sorter; the rows whose key cannot
-  // be computed are kept by pointer, to take their keys from the old tree after.
-  EntrySorter sorter(env_, scratch_beside_);
-  std::vector<uint32_t> need_old_key;
-  uint64_t computed = 0, reused = 0, missing = 0;
+Status Salvager::ComputeRebuiltKeys(const TableDef& def, std::vector<IndexRebuild>* rebuilds) {
+  // Keys computed from the rows go straight to the sorters; the rows whose key cannot
+  // be computed are kept by pointer, to take their keys from the old tree after. The
+  // sorters share the memory one sorter would have.
+  const size_t budget = EntrySorter::kDefaultMemoryBudget / std::max<size_t>(1, rebuilds->size());
+  for (IndexRebuild& r : *rebuilds) {
+    r.computable = CanComputeKeys(format_, def, def.real_indexes[r.real], &r.refused);
+    r.sorter = std::make_unique<EntrySorter>(env_, scratch_beside_, budget);
+  }
   RowDecoder decoder(view_, def);
   std::vector<Value> values;
   std::string key;
@@ -1517,23 +1563,35 @@ Status Salvager::RebuildIndex(const TableDef& def, size_t real, const std::strin
   if (maps_set_aside_.count(def.first_page)) scanned.owned_map = 0;
   TableScanner scanner(view_, scanned);
   std::vector<std::string> notes;
-  Status added = Status::Ok();
-  Status s = scanner.Scan(
+  return scanner.Scan(
       [&](const RowId& row, const uint8_t* bytes, size_t size) {
         if (!decoder.Decode(bytes, size, &values).ok()) return true;
-        if ((index.flags & kIndexIgnoreNulls) && KeyAllNull(def, index, values)) return true;
-        if (computable && EncodeIndexKey(format_, def, index, values, &key).ok()) {
-          ++computed;
-          added = sorter.Add(key, row);
-          return added.ok();
+        bool any_open = false;
+        for (IndexRebuild& r : *rebuilds) {
+          if (!r.added.ok()) continue;
+          any_open = true;
+          const RealIndex& index = def.real_indexes[r.real];
+          if ((index.flags & kIndexIgnoreNulls) && KeyAllNull(def, index, values)) continue;
+          if (r.computable && EncodeIndexKey(format_, def, index, values, &key).ok()) {
+            ++r.computed;
+            r.added = r.sorter->Add(key, row);
+          } else {
+            r.need_old_key.push_back(row.ToPointer());
+          }
         }
-        need_old_key.push_back(row.ToPointer());
-        return true;
+        return any_open;
       },
       &notes);
-  if (!s.ok()) return s;
-  if (!added.ok()) return added;
+}
 
+Status Salvager::FinishIndexRebuild(const TableDef& def, IndexRebuild& rebuild, const std::string& table_name,
+                                    RepairTableReport* table, uint64_t* missing_rows) {
+  if (!rebuild.added.ok()) return rebuild.added;
+  const RealIndex& index = def.real_indexes[rebuild.real];
+  EntrySorter& sorter = *rebuild.sorter;
+  std::vector<uint32_t>& need_old_key = rebuild.need_old_key;
+  uint64_t reused = 0, missing = 0;
+  Status added = Status::Ok();
   if (!need_old_key.empty()) {
     // The old tree's entries that can still be read, the first one for each row; when
     // the tree is broken, also those of every leaf its page map names.
@@ -1567,7 +1625,7 @@ Status Salvager::RebuildIndex(const TableDef& def, size_t real, const std::strin
     missing = need_old_key.size() - reused;
   }
 
-  s = sorter.Finish();
+  Status s = sorter.Finish();
   if (!s.ok()) return s;
   AppendSink sink(&view_);
   IndexBuilder builder(&sink, def.first_page);
@@ -1587,23 +1645,25 @@ Status Salvager::RebuildIndex(const TableDef& def, size_t real, const std::strin
   if (!s.ok()) return s;
   PatchDefinition(def, index.def_offset + RealIndexRootPageOffset(format_), 4, result.root_page);
 
-  std::string line = "index \"" + index_name + "\" of table \"" + table_name + "\" rebuilt: " +
+  std::string line = "index \"" + rebuild.name + "\" of table \"" + table_name + "\" rebuilt: " +
                      std::to_string(entries) + " entries";
-  if (computed > 0) line += ", " + std::to_string(computed) + " keys computed from the rows";
+  if (rebuild.computed > 0) line += ", " + std::to_string(rebuild.computed) + " keys computed from the rows";
   if (reused > 0) line += ", " + std::to_string(reused) + " keys taken from the old index";
   report_->rebuilt.push_back(line);
   *missing_rows = missing;
   if (missing > 0)
-    table->notes.push_back("index \"" + index_name + "\": " + std::to_string(missing) +
+    table->notes.push_back("index \"" + rebuild.name + "\": " + std::to_string(missing) +
                            " rows have no entry, their keys cannot be computed (" +
-                           (computable ? "a value the key tables do not cover" : reason) +
+                           (rebuild.computable ? "a value the key tables do not cover" : rebuild.refused) +
                            ") and the old index has none for them");
   return Status::Ok();
 }
 
 void Salvager::RebuildIndexes(const TableDef& def, const std::string& name, bool catalog_changed,
                               RepairTableReport* table) {
-  std::vector<std::pair<size_t, uint64_t>> short_of_rows;  // real index, rows it misses
+  // Which trees are rebuilt is settled first: a rebuild only appends pages and sets
+  // its own root, so it changes nothing another index's walk reads.
+  std::vector<IndexRebuild> rebuilds;
   for (size_t i = 0; i < def.real_indexes.size(); ++i) {
     const std::string index_name = RealIndexName(def, i);
     bool need = catalog_changed || IndexFlagged(name, index_name);
@@ -1614,10 +1674,19 @@ void Salvager::RebuildIndexes(const TableDef& def, const std::string& name, bool
                   .ok();
     }
     if (!need) continue;
+    rebuilds.emplace_back();
+    rebuilds.back().real = i;
+    rebuilds.back().name = index_name;
+  }
+  if (rebuilds.empty()) return;
+  const Status scanned = ComputeRebuiltKeys(def, &rebuilds);
+  std::vector<std::pair<size_t, uint64_t>> short_of_rows;  // real index, rows it misses
+  for (IndexRebuild& rebuild : rebuilds) {
     uint64_t missing = 0;
-    Status s = RebuildIndex(def, i, name, index_name, table, &missing);
-    if (!s.ok()) table->notes.push_back("index \"" + index_name + "\" could not be rebuilt: " + s.detail());
-    if (s.ok() && missing > 0 && def.first_page != kCatalogTdefPage) short_of_rows.emplace_back(i, missing);
+    Status s = scanned.ok() ? FinishIndexRebuild(def, rebuild, name, table, &missing) : scanned;
+    rebuild.sorter.reset();  // its scratch files go now, not after every other tree
+    if (!s.ok()) table->notes.push_back("index \"" + rebuild.name + "\" could not be rebuilt: " + s.detail());
+    if (s.ok() && missing > 0 && def.first_page != kCatalogTdefPage) short_of_rows.emplace_back(rebuild.real, missing);
   }
   // Last first: dropping one renumbers those after it.
   for (auto it = short_of_rows.rbegin(); it != short_of_rows.rend(); ++it)
