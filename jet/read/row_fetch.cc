@@ -28,6 +28,10 @@ Status RowFetcher::Load(uint32_t page) {
   Status s = pages_.Get(page, &page_);
   if (!s.ok()) return s;
   page_number_ = page;
+  // Parsed once for all the rows fetched from the page: the parse walks every slot.
+  header_status_ = ParseDataPage(file_.format(), page_, &header_);
+  if (header_status_.ok() && header_.owner != table_.first_page)
+    header_status_ = Status::Error(ErrorKind::kDamaged, "page is not one of the table's data pages");
   return Status::Ok();
 }
 
@@ -35,15 +39,12 @@ Status RowFetcher::Fetch(RowId row, const uint8_t** bytes, size_t* size) {
   const Format& format = file_.format();
   Status s = Load(row.page);
   if (!s.ok()) return Status::Error(s.kind(), Where(table_, row) + ": " + s.detail());
-  DataPageHeader header;
-  s = ParseDataPage(format, page_, &header);
-  if (s.ok() && header.owner != table_.first_page)
-    s = Status::Error(ErrorKind::kDamaged, "page is not one of the table's data pages");
-  if (!s.ok()) return Status::Error(ErrorKind::kDamaged, Where(table_, row) + ": " + s.detail());
-  if (row.row >= header.row_count)
+  if (!header_status_.ok())
+    return Status::Error(ErrorKind::kDamaged, Where(table_, row) + ": " + header_status_.detail());
+  if (row.row >= header_.row_count)
     return Status::Error(ErrorKind::kNotFound, Where(table_, row) + ": no such slot");
   RowSlot slot;
-  s = GetRowSlot(format, page_, header, row.row, &slot);
+  s = GetRowSlot(format, page_, header_, row.row, &slot);
   if (!s.ok()) return Status::Error(ErrorKind::kDamaged, Where(table_, row) + ": " + s.detail());
   if (slot.deleted) return Status::Error(ErrorKind::kNotFound, Where(table_, row) + ": deleted");
   if (!slot.overflow) {

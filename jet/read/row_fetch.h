@@ -12,6 +12,7 @@
 #include "jet/file/format.h"
 #include "jet/file/page_runs.h"
 #include "jet/base/status.h"
+#include "jet/file/data_page.h"
 #include "jet/read/overflow_row.h"
 #include "jet/read/table_def.h"
 
@@ -38,6 +39,10 @@ class RowFetcher {
   PageReadAhead pages_;
   const uint8_t* page_ = nullptr;
   uint32_t page_number_ = 0;  // the page at page_; 0: none (page 0 is never a data page)
+  // page_'s header, and why page_ is not one of the table's data pages if it is not;
+  // both set by Load with page_.
+  DataPageHeader header_;
+  Status header_status_;
   OverflowFollower overflow_;
 };
 
