@@ -28,6 +28,12 @@
 # table goes to standard output and to build/bench/results.txt, with the core count
 # and the load average before each file.
 #
+# On a virtual machine whose guest hands freed memory back to its host (free page
+# reporting, /sys/module/page_reporting), every page the page cache takes beyond the
+# memory it freed last is faulted in again, as system time: an operation that writes
+# gigabytes (a damaged repair) pays for that and cp+sync does not. doc/performance.md
+# (seventh round) says how to tell and how the figures there were taken.
+#
 # Workloads:
 #   j3-100, j3-400, j3-1g   bench/schema.json as Jet 3, about 100 MB, 400 MB, 960 MB
 #   j4-1g, j4-2g            bench/schema-jet4.json (the same tables, with the
