@@ -137,8 +137,11 @@ class TablePageList {
  public:
   explicit TablePageList(std::vector<uint32_t> pages) : pages_(std::move(pages)) {
     if (pages_.empty()) return;
-    first_ = pages_.front();
-    const uint64_t span = uint64_t(pages_.back()) - first_ + 1;
+    // Bounds from the values, not the ends, so that no order of the pages can write
+    // outside the table.
+    const auto [low, high] = std::minmax_element(pages_.begin(), pages_.end());
+    first_ = *low;
+    const uint64_t span = uint64_t(*high) - first_ + 1;
     if (span > kMaxSpan) return;
     position_.assign(size_t(span), 0);
     for (size_t at = pages_.size(); at-- > 0;) position_[pages_[at] - first_] = uint32_t(at + 1);  // the first of repeats
