@@ -17,6 +17,7 @@
 #include "jet/write/entry_sorter.h"
 #include "jet/file/header.h"
 #include "jet/maintain/id_remap.h"
+#include "jet/maintain/row_key_pipeline.h"
 #include "jet/write/index_builder.h"
 #include "jet/write/index_key.h"
 #include "jet/write/row_writer.h"
@@ -201,6 +202,7 @@ struct TableCopyPlan {
   std::vector<bool> keys_copied;
   std::vector<std::string> keys_refused;
   std::vector<bool> key_column;            // by position: some computed key needs its value
+  bool keys_on_second_thread = false;      // the plan pass computes keys beside the rows (row_key_pipeline.h)
   size_t key_memory_budget = 0;            // each of keys' sorters while the rows are read
   int type_column = -1;                    // MSysObjects: Type and Lv (a saved query's plan)
   int plan_column = -1;
@@ -406,6 +408,32 @@ enum class RowPass { kPlan, kWrite };
 // for an index the encoder refused, whose entries are copied from the source index.
 bool KeysFromValues(const TableCopyPlan& p, size_t i) { return !p.keys_copied[i]; }
 
+// The plan pass's keys of one row (`values` by new_def), written at `written` (a
+// relative pointer), into p->keys. An index whose key the encoder does not know for
+// this row is given up: it takes the source's entries instead, which the verification
+// then holds against the source index; a conversion has none to take and fails.
+Status AddRowKeys(TableCopyPlan* p, const std::vector<Value>& values, RowId written, RowId old_row,
+                  std::string* key) {
+  const auto where = [&]() {
+    return TableWhere(*p) + " row " + std::to_string(old_row.page) + ":" + std::to_string(old_row.row);
+  };
+  for (size_t i = 0; i < p->keys.size(); ++i) {
+    const RealIndex& index = p->new_def.real_indexes[i];
+    if (!KeysFromValues(*p, i) || !IndexHoldsRow(p->new_def, index, values)) continue;
+    Status s = EncodeIndexKey(p->result->format(), p->new_def, index, values, key);
+    if (s.kind() == ErrorKind::kUnsupportedFormat && p->converting) return KeysRefused(*p, i, where() + ": " + s.detail());
+    if (s.kind() == ErrorKind::kUnsupportedFormat) {
+      p->keys_copied[i] = true;
+      p->keys_refused[i] = s.detail();
+      p->keys[i].reset();
+      continue;
+    }
+    if (s.ok()) s = p->keys[i]->Add(*key, written);
+    if (!s.ok()) return Status::Error(s.kind(), where() + " index " + std::to_string(i) + ": " + s.detail());
+  }
+  return Status::Ok();
+}
+
 // The entries of the indexes whose keys were refused: the source index's entries,
 // rows mapped to where the plan put them (relative pointers). After out.IndexRowMap().
 Status CopySourceEntries(Database& db, TableCopyPlan* p, const TableIdMap& ids) {
@@ -446,12 +474,13 @@ Status CopyPlannedPages(TableCopyPlan* p, PageSink* sink, const std::vector<uint
 // compiled plan dropped, and encoded again (jet/write/row_writer.h); Memo / OLE values
 // keep their stored bytes, those out of the row stored again through `sink`.
 // kPlan: records where each row goes, the free space of each data page and the
-// long-value pages, with `sink` a counter starting at 1, and computes every index key
-// from the values, once per row and index, into p->keys (relative row pointers).
+// long-value pages, with `sink` a counter starting at 1, and has `keys` compute every
+// index key from the values, once per row and index, into p->keys (relative row
+// pointers).
 // kWrite: writes the data pages at `data_pages` and the long values through `sink`,
 // and checks that everything lands where it was planned.
 Status CopyRows(Database& db, TableCopyPlan* p, RowPass pass, PageSink* sink,
-                const std::vector<uint32_t>* data_pages, const TableIdMap& ids) {
+                const std::vector<uint32_t>* data_pages, const TableIdMap& ids, RowKeyPipeline* keys = nullptr) {
   const Format& format = db.format();
   const Format& target = p->result->format();
   const TableDef& def = *p->def;
@@ -468,7 +497,6 @@ Status CopyRows(Database& db, TableCopyPlan* p, RowPass pass, PageSink* sink,
   RowFields fields;
   fields.values.resize(p->new_def.columns.size());  // a conversion's added columns stay null
   fields.long_value_fields.resize(p->new_def.columns.size());
-  std::string key;
   uint32_t page_index = 0;
   if (!planning && p->planned_pages) return CopyPlannedPages(p, sink, *data_pages);
   if (planning) {
@@ -585,23 +613,8 @@ Status CopyRows(Database& db, TableCopyPlan* p, RowPass pass, PageSink* sink,
     const RowId written = RowId::FromPointer((page_index << 8) | uint32_t(builder.row_count() - 1));
     if (planning) {
       if (builder.row_count() == 1) p->out.page_first_row.push_back(uint32_t(k));
-      for (size_t i = 0; i < p->keys.size(); ++i) {
-        const RealIndex& index = p->new_def.real_indexes[i];
-        if (!KeysFromValues(*p, i) || !IndexHoldsRow(p->new_def, index, fields.values)) continue;
-        s = EncodeIndexKey(target, p->new_def, index, fields.values, &key);
-        if (s.kind() == ErrorKind::kUnsupportedFormat && p->converting) return KeysRefused(*p, i, where() + ": " + s.detail());
-        if (s.kind() == ErrorKind::kUnsupportedFormat) {
-          // The encoder does not know this key: the index keeps the source's entries,
-          // which the verification then holds against the source index.
-          p->keys_copied[i] = true;
-          p->keys_refused[i] = s.detail();
-          p->keys[i].reset();
-          continue;
-        }
-        if (s.ok()) s = p->keys[i]->Add(key, written);
-        if (!s.ok())
-          return Status::Error(s.kind(), where() + " index " + std::to_string(i) + ": " + s.detail());
-      }
+      s = keys->Add(fields.values, written, k);
+      if (!s.ok()) return s;
     } else if (p->out.NewRow(k) != written.ToPointer()) {
       return Internal(*p, "row position");
     }
@@ -625,8 +638,10 @@ Status CopyRows(Database& db, TableCopyPlan* p, RowPass pass, PageSink* sink,
       p->lv_page_count += uint32_t(pages.size());
       p->lv_pages.push_back(std::move(pages));
     }
+    Status s = keys->Finish();
+    if (!s.ok()) return s;
     p->out.IndexRowMap();
-    Status s = p->planned_pages ? p->planned_pages->Finish() : Status::Ok();
+    s = p->planned_pages ? p->planned_pages->Finish() : Status::Ok();
     if (s.ok()) s = CopySourceEntries(db, p, ids);
     // Only copied keys map source rows (here and in the verification): with none, the
     // map's 5 bytes per row go now rather than after the verification.
@@ -650,7 +665,14 @@ Status CopyRows(Database& db, TableCopyPlan* p, RowPass pass, PageSink* sink,
 // The planning pass: where the rows and long values of `p` go, with table ids mapped
 // by `ids` (a guess while the layout is still moving).
 Status PlanRows(Database& db, TableCopyPlan* p, CountingSink* counter, const TableIdMap& ids) {
-  return CopyRows(db, p, RowPass::kPlan, counter, nullptr, ids);
+  RowKeyPipeline keys(p->keys_on_second_thread, p->new_def.columns.size(), IndexKeyColumns(p->new_def),
+                      [p, key = std::string()](const std::vector<Value>& values, RowId written, size_t k) mutable {
+                        return AddRowKeys(p, values, written, RowId::FromPointer(p->out.old_rows[k]), &key);
+                      });
+  const Status s = CopyRows(db, p, RowPass::kPlan, counter, nullptr, ids, &keys);
+  // The keys of a row before the one that failed may have failed first, as on one thread.
+  const Status earlier = keys.Finish();
+  return earlier.ok() ? s : earlier;
 }
 
 // The writing pass: the rows onto the planned `data_pages`, the long values through `sink`.
@@ -1108,6 +1130,7 @@ Status Compact(Env* env, const std::string& source, const std::string& destinati
   scratch.memory_budget = options.sort_memory_budget;
   std::vector<TableCopyPlan> plans;
   s = CollectTables(*db, scratch, header, &plans);
+  for (TableCopyPlan& p : plans) p.keys_on_second_thread = p.source_data_pages >= options.second_thread_pages;
   TableIdMap ids;
   // Work: every table's data pages, once per pass (counting, planning, writing and
   // verification), plus one so that an empty file has some.

@@ -86,6 +86,11 @@ struct CompactOptions {
   // the destination (jet/write/entry_sorter.h). Tests set it tiny to make every sort spill.
   size_t sort_memory_budget = size_t(32) << 20;
 
+  // A table with at least this many data pages has its index keys computed and
+  // sorted on a second thread while its rows are planned. The result is the same
+  // whatever this is (tests set it to 0); UINT64_MAX keeps every table on one thread.
+  uint64_t second_thread_pages = 64;
+
   // Test hook: sees (and may change) every page image just before it is written,
   // page 0 included, plain (before any page encoding). Never set outside tests.
   std::function<void(uint32_t page_number, std::vector<uint8_t>* image)> alter_page_for_test;
