@@ -56,8 +56,9 @@ class RowKeyPipeline {
   RowKeyPipeline(const RowKeyPipeline&) = delete;
   RowKeyPipeline& operator=(const RowKeyPipeline&) = delete;
 
-  // Adds one row; only before Finish. Fails with the first failure of `keys_of_row` once it is known here
-  // (the caller may stop adding then, or go on: later rows are ignored).
+  // Adds one row; only before Finish. Fails with the first failure of `keys_of_row`
+  // once it is known here (the caller may stop adding then, or go on: later rows are
+  // ignored).
   Status Add(const std::vector<Value>& values, RowId row, size_t ordinal);
   // Waits until every row added is done; the first failure in row order, if any.
   Status Finish();
