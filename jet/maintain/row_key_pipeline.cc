@@ -7,19 +7,6 @@
 
 namespace jet {
 
-std::vector<size_t> IndexKeyColumns(const TableDef& def) {
-  std::vector<bool> used(def.columns.size(), false);
-  for (const RealIndex& index : def.real_indexes)
-    for (const IndexColumn& column : index.columns) {
-      const int position = def.FindColumnByNumber(column.column_number);
-      if (position >= 0) used[size_t(position)] = true;
-    }
-  std::vector<size_t> positions;
-  for (size_t i = 0; i < used.size(); ++i)
-    if (used[i]) positions.push_back(i);
-  return positions;
-}
-
 RowKeyPipeline::RowKeyPipeline(bool threaded, size_t columns, std::vector<size_t> key_columns,
                                KeysOfRow keys_of_row)
     : columns_(columns),

@@ -31,14 +31,9 @@
 
 #include "jet/base/status.h"
 #include "jet/file/format.h"
-#include "jet/read/table_def.h"
 #include "jet/read/value.h"
 
 namespace jet {
-
-// The positions of `def`'s columns that some real index's key reads: the ones a
-// pipeline over `def`'s rows copies.
-std::vector<size_t> IndexKeyColumns(const TableDef& def);
 
 class RowKeyPipeline {
  public:
@@ -50,7 +45,8 @@ class RowKeyPipeline {
   static constexpr size_t kBatchValues = 16384;
   static constexpr size_t kMaxBatches = 8;
 
-  // `columns`: the size of a row's values; `key_columns`: the positions the keys read.
+  // `columns`: the size of a row's values; `key_columns`: the positions the keys read
+  // (IndexKeyColumns, jet/write/index_key.h).
   RowKeyPipeline(bool threaded, size_t columns, std::vector<size_t> key_columns, KeysOfRow keys_of_row);
   ~RowKeyPipeline();  // abandons the rows not yet done and joins the thread
   RowKeyPipeline(const RowKeyPipeline&) = delete;

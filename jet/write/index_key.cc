@@ -744,4 +744,17 @@ bool IndexHoldsRow(const TableDef& table, const RealIndex& index, const std::vec
   return false;
 }
 
+std::vector<size_t> IndexKeyColumns(const TableDef& table) {
+  std::vector<bool> used(table.columns.size(), false);
+  for (const RealIndex& index : table.real_indexes)
+    for (const IndexColumn& column : index.columns) {
+      const int position = table.FindColumnByNumber(column.column_number);
+      if (position >= 0) used[size_t(position)] = true;
+    }
+  std::vector<size_t> positions;
+  for (size_t i = 0; i < used.size(); ++i)
+    if (used[i]) positions.push_back(i);
+  return positions;
+}
+
 }  // namespace jet

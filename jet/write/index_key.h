@@ -77,6 +77,9 @@ Status EncodeIndexKey(const Format& format, const TableDef& table, const RealInd
 // that ignores nulls (kIndexIgnoreNulls) for a row whose key columns are all null.
 bool IndexHoldsRow(const TableDef& table, const RealIndex& index, const std::vector<Value>& values);
 
+// The positions of `table`'s columns that some real index's key reads, ascending.
+std::vector<size_t> IndexKeyColumns(const TableDef& table);
+
 // The flag byte that opens each key item.
 inline constexpr uint8_t kKeyFlagAscending = 0x7F;
 inline constexpr uint8_t kKeyFlagDescending = 0x80;
