@@ -386,11 +386,12 @@ class Checker {
   // The place findings about real index `real` of the table at `table_place` have.
   static Place IndexPlace(const TableDef& table, size_t real, const Place& table_place);
   // Checks every index of a table against what its rows expect.
+  // `live_rows` is what the first pass over its rows counted.
   void CheckIndexes(const TableDef& table, const Place& place, const std::vector<uint32_t>& pages,
-                    const std::vector<IndexExpectation>& expected);
+                    uint64_t live_rows, const std::vector<IndexExpectation>& expected);
   // `ahead`, when not null, is the index's first walk done by a lane.
   void CheckIndex(const TableDef& table, size_t real, const Place& table_place, const std::vector<uint32_t>& pages,
-                  const IndexExpectation& expectation, const IndexAhead* ahead);
+                  uint64_t live_rows, const IndexExpectation& expectation, const IndexAhead* ahead);
   // The first walk: the structure, the order and the fingerprint of the entries.
   IndexScan ScanIndex(const TableDef& table, size_t real, const Place& place, const IndexExpectation& expected);
   // Claims index page `number` for the walk, or reports why it cannot be: reached
@@ -400,7 +401,14 @@ class Checker {
   // reports the same findings, entry by entry, as a comparison with every row in hand.
   // `rows_differ` false: only the order is wrong, the entries are those of the rows.
   void CompareIndexEntries(const TableDef& table, size_t real, const Place& place,
-                           const std::vector<uint32_t>& pages, bool rows_differ, uint64_t entry_count);
+                           const std::vector<uint32_t>& pages, uint64_t live_rows, bool rows_differ,
+                           uint64_t entry_count);
+  // Reads the rows of pages[first...] again, without reporting, into `rows`, stopping
+  // as CheckRows does after `row_limit` rows; returns the position of the next page.
+  // A run that takes every page of a large table (`live_rows` below the limit) is
+  // read on two threads, one half of the pages each.
+  size_t ReadExpectedRows(const TableDef& table, size_t real, const Place& place, const std::vector<uint32_t>& pages,
+                          size_t first, uint64_t row_limit, uint64_t live_rows, ExpectedRows* rows);
   // Walks the subtree at `number`; `last` gets the subtree's last entry. False when
   // the walk had to stop.
   bool WalkIndexPage(IndexWalk* walk, uint32_t number, int depth, IndexPageEntry* last, bool* has_last);
@@ -512,6 +520,7 @@ bool Checker::ClaimPage(uint32_t page, Claim claim, uint32_t owner, const Place&
 }
 
 void Checker::ClaimLongValuePage(uint32_t page, const Place& place, bool sound) {
+  if (quiet_) return;  // the first pass claimed it; a quiet lane has no claims to look at
   if (page >= file_.page_count() || types_[page] != kPageData || owners_[page] != kLongValueOwner) return;
   if (record_ != nullptr) {
     record_->Push(LaneRecord::Type::kLongValuePage, FindingKind::kPartialPage, place, page, sound);
@@ -852,7 +861,7 @@ void Checker::CheckTable(const CatalogObject& object) {
     Add(system ? FindingKind::kRowCountSystem : FindingKind::kRowCount, place,
         "the definition says " + std::to_string(table.row_count) + " rows, the pages hold " +
             std::to_string(live_rows));
-  CheckIndexes(table, place, pages, expected);
+  CheckIndexes(table, place, pages, live_rows, expected);
   data_pages_checked_ += pages.size();
   ShowProgress(data_pages_checked_);
 }
@@ -1180,7 +1189,7 @@ Checker::Place Checker::IndexPlace(const TableDef& table, size_t real, const Pla
 }
 
 void Checker::CheckIndexes(const TableDef& table, const Place& place, const std::vector<uint32_t>& pages,
-                           const std::vector<IndexExpectation>& expected) {
+                           uint64_t live_rows, const std::vector<IndexExpectation>& expected) {
   const size_t count = table.real_indexes.size();
   // The first walks of a large table's indexes go to two lanes, one on each thread,
   // which take the indexes in turn; each walk's record is replayed at its index's turn.
@@ -1205,11 +1214,11 @@ void Checker::CheckIndexes(const TableDef& table, const Place& place, const std:
     helper.join();
   }
   for (size_t i = 0; i < count; ++i)
-    CheckIndex(table, i, place, pages, expected[i], ahead.empty() ? nullptr : &ahead[i]);
+    CheckIndex(table, i, place, pages, live_rows, expected[i], ahead.empty() ? nullptr : &ahead[i]);
 }
 
 void Checker::CheckIndex(const TableDef& table, size_t real, const Place& table_place,
-                         const std::vector<uint32_t>& pages, const IndexExpectation& expected,
+                         const std::vector<uint32_t>& pages, uint64_t live_rows, const IndexExpectation& expected,
                          const IndexAhead* ahead) {
   const RealIndex& index = table.real_indexes[real];
   const Place place = IndexPlace(table, real, table_place);
@@ -1222,7 +1231,7 @@ void Checker::CheckIndex(const TableDef& table, size_t real, const Place& table_
       ahead != nullptr && Replay(ahead->record) ? ahead->scan : ScanIndex(table, real, place, expected);
   if (!scan.walked) return;
   const bool rows_differ = scan.entries != expected.eligible || scan.fingerprint != expected.fingerprint;
-  if (rows_differ || scan.misordered > 0) CompareIndexEntries(table, real, place, pages, rows_differ, scan.entries);
+  if (rows_differ || scan.misordered > 0) CompareIndexEntries(table, real, place, pages, live_rows, rows_differ, scan.entries);
   if (scan.entries > 0 && index.stat_unique != scan.distinct)
     Add(FindingKind::kIndexStatistics, place,
         "the stored distinct-key count " + std::to_string(index.stat_unique) + " differs from " +
@@ -1256,10 +1265,10 @@ Checker::IndexScan Checker::ScanIndex(const TableDef& table, size_t real, const 
 }
 
 void Checker::CompareIndexEntries(const TableDef& table, size_t real, const Place& place,
-                                  const std::vector<uint32_t>& pages, bool rows_differ, uint64_t entry_count) {
+                                  const std::vector<uint32_t>& pages, uint64_t live_rows, bool rows_differ,
+                                  uint64_t entry_count) {
   const RealIndex& index = table.real_indexes[real];
   const bool unique = (index.flags & kIndexUnique) != 0;
-  const bool keys_computable = CanComputeKeys(format_, table, index);
   uint64_t matched = 0;
   uint64_t eligible = 0;
   size_t next_page = 0;
@@ -1269,18 +1278,8 @@ void Checker::CompareIndexEntries(const TableDef& table, size_t real, const Plac
     ExpectedRows rows;
     if (rows_differ) {
       rows.lo = first_run ? 0 : uint64_t(pages[next_page]) << 8;
-      quiet_ = true;
-      uint64_t ignored = 0;
-      next_page = CheckRows(table, place, pages, next_page, std::max<uint64_t>(1, options_.detailed_run_rows),
-                            [&](RowId id, bool values_ok, const std::vector<Value>& values) {
-                              const ExpectedEntry e = Expect(table, real, keys_computable, values_ok, values);
-                              rows.pointers.push_back(id.ToPointer());
-                              rows.key_hashes.push_back(e.key_hash);
-                              rows.flags.push_back(uint8_t((e.eligible ? ExpectedRows::kEligible : 0) |
-                                                           (e.key_known ? ExpectedRows::kKeyKnown : 0)));
-                            },
-                            &ignored);
-      quiet_ = false;
+      next_page = ReadExpectedRows(table, real, place, pages, next_page,
+                                   std::max<uint64_t>(1, options_.detailed_run_rows), live_rows, &rows);
       rows.hi = next_page < pages.size() ? uint64_t(pages[next_page]) << 8 : uint64_t(1) << 32;
       for (uint8_t f : rows.flags) eligible += (f & ExpectedRows::kEligible) != 0;
       rows.IndexPages();
@@ -1334,6 +1333,48 @@ void Checker::CompareIndexEntries(const TableDef& table, size_t real, const Plac
     Add(FindingKind::kIndexMissingRows, place,
         std::to_string(eligible - matched) + " rows have no entry in the index (" + std::to_string(entry_count) +
             " entries, " + std::to_string(eligible) + " rows to index)");
+}
+
+size_t Checker::ReadExpectedRows(const TableDef& table, size_t real, const Place& place,
+                                 const std::vector<uint32_t>& pages, size_t first, uint64_t row_limit,
+                                 uint64_t live_rows, ExpectedRows* rows) {
+  const bool keys_computable = CanComputeKeys(format_, table, table.real_indexes[real]);
+  const auto expect_into = [&](Checker* checker, ExpectedRows* into) -> RowSink {
+    return [&, checker, into](RowId id, bool values_ok, const std::vector<Value>& values) {
+      const ExpectedEntry e = checker->Expect(table, real, keys_computable, values_ok, values);
+      into->pointers.push_back(id.ToPointer());
+      into->key_hashes.push_back(e.key_hash);
+      into->flags.push_back(
+          uint8_t((e.eligible ? ExpectedRows::kEligible : 0) | (e.key_known ? ExpectedRows::kKeyKnown : 0)));
+    };
+  };
+  const std::span<const uint32_t> all(pages);
+  uint64_t ignored = 0;
+  quiet_ = true;
+  size_t next;
+  // The re-read reports and claims nothing, so a lane here keeps no record: its rows
+  // follow the first half's.
+  if (first == 0 && live_rows < row_limit && UseSecondThread(pages.size())) {
+    rows->pointers.reserve(live_rows);
+    rows->key_hashes.reserve(live_rows);
+    rows->flags.reserve(live_rows);
+    const size_t half = pages.size() / 2;
+    Checker lane(*this);
+    lane.quiet_ = true;
+    ExpectedRows lane_rows;
+    uint64_t lane_ignored = 0;
+    std::thread helper([&] { lane.CheckRows(table, place, all.subspan(half), 0, UINT64_MAX, expect_into(&lane, &lane_rows), &lane_ignored); });
+    CheckRows(table, place, all.first(half), 0, UINT64_MAX, expect_into(this, rows), &ignored);
+    helper.join();
+    rows->pointers.insert(rows->pointers.end(), lane_rows.pointers.begin(), lane_rows.pointers.end());
+    rows->key_hashes.insert(rows->key_hashes.end(), lane_rows.key_hashes.begin(), lane_rows.key_hashes.end());
+    rows->flags.insert(rows->flags.end(), lane_rows.flags.begin(), lane_rows.flags.end());
+    next = pages.size();
+  } else {
+    next = CheckRows(table, place, all, first, row_limit, expect_into(this, rows), &ignored);
+  }
+  quiet_ = false;
+  return next;
 }
 
 void Checker::RecordCatalogReference(const Place& place, const TableDef& table, const std::vector<Value>& values) {
