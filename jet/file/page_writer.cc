@@ -24,22 +24,22 @@ uint32_t MaxPageCount(const Format& format) {
 
 Status PageWriter::Create(Env* env, const std::string& path, const Format& format,
                           uint32_t db_key, unsigned mode, std::unique_ptr<PageWriter>* writer,
-                          PageLimit limit) {
+                          FileRole role) {
   std::unique_ptr<WritableFile> file;
   Status s = env->NewWritableFile(path, mode, &file);
   if (!s.ok()) return s;
-  const uint32_t max_pages = limit == PageLimit::kFormat ? MaxPageCount(format) : kRowPointerPages;
-  writer->reset(new PageWriter(env, path, format, db_key, std::move(file), max_pages));
+  writer->reset(new PageWriter(env, path, format, db_key, std::move(file), role));
   return Status::Ok();
 }
 
 PageWriter::PageWriter(Env* env, std::string path, const Format& format, uint32_t db_key,
-                       std::unique_ptr<WritableFile> file, uint32_t max_pages)
+                       std::unique_ptr<WritableFile> file, FileRole role)
     : env_(env),
       path_(std::move(path)),
       format_(format),
       db_key_(db_key),
-      max_pages_(max_pages),
+      role_(role),
+      max_pages_(role == FileRole::kPublished ? MaxPageCount(format) : kRowPointerPages),
       file_(std::move(file)),
       held_(size_t(kHeldPages) * format.page_size) {}
 
@@ -108,7 +108,7 @@ Status PageWriter::Finish() {
                          "page " + std::to_string(missing - written_.begin()) +
                              " was allocated but never written");
   Status s = WriteHeld();
-  if (s.ok()) s = file_->Sync();
+  if (s.ok() && role_ == FileRole::kPublished) s = file_->Sync();
   if (s.ok()) s = file_->Close();
   if (!s.ok()) {
     failure_ = s;

@@ -2107,7 +2107,7 @@ Status Salvager::WriteCopy(Env* env, const std::string& destination) {
   // The copy is compacted before anyone reads it, so the pages the salvage added may
   // take it past the format's limit; the compaction's result stays within it.
   Status s = PageWriter::Create(env, destination, format_, view_.header().db_key, 0600, &writer,
-                                PageLimit::kIntermediate);
+                                FileRole::kIntermediate);
   if (!s.ok()) return s;
   std::vector<uint8_t> page = view_.header().raw_page;
   page.resize(format_.page_size, 0);

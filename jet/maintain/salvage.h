@@ -63,8 +63,9 @@
 
 namespace jet {
 
-// Writes the salvaged copy of `source` to `destination` (a new file) through `env`.
-// `check` is the check of `source`. kDamaged when the catalog cannot be read even
+// Writes the salvaged copy of `source` to `destination` (a new file) through `env`,
+// as an intermediate file (not flushed: the compaction reads it back and it is then
+// removed). `check` is the check of `source`. kDamaged when the catalog cannot be read even
 // through the built-in definition.
 Status WriteSalvagedCopy(Env* env, PageFile& source, const CheckReport& check,
                          const std::string& destination, RepairReport* report);

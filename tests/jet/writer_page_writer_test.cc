@@ -9,6 +9,7 @@
 
 #include "jet/file/page_file.h"
 #include "jet/file/rc4.h"
+#include "jet/testing/fault_injection_env.h"
 #include "tests/jet/writer_test_util.h"
 #include "tests/support/test_support.h"
 
@@ -184,12 +185,31 @@ TEST(WriterPageWriter, StopsAtTheFormatsSizeLimit) {
   // An intermediate file (a repair's salvaged copy) may pass it.
   std::unique_ptr<PageWriter> intermediate;
   ASSERT_TRUE(PageWriter::Create(Env::Default(), dir.File("salvaged.mdb"), Jet3(), 0, 0644, &intermediate,
-                                 PageLimit::kIntermediate)
+                                 FileRole::kIntermediate)
                   .ok());
   s = Status::Ok();
   for (uint32_t i = 0; i <= MaxPageCount(Jet3()) && s.ok(); ++i) s = intermediate->Allocate(&n);
   EXPECT_EQ(n, MaxPageCount(Jet3()));
   EXPECT_TRUE(s.ok()) << s.ToString();
+}
+
+// Only a published file is flushed: an intermediate one is read back by this process
+// and removed, so a flush of it would only cost time.
+TEST(WriterPageWriter, FlushesOnlyAPublishedFile) {
+  testing_support::TempDir dir;
+  FaultInjectionEnv env(Env::Default());
+  const auto flush_fails = [&](FileRole role, const std::string& name) {
+    env.Reset();
+    std::unique_ptr<PageWriter> writer;
+    EXPECT_TRUE(PageWriter::Create(&env, dir.File(name), Jet4(), 0, 0644, &writer, role).ok());
+    uint32_t n = 0;
+    for (int i = 0; i < 3; ++i) EXPECT_TRUE(writer->Allocate(&n).ok() && writer->Write(n, Filled(Jet4(), 1, 7)).ok());
+    env.FailAt(env.calls() + 2, EIO);  // the call after the write of the held pages
+    const Status s = writer->Finish();
+    return !s.ok() && env.injected().rfind("flush ", 0) == 0;
+  };
+  EXPECT_TRUE(flush_fails(FileRole::kPublished, "published.mdb"));
+  EXPECT_FALSE(flush_fails(FileRole::kIntermediate, "intermediate.mdb"));
 }
 
 }  // namespace
