@@ -27,6 +27,8 @@
 //     row in the source never reaches the result. An index whose keys the encoder
 //     refuses (jet/write/index_key.h) keeps the source index's entries, rows mapped;
 //     the report names it and the verification holds it against the source index.
+//     No other source tree is read (the primary key's gives the row order), which a
+//     repair's salvage relies on to leave the trees it would not need empty.
 //   * Definitions with recomputed row counts, AutoNumber seeds, statistics and maps;
 //     table ids (= definition pages) remapped wherever the engine knows they are kept
 //     (jet/maintain/id_remap.h, logical indexes' related tables).

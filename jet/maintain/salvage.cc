@@ -357,18 +357,29 @@ class Salvager {
     std::string name;
     bool computable = false;
     std::string refused;  // why CanComputeKeys refused, when it did
-    std::unique_ptr<EntrySorter> sorter;
+    // The compaction after the salvage reads a tree of the copy only for the primary
+    // key's row order and for keys it cannot compute itself; an index all of whose
+    // keys the rows give is keyed from the rows again there. Such a rebuild counts its
+    // keys, and the copy gets an empty tree for it. Set for the primary key, the
+    // catalog, an index whose keys cannot be computed, and (after the scan) one with
+    // a row whose key could not be.
+    bool tree_needed = true;
+    std::unique_ptr<EntrySorter> sorter;  // tree_needed only
     std::vector<uint32_t> need_old_key;  // rows whose key is taken from the old tree
     uint64_t computed = 0;
     Status added = Status::Ok();  // the sorter's first failure; it takes no rows after one
   };
-  // Reads the table's rows once and gives each rebuild the keys computed from them.
-  Status ComputeRebuiltKeys(const TableDef& def, std::vector<IndexRebuild>* rebuilds);
+  // Reads the table's rows once and gives each of `rebuilds` the keys computed from
+  // them (a sorter for each whose tree is needed).
+  Status ComputeRebuiltKeys(const TableDef& def, const std::vector<IndexRebuild*>& rebuilds);
   // Completes one rebuild: the old tree's keys for the rows that need them, then the
   // new tree. `missing` gets the rows the new tree has no entry for (their keys can be
   // neither computed nor taken from the old tree).
   Status FinishIndexRebuild(const TableDef& def, IndexRebuild& rebuild, const std::string& table_name,
                             RepairTableReport* table, uint64_t* missing);
+  // Adds to the rebuild's sorter the old tree's keys of the rows in need_old_key;
+  // `reused` gets how many were found, `missing` how many were not.
+  Status TakeOldKeys(const TableDef& def, IndexRebuild& rebuild, uint64_t* reused, uint64_t* missing);
   // Rewrites the definition at `first` without real index `real` (its rebuilt tree
   // misses rows); false, with why in the table's notes, when it cannot.
   bool DropIndex(uint32_t first, size_t real, const std::string& table_name, uint64_t missing,
@@ -1087,9 +1098,7 @@ void Salvager::DropRowsTheirIndexesDisown(const TableDef& def, const std::vector
     const size_t i = print.index;
     const RealIndex& index = def.real_indexes[i];
     const bool unique = (index.flags & kIndexUnique) != 0;
-    bool required = (index.flags & kIndexRequired) != 0;
-    for (const LogicalIndex& logical : def.logical_indexes)
-      required = required || (logical.real_index == i && logical.index_type == kLogicalIndexPrimaryKey);
+    const bool required = (index.flags & kIndexRequired) != 0 || def.IsPrimaryKey(i);
     const auto bucket_of = [&](uint32_t pointer) {
       const ptrdiff_t at = kept->PageAt(pointer >> 8);
       return at < 0 ? -1 : at / ptrdiff_t(kPrintBucketPages);
@@ -1550,15 +1559,15 @@ void Salvager::PatchDefinition(const TableDef& def, size_t logical_offset, unsig
   }
 }
 
-Status Salvager::ComputeRebuiltKeys(const TableDef& def, std::vector<IndexRebuild>* rebuilds) {
+Status Salvager::ComputeRebuiltKeys(const TableDef& def, const std::vector<IndexRebuild*>& rebuilds) {
   // Keys computed from the rows go straight to the sorters; the rows whose key cannot
   // be computed are kept by pointer, to take their keys from the old tree after. The
   // sorters share the memory one sorter would have.
-  const size_t budget = EntrySorter::kDefaultMemoryBudget / std::max<size_t>(1, rebuilds->size());
-  for (IndexRebuild& r : *rebuilds) {
-    r.computable = CanComputeKeys(format_, def, def.real_indexes[r.real], &r.refused);
-    r.sorter = std::make_unique<EntrySorter>(env_, scratch_beside_, budget);
-  }
+  const size_t sorters = size_t(std::count_if(rebuilds.begin(), rebuilds.end(),
+                                              [](const IndexRebuild* r) { return r->tree_needed; }));
+  const size_t budget = EntrySorter::kDefaultMemoryBudget / std::max<size_t>(1, sorters);
+  for (IndexRebuild* r : rebuilds)
+    if (r->tree_needed) r->sorter = std::make_unique<EntrySorter>(env_, scratch_beside_, budget);
   RowDecoder decoder(view_, def);
   std::vector<Value> values;
   std::string key;
@@ -1570,16 +1579,16 @@ Status Salvager::ComputeRebuiltKeys(const TableDef& def, std::vector<IndexRebuil
       [&](const RowId& row, const uint8_t* bytes, size_t size) {
         if (!decoder.Decode(bytes, size, &values).ok()) return true;
         bool any_open = false;
-        for (IndexRebuild& r : *rebuilds) {
-          if (!r.added.ok()) continue;
+        for (IndexRebuild* r : rebuilds) {
+          if (!r->added.ok()) continue;
           any_open = true;
-          const RealIndex& index = def.real_indexes[r.real];
+          const RealIndex& index = def.real_indexes[r->real];
           if ((index.flags & kIndexIgnoreNulls) && KeyAllNull(def, index, values)) continue;
-          if (r.computable && EncodeIndexKey(format_, def, index, values, &key).ok()) {
-            ++r.computed;
-            r.added = r.sorter->Add(key, row);
+          if (r->computable && EncodeIndexKey(format_, def, index, values, &key).ok()) {
+            ++r->computed;
+            if (r->sorter != nullptr) r->added = r->sorter->Add(key, row);
           } else {
-            r.need_old_key.push_back(row.ToPointer());
+            r->need_old_key.push_back(row.ToPointer());
           }
         }
         return any_open;
@@ -1591,52 +1600,21 @@ Status Salvager::FinishIndexRebuild(const TableDef& def, IndexRebuild& rebuild, 
                                     RepairTableReport* table, uint64_t* missing_rows) {
   if (!rebuild.added.ok()) return rebuild.added;
   const RealIndex& index = def.real_indexes[rebuild.real];
-  EntrySorter& sorter = *rebuild.sorter;
-  std::vector<uint32_t>& need_old_key = rebuild.need_old_key;
   uint64_t reused = 0, missing = 0;
-  Status added = Status::Ok();
-  if (!need_old_key.empty()) {
-    // The old tree's entries that can still be read, the first one for each row; when
-    // the tree is broken, also those of every leaf its page map names.
-    std::sort(need_old_key.begin(), need_old_key.end());
-    std::vector<bool> taken(need_old_key.size(), false);
-    auto take = [&](const std::string& old_key, const RowId& row) {
-      auto it = std::lower_bound(need_old_key.begin(), need_old_key.end(), row.ToPointer());
-      if (it == need_old_key.end() || *it != row.ToPointer()) return true;
-      const size_t k = size_t(it - need_old_key.begin());
-      if (taken[k]) return true;
-      taken[k] = true;
-      ++reused;
-      added = sorter.Add(old_key, row);
-      return added.ok();
-    };
-    IndexWalkStats stats;
-    Status walk = WalkIndex(view_, def.first_page, index.root_page, take, &stats);
-    if (!added.ok()) return added;
-    if (!walk.ok()) {
-      UsageMap map;
-      if (ReadUsageMap(view_, index.usage_map, &map).ok()) {
-        for (uint32_t p : map.pages) {
-          if (!view_.ReadPage(p, other_.data()).ok() || other_[0] != kPageIndexLeaf) continue;
-          IndexPage leaf;
-          if (!DecodeIndexPage(format_, other_.data(), &leaf).ok() || leaf.owner != def.first_page) continue;
-          for (const IndexPageEntry& e : leaf.entries)
-            if (!take(e.key, e.row)) return added;
-        }
-      }
-    }
-    missing = need_old_key.size() - reused;
+  Status s = Status::Ok();
+  if (rebuild.tree_needed) {
+    s = TakeOldKeys(def, rebuild, &reused, &missing);
+    if (s.ok()) s = rebuild.sorter->Finish();
+    if (!s.ok()) return s;
   }
-
-  Status s = sorter.Finish();
-  if (!s.ok()) return s;
   AppendSink sink(&view_);
   IndexBuilder builder(&sink, def.first_page);
   uint64_t entries = 0;
-  for (;;) {
+  if (!rebuild.tree_needed) entries = rebuild.computed;  // the copy's tree stays empty
+  while (rebuild.tree_needed) {
     SortedEntry e;
     bool done = false;
-    s = sorter.Next(&e, &done);
+    s = rebuild.sorter->Next(&e, &done);
     if (!s.ok()) return s;
     if (done) break;
     s = builder.Add(std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(e.key.data()), e.key.size()), e.row);
@@ -1662,6 +1640,48 @@ Status Salvager::FinishIndexRebuild(const TableDef& def, IndexRebuild& rebuild, 
   return Status::Ok();
 }
 
+Status Salvager::TakeOldKeys(const TableDef& def, IndexRebuild& rebuild, uint64_t* reused_keys,
+                             uint64_t* missing_rows) {
+  std::vector<uint32_t>& need_old_key = rebuild.need_old_key;
+  if (need_old_key.empty()) return Status::Ok();
+  const RealIndex& index = def.real_indexes[rebuild.real];
+  EntrySorter& sorter = *rebuild.sorter;
+  uint64_t reused = 0;
+  Status added = Status::Ok();
+  // The old tree's entries that can still be read, the first one for each row; when
+  // the tree is broken, also those of every leaf its page map names.
+  std::sort(need_old_key.begin(), need_old_key.end());
+  std::vector<bool> taken(need_old_key.size(), false);
+  auto take = [&](const std::string& old_key, const RowId& row) {
+    auto it = std::lower_bound(need_old_key.begin(), need_old_key.end(), row.ToPointer());
+    if (it == need_old_key.end() || *it != row.ToPointer()) return true;
+    const size_t k = size_t(it - need_old_key.begin());
+    if (taken[k]) return true;
+    taken[k] = true;
+    ++reused;
+    added = sorter.Add(old_key, row);
+    return added.ok();
+  };
+  IndexWalkStats stats;
+  Status walk = WalkIndex(view_, def.first_page, index.root_page, take, &stats);
+  if (!added.ok()) return added;
+  if (!walk.ok()) {
+    UsageMap map;
+    if (ReadUsageMap(view_, index.usage_map, &map).ok()) {
+      for (uint32_t p : map.pages) {
+        if (!view_.ReadPage(p, other_.data()).ok() || other_[0] != kPageIndexLeaf) continue;
+        IndexPage leaf;
+        if (!DecodeIndexPage(format_, other_.data(), &leaf).ok() || leaf.owner != def.first_page) continue;
+        for (const IndexPageEntry& e : leaf.entries)
+          if (!take(e.key, e.row)) return added;
+      }
+    }
+  }
+  *reused_keys = reused;
+  *missing_rows = need_old_key.size() - reused;
+  return Status::Ok();
+}
+
 void Salvager::RebuildIndexes(const TableDef& def, const std::string& name, bool catalog_changed,
                               RepairTableReport* table) {
   // Which trees are rebuilt is settled first: a rebuild only appends pages and sets
@@ -1682,7 +1702,24 @@ void Salvager::RebuildIndexes(const TableDef& def, const std::string& name, bool
     rebuilds.back().name = index_name;
   }
   if (rebuilds.empty()) return;
-  const Status scanned = ComputeRebuiltKeys(def, &rebuilds);
+  std::vector<IndexRebuild*> all;
+  for (IndexRebuild& r : rebuilds) {
+    r.computable = CanComputeKeys(format_, def, def.real_indexes[r.real], &r.refused);
+    r.tree_needed = !r.computable || def.IsPrimaryKey(r.real) || def.first_page == kCatalogTdefPage;
+    all.push_back(&r);
+  }
+  Status scanned = ComputeRebuiltKeys(def, all);
+  // An index with a row whose key could not be computed takes that key from the old
+  // tree, which the compaction cannot: it gets a tree after all, from a second scan.
+  std::vector<IndexRebuild*> again;
+  for (IndexRebuild& r : rebuilds) {
+    if (r.tree_needed || r.need_old_key.empty()) continue;
+    r.tree_needed = true;
+    r.computed = 0;
+    r.need_old_key.clear();
+    again.push_back(&r);
+  }
+  if (scanned.ok() && !again.empty()) scanned = ComputeRebuiltKeys(def, again);
   std::vector<std::pair<size_t, uint64_t>> short_of_rows;  // real index, rows it misses
   for (IndexRebuild& rebuild : rebuilds) {
     uint64_t missing = 0;

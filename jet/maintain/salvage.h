@@ -44,7 +44,10 @@
 //   - an index the check found damaged, or of a table that lost rows, gets a new tree,
 //     appended past the old end of the file: keys computed from the rows
 //     (jet/write/index_key.h) when that is possible, otherwise the entries of the old
-//     tree that still decode and point at live rows;
+//     tree that still decode and point at live rows. The tree is left empty when
+//     every key came from the rows and the index is neither a primary key nor the
+//     catalog's: the compaction keys such an index from the rows itself and reads
+//     no tree of it;
 //   - an owned-pages map that disagrees with the pages (jet/maintain/table_pages.h) is
 //     set aside in the copy, so that the compaction finds the table's pages by their
 //     owner field; pages of the map that are not data pages are left out and reported;

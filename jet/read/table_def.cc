@@ -354,6 +354,12 @@ int TableDef::FindColumnByName(const std::string& name) const {
   return -1;
 }
 
+bool TableDef::IsPrimaryKey(size_t real) const {
+  for (const LogicalIndex& logical : logical_indexes)
+    if (logical.real_index == real && logical.index_type == kLogicalIndexPrimaryKey) return true;
+  return false;
+}
+
 namespace {
 
 // Strict when `mends` is null; otherwise mends what ReadTableDefMending names.

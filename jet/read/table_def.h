@@ -150,6 +150,8 @@ struct TableDef {
   int FindColumnByNumber(uint16_t number) const;
   // Position of a column in `columns` with this name (case-insensitive ASCII), or -1.
   int FindColumnByName(const std::string& name) const;
+  // Whether a primary-key logical index is backed by real index `real`.
+  bool IsPrimaryKey(size_t real) const;
 };
 
 // Offset of the definition's stated length (4 bytes) in its logical buffer.

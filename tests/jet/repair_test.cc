@@ -43,7 +43,9 @@ bool LosesPageRows(damage::Kind kind) {
 
 const char* const kRepairFiles[] = {"jet3/nwind.mdb", "jet3/jk_compindex.mdb", "jet3/jk_test2.mdb",
                                     "jet3/rk_library.mdb", "jet4/sqlp_northwind.mdb", "jet4/jk_test2_2000.mdb",
-                                    "jet4/fc_reviews.mdb", "jet4/mdbr_nycflights.mdb"};
+                                    "jet4/fc_reviews.mdb", "jet4/mdbr_nycflights.mdb",
+                                    // text whose keys the encoder refuses: those come from the old tree
+                                    "jet4/jk_unicomp_2003.mdb"};
 
 TEST(Repair, EveryDamageKindIsRepaired) {
   SKIP_WITHOUT_TESTDATA();
@@ -93,6 +95,8 @@ TEST(Repair, EveryDamageKindIsRepaired) {
         EXPECT_FALSE(report.rewritten) << what;
       } else {
         EXPECT_TRUE(report.rewritten) << what;
+        // The repair ends in a compaction, which writes rows in primary-key order.
+        EXPECT_EQ(testing_support::TablesOutOfKeyOrder(path), std::vector<std::string>()) << what;
       }
       std::cout << what << ": rows " << total_before << " -> " << total_after << " (lost " << report.RowsLost()
                 << ", on the damaged page " << (LosesPageRows(kind) ? result.rows_on_page : 0) << "), values cut "

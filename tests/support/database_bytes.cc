@@ -95,4 +95,27 @@ std::map<std::string, uint64_t> TableRowCounts(const std::string& path) {
   return counts;
 }
 
+std::vector<std::string> TablesOutOfKeyOrder(const std::string& path) {
+  std::vector<std::string> out;
+  std::unique_ptr<jet::Database> db;
+  jet::Status s = jet::Database::Open(path, &db);
+  EXPECT_TRUE(s.ok()) << path << ": " << s.ToString();
+  if (!s.ok()) return out;
+  for (const jet::CatalogObject* table : db->Tables(true)) {
+    const jet::TableDef* def;
+    if (!db->GetTableDef(uint32_t(table->id), &def).ok()) continue;
+    for (size_t real = 0; real < def->real_indexes.size(); ++real) {
+      if (!def->IsPrimaryKey(real)) continue;
+      std::vector<jet::IndexEntry> entries;
+      s = db->ReadIndexEntries(*def, real, &entries);
+      EXPECT_TRUE(s.ok()) << table->name << ": " << s.ToString();
+      if (!std::is_sorted(entries.begin(), entries.end(), [](const jet::IndexEntry& a, const jet::IndexEntry& b) {
+            return a.row.ToPointer() < b.row.ToPointer();
+          }))
+        out.push_back(table->name);
+    }
+  }
+  return out;
+}
+
 }  // namespace testing_support

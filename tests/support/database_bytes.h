@@ -60,4 +60,8 @@ class DatabaseBytes {
 // through the engine's reader; a file or table that cannot be read fails the test.
 std::map<std::string, uint64_t> TableRowCounts(const std::string& path);
 
+// Tables of the file at `path` with a primary key whose entries do not point at the
+// rows in storage order: a compacted file has none.
+std::vector<std::string> TablesOutOfKeyOrder(const std::string& path);
+
 }  // namespace testing_support
