@@ -148,7 +148,8 @@ struct IndexExpectation {
 
 // The detailed comparison's view of one index over a run of a table's data pages:
 // every live row there with its ExpectedEntry, by ascending row pointer (13 bytes a
-// row). Row pointers in [lo, hi) belong to the run; a table with more rows than
+// row, and half as much again while a second thread's half is appended). Row
+// pointers in [lo, hi) belong to the run; a table with more rows than
 // CheckOptions::detailed_run_rows is compared run by run, so this too stays bounded.
 struct ExpectedRows {
   static constexpr uint8_t kEligible = 1, kKeyKnown = 2, kSeen = 4;
@@ -1231,7 +1232,8 @@ void Checker::CheckIndex(const TableDef& table, size_t real, const Place& table_
       ahead != nullptr && Replay(ahead->record) ? ahead->scan : ScanIndex(table, real, place, expected);
   if (!scan.walked) return;
   const bool rows_differ = scan.entries != expected.eligible || scan.fingerprint != expected.fingerprint;
-  if (rows_differ || scan.misordered > 0) CompareIndexEntries(table, real, place, pages, live_rows, rows_differ, scan.entries);
+  if (rows_differ || scan.misordered > 0)
+    CompareIndexEntries(table, real, place, pages, live_rows, rows_differ, scan.entries);
   if (scan.entries > 0 && index.stat_unique != scan.distinct)
     Add(FindingKind::kIndexStatistics, place,
         "the stored distinct-key count " + std::to_string(index.stat_unique) + " differs from " +
@@ -1363,7 +1365,9 @@ size_t Checker::ReadExpectedRows(const TableDef& table, size_t real, const Place
     lane.quiet_ = true;
     ExpectedRows lane_rows;
     uint64_t lane_ignored = 0;
-    std::thread helper([&] { lane.CheckRows(table, place, all.subspan(half), 0, UINT64_MAX, expect_into(&lane, &lane_rows), &lane_ignored); });
+    std::thread helper([&] {
+      lane.CheckRows(table, place, all.subspan(half), 0, UINT64_MAX, expect_into(&lane, &lane_rows), &lane_ignored);
+    });
     CheckRows(table, place, all.first(half), 0, UINT64_MAX, expect_into(this, rows), &ignored);
     helper.join();
     rows->pointers.insert(rows->pointers.end(), lane_rows.pointers.begin(), lane_rows.pointers.end());
