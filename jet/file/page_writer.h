@@ -68,8 +68,9 @@ class PageWriter final : public PageSink {
   // of the wrong size; an I/O failure is returned (by this call or, for a page still
   // held, by a later one or Finish) and repeated by every later call.
   Status Write(uint32_t page_number, std::span<const uint8_t> page) override;
-  // Checks that every allocated page was written, then Sync (a published file) and Close. The file stays
-  // in place for the caller to verify and rename (or remove, if verification fails).
+  // Checks that every allocated page was written, then Sync (a published file only)
+  // and Close. The file stays in place for the caller to verify and rename (or
+  // remove, if verification fails).
   Status Finish();
   // Closes and removes the file (also what the destructor does before Finish).
   void Abandon();
