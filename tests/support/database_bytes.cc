@@ -73,12 +73,24 @@ std::vector<jet::RowId> DatabaseBytes::LiveRows(const std::string& name) const {
 
 bool DatabaseBytes::WriteTo(const std::string& path) const { return WriteFileBytes(path, bytes_); }
 
-std::map<std::string, uint64_t> TableRowCounts(const std::string& path) {
-  std::map<std::string, uint64_t> counts;
+namespace {
+
+// The file at `path` opened through the engine's reader; null, and a failed
+// expectation, when it cannot be.
+std::unique_ptr<jet::Database> OpenDatabase(const std::string& path) {
   std::unique_ptr<jet::Database> db;
   jet::Status s = jet::Database::Open(path, &db);
   EXPECT_TRUE(s.ok()) << path << ": " << s.ToString();
-  if (!s.ok()) return counts;
+  return s.ok() ? std::move(db) : nullptr;
+}
+
+}  // namespace
+
+std::map<std::string, uint64_t> TableRowCounts(const std::string& path) {
+  std::map<std::string, uint64_t> counts;
+  const std::unique_ptr<jet::Database> db = OpenDatabase(path);
+  if (db == nullptr) return counts;
+  jet::Status s;
   for (const jet::CatalogObject* table : db->Tables(true)) {
     const jet::TableDef* def;
     s = db->GetTableDef(uint32_t(table->id), &def);
@@ -97,17 +109,15 @@ std::map<std::string, uint64_t> TableRowCounts(const std::string& path) {
 
 std::vector<std::string> TablesOutOfKeyOrder(const std::string& path) {
   std::vector<std::string> out;
-  std::unique_ptr<jet::Database> db;
-  jet::Status s = jet::Database::Open(path, &db);
-  EXPECT_TRUE(s.ok()) << path << ": " << s.ToString();
-  if (!s.ok()) return out;
+  const std::unique_ptr<jet::Database> db = OpenDatabase(path);
+  if (db == nullptr) return out;
   for (const jet::CatalogObject* table : db->Tables(true)) {
     const jet::TableDef* def;
     if (!db->GetTableDef(uint32_t(table->id), &def).ok()) continue;
     for (size_t real = 0; real < def->real_indexes.size(); ++real) {
       if (!def->IsPrimaryKey(real)) continue;
       std::vector<jet::IndexEntry> entries;
-      s = db->ReadIndexEntries(*def, real, &entries);
+      const jet::Status s = db->ReadIndexEntries(*def, real, &entries);
       EXPECT_TRUE(s.ok()) << table->name << ": " << s.ToString();
       if (!std::is_sorted(entries.begin(), entries.end(), [](const jet::IndexEntry& a, const jet::IndexEntry& b) {
             return a.row.ToPointer() < b.row.ToPointer();
