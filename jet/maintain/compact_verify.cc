@@ -131,10 +131,13 @@ Status CompareRowRange(Database& source, Database& result, const CompactedTable&
           failure = Mismatch("table \"" + t.name + "\": more rows than were copied");
           return false;
         }
-        const std::string where = "table \"" + t.name + "\" row " + Pointer(t.old_rows[k]) +
-                                  " (written at " + Pointer(t.NewRow(k)) + ")";
+        // Made only for a failure: building it for every row cost more than the checks.
+        const auto where = [&] {
+          return "table \"" + t.name + "\" row " + Pointer(t.old_rows[k]) + " (written at " + Pointer(t.NewRow(k)) +
+                 ")";
+        };
         if (row.ToPointer() != t.NewRow(k)) {
-          failure = Mismatch(where + ": found at " + Pointer(row.ToPointer()));
+          failure = Mismatch(where() + ": found at " + Pointer(row.ToPointer()));
           return false;
         }
         if (k < begin) {
@@ -143,7 +146,7 @@ Status CompareRowRange(Database& source, Database& result, const CompactedTable&
         }
         failure = dst_decoder.Decode(dst_bytes, dst_size, &values);
         if (!failure.ok()) {
-          failure = Mismatch(where + ": " + failure.detail());
+          failure = Mismatch(where() + ": " + failure.detail());
           return false;
         }
         const uint8_t* bytes;
@@ -151,7 +154,7 @@ Status CompareRowRange(Database& source, Database& result, const CompactedTable&
         failure = fetcher.Fetch(RowId::FromPointer(t.old_rows[k]), &bytes, &size);
         if (failure.ok()) failure = src_decoder.Decode(bytes, size, &expected);
         if (!failure.ok()) {
-          failure = Status::Error(failure.kind(), where + ": source row: " + failure.detail());
+          failure = Status::Error(failure.kind(), where() + ": source row: " + failure.detail());
           return false;
         }
         for (size_t position : t.id_columns) {
@@ -161,7 +164,7 @@ Status CompareRowRange(Database& source, Database& result, const CompactedTable&
         if (plan_column >= 0 && IsSavedQuery(src_def, expected)) expected[size_t(plan_column)] = Value::Null();
         if (converting && values.size() > expected.size()) expected.resize(values.size());  // added, null
         if (values.size() != expected.size()) {
-          failure = Mismatch(where + ": column count differs");
+          failure = Mismatch(where() + ": column count differs");
           return false;
         }
         for (size_t i = 0; i < values.size(); ++i) {
@@ -170,11 +173,11 @@ Status CompareRowRange(Database& source, Database& result, const CompactedTable&
               converting && IsPropertyColumn(src_def, i) && !values[i].is_null() && !expected[i].is_null();
           if (as_properties && !SameProperties(source.header(), expected[i].bytes(), result.header(),
                                                values[i].bytes(), &why)) {
-            failure = Mismatch(where + " column \"" + dst_def.columns[i].name + "\": " + why);
+            failure = Mismatch(where() + " column \"" + dst_def.columns[i].name + "\": " + why);
             return false;
           }
           if (!as_properties && !(values[i] == expected[i])) {
-            failure = Mismatch(where + " column \"" + dst_def.columns[i].name + "\": source " +
+            failure = Mismatch(where() + " column \"" + dst_def.columns[i].name + "\": source " +
                                Shown(expected[i]) + ", result " + Shown(values[i]));
             return false;
           }
@@ -184,7 +187,7 @@ Status CompareRowRange(Database& source, Database& result, const CompactedTable&
           if (t.keys_copied[i] || !IndexHoldsRow(dst_def, index, values)) continue;
           failure = EncodeIndexKey(result.format(), dst_def, index, values, &key);
           if (!failure.ok()) {
-            failure = Mismatch(where + " index " + std::to_string(i) + ": " + failure.detail());
+            failure = Mismatch(where() + " index " + std::to_string(i) + ": " + failure.detail());
             return false;
           }
           (*prints)[i].Add(row.ToPointer(), key);
