@@ -244,6 +244,17 @@ std::vector<uint8_t> Utf8ToUtf16Le(const std::string& utf8) {
   return out;
 }
 
+size_t Utf16LeSize(const std::string& utf8) {
+  const auto* raw = reinterpret_cast<const uint8_t*>(utf8.data());
+  if (IsAscii(raw, utf8.size())) return utf8.size() * 2;
+  size_t size = 0, pos = 0;
+  while (pos < utf8.size()) {
+    char32_t c;
+    if (!NextUtf8(utf8, &pos, &c)) c = kReplacementCharacter;
+    size += c > 0xFFFF ? 4 : 2;  // a surrogate pair beyond the BMP
+  }
+  return size;
+}
 
 void AppendUtf8(char32_t c, std::string* out) {
   if (c < 0x80) {

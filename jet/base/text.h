@@ -37,6 +37,8 @@ Status EncodeJet4Text(const std::string& utf8, bool allow_compression,
 // UTF-16LE code units (no compression marker) to UTF-8, for names in table definitions.
 std::string Utf16LeToUtf8(const uint8_t* data, size_t size);
 std::vector<uint8_t> Utf8ToUtf16Le(const std::string& utf8);
+// Utf8ToUtf16Le(utf8).size(), without building the bytes.
+size_t Utf16LeSize(const std::string& utf8);
 
 // Appends the UTF-8 form of `code_point` (at most U+10FFFF) to `out`.
 void AppendUtf8(char32_t code_point, std::string* out);

@@ -495,6 +495,7 @@ Status CopyRows(Database& db, TableCopyPlan* p, RowPass pass, PageSink* sink,
   std::vector<uint8_t> source_row, row, value;
   std::vector<RawColumn> raw;
   RowFields fields;
+  RowEncoder encoder;
   fields.values.resize(p->new_def.columns.size());  // a conversion's added columns stay null
   fields.long_value_fields.resize(p->new_def.columns.size());
   uint32_t page_index = 0;
@@ -597,7 +598,7 @@ Status CopyRows(Database& db, TableCopyPlan* p, RowPass pass, PageSink* sink,
       const Value& v = fields.values[size_t(p->autonumber_column)];
       if (v.type() == ValueType::kLong) p->max_autonumber = std::max<int64_t>(p->max_autonumber, v.integer());
     }
-    s = EncodeRow(target, p->new_def, fields, p->result->code_page, &row);
+    s = encoder.Encode(target, p->new_def, fields, p->result->code_page, &row);
     if (!s.ok()) return Status::Error(s.kind(), where() + ": " + s.detail());
 
     if (!builder.Add(row)) {

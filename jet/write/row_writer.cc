@@ -95,7 +95,7 @@ Status ColumnBytes(const Format& format, const ColumnDef& column, const Value& v
         stored_units = out->size();
       } else {
         s = EncodeJet4Text(value.text(), (column.ext_flags & kColumnCompressedUnicode) != 0, out);
-        stored_units = Utf8ToUtf16Le(value.text()).size();
+        stored_units = Utf16LeSize(value.text());
       }
       if (!s.ok()) return Invalid(column, s.detail());
       if (column.length != 0 && stored_units > column.length)
@@ -174,6 +174,12 @@ bool AppendJet3Trailer(const std::vector<uint32_t>& offsets, size_t mask_size,
 
 Status EncodeRow(const Format& format, const TableDef& table, const RowFields& fields,
                  uint16_t database_code_page, std::vector<uint8_t>* row) {
+  RowEncoder encoder;
+  return encoder.Encode(format, table, fields, database_code_page, row);
+}
+
+Status RowEncoder::Encode(const Format& format, const TableDef& table, const RowFields& fields,
+                          uint16_t database_code_page, std::vector<uint8_t>* row) {
   row->clear();
   if (fields.values.size() != table.columns.size())
     return Status::Error(ErrorKind::kInvalidArgument,
@@ -186,7 +192,7 @@ Status EncodeRow(const Format& format, const TableDef& table, const RowFields& f
     return Status::Error(ErrorKind::kInvalidArgument, "a Jet 3 row holds at most 255 columns");
   const size_t count_size = format.row_column_count_size;
   const size_t mask_size = (column_count + 7) / 8;
-  std::vector<uint8_t> mask(mask_size, 0);
+  mask_.assign(mask_size, 0);
 
   // Fixed area.
   size_t fixed_size = 0;
@@ -205,55 +211,57 @@ Status EncodeRow(const Format& format, const TableDef& table, const RowFields& f
                             " beyond the table's " + std::to_string(var_count) + " variable columns");
   if (jet3 && var_count > 255)
     return Status::Error(ErrorKind::kInvalidArgument, "a Jet 3 row holds at most 255 variable columns");
-  std::vector<std::vector<uint8_t>> var_data(var_count);
+  var_area_.clear();
+  var_spans_.assign(var_count, VarSpan());
 
-  std::vector<uint8_t> bytes;
   for (size_t i = 0; i < table.columns.size(); ++i) {
     const ColumnDef& c = table.columns[i];
     const Value& value = fields.values[i];
     if (c.type() == ColumnType::kBoolean) {
       if (!value.is_null() && value.type() != ValueType::kBoolean) return Mismatch(c, value);
-      if (!value.is_null() && value.boolean()) mask[c.number / 8] |= uint8_t(1 << (c.number % 8));
+      if (!value.is_null() && value.boolean()) mask_[c.number / 8] |= uint8_t(1 << (c.number % 8));
       continue;
     }
     if (value.is_null()) continue;
     const std::vector<uint8_t>* field =
         i < fields.long_value_fields.size() ? &fields.long_value_fields[i] : nullptr;
-    Status s = ColumnBytes(format, c, value, field, database_code_page, &bytes);
+    Status s = ColumnBytes(format, c, value, field, database_code_page, &bytes_);
     if (!s.ok()) return s;
-    mask[c.number / 8] |= uint8_t(1 << (c.number % 8));
+    mask_[c.number / 8] |= uint8_t(1 << (c.number % 8));
     if (c.is_fixed()) {
-      if (bytes.size() != c.length)
-        return Invalid(c, std::to_string(bytes.size()) + " bytes for a fixed column of " +
+      if (bytes_.size() != c.length)
+        return Invalid(c, std::to_string(bytes_.size()) + " bytes for a fixed column of " +
                               std::to_string(c.length));
-      std::memcpy(row->data() + count_size + c.fixed_offset, bytes.data(), bytes.size());
+      std::memcpy(row->data() + count_size + c.fixed_offset, bytes_.data(), bytes_.size());
     } else {
-      var_data[c.var_index] = bytes;
+      var_spans_[c.var_index] = VarSpan{uint32_t(var_area_.size()), uint32_t(bytes_.size())};
+      var_area_.insert(var_area_.end(), bytes_.begin(), bytes_.end());
     }
   }
 
   if (var_count > 0) {
-    std::vector<uint32_t> offsets;
-    for (const std::vector<uint8_t>& data : var_data) {
-      offsets.push_back(uint32_t(row->size()));
-      row->insert(row->end(), data.begin(), data.end());
+    offsets_.clear();
+    row->reserve(row->size() + var_area_.size() + 2 * (var_count + 2) + mask_size);
+    for (const VarSpan& span : var_spans_) {
+      offsets_.push_back(uint32_t(row->size()));
+      row->insert(row->end(), var_area_.begin() + span.start, var_area_.begin() + span.start + span.size);
       if (row->size() > format.max_row_size) break;
     }
-    offsets.push_back(uint32_t(row->size()));  // end of the variable data
+    offsets_.push_back(uint32_t(row->size()));  // end of the variable data
     if (row->size() > format.max_row_size)
       return Status::Error(ErrorKind::kInvalidArgument,
                            "row of more than " + std::to_string(format.max_row_size) +
                                " bytes exceeds the format's maximum row size");
     if (jet3) {
-      if (!AppendJet3Trailer(offsets, mask_size, row))
+      if (!AppendJet3Trailer(offsets_, mask_size, row))
         return Status::Error(ErrorKind::kInvalidArgument,
                              "the row's variable-column table cannot be laid out");
     } else {
-      for (size_t i = offsets.size(); i-- > 0;) PutLe(offsets[i], 2, row);
+      for (size_t i = offsets_.size(); i-- > 0;) PutLe(offsets_[i], 2, row);
       PutLe(var_count, 2, row);
     }
   }
-  row->insert(row->end(), mask.begin(), mask.end());
+  row->insert(row->end(), mask_.begin(), mask_.end());
   if (row->size() > format.max_row_size)
     return Status::Error(ErrorKind::kInvalidArgument,
                          "row of " + std::to_string(row->size()) +

@@ -156,6 +156,10 @@ TEST(Utf16Test, NamesRoundTripAndInvalidUtf8IsReplaced) {
   EXPECT_EQ(bad, Bytes({'a', 0, 0xFD, 0xFF, 'b', 0}));
   // A truncated multi-byte sequence at the end.
   EXPECT_EQ(jet::Utf8ToUtf16Le("\xE2\x82"), Bytes({0xFD, 0xFF}));
+  // The size alone, as the row writer measures a text against its column's length.
+  for (const std::string& text : {name, std::string("plain"), std::string("a\xFF" "b"), std::string("\xE2\x82"),
+                                  std::string("\xEF\xBF\xBF\xF0\x90\x80\x80")})  // U+FFFF, U+10000
+    EXPECT_EQ(jet::Utf16LeSize(text), jet::Utf8ToUtf16Le(text).size()) << text;
 }
 
 }  // namespace
