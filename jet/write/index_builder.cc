@@ -94,13 +94,18 @@ Status IndexBuilder::Add(std::span<const uint8_t> key, RowId row) {
   last_row_ = row;
   ++entry_count_;
 
-  std::vector<uint8_t> entry(key.size() + kRowPointerSize);
+  std::vector<uint8_t> entry;
+  if (!spare_entries_.empty()) {
+    entry = std::move(spare_entries_.back());
+    spare_entries_.pop_back();
+  }
+  entry.resize(key.size() + kRowPointerSize);
   ByteWriter w(entry);
   w.Bytes(0, key);
   w.Be24(key.size(), row.page);
   w.U8(key.size() + 3, row.row);
-  std::vector<uint8_t> summary = entry;
-  return AddToLevel(0, std::move(entry), std::move(summary), 0);
+  // A leaf page's summary is its last entry, so a leaf entry carries none.
+  return AddToLevel(0, std::move(entry), {}, 0);
 }
 
 Status IndexBuilder::AddToLevel(size_t index, std::vector<uint8_t> entry,
@@ -150,6 +155,7 @@ Status IndexBuilder::AddToLevel(size_t index, std::vector<uint8_t> entry,
     const uint32_t written = level.page;
     level.prev = level.page;
     level.page = next;
+    for (std::vector<uint8_t>& written_entry : level.entries) spare_entries_.push_back(std::move(written_entry));
     level.entries.clear();
     level.total = 0;
     // A node page starts with just the newest child, which the swap above left

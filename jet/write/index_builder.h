@@ -71,6 +71,7 @@ class IndexBuilder {
  private:
   struct Level;
 
+  // `summary`: on a node level, the last leaf entry under `child`; unused on leaves.
   Status AddToLevel(size_t level, std::vector<uint8_t> entry, std::vector<uint8_t> summary,
                     uint32_t child);
   Status WritePage(Level& level, uint32_t next_page, uint32_t tail_page);
@@ -86,6 +87,9 @@ class IndexBuilder {
   uint32_t distinct_keys_ = 0;
   std::vector<uint32_t> pages_;
   std::vector<uint8_t> page_;   // image being written
+  // Buffers of entries already written, reused by Add: a leaf entry would otherwise
+  // cost an allocation of its own.
+  std::vector<std::vector<uint8_t>> spare_entries_;
   bool finished_ = false;
 };
 
