@@ -88,6 +88,19 @@ Status ValidateCrackedRow(const Format& format, const TableDef& table, const Row
   return ValidateColumns(format, table, layout, raw);
 }
 
+Status CrackAndValidateRow(const Format& format, const TableDef& table, const uint8_t* row, size_t size,
+                           std::vector<RawColumn>* raw, Status* valid) {
+  thread_local RowLayout layout;
+  Status s = ReadRowLayout(format, table, row, size, &layout);
+  if (s.ok()) {
+    s = CrackRowWithLayout(format, table, row, size, layout, raw);
+  } else {
+    raw->assign(table.columns.size(), RawColumn());  // as CrackRow leaves it
+  }
+  *valid = s.ok() ? ValidateCrackedRow(format, table, layout, *raw) : s;
+  return s;
+}
+
 Status ValidateUnreadOffsets(const RowLayout& layout) {
   for (uint32_t i = 0; i < layout.var_count; ++i)
     if (layout.var_offsets[i + 1] < layout.var_offsets[i])

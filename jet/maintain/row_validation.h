@@ -57,6 +57,12 @@ Status ValidateRow(const Format& format, const TableDef& table, const uint8_t* r
 Status ValidateCrackedRow(const Format& format, const TableDef& table, const RowLayout& layout,
                           const std::vector<RawColumn>& raw);
 
+// CrackRow into `raw`, then ValidateRow into *valid, with the row's trailer read once.
+// Returns CrackRow's status; *valid is ValidateRow's verdict, or that same failure
+// when the row does not crack.
+Status CrackAndValidateRow(const Format& format, const TableDef& table, const uint8_t* row, size_t size,
+                           std::vector<RawColumn>* raw, Status* valid);
+
 // Ok when the variable-offset table of a row ValidateRow accepts never falls back;
 // kDamaged naming the entry that does. `layout` is the row's, from ReadRowLayout.
 Status ValidateUnreadOffsets(const RowLayout& layout);

@@ -420,6 +420,7 @@ class Salvager {
   uint64_t row_page_read_at_ = ~uint64_t(0);  // view_.changes() when it was read
   std::vector<Value> values_;  // the values of the row SalvageRow accepted last
   std::vector<uint8_t> row_;
+  std::vector<RawColumn> raw_;  // SalvageRow's, kept from row to row
   std::vector<uint8_t> value_;
   std::vector<uint8_t> types_;
   std::vector<uint32_t> owners_;
@@ -706,15 +707,15 @@ Status Salvager::ReadRowPage(uint32_t number) {
 
 Status Salvager::SalvageRow(const TableDef& def, RowId id, const RowPlace& place, RepairTableReport* table,
                             LossReason* reason) {
-  std::vector<RawColumn> raw;
+  std::vector<RawColumn>& raw = raw_;
   *reason = LossReason::kUndecodable;
   Status s = ReadRowPage(place.page);
   if (!s.ok()) return s;
   const uint8_t* row = row_page_.data() + place.start;
-  s = CrackRow(format_, def, row, place.size, &raw);
   // A torn or garbled row may still crack (zeros read as nulls): its bookkeeping must
   // be what the definition allows, or it is dropped rather than kept as garbage.
-  Status valid = s.ok() ? ValidateRow(format_, def, row, place.size) : s;
+  Status valid;
+  s = CrackAndValidateRow(format_, def, row, place.size, &raw, &valid);
   std::string mended;
   row_.assign(row, row + place.size);
   if (!valid.ok() && MendRowCounts(format_, def, row_.data(), row_.size(), &mended)) {
@@ -724,8 +725,7 @@ Status Salvager::SalvageRow(const TableDef& def, RowId id, const RowPlace& place
     s = ReadRowPage(place.page);
     if (!s.ok()) return s;
     row = row_page_.data() + place.start;
-    s = CrackRow(format_, def, row, place.size, &raw);
-    valid = s.ok() ? ValidateRow(format_, def, row, place.size) : s;
+    s = CrackAndValidateRow(format_, def, row, place.size, &raw, &valid);
   }
   if (!s.ok()) return s;
   if (!valid.ok()) {
