@@ -153,6 +153,7 @@ struct IndexExpectation {
 // CheckOptions::detailed_run_rows is compared run by run, so this too stays bounded.
 struct ExpectedRows {
   static constexpr uint8_t kEligible = 1, kKeyKnown = 2, kSeen = 4;
+  static constexpr uint64_t kBytesPerRow = sizeof(uint32_t) + sizeof(uint64_t) + sizeof(uint8_t);
   uint64_t lo = 0;
   uint64_t hi = 0;
   std::vector<uint32_t> pointers;
@@ -379,6 +380,14 @@ class Checker {
     uint64_t misordered = 0;  // entries out of order, or repeating a key of a unique index
     uint32_t distinct = 0;
   };
+  // Whether the entries a first walk met are not the ones the rows expect.
+  static bool RowsDiffer(const IndexScan& scan, const IndexExpectation& expected) {
+    return scan.entries != expected.eligible || scan.fingerprint != expected.fingerprint;
+  }
+  // The most the rows of several disagreeing indexes, read again together, may take
+  // (ExpectedRows::kBytesPerRow for each row and index); more indexes than fit are
+  // read again a group at a time.
+  static constexpr uint64_t kSharedRereadBytes = uint64_t(128) << 20;
   // A first walk done by a lane ahead of its turn.
   struct IndexAhead {
     LaneRecord record;
@@ -390,9 +399,12 @@ class Checker {
   // `live_rows` is what the first pass over its rows counted.
   void CheckIndexes(const TableDef& table, const Place& place, const std::vector<uint32_t>& pages,
                     uint64_t live_rows, const std::vector<IndexExpectation>& expected);
-  // `ahead`, when not null, is the index's first walk done by a lane.
+  // `ahead`, when not null, is the index's first walk done by a lane; `reread`, when
+  // not null, the index's rows as ReadExpectedRows gives them for a table compared in
+  // one run, read already with those of other indexes (the comparison takes them).
   void CheckIndex(const TableDef& table, size_t real, const Place& table_place, const std::vector<uint32_t>& pages,
-                  uint64_t live_rows, const IndexExpectation& expectation, const IndexAhead* ahead);
+                  uint64_t live_rows, const IndexExpectation& expectation, const IndexAhead* ahead,
+                  ExpectedRows* reread);
   // The first walk: the structure, the order and the fingerprint of the entries.
   IndexScan ScanIndex(const TableDef& table, size_t real, const Place& place, const IndexExpectation& expected);
   // Claims index page `number` for the walk, or reports why it cannot be: reached
@@ -403,13 +415,15 @@ class Checker {
   // `rows_differ` false: only the order is wrong, the entries are those of the rows.
   void CompareIndexEntries(const TableDef& table, size_t real, const Place& place,
                            const std::vector<uint32_t>& pages, uint64_t live_rows, bool rows_differ,
-                           uint64_t entry_count);
-  // Reads the rows of pages[first...] again, without reporting, into `rows`, stopping
-  // as CheckRows does after `row_limit` rows; returns the position of the next page.
-  // A run that takes every page of a large table (`live_rows` below the limit) is
-  // read on two threads, one half of the pages each.
-  size_t ReadExpectedRows(const TableDef& table, size_t real, const Place& place, const std::vector<uint32_t>& pages,
-                          size_t first, uint64_t row_limit, uint64_t live_rows, ExpectedRows* rows);
+                           uint64_t entry_count, ExpectedRows* reread);
+  // Reads the rows of pages[first...] again, without reporting, stopping as CheckRows
+  // does after `row_limit` rows; returns the position of the next page. rows[n] gets
+  // what the rows expect of real index reals[n]. A run that takes every page of a
+  // large table (`live_rows` below the limit) is read on two threads, one half of the
+  // pages each.
+  size_t ReadExpectedRows(const TableDef& table, const std::vector<size_t>& reals, const Place& place,
+                          const std::vector<uint32_t>& pages, size_t first, uint64_t row_limit, uint64_t live_rows,
+                          const std::vector<ExpectedRows*>& rows);
   // Walks the subtree at `number`; `last` gets the subtree's last entry. False when
   // the walk had to stop.
   bool WalkIndexPage(IndexWalk* walk, uint32_t number, int depth, IndexPageEntry* last, bool* has_last);
@@ -1214,13 +1228,39 @@ void Checker::CheckIndexes(const TableDef& table, const Place& place, const std:
     walk_ahead(&here);
     helper.join();
   }
-  for (size_t i = 0; i < count; ++i)
-    CheckIndex(table, i, place, pages, live_rows, expected[i], ahead.empty() ? nullptr : &ahead[i]);
+  // The indexes whose first walk disagreed with the rows of a table compared in one
+  // run: their rows are read again together, a group at a time (kSharedRereadBytes),
+  // rather than once for each. The reading reports and claims nothing, so reading a
+  // group before its first index is checked changes nothing else.
+  std::vector<size_t> differing;
+  if (!ahead.empty() && live_rows < std::max<uint64_t>(1, options_.detailed_run_rows))
+    for (size_t i = 0; i < count; ++i)
+      if (ahead[i].scan.walked && RowsDiffer(ahead[i].scan, expected[i])) differing.push_back(i);
+  const uint64_t group = kSharedRereadBytes / (ExpectedRows::kBytesPerRow * std::max<uint64_t>(1, live_rows));
+  std::vector<ExpectedRows> reread(count);
+  std::vector<bool> has_reread(count, false);
+  for (size_t i = 0; i < count; ++i) {
+    const auto at = std::find(differing.begin(), differing.end(), i);
+    const size_t rank = size_t(at - differing.begin());
+    if (group >= 2 && at != differing.end() && rank % group == 0 && differing.size() - rank >= 2) {
+      const std::vector<size_t> members(at, at + std::min<size_t>(group, differing.size() - rank));
+      std::vector<ExpectedRows*> into;
+      for (size_t m : members) {
+        into.push_back(&reread[m]);
+        has_reread[m] = true;
+      }
+      ReadExpectedRows(table, members, place, pages, 0, std::max<uint64_t>(1, options_.detailed_run_rows), live_rows,
+                       into);
+    }
+    CheckIndex(table, i, place, pages, live_rows, expected[i], ahead.empty() ? nullptr : &ahead[i],
+               has_reread[i] ? &reread[i] : nullptr);
+    reread[i] = ExpectedRows();  // when the comparison did not take them
+  }
 }
 
 void Checker::CheckIndex(const TableDef& table, size_t real, const Place& table_place,
                          const std::vector<uint32_t>& pages, uint64_t live_rows, const IndexExpectation& expected,
-                         const IndexAhead* ahead) {
+                         const IndexAhead* ahead, ExpectedRows* reread) {
   const RealIndex& index = table.real_indexes[real];
   const Place place = IndexPlace(table, real, table_place);
 
@@ -1231,9 +1271,9 @@ void Checker::CheckIndex(const TableDef& table, size_t real, const Place& table_
   const IndexScan scan =
       ahead != nullptr && Replay(ahead->record) ? ahead->scan : ScanIndex(table, real, place, expected);
   if (!scan.walked) return;
-  const bool rows_differ = scan.entries != expected.eligible || scan.fingerprint != expected.fingerprint;
+  const bool rows_differ = RowsDiffer(scan, expected);
   if (rows_differ || scan.misordered > 0)
-    CompareIndexEntries(table, real, place, pages, live_rows, rows_differ, scan.entries);
+    CompareIndexEntries(table, real, place, pages, live_rows, rows_differ, scan.entries, reread);
   if (scan.entries > 0 && index.stat_unique != scan.distinct)
     Add(FindingKind::kIndexStatistics, place,
         "the stored distinct-key count " + std::to_string(index.stat_unique) + " differs from " +
@@ -1268,7 +1308,7 @@ Checker::IndexScan Checker::ScanIndex(const TableDef& table, size_t real, const 
 
 void Checker::CompareIndexEntries(const TableDef& table, size_t real, const Place& place,
                                   const std::vector<uint32_t>& pages, uint64_t live_rows, bool rows_differ,
-                                  uint64_t entry_count) {
+                                  uint64_t entry_count, ExpectedRows* reread) {
   const RealIndex& index = table.real_indexes[real];
   const bool unique = (index.flags & kIndexUnique) != 0;
   uint64_t matched = 0;
@@ -1279,9 +1319,15 @@ void Checker::CompareIndexEntries(const TableDef& table, size_t real, const Plac
     // The rows of the next run of pages, read again without reporting.
     ExpectedRows rows;
     if (rows_differ) {
-      rows.lo = first_run ? 0 : uint64_t(pages[next_page]) << 8;
-      next_page = ReadExpectedRows(table, real, place, pages, next_page,
-                                   std::max<uint64_t>(1, options_.detailed_run_rows), live_rows, &rows);
+      const uint64_t lo = first_run ? 0 : uint64_t(pages[next_page]) << 8;
+      if (reread != nullptr) {
+        rows = std::move(*reread);  // the one run, read with other indexes' rows
+        next_page = pages.size();
+      } else {
+        next_page = ReadExpectedRows(table, {real}, place, pages, next_page,
+                                     std::max<uint64_t>(1, options_.detailed_run_rows), live_rows, {&rows});
+      }
+      rows.lo = lo;
       rows.hi = next_page < pages.size() ? uint64_t(pages[next_page]) << 8 : uint64_t(1) << 32;
       for (uint8_t f : rows.flags) eligible += (f & ExpectedRows::kEligible) != 0;
       rows.IndexPages();
@@ -1337,17 +1383,20 @@ void Checker::CompareIndexEntries(const TableDef& table, size_t real, const Plac
             " entries, " + std::to_string(eligible) + " rows to index)");
 }
 
-size_t Checker::ReadExpectedRows(const TableDef& table, size_t real, const Place& place,
+size_t Checker::ReadExpectedRows(const TableDef& table, const std::vector<size_t>& reals, const Place& place,
                                  const std::vector<uint32_t>& pages, size_t first, uint64_t row_limit,
-                                 uint64_t live_rows, ExpectedRows* rows) {
-  const bool keys_computable = CanComputeKeys(format_, table, table.real_indexes[real]);
-  const auto expect_into = [&](Checker* checker, ExpectedRows* into) -> RowSink {
+                                 uint64_t live_rows, const std::vector<ExpectedRows*>& rows) {
+  std::vector<bool> keys_computable;
+  for (size_t real : reals) keys_computable.push_back(CanComputeKeys(format_, table, table.real_indexes[real]));
+  const auto expect_into = [&](Checker* checker, const std::vector<ExpectedRows*>& into) -> RowSink {
     return [&, checker, into](RowId id, bool values_ok, const std::vector<Value>& values) {
-      const ExpectedEntry e = checker->Expect(table, real, keys_computable, values_ok, values);
-      into->pointers.push_back(id.ToPointer());
-      into->key_hashes.push_back(e.key_hash);
-      into->flags.push_back(
-          uint8_t((e.eligible ? ExpectedRows::kEligible : 0) | (e.key_known ? ExpectedRows::kKeyKnown : 0)));
+      for (size_t n = 0; n < reals.size(); ++n) {
+        const ExpectedEntry e = checker->Expect(table, reals[n], keys_computable[n], values_ok, values);
+        into[n]->pointers.push_back(id.ToPointer());
+        into[n]->key_hashes.push_back(e.key_hash);
+        into[n]->flags.push_back(
+            uint8_t((e.eligible ? ExpectedRows::kEligible : 0) | (e.key_known ? ExpectedRows::kKeyKnown : 0)));
+      }
     };
   };
   const std::span<const uint32_t> all(pages);
@@ -1357,22 +1406,30 @@ size_t Checker::ReadExpectedRows(const TableDef& table, size_t real, const Place
   // The re-read reports and claims nothing, so a lane here keeps no record: its rows
   // follow the first half's.
   if (first == 0 && live_rows < row_limit && UseSecondThread(pages.size())) {
-    rows->pointers.reserve(live_rows);
-    rows->key_hashes.reserve(live_rows);
-    rows->flags.reserve(live_rows);
+    for (ExpectedRows* r : rows) {
+      r->pointers.reserve(live_rows);
+      r->key_hashes.reserve(live_rows);
+      r->flags.reserve(live_rows);
+    }
     const size_t half = pages.size() / 2;
     Checker lane(*this);
     lane.quiet_ = true;
-    ExpectedRows lane_rows;
+    std::vector<ExpectedRows> lane_rows(reals.size());
+    std::vector<ExpectedRows*> lane_into;
+    for (ExpectedRows& r : lane_rows) lane_into.push_back(&r);
     uint64_t lane_ignored = 0;
     std::thread helper([&] {
-      lane.CheckRows(table, place, all.subspan(half), 0, UINT64_MAX, expect_into(&lane, &lane_rows), &lane_ignored);
+      lane.CheckRows(table, place, all.subspan(half), 0, UINT64_MAX, expect_into(&lane, lane_into), &lane_ignored);
     });
     CheckRows(table, place, all.first(half), 0, UINT64_MAX, expect_into(this, rows), &ignored);
     helper.join();
-    rows->pointers.insert(rows->pointers.end(), lane_rows.pointers.begin(), lane_rows.pointers.end());
-    rows->key_hashes.insert(rows->key_hashes.end(), lane_rows.key_hashes.begin(), lane_rows.key_hashes.end());
-    rows->flags.insert(rows->flags.end(), lane_rows.flags.begin(), lane_rows.flags.end());
+    for (size_t n = 0; n < reals.size(); ++n) {
+      ExpectedRows& to = *rows[n];
+      const ExpectedRows& from = lane_rows[n];
+      to.pointers.insert(to.pointers.end(), from.pointers.begin(), from.pointers.end());
+      to.key_hashes.insert(to.key_hashes.end(), from.key_hashes.begin(), from.key_hashes.end());
+      to.flags.insert(to.flags.end(), from.flags.begin(), from.flags.end());
+    }
     next = pages.size();
   } else {
     next = CheckRows(table, place, all, first, row_limit, expect_into(this, rows), &ignored);

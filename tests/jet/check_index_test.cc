@@ -280,4 +280,38 @@ TEST(CheckIndexes, TwoThreadsGiveTheReportOfOne) {
   }
 }
 
+// Two threads read the rows of every index that disagrees with them once for all of
+// them; one thread reads them again for each. The findings must be the same.
+TEST(CheckIndexes, IndexesComparedTogetherGiveTheReportOfOneAtATime) {
+  TempDir dir;
+  const std::string fixture = testing_support::FixtureDatabase(jet::Version::kJet3);
+  ASSERT_FALSE(fixture.empty()) << testing_support::FixtureError();
+  std::set<uint32_t> pages;  // of klanten, which has four indexes
+  {
+    std::unique_ptr<jet::Database> db;
+    ASSERT_TRUE(jet::Database::Open(fixture, &db).ok());
+    const jet::TableDef* table = nullptr;
+    ASSERT_TRUE(db->GetTableDefByName("klanten", &table).ok());
+    ASSERT_TRUE(db->ScanRows(*table, [&](const jet::RowId& id, const std::vector<jet::Value>&) {
+                    pages.insert(id.page);
+                    return true;
+                  }).ok());
+  }
+  ASSERT_GE(pages.size(), 2u);
+  damage::PageDamage hit;
+  hit.mode = damage::Mode::kTorn;
+  hit.page = *std::next(pages.begin(), pages.size() / 2);
+  const std::string path = dir.File("torn.mdb");
+  damage::PageDamageResult result;
+  ASSERT_TRUE(damage::MakePageDamagedCopy(fixture, path, hit, &result).ok());
+
+  const jet::CheckReport one = Check(path, jet::CheckOptions().detailed_run_rows, UINT64_MAX);
+  std::set<std::string> compared;
+  for (const jet::CheckFinding& f : one.findings)
+    if (f.table == "klanten" && !f.index.empty() && f.kind != jet::FindingKind::kIndexStatistics)
+      compared.insert(f.index);
+  ASSERT_GE(compared.size(), 2u) << testing::PrintToString(InOrder(one));
+  EXPECT_EQ(InOrder(Check(path, jet::CheckOptions().detailed_run_rows, 1)), InOrder(one));
+}
+
 }  // namespace
