@@ -70,7 +70,9 @@ struct CheckOptions {
   // Rows the entry-by-entry comparison of a disagreeing index holds at once (13 bytes
   // each); a table with more is compared in several runs, each one more walk of the
   // index. The findings are the same, met in another order (so where more than 100
-  // of a kind are counted, other ones may be listed).
+  // of a kind are counted, other ones may be listed). A table with fewer, checked on
+  // two threads, is read once for several disagreeing indexes, as many as 128 MiB of
+  // their rows hold.
   uint64_t detailed_run_rows = uint64_t(1) << 22;
 
   // A table with at least this many data pages is checked on two threads: the second
