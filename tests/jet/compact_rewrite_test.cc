@@ -113,14 +113,20 @@ TEST(CompactRewrite, DeletedColumnsLoseTheirNumbersAndSpace) {
       ++tables_with_gaps;
       // Every row is shorter: the deleted columns' bytes and null-mask bits are gone.
       size_t source_bytes = 0, result_bytes = 0, rows = 0;
-      for (auto [db, def, total] : {std::tuple{src.get(), a, &source_bytes}, std::tuple{dst.get(), b, &result_bytes}}) {
-        jet::RowFetcher fetcher(db->file(), *def);
-        ASSERT_TRUE(db->ScanRows(*def, [&](const RowId& id, const std::vector<Value>&) {
+      // A struct, not a structured binding: clang before 16 cannot capture the latter.
+      struct Side {
+        jet::Database* db;
+        const jet::TableDef* def;
+        size_t* total;
+      };
+      for (const Side& side : {Side{src.get(), a, &source_bytes}, Side{dst.get(), b, &result_bytes}}) {
+        jet::RowFetcher fetcher(side.db->file(), *side.def);
+        ASSERT_TRUE(side.db->ScanRows(*side.def, [&](const RowId& id, const std::vector<Value>&) {
                         const uint8_t* bytes;
                         size_t size;
                         EXPECT_TRUE(fetcher.Fetch(id, &bytes, &size).ok());
-                        *total += size;
-                        rows += def == a;
+                        *side.total += size;
+                        rows += side.def == a;
                         return true;
                       }).ok());
       }
