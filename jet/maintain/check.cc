@@ -168,6 +168,23 @@ struct ExpectedRows {
   uint32_t first_page = 0;
   std::vector<uint32_t> page_begin;
 
+  void Reserve(size_t rows) {
+    pointers.reserve(rows);
+    key_hashes.reserve(rows);
+    flags.reserve(rows);
+  }
+  void Add(uint32_t pointer, const ExpectedEntry& e) {
+    pointers.push_back(pointer);
+    key_hashes.push_back(e.key_hash);
+    flags.push_back(uint8_t((e.eligible ? kEligible : 0) | (e.key_known ? kKeyKnown : 0)));
+  }
+  // Appends the rows of `more`, which all come after these.
+  void Append(const ExpectedRows& more) {
+    pointers.insert(pointers.end(), more.pointers.begin(), more.pointers.end());
+    key_hashes.insert(key_hashes.end(), more.key_hashes.begin(), more.key_hashes.end());
+    flags.insert(flags.end(), more.flags.begin(), more.flags.end());
+  }
+
   bool Covers(uint32_t pointer) const { return pointer >= lo && pointer < hi; }
   // Builds page_begin once `pointers` is complete.
   void IndexPages() {
@@ -1239,11 +1256,12 @@ void Checker::CheckIndexes(const TableDef& table, const Place& place, const std:
   const uint64_t group = kSharedRereadBytes / (ExpectedRows::kBytesPerRow * std::max<uint64_t>(1, live_rows));
   std::vector<ExpectedRows> reread(count);
   std::vector<bool> has_reread(count, false);
+  size_t next_group = 0;  // position in `differing` of the next group's first index
   for (size_t i = 0; i < count; ++i) {
-    const auto at = std::find(differing.begin(), differing.end(), i);
-    const size_t rank = size_t(at - differing.begin());
-    if (group >= 2 && at != differing.end() && rank % group == 0 && differing.size() - rank >= 2) {
-      const std::vector<size_t> members(at, at + std::min<size_t>(group, differing.size() - rank));
+    if (group >= 2 && next_group + 1 < differing.size() && differing[next_group] == i) {
+      const size_t end = next_group + std::min<size_t>(group, differing.size() - next_group);
+      const std::vector<size_t> members(differing.begin() + next_group, differing.begin() + end);
+      next_group = end;
       std::vector<ExpectedRows*> into;
       for (size_t m : members) {
         into.push_back(&reread[m]);
@@ -1390,13 +1408,8 @@ size_t Checker::ReadExpectedRows(const TableDef& table, const std::vector<size_t
   for (size_t real : reals) keys_computable.push_back(CanComputeKeys(format_, table, table.real_indexes[real]));
   const auto expect_into = [&](Checker* checker, const std::vector<ExpectedRows*>& into) -> RowSink {
     return [&, checker, into](RowId id, bool values_ok, const std::vector<Value>& values) {
-      for (size_t n = 0; n < reals.size(); ++n) {
-        const ExpectedEntry e = checker->Expect(table, reals[n], keys_computable[n], values_ok, values);
-        into[n]->pointers.push_back(id.ToPointer());
-        into[n]->key_hashes.push_back(e.key_hash);
-        into[n]->flags.push_back(
-            uint8_t((e.eligible ? ExpectedRows::kEligible : 0) | (e.key_known ? ExpectedRows::kKeyKnown : 0)));
-      }
+      for (size_t n = 0; n < reals.size(); ++n)
+        into[n]->Add(id.ToPointer(), checker->Expect(table, reals[n], keys_computable[n], values_ok, values));
     };
   };
   const std::span<const uint32_t> all(pages);
@@ -1406,11 +1419,7 @@ size_t Checker::ReadExpectedRows(const TableDef& table, const std::vector<size_t
   // The re-read reports and claims nothing, so a lane here keeps no record: its rows
   // follow the first half's.
   if (first == 0 && live_rows < row_limit && UseSecondThread(pages.size())) {
-    for (ExpectedRows* r : rows) {
-      r->pointers.reserve(live_rows);
-      r->key_hashes.reserve(live_rows);
-      r->flags.reserve(live_rows);
-    }
+    for (ExpectedRows* r : rows) r->Reserve(live_rows);
     const size_t half = pages.size() / 2;
     Checker lane(*this);
     lane.quiet_ = true;
@@ -1423,13 +1432,7 @@ size_t Checker::ReadExpectedRows(const TableDef& table, const std::vector<size_t
     });
     CheckRows(table, place, all.first(half), 0, UINT64_MAX, expect_into(this, rows), &ignored);
     helper.join();
-    for (size_t n = 0; n < reals.size(); ++n) {
-      ExpectedRows& to = *rows[n];
-      const ExpectedRows& from = lane_rows[n];
-      to.pointers.insert(to.pointers.end(), from.pointers.begin(), from.pointers.end());
-      to.key_hashes.insert(to.key_hashes.end(), from.key_hashes.begin(), from.key_hashes.end());
-      to.flags.insert(to.flags.end(), from.flags.begin(), from.flags.end());
-    }
+    for (size_t n = 0; n < reals.size(); ++n) rows[n]->Append(lane_rows[n]);
     next = pages.size();
   } else {
     next = CheckRows(table, place, all, first, row_limit, expect_into(this, rows), &ignored);
