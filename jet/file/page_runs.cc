@@ -70,16 +70,18 @@ Status PageReadAhead::Get(uint32_t number, const uint8_t** page) {
     return Status::Ok();
   }
   if (ascending && number < file_.page_count()) {
-    const uint32_t run = std::min(kPagesPerRead, file_.page_count() - number);
+    const uint32_t run = std::min(next_run_, file_.page_count() - number);
     run_count_ = 0;
     run_.resize(size_t(kPagesPerRead) * file_.page_size());
     if (run > 1 && file_.ReadPages(number, run, run_.data()).ok()) {
       run_first_ = number;
       run_count_ = run;
+      next_run_ = std::min(kPagesPerRead, 2 * next_run_);
       *page = run_.data();
       return Status::Ok();
     }
   }
+  next_run_ = kFirstRun;
   single_number_ = 0;
   single_.resize(file_.page_size());
   Status s = file_.ReadPage(number, single_.data());

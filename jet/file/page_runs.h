@@ -47,11 +47,16 @@ class PageRunReader {
 
 // Pages asked for one at a time, read ahead while they come in ascending order: asked
 // for the page after the one asked for before, it reads that page and the ones after
-// it (up to kPagesPerRead, within the file) with one call. Any other page is read
-// alone into a slot of its own, so that the run stays for the pages that go back and
-// forth between two neighbours (rows in key order often do).
+// it with one call. The first run is kFirstRun pages, and each run after it twice the
+// one before, up to kPagesPerRead (within the file): a long value of two or three
+// pages, read by a reader made for it alone, reads hardly more than it needs, and a
+// long ascending stretch still comes in a few calls. Any other page is read alone into
+// a slot of its own, so that the run stays for the pages that go back and forth
+// between two neighbours (rows in key order often do); the next run is the first
+// again.
 class PageReadAhead {
  public:
+  static constexpr uint32_t kFirstRun = 2;
   static constexpr uint32_t kPagesPerRead = 16;
 
   explicit PageReadAhead(const PageFile& file);
@@ -64,6 +69,7 @@ class PageReadAhead {
   std::vector<uint8_t> run_;
   uint32_t run_first_ = 0;
   uint32_t run_count_ = 0;  // pages from run_first_ on in run_
+  uint32_t next_run_ = kFirstRun;  // pages the next run reads; kFirstRun..kPagesPerRead
   std::vector<uint8_t> single_;
   uint32_t single_number_ = 0;  // the page in single_; 0: none
   uint32_t last_ = 0;           // the page asked for before; 0: none

@@ -286,7 +286,8 @@ Status OrderRows(Database& db, TableCopyPlan* p, const TableIdMap& ids) {
   Status s = scanner.DataPages(&data_pages, &notes);
   if (!s.ok()) return s;
   p->source_data_pages = uint32_t(data_pages.size());
-  s = scanner.Scan(
+  s = scanner.ScanPages(
+      data_pages,
       [&](const RowId& row, const uint8_t*, size_t) {
         base.push_back(row.ToPointer());
         return true;

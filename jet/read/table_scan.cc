@@ -49,10 +49,16 @@ Status TableScanner::DataPages(std::vector<uint32_t>* pages, std::vector<std::st
 }
 
 Status TableScanner::Scan(const Visitor& visit, std::vector<std::string>* notes) {
-  overflow_.Forget();  // each scan reads the file afresh
   std::vector<uint32_t> pages;
   Status s = DataPages(&pages, notes);
   if (!s.ok()) return s;
+  return ScanPages(pages, visit, notes);
+}
+
+Status TableScanner::ScanPages(const std::vector<uint32_t>& pages, const Visitor& visit,
+                               std::vector<std::string>* notes) {
+  overflow_.Forget();  // each scan reads the file afresh
+  Status s;
   bool stop = false;
   Oddities odd;
   PageRunReader reader(file_, pages);

@@ -44,6 +44,11 @@ class TableScanner {
   // The data pages the scan visits (owned-pages map, or the fallback).
   Status DataPages(std::vector<uint32_t>* pages, std::vector<std::string>* notes);
 
+  // Scan over `pages`, which DataPages gave for this file as it still is: a caller
+  // that needs the pages as well as the rows finds them once (the fallback reads every
+  // page of the file).
+  Status ScanPages(const std::vector<uint32_t>& pages, const Visitor& visit, std::vector<std::string>* notes);
+
  private:
   // Counts of odd but harmless pages met during one scan, reported as one note each.
   struct Oddities {
