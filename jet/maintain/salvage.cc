@@ -626,10 +626,12 @@ void Salvager::MendLongValue(const TableDef& def, RowId id, const RowPlace& plac
     const uint8_t* field = row + raw[c].offset;
     Status s = reader.Read(field, raw[c].size, &value_, &lv_rows);
     if (s.ok()) {
-      // It reads; a memo must also hold text, not the zeros of a torn page.
+      // It reads; a memo must also hold text, not the zeros of a torn page. The bytes
+      // just read are the value's: they are not read a second time.
       RowDecoder decoder(view_, def);
       Value value;
-      if (decoder.ColumnValue(c, row, raw[c], &value).ok()) s = ValidateMemoText(column, value);
+      if (column.type() == ColumnType::kMemo && decoder.LongColumnValue(c, value_, &value).ok())
+        s = ValidateMemoText(column, value);
       if (s.ok()) return;
       ++table->values_cut;
       table->losses.push_back(where + ": long value set to null (" + s.detail() + ")");
