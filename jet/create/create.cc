@@ -533,6 +533,7 @@ Status Creator::WriteTable(NewTablePlan& p) {
 
   uint32_t live_rows = 0;
   std::vector<uint8_t> bytes;
+  RowEncoder encoder;
   RowSpec row;
   for (uint64_t r = 0;; ++r) {
     bool done = false;
@@ -552,7 +553,7 @@ Status Creator::WriteTable(NewTablePlan& p) {
       if (!s.ok()) return Status::Error(s.kind(), Where(p) + " row " + std::to_string(r + 1) + ": " + s.detail());
       inline_field[c] = was_inline;
     }
-    s = EncodeRow(f, def, fields, schema_.code_page, &bytes);
+    s = encoder.Encode(f, def, fields, schema_.code_page, &bytes);
     if (!s.ok() && std::find(inline_field.begin(), inline_field.end(), true) != inline_field.end()) {
       // Too long with its short long values inline: store those out of the row too.
       for (size_t c = 0; c < def.columns.size(); ++c) {
@@ -562,7 +563,7 @@ Status Creator::WriteTable(NewTablePlan& p) {
                            &fields.long_value_fields[c], &unused);
         if (!s.ok()) return s;
       }
-      s = EncodeRow(f, def, fields, schema_.code_page, &bytes);
+      s = encoder.Encode(f, def, fields, schema_.code_page, &bytes);
     }
     if (!s.ok()) return Status::Error(s.kind(), Where(p) + " row " + std::to_string(r + 1) + ": " + s.detail());
 
