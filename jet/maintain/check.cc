@@ -21,6 +21,7 @@
 #include "jet/base/byte_order.h"
 #include "jet/base/text.h"
 #include "jet/maintain/entry_fingerprint.h"
+#include "jet/maintain/row_pointer_index.h"
 #include "jet/maintain/row_validation.h"
 #include "jet/maintain/table_pages.h"
 #include "jet/read/catalog.h"
@@ -160,13 +161,7 @@ struct ExpectedRows {
   std::vector<uint64_t> key_hashes;
   std::vector<uint8_t> flags;
 
-  // page_begin[p - first_page] is the position of the first pointer on page p or a
-  // later one, so that Find searches the rows of one page only: the entries of an
-  // index come in key order, which sends a search of all the pointers to memory far
-  // apart for every entry. Left empty when the pages of the run are too sparse for it
-  // to pay (its size then stays within a few times that of `pointers`).
-  uint32_t first_page = 0;
-  std::vector<uint32_t> page_begin;
+  RowPointerIndex index;  // of `pointers`, once they are complete
 
   void Reserve(size_t rows) {
     pointers.reserve(rows);
@@ -186,33 +181,10 @@ struct ExpectedRows {
   }
 
   bool Covers(uint32_t pointer) const { return pointer >= lo && pointer < hi; }
-  // Builds page_begin once `pointers` is complete.
-  void IndexPages() {
-    page_begin.clear();
-    if (pointers.empty()) return;
-    first_page = pointers.front() >> 8;
-    const uint64_t span = uint64_t(pointers.back() >> 8) - first_page + 1;
-    if (span > 4 * uint64_t(pointers.size()) + 1024) return;
-    page_begin.resize(size_t(span) + 1);
-    size_t k = 0;
-    for (uint64_t p = 0; p <= span; ++p) {
-      while (k < pointers.size() && (pointers[k] >> 8) < first_page + p) ++k;
-      page_begin[size_t(p)] = uint32_t(k);
-    }
-  }
+  // Indexes `pointers` once they are complete.
+  void IndexPages() { index.Build(pointers); }
   // Position of `pointer`, or -1.
-  int64_t Find(uint32_t pointer) const {
-    auto begin = pointers.begin();
-    auto end = pointers.end();
-    if (!page_begin.empty()) {
-      const uint32_t page = pointer >> 8;
-      if (page < first_page || uint64_t(page - first_page) + 1 >= page_begin.size()) return -1;
-      end = pointers.begin() + page_begin[page - first_page + 1];
-      begin = pointers.begin() + page_begin[page - first_page];
-    }
-    auto it = std::lower_bound(begin, end, pointer);
-    return it != end && *it == pointer ? it - pointers.begin() : -1;
-  }
+  int64_t Find(uint32_t pointer) const { return index.Find(pointers, pointer); }
 };
 
 // The rows a leaf's entries point at, found before the entries are compared one by

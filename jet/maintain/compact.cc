@@ -18,6 +18,7 @@
 #include "jet/file/header.h"
 #include "jet/maintain/id_remap.h"
 #include "jet/maintain/row_key_pipeline.h"
+#include "jet/maintain/row_pointer_index.h"
 #include "jet/write/index_builder.h"
 #include "jet/write/index_key.h"
 #include "jet/write/row_writer.h"
@@ -310,10 +311,12 @@ Status OrderRows(Database& db, TableCopyPlan* p, const TableIdMap& ids) {
     std::sort(sorted_copy.begin(), sorted_copy.end());
   }
   const std::vector<uint32_t>& live = sorted_copy.empty() ? base : sorted_copy;
+  RowPointerIndex live_index;
+  live_index.Build(live);
   std::vector<bool> taken(live.size(), false);
   const RowMapper live_row = [&](RowId row, RowId* same) {
     *same = row;
-    return std::binary_search(live.begin(), live.end(), row.ToPointer());
+    return live_index.Find(live, row.ToPointer()) >= 0;
   };
   EntrySorter entries(p->scratch->env, p->scratch->beside, p->scratch->memory_budget);
   s = SortMappedIndexEntries(db, def, size_t(p->primary_index), p->out.id_columns, ids, live_row, &entries);
@@ -325,16 +328,16 @@ Status OrderRows(Database& db, TableCopyPlan* p, const TableIdMap& ids) {
   for (bool done = false; s.ok();) {
     s = entries.Next(&entry, &done);
     if (!s.ok() || done) break;
-    const size_t at = size_t(std::lower_bound(live.begin(), live.end(), entry.row.ToPointer()) - live.begin());
-    if (taken[at]) continue;
-    taken[at] = true;
-    order.push_back(live[at]);
+    const int64_t at = live_index.Find(live, entry.row.ToPointer());  // live_row let only live rows in
+    if (at < 0 || taken[size_t(at)]) continue;
+    taken[size_t(at)] = true;
+    order.push_back(live[size_t(at)]);
   }
   if (!s.ok()) return Status::Error(s.kind(), TableWhere(*p) + " primary key: " + s.detail());
   for (uint32_t row : base) {
-    const size_t at = size_t(std::lower_bound(live.begin(), live.end(), row) - live.begin());
-    if (taken[at]) continue;
-    taken[at] = true;
+    const int64_t at = live_index.Find(live, row);  // `live` holds every row of `base`
+    if (at < 0 || taken[size_t(at)]) continue;
+    taken[size_t(at)] = true;
     order.push_back(row);
   }
   return Status::Ok();
