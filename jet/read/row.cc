@@ -169,11 +169,12 @@ Status RowDecoder::ColumnValue(size_t position, const uint8_t* row, const RawCol
                                Value* value) {
   const ColumnDef& c = table_.columns[position];
   if (c.type() == ColumnType::kBoolean) {
-    *value = raw.is_null ? Value::Null() : Value::Boolean(raw.bit);
+    if (raw.is_null) value->SetNull();
+    else value->SetInteger(ValueType::kBoolean, raw.bit ? 1 : 0);
     return Status::Ok();
   }
   if (raw.is_null) {
-    *value = Value::Null();
+    value->SetNull();
     return Status::Ok();
   }
   const uint8_t* p = row + raw.offset;
@@ -185,39 +186,39 @@ Status RowDecoder::ColumnValue(size_t position, const uint8_t* row, const RawCol
   switch (c.type()) {
     case ColumnType::kByte:
       if (n < 1) return too_short(1);
-      *value = Value::Byte(p[0]);
+      value->SetInteger(ValueType::kByte, p[0]);
       return Status::Ok();
     case ColumnType::kInteger:
       if (n < 2) return too_short(2);
-      *value = Value::Integer(static_cast<int16_t>(LoadLe16(p)));
+      value->SetInteger(ValueType::kInteger, static_cast<int16_t>(LoadLe16(p)));
       return Status::Ok();
     case ColumnType::kLong:
       if (n < 4) return too_short(4);
-      *value = Value::Long(static_cast<int32_t>(LoadLe32(p)));
+      value->SetInteger(ValueType::kLong, static_cast<int32_t>(LoadLe32(p)));
       return Status::Ok();
     case ColumnType::kComplex:
       if (n < 4) return too_short(4);
-      *value = Value::Complex(static_cast<int32_t>(LoadLe32(p)));
+      value->SetInteger(ValueType::kComplex, static_cast<int32_t>(LoadLe32(p)));
       return Status::Ok();
     case ColumnType::kCurrency:
       if (n < 8) return too_short(8);
-      *value = Value::Currency(static_cast<int64_t>(LoadLe64(p)));
+      value->SetInteger(ValueType::kCurrency, static_cast<int64_t>(LoadLe64(p)));
       return Status::Ok();
     case ColumnType::kBigInt:
       if (n < 8) return too_short(8);
-      *value = Value::BigInt(static_cast<int64_t>(LoadLe64(p)));
+      value->SetInteger(ValueType::kBigInt, static_cast<int64_t>(LoadLe64(p)));
       return Status::Ok();
     case ColumnType::kSingle:
       if (n < 4) return too_short(4);
-      *value = Value::Single(LoadLeFloat(p));
+      value->SetReal(ValueType::kSingle, LoadLeFloat(p));
       return Status::Ok();
     case ColumnType::kDouble:
       if (n < 8) return too_short(8);
-      *value = Value::Double(LoadLeDouble(p));
+      value->SetReal(ValueType::kDouble, LoadLeDouble(p));
       return Status::Ok();
     case ColumnType::kDateTime:
       if (n < 8) return too_short(8);
-      *value = Value::DateTime(LoadLeDouble(p));
+      value->SetReal(ValueType::kDateTime, LoadLeDouble(p));
       return Status::Ok();
     case ColumnType::kGuid: {
       if (n < 16) return too_short(16);

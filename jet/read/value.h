@@ -77,6 +77,22 @@ class Value {
   // only for a text longer than the ones before it in that place.
   std::string* ResetToText();
 
+  // The same as assigning Null(), or the value of a type held in integer() (Boolean,
+  // Byte, Integer, Long, Currency, Complex, BigInt) or in real() (Single, Double,
+  // DateTime), made in place: a decoder that refills the same Values row after row
+  // builds no new Value for each of them, and keeps the buffers for the texts.
+  void SetNull() { Clear(); }
+  void SetInteger(ValueType type, int64_t v) {
+    Clear();
+    type_ = type;
+    int_ = v;
+  }
+  void SetReal(ValueType type, double v) {
+    Clear();
+    type_ = type;
+    real_ = v;
+  }
+
   ValueType type() const { return type_; }
   bool is_null() const { return type_ == ValueType::kNull; }
 
@@ -99,6 +115,16 @@ class Value {
   bool operator==(const Value& other) const;
 
  private:
+  // Null, with the capacity of the buffers kept.
+  void Clear() {
+    type_ = ValueType::kNull;
+    int_ = 0;
+    real_ = 0;
+    text_.clear();
+    bytes_.clear();
+    numeric_ = Numeric();
+  }
+
   ValueType type_ = ValueType::kNull;
   int64_t int_ = 0;
   double real_ = 0;
