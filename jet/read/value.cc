@@ -212,12 +212,8 @@ Value Value::Text(std::string utf8) {
 }
 
 std::string* Value::ResetToText() {
+  Clear();
   type_ = ValueType::kText;
-  int_ = 0;
-  real_ = 0;
-  bytes_.clear();
-  numeric_ = Numeric();
-  text_.clear();
   return &text_;
 }
 

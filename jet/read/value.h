@@ -115,7 +115,8 @@ class Value {
   bool operator==(const Value& other) const;
 
  private:
-  // Null, with the capacity of the buffers kept.
+  // Null, with the capacity of the buffers kept (the Set* functions and ResetToText
+  // start from it).
   void Clear() {
     type_ = ValueType::kNull;
     int_ = 0;
