@@ -1,6 +1,8 @@
 // Index reader: page decoding and the tree walk.
 #include "jet/read/index_reader.h"
 
+#include <bit>
+
 #include "jet/base/byte_order.h"
 #include "jet/file/page_file.h"
 
@@ -108,11 +110,10 @@ Status DecodeIndexPage(const Format& format, const uint8_t* page, IndexPage* out
   const size_t bitmap_bytes = format.index_entries - format.index_bitmap;
   size_t start = 0;
   for (size_t byte = 0; byte < bitmap_bytes; ++byte) {
-    const uint8_t bits = page[format.index_bitmap + byte];
-    if (bits == 0) continue;
-    for (int bit = 0; bit < 8; ++bit) {
-      if ((bits & (1u << bit)) == 0) continue;
-      const size_t end = byte * 8 + bit;
+    // Set bits only, lowest first: most bytes have one or two, and a bit-by-bit test
+    // mispredicts on nearly every entry.
+    for (unsigned bits = page[format.index_bitmap + byte]; bits != 0; bits &= bits - 1) {
+      const size_t end = byte * 8 + size_t(std::countr_zero(bits));
       if (end > area_size) return fail("an entry ends past the page end");
       if (end <= start) return fail("an entry is empty");
       if (count == out->entries.size()) out->entries.emplace_back();
