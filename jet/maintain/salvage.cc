@@ -14,6 +14,7 @@
 #include "jet/base/byte_order.h"
 #include "jet/base/text.h"
 #include "jet/maintain/entry_fingerprint.h"
+#include "jet/maintain/row_key_pipeline.h"
 #include "jet/maintain/row_validation.h"
 #include "jet/maintain/table_pages.h"
 #include "jet/read/catalog.h"
@@ -41,6 +42,9 @@ namespace jet {
 namespace {
 
 std::string RowName(RowId id) { return std::to_string(id.page) + ":" + std::to_string(id.row); }
+
+// A table with fewer kept rows has its rebuilt indexes' keys computed on one thread.
+constexpr uint64_t kRowsWorthKeysOnASecondThread = 4096;
 
 // The source with changes: pages patched or appended live in memory, every other
 // page is read from the source. Readers (ReadTableDef, TableScanner, ...) work on it
@@ -370,8 +374,10 @@ class Salvager {
     Status added = Status::Ok();  // the sorter's first failure; it takes no rows after one
   };
   // Reads the table's rows once and gives each of `rebuilds` the keys computed from
-  // them (a sorter for each whose tree is needed).
-  Status ComputeRebuiltKeys(const TableDef& def, const std::vector<IndexRebuild*>& rebuilds);
+  // them (a sorter for each whose tree is needed). With `threaded`, the keys and their
+  // sorts are computed on a second thread while the rows are read (row_key_pipeline.h);
+  // the rebuilds come out the same either way.
+  Status ComputeRebuiltKeys(const TableDef& def, const std::vector<IndexRebuild*>& rebuilds, bool threaded);
   // Completes one rebuild: the old tree's keys for the rows that need them, then the
   // new tree. `missing` gets the rows the new tree has no entry for (their keys can be
   // neither computed nor taken from the old tree).
@@ -1561,7 +1567,8 @@ void Salvager::PatchDefinition(const TableDef& def, size_t logical_offset, unsig
   }
 }
 
-Status Salvager::ComputeRebuiltKeys(const TableDef& def, const std::vector<IndexRebuild*>& rebuilds) {
+Status Salvager::ComputeRebuiltKeys(const TableDef& def, const std::vector<IndexRebuild*>& rebuilds,
+                                    bool threaded) {
   // Keys computed from the rows go straight to the sorters; the rows whose key cannot
   // be computed are kept by pointer, to take their keys from the old tree after. The
   // sorters share the memory one sorter would have.
@@ -1570,32 +1577,41 @@ Status Salvager::ComputeRebuiltKeys(const TableDef& def, const std::vector<Index
   const size_t budget = EntrySorter::kDefaultMemoryBudget / std::max<size_t>(1, sorters);
   for (IndexRebuild* r : rebuilds)
     if (r->tree_needed) r->sorter = std::make_unique<EntrySorter>(env_, scratch_beside_, budget);
+  // The rebuilds are the pipeline's until Finish. Its one failure is this one, which
+  // ends the scan once no rebuild takes keys any more; each rebuild keeps its own
+  // failure in `added`.
+  const Status none_open = Status::Error(ErrorKind::kIoError, "no index rebuild takes keys");
+  RowKeyPipeline keys(threaded, def.columns.size(), IndexKeyColumns(def),
+                      [&, key = std::string()](const std::vector<Value>& values, RowId row, size_t) mutable {
+                        bool any_open = false;
+                        for (IndexRebuild* r : rebuilds) {
+                          if (!r->added.ok()) continue;
+                          any_open = true;
+                          const RealIndex& index = def.real_indexes[r->real];
+                          if ((index.flags & kIndexIgnoreNulls) && KeyAllNull(def, index, values)) continue;
+                          if (r->computable && EncodeIndexKey(format_, def, index, values, &key).ok()) {
+                            ++r->computed;
+                            if (r->sorter != nullptr) r->added = r->sorter->Add(key, row);
+                          } else {
+                            r->need_old_key.push_back(row.ToPointer());
+                          }
+                        }
+                        return any_open ? Status::Ok() : none_open;
+                      });
   RowDecoder decoder(view_, def);
   std::vector<Value> values;
-  std::string key;
   TableDef scanned = def;
   if (maps_set_aside_.count(def.first_page)) scanned.owned_map = 0;
   TableScanner scanner(view_, scanned);
   std::vector<std::string> notes;
-  return scanner.Scan(
+  const Status s = scanner.Scan(
       [&](const RowId& row, const uint8_t* bytes, size_t size) {
         if (!decoder.Decode(bytes, size, &values).ok()) return true;
-        bool any_open = false;
-        for (IndexRebuild* r : rebuilds) {
-          if (!r->added.ok()) continue;
-          any_open = true;
-          const RealIndex& index = def.real_indexes[r->real];
-          if ((index.flags & kIndexIgnoreNulls) && KeyAllNull(def, index, values)) continue;
-          if (r->computable && EncodeIndexKey(format_, def, index, values, &key).ok()) {
-            ++r->computed;
-            if (r->sorter != nullptr) r->added = r->sorter->Add(key, row);
-          } else {
-            r->need_old_key.push_back(row.ToPointer());
-          }
-        }
-        return any_open;
+        return keys.Add(values, row, 0).ok();
       },
       &notes);
+  (void)keys.Finish();  // none_open at most: nothing but the end of the scan
+  return s;
 }
 
 Status Salvager::FinishIndexRebuild(const TableDef& def, IndexRebuild& rebuild, const std::string& table_name,
@@ -1710,7 +1726,9 @@ void Salvager::RebuildIndexes(const TableDef& def, const std::string& name, bool
     r.tree_needed = !r.computable || def.IsPrimaryKey(r.real) || def.first_page == kCatalogTdefPage;
     all.push_back(&r);
   }
-  Status scanned = ComputeRebuiltKeys(def, all);
+  // A large table's keys on a second thread: a small one's would not pay for it.
+  const bool threaded = table->rows_kept >= kRowsWorthKeysOnASecondThread;
+  Status scanned = ComputeRebuiltKeys(def, all, threaded);
   // An index with a row whose key could not be computed takes that key from the old
   // tree, which the compaction cannot: it gets a tree after all, from a second scan.
   std::vector<IndexRebuild*> again;
@@ -1721,7 +1739,7 @@ void Salvager::RebuildIndexes(const TableDef& def, const std::string& name, bool
     r.need_old_key.clear();
     again.push_back(&r);
   }
-  if (scanned.ok() && !again.empty()) scanned = ComputeRebuiltKeys(def, again);
+  if (scanned.ok() && !again.empty()) scanned = ComputeRebuiltKeys(def, again, threaded);
   std::vector<std::pair<size_t, uint64_t>> short_of_rows;  // real index, rows it misses
   for (IndexRebuild& rebuild : rebuilds) {
     uint64_t missing = 0;

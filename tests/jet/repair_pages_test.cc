@@ -163,6 +163,53 @@ TEST(RepairPages, RowsAreJudgedByTheirIndexEntriesAndLostPagesByTheRowCount) {
   }
 }
 
+// A table large enough to have its rebuilt indexes' keys computed on a second thread
+// comes out as one small enough for a single thread does: every kept row in every
+// rebuilt index, each lost row named by its key.
+TEST(RepairPages, ALargeTableRebuildsItsIndexesFromEveryKeptRow) {
+  testing_support::TempDir dir;
+  for (jet::Version version : {jet::Version::kJet3, jet::Version::kJet4}) {
+    jet::TableSpec keyed;
+    keyed.name = "keyed";
+    keyed.columns = {{"id", jet::ColumnType::kLong}, {"name", jet::ColumnType::kText, 20}};
+    keyed.indexes = {{"PrimaryKey", {{"id", true}}, true}, {"name", {{"name", true}}}};
+    const size_t rows = 6000;
+    for (size_t i = 0; i < rows; ++i)
+      keyed.rows.push_back({{Value::Long(int32_t(i) + 1), Value::Text("name " + std::to_string(i % 997))}});
+    testing_support::DatabaseBytes db;
+    ASSERT_TRUE(db.Create({keyed}, version)) << db.error();
+    std::vector<jet::RowId> ids;
+    {
+      auto reader = db.Open();
+      ASSERT_TRUE(reader != nullptr);
+      const jet::TableDef* def = nullptr;
+      ASSERT_TRUE(reader->GetTableDefByName("keyed", &def).ok());
+      reader->ScanRows(*def, [&](const jet::RowId& id, const std::vector<Value>&) { return ids.push_back(id), true; });
+    }
+    ASSERT_EQ(ids.size(), rows);
+    const uint32_t lost_page = ids[rows / 2].page;
+    const size_t on_page = size_t(std::count_if(ids.begin(), ids.end(), [&](jet::RowId id) { return id.page == lost_page; }));
+    std::fill(db.Page(lost_page), db.Page(lost_page) + db.format().page_size, 0);
+    const std::string path = dir.File(std::string(jet::VersionName(version)) + ".mdb");
+    ASSERT_TRUE(db.WriteTo(path));
+
+    jet::RepairReport report;
+    ASSERT_TRUE(jet::RepairDatabaseWithReport(path, &report).ok());
+    TableRows after;
+    std::string error;
+    ASSERT_TRUE(ReadTableRows(path, &after, &error)) << error;
+    EXPECT_EQ(after["keyed"].size(), rows - on_page);
+    const std::string kept = std::to_string(rows - on_page);
+    for (const char* index : {"PrimaryKey", "name"}) {
+      const std::string line = std::string("index \"") + index + "\" of table \"keyed\" rebuilt: " + kept +
+                               " entries, " + kept + " keys computed from the rows";
+      EXPECT_NE(std::find(report.rebuilt.begin(), report.rebuilt.end(), line), report.rebuilt.end()) << line;
+    }
+    for (const jet::RepairTableReport& t : report.tables)
+      if (t.name == "keyed") EXPECT_EQ(t.lost_keys.size(), on_page);
+  }
+}
+
 // Bookkeeping that flips and tears garble, and what the repair makes of it: a row count
 // the page's free space contradicts is mended from it; a text value whose null bit was
 // cleared, yet keeps its bytes, drops its row; an overflow target whose pointer was
