@@ -740,15 +740,18 @@ Status Salvager::SalvageRow(const TableDef& def, RowId id, const RowPlace& place
     *reason = LossReason::kInvalid;
     return valid;
   }
+  const uint64_t cracked_at = view_.changes();
   std::vector<size_t> long_values;
   for (size_t c = 0; c < def.columns.size(); ++c)
     if (def.columns[c].is_long_value() && !raw[c].is_null) long_values.push_back(c);
   for (size_t c : long_values) MendLongValue(def, id, place, c, table);
-  // Every value must decode now, as the compaction and its verification decode them.
+  // Every value must decode now, as the compaction and its verification decode them;
+  // from the crack above unless a mend has changed the row since.
   s = ReadRowPage(place.page);
   if (!s.ok()) return s;
   RowDecoder decoder(view_, def);
-  s = decoder.Decode(row_page_.data() + place.start, place.size, &values_);
+  s = view_.changes() == cracked_at ? decoder.DecodeCracked(row_page_.data() + place.start, raw, &values_)
+                                    : decoder.Decode(row_page_.data() + place.start, place.size, &values_);
   if (!s.ok()) *reason = LossReason::kInvalid;  // it cracks, but a value is not what its type allows
   return s;
 }

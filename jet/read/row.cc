@@ -135,9 +135,13 @@ RowDecoder::RowDecoder(const PageFile& file, const TableDef& table)
 Status RowDecoder::Decode(const uint8_t* row, size_t size, std::vector<Value>* values) {
   Status s = CrackRow(file_.format(), table_, row, size, &raw_);
   if (!s.ok()) return s;
+  return DecodeCracked(row, raw_, values);
+}
+
+Status RowDecoder::DecodeCracked(const uint8_t* row, const std::vector<RawColumn>& raw, std::vector<Value>* values) {
   values->resize(table_.columns.size());
-  for (size_t i = 0; i < raw_.size(); ++i) {
-    s = ColumnValue(i, row, raw_[i], &(*values)[i]);
+  for (size_t i = 0; i < raw.size(); ++i) {
+    Status s = ColumnValue(i, row, raw[i], &(*values)[i]);
     if (!s.ok()) return s;
   }
   return Status::Ok();

@@ -67,6 +67,8 @@ class RowDecoder {
 
   // All values of `row`, by position in table.columns.
   Status Decode(const uint8_t* row, size_t size, std::vector<Value>* values);
+  // The same for a row the caller has cracked already (CrackRow's `raw` of it).
+  Status DecodeCracked(const uint8_t* row, const std::vector<RawColumn>& raw, std::vector<Value>* values);
   // The value of column `position` from an already cracked row.
   Status ColumnValue(size_t position, const uint8_t* row, const RawColumn& raw, Value* value);
   // The value of Memo or OLE column `position` from the bytes its long value holds,
