@@ -31,6 +31,37 @@ size_t RowCount(const TableRows& rows) {
   return n;
 }
 
+// A table "keyed" with a primary key on "id" and an index on the text "name", one row
+// for each name, ids from 1.
+jet::TableSpec KeyedTable(const std::vector<std::string>& names) {
+  jet::TableSpec keyed;
+  keyed.name = "keyed";
+  keyed.columns = {{"id", jet::ColumnType::kLong}, {"name", jet::ColumnType::kText, 20}};
+  keyed.indexes = {{"PrimaryKey", {{"id", true}}, true}, {"name", {{"name", true}}}};
+  for (const std::string& name : names)
+    keyed.rows.push_back({{Value::Long(int32_t(keyed.rows.size()) + 1), Value::Text(name)}});
+  return keyed;
+}
+
+// Where the rows of `table` lie, in scan order; empty when the table cannot be read.
+std::vector<jet::RowId> RowIds(const testing_support::DatabaseBytes& db, const std::string& table) {
+  std::vector<jet::RowId> ids;
+  auto reader = db.Open();
+  const jet::TableDef* def = nullptr;
+  if (reader == nullptr || !reader->GetTableDefByName(table, &def).ok()) return ids;
+  reader->ScanRows(*def, [&](const jet::RowId& id, const std::vector<Value>&) { return ids.push_back(id), true; });
+  return ids;
+}
+
+// Writes `db` to `path`, repairs it there and reads back what it holds.
+void WriteAndRepair(const testing_support::DatabaseBytes& db, const std::string& path, jet::RepairReport* report,
+                    TableRows* after) {
+  ASSERT_TRUE(db.WriteTo(path));
+  ASSERT_TRUE(jet::RepairDatabaseWithReport(path, report).ok());
+  std::string error;
+  ASSERT_TRUE(ReadTableRows(path, after, &error)) << error;
+}
+
 TEST(RepairPages, DamagedPagesLoseOnlyWhatTheyHeldAndSayIt) {
   testing_support::TempDir dir;
   const std::vector<std::string> files = testing_support::FixtureDatabaseFiles();
@@ -103,30 +134,18 @@ TEST(RepairPages, DamagedPagesLoseOnlyWhatTheyHeldAndSayIt) {
 TEST(RepairPages, RowsAreJudgedByTheirIndexEntriesAndLostPagesByTheRowCount) {
   testing_support::TempDir dir;
   for (jet::Version version : {jet::Version::kJet3, jet::Version::kJet4}) {
-    jet::TableSpec keyed;
-    keyed.name = "keyed";
-    keyed.columns = {{"id", jet::ColumnType::kLong}, {"name", jet::ColumnType::kText, 20}};
-    keyed.indexes = {{"PrimaryKey", {{"id", true}}, true}, {"name", {{"name", true}}}};
-    for (const char* name : {"alpha", "bravo", "charlie", "delta"})
-      keyed.rows.push_back({{Value::Long(int32_t(keyed.rows.size()) + 1), Value::Text(name)}});
+    const jet::TableSpec keyed = KeyedTable({"alpha", "bravo", "charlie", "delta"});
     jet::TableSpec plain;
     plain.name = "plain";
     plain.columns = {{"v", jet::ColumnType::kLong}};
     for (int i = 0; i < 5; ++i) plain.rows.push_back({{Value::Long(i)}});
     testing_support::DatabaseBytes db;
     ASSERT_TRUE(db.Create({keyed, plain}, version)) << db.error();
-    std::vector<jet::RowId> rows;
-    uint32_t plain_page = 0;
-    {
-      auto reader = db.Open();
-      ASSERT_TRUE(reader != nullptr);
-      const jet::TableDef* def = nullptr;
-      ASSERT_TRUE(reader->GetTableDefByName("keyed", &def).ok());
-      reader->ScanRows(*def, [&](const jet::RowId& id, const std::vector<Value>&) { return rows.push_back(id), true; });
-      ASSERT_TRUE(reader->GetTableDefByName("plain", &def).ok());
-      reader->ScanRows(*def, [&](const jet::RowId& id, const std::vector<Value>&) { return plain_page = id.page, true; });
-    }
+    const std::vector<jet::RowId> rows = RowIds(db, "keyed");
+    const std::vector<jet::RowId> plain_rows = RowIds(db, "plain");
     ASSERT_EQ(rows.size(), 4u);
+    ASSERT_EQ(plain_rows.size(), 5u);
+    const uint32_t plain_page = plain_rows[0].page;
     db.SetPresent(rows[0], 0, false);  // "alpha" loses its id
     size_t size = 0;
     uint8_t* bravo = db.Row(rows[1], &size);
@@ -138,14 +157,10 @@ TEST(RepairPages, RowsAreJudgedByTheirIndexEntriesAndLostPagesByTheRowCount) {
     charlie[end] = uint8_t(charlie[end] - 2);
     jet::StoreLe32(db.Row(rows[3], &size) + db.format().row_column_count_size, 77);  // "delta" reads id 77
     std::fill(db.Page(plain_page), db.Page(plain_page) + db.format().page_size, 0);
-    const std::string path = dir.File(std::string(jet::VersionName(version)) + ".mdb");
-    ASSERT_TRUE(db.WriteTo(path));
-
     jet::RepairReport report;
-    ASSERT_TRUE(jet::RepairDatabaseWithReport(path, &report).ok());
     TableRows after;
-    std::string error;
-    ASSERT_TRUE(ReadTableRows(path, &after, &error)) << error;
+    WriteAndRepair(db, dir.File(std::string(jet::VersionName(version)) + ".mdb"), &report, &after);
+    if (HasFatalFailure()) return;
     EXPECT_EQ(after["keyed"].size(), 2u);
     EXPECT_EQ(after["keyed"].count("4\x1f" "delta\x1f"), 1u);
     EXPECT_TRUE(after["plain"].empty());
@@ -169,35 +184,20 @@ TEST(RepairPages, RowsAreJudgedByTheirIndexEntriesAndLostPagesByTheRowCount) {
 TEST(RepairPages, ALargeTableRebuildsItsIndexesFromEveryKeptRow) {
   testing_support::TempDir dir;
   for (jet::Version version : {jet::Version::kJet3, jet::Version::kJet4}) {
-    jet::TableSpec keyed;
-    keyed.name = "keyed";
-    keyed.columns = {{"id", jet::ColumnType::kLong}, {"name", jet::ColumnType::kText, 20}};
-    keyed.indexes = {{"PrimaryKey", {{"id", true}}, true}, {"name", {{"name", true}}}};
     const size_t rows = 6000;
-    for (size_t i = 0; i < rows; ++i)
-      keyed.rows.push_back({{Value::Long(int32_t(i) + 1), Value::Text("name " + std::to_string(i % 997))}});
+    std::vector<std::string> names;
+    for (size_t i = 0; i < rows; ++i) names.push_back("name " + std::to_string(i % 997));
     testing_support::DatabaseBytes db;
-    ASSERT_TRUE(db.Create({keyed}, version)) << db.error();
-    std::vector<jet::RowId> ids;
-    {
-      auto reader = db.Open();
-      ASSERT_TRUE(reader != nullptr);
-      const jet::TableDef* def = nullptr;
-      ASSERT_TRUE(reader->GetTableDefByName("keyed", &def).ok());
-      reader->ScanRows(*def, [&](const jet::RowId& id, const std::vector<Value>&) { return ids.push_back(id), true; });
-    }
+    ASSERT_TRUE(db.Create({KeyedTable(names)}, version)) << db.error();
+    const std::vector<jet::RowId> ids = RowIds(db, "keyed");
     ASSERT_EQ(ids.size(), rows);
     const uint32_t lost_page = ids[rows / 2].page;
     const size_t on_page = size_t(std::count_if(ids.begin(), ids.end(), [&](jet::RowId id) { return id.page == lost_page; }));
     std::fill(db.Page(lost_page), db.Page(lost_page) + db.format().page_size, 0);
-    const std::string path = dir.File(std::string(jet::VersionName(version)) + ".mdb");
-    ASSERT_TRUE(db.WriteTo(path));
-
     jet::RepairReport report;
-    ASSERT_TRUE(jet::RepairDatabaseWithReport(path, &report).ok());
     TableRows after;
-    std::string error;
-    ASSERT_TRUE(ReadTableRows(path, &after, &error)) << error;
+    WriteAndRepair(db, dir.File(std::string(jet::VersionName(version)) + ".mdb"), &report, &after);
+    if (HasFatalFailure()) return;
     EXPECT_EQ(after["keyed"].size(), rows - on_page);
     const std::string kept = std::to_string(rows - on_page);
     for (const char* index : {"PrimaryKey", "name"}) {
