@@ -280,17 +280,17 @@ class Merger {
     bool done;
     Status s = sources_[heap_.front()]->Advance(&done);
     if (!s.ok()) return s;
+    // An exhausted source has no entry to compare: the last one takes its place.
     if (done) {
-      std::pop_heap(heap_.begin(), heap_.end(), Greater());
+      heap_.front() = heap_.back();
       heap_.pop_back();
-    } else {
-      SiftTopDown();
     }
+    if (!heap_.empty()) SiftTopDown();
     return Status::Ok();
   }
 
  private:
-  // Restores the heap order below a top whose entry has grown.
+  // Restores the heap order below a top that may no longer hold the least entry.
   void SiftTopDown() {
     const GreaterThan greater = Greater();
     const size_t n = heap_.size();
