@@ -1107,17 +1107,17 @@ Status WriteFile(Database& db, std::vector<TableCopyPlan>* plans, const TableIdM
   return s;
 }
 
-}  // namespace
 
-Status Compact(Env* env, const std::string& source, const std::string& destination,
-               const CompactOptions& options, CompactReport* report) {
+// The compaction of the source `open` gives.
+Status CompactOpened(Env* env, const std::function<Status(std::unique_ptr<Database>*)>& open,
+                     const std::string& destination, const CompactOptions& options, CompactReport* report) {
   // Also takes away what a compaction that crashed left: its result and the index
   // sorts' scratch files, which lie beside the destination too.
   Publication publication;
   Status s = publication.Begin(env, destination, PublishOptions());
   if (!s.ok()) return s;
   std::unique_ptr<Database> db;
-  s = Database::Open(source, &db);
+  s = open(&db);
   if (!s.ok()) return s;
   if (IsAce(db->format().version))
     return Status::Error(ErrorKind::kUnsupportedFormat,
@@ -1207,6 +1207,21 @@ Status Compact(Env* env, const std::string& source, const std::string& destinati
     }
   }
   return Status::Ok();
+}
+
+}  // namespace
+
+Status Compact(Env* env, const std::string& source, const std::string& destination,
+               const CompactOptions& options, CompactReport* report) {
+  return CompactOpened(
+      env, [&](std::unique_ptr<Database>* db) { return Database::Open(source, db); }, destination, options, report);
+}
+
+Status CompactPageFile(Env* env, std::unique_ptr<PageFile> source, const std::string& destination,
+                       const CompactOptions& options, CompactReport* report) {
+  return CompactOpened(
+      env, [&](std::unique_ptr<Database>* db) { return Database::OpenPageFile(std::move(source), db); }, destination,
+      options, report);
 }
 
 }  // namespace jet

@@ -59,6 +59,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -67,6 +68,7 @@
 #include "jet/base/progress.h"
 #include "jet/base/status.h"
 #include "jet/file/format.h"
+#include "jet/file/page_file.h"
 
 namespace jet {
 
@@ -139,5 +141,9 @@ struct CompactReport {
 // failure no file is left at `destination` nor beside it. `report` may be null.
 Status Compact(Env* env, const std::string& source, const std::string& destination,
                const CompactOptions& options, CompactReport* report);
+// The same from a source already open as a page file (a repair's salvaged view, which
+// never goes to disk), which the compaction takes over.
+Status CompactPageFile(Env* env, std::unique_ptr<PageFile> source, const std::string& destination,
+                       const CompactOptions& options, CompactReport* report);
 
 }  // namespace jet

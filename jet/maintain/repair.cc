@@ -99,24 +99,21 @@ Status CreateRepairedFile(Env* env, const std::string& destination,
   return s;
 }
 
-// Salvages what `check` found readable in `file` into one new file beside `target`
-// (where the result is to land), compacts that into `repaired` and checks the result:
-// only a result without damage may be put in place.
+// Salvages what `check` found readable in `file` (a view of it held in memory where
+// the salvage changed it, scratch files beside `target`, where the result is to land),
+// compacts that into `repaired` and checks the result: only a result without damage
+// may be put in place.
 // `progress` is told the work in hundredths of the whole repair, from 20 on.
 Status WriteRepaired(Env* env, PageFile& file, const CheckReport& check, const std::string& target,
                      const std::string& repaired, RepairReport* report, const ProgressFn& progress) {
-  const std::string salvaged = TemporaryPathBeside(target);
-  Status s = WriteSalvagedCopy(env, file, check, salvaged, report);
-  if (!s.ok()) {
-    env->RemoveFile(salvaged);
-    return s;
-  }
+  std::unique_ptr<PageFile> salvaged;
+  Status s = Salvage(env, file, check, target, report, &salvaged);
+  if (!s.ok()) return s;
   ReportProgress(progress, 40, 100);
   CompactReport compacted;
   CompactOptions compact_options;
   compact_options.progress = StageProgress(progress, 40, 90, 100);
-  s = Compact(env, salvaged, repaired, compact_options, &compacted);
-  env->RemoveFile(salvaged);
+  s = CompactPageFile(env, std::move(salvaged), repaired, compact_options, &compacted);
   if (!s.ok()) return Status::Error(s.kind(), "rebuilding the salvaged database failed: " + s.detail());
   CheckReport after;
   CheckOptions after_options;
@@ -172,7 +169,7 @@ Status Repair(const std::string& path, const std::string& destination, RepairRep
   if (!s.ok()) return s;
   report->damage_found = check.DamageCount() + header.damage.size();
   report->was_damaged = check.HasStructuralDamage() || header.rebuilt;
-  // A rebuilt page 0 reaches the file through the salvaged copy, which writes it.
+  // A rebuilt page 0 reaches the file through the salvaged view, whose header it is.
   if (header.rebuilt) {
     for (const std::string& d : header.damage) report->rebuilt.push_back("page 0 rebuilt: " + d);
     report->assumptions = header.assumptions;

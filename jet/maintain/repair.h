@@ -2,10 +2,11 @@
 // (jet/maintain/check.h) and then does the least that makes it sound:
 //   - no damage: nothing is written, except that a set "needs repair" commit state
 //     is cleared (a copy with only those bytes changed replaces the file);
-//   - damage: a salvaged copy is written beside the file -- every row that decodes,
-//     long values up to a break, indexes rebuilt from the rows, statistics, row
-//     counts, AutoNumber seeds and usage maps recomputed -- flushed, checked, and
-//     renamed over the original; the folder is flushed after the rename.
+//   - damage: the salvage mends a view of the file in memory, and its compaction is
+//     written beside the file -- every row that decodes, long values up to a break,
+//     indexes rebuilt from the rows, statistics, row counts, AutoNumber seeds and
+//     usage maps recomputed -- flushed, checked, and renamed over the original; the
+//     folder is flushed after the rename.
 // A file whose catalog cannot be read, or that is not a Jet file, is left untouched.
 // Nothing is dropped silently: RepairReport lists what was rebuilt and lost.
 #pragma once

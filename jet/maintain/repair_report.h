@@ -52,7 +52,7 @@ struct RepairTableReport {
 struct RepairReport {
   bool was_damaged = false;          // the check found damage
   bool commit_state_cleared = false;
-  bool rewritten = false;            // a salvaged copy replaced the file
+  bool rewritten = false;            // a salvaged, compacted copy replaced the file
   size_t damage_found = 0;           // damage findings of the check before the repair
   std::vector<std::string> rebuilt;  // "index X of table Y rebuilt from its rows", ...
   // What the repair had to assume because the evidence was gone, e.g. "page 0 rebuilt:

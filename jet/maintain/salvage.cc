@@ -1,5 +1,5 @@
 // Salvage: a patched view of the source file (changed pages kept in memory, new index
-// pages appended), the fixes made through it, and the copy written from it.
+// pages appended), and the fixes made through it.
 #include "jet/maintain/salvage.h"
 
 #include <algorithm>
@@ -254,7 +254,9 @@ class Salvager {
         report_(report), page_(format_.page_size), other_(format_.page_size), row_page_(format_.page_size) {}
 
   Status Run();
-  Status WriteCopy(Env* env, const std::string& destination);
+  // After Run: the salvaged view, for a reader of its own; the salvager is done
+  // with it.
+  Status TakeView(std::unique_ptr<PageFile>* salvaged);
 
  private:
   // Reads the definition at `first`, cutting its chain at a pointer that leads off
@@ -361,10 +363,10 @@ class Salvager {
     std::string name;
     bool computable = false;
     std::string refused;  // why CanComputeKeys refused, when it did
-    // The compaction after the salvage reads a tree of the copy only for the primary
+    // The compaction after the salvage reads a tree of the view only for the primary
     // key's row order and for keys it cannot compute itself; an index all of whose
     // keys the rows give is keyed from the rows again there. Such a rebuild counts its
-    // keys, and the copy gets an empty tree for it. Set for the primary key, the
+    // keys, and the view gets an empty tree for it. Set for the primary key, the
     // catalog, an index whose keys cannot be computed, and (after the scan) one with
     // a row whose key could not be.
     bool tree_needed = true;
@@ -1631,7 +1633,7 @@ Status Salvager::FinishIndexRebuild(const TableDef& def, IndexRebuild& rebuild, 
   AppendSink sink(&view_);
   IndexBuilder builder(&sink, def.first_page);
   uint64_t entries = 0;
-  if (!rebuild.tree_needed) entries = rebuild.computed;  // the copy's tree stays empty
+  if (!rebuild.tree_needed) entries = rebuild.computed;  // the view's tree stays empty
   while (rebuild.tree_needed) {
     SortedEntry e;
     bool done = false;
@@ -2162,41 +2164,26 @@ Status Salvager::Run() {
   return Status::Ok();
 }
 
-Status Salvager::WriteCopy(Env* env, const std::string& destination) {
-  std::unique_ptr<PageWriter> writer;
-  // The copy is compacted before anyone reads it, so the pages the salvage added may
-  // take it past the format's limit; the compaction's result stays within it.
-  Status s = PageWriter::Create(env, destination, format_, view_.header().db_key, 0600, &writer,
-                                FileRole::kIntermediate);
-  if (!s.ok()) return s;
-  std::vector<uint8_t> page = view_.header().raw_page;
-  page.resize(format_.page_size, 0);
-  uint32_t number;
-  s = writer->Allocate(&number);
-  if (s.ok()) s = writer->Write(number, page);
-  // In order, so each page is allocated the number it has; a page that cannot be
-  // read fails the copy.
-  ForEachPage(
-      view_, 1, view_.page_count(),
-      [&](uint32_t, const uint8_t* bytes) {
-        if (s.ok()) s = writer->Allocate(&number);
-        if (s.ok()) s = writer->Write(number, std::span<const uint8_t>(bytes, format_.page_size));
-      },
-      [&](uint32_t n) {
-        if (s.ok()) s = Status::Error(ErrorKind::kDamaged, "page " + std::to_string(n) + " cannot be read");
-      });
-  if (s.ok()) s = writer->Finish();
-  return s;
+Status Salvager::TakeView(std::unique_ptr<PageFile>* salvaged) {
+  // The rebuilt trees appended past a file near the format's limit may take the view
+  // past it (the compaction's result stays within it), but not past the page numbers
+  // a row pointer holds.
+  constexpr uint32_t kRowPointerPages = uint32_t(1) << 24;
+  if (view_.page_count() > kRowPointerPages)
+    return Status::Error(ErrorKind::kNoSpace, "the salvaged database would pass " + std::to_string(kRowPointerPages) +
+                                                  " pages, the most a row pointer reaches");
+  *salvaged = std::make_unique<PatchedFile>(std::move(view_));
+  return Status::Ok();
 }
 
 }  // namespace
 
-Status WriteSalvagedCopy(Env* env, PageFile& source, const CheckReport& check, const std::string& destination,
-                         RepairReport* report) {
-  Salvager salvager(env, destination, source, check, report);
+Status Salvage(Env* env, PageFile& source, const CheckReport& check, const std::string& scratch_beside,
+               RepairReport* report, std::unique_ptr<PageFile>* salvaged) {
+  Salvager salvager(env, scratch_beside, source, check, report);
   Status s = salvager.Run();
   if (!s.ok()) return s;
-  return salvager.WriteCopy(env, destination);
+  return salvager.TakeView(salvaged);
 }
 
 }  // namespace jet

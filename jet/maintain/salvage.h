@@ -1,7 +1,8 @@
-// Salvage: the first half of a repair. From a damaged file it writes an intermediate
-// copy in which every damaged structure is made consistent again, so that the
-// compaction (jet/maintain/compact.h), which trusts what it reads, can turn it into a clean
-// file. The copy differs from the source only where damage was:
+// Salvage: the first half of a repair. From a damaged file it makes a salvaged view
+// in which every damaged structure is consistent again, so that the compaction
+// (jet/maintain/compact.h), which trusts what it reads, can turn it into a clean file.
+// The view reads through to the source and differs from it only where damage was
+// (those pages it holds in memory):
 //   - a catalog definition (page 2) that is lost or not laid out as MSysObjects is
 //     replaced by the built-in one; tables, containers and MSysObjects itself whose
 //     catalog rows are lost get new rows (jet/maintain/catalog_rebuild.h), and the
@@ -49,13 +50,14 @@
 //     catalog's: the compaction keys such an index from the rows itself and reads
 //     no tree of it;
 //   - an owned-pages map that disagrees with the pages (jet/maintain/table_pages.h) is
-//     set aside in the copy, so that the compaction finds the table's pages by their
+//     set aside in the view, so that the compaction finds the table's pages by their
 //     owner field; pages of the map that are not data pages are left out and reported;
 //   - the primary-key values of lost rows that the old primary-key index still holds
 //     are listed, so that the user can enter those rows again.
 // Everything lost is recorded in the RepairReport.
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include "jet/maintain/check.h"
@@ -66,11 +68,13 @@
 
 namespace jet {
 
-// Writes the salvaged copy of `source` to `destination` (a new file) through `env`,
-// as an intermediate file (not flushed: the compaction reads it back and it is then
-// removed). `check` is the check of `source`. kDamaged when the catalog cannot be read even
-// through the built-in definition.
-Status WriteSalvagedCopy(Env* env, PageFile& source, const CheckReport& check,
-                         const std::string& destination, RepairReport* report);
+// Salvages `source`, whose check is `check`, and gives the salvaged view as a page
+// file of its own, with the header `source` gives (a rebuilt one where page 0 was
+// lost: readers take the header from there, never from page 0's bytes). It reads the
+// pages the salvage left alone from `source`, which must outlive it and not change. The index
+// sorts' scratch files go beside `scratch_beside`. kDamaged when the catalog cannot be
+// read even through the built-in definition.
+Status Salvage(Env* env, PageFile& source, const CheckReport& check, const std::string& scratch_beside,
+               RepairReport* report, std::unique_ptr<PageFile>* salvaged);
 
 }  // namespace jet

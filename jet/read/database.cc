@@ -38,8 +38,12 @@ Status Database::OpenMemory(const uint8_t* bytes, size_t size, std::unique_ptr<D
   std::unique_ptr<PageFile> file;
   Status s = PageFile::OpenMemory(bytes, size, &file);
   if (!s.ok()) return s;
+  return OpenPageFile(std::move(file), db);
+}
+
+Status Database::OpenPageFile(std::unique_ptr<PageFile> file, std::unique_ptr<Database>* db) {
   std::unique_ptr<Database> result(new Database());
-  s = result->Init(std::move(file));
+  Status s = result->Init(std::move(file));
   if (!s.ok()) return s;
   *db = std::move(result);
   return Status::Ok();

@@ -41,6 +41,9 @@ class Database {
   static Status Open(const std::string& path, const OpenOptions& options,
                      std::unique_ptr<Database>* db);
   static Status OpenMemory(const uint8_t* bytes, size_t size, std::unique_ptr<Database>* db);
+  // The same over a page file already open (a repair's salvaged view), which the
+  // database takes over.
+  static Status OpenPageFile(std::unique_ptr<PageFile> file, std::unique_ptr<Database>* db);
   ~Database();
 
   PageFile& file() { return *file_; }
