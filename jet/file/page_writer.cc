@@ -10,36 +10,27 @@
 
 namespace jet {
 
-namespace {
-
-// Page numbers are 24 bits wide in every row pointer.
-constexpr uint32_t kRowPointerPages = uint32_t(1) << 24;
-
-}  // namespace
-
 uint32_t MaxPageCount(const Format& format) {
   const uint64_t limit = IsJet3(format.version) ? (uint64_t(1) << 30) : (uint64_t(1) << 31);
   return static_cast<uint32_t>(limit / format.page_size);
 }
 
 Status PageWriter::Create(Env* env, const std::string& path, const Format& format,
-                          uint32_t db_key, unsigned mode, std::unique_ptr<PageWriter>* writer,
-                          FileRole role) {
+                          uint32_t db_key, unsigned mode, std::unique_ptr<PageWriter>* writer) {
   std::unique_ptr<WritableFile> file;
   Status s = env->NewWritableFile(path, mode, &file);
   if (!s.ok()) return s;
-  writer->reset(new PageWriter(env, path, format, db_key, std::move(file), role));
+  writer->reset(new PageWriter(env, path, format, db_key, std::move(file)));
   return Status::Ok();
 }
 
 PageWriter::PageWriter(Env* env, std::string path, const Format& format, uint32_t db_key,
-                       std::unique_ptr<WritableFile> file, FileRole role)
+                       std::unique_ptr<WritableFile> file)
     : env_(env),
       path_(std::move(path)),
       format_(format),
       db_key_(db_key),
-      role_(role),
-      max_pages_(role == FileRole::kPublished ? MaxPageCount(format) : kRowPointerPages),
+      max_pages_(MaxPageCount(format)),
       file_(std::move(file)),
       held_(size_t(kHeldPages) * format.page_size) {}
 
@@ -108,7 +99,7 @@ Status PageWriter::Finish() {
                          "page " + std::to_string(missing - written_.begin()) +
                              " was allocated but never written");
   Status s = WriteHeld();
-  if (s.ok() && role_ == FileRole::kPublished) s = file_->Sync();
+  if (s.ok()) s = file_->Sync();
   if (s.ok()) s = file_->Close();
   if (!s.ok()) {
     failure_ = s;

@@ -2,7 +2,7 @@
 // It creates a new file (never one that exists), hands out page numbers in increasing
 // order, writes each page image at its number (RC4-encoding it for files with a
 // database key; page 0 never is), and on Finish checks that every page handed out
-// was written, then flushes (a published file) and closes. Pages written one after
+// was written, then flushes and closes. Pages written one after
 // another are held, up to kHeldPages of them, and go to the file with one write: a
 // compaction writes its pages in order, and one call a page cost more than the
 // copying.
@@ -37,22 +37,12 @@ class PageSink {
 // Largest page count of a file: 1 GiB of 2 KB pages (Jet 3), 2 GiB of 4 KB pages (Jet 4).
 uint32_t MaxPageCount(const Format& format);
 
-// Who reads the file. A published file, which anyone else may read, stays within the
-// format's limit (MaxPageCount) and is flushed by Finish. An intermediate file that
-// only this engine reads, and compacts before anyone sees it (a repair's salvaged
-// copy, which adds rebuilt index pages to a file that may already be near the
-// limit), may go as far as a row pointer's 24-bit page number reaches; Finish does
-// not flush it, since it is read back by this process and removed, and a crash
-// leaves it as a stale temporary, never as the user's file.
-enum class FileRole { kPublished, kIntermediate };
-
 class PageWriter final : public PageSink {
  public:
   // Creates `path`, which must not exist (kDestinationExists if it does), for a file
   // of `format`; `db_key` != 0 makes every page but page 0 RC4-encoded on write.
   static Status Create(Env* env, const std::string& path, const Format& format,
-                       uint32_t db_key, unsigned mode, std::unique_ptr<PageWriter>* writer,
-                       FileRole role = FileRole::kPublished);
+                       uint32_t db_key, unsigned mode, std::unique_ptr<PageWriter>* writer);
 
   // A writer destroyed before Finish succeeded closes and removes its file, so a
   // failed compaction leaves nothing behind.
@@ -68,8 +58,7 @@ class PageWriter final : public PageSink {
   // of the wrong size; an I/O failure is returned (by this call or, for a page still
   // held, by a later one or Finish) and repeated by every later call.
   Status Write(uint32_t page_number, std::span<const uint8_t> page) override;
-  // Checks that every allocated page was written, then Sync (a published file only)
-  // and Close. The file stays in place for the caller to verify and rename (or
+  // Checks that every allocated page was written, then Sync and Close. The file stays in place for the caller to verify and rename (or
   // remove, if verification fails).
   Status Finish();
   // Closes and removes the file (also what the destructor does before Finish).
@@ -79,7 +68,7 @@ class PageWriter final : public PageSink {
   static constexpr uint32_t kHeldPages = 64;
 
   PageWriter(Env* env, std::string path, const Format& format, uint32_t db_key,
-             std::unique_ptr<WritableFile> file, FileRole role);
+             std::unique_ptr<WritableFile> file);
   // Writes the held pages to the file.
   Status WriteHeld();
 
@@ -87,8 +76,7 @@ class PageWriter final : public PageSink {
   std::string path_;
   Format format_;
   uint32_t db_key_;
-  FileRole role_;
-  uint32_t max_pages_;  // page_count_ never passes it
+  uint32_t max_pages_;  // MaxPageCount(format_): page_count_ never passes it
   std::unique_ptr<WritableFile> file_;  // null once finished or abandoned
   uint32_t page_count_ = 0;
   std::vector<bool> written_;           // written_[n]: page n was written (held or on disk)

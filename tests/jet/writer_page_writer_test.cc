@@ -181,35 +181,19 @@ TEST(WriterPageWriter, StopsAtTheFormatsSizeLimit) {
   for (uint32_t i = 0; i <= MaxPageCount(Jet4()) && s.ok(); ++i) s = writer->Allocate(&n);
   EXPECT_EQ(s.kind(), ErrorKind::kNoSpace);
   EXPECT_EQ(n, MaxPageCount(Jet4()) - 1);
-
-  // An intermediate file (a repair's salvaged copy) may pass it.
-  std::unique_ptr<PageWriter> intermediate;
-  ASSERT_TRUE(PageWriter::Create(Env::Default(), dir.File("salvaged.mdb"), Jet3(), 0, 0644, &intermediate,
-                                 FileRole::kIntermediate)
-                  .ok());
-  s = Status::Ok();
-  for (uint32_t i = 0; i <= MaxPageCount(Jet3()) && s.ok(); ++i) s = intermediate->Allocate(&n);
-  EXPECT_EQ(n, MaxPageCount(Jet3()));
-  EXPECT_TRUE(s.ok()) << s.ToString();
 }
 
-// Only a published file is flushed: an intermediate one is read back by this process
-// and removed, so a flush of it would only cost time.
-TEST(WriterPageWriter, FlushesOnlyAPublishedFile) {
+// Finish flushes the file before it closes it: a failed flush fails it.
+TEST(WriterPageWriter, FinishFlushes) {
   testing_support::TempDir dir;
   FaultInjectionEnv env(Env::Default());
-  const auto flush_fails = [&](FileRole role, const std::string& name) {
-    env.Reset();
-    std::unique_ptr<PageWriter> writer;
-    EXPECT_TRUE(PageWriter::Create(&env, dir.File(name), Jet4(), 0, 0644, &writer, role).ok());
-    uint32_t n = 0;
-    for (int i = 0; i < 3; ++i) EXPECT_TRUE(writer->Allocate(&n).ok() && writer->Write(n, Filled(Jet4(), 1, 7)).ok());
-    env.FailAt(env.calls() + 2, EIO);  // the call after the write of the held pages
-    const Status s = writer->Finish();
-    return !s.ok() && env.injected().rfind("flush ", 0) == 0;
-  };
-  EXPECT_TRUE(flush_fails(FileRole::kPublished, "published.mdb"));
-  EXPECT_FALSE(flush_fails(FileRole::kIntermediate, "intermediate.mdb"));
+  std::unique_ptr<PageWriter> writer;
+  ASSERT_TRUE(PageWriter::Create(&env, dir.File("published.mdb"), Jet4(), 0, 0644, &writer).ok());
+  uint32_t n = 0;
+  for (int i = 0; i < 3; ++i) EXPECT_TRUE(writer->Allocate(&n).ok() && writer->Write(n, Filled(Jet4(), 1, 7)).ok());
+  env.FailAt(env.calls() + 2, EIO);  // the call after the write of the held pages
+  EXPECT_FALSE(writer->Finish().ok());
+  EXPECT_EQ(env.injected().rfind("flush ", 0), 0u) << env.injected();
 }
 
 }  // namespace
