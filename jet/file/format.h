@@ -82,7 +82,9 @@ enum PageType : uint8_t {
 };
 
 // A row address: the "page/row pointer" (value = page << 8 | row) used in rows,
-// definitions and usage maps. Index entries store the same pair big-endian.
+// definitions and usage maps. Index entries store the same pair big-endian. The page
+// takes 24 bits, so no page a row pointer reaches is past kMaxRowPointerPage.
+inline constexpr uint32_t kMaxRowPointerPage = 0xFFFFFF;
 struct RowId {
   uint32_t page = 0;
   uint8_t row = 0;

@@ -63,7 +63,7 @@ class PageFileBase : public PageFile {
     page_size_ = header_.format().page_size;
     file_size_ = file_size;
     uint64_t pages = file_size / page_size_;
-    if (pages > 0xFFFFFFu)  // page numbers are 24 bits wide in every row pointer
+    if (pages > kMaxRowPointerPage)
       return Status::Error(ErrorKind::kUnsupportedFormat, "file is larger than a Jet file can be");
     page_count_ = static_cast<uint32_t>(pages);
     partial_page_ = (file_size % page_size_) != 0;

@@ -1107,7 +1107,6 @@ Status WriteFile(Database& db, std::vector<TableCopyPlan>* plans, const TableIdM
   return s;
 }
 
-
 // The compaction of the source `open` gives.
 Status CompactOpened(Env* env, const std::function<Status(std::unique_ptr<Database>*)>& open,
                      const std::string& destination, const CompactOptions& options, CompactReport* report) {

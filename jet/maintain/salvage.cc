@@ -2168,10 +2168,9 @@ Status Salvager::TakeView(std::unique_ptr<PageFile>* salvaged) {
   // The rebuilt trees appended past a file near the format's limit may take the view
   // past it (the compaction's result stays within it), but not past the page numbers
   // a row pointer holds.
-  constexpr uint32_t kRowPointerPages = uint32_t(1) << 24;
-  if (view_.page_count() > kRowPointerPages)
-    return Status::Error(ErrorKind::kNoSpace, "the salvaged database would pass " + std::to_string(kRowPointerPages) +
-                                                  " pages, the most a row pointer reaches");
+  if (view_.page_count() > uint64_t(kMaxRowPointerPage) + 1)
+    return Status::Error(ErrorKind::kNoSpace, "the salvaged database would pass page " +
+                                                  std::to_string(kMaxRowPointerPage) + ", the last a row pointer reaches");
   *salvaged = std::make_unique<PatchedFile>(std::move(view_));
   return Status::Ok();
 }

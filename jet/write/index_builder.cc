@@ -76,7 +76,7 @@ Status IndexBuilder::Add(std::span<const uint8_t> key, RowId row) {
     return Status::Error(ErrorKind::kInvalidArgument,
                          "an index key of " + std::to_string(key.size()) +
                              " bytes is longer than a page allows");
-  if (row.page > 0xFFFFFF)
+  if (row.page > kMaxRowPointerPage)
     return Status::Error(ErrorKind::kInvalidArgument, "row page does not fit in 3 bytes");
   if (entry_count_ > 0) {
     const bool key_less = std::lexicographical_compare(key.begin(), key.end(),
