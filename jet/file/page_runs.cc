@@ -59,25 +59,32 @@ const uint8_t* PageRunReader::Page(size_t i) {
 PageReadAhead::PageReadAhead(const PageFile& file) : file_(file) {}
 
 Status PageReadAhead::Get(uint32_t number, const uint8_t** page) {
-  const bool ascending = last_ != 0 && number == last_ + 1;
+  bool ahead = last_ != 0 && number > last_ && number - last_ <= kPagesPerRead;
   last_ = number;
-  if (number >= run_first_ && number - run_first_ < run_count_) {
-    *page = run_.data() + size_t(number - run_first_) * file_.page_size();
-    return Status::Ok();
+  for (size_t i = 0; i < 2; ++i) {
+    const Run& run = runs_[i];
+    if (number >= run.first && number - run.first < run.count) {
+      recent_ = i;
+      *page = run.bytes.data() + size_t(number - run.first) * file_.page_size();
+      return Status::Ok();
+    }
+    ahead = ahead || (run.count > 0 && number == run.first + run.count);  // the run goes on
   }
   if (number != 0 && number == single_number_) {
     *page = single_.data();
     return Status::Ok();
   }
-  if (ascending && number < file_.page_count()) {
-    const uint32_t run = std::min(next_run_, file_.page_count() - number);
-    run_count_ = 0;
-    run_.resize(size_t(kPagesPerRead) * file_.page_size());
-    if (run > 1 && file_.ReadPages(number, run, run_.data()).ok()) {
-      run_first_ = number;
-      run_count_ = run;
+  if (ahead && number < file_.page_count()) {
+    const uint32_t count = std::min(next_run_, file_.page_count() - number);
+    Run& run = runs_[1 - recent_];
+    run.count = 0;
+    run.bytes.resize(size_t(kPagesPerRead) * file_.page_size());
+    if (count > 1 && file_.ReadPages(number, count, run.bytes.data()).ok()) {
+      run.first = number;
+      run.count = count;
+      recent_ = 1 - recent_;
       next_run_ = std::min(kPagesPerRead, 2 * next_run_);
-      *page = run_.data();
+      *page = run.bytes.data();
       return Status::Ok();
     }
   }

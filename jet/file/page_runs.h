@@ -46,14 +46,17 @@ class PageRunReader {
 };
 
 // Pages asked for one at a time, read ahead while they come in ascending order: asked
-// for the page after the one asked for before, it reads that page and the ones after
-// it with one call. The first run is kFirstRun pages, and each run after it twice the
-// one before, up to kPagesPerRead (within the file): a long value of two or three
-// pages, read by a reader made for it alone, reads hardly more than it needs, and a
-// long ascending stretch still comes in a few calls. Any other page is read alone into
-// a slot of its own, so that the run stays for the pages that go back and forth
-// between two neighbours (rows in key order often do); the next run is the first
-// again.
+// for a page shortly after the one asked for before (the next one, or one a few pages
+// on) or the page after a run it holds, it reads that page and the ones after it with
+// one call. The first run is
+// kFirstRun pages, and each run after it twice the one before, up to kPagesPerRead
+// (within the file): a long value of two or three pages, read by a reader made for it
+// alone, reads hardly more than it needs, and a long ascending stretch still comes in
+// a few calls. The two runs read last are held, so that a value whose pages another
+// value's page interrupts, or two values read in turn, keep theirs. Any other page is
+// read alone into a slot of its own, so that the runs stay for the pages that go back
+// and forth between two neighbours (rows in key order often do); the next run is the
+// first again.
 class PageReadAhead {
  public:
   static constexpr uint32_t kFirstRun = 2;
@@ -65,10 +68,14 @@ class PageReadAhead {
   Status Get(uint32_t number, const uint8_t** page);
 
  private:
+  struct Run {
+    std::vector<uint8_t> bytes;
+    uint32_t first = 0;
+    uint32_t count = 0;  // pages from `first` on in `bytes`
+  };
   const PageFile& file_;
-  std::vector<uint8_t> run_;
-  uint32_t run_first_ = 0;
-  uint32_t run_count_ = 0;  // pages from run_first_ on in run_
+  Run runs_[2];
+  size_t recent_ = 0;  // runs_[recent_] was used last; the other is replaced first
   uint32_t next_run_ = kFirstRun;  // pages the next run reads; kFirstRun..kPagesPerRead
   std::vector<uint8_t> single_;
   uint32_t single_number_ = 0;  // the page in single_; 0: none

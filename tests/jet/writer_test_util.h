@@ -1,6 +1,6 @@
-// Helpers for the page-writer tests: a PageSink that keeps pages in memory, and a
+// Helpers for the page-writer tests: a PageSink that keeps pages in memory, a
 // whole database image built from them so the engine's own readers can decode what
-// the writers produced.
+// the writers produced, and a file over it that counts the reads reaching it.
 #pragma once
 
 #include <algorithm>
@@ -90,5 +90,34 @@ inline const jet::Format& Jet3() { return jet::FormatFor(jet::Version::kJet3); }
 inline const jet::Format& Jet4() { return jet::FormatFor(jet::Version::kJet4); }
 
 inline std::vector<uint8_t> Bytes(const std::string& s) { return {s.begin(), s.end()}; }
+
+// A file over another that cannot read page `bad` (alone or in a run) and counts the
+// calls that reach it.
+class FlakyFile final : public jet::PageFile {
+ public:
+  FlakyFile(const jet::PageFile& base, uint32_t bad) : base_(base), bad_(bad) {}
+  const jet::Header& header() const override { return base_.header(); }
+  uint32_t page_count() const override { return base_.page_count(); }
+  uint64_t file_size() const override { return base_.file_size(); }
+  bool has_partial_page() const override { return false; }
+  jet::Status ReadPage(uint32_t number, uint8_t* out) const override {
+    ++calls;
+    ++pages;
+    if (number == bad_) return jet::Status::Error(jet::ErrorKind::kIoError, "bad page");
+    return base_.ReadPage(number, out);
+  }
+  jet::Status ReadPages(uint32_t first, uint32_t count, uint8_t* out) const override {
+    ++calls;
+    pages += count;
+    if (bad_ >= first && bad_ - first < count) return jet::Status::Error(jet::ErrorKind::kIoError, "bad run");
+    return base_.ReadPages(first, count, out);
+  }
+  mutable int calls = 0;
+  mutable uint32_t pages = 0;  // pages asked for, in runs or alone
+
+ private:
+  const jet::PageFile& base_;
+  uint32_t bad_;
+};
 
 }  // namespace writer_test
