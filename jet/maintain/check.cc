@@ -449,7 +449,9 @@ class Checker {
                           const std::vector<ExpectedRows*>& rows);
   // Walks the subtree at `number`; `last` gets the subtree's last entry. False when
   // the walk had to stop.
-  bool WalkIndexPage(IndexWalk* walk, uint32_t number, int depth, IndexPageEntry* last, bool* has_last);
+  // `bytes`: the page when the caller has read it already, else null.
+  bool WalkIndexPage(IndexWalk* walk, uint32_t number, int depth, IndexPageEntry* last, bool* has_last,
+                     const uint8_t* bytes = nullptr);
   void VisitLeaf(IndexWalk* walk, uint32_t number, uint32_t prev, uint32_t next);
   // Keeps the values of MSysACEs, MSysQueries and MSysRelationships rows that the
   // catalog cross-checks need.
@@ -1142,7 +1144,8 @@ void Checker::VisitLeaf(IndexWalk* walk, uint32_t number, uint32_t prev, uint32_
   walk->last_leaf_next = next;
 }
 
-bool Checker::WalkIndexPage(IndexWalk* walk, uint32_t number, int depth, IndexPageEntry* last, bool* has_last) {
+bool Checker::WalkIndexPage(IndexWalk* walk, uint32_t number, int depth, IndexPageEntry* last, bool* has_last,
+                            const uint8_t* bytes) {
   const TableDef& table = *walk->table;
   Place at = walk->place;
   at.page = number;
@@ -1160,10 +1163,13 @@ bool Checker::WalkIndexPage(IndexWalk* walk, uint32_t number, int depth, IndexPa
     return false;
   }
   if (!walk->repeat && !ClaimIndexPage(*walk, number, at)) return false;
-  walk->buffer.resize(format_.page_size);
-  if (!file_.ReadPage(number, walk->buffer.data()).ok()) return false;
+  if (bytes == nullptr) {
+    walk->buffer.resize(format_.page_size);
+    if (!file_.ReadPage(number, walk->buffer.data()).ok()) return false;
+    bytes = walk->buffer.data();
+  }
   IndexPage& page = walk->levels[depth];  // deeper levels use the slots after this one
-  Status s = DecodeIndexPage(format_, walk->buffer.data(), &page);
+  Status s = DecodeIndexPage(format_, bytes, &page);
   if (!s.ok()) {
     report(FindingKind::kIndexPage, s.detail());
     return false;
@@ -1188,10 +1194,17 @@ bool Checker::WalkIndexPage(IndexWalk* walk, uint32_t number, int depth, IndexPa
     tail.child = page.tail;
     children.push_back(tail);
   }
+  // Children that lie one after another are read a run at a time; one that does not
+  // read is read again alone, and fails there as it would.
+  std::vector<uint32_t> numbers;
+  numbers.reserve(children.size());
+  for (const IndexPageEntry& child : children) numbers.push_back(child.child);
+  PageRunReader run(file_, numbers);
   for (size_t i = 0; i < children.size(); ++i) {
     IndexPageEntry child_last;
     bool child_has_last = false;
-    if (!WalkIndexPage(walk, children[i].child, depth + 1, &child_last, &child_has_last)) return false;
+    const uint8_t* child = numbers[i] != 0 && numbers[i] < file_.page_count() ? run.Page(i) : nullptr;
+    if (!WalkIndexPage(walk, numbers[i], depth + 1, &child_last, &child_has_last, child)) return false;
     const bool is_tail = page.tail != 0 && i + 1 == children.size();
     if (!is_tail && child_has_last &&
         (child_last.key != children[i].key || child_last.row != children[i].row))

@@ -5,6 +5,7 @@
 
 #include "jet/base/byte_order.h"
 #include "jet/file/page_file.h"
+#include "jet/file/page_runs.h"
 
 namespace jet {
 namespace {
@@ -22,16 +23,21 @@ class Walker {
         seen_(file.page_count(), false), page_(file.page_size()), levels_(kMaxIndexDepth) {}
 
   // Visits the subtree at `number`; *stop is set when the visitor asked to stop.
-  Status Walk(uint32_t number, int depth, bool* stop) {
+  // `bytes`: the page when the caller has read it already, else null.
+  Status Walk(uint32_t number, int depth, bool* stop, const uint8_t* bytes = nullptr) {
     if (depth >= kMaxIndexDepth) return Damaged(number, "tree is deeper than 32 levels");
     if (number == 0 || number >= file_.page_count())
       return Damaged(number, "pointer is outside the file");
     if (seen_[number]) return Damaged(number, "reached twice (cycle in the tree)");
     seen_[number] = true;
-    Status s = file_.ReadPage(number, page_.data());
-    if (!s.ok()) return s;
+    Status s;
+    if (bytes == nullptr) {
+      s = file_.ReadPage(number, page_.data());
+      if (!s.ok()) return s;
+      bytes = page_.data();
+    }
     IndexPage& page = levels_[depth];
-    s = DecodeIndexPage(file_.format(), page_.data(), &page);
+    s = DecodeIndexPage(file_.format(), bytes, &page);
     if (!s.ok()) return Damaged(number, s.detail());
     if (page.owner != owner_)
       return Damaged(number, "belongs to table " + std::to_string(page.owner) + ", not " +
@@ -58,8 +64,13 @@ class Walker {
     children.reserve(page.entries.size() + 1);
     for (const IndexPageEntry& e : page.entries) children.push_back(e.child);
     if (page.tail != 0) children.push_back(page.tail);
-    for (uint32_t child : children) {
-      s = Walk(child, depth + 1, stop);
+    // A node's children mostly lie one after another (a tree is written level by
+    // level): they are read a run at a time. One that does not read is read again
+    // alone below, and fails there as it would.
+    PageRunReader run(file_, children);
+    for (size_t i = 0; i < children.size(); ++i) {
+      const uint8_t* child = children[i] != 0 && children[i] < file_.page_count() ? run.Page(i) : nullptr;
+      s = Walk(children[i], depth + 1, stop, child);
       if (!s.ok() || *stop) return s;
     }
     return Status::Ok();
