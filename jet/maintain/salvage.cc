@@ -9,6 +9,7 @@
 #include <map>
 #include <memory>
 #include <set>
+#include <span>
 #include <unordered_set>
 
 #include "jet/base/byte_order.h"
@@ -103,6 +104,36 @@ class PatchedFile final : public PageFile {
   uint32_t count_;
   uint64_t changes_ = 0;
   std::map<uint32_t, std::vector<uint8_t>> patches_;
+};
+
+// A list of pages of the view read in its order, neighbours with one call
+// (PageRunReader), as the view stands when each page is asked for: pages held from
+// before a change (a row dropped or mended, perhaps on a page further down the list)
+// are stale, so after one the run is read again from the page asked for. Indexes
+// asked for never go down.
+class ViewPageRun {
+ public:
+  ViewPageRun(const PatchedFile& view, std::span<const uint32_t> pages) : view_(view), pages_(pages) {}
+
+  // Copies pages[i] into `out` (a page's size); false when it cannot be read.
+  bool Read(size_t i, uint8_t* out) {
+    if (!reader_ || read_at_ != view_.changes() || i < first_) {
+      first_ = i;
+      read_at_ = view_.changes();
+      reader_ = std::make_unique<PageRunReader>(view_, pages_.subspan(i));
+    }
+    const uint8_t* page = reader_->Page(i - first_);
+    if (page == nullptr) return false;
+    std::memcpy(out, page, view_.page_size());
+    return true;
+  }
+
+ private:
+  const PatchedFile& view_;
+  std::span<const uint32_t> pages_;
+  std::unique_ptr<PageRunReader> reader_;
+  size_t first_ = 0;  // pages_[first_] is the reader's first page
+  uint64_t read_at_ = 0;  // view_.changes() when the reader was made
 };
 
 // Index pages built during the salvage go to the end of the patched file.
@@ -278,6 +309,7 @@ class Salvager {
   Status ReadRowPage(uint32_t number);
   // Checks one row (and mends its long values); an error, and why, when it must be
   // dropped. On success values_ holds the row's values.
+  RowDecoder& KeptRowDecoder(const TableDef& def);
   Status SalvageRow(const TableDef& def, RowId id, const RowPlace& place, RepairTableReport* table,
                     LossReason* reason);
   // Makes the long value of column `c` readable: cut at its break, or null.
@@ -287,6 +319,7 @@ class Salvager {
   // tear reached: the whole of a value stored in one row.
   bool SingleRowSize(uint32_t pointer, uint32_t* size);
   void SalvageRows(const TableDef& def, RepairTableReport* table);
+  void SalvageTableRows(const TableDef& def, RepairTableReport* table);
   // Empty fingerprints for the indexes of `def` whose keys can be computed, over
   // `pages` table pages.
   std::vector<KeyPrints> KeyPrintsFor(const TableDef& def, size_t pages) const;
@@ -422,6 +455,11 @@ class Salvager {
   RepairReport* report_;
   std::vector<uint8_t> page_;
   std::vector<uint8_t> other_;
+  // SalvageRow's decoder (KeptRowDecoder), for the table SalvageRows works on: one for
+  // all its rows, so that long values on consecutive pages are read ahead together.
+  // Its reader holds pages, so it is made again after any change to the view.
+  std::unique_ptr<RowDecoder> kept_decoder_;
+  uint64_t kept_decoder_at_ = 0;  // view_.changes() when it was made
   // The page of the row SalvageRow checks, read once for all the rows it holds.
   std::vector<uint8_t> row_page_;
   uint32_t row_page_number_ = 0;
@@ -626,19 +664,17 @@ void Salvager::MendLongValue(const TableDef& def, RowId id, const RowPlace& plac
   const std::string where = "row " + RowName(id) + " column \"" + column.name + "\"";
   std::vector<RawColumn> raw;
   std::vector<RowId> lv_rows;
-  LongValueReader reader(view_);
   for (int attempt = 0; attempt < 2; ++attempt) {
-    if (!view_.ReadPage(place.page, page_.data()).ok()) return;
-    const uint8_t* row = page_.data() + place.start;
+    if (!ReadRowPage(place.page).ok()) return;
+    const uint8_t* row = row_page_.data() + place.start;
     if (!CrackRow(format_, def, row, place.size, &raw).ok() || raw[c].is_null) return;
     const uint8_t* field = row + raw[c].offset;
-    Status s = reader.Read(field, raw[c].size, &value_, &lv_rows);
+    Status s = KeptRowDecoder(def).long_values().Read(field, raw[c].size, &value_, &lv_rows);
     if (s.ok()) {
       // It reads; a memo must also hold text, not the zeros of a torn page. The bytes
       // just read are the value's: they are not read a second time.
-      RowDecoder decoder(view_, def);
       Value value;
-      if (column.type() == ColumnType::kMemo && decoder.LongColumnValue(c, value_, &value).ok())
+      if (column.type() == ColumnType::kMemo && KeptRowDecoder(def).LongColumnValue(c, value_, &value).ok())
         s = ValidateMemoText(column, value);
       if (s.ok()) return;
       ++table->values_cut;
@@ -705,6 +741,14 @@ bool Salvager::SingleRowSize(uint32_t pointer, uint32_t* size) {
   return true;
 }
 
+RowDecoder& Salvager::KeptRowDecoder(const TableDef& def) {
+  if (!kept_decoder_ || kept_decoder_at_ != view_.changes()) {
+    kept_decoder_ = std::make_unique<RowDecoder>(view_, def);
+    kept_decoder_at_ = view_.changes();
+  }
+  return *kept_decoder_;
+}
+
 Status Salvager::ReadRowPage(uint32_t number) {
   if (number == row_page_number_ && row_page_read_at_ == view_.changes()) return Status::Ok();
   row_page_read_at_ = ~uint64_t(0);
@@ -751,7 +795,7 @@ Status Salvager::SalvageRow(const TableDef& def, RowId id, const RowPlace& place
   // from the crack above unless a mend has changed the row since.
   s = ReadRowPage(place.page);
   if (!s.ok()) return s;
-  RowDecoder decoder(view_, def);
+  RowDecoder& decoder = KeptRowDecoder(def);
   s = view_.changes() == cracked_at ? decoder.DecodeCracked(row_page_.data() + place.start, raw, &values_)
                                     : decoder.Decode(row_page_.data() + place.start, place.size, &values_);
   if (!s.ok()) *reason = LossReason::kInvalid;  // it cracks, but a value is not what its type allows
@@ -869,8 +913,10 @@ std::vector<uint32_t> Salvager::TablePages(const TableDef& def, RepairTableRepor
   candidates.insert(candidates.end(), unmapped.begin(), unmapped.end());
   std::sort(candidates.begin(), candidates.end());
   std::vector<uint32_t> pages;
-  for (uint32_t p : candidates) {
-    if (!view_.ReadPage(p, page_.data()).ok()) continue;
+  ViewPageRun run(view_, candidates);
+  for (size_t at = 0; at < candidates.size(); ++at) {
+    const uint32_t p = candidates[at];
+    if (!run.Read(at, page_.data())) continue;
     if (MendDataPageType(def, p, table)) page_[0] = kPageData;
     if (WrongPageForOwnedMap(page_[0])) continue;  // a wrong bit, reported above
     DataPageHeader header;
@@ -890,6 +936,12 @@ std::vector<uint32_t> Salvager::TablePages(const TableDef& def, RepairTableRepor
 }
 
 void Salvager::SalvageRows(const TableDef& def, RepairTableReport* table) {
+  kept_decoder_.reset();  // it may hold another table's definition
+  SalvageTableRows(def, table);
+  kept_decoder_.reset();  // `def` may not outlive the call
+}
+
+void Salvager::SalvageTableRows(const TableDef& def, RepairTableReport* table) {
   const TablePageList page_list(TablePages(def, table));
   const std::vector<uint32_t>& pages = page_list.pages();
   RowBits seen(&page_list);  // rows kept or dropped here
@@ -902,6 +954,7 @@ void Salvager::SalvageRows(const TableDef& def, RepairTableReport* table) {
   std::vector<KeyPrints> prints = KeyPrintsFor(def, pages.size());
   std::vector<uint8_t> scanned(format_.page_size);
   std::string key;
+  ViewPageRun run(view_, pages);
   for (size_t at = 0; at < pages.size(); ++at) {
     const uint32_t p = pages[at];
     uint64_t read_at = ~uint64_t(0);  // view_.changes() when `scanned` was read
@@ -909,8 +962,12 @@ void Salvager::SalvageRows(const TableDef& def, RepairTableReport* table) {
     for (unsigned i = 0;; ++i) {
       // Read again only after a change: a row of it dropped or mended.
       if (read_at != view_.changes()) {
-        if (!view_.ReadPage(p, scanned.data()).ok() || !ParseDataPage(format_, scanned.data(), &header).ok()) break;
+        if (!run.Read(at, scanned.data()) || !ParseDataPage(format_, scanned.data(), &header).ok()) break;
         read_at = view_.changes();
+        // Its rows are checked next, from a page of their own (SalvageRow's).
+        std::memcpy(row_page_.data(), scanned.data(), scanned.size());
+        row_page_number_ = p;
+        row_page_read_at_ = read_at;
       }
       if (i >= header.row_count) break;
       const RowId id{p, uint8_t(i)};
@@ -1008,16 +1065,17 @@ std::vector<KeyPrints> Salvager::KeyPrintsFor(const TableDef& def, size_t pages)
 }
 
 Status Salvager::PlaceOf(const TableDef& def, RowId id, RowPlace* place) {
-  Status s = view_.ReadPage(id.page, page_.data());
+  // Through SalvageRow's page: the row is mostly read from that page next.
+  Status s = ReadRowPage(id.page);
   if (!s.ok()) return s;
   DataPageHeader header;
-  s = ParseDataPage(format_, page_.data(), &header);
+  s = ParseDataPage(format_, row_page_.data(), &header);
   if (!s.ok()) return s;
   RowSlot slot;
-  s = GetRowSlot(format_, page_.data(), header, id.row, &slot);
+  s = GetRowSlot(format_, row_page_.data(), header, id.row, &slot);
   if (!s.ok()) return s;
   if (slot.deleted) return Status::Error(ErrorKind::kDamaged, "the row is deleted");
-  return Locate(def, id, page_.data(), slot, place);
+  return Locate(def, id, row_page_.data(), slot, place);
 }
 
 Status Salvager::DecodeKept(const TableDef& def, RowDecoder& decoder, uint32_t pointer, std::vector<Value>* values) {

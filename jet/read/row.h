@@ -76,6 +76,9 @@ class RowDecoder {
   Status LongColumnValue(size_t position, const std::vector<uint8_t>& bytes, Value* value);
 
   const std::vector<RawColumn>& raw() const { return raw_; }
+  // The reader the decoder reads long values with, for a caller that reads one whole
+  // first: the pages it read ahead serve the decoding after it.
+  LongValueReader& long_values() { return long_values_; }
 
  private:
   Status TextValue(const ColumnDef& column, const uint8_t* data, size_t size, Value* value);
