@@ -48,15 +48,14 @@ class PageRunReader {
 // Pages asked for one at a time, read ahead while they come in ascending order: asked
 // for a page shortly after the one asked for before (the next one, or one a few pages
 // on) or the page after a run it holds, it reads that page and the ones after it with
-// one call. The first run is
-// kFirstRun pages, and each run after it twice the one before, up to kPagesPerRead
-// (within the file): a long value of two or three pages, read by a reader made for it
-// alone, reads hardly more than it needs, and a long ascending stretch still comes in
-// a few calls. The two runs read last are held, so that a value whose pages another
-// value's page interrupts, or two values read in turn, keep theirs. Any other page is
-// read alone into a slot of its own, so that the runs stay for the pages that go back
-// and forth between two neighbours (rows in key order often do); the next run is the
-// first again.
+// one call. The first run is kFirstRun pages, and each run after it twice the one
+// before, up to kPagesPerRead (within the file): a long value of two or three pages,
+// read by a reader made for it alone, reads hardly more than it needs, and a long
+// ascending stretch still comes in a few calls. The two runs read last are held, so
+// that a value whose pages another value's page interrupts, or two values read in
+// turn, keep theirs. Any other page is read alone into a slot of its own, so that the
+// runs stay for the pages that go back and forth between two neighbours (rows in key
+// order often do); the next run is the first again.
 class PageReadAhead {
  public:
   static constexpr uint32_t kFirstRun = 2;

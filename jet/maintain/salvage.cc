@@ -307,9 +307,11 @@ class Salvager {
                 uint32_t* target_pointer = nullptr);
   // Reads page `number` into row_page_, unless it holds that page unchanged.
   Status ReadRowPage(uint32_t number);
+  // The decoder of kept_decoder_, made for `def` when there is none or the view
+  // changed since.
+  RowDecoder& KeptRowDecoder(const TableDef& def);
   // Checks one row (and mends its long values); an error, and why, when it must be
   // dropped. On success values_ holds the row's values.
-  RowDecoder& KeptRowDecoder(const TableDef& def);
   Status SalvageRow(const TableDef& def, RowId id, const RowPlace& place, RepairTableReport* table,
                     LossReason* reason);
   // Makes the long value of column `c` readable: cut at its break, or null.
@@ -455,9 +457,10 @@ class Salvager {
   RepairReport* report_;
   std::vector<uint8_t> page_;
   std::vector<uint8_t> other_;
-  // SalvageRow's decoder (KeptRowDecoder), for the table SalvageRows works on: one for
-  // all its rows, so that long values on consecutive pages are read ahead together.
-  // Its reader holds pages, so it is made again after any change to the view.
+  // SalvageRow's decoder, for the table SalvageRows works on (reset when it starts and
+  // ends): one for all its rows, so that long values on consecutive pages are read
+  // ahead together. Its reader holds pages, so it is made again after any change to
+  // the view.
   std::unique_ptr<RowDecoder> kept_decoder_;
   uint64_t kept_decoder_at_ = 0;  // view_.changes() when it was made
   // The page of the row SalvageRow checks, read once for all the rows it holds.

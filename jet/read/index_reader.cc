@@ -64,8 +64,8 @@ class Walker {
     children.reserve(page.entries.size() + 1);
     for (const IndexPageEntry& e : page.entries) children.push_back(e.child);
     if (page.tail != 0) children.push_back(page.tail);
-    // A node's children mostly lie one after another (a tree is written level by
-    // level): they are read a run at a time. One that does not read is read again
+    // A node's children mostly lie one after another (a tree's pages are written in
+    // key order): they are read a run at a time. One that does not read is read again
     // alone below, and fails there as it would.
     PageRunReader run(file_, children);
     for (size_t i = 0; i < children.size(); ++i) {
