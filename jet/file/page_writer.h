@@ -2,10 +2,9 @@
 // It creates a new file (never one that exists), hands out page numbers in increasing
 // order, writes each page image at its number (RC4-encoding it for files with a
 // database key; page 0 never is), and on Finish checks that every page handed out
-// was written, then flushes and closes. Pages written one after
-// another are held, up to kHeldPages of them, and go to the file with one write: a
-// compaction writes its pages in order, and one call a page cost more than the
-// copying.
+// was written, then flushes and closes. Pages written one after another are held, up
+// to kHeldPages of them, and go to the file with one write: a compaction writes its
+// pages in order, and one call a page cost more than the copying.
 //
 // The builders that produce pages (long values, indexes, ...) talk to a PageSink, so
 // that tests can collect pages in memory and the compaction can write them to disk.
@@ -58,8 +57,8 @@ class PageWriter final : public PageSink {
   // of the wrong size; an I/O failure is returned (by this call or, for a page still
   // held, by a later one or Finish) and repeated by every later call.
   Status Write(uint32_t page_number, std::span<const uint8_t> page) override;
-  // Checks that every allocated page was written, then Sync and Close. The file stays in place for the caller to verify and rename (or
-  // remove, if verification fails).
+  // Checks that every allocated page was written, then Sync and Close. The file stays
+  // in place for the caller to verify and rename (or remove, if verification fails).
   Status Finish();
   // Closes and removes the file (also what the destructor does before Finish).
   void Abandon();

@@ -672,12 +672,13 @@ void Salvager::MendLongValue(const TableDef& def, RowId id, const RowPlace& plac
     const uint8_t* row = row_page_.data() + place.start;
     if (!CrackRow(format_, def, row, place.size, &raw).ok() || raw[c].is_null) return;
     const uint8_t* field = row + raw[c].offset;
-    Status s = KeptRowDecoder(def).long_values().Read(field, raw[c].size, &value_, &lv_rows);
+    RowDecoder& decoder = KeptRowDecoder(def);
+    Status s = decoder.long_values().Read(field, raw[c].size, &value_, &lv_rows);
     if (s.ok()) {
       // It reads; a memo must also hold text, not the zeros of a torn page. The bytes
       // just read are the value's: they are not read a second time.
       Value value;
-      if (column.type() == ColumnType::kMemo && KeptRowDecoder(def).LongColumnValue(c, value_, &value).ok())
+      if (column.type() == ColumnType::kMemo && decoder.LongColumnValue(c, value_, &value).ok())
         s = ValidateMemoText(column, value);
       if (s.ok()) return;
       ++table->values_cut;

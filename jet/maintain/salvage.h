@@ -71,9 +71,9 @@ namespace jet {
 // Salvages `source`, whose check is `check`, and gives the salvaged view as a page
 // file of its own, with the header `source` gives (a rebuilt one where page 0 was
 // lost: readers take the header from there, never from page 0's bytes). It reads the
-// pages the salvage left alone from `source`, which must outlive it and not change. The index
-// sorts' scratch files go beside `scratch_beside`. kDamaged when the catalog cannot be
-// read even through the built-in definition.
+// pages the salvage left alone from `source`, which must outlive it and not change.
+// The index sorts' scratch files go beside `scratch_beside`. kDamaged when the catalog
+// cannot be read even through the built-in definition.
 Status Salvage(Env* env, PageFile& source, const CheckReport& check, const std::string& scratch_beside,
                RepairReport* report, std::unique_ptr<PageFile>* salvaged);
 
