@@ -1270,7 +1270,8 @@ void Checker::CheckIndexes(const TableDef& table, const Place& place, const std:
   // rather than once for each. The reading reports and claims nothing, so reading a
   // group before its first index is checked changes nothing else.
   std::vector<size_t> differing;
-  if (!ahead.empty() && live_rows < std::max<uint64_t>(1, options_.detailed_run_rows))
+  if (options_.compare_disagreeing_entries && !ahead.empty() &&
+      live_rows < std::max<uint64_t>(1, options_.detailed_run_rows))
     for (size_t i = 0; i < count; ++i)
       if (ahead[i].scan.walked && RowsDiffer(ahead[i].scan, expected[i])) differing.push_back(i);
   const uint64_t group = kSharedRereadBytes / (ExpectedRows::kBytesPerRow * std::max<uint64_t>(1, live_rows));
@@ -1310,8 +1311,13 @@ void Checker::CheckIndex(const TableDef& table, size_t real, const Place& table_
       ahead != nullptr && Replay(ahead->record) ? ahead->scan : ScanIndex(table, real, place, expected);
   if (!scan.walked) return;
   const bool rows_differ = RowsDiffer(scan, expected);
-  if (rows_differ || scan.misordered > 0)
-    CompareIndexEntries(table, real, place, pages, live_rows, rows_differ, scan.entries, reread);
+  const bool compare_rows = rows_differ && options_.compare_disagreeing_entries;
+  if (rows_differ && !compare_rows)
+    Add(FindingKind::kIndexRowsDiffer, place,
+        "the entries disagree with the rows (" + std::to_string(scan.entries) + " entries, " +
+            std::to_string(expected.eligible) + " rows to index)");
+  if (compare_rows || scan.misordered > 0)
+    CompareIndexEntries(table, real, place, pages, live_rows, compare_rows, scan.entries, reread);
   if (scan.entries > 0 && index.stat_unique != scan.distinct)
     Add(FindingKind::kIndexStatistics, place,
         "the stored distinct-key count " + std::to_string(index.stat_unique) + " differs from " +

@@ -75,6 +75,13 @@ struct CheckOptions {
   // their rows hold.
   uint64_t detailed_run_rows = uint64_t(1) << 22;
 
+  // Whether an index whose entries disagree with its table's rows is compared with
+  // them entry by entry, which names each wrong entry (index-key,
+  // index-dangling-entry and the like) but reads the table's rows a second time.
+  // Without it such an index gets one index-rows-differ finding instead: all a
+  // repair needs, since it gives a disagreeing index a new tree whatever is wrong.
+  bool compare_disagreeing_entries = true;
+
   // A table with at least this many data pages is checked on two threads: the second
   // half of its rows, and the first walks of its indexes two at a time. The report is
   // the same whatever this is (tests set it to 1); UINT64_MAX keeps every table on

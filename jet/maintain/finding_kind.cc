@@ -67,6 +67,7 @@ constexpr FindingKindInfo kFindingKinds[] = {
     {FindingKind::kIndexExtraEntry, "index-extra-entry", CheckSeverity::kDamage, RepairAction::kRebuildIndex},
     {FindingKind::kIndexKey, "index-key", CheckSeverity::kDamage, RepairAction::kRebuildIndex},
     {FindingKind::kIndexMissingRows, "index-missing-rows", CheckSeverity::kDamage, RepairAction::kRebuildIndex},
+    {FindingKind::kIndexRowsDiffer, "index-rows-differ", CheckSeverity::kDamage, RepairAction::kRebuildIndex},
     {FindingKind::kIndexStatistics, "index-statistics", CheckSeverity::kHarmless, RepairAction::kNone},
 };
 

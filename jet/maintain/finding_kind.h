@@ -92,6 +92,7 @@ enum class FindingKind : uint8_t {
   kIndexExtraEntry,
   kIndexKey,
   kIndexMissingRows,
+  kIndexRowsDiffer,  // only where the comparison entry by entry is not asked for
   kIndexStatistics,
 };
 

@@ -206,7 +206,9 @@ TEST(RepairPages, ALargeTableRebuildsItsIndexesFromEveryKeptRow) {
       EXPECT_NE(std::find(report.rebuilt.begin(), report.rebuilt.end(), line), report.rebuilt.end()) << line;
     }
     for (const jet::RepairTableReport& t : report.tables)
-      if (t.name == "keyed") EXPECT_EQ(t.lost_keys.size(), on_page);
+      if (t.name == "keyed") {
+        EXPECT_EQ(t.lost_keys.size(), on_page);
+      }
   }
 }
 
