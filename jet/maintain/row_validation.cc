@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "jet/base/byte_order.h"
+#include "jet/base/thread_scratch.h"
 #include "jet/read/row.h"
 
 namespace jet {
@@ -70,12 +71,14 @@ Status ValidateColumns(const Format& format, const TableDef& table, const RowLay
 }  // namespace
 
 Status ValidateRow(const Format& format, const TableDef& table, const uint8_t* row, size_t size) {
-  thread_local RowLayout layout;
+  thread_local RowLayout* layout_slot = nullptr;
+  RowLayout& layout = ThreadScratch(&layout_slot);
   Status s = ReadRowLayout(format, table, row, size, &layout);
   if (!s.ok()) return s;
   s = ValidateCounts(format, table, layout);
   if (!s.ok()) return s;
-  thread_local std::vector<RawColumn> raw;
+  thread_local std::vector<RawColumn>* raw_slot = nullptr;
+  std::vector<RawColumn>& raw = ThreadScratch(&raw_slot);
   s = CrackRowWithLayout(format, table, row, size, layout, &raw);
   if (!s.ok()) return s;
   return ValidateColumns(format, table, layout, raw);
@@ -90,7 +93,8 @@ Status ValidateCrackedRow(const Format& format, const TableDef& table, const Row
 
 Status CrackAndValidateRow(const Format& format, const TableDef& table, const uint8_t* row, size_t size,
                            std::vector<RawColumn>* raw, Status* valid) {
-  thread_local RowLayout layout;
+  thread_local RowLayout* layout_slot = nullptr;
+  RowLayout& layout = ThreadScratch(&layout_slot);
   Status s = ReadRowLayout(format, table, row, size, &layout);
   if (s.ok()) {
     s = CrackRowWithLayout(format, table, row, size, layout, raw);
@@ -124,7 +128,8 @@ void StoreCount(uint8_t* at, uint32_t width, uint32_t value) {
 // ends where its trailer starts (the offsets never falling back before that), or,
 // without variable columns, its fixed area ends at its null mask.
 bool Tight(const Format& format, const TableDef& table, const uint8_t* row, size_t size) {
-  thread_local RowLayout layout;
+  thread_local RowLayout* layout_slot = nullptr;
+  RowLayout& layout = ThreadScratch(&layout_slot);
   if (!ReadRowLayout(format, table, row, size, &layout).ok()) return false;
   if (table.var_columns == 0) return FixedAreaEnd(format, table, layout.column_count) == layout.trailer_start;
   for (uint32_t i = 0; i < layout.var_count; ++i)
@@ -133,7 +138,8 @@ bool Tight(const Format& format, const TableDef& table, const uint8_t* row, size
 }
 
 bool Sound(const Format& format, const TableDef& table, const uint8_t* row, size_t size) {
-  thread_local std::vector<RawColumn> raw;
+  thread_local std::vector<RawColumn>* raw_slot = nullptr;
+  std::vector<RawColumn>& raw = ThreadScratch(&raw_slot);
   return CrackRow(format, table, row, size, &raw).ok() && ValidateRow(format, table, row, size).ok() &&
          Tight(format, table, row, size);
 }
@@ -205,7 +211,8 @@ bool MendRowCounts(const Format& format, const TableDef& table, uint8_t* row, si
 bool FixedBytesUnderNull(const Format& format, const TableDef& table, const uint8_t* row, size_t size,
                          size_t position, RawColumn* raw) {
   const ColumnDef& c = table.columns[position];
-  thread_local RowLayout layout;
+  thread_local RowLayout* layout_slot = nullptr;
+  RowLayout& layout = ThreadScratch(&layout_slot);
   if (!c.is_fixed() || c.type() == ColumnType::kBoolean || !ReadRowLayout(format, table, row, size, &layout).ok() ||
       c.number >= layout.column_count)
     return false;
@@ -217,7 +224,8 @@ bool FixedBytesUnderNull(const Format& format, const TableDef& table, const uint
 }
 
 bool CloseGapBeforeTrailer(const Format& format, const TableDef& table, uint8_t* row, size_t size) {
-  thread_local RowLayout layout;
+  thread_local RowLayout* layout_slot = nullptr;
+  RowLayout& layout = ThreadScratch(&layout_slot);
   if (table.var_columns == 0 || !ReadRowLayout(format, table, row, size, &layout).ok() || layout.var_count == 0)
     return false;
   const uint32_t end = layout.var_offsets[layout.var_count];

@@ -6,6 +6,7 @@
 #include "jet/base/byte_order.h"
 #include "jet/file/page_file.h"
 #include "jet/base/text.h"
+#include "jet/base/thread_scratch.h"
 
 namespace jet {
 namespace {
@@ -84,7 +85,8 @@ Status ReadRowLayout(const Format& format, const TableDef& table, const uint8_t*
 
 Status CrackRow(const Format& format, const TableDef& table, const uint8_t* row, size_t size,
                 std::vector<RawColumn>* columns) {
-  thread_local RowLayout layout;
+  thread_local RowLayout* layout_slot = nullptr;
+  RowLayout& layout = ThreadScratch(&layout_slot);
   Status s = ReadRowLayout(format, table, row, size, &layout);
   if (!s.ok()) {
     columns->assign(table.columns.size(), RawColumn());

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "jet/base/thread_scratch.h"
 #include "jet/write/index_key_tables.h"
 
 namespace jet {
@@ -321,9 +322,12 @@ Status AppendGeneral97Key(const SortCodeTable& table, const std::vector<uint32_t
   const size_t size = TrimmedSize(text);
   const size_t start = out->size();
   // Scratch kept from key to key (a check or a compaction computes millions).
-  thread_local std::string nibbles;
-  thread_local std::string accents;
-  thread_local std::string other;
+  thread_local std::string* nibbles_slot = nullptr;
+  std::string& nibbles = ThreadScratch(&nibbles_slot);
+  thread_local std::string* accents_slot = nullptr;
+  std::string& accents = ThreadScratch(&accents_slot);
+  thread_local std::string* other_slot = nullptr;
+  std::string& other = ThreadScratch(&other_slot);
   accents.clear();
   bool any_unknown = false;
   Status s = General97Parts(table, text.data(), size, 0, out, &nibbles, &any_unknown);
@@ -363,8 +367,10 @@ namespace {
 Status AppendGeneralLegacyVariant(const SortCodeTable& table, const uint32_t* text, size_t size,
                                   int unknown_positions, std::string* out, bool* positions_matter) {
   // Scratch kept from key to key (a check or a compaction computes millions).
-  thread_local std::string extras;
-  thread_local std::string unprintables;
+  thread_local std::string* extras_slot = nullptr;
+  std::string& extras = ThreadScratch(&extras_slot);
+  thread_local std::string* unprintables_slot = nullptr;
+  std::string& unprintables = ThreadScratch(&unprintables_slot);
   extras.clear();
   unprintables.clear();
   uint32_t printable = 0;
@@ -508,7 +514,8 @@ Status AppendTextSortKey(TextCollation collation, const std::string& utf8, bool 
       return Status::Ok();
     }
   }
-  thread_local std::vector<uint32_t> text;  // kept from key to key
+  thread_local std::vector<uint32_t>* text_slot = nullptr;  // kept from key to key
+  std::vector<uint32_t>& text = ThreadScratch(&text_slot);
   Status s = DecodeUtf8(utf8, &text);
   if (!s.ok()) return s;
   // Only the first 255 characters are keyed (a Memo can be longer).
