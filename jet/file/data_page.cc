@@ -1,6 +1,7 @@
 // Data pages: header, slot table and row extents.
 #include "jet/file/data_page.h"
 
+#include <algorithm>
 #include <string>
 
 #include "jet/base/byte_order.h"
@@ -94,6 +95,38 @@ Status GetRowSlot(const Format& format, const uint8_t* page, const DataPageHeade
   slot->start = static_cast<uint16_t>(start);
   slot->end = static_cast<uint16_t>(end);
   return Status::Ok();
+}
+
+std::vector<unsigned> RowsHoldingOtherRows(const Format& format, const uint8_t* page, const DataPageHeader& header) {
+  struct Extent {
+    uint32_t start, end;
+    unsigned row;
+  };
+  std::vector<Extent> live;
+  for (unsigned i = 0; i < header.row_count; ++i) {
+    RowSlot slot;
+    if (GetRowSlot(format, page, header, i, &slot).ok() && !slot.deleted && slot.size() > 0)
+      live.push_back({slot.start, slot.end, i});
+  }
+  std::sort(live.begin(), live.end(), [](const Extent& a, const Extent& b) {
+    return a.start != b.start ? a.start < b.start : a.end > b.end;
+  });
+  std::vector<unsigned> holding;
+  bool disjoint = true;
+  for (size_t k = 1; k < live.size(); ++k) disjoint = disjoint && live[k - 1].end <= live[k].start;
+  if (disjoint) return holding;  // every sound page, in one pass
+  for (const Extent& a : live) {
+    for (const Extent& b : live) {
+      if (b.start > a.end) break;
+      const bool within = a.start <= b.start && b.end <= a.end;
+      if (b.row != a.row && within && (b.start != a.start || b.end != a.end)) {
+        holding.push_back(a.row);
+        break;
+      }
+    }
+  }
+  std::sort(holding.begin(), holding.end());
+  return holding;
 }
 
 }  // namespace jet

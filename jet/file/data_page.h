@@ -16,6 +16,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "jet/file/format.h"
 #include "jet/base/status.h"
@@ -67,5 +68,11 @@ bool TornSecondHalf(const Format& format, const uint8_t* page);
 // returned as an empty deleted row (Access leaves garbage there).
 Status GetRowSlot(const Format& format, const uint8_t* page, const DataPageHeader& header,
                   unsigned row, RowSlot* slot);
+
+// The live rows (well-formed, not deleted, not empty) whose extent holds all of another
+// live row's and more, by slot number, ascending. Rows never share bytes: when one
+// row's extent holds another's whole, its slot offset was changed (a flipped or torn
+// slot table) and its bytes are others'. Empty for a sound page.
+std::vector<unsigned> RowsHoldingOtherRows(const Format& format, const uint8_t* page, const DataPageHeader& header);
 
 }  // namespace jet

@@ -106,6 +106,7 @@ inline constexpr uint32_t kMaxRowsPerDataPage = 255;    // row numbers are one b
 // Offsets inside TDEF records that a writer patches (relative to the record start).
 inline uint32_t RealIndexUsageMapOffset(const Format& f) { return IsJet3(f.version) ? 30 : 34; }
 inline uint32_t RealIndexRootPageOffset(const Format& f) { return IsJet3(f.version) ? 34 : 38; }
+inline uint32_t RealIndexFlagsOffset(const Format& f) { return IsJet3(f.version) ? 38 : 46; }
 inline uint32_t LogicalIndexRelatedTableOffset(const Format& f) {
   return IsJet3(f.version) ? 13 : 17;
 }

@@ -219,13 +219,6 @@ class LeafRows {
   size_t next_ = 0;
 };
 
-// Several all-null keys do not collide in a unique index.
-bool AllNullKey(const std::string& key) {
-  for (unsigned char b : key)
-    if (b != 0x00 && b != 0xFF) return false;
-  return true;
-}
-
 // The order of an index's entries, judged one entry after another: each comes after
 // the one before (by key, then row), and a unique index holds no key twice.
 class EntryOrder {
@@ -243,7 +236,7 @@ class EntryOrder {
       const int c = previous_key_.compare(e.key);
       step.new_key = c != 0;
       step.out_of_order = c > 0 || (c == 0 && !(previous_row_ < e.row));
-      step.repeated_key = c == 0 && unique_ && !AllNullKey(e.key);
+      step.repeated_key = c == 0 && unique_ && UniqueKeysCollide(previous_key_, e.key);
     }
     started_ = true;
     previous_key_.assign(e.key);
@@ -1102,7 +1095,7 @@ void Checker::CheckRow(const TableDef& table, const Place& at, RowId id, const u
       values_ok = false;
       continue;
     }
-    s = ValidateMemoText(column, values[c]);
+    s = ValidateLongValueContent(format_.version, table, c, values[c]);
     if (!s.ok()) {
       Add(FindingKind::kLongValueBroken, at, s.detail());
       values_ok = false;

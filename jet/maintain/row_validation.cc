@@ -7,6 +7,8 @@
 
 #include "jet/base/byte_order.h"
 #include "jet/base/thread_scratch.h"
+#include "jet/read/catalog.h"
+#include "jet/read/properties.h"
 #include "jet/read/row.h"
 
 namespace jet {
@@ -242,8 +244,9 @@ bool CloseGapBeforeTrailer(const Format& format, const TableDef& table, uint8_t*
          layout.var_offsets[layout.var_count] == layout.trailer_start;
 }
 
+namespace {
+
 Status ValidateMemoText(const ColumnDef& column, const Value& value) {
-  if (column.type() != ColumnType::kMemo || value.is_null()) return Status::Ok();
   // Access ends some memo text it writes itself (query expressions) with one NUL.
   const std::string& text = value.text();
   const size_t nul = text.find('\0');
@@ -251,6 +254,31 @@ Status ValidateMemoText(const ColumnDef& column, const Value& value) {
   return Status::Error(ErrorKind::kDamaged, "memo \"" + column.name + "\" holds a NUL character at byte " +
                                                 std::to_string(nul) + " of its " +
                                                 std::to_string(value.text().size()) + " (zeroed or garbled text)");
+}
+
+bool IsCatalogProperties(const TableDef& table, const ColumnDef& column) {
+  return table.first_page == kCatalogTdefPage && column.type() == ColumnType::kOle && column.name == "LvProp";
+}
+
+}  // namespace
+
+bool LongValueContentIsJudged(const TableDef& table, size_t column) {
+  const ColumnDef& def = table.columns[column];
+  return def.type() == ColumnType::kMemo || IsCatalogProperties(table, def);
+}
+
+Status ValidateLongValueContent(Version version, const TableDef& table, size_t column, const Value& value) {
+  const ColumnDef& def = table.columns[column];
+  if (value.is_null()) return Status::Ok();
+  if (def.type() == ColumnType::kMemo) return ValidateMemoText(def, value);
+  if (IsCatalogProperties(table, def) && !value.bytes().empty()) {
+    std::vector<PropertyBlock> blocks;
+    // Names are not looked at here: the code page only decodes them.
+    const Status s = ParseProperties(value.bytes(), version, 1252, &blocks);
+    if (!s.ok())
+      return Status::Error(ErrorKind::kDamaged, "the properties in \"LvProp\" cannot be read (" + s.detail() + ")");
+  }
+  return Status::Ok();
 }
 
 }  // namespace jet

@@ -31,9 +31,12 @@
 //   - a variable-column count is the one n for which entry n of the offset table,
 //     the end of the variable data, is where the trailer of n entries starts, the
 //     entries before it never falling back.
-// and one rule for memo values, whose pages tear like any other:
+// and rules for long values, whose pages tear like any other:
 //   - a memo's text holds no NUL character but a final one (no one can type one into
-//     Access; zeros are what a page write that never finished leaves).
+//     Access; zeros are what a page write that never finished leaves);
+//   - the catalog's LvProp value, where it holds bytes, is a property value
+//     (read/properties.h: its mark, and chunks within it), as Access and every reader
+//     parse it.
 #pragma once
 
 #include <cstddef>
@@ -88,8 +91,11 @@ bool FixedBytesUnderNull(const Format& format, const TableDef& table, const uint
 // entry holds the key the row gives then.
 bool CloseGapBeforeTrailer(const Format& format, const TableDef& table, uint8_t* row, size_t size);
 
-// Ok when `value`, the value of memo column `column`, keeps the memo rule above (any
-// other column's value passes); kDamaged saying where the first NUL is.
-Status ValidateMemoText(const ColumnDef& column, const Value& value);
+// Ok when `value`, the value of column `column` of `table`, keeps the long-value
+// rules above (any other column's value passes); kDamaged saying what is wrong.
+Status ValidateLongValueContent(Version version, const TableDef& table, size_t column, const Value& value);
+// Whether those rules judge column `column` of `table` at all: a caller may then skip
+// decoding a value no rule reads.
+bool LongValueContentIsJudged(const TableDef& table, size_t column);
 
 }  // namespace jet

@@ -402,8 +402,9 @@ class Salvager {
     // key's row order and for keys it cannot compute itself; an index all of whose
     // keys the rows give is keyed from the rows again there. Such a rebuild counts its
     // keys, and the view gets an empty tree for it. Set for the primary key, the
-    // catalog, an index whose keys cannot be computed, and (after the scan) one with
-    // a row whose key could not be.
+    // catalog, an index whose keys cannot be computed, a unique index (whether the
+    // rows repeat a key shows in its sorted keys), and (after the scan) one with a
+    // row whose key could not be.
     bool tree_needed = true;
     std::unique_ptr<EntrySorter> sorter;  // tree_needed only
     std::vector<uint32_t> need_old_key;  // rows whose key is taken from the old tree
@@ -667,6 +668,7 @@ void Salvager::MendLongValue(const TableDef& def, RowId id, const RowPlace& plac
   const std::string where = "row " + RowName(id) + " column \"" + column.name + "\"";
   std::vector<RawColumn> raw;
   std::vector<RowId> lv_rows;
+  bool counted = false;  // cut on the first attempt, and counted then
   for (int attempt = 0; attempt < 2; ++attempt) {
     if (!ReadRowPage(place.page).ok()) return;
     const uint8_t* row = row_page_.data() + place.start;
@@ -675,13 +677,14 @@ void Salvager::MendLongValue(const TableDef& def, RowId id, const RowPlace& plac
     RowDecoder& decoder = KeptRowDecoder(def);
     Status s = decoder.long_values().Read(field, raw[c].size, &value_, &lv_rows);
     if (s.ok()) {
-      // It reads; a memo must also hold text, not the zeros of a torn page. The bytes
-      // just read are the value's: they are not read a second time.
+      // It reads; its content must also be what its column holds (a memo text, not
+      // the zeros of a torn page). The bytes just read are the value's: they are not
+      // read a second time.
       Value value;
-      if (column.type() == ColumnType::kMemo && decoder.LongColumnValue(c, value_, &value).ok())
-        s = ValidateMemoText(column, value);
+      if (LongValueContentIsJudged(def, c) && decoder.LongColumnValue(c, value_, &value).ok())
+        s = ValidateLongValueContent(format_.version, def, c, value);
       if (s.ok()) return;
-      ++table->values_cut;
+      if (!counted) ++table->values_cut;
       table->losses.push_back(where + ": long value set to null (" + s.detail() + ")");
       SetNull(place, column.number);
       return;
@@ -717,6 +720,7 @@ void Salvager::MendLongValue(const TableDef& def, RowId id, const RowPlace& plac
         }
       }
       ++table->values_cut;
+      counted = true;
       table->losses.push_back(where + ": long value cut at byte " + std::to_string(value_.size()) + " of " +
                              std::to_string(length) + " (" + s.detail() + ")");
       continue;  // read it again to be sure
@@ -963,10 +967,12 @@ void Salvager::SalvageTableRows(const TableDef& def, RepairTableReport* table) {
     const uint32_t p = pages[at];
     uint64_t read_at = ~uint64_t(0);  // view_.changes() when `scanned` was read
     DataPageHeader header;
+    std::vector<unsigned> holding;  // rows holding others' bytes, as the page came
     for (unsigned i = 0;; ++i) {
       // Read again only after a change: a row of it dropped or mended.
       if (read_at != view_.changes()) {
         if (!run.Read(at, scanned.data()) || !ParseDataPage(format_, scanned.data(), &header).ok()) break;
+        if (i == 0) holding = RowsHoldingOtherRows(format_, scanned.data(), header);
         read_at = view_.changes();
         // Its rows are checked next, from a page of their own (SalvageRow's).
         std::memcpy(row_page_.data(), scanned.data(), scanned.size());
@@ -990,6 +996,8 @@ void Salvager::SalvageTableRows(const TableDef& def, RepairTableReport* table) {
       }
       if (s.ok() && RowInFreeSpace(format_, header, slot) && !FreeSpaceGarbled(def, scanned.data(), header, slot))
         s = Status::Error(ErrorKind::kDamaged, "the row starts inside the page's free space");
+      if (s.ok() && std::binary_search(holding.begin(), holding.end(), i))
+        s = Status::Error(ErrorKind::kDamaged, "its extent holds all of another row's bytes (a changed slot offset)");
       seen.Set(id.ToPointer());
       RowPlace place;
       LossReason reason = LossReason::kUndecodable;
@@ -1696,15 +1704,20 @@ Status Salvager::FinishIndexRebuild(const TableDef& def, IndexRebuild& rebuild, 
   IndexBuilder builder(&sink, def.first_page);
   uint64_t entries = 0;
   if (!rebuild.tree_needed) entries = rebuild.computed;  // the view's tree stays empty
+  const bool unique = (index.flags & kIndexUnique) != 0;
+  uint64_t repeated = 0;  // entries of a unique index whose key the entry before holds
+  SortedEntry e;
+  std::string previous;
   while (rebuild.tree_needed) {
-    SortedEntry e;
     bool done = false;
     s = rebuild.sorter->Next(&e, &done);
     if (!s.ok()) return s;
     if (done) break;
+    if (unique && entries > 0 && UniqueKeysCollide(previous, e.key)) ++repeated;
     s = builder.Add(std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(e.key.data()), e.key.size()), e.row);
     if (!s.ok()) return s;
     ++entries;
+    previous.swap(e.key);
   }
   IndexBuildResult result;
   s = builder.Finish(&result);
@@ -1716,6 +1729,14 @@ Status Salvager::FinishIndexRebuild(const TableDef& def, IndexRebuild& rebuild, 
   if (rebuild.computed > 0) line += ", " + std::to_string(rebuild.computed) + " keys computed from the rows";
   if (reused > 0) line += ", " + std::to_string(reused) + " keys taken from the old index";
   report_->rebuilt.push_back(line);
+  // Rows that repeat a key, where their entries did not make them garbled: both rows
+  // read whole, so the flag is what gives way (the catalog's indexes are Jet's own).
+  if (repeated > 0 && def.first_page != kCatalogTdefPage) {
+    PatchDefinition(def, index.def_offset + RealIndexFlagsOffset(format_), 1, index.flags & ~kIndexUnique);
+    report_->rebuilt.push_back("index \"" + rebuild.name + "\" of table \"" + table_name + "\": " +
+                               std::to_string(repeated) + " rows repeat the key of another row, which a unique " +
+                               "index does not allow; rebuilt as an index that is not unique, every row kept");
+  }
   *missing_rows = missing;
   if (missing > 0)
     table->notes.push_back("index \"" + rebuild.name + "\": " + std::to_string(missing) +
@@ -1776,10 +1797,22 @@ void Salvager::RebuildIndexes(const TableDef& def, const std::string& name, bool
     const std::string index_name = RealIndexName(def, i);
     bool need = catalog_changed || IndexFlagged(name, index_name);
     if (!need) {
+      // A unique index whose tree holds a key twice has a damaged tree or a damaged
+      // flag; the check cannot say so when it could not read the definition.
+      const bool unique = (def.real_indexes[i].flags & kIndexUnique) != 0;
+      bool repeats = false, started = false;
+      std::string previous;
       IndexWalkStats stats;
       need = !WalkIndex(view_, def.first_page, def.real_indexes[i].root_page,
-                        [](const std::string&, const RowId&) { return true; }, &stats)
-                  .ok();
+                        [&](const std::string& key, const RowId&) {
+                          repeats = unique && started && UniqueKeysCollide(previous, key);
+                          started = true;
+                          if (unique) previous = key;
+                          return !repeats;
+                        },
+                        &stats)
+                  .ok() ||
+             repeats;
     }
     if (!need) continue;
     rebuilds.emplace_back();
@@ -1790,7 +1823,8 @@ void Salvager::RebuildIndexes(const TableDef& def, const std::string& name, bool
   std::vector<IndexRebuild*> all;
   for (IndexRebuild& r : rebuilds) {
     r.computable = CanComputeKeys(format_, def, def.real_indexes[r.real], &r.refused);
-    r.tree_needed = !r.computable || def.IsPrimaryKey(r.real) || def.first_page == kCatalogTdefPage;
+    r.tree_needed = !r.computable || def.IsPrimaryKey(r.real) || def.first_page == kCatalogTdefPage ||
+                    (def.real_indexes[r.real].flags & kIndexUnique) != 0;
     all.push_back(&r);
   }
   // A large table's keys on a second thread: a small one's would not pay for it.

@@ -71,10 +71,8 @@ Status LongValueReader::Read(const uint8_t* field, size_t size, std::vector<uint
   LongValueHeader header;
   Status s = ParseLongValueHeader(field, size, &header);
   if (!s.ok()) return s;
-  // No value can be larger than the file that holds it.
-  if (uint64_t(header.length) > uint64_t(file_.page_count()) * file_.page_size())
-    return Damaged("length " + std::to_string(header.length) + " is larger than the file");
-
+  // An inline value is bounded by its field, whatever its length says: the bytes the
+  // row holds are given back even with a length no value can have.
   if (header.kind == kLongValueInline) {
     const size_t available = size - kLongValueHeaderSize;
     const size_t take = header.length < available ? header.length : available;
@@ -84,6 +82,9 @@ Status LongValueReader::Read(const uint8_t* field, size_t size, std::vector<uint
                      std::to_string(available) + " in the row");
     return Status::Ok();
   }
+  // No value can be larger than the file that holds it.
+  if (uint64_t(header.length) > uint64_t(file_.page_count()) * file_.page_size())
+    return Damaged("length " + std::to_string(header.length) + " is larger than the file");
 
   RowId id = RowId::FromPointer(header.first_row);
   if (header.kind == kLongValueSingle) {

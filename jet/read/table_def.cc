@@ -83,7 +83,7 @@ void DecodeRealIndex(const Format& f, ByteReader& r, size_t at, RealIndex* index
   }
   index->usage_map = r.U32(base + 30);
   index->root_page = r.U32(base + 34);
-  index->flags = r.U8(IsJet3(f.version) ? at + 38 : at + 46);
+  index->flags = r.U8(at + RealIndexFlagsOffset(f));
 }
 
 // Logical index definition (J3 / J4): number 0/4, real index 4/8, related table type

@@ -680,6 +680,13 @@ Status AppendIndexKeyColumn(const Format& format, const ColumnDef& column, bool 
   return Status::Ok();
 }
 
+bool UniqueKeysCollide(std::string_view a, std::string_view b) {
+  if (a != b) return false;
+  for (unsigned char c : a)
+    if (c != kKeyFlagNullAscending && c != kKeyFlagNullDescending) return true;
+  return false;
+}
+
 bool DecodeIndexKey(const TableDef& table, const RealIndex& index, const std::string& key, std::vector<Value>* values) {
   values->resize(std::max(values->size(), table.columns.size()));
   size_t at = 0;

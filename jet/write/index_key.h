@@ -38,6 +38,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "jet/file/format.h"
@@ -85,6 +86,11 @@ inline constexpr uint8_t kKeyFlagAscending = 0x7F;
 inline constexpr uint8_t kKeyFlagDescending = 0x80;
 inline constexpr uint8_t kKeyFlagNullAscending = 0x00;
 inline constexpr uint8_t kKeyFlagNullDescending = 0xFF;
+
+// Whether two entries with keys `a` and `b` break a unique index: the same key, unless
+// every column of it is null (its bytes null flags alone), as several rows with nulls
+// do not collide (Jet's rule).
+bool UniqueKeysCollide(std::string_view a, std::string_view b);
 
 // Width of the value bytes after a non-null flag for a column of `type`, for the
 // types whose items have a fixed width (Boolean, Byte 1; Integer 2; Long, Complex,

@@ -191,7 +191,7 @@ Status BuildTableDef(const Format& f, uint16_t code_page, const TableDesign& des
         w.Le16(base + 3 * slot, 0xFFFF);
       }
     }
-    w.U8(j3 ? at + 38 : at + 46, index.flags);
+    w.U8(at + RealIndexFlagsOffset(f), index.flags);
     at += f.real_index_def_size;
   }
   // 5. Logical index definitions.

@@ -320,6 +320,97 @@ TEST(RepairPages, GarbledBookkeepingIsMendedOrDroppedAndCounted) {
   }
 }
 
+// A slot offset changed to where a later row starts makes its row hold that row's
+// bytes: it is dropped, and the later row kept as it was (not mended through the
+// other). An inline value whose length word took a garbled high byte keeps the bytes
+// its field holds, as other readers take them.
+TEST(RepairPages, RowsHoldingOtherRowsGoAndInlineValuesKeepTheirBytes) {
+  testing_support::TempDir dir;
+  for (jet::Version version : {jet::Version::kJet3, jet::Version::kJet4}) {
+    SCOPED_TRACE(jet::VersionName(version));
+    jet::TableSpec t = KeyedTable({"alpha", "bravo", "charlie", "delta", "echo"});
+    t.columns.push_back({"data", jet::ColumnType::kOle});
+    for (jet::RowSpec& row : t.rows) row.values.push_back(Value::Binary(std::vector<uint8_t>(19, 0xA5)));
+    testing_support::DatabaseBytes original;
+    ASSERT_TRUE(original.Create({t}, version)) << original.error();
+    const std::vector<jet::RowId> rows = original.LiveRows("keyed");
+    ASSERT_EQ(rows.size(), 5u);
+    ASSERT_EQ(rows[1].page, rows[3].page);
+    const std::string original_path = dir.File("original.mdb");
+    ASSERT_TRUE(original.WriteTo(original_path));
+    TableRows before, after;
+    std::string error;
+    ASSERT_TRUE(ReadTableRows(original_path, &before, &error)) << error;
+    jet::RepairReport report;
+
+    testing_support::DatabaseBytes db = original;
+    jet::StoreLe16(db.Slot(rows[1]), jet::LoadLe16(db.Slot(rows[3])));
+    WriteAndRepair(db, dir.File("slot.mdb"), &report, &after);
+    EXPECT_EQ(testing_support::RowsNotIn(after, before), 0u) << "no row is kept garbled";
+    EXPECT_EQ(after["keyed"].size(), 3u) << "bravo and charlie go, delta stays";
+    EXPECT_EQ(report.tables.back().rows_lost, 2u);
+
+    db = original;
+    size_t size = 0;
+    uint8_t* row = db.Row(rows[2], &size);
+    uint8_t* word = nullptr;
+    for (size_t i = 0; i + 4 <= size && word == nullptr; ++i)
+      if (jet::LoadLe32(row + i) == (19u | 0x80000000u)) word = row + i;
+    ASSERT_NE(word, nullptr);
+    word[3] = 0xA1;
+    WriteAndRepair(db, dir.File("inline.mdb"), &report, &after);
+    EXPECT_EQ(after, before);
+    EXPECT_EQ(report.tables.back().rows_lost, 0u);
+  }
+}
+
+// A catalog row's property value whose mark a flipped byte changed reads as a long
+// value, but no reader can parse it: the check calls it damage, and the repair nulls
+// it (counted) instead of writing it out as data. Every user row stays.
+TEST(RepairPages, GarbledCatalogPropertiesAreNulledNotKept) {
+  SKIP_WITHOUT_TESTDATA();
+  testing_support::TempDir dir;
+  const std::string original = testing_support::TestDataDir() + "/jet4/asp_test.mdb";
+  std::string bytes = testing_support::ReadFileBytes(original);
+  // The mark of the first live catalog row whose properties lie in the row itself.
+  std::unique_ptr<jet::Database> db;
+  const jet::TableDef* catalog = nullptr;
+  ASSERT_TRUE(jet::Database::Open(original, &db).ok() && db->GetTableDefByName("MSysObjects", &catalog).ok());
+  const jet::Format& format = db->format();
+  size_t mark = std::string::npos;
+  ASSERT_TRUE(db->ScanRows(*catalog, [&](const jet::RowId& id, const std::vector<Value>&) {
+    const size_t page = size_t(id.page) * format.page_size;
+    const auto slot = [&](int row) {
+      return row < 0 ? format.page_size
+                     : jet::LoadLe16(reinterpret_cast<const uint8_t*>(bytes.data()) + page +
+                                     format.data_header_size + 2 * row) & jet::kSlotOffsetMask;
+    };
+    const size_t start = page + slot(id.row), end = page + slot(int(id.row) - 1);
+    mark = bytes.find(std::string("MR2\0", 4), start);
+    if (mark < end && (uint8_t(bytes[mark - 9]) & 0x80) != 0) return false;  // inline
+    mark = std::string::npos;
+    return true;
+  }).ok());
+  ASSERT_NE(mark, std::string::npos);
+  bytes[mark] = '9';
+  const std::string path = dir.File("props.mdb");
+  ASSERT_TRUE(testing_support::WriteFileBytes(path, bytes));
+  jet::CheckReport check;
+  ASSERT_TRUE(jet::CheckDatabase(path, &check).ok());
+  EXPECT_TRUE(check.HasDamage());
+  jet::RepairReport report;
+  ASSERT_TRUE(jet::RepairDatabaseWithReport(path, &report).ok());
+  ASSERT_TRUE(jet::CheckDatabase(path, &check).ok());
+  EXPECT_FALSE(check.HasDamage());
+  EXPECT_EQ(report.tables.front().name, "MSysObjects");
+  EXPECT_GE(report.tables.front().values_cut, 1u);
+  TableRows before, after;
+  std::string error;
+  ASSERT_TRUE(ReadTableRows(original, &before, &error)) << error;
+  ASSERT_TRUE(ReadTableRows(path, &after, &error)) << error;
+  EXPECT_EQ(after, before);
+}
+
 // A flipped count byte leaves the rest of a row whole, as other readers read it: a
 // column count no row can have, or a variable-column count the offset table does not
 // end with, is mended from the rest and the row kept unchanged. A fixed key column

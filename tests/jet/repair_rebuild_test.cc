@@ -357,6 +357,49 @@ TEST(RepairRebuild, ImpossibleDefinitionFieldsAreMended) {
   }
 }
 
+// An index whose unique flag a flipped bit set, over rows that repeat its keys: the
+// rows read whole, so the flag gives way and every row stays. Alone the check names
+// the index; with another index's root lost too the definition cannot be read, and
+// the repair finds the repeated keys in the old tree itself.
+TEST(RepairRebuild, AUniqueFlagTheRowsContradictIsCleared) {
+  TempDir dir;
+  for (jet::Version version : kVersions) {
+    for (const bool root_lost : {false, true}) {
+      jet::TableSpec t;
+      t.name = "t";
+      t.columns = {{"id", jet::ColumnType::kLong}, {"grp", jet::ColumnType::kLong}};
+      t.indexes = {{"PrimaryKey", {{"id", true}}, true}, {"grp", {{"grp", true}}}};
+      for (int i = 1; i <= 40; ++i) t.rows.push_back({{jet::Value::Long(i), jet::Value::Long(i % 3)}});
+      testing_support::DatabaseBytes db;
+      ASSERT_TRUE(db.Create({t}, version)) << db.error();
+      const std::string name = jet::VersionName(version) + std::string(root_lost ? "-root" : "-flag");
+      ASSERT_TRUE(db.WriteTo(dir.File(name + "-original.mdb")));
+      const std::vector<std::string> before = RowTexts(dir.File(name + "-original.mdb"), "t");
+      const jet::TableDef def = DefinitionOf(db, "t");
+      ASSERT_EQ(def.real_indexes.size(), 2u);
+      const size_t grp = def.IsPrimaryKey(0) ? 1 : 0;
+      uint8_t* page = db.Page(def.first_page);
+      page[def.real_indexes[grp].def_offset + jet::RealIndexFlagsOffset(db.format())] |= jet::kIndexUnique;
+      if (root_lost)
+        jet::StoreLe32(page + def.real_indexes[1 - grp].def_offset + jet::RealIndexRootPageOffset(db.format()),
+                       0x00D8FFDB);
+      ASSERT_TRUE(db.WriteTo(dir.File(name + ".mdb")));
+      const jet::RepairReport report = Repair(ReadFileBytes(dir.File(name + ".mdb")), dir.File(name + ".mdb"));
+      EXPECT_EQ(RowTexts(dir.File(name + ".mdb"), "t"), before) << name;
+      const bool told = std::any_of(report.rebuilt.begin(), report.rebuilt.end(), [](const std::string& line) {
+        return line.find("index \"grp\" of table \"t\": 37 rows repeat the key") != std::string::npos;
+      });
+      EXPECT_TRUE(told) << name;
+      std::unique_ptr<jet::Database> repaired;
+      const jet::TableDef* after = nullptr;
+      ASSERT_TRUE(jet::Database::Open(dir.File(name + ".mdb"), &repaired).ok());
+      ASSERT_TRUE(repaired->GetTableDefByName("t", &after).ok());
+      for (size_t i = 0; i < after->real_indexes.size(); ++i)
+        EXPECT_EQ((after->real_indexes[i].flags & jet::kIndexUnique) != 0, after->IsPrimaryKey(i)) << name << " " << i;
+    }
+  }
+}
+
 // A table of Access's own (here MSysAccessObjects' columns) whose catalog row is lost
 // goes back as that system table, not as a user table.
 TEST(RepairRebuild, AccessSystemTablesKeepTheirNames) {
