@@ -410,6 +410,11 @@ class Salvager {
     std::vector<uint32_t> need_old_key;  // rows whose key is taken from the old tree
     uint64_t computed = 0;
     Status added = Status::Ok();  // the sorter's first failure; it takes no rows after one
+    // The flag of a unique index is in doubt: its old tree holds a key twice, which
+    // Access never writes, or its definition record was damaged (its root had to be
+    // cleared, ReadTableDefMending). Only then do rows that repeat a key clear the
+    // flag; otherwise they are rows that should not be there, and the flag stays.
+    bool flag_in_doubt = false;
   };
   // Reads the table's rows once and gives each of `rebuilds` the keys computed from
   // them (a sorter for each whose tree is needed). With `threaded`, the keys and their
@@ -1729,9 +1734,9 @@ Status Salvager::FinishIndexRebuild(const TableDef& def, IndexRebuild& rebuild, 
   if (rebuild.computed > 0) line += ", " + std::to_string(rebuild.computed) + " keys computed from the rows";
   if (reused > 0) line += ", " + std::to_string(reused) + " keys taken from the old index";
   report_->rebuilt.push_back(line);
-  // Rows that repeat a key, where their entries did not make them garbled: both rows
-  // read whole, so the flag is what gives way (the catalog's indexes are Jet's own).
-  if (repeated > 0 && def.first_page != kCatalogTdefPage) {
+  // Rows that repeat a key under a flag in doubt: both rows read whole, so the flag is
+  // what gives way (the catalog's indexes are Jet's own).
+  if (repeated > 0 && rebuild.flag_in_doubt && def.first_page != kCatalogTdefPage) {
     PatchDefinition(def, index.def_offset + RealIndexFlagsOffset(format_), 1, index.flags & ~kIndexUnique);
     report_->rebuilt.push_back("index \"" + rebuild.name + "\" of table \"" + table_name + "\": " +
                                std::to_string(repeated) + " rows repeat the key of another row, which a unique " +
@@ -1796,11 +1801,14 @@ void Salvager::RebuildIndexes(const TableDef& def, const std::string& name, bool
   for (size_t i = 0; i < def.real_indexes.size(); ++i) {
     const std::string index_name = RealIndexName(def, i);
     bool need = catalog_changed || IndexFlagged(name, index_name);
+    bool repeats = std::any_of(check_.findings.begin(), check_.findings.end(), [&](const CheckFinding& f) {
+      return f.kind == FindingKind::kIndexUnique && f.table == name && f.index == index_name;
+    });
     if (!need) {
       // A unique index whose tree holds a key twice has a damaged tree or a damaged
       // flag; the check cannot say so when it could not read the definition.
       const bool unique = (def.real_indexes[i].flags & kIndexUnique) != 0;
-      bool repeats = false, started = false;
+      bool started = false;
       std::string previous;
       IndexWalkStats stats;
       need = !WalkIndex(view_, def.first_page, def.real_indexes[i].root_page,
@@ -1818,6 +1826,7 @@ void Salvager::RebuildIndexes(const TableDef& def, const std::string& name, bool
     rebuilds.emplace_back();
     rebuilds.back().real = i;
     rebuilds.back().name = index_name;
+    rebuilds.back().flag_in_doubt = repeats || def.real_indexes[i].root_page == 0;
   }
   if (rebuilds.empty()) return;
   std::vector<IndexRebuild*> all;
