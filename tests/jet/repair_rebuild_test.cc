@@ -360,11 +360,12 @@ TEST(RepairRebuild, ImpossibleDefinitionFieldsAreMended) {
 // An index whose unique flag a flipped bit set, over rows that repeat its keys: the
 // rows read whole, so the flag gives way and every row stays. Alone the check names
 // the index; with another index's root lost too the definition cannot be read, and
-// the repair finds the repeated keys in the old tree itself.
+// the repair finds the repeated keys in the old tree itself; with its own root lost,
+// its damaged record puts the flag in doubt.
 TEST(RepairRebuild, AUniqueFlagTheRowsContradictIsCleared) {
   TempDir dir;
   for (jet::Version version : kVersions) {
-    for (const bool root_lost : {false, true}) {
+    for (const std::string damage : {"flag", "other-root", "own-root"}) {
       jet::TableSpec t;
       t.name = "t";
       t.columns = {{"id", jet::ColumnType::kLong}, {"grp", jet::ColumnType::kLong}};
@@ -372,7 +373,7 @@ TEST(RepairRebuild, AUniqueFlagTheRowsContradictIsCleared) {
       for (int i = 1; i <= 40; ++i) t.rows.push_back({{jet::Value::Long(i), jet::Value::Long(i % 3)}});
       testing_support::DatabaseBytes db;
       ASSERT_TRUE(db.Create({t}, version)) << db.error();
-      const std::string name = jet::VersionName(version) + std::string(root_lost ? "-root" : "-flag");
+      const std::string name = jet::VersionName(version) + ("-" + damage);
       ASSERT_TRUE(db.WriteTo(dir.File(name + "-original.mdb")));
       const std::vector<std::string> before = RowTexts(dir.File(name + "-original.mdb"), "t");
       const jet::TableDef def = DefinitionOf(db, "t");
@@ -380,8 +381,9 @@ TEST(RepairRebuild, AUniqueFlagTheRowsContradictIsCleared) {
       const size_t grp = def.IsPrimaryKey(0) ? 1 : 0;
       uint8_t* page = db.Page(def.first_page);
       page[def.real_indexes[grp].def_offset + jet::RealIndexFlagsOffset(db.format())] |= jet::kIndexUnique;
-      if (root_lost)
-        jet::StoreLe32(page + def.real_indexes[1 - grp].def_offset + jet::RealIndexRootPageOffset(db.format()),
+      if (damage != "flag")
+        jet::StoreLe32(page + def.real_indexes[damage == "own-root" ? grp : 1 - grp].def_offset +
+                           jet::RealIndexRootPageOffset(db.format()),
                        0x00D8FFDB);
       ASSERT_TRUE(db.WriteTo(dir.File(name + ".mdb")));
       const jet::RepairReport report = Repair(ReadFileBytes(dir.File(name + ".mdb")), dir.File(name + ".mdb"));
