@@ -1801,32 +1801,32 @@ void Salvager::RebuildIndexes(const TableDef& def, const std::string& name, bool
   for (size_t i = 0; i < def.real_indexes.size(); ++i) {
     const std::string index_name = RealIndexName(def, i);
     bool need = catalog_changed || IndexFlagged(name, index_name);
-    bool repeats = std::any_of(check_.findings.begin(), check_.findings.end(), [&](const CheckFinding& f) {
+    // Whether the old tree of a unique index holds a key twice: the check says so (and
+    // names the index for a rebuild), or, where it could not read the definition,
+    // the walk below finds it.
+    bool tree_repeats = std::any_of(check_.findings.begin(), check_.findings.end(), [&](const CheckFinding& f) {
       return f.kind == FindingKind::kIndexUnique && f.table == name && f.index == index_name;
     });
     if (!need) {
-      // A unique index whose tree holds a key twice has a damaged tree or a damaged
-      // flag; the check cannot say so when it could not read the definition.
       const bool unique = (def.real_indexes[i].flags & kIndexUnique) != 0;
-      bool started = false;
       std::string previous;
+      bool started = false;
       IndexWalkStats stats;
-      need = !WalkIndex(view_, def.first_page, def.real_indexes[i].root_page,
-                        [&](const std::string& key, const RowId&) {
-                          repeats = unique && started && UniqueKeysCollide(previous, key);
-                          started = true;
-                          if (unique) previous = key;
-                          return !repeats;
-                        },
-                        &stats)
-                  .ok() ||
-             repeats;
+      const Status walked = WalkIndex(view_, def.first_page, def.real_indexes[i].root_page,
+                                      [&](const std::string& key, const RowId&) {
+                                        tree_repeats = unique && started && UniqueKeysCollide(previous, key);
+                                        started = true;
+                                        if (unique) previous = key;
+                                        return !tree_repeats;
+                                      },
+                                      &stats);
+      need = !walked.ok() || tree_repeats;
     }
     if (!need) continue;
     rebuilds.emplace_back();
     rebuilds.back().real = i;
     rebuilds.back().name = index_name;
-    rebuilds.back().flag_in_doubt = repeats || def.real_indexes[i].root_page == 0;
+    rebuilds.back().flag_in_doubt = tree_repeats || def.real_indexes[i].root_page == 0;
   }
   if (rebuilds.empty()) return;
   std::vector<IndexRebuild*> all;
