@@ -97,11 +97,15 @@ Status GetRowSlot(const Format& format, const uint8_t* page, const DataPageHeade
   return Status::Ok();
 }
 
-std::vector<unsigned> RowsHoldingOtherRows(const Format& format, const uint8_t* page, const DataPageHeader& header) {
-  struct Extent {
-    uint32_t start, end;
-    unsigned row;
-  };
+namespace {
+
+struct Extent {
+  uint32_t start, end;
+  unsigned row;
+};
+
+// The well-formed, live, non-empty rows of the page, by start (the longer first).
+std::vector<Extent> LiveExtents(const Format& format, const uint8_t* page, const DataPageHeader& header) {
   std::vector<Extent> live;
   for (unsigned i = 0; i < header.row_count; ++i) {
     RowSlot slot;
@@ -111,10 +115,21 @@ std::vector<unsigned> RowsHoldingOtherRows(const Format& format, const uint8_t* 
   std::sort(live.begin(), live.end(), [](const Extent& a, const Extent& b) {
     return a.start != b.start ? a.start < b.start : a.end > b.end;
   });
+  return live;
+}
+
+bool Disjoint(const std::vector<Extent>& live) {
+  for (size_t k = 1; k < live.size(); ++k)
+    if (live[k - 1].end > live[k].start) return false;
+  return true;
+}
+
+}  // namespace
+
+std::vector<unsigned> RowsHoldingOtherRows(const Format& format, const uint8_t* page, const DataPageHeader& header) {
+  const std::vector<Extent> live = LiveExtents(format, page, header);
   std::vector<unsigned> holding;
-  bool disjoint = true;
-  for (size_t k = 1; k < live.size(); ++k) disjoint = disjoint && live[k - 1].end <= live[k].start;
-  if (disjoint) return holding;  // every sound page, in one pass
+  if (Disjoint(live)) return holding;  // every sound page, in one pass
   for (const Extent& a : live) {
     for (const Extent& b : live) {
       if (b.start > a.end) break;
@@ -127,6 +142,22 @@ std::vector<unsigned> RowsHoldingOtherRows(const Format& format, const uint8_t* 
   }
   std::sort(holding.begin(), holding.end());
   return holding;
+}
+
+std::vector<unsigned> RowsSharingBytes(const Format& format, const uint8_t* page, const DataPageHeader& header,
+                                       const std::vector<unsigned>& holding) {
+  std::vector<Extent> live = LiveExtents(format, page, header);
+  std::erase_if(live, [&](const Extent& e) { return std::binary_search(holding.begin(), holding.end(), e.row); });
+  std::vector<unsigned> sharing;
+  if (Disjoint(live)) return sharing;
+  uint32_t reach = 0;  // the furthest end of the rows that start before row k
+  for (size_t k = 0; k < live.size(); ++k) {
+    const bool after = k + 1 < live.size() && live[k + 1].start < live[k].end;
+    if (reach > live[k].start || after) sharing.push_back(live[k].row);
+    reach = std::max(reach, live[k].end);
+  }
+  std::sort(sharing.begin(), sharing.end());
+  return sharing;
 }
 
 }  // namespace jet

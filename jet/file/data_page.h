@@ -75,4 +75,12 @@ Status GetRowSlot(const Format& format, const uint8_t* page, const DataPageHeade
 // slot table) and its bytes are others'. Empty for a sound page.
 std::vector<unsigned> RowsHoldingOtherRows(const Format& format, const uint8_t* page, const DataPageHeader& header);
 
+// The live rows, other than those in `holding` (sorted), whose extent shares bytes
+// with another of them, by slot number, ascending: a changed slot offset moved the
+// bounds of one of each pair, and which one the slots alone do not tell. Either may
+// read whole; neither may be written to, since its bytes may be the other's. Empty
+// for a sound page.
+std::vector<unsigned> RowsSharingBytes(const Format& format, const uint8_t* page, const DataPageHeader& header,
+                                       const std::vector<unsigned>& holding);
+
 }  // namespace jet

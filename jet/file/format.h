@@ -104,6 +104,7 @@ inline constexpr uint32_t kUsageBitmapHeaderSize = 4;   // type-0x05 page: 05 01
 inline constexpr uint32_t kMaxRowsPerDataPage = 255;    // row numbers are one byte
 
 // Offsets inside TDEF records that a writer patches (relative to the record start).
+inline uint32_t ColumnFlagsOffset(const Format& f) { return IsJet3(f.version) ? 13 : 15; }
 inline uint32_t RealIndexUsageMapOffset(const Format& f) { return IsJet3(f.version) ? 30 : 34; }
 inline uint32_t RealIndexRootPageOffset(const Format& f) { return IsJet3(f.version) ? 34 : 38; }
 inline uint32_t RealIndexFlagsOffset(const Format& f) { return IsJet3(f.version) ? 38 : 46; }

@@ -48,7 +48,7 @@ void SetColumnFlags(const Format& format, const TableDef& source, TableDef* tabl
   for (size_t i = 0; i < source.columns.size(); ++i) {
     ColumnDef& c = table->columns[i];
     c.flags = uint8_t((source.columns[i].flags & ~kColumnFixed) | (c.flags & kColumnFixed));
-    table->buffer[c.def_offset + (IsJet3(format.version) ? 13 : 15)] = c.flags;
+    table->buffer[c.def_offset + ColumnFlagsOffset(format)] = c.flags;
   }
 }
 

@@ -282,7 +282,8 @@ class Salvager {
   // Scratch files of the index sorts go beside `scratch_beside` (the destination).
   Salvager(Env* env, std::string scratch_beside, PageFile& source, const CheckReport& check, RepairReport* report)
       : env_(env), scratch_beside_(std::move(scratch_beside)), view_(source), format_(source.format()), check_(check),
-        report_(report), page_(format_.page_size), other_(format_.page_size), row_page_(format_.page_size) {}
+        report_(report), page_(format_.page_size), other_(format_.page_size), row_page_(format_.page_size),
+        share_page_(format_.page_size) {}
 
   Status Run();
   // After Run: the salvaged view, for a reader of its own; the salvager is done
@@ -314,9 +315,13 @@ class Salvager {
   // dropped. On success values_ holds the row's values.
   Status SalvageRow(const TableDef& def, RowId id, const RowPlace& place, RepairTableReport* table,
                     LossReason* reason);
-  // Makes the long value of column `c` readable: cut at its break, or null.
-  void MendLongValue(const TableDef& def, RowId id, const RowPlace& place, size_t c, RepairTableReport* table);
+  // Makes the long value of column `c` readable: cut at its break, or null. False,
+  // with nothing written, when it needs a mend and the row's bytes may be another's.
+  bool MendLongValue(const TableDef& def, RowId id, const RowPlace& place, size_t c, RepairTableReport* table);
   void SetNull(const RowPlace& place, uint16_t column_number);
+  // Whether the live row at `place` shares bytes with another live row of its page
+  // (RowsSharingBytes): a mend written there might land in the other row.
+  bool SharesBytes(const RowPlace& place);
   // The size of LVAL row `pointer` when it is a live row of a long-value page that no
   // tear reached: the whole of a value stored in one row.
   bool SingleRowSize(uint32_t pointer, uint32_t* size);
@@ -471,6 +476,7 @@ class Salvager {
   uint64_t kept_decoder_at_ = 0;  // view_.changes() when it was made
   // The page of the row SalvageRow checks, read once for all the rows it holds.
   std::vector<uint8_t> row_page_;
+  std::vector<uint8_t> share_page_;  // SharesBytes' page
   uint32_t row_page_number_ = 0;
   uint64_t row_page_read_at_ = ~uint64_t(0);  // view_.changes() when it was read
   std::vector<Value> values_;  // the values of the row SalvageRow accepted last
@@ -667,7 +673,20 @@ void Salvager::SetNull(const RowPlace& place, uint16_t column_number) {
   row[place.size - mask_size + column_number / 8] &= uint8_t(~(1u << (column_number % 8)));
 }
 
-void Salvager::MendLongValue(const TableDef& def, RowId id, const RowPlace& place, size_t c,
+bool Salvager::SharesBytes(const RowPlace& place) {
+  DataPageHeader header;
+  if (!view_.ReadPage(place.page, share_page_.data()).ok() ||
+      !ParseDataPage(format_, share_page_.data(), &header).ok())
+    return true;
+  const std::vector<unsigned> holding = RowsHoldingOtherRows(format_, share_page_.data(), header);
+  for (unsigned row : RowsSharingBytes(format_, share_page_.data(), header, holding)) {
+    RowSlot slot;
+    if (GetRowSlot(format_, share_page_.data(), header, row, &slot).ok() && slot.start == place.start) return true;
+  }
+  return false;
+}
+
+bool Salvager::MendLongValue(const TableDef& def, RowId id, const RowPlace& place, size_t c,
                              RepairTableReport* table) {
   const ColumnDef& column = def.columns[c];
   const std::string where = "row " + RowName(id) + " column \"" + column.name + "\"";
@@ -675,9 +694,9 @@ void Salvager::MendLongValue(const TableDef& def, RowId id, const RowPlace& plac
   std::vector<RowId> lv_rows;
   bool counted = false;  // cut on the first attempt, and counted then
   for (int attempt = 0; attempt < 2; ++attempt) {
-    if (!ReadRowPage(place.page).ok()) return;
+    if (!ReadRowPage(place.page).ok()) return true;
     const uint8_t* row = row_page_.data() + place.start;
-    if (!CrackRow(format_, def, row, place.size, &raw).ok() || raw[c].is_null) return;
+    if (!CrackRow(format_, def, row, place.size, &raw).ok() || raw[c].is_null) return true;
     const uint8_t* field = row + raw[c].offset;
     RowDecoder& decoder = KeptRowDecoder(def);
     Status s = decoder.long_values().Read(field, raw[c].size, &value_, &lv_rows);
@@ -688,11 +707,12 @@ void Salvager::MendLongValue(const TableDef& def, RowId id, const RowPlace& plac
       Value value;
       if (LongValueContentIsJudged(def, c) && decoder.LongColumnValue(c, value_, &value).ok())
         s = ValidateLongValueContent(format_.version, def, c, value);
-      if (s.ok()) return;
+      if (s.ok()) return true;
+      if (SharesBytes(place)) return false;
       if (!counted) ++table->values_cut;
       table->losses.push_back(where + ": long value set to null (" + s.detail() + ")");
       SetNull(place, column.number);
-      return;
+      return true;
     }
     LongValueHeader header;
     const bool parsed = ParseLongValueHeader(field, raw[c].size, &header).ok();
@@ -701,6 +721,7 @@ void Salvager::MendLongValue(const TableDef& def, RowId id, const RowPlace& plac
         held != header.length) {
       // The one row is the value, and it is whole (other readers take it as it is):
       // the length is what is garbled.
+      if (SharesBytes(place)) return false;
       const uint32_t word = LoadLe32(field);
       StoreLe32(view_.Mutable(place.page) + place.start + raw[c].offset, (word & 0xC0000000u) | held);
       table->notes.push_back(where + ": long value length " + std::to_string(header.length) +
@@ -710,6 +731,7 @@ void Salvager::MendLongValue(const TableDef& def, RowId id, const RowPlace& plac
     if (attempt == 0 && !value_.empty() && parsed) {
       // Keep what was read: the header says that many bytes, and a chain ends at the
       // last row that was read.
+      if (SharesBytes(place)) return false;
       const uint32_t length = header.length;
       const uint32_t word = LoadLe32(field);
       StoreLe32(view_.Mutable(place.page) + place.start + raw[c].offset,
@@ -730,6 +752,7 @@ void Salvager::MendLongValue(const TableDef& def, RowId id, const RowPlace& plac
                              std::to_string(length) + " (" + s.detail() + ")");
       continue;  // read it again to be sure
     }
+    if (SharesBytes(place)) return false;
     if (attempt == 0) {
       ++table->values_cut;
       table->losses.push_back(where + ": long value unreadable, set to null (" + s.detail() + ")");
@@ -737,8 +760,9 @@ void Salvager::MendLongValue(const TableDef& def, RowId id, const RowPlace& plac
       table->losses.push_back(where + ": the cut long value is still unreadable, set to null");
     }
     SetNull(place, column.number);
-    return;
+    return true;
   }
+  return true;
 }
 
 bool Salvager::SingleRowSize(uint32_t pointer, uint32_t* size) {
@@ -785,7 +809,7 @@ Status Salvager::SalvageRow(const TableDef& def, RowId id, const RowPlace& place
   s = CrackAndValidateRow(format_, def, row, place.size, &raw, &valid);
   std::string mended;
   row_.assign(row, row + place.size);
-  if (!valid.ok() && MendRowCounts(format_, def, row_.data(), row_.size(), &mended)) {
+  if (!valid.ok() && MendRowCounts(format_, def, row_.data(), row_.size(), &mended) && !SharesBytes(place)) {
     // A count byte alone was garbled: the rest of the row names the count.
     std::copy(row_.begin(), row_.end(), view_.Mutable(place.page) + place.start);
     table->notes.push_back("row " + RowName(id) + ": " + mended + "; mended");
@@ -803,7 +827,10 @@ Status Salvager::SalvageRow(const TableDef& def, RowId id, const RowPlace& place
   std::vector<size_t> long_values;
   for (size_t c = 0; c < def.columns.size(); ++c)
     if (def.columns[c].is_long_value() && !raw[c].is_null) long_values.push_back(c);
-  for (size_t c : long_values) MendLongValue(def, id, place, c, table);
+  for (size_t c : long_values)
+    if (!MendLongValue(def, id, place, c, table))
+      return Status::Error(ErrorKind::kDamaged, "its value of column \"" + def.columns[c].name +
+                                                    "\" needs a mend, and its bytes overlap another row's (a changed slot offset)");
   // Every value must decode now, as the compaction and its verification decode them;
   // from the crack above unless a mend has changed the row since.
   s = ReadRowPage(place.page);
@@ -1134,7 +1161,7 @@ bool Salvager::WriteKeyFromEntry(const TableDef& def, const RealIndex& index, ui
     return false;
   RowPlace place;
   std::vector<RawColumn> raw;
-  if (!PlaceOf(def, RowId::FromPointer(pointer), &place).ok() || !ReadRowPage(place.page).ok() ||
+  if (!PlaceOf(def, RowId::FromPointer(pointer), &place).ok() || SharesBytes(place) || !ReadRowPage(place.page).ok() ||
       !CrackRow(format_, def, row_page_.data() + place.start, place.size, &raw).ok())
     return false;
   for (const IndexColumn& ic : index.columns) {

@@ -17,6 +17,7 @@
 #include "jet/read/table_def.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <map>
 #include <set>
 
@@ -49,7 +50,7 @@ void DecodeColumn(const Format& f, ByteReader& r, size_t at, ColumnDef* c) {
   c->type_code = r.U8(at);
   c->number = r.U16(at + (j3 ? 1 : 5));
   c->var_index = r.U16(at + (j3 ? 3 : 7));
-  c->flags = r.U8(at + (j3 ? 13 : 15));
+  c->flags = r.U8(at + ColumnFlagsOffset(f));
   c->ext_flags = j3 ? 0 : r.U8(at + 16);
   c->fixed_offset = r.U16(at + (j3 ? 14 : 21));
   c->length = r.U16(at + (j3 ? 16 : 23));
@@ -203,6 +204,45 @@ void MendVariableIndexes(const Format& f, TableDef* table, std::vector<TableDefM
                     "column \"" + broken->name + "\" had variable index " + std::to_string(broken->var_index) +
                         "; set to " + std::to_string(free) + ", the one no other column uses"});
   broken->var_index = free;
+}
+
+// A flags byte holding bits its column's type cannot have is damaged, and its fixed
+// bit, the one its rows depend on, with it. That bit is taken from the header's count
+// of variable columns where the count decides it: fixed where the other columns fill
+// the count, variable where they leave exactly this column's variable index free.
+// Otherwise the stored bit stands. The impossible bits are cleared, and 0x02, which
+// every column an engine writes carries, is set.
+void MendColumnFlags(const Format& f, uint16_t stated_var_columns, std::vector<ColumnDef>* columns,
+                     std::vector<TableDefMend>* mends) {
+  for (ColumnDef& column : *columns) {
+    const uint8_t impossible = ImpossibleColumnFlags(column.type_code, column.flags);
+    if (impossible == 0) continue;
+    const ColumnType type = column.type();
+    uint32_t others_variable = 0;
+    bool index_free = true;
+    for (const ColumnDef& other : *columns) {
+      if (&other == &column || other.is_fixed() || other.type() == ColumnType::kBoolean) continue;
+      ++others_variable;
+      index_free = index_free && other.var_index != column.var_index;
+    }
+    const bool may_be_fixed = type != ColumnType::kText && type != ColumnType::kMemo && type != ColumnType::kOle &&
+                              (FixedColumnSize(type) == 0 || column.length == FixedColumnSize(type));
+    const bool fixed_fits = may_be_fixed && stated_var_columns == others_variable;
+    const bool variable_fits =
+        stated_var_columns == others_variable + 1 && column.var_index < stated_var_columns && index_free;
+    bool fixed = column.is_fixed();
+    if (type != ColumnType::kBoolean && fixed_fits != variable_fits) fixed = fixed_fits;
+    const uint8_t mended = uint8_t((column.flags & ~impossible & ~kColumnFixed) | 0x02 | (fixed ? kColumnFixed : 0));
+    char stored[8], now[8];
+    std::snprintf(stored, sizeof stored, "0x%02X", column.flags);
+    std::snprintf(now, sizeof now, "0x%02X", mended);
+    mends->push_back({column.def_offset + ColumnFlagsOffset(f), 1, mended,
+                      "column \"" + column.name + "\" had flags " + stored + ", which no " + ColumnTypeName(column.type_code) +
+                          " column has; set to " + now + (fixed ? ", fixed" : ", variable") +
+                          (fixed_fits != variable_fits ? " as the header's count of variable columns says"
+                                                       : " as stored")});
+    column.flags = mended;
+  }
 }
 
 // A Jet 3 text column names the code page of its text; one no converter knows is a
@@ -460,6 +500,7 @@ Status ParseTableDef(PageFile& file, uint32_t first_page, TableDef* table, uint1
 
   // Rows are decoded by column number (null mask) and var index (offset table); both
   // must lie inside the sizes the header declares, as they do in every Access file.
+  if (mends != nullptr) MendColumnFlags(f, table->var_columns, &table->columns, mends);
   if (mends != nullptr) MendHeaderCounts(f, table, mends);
   if (mends != nullptr) MendVariableIndexes(f, table, mends);
   if (mends != nullptr) MendColumnCodePages(f, code_page, table, mends);
@@ -508,9 +549,21 @@ bool FormatHasColumnType(const Format& format, uint8_t type_code) {
   return IsJet3(format.version) ? Jet3HasType(ColumnType(type_code)) : type_code >= 0x01 && type_code <= 0x14;
 }
 
+uint8_t ImpossibleColumnFlags(uint8_t type_code, uint8_t flags) {
+  const ColumnType type = ColumnType(type_code);
+  uint8_t impossible = 0;
+  if (type != ColumnType::kLong && type != ColumnType::kGuid && type != ColumnType::kNumeric &&
+      type != ColumnType::kBigInt && type != ColumnType::kComplex)
+    impossible |= flags & kColumnAutoNumber;
+  if (type != ColumnType::kMemo) impossible |= flags & kColumnHyperlink;
+  return impossible;
+}
+
 std::string ImpossibleColumnRecord(const Format& format, const ColumnDef& column) {
   const ColumnType type = column.type();
   if (!FormatHasColumnType(format, column.type_code)) return "its type " + ColumnTypeName(column.type_code) + " is no column type of the format";
+  if (ImpossibleColumnFlags(column.type_code, column.flags) != 0)
+    return "its flags hold bits no " + ColumnTypeName(column.type_code) + " column has";
   // Access stores some fixed-size types as variable (system tables do); a fixed one
   // takes its type's size.
   if (column.is_fixed() && FixedColumnSize(type) != 0 && column.length != FixedColumnSize(type))
@@ -597,6 +650,12 @@ Status ReadTableDefColumns(PageFile& file, uint32_t first_page, ColumnsOnly* out
                          (first_given == last_given ? first_given : first_given + " to " + last_given));
   for (ColumnDef& column : columns)
     if (lost_from != 0 && column.name_offset == 0) column.name_offset = AppendStoredName(f, column.name, &table->buffer);
+  std::vector<TableDefMend> flag_mends;
+  MendColumnFlags(f, out->stated_var_columns, &columns, &flag_mends);
+  for (const TableDefMend& mend : flag_mends) {
+    table->buffer[mend.offset] = uint8_t(mend.value);
+    out->named.push_back(mend.what);
+  }
   // The header's counts are trusted where they can hold every column; a number or
   // variable index past them, or used twice, is a damaged field.
   const uint16_t numbers_limit = out->stated_max_columns >= column_count ? out->stated_max_columns : kMaxRowColumns;

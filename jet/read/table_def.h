@@ -51,6 +51,11 @@ inline constexpr uint8_t kColumnFixed = 0x01;
 inline constexpr uint8_t kColumnAutoNumber = 0x04;
 inline constexpr uint8_t kColumnGuidAutoNumber = 0x40;
 inline constexpr uint8_t kColumnHyperlink = 0x80;
+// The flag bits of a column of type `type_code` that no engine sets on that type:
+// AutoNumber on a type that cannot count (any but Long Integer, Replication ID,
+// Decimal, Large Number and ACE's complex columns), hyperlink on anything but a memo.
+// 0 when there are none. A flipped flags byte most often sets one of them.
+uint8_t ImpossibleColumnFlags(uint8_t type_code, uint8_t flags);
 // Extended flag bits (Jet 4 byte 16).
 inline constexpr uint8_t kColumnCompressedUnicode = 0x01;
 
@@ -169,7 +174,7 @@ uint16_t FixedColumnSize(ColumnType type);
 Status ReadTableDef(PageFile& file, uint32_t first_page, TableDef* table,
                     uint16_t text_code_page = 0);
 
-// A change of `width` (2 or 4) bytes at `offset` of the logical definition that makes
+// A change of `width` (1, 2 or 4) bytes at `offset` of the logical definition that makes
 // a partly damaged definition readable again, and what it gives up.
 struct TableDefMend {
   size_t offset = 0;
@@ -179,7 +184,8 @@ struct TableDefMend {
 };
 
 // Why no engine writes the column record `column` in `format`, or "": a type the
-// format lacks, or a fixed column of a fixed-size type with another size.
+// format lacks, flags the type cannot have, or a fixed column of a fixed-size type
+// with another size.
 std::string ImpossibleColumnRecord(const Format& format, const ColumnDef& column);
 
 // Whether `type_code` is a column type of `format` (ImpossibleColumnRecord's first
@@ -211,7 +217,8 @@ struct ColumnsOnly {
 // is damaged past them (its index or long-value sections, its stated length): the
 // header, and the column records and names, each column judged on its own. A fixed
 // column whose stored size is not its type's gets its type's (in the buffer too); a
-// column whose record no engine writes otherwise (ImpossibleColumnRecord), or whose
+// column whose flags its type cannot have gets them mended as ReadTableDefMending
+// does; a column whose record no engine writes otherwise (ImpossibleColumnRecord), or whose
 // fixed bytes overlap another's is left out; one whose number or variable index is
 // damaged goes to `misplaced`. Where the names run past the end of the definition or
 // a name is none Access allows (empty, control characters, longer than 64, given
@@ -229,6 +236,8 @@ Status ReadTableDefColumns(PageFile& file, uint32_t first_page, ColumnsOnly* out
 //     where those stay within a row's limits (raised to what the columns use);
 //   - one variable column whose variable index is past the header's count, where the
 //     other columns leave exactly one index free (given that one);
+//   - a column whose flags hold bits its type cannot have (cleared; its fixed bit as
+//     the header's count of variable columns says, where that count decides it);
 //   - a Jet 3 text column naming a code page that does not exist (given the file's);
 //   - an index slot naming a column the table lacks, where the index keeps another
 //     column (marked unused; the index must be rebuilt);

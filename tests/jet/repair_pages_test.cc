@@ -364,6 +364,54 @@ TEST(RepairPages, RowsHoldingOtherRowsGoAndInlineValuesKeepTheirBytes) {
   }
 }
 
+// A slot offset moved into the row before makes the next row's extent run into that
+// row's bytes. Here the next row still reads (the bytes where its extent now ends are
+// a copy of its own trailer, held as data by the row before), and its long value is
+// unreadable: its mend would write into the row before, so it is dropped instead, and
+// the row before stays as it was.
+TEST(RepairPages, RowsSharingBytesAreNotMendedIntoEachOther) {
+  testing_support::TempDir dir;
+  for (jet::Version version : {jet::Version::kJet3, jet::Version::kJet4}) {
+    SCOPED_TRACE(jet::VersionName(version));
+    jet::TableSpec t;
+    t.name = "t";
+    t.columns = {{"id", jet::ColumnType::kLong}, {"data", jet::ColumnType::kOle}};
+    t.indexes = {{"PrimaryKey", {{"id", true}}, true}};
+    for (int i = 0; i < 3; ++i)
+      t.rows.push_back({{Value::Long(i + 1), Value::Binary(std::vector<uint8_t>(i == 2 ? 3000 : 40, 0x5A))}});
+    testing_support::DatabaseBytes db;
+    ASSERT_TRUE(db.Create({t}, version)) << db.error();
+    const std::vector<jet::RowId> rows = db.LiveRows("t");
+    ASSERT_EQ(rows.size(), 3u);
+    ASSERT_TRUE(rows[0].page == rows[2].page && rows[0].row == 0 && rows[2].row == 2);
+    size_t first_size = 0, last_size = 0;
+    uint8_t* first = db.Row(rows[0], &first_size);
+    const uint8_t* last = db.Row(rows[2], &last_size);
+    uint8_t* data = std::search_n(first, first + first_size, 16, 0x5A);
+    ASSERT_NE(data, first + first_size);
+    std::copy(last + last_size - 16, last + last_size, data);
+    const std::string planted = dir.File("planted.mdb");
+    ASSERT_TRUE(db.WriteTo(planted));
+    TableRows before, after;
+    std::string error;
+    ASSERT_TRUE(ReadTableRows(planted, &before, &error)) << error;
+
+    jet::StoreLe16(db.Slot(rows[1]), uint16_t(data + 16 - db.Page(rows[0].page)));
+    size_t size = 0;
+    uint8_t* row = db.Row(rows[2], &size);
+    uint8_t* length = nullptr;
+    for (size_t i = 0; i + 8 <= size && length == nullptr; ++i)
+      if ((jet::LoadLe32(row + i) & 0x3FFFFFFFu) == 3000u) length = row + i;
+    ASSERT_NE(length, nullptr);
+    jet::StoreLe32(length + 4, 0xFFFFFF00u);  // its value's row, far past the end of the file
+    jet::RepairReport report;
+    WriteAndRepair(db, dir.File("shared.mdb"), &report, &after);
+    EXPECT_EQ(testing_support::RowsNotIn(after, before), 0u) << "the first row is not written into";
+    EXPECT_EQ(after["t"].size(), 1u);
+    EXPECT_EQ(report.tables.back().rows_lost, 2u);
+  }
+}
+
 // A catalog row's property value whose mark a flipped byte changed reads as a long
 // value, but no reader can parse it: the check calls it damage, and the repair nulls
 // it (counted) instead of writing it out as data. Every user row stays.

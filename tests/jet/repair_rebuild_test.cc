@@ -317,7 +317,8 @@ std::vector<std::string> RowTexts(const std::string& path, const std::string& na
 
 // Fields of a definition that a flipped byte makes impossible while the columns stay
 // readable: a variable index past the count, a Jet 3 code page that does not exist,
-// an unused index slot naming a column. Each is mended and every row comes back.
+// an unused index slot naming a column, a fixed column's flags with the fixed bit
+// cleared and the hyperlink bit set. Each is mended and every row comes back.
 TEST(RepairRebuild, ImpossibleDefinitionFieldsAreMended) {
   TempDir dir;
   for (jet::Version version : kVersions) {
@@ -348,12 +349,13 @@ TEST(RepairRebuild, ImpossibleDefinitionFieldsAreMended) {
     jet::StoreLe16(page + b.def_offset + (j3 ? 3 : 7), 0x3603);
     jet::StoreLe16(page + def.real_indexes[0].def_offset + (j3 ? 0 : 4) + 3, 0xFF49);
     if (j3) jet::StoreLe16(page + def.columns[size_t(def.FindColumnByName("a"))].def_offset + 11, 31204);
+    page[def.columns[size_t(def.FindColumnByName("id"))].def_offset + jet::ColumnFlagsOffset(jet::FormatFor(version))] = 0x82;
     ASSERT_TRUE(db.WriteTo(dir.File(name + ".mdb")));
     const jet::RepairReport report = Repair(ReadFileBytes(dir.File(name + ".mdb")), dir.File(name + ".mdb"));
     EXPECT_EQ(RowTexts(dir.File(name + ".mdb"), "t"), before) << name;
     size_t mended = 0;
     for (const std::string& line : report.rebuilt) mended += line.find("mended") != std::string::npos;
-    EXPECT_GE(mended, j3 ? 3u : 2u) << name;
+    EXPECT_GE(mended, j3 ? 4u : 3u) << name;
   }
 }
 
@@ -462,14 +464,19 @@ TEST(RepairRebuild, DefinitionsKeepTheirColumnsWhenTheRestIsLost) {
     }
     const bool j3 = jet::IsJet3(version);
     const size_t qty_size_at = def.columns[1].def_offset + (j3 ? 16 : 23);
-    // Damage past the columns, a column's size, its name's length (the names from
+    // Damage past the columns (with an impossible index count, and a fixed column's
+    // flags read as variable and holding bits its type cannot have), a column's size, its name's length (the names from
     // there on are lost), its number (the rows tell which free number it had); in
     // Jet 3, names lost as well as a text column naming a code page that does not
     // exist (none of its values would decode).
     for (int n = 0; n < (j3 ? 5 : 4); ++n) {
       testing_support::DatabaseBytes db = original;
       uint8_t* page = db.Page(def.first_page);
-      if (n == 0) jet::StoreLe32(page + jet::kTdefLengthOffset, 42187);
+      if (n == 0) {
+        jet::StoreLe32(page + jet::kTdefLengthOffset, 42187);
+        jet::StoreLe32(page + jet::FormatFor(version).tdef_logical_indexes, 0x006A0002);
+        page[def.columns[1].def_offset + jet::ColumnFlagsOffset(jet::FormatFor(version))] = 0xC4;
+      }
       else if (n == 1) jet::StoreLe16(page + qty_size_at, 66);
       else if (n == 2 && j3) page[def.columns[1].name_offset] = 0xF0;
       else if (n == 2) jet::StoreLe16(page + def.columns[1].name_offset, 0xFFF0);
