@@ -139,12 +139,16 @@ bool Tight(const Format& format, const TableDef& table, const uint8_t* row, size
   return layout.var_offsets[layout.var_count] == layout.trailer_start;
 }
 
-bool Sound(const Format& format, const TableDef& table, const uint8_t* row, size_t size) {
+}  // namespace
+
+bool RowIsTight(const Format& format, const TableDef& table, const uint8_t* row, size_t size) {
   thread_local std::vector<RawColumn>* raw_slot = nullptr;
   std::vector<RawColumn>& raw = ThreadScratch(&raw_slot);
   return CrackRow(format, table, row, size, &raw).ok() && ValidateRow(format, table, row, size).ok() &&
          Tight(format, table, row, size);
 }
+
+namespace {
 
 // Where the variable-column count of a row of `size` bytes with `column_count`
 // columns is stored.
@@ -167,7 +171,7 @@ bool MendVarCount(const Format& format, const TableDef& table, uint8_t* row, siz
   for (uint32_t n = 0; n <= most && fits < 2; ++n) {
     if (n == stored) continue;
     StoreCount(at, width, n);
-    if (Sound(format, table, row, size)) {
+    if (RowIsTight(format, table, row, size)) {
       found = n;
       ++fits;
     }
@@ -182,7 +186,7 @@ bool MendVarCount(const Format& format, const TableDef& table, uint8_t* row, siz
 
 bool MendRowCounts(const Format& format, const TableDef& table, uint8_t* row, size_t size, std::string* what) {
   const uint32_t width = format.row_column_count_size;
-  if (size < width || Sound(format, table, row, size)) return false;
+  if (size < width || RowIsTight(format, table, row, size)) return false;
   const uint32_t columns = LoadCount(row, width);
   uint32_t from = 0, to = 0;
   // Zeros are what a torn write leaves, not a flipped byte: a row of them is no row.
@@ -193,7 +197,7 @@ bool MendRowCounts(const Format& format, const TableDef& table, uint8_t* row, si
     StoreCount(row, width, table.max_columns);
     *what = "its column count " + std::to_string(columns) + " is impossible; the definition's " +
             std::to_string(table.max_columns) + " fits its other bookkeeping";
-    if (Sound(format, table, row, size)) return true;
+    if (RowIsTight(format, table, row, size)) return true;
     if (table.var_columns > 0 && MendVarCount(format, table, row, size, &from, &to)) {
       *what += ", with a variable-column count of " + std::to_string(to) + " (not " + std::to_string(from) + ")";
       return true;

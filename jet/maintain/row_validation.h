@@ -70,6 +70,12 @@ Status CrackAndValidateRow(const Format& format, const TableDef& table, const ui
 // kDamaged naming the entry that does. `layout` is the row's, from ReadRowLayout.
 Status ValidateUnreadOffsets(const RowLayout& layout);
 
+// Whether `row` cracks, keeps the rules above, and accounts for every byte it has:
+// its variable data ends where its trailer starts (the offsets never falling back
+// before that), or, without variable columns, its fixed area ends at its null mask.
+// Every row Access writes but a rare few is so; few byte ranges that are not a row are.
+bool RowIsTight(const Format& format, const TableDef& table, const uint8_t* row, size_t size);
+
 // Mends the column count or the variable-column count of `row` (its `size` bytes, in
 // place) as described above, when the row breaks the rules with them and keeps them
 // with the count its other bookkeeping names. True, and what was mended in `what`,

@@ -17,6 +17,7 @@
 #include "jet/maintain/entry_fingerprint.h"
 #include "jet/maintain/row_key_pipeline.h"
 #include "jet/maintain/row_validation.h"
+#include "jet/maintain/slot_mend.h"
 #include "jet/maintain/table_pages.h"
 #include "jet/read/catalog.h"
 #include "jet/maintain/catalog_rebuild.h"
@@ -381,6 +382,9 @@ class Salvager {
   // Page `number` (in page_) with a row count its free space and slots contradict: the
   // count they imply (RowCountFromFreeSpace) is written over the `stored` one.
   void MendRowCount(uint32_t number, uint16_t stored, RepairTableReport* table);
+  // Puts back the one changed offset of the slot table of page `number` (in page_ too)
+  // where FindChangedSlotOffset (maintain/slot_mend.h) finds it.
+  void MendSlotOffset(const TableDef& def, uint32_t number, RepairTableReport* table);
   // True when page `number` (its bytes in page_), which the table's map names, is
   // one of the table's data pages but for its type byte: the rest of its header says
   // so (second byte 1, the table as owner, a free-space count that matches its
@@ -495,6 +499,9 @@ class Salvager {
   // a row it dropped is never taken back for an orphaned overflow target when a
   // table's rows are checked again.
   std::set<uint32_t> slots_deleted_;
+  // Pages whose slot table the salvage mended (MendSlotOffset): damage hit them, so
+  // their index entries are evidence as on a page that lost rows.
+  std::set<uint32_t> slot_mended_pages_;
   // Pages dropped from a table (not what its map says): table page -> pages.
   std::map<uint32_t, std::set<uint32_t>> dropped_pages_;
   // Data pages a table's map names whose owner field names another table: table page
@@ -879,6 +886,20 @@ void Salvager::MendRowCount(uint32_t number, uint16_t stored, RepairTableReport*
                          " taken from them");
 }
 
+void Salvager::MendSlotOffset(const TableDef& def, uint32_t number, RepairTableReport* table) {
+  unsigned slot = 0;
+  uint16_t value = 0;
+  if (!FindChangedSlotOffset(format_, def, page_.data(), &slot, &value)) return;
+  const uint32_t at = format_.data_header_size + 2u * slot;
+  const uint16_t stored = LoadLe16(page_.data() + at);
+  StoreLe16(view_.Mutable(number) + at, value);
+  StoreLe16(page_.data() + at, value);
+  slot_mended_pages_.insert(number);
+  table->notes.push_back("page " + std::to_string(number) + ": the offset of row " + std::to_string(slot) + ", " +
+                         std::to_string(stored & kSlotOffsetMask) + ", was changed; " +
+                         std::to_string(value & kSlotOffsetMask) + " put back, where it and the row after it read whole");
+}
+
 bool Salvager::MendDataPageType(const TableDef& def, uint32_t number, RepairTableReport* table) {
   if (page_[0] == kPageData || page_[1] != 1 || LoadLe32(page_.data() + kPageOwnerOffset) != def.first_page)
     return false;
@@ -970,6 +991,7 @@ std::vector<uint32_t> Salvager::TablePages(const TableDef& def, RepairTableRepor
       continue;
     }
     if (header.owner != def.first_page) continue;  // another table's page: not ours to judge
+    MendSlotOffset(def, p, table);
     pages.push_back(p);
   }
   return pages;
@@ -1189,8 +1211,9 @@ bool Salvager::WriteKeyFromEntry(const TableDef& def, const RealIndex& index, ui
 // at row by row, so that memory stays small however large the table.
 void Salvager::DropRowsTheirIndexesDisown(const TableDef& def, const std::vector<KeyPrints>& prints, RowBits* kept,
                                           RepairTableReport* table, std::vector<uint32_t>* dropped) {
-  std::set<uint32_t> damaged_pages;  // pages that lost rows to damage: their index entries are the evidence
+  std::set<uint32_t> damaged_pages;  // pages damage hit (rows lost, slots mended): their index entries are the evidence
   for (uint32_t pointer : *dropped) damaged_pages.insert(RowId::FromPointer(pointer).page);
+  damaged_pages.insert(slot_mended_pages_.begin(), slot_mended_pages_.end());
   // Of the rows whose key differs from an entry pointing at them: the first index
   // that differs, and the indexes that differ where the row holds a null.
   std::map<uint32_t, std::string> first_differing;

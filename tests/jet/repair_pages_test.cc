@@ -320,11 +320,13 @@ TEST(RepairPages, GarbledBookkeepingIsMendedOrDroppedAndCounted) {
   }
 }
 
-// A slot offset changed to where a later row starts makes its row hold that row's
-// bytes: it is dropped, and the later row kept as it was (not mended through the
-// other). An inline value whose length word took a garbled high byte keeps the bytes
-// its field holds, as other readers take them.
-TEST(RepairPages, RowsHoldingOtherRowsGoAndInlineValuesKeepTheirBytes) {
+// A slot offset changed to where a later row starts, or past the page with the
+// overflow flag set, is put back where the two rows it bounds read whole, and every
+// row comes back. With a second offset changed, no one value fits: the row whose
+// extent then holds a later row's is dropped, and the later row kept as it was (not
+// mended through the other). An inline value whose length word took a garbled high
+// byte keeps the bytes its field holds, as other readers take them.
+TEST(RepairPages, ChangedSlotOffsetsArePutBackOrTheirRowsGo) {
   testing_support::TempDir dir;
   for (jet::Version version : {jet::Version::kJet3, jet::Version::kJet4}) {
     SCOPED_TRACE(jet::VersionName(version));
@@ -343,12 +345,23 @@ TEST(RepairPages, RowsHoldingOtherRowsGoAndInlineValuesKeepTheirBytes) {
     ASSERT_TRUE(ReadTableRows(original_path, &before, &error)) << error;
     jet::RepairReport report;
 
+    ASSERT_EQ(rows[4].page, rows[1].page);
+    for (uint16_t changed : {jet::LoadLe16(original.Slot(rows[3])), uint16_t(0x6000 | (jet::LoadLe16(original.Slot(rows[1])) + 0x700))}) {
+      testing_support::DatabaseBytes db = original;
+      jet::StoreLe16(db.Slot(rows[1]), changed);
+      WriteAndRepair(db, dir.File("put-back.mdb"), &report, &after);
+      EXPECT_EQ(after, before) << changed;
+      ASSERT_FALSE(report.tables.back().notes.empty());
+      EXPECT_NE(report.tables.back().notes.front().find("put back"), std::string::npos) << report.tables.back().notes.front();
+    }
+
     testing_support::DatabaseBytes db = original;
     jet::StoreLe16(db.Slot(rows[1]), jet::LoadLe16(db.Slot(rows[3])));
+    jet::StoreLe16(db.Slot(rows[4]), 0x1FF0);
     WriteAndRepair(db, dir.File("slot.mdb"), &report, &after);
     EXPECT_EQ(testing_support::RowsNotIn(after, before), 0u) << "no row is kept garbled";
-    EXPECT_EQ(after["keyed"].size(), 3u) << "bravo and charlie go, delta stays";
-    EXPECT_EQ(report.tables.back().rows_lost, 2u);
+    EXPECT_EQ(after["keyed"].size(), 2u) << "bravo, charlie and echo go, delta stays";
+    EXPECT_EQ(report.tables.back().rows_lost, 3u);
 
     db = original;
     size_t size = 0;
@@ -365,10 +378,11 @@ TEST(RepairPages, RowsHoldingOtherRowsGoAndInlineValuesKeepTheirBytes) {
 }
 
 // A slot offset moved into the row before makes the next row's extent run into that
-// row's bytes. Here the next row still reads (the bytes where its extent now ends are
-// a copy of its own trailer, held as data by the row before), and its long value is
-// unreadable: its mend would write into the row before, so it is dropped instead, and
-// the row before stays as it was.
+// row's bytes (with another offset changed, so that it is not put back). Here the
+// next row still reads (the bytes where its extent now ends are a copy of its own
+// trailer, held as data by the row before), and its long value is unreadable: its
+// mend would write into the row before, so it is dropped instead, and the row before
+// stays as it was.
 TEST(RepairPages, RowsSharingBytesAreNotMendedIntoEachOther) {
   testing_support::TempDir dir;
   for (jet::Version version : {jet::Version::kJet3, jet::Version::kJet4}) {
@@ -377,13 +391,13 @@ TEST(RepairPages, RowsSharingBytesAreNotMendedIntoEachOther) {
     t.name = "t";
     t.columns = {{"id", jet::ColumnType::kLong}, {"data", jet::ColumnType::kOle}};
     t.indexes = {{"PrimaryKey", {{"id", true}}, true}};
-    for (int i = 0; i < 3; ++i)
+    for (int i = 0; i < 4; ++i)
       t.rows.push_back({{Value::Long(i + 1), Value::Binary(std::vector<uint8_t>(i == 2 ? 3000 : 40, 0x5A))}});
     testing_support::DatabaseBytes db;
     ASSERT_TRUE(db.Create({t}, version)) << db.error();
     const std::vector<jet::RowId> rows = db.LiveRows("t");
-    ASSERT_EQ(rows.size(), 3u);
-    ASSERT_TRUE(rows[0].page == rows[2].page && rows[0].row == 0 && rows[2].row == 2);
+    ASSERT_EQ(rows.size(), 4u);
+    ASSERT_TRUE(rows[0].page == rows[3].page && rows[0].row == 0 && rows[3].row == 3);
     size_t first_size = 0, last_size = 0;
     uint8_t* first = db.Row(rows[0], &first_size);
     const uint8_t* last = db.Row(rows[2], &last_size);
@@ -397,6 +411,7 @@ TEST(RepairPages, RowsSharingBytesAreNotMendedIntoEachOther) {
     ASSERT_TRUE(ReadTableRows(planted, &before, &error)) << error;
 
     jet::StoreLe16(db.Slot(rows[1]), uint16_t(data + 16 - db.Page(rows[0].page)));
+    jet::StoreLe16(db.Slot(rows[3]), 0x1FF0);
     size_t size = 0;
     uint8_t* row = db.Row(rows[2], &size);
     uint8_t* length = nullptr;
@@ -408,7 +423,7 @@ TEST(RepairPages, RowsSharingBytesAreNotMendedIntoEachOther) {
     WriteAndRepair(db, dir.File("shared.mdb"), &report, &after);
     EXPECT_EQ(testing_support::RowsNotIn(after, before), 0u) << "the first row is not written into";
     EXPECT_EQ(after["t"].size(), 1u);
-    EXPECT_EQ(report.tables.back().rows_lost, 2u);
+    EXPECT_EQ(report.tables.back().rows_lost, 3u);
   }
 }
 
