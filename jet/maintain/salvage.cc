@@ -599,15 +599,21 @@ Status Salvager::ReadDefinition(uint32_t first, TableDef* def) {
   std::vector<TableDefMend> mends;
   if (!ReadTableDefMending(view_, first, def, &mends).ok() || mends.empty()) return KeepColumnsOnly(first, s, def);
   const size_t rebuilt_before = report_->rebuilt.size();
+  // Mends of the header and the column records stay in the bytes a rewrite of the
+  // columns alone reads; those past them (indexes, long-value maps) it replaces.
+  const size_t columns_end = def->columns.empty() ? 0 : def->columns.back().def_offset + format_.column_def_size;
+  std::vector<std::string> column_mends;
   for (const TableDefMend& mend : mends) {
     PatchDefinition(*def, mend.offset, mend.width, mend.value);
     report_->rebuilt.push_back("the definition of table page " + std::to_string(first) + " mended: " + mend.what);
+    if (mend.offset < columns_end) column_mends.push_back(report_->rebuilt.back());
   }
   *def = TableDef();
   s = ReadTableDef(view_, first, def);
   unsound = s.ok() ? UnsoundDefinition(format_, *def) : "";
   if (s.ok() && unsound.empty()) return s;
-  report_->rebuilt.resize(rebuilt_before);  // the rewrite below replaces the mends
+  report_->rebuilt.resize(rebuilt_before);
+  report_->rebuilt.insert(report_->rebuilt.end(), column_mends.begin(), column_mends.end());
   return KeepColumnsOnly(first, s.ok() ? Status::Error(ErrorKind::kDamaged, unsound) : s, def);
 }
 

@@ -465,7 +465,8 @@ TEST(RepairRebuild, DefinitionsKeepTheirColumnsWhenTheRestIsLost) {
     const bool j3 = jet::IsJet3(version);
     const size_t qty_size_at = def.columns[1].def_offset + (j3 ? 16 : 23);
     // Damage past the columns (with an impossible index count, and a fixed column's
-    // flags read as variable and holding bits its type cannot have), a column's size, its name's length (the names from
+    // flags read as variable and holding bits its type cannot have), a column's size
+    // (with another's flags holding a hyperlink bit), its name's length (the names from
     // there on are lost), its number (the rows tell which free number it had); in
     // Jet 3, names lost as well as a text column naming a code page that does not
     // exist (none of its values would decode).
@@ -477,7 +478,10 @@ TEST(RepairRebuild, DefinitionsKeepTheirColumnsWhenTheRestIsLost) {
         jet::StoreLe32(page + jet::FormatFor(version).tdef_logical_indexes, 0x006A0002);
         page[def.columns[1].def_offset + jet::ColumnFlagsOffset(jet::FormatFor(version))] = 0xC4;
       }
-      else if (n == 1) jet::StoreLe16(page + qty_size_at, 66);
+      else if (n == 1) {
+        jet::StoreLe16(page + qty_size_at, 66);
+        page[def.columns[0].def_offset + jet::ColumnFlagsOffset(jet::FormatFor(version))] = 0x87;
+      }
       else if (n == 2 && j3) page[def.columns[1].name_offset] = 0xF0;
       else if (n == 2) jet::StoreLe16(page + def.columns[1].name_offset, 0xFFF0);
       else if (n == 3) jet::StoreLe16(page + def.columns[2].def_offset + (j3 ? 1 : 5), 200);
@@ -494,6 +498,12 @@ TEST(RepairRebuild, DefinitionsKeepTheirColumnsWhenTheRestIsLost) {
       jet::CheckReport check;
       ASSERT_TRUE(jet::CheckDatabase(path, &check).ok());
       EXPECT_FALSE(check.HasDamage()) << path;
+      if (n == 1) {
+        const bool said = std::any_of(report.rebuilt.begin(), report.rebuilt.end(), [](const std::string& line) {
+          return line.find("\"id\" had flags 0x87") != std::string::npos;
+        });
+        EXPECT_TRUE(said) << path << ": the mend of the flags stays in the columns kept, and in the report";
+      }
       if (n == 2 || n == 3) {
         const std::string assumed = report.assumptions.empty() ? "" : report.assumptions.back();
         EXPECT_NE(assumed.find(n == 2 ? "named Column_2 to Column_3" : "given 2"), std::string::npos)
