@@ -502,6 +502,10 @@ class Salvager {
   // Pages whose slot table the salvage mended (MendSlotOffset): damage hit them, so
   // their index entries are evidence as on a page that lost rows.
   std::set<uint32_t> slot_mended_pages_;
+  // Tables (by definition page) whose rows the salvage changed in place or found at
+  // odds with an index entry: their old trees may hold keys no row gives any more,
+  // and are rebuilt, as for a table that lost rows.
+  std::set<uint32_t> rows_changed_;
   // Pages dropped from a table (not what its map says): table page -> pages.
   std::map<uint32_t, std::set<uint32_t>> dropped_pages_;
   // Data pages a table's map names whose owner field names another table: table page
@@ -739,6 +743,7 @@ bool Salvager::MendLongValue(const TableDef& def, RowId id, const RowPlace& plac
       StoreLe32(view_.Mutable(place.page) + place.start + raw[c].offset, (word & 0xC0000000u) | held);
       table->notes.push_back(where + ": long value length " + std::to_string(header.length) +
                              " garbled; its one row holds " + std::to_string(held) + " bytes, taken as the value");
+      rows_changed_.insert(def.first_page);
       continue;  // read it again to be sure
     }
     if (attempt == 0 && !value_.empty() && parsed) {
@@ -826,6 +831,7 @@ Status Salvager::SalvageRow(const TableDef& def, RowId id, const RowPlace& place
     // A count byte alone was garbled: the rest of the row names the count.
     std::copy(row_.begin(), row_.end(), view_.Mutable(place.page) + place.start);
     table->notes.push_back("row " + RowName(id) + ": " + mended + "; mended");
+    rows_changed_.insert(def.first_page);
     s = ReadRowPage(place.page);
     if (!s.ok()) return s;
     row = row_page_.data() + place.start;
@@ -901,6 +907,7 @@ void Salvager::MendSlotOffset(const TableDef& def, uint32_t number, RepairTableR
   StoreLe16(view_.Mutable(number) + at, value);
   StoreLe16(page_.data() + at, value);
   slot_mended_pages_.insert(number);
+  rows_changed_.insert(def.first_page);
   table->notes.push_back("page " + std::to_string(number) + ": the offset of row " + std::to_string(slot) + ", " +
                          std::to_string(stored & kSlotOffsetMask) + ", was changed; " +
                          std::to_string(value & kSlotOffsetMask) + " put back, where it and the row after it read whole");
@@ -1344,6 +1351,7 @@ void Salvager::DropRowsTheirIndexesDisown(const TableDef& def, const std::vector
           damaged_pages.count(RowId::FromPointer(suspect.pointer).page) &&
           WriteKeyFromEntry(def, index, suspect.pointer, suspect.entry_key, &what)) {
         mended.insert(suspect.pointer);
+        rows_changed_.insert(def.first_page);
         table->notes.push_back("row " + RowName(RowId::FromPointer(suspect.pointer)) + ": its key differs from the " +
                                "entry of index \"" + index_name + "\" that points at it, and other rows of its " +
                                "page are damaged; the entry's values written back (" + what + ")");
@@ -1391,6 +1399,7 @@ void Salvager::DropRowsTheirIndexesDisown(const TableDef& def, const std::vector
     }
     table->notes.push_back("row " + RowName(RowId::FromPointer(pointer)) + ": its key differs from the entry of index \"" +
                            index_name + "\" that points at it; kept as it reads");
+    rows_changed_.insert(def.first_page);
   }
 }
 
@@ -2313,13 +2322,15 @@ Status Salvager::Run() {
     if (o.name == "MSysQueries") DropOrphanQueryRows(def, objects, &table);
     // Rows that were changed or dropped may have hidden index damage from the check
     // (it computes no keys for a row it cannot decode): rebuild all of the table's.
-    RebuildIndexes(def, o.name, table.rows_lost > 0 || table.values_cut > 0 || adopted_.count(first), &table);
+    RebuildIndexes(def, o.name,
+                   table.rows_lost > 0 || table.values_cut > 0 || adopted_.count(first) || rows_changed_.count(first),
+                   &table);
     tables.push_back(std::move(table));
   }
   // The catalog last: its indexes must match the rows that are left of it.
   s = ReadTableDef(view_, kCatalogTdefPage, &catalog);
   if (!s.ok()) return s;
-  RebuildIndexes(catalog, "MSysObjects", catalog_changed, &catalog_report);
+  RebuildIndexes(catalog, "MSysObjects", catalog_changed || rows_changed_.count(kCatalogTdefPage), &catalog_report);
   report_->tables.push_back(std::move(catalog_report));
   for (RepairTableReport& t : tables) report_->tables.push_back(std::move(t));
   return Status::Ok();

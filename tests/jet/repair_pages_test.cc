@@ -427,6 +427,25 @@ TEST(RepairPages, RowsSharingBytesAreNotMendedIntoEachOther) {
   }
 }
 
+// A catalog page whose slot offset a flipped byte changed, with a row at odds with
+// an index entry: the offset is put back, no row is lost, and the catalog's indexes
+// are rebuilt though no row was, so that the result is sound (jk_delcol_2003, page
+// 14; flipped bytes also changed two system tables' names, which stay as they read).
+TEST(RepairPages, AMendedCatalogPageGetsItsIndexesRebuilt) {
+  SKIP_WITHOUT_TESTDATA();
+  testing_support::TempDir dir;
+  const std::string source = testing_support::TestDataDir() + "/jet4/jk_delcol_2003.mdb";
+  const std::string path = dir.File("catalog.mdb");
+  damage::PageDamageResult result;
+  ASSERT_TRUE(damage::MakePageDamagedCopy(source, path, {damage::Role::kCatalogData, damage::Mode::kFlip, 1, 8, 14},
+                                          &result).ok());
+  jet::RepairReport report;
+  const jet::Status s = jet::RepairDatabaseWithReport(path, &report);
+  ASSERT_TRUE(s.ok()) << s.ToString();
+  for (const jet::RepairTableReport& table : report.tables) EXPECT_EQ(table.rows_lost, 0u) << table.name;
+  EXPECT_EQ(testing_support::TableRowCounts(path)["Table1"], 2u);
+}
+
 // A catalog row's property value whose mark a flipped byte changed reads as a long
 // value, but no reader can parse it: the check calls it damage, and the repair nulls
 // it (counted) instead of writing it out as data. Every user row stays.
