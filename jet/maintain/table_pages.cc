@@ -8,7 +8,10 @@
 #include "jet/file/data_page.h"
 #include "jet/file/page_file.h"
 #include "jet/read/index_reader.h"
+#include "jet/read/row.h"
+#include "jet/read/row_fetch.h"
 #include "jet/read/table_def.h"
+#include "jet/write/index_key.h"
 
 namespace jet {
 
@@ -39,11 +42,27 @@ std::vector<uint32_t> UnmappedDataPages(const PageFile& file, const std::vector<
   }
   if (candidates.empty() || own_mapped.empty()) return candidates;
   std::set<uint32_t> indexed;
+  RowFetcher fetcher(file, table);
+  RowDecoder decoder(file, table);
+  std::vector<Value> values;
+  std::string computed;
   for (const RealIndex& index : table.real_indexes) {
+    const bool computable = CanComputeKeys(file.format(), table, index);
     IndexWalkStats stats;
     WalkIndex(file, table.first_page, index.root_page,
-              [&](const std::string&, const RowId& row) {
-                if (std::binary_search(candidates.begin(), candidates.end(), row.page)) indexed.insert(row.page);
+              [&](const std::string& key, const RowId& row) {
+                if (!std::binary_search(candidates.begin(), candidates.end(), row.page) || indexed.count(row.page))
+                  return true;
+                // A damaged leaf's garbled pointer may land on a page of an earlier
+                // life of the table: an entry speaks for the page only where the row
+                // it reaches gives its key.
+                const uint8_t* bytes = nullptr;
+                size_t size = 0;
+                if (computable && (!fetcher.Fetch(row, &bytes, &size).ok() || !decoder.Decode(bytes, size, &values).ok() ||
+                                   !EncodeIndexKey(file.format(), table, index, values, &computed).ok() ||
+                                   computed != key))
+                  return true;
+                indexed.insert(row.page);
                 return true;
               },
               &stats);

@@ -5,7 +5,8 @@
 //   - a page the map names counts when it is a data page naming the table;
 //   - a data page naming the table that the map leaves out counts when it holds a
 //     live row and something else says it is the table's: an index entry of the
-//     table points at a row on it, or the map names none of the table's pages at all
+//     table points at a row on it that gives the entry's key (a damaged leaf's garbled
+//     pointer lands anywhere), or the map names none of the table's pages at all
 //     (a torn map reads as an empty one). Access files do carry pages that name a
 //     table, hold rows and are in no map or index: pages of an earlier life of the
 //     table, which no reader shows; those stay out;
