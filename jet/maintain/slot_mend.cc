@@ -20,14 +20,18 @@ bool LiveExtentsSound(const Format& format, const uint8_t* page, const DataPageH
   return holding.empty() && RowsSharingBytes(format, page, header, holding).empty();
 }
 
-// Whether slot `row` of `page`, as it now stands, is no evidence against the page:
-// deleted, or a live row (not an overflow pointer) that is tight.
-bool RowFits(const Format& format, const TableDef& table, const uint8_t* page, const DataPageHeader& header,
-             unsigned row) {
+// How slot `row` of `page`, as it now stands, bears on the page: against it (no
+// well-formed extent, an overflow pointer, or a live row that is not tight), not at
+// all (deleted), or for it (a live row that is tight).
+enum class Evidence { kAgainst, kNone, kFor };
+Evidence RowEvidence(const Format& format, const TableDef& table, const uint8_t* page, const DataPageHeader& header,
+                     unsigned row) {
   RowSlot slot;
-  if (!GetRowSlot(format, page, header, row, &slot).ok()) return false;
-  if (slot.deleted) return true;
-  return !slot.overflow && slot.size() > 0 && RowIsTight(format, table, page + slot.start, slot.size());
+  if (!GetRowSlot(format, page, header, row, &slot).ok()) return Evidence::kAgainst;
+  if (slot.deleted) return Evidence::kNone;
+  const bool tight =
+      !slot.overflow && slot.size() > 0 && RowIsTight(format, table, page + slot.start, slot.size());
+  return tight ? Evidence::kFor : Evidence::kAgainst;
 }
 
 }  // namespace
@@ -78,14 +82,12 @@ bool FindChangedSlotOffset(const Format& format, const TableDef& table, const ui
       if ((candidate & 1) && flags == flag_choices[0]) continue;
       if ((flags | e) == stored) continue;
       StoreLe16(at, uint16_t(flags | e));
-      // Row k+1 ends at e and row k starts there; at least one of them must be live.
-      RowSlot own, next;
-      const bool live_own = GetRowSlot(format, copy.data(), header, k, &own).ok() && !own.deleted;
-      const bool live_next =
-          k + 1 < n && GetRowSlot(format, copy.data(), header, k + 1, &next).ok() && !next.deleted;
-      if (!live_own && !live_next) continue;
-      if (!RowFits(format, table, copy.data(), header, k)) continue;
-      if (k + 1 < n && !RowFits(format, table, copy.data(), header, k + 1)) continue;
+      // Row k starts at e and row k+1 ends there: neither may speak against e, and
+      // one must speak for it.
+      const Evidence own = RowEvidence(format, table, copy.data(), header, k);
+      const Evidence next = k + 1 < n ? RowEvidence(format, table, copy.data(), header, k + 1) : Evidence::kNone;
+      if (own == Evidence::kAgainst || next == Evidence::kAgainst) continue;
+      if (own != Evidence::kFor && next != Evidence::kFor) continue;
       if (!LiveExtentsSound(format, copy.data(), header)) continue;
       if (found) return false;  // two values fit: no evidence for either
       found = true;
