@@ -57,7 +57,7 @@ if [ -d "$testdata" ]; then
     [ -f "$file" ] || continue
     case "$file" in */jet3/*) page=2048 ;; *) page=4096 ;; esac
     for kind in index-leaf zero-data-page row-in-free-space broken-long-value long-value-cycle \
-                tdef-continuation stale-row-count commit-state truncated; do
+                tdef-continuation stale-row-count column-flags commit-state truncated; do
       damaged="$build/damaged.tmp"
       rm -f "$damaged"
       if "$build/tools/damage/jetdb-damage" "$kind" "$file" "$damaged" >/dev/null 2>&1; then

@@ -905,6 +905,11 @@ void Checker::CheckTableDefinition(const TableDef& table, const Place& place) {
   for (const ColumnDef& c : table.columns) {
     if (!numbers.insert(c.number).second)
       Add(FindingKind::kTdefColumnNumber, place, "column number " + std::to_string(c.number) + " is used twice");
+    // Rows may still read through such a record (a flipped AutoNumber or hyperlink
+    // bit changes no byte of them), but no engine writes it, and a writer that
+    // trusted it would number or store the column wrongly.
+    if (std::string why = ImpossibleColumnRecord(file_.format(), c); !why.empty())
+      Add(FindingKind::kTdefColumnRecord, place, "column \"" + c.name + "\": " + why);
     if (c.type() == ColumnType::kBoolean) continue;
     if (c.is_fixed()) {
       fixed.emplace_back(c.fixed_offset, uint32_t(c.fixed_offset) + c.length);

@@ -35,6 +35,7 @@ constexpr FindingKindInfo kFindingKinds[] = {
     {FindingKind::kTdefVarIndex, "tdef-var-index", CheckSeverity::kDamage, RepairAction::kNone},
     {FindingKind::kTdefFixedOverlap, "tdef-fixed-overlap", CheckSeverity::kDamage, RepairAction::kNone},
     {FindingKind::kTdefIndexColumn, "tdef-index-column", CheckSeverity::kDamage, RepairAction::kNone},
+    {FindingKind::kTdefColumnRecord, "tdef-column-record", CheckSeverity::kDamage, RepairAction::kNone},
     {FindingKind::kTdefRelatedTable, "tdef-related-table", CheckSeverity::kHarmless, RepairAction::kNone},
     {FindingKind::kOwnedMap, "owned-map", CheckSeverity::kDamage, RepairAction::kNone},
     {FindingKind::kOwnedMapForeignPage, "owned-map-foreign-page", CheckSeverity::kDamage, RepairAction::kNone},

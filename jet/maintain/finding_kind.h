@@ -58,6 +58,7 @@ enum class FindingKind : uint8_t {
   kTdefVarIndex,
   kTdefFixedOverlap,
   kTdefIndexColumn,
+  kTdefColumnRecord,
   kTdefRelatedTable,
   kOwnedMap,
   kOwnedMapForeignPage,

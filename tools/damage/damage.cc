@@ -44,6 +44,7 @@ const KindInfo kKinds[] = {
     {Kind::kLongValueCycle, "long-value-cycle", {{FindingKind::kLongValueBroken}, false}},
     {Kind::kTdefContinuation, "tdef-continuation", {{FindingKind::kTdefUnreadable}, false}},
     {Kind::kStaleRowCount, "stale-row-count", {{FindingKind::kRowCount}, false}},
+    {Kind::kColumnFlags, "column-flags", {{FindingKind::kTdefColumnRecord}, true}},
     {Kind::kCommitState, "commit-state", {{FindingKind::kCommitState}, true}},
     {Kind::kTruncated, "truncated", {{FindingKind::kPartialPage}, false}},
 };
@@ -106,7 +107,8 @@ Status Damager::Apply(Kind kind, Result* r) {
     case Kind::kBrokenLongValue: return LongValue(false, r);
     case Kind::kLongValueCycle: return LongValue(true, r);
     case Kind::kTdefContinuation:
-    case Kind::kStaleRowCount: return TableDefinition(kind, r);
+    case Kind::kStaleRowCount:
+    case Kind::kColumnFlags: return TableDefinition(kind, r);
     case Kind::kCommitState: {
       const uint32_t at = uint32_t(jet::CommitAreaOffset(format_));
       Page(0)[at + 1] = 0x00;
@@ -292,6 +294,19 @@ Status Damager::TableDefinition(Kind kind, Result* r) {
                "raised the stored row count from " + std::to_string(def->row_count) + " to " +
                    std::to_string(def->row_count + 3));
       return Status::Ok();
+    }
+    if (kind == Kind::kColumnFlags) {
+      // A one-page definition, so that the record's offset is its offset in the page.
+      if (table->is_system() || def->pages.size() != 1) continue;
+      for (const jet::ColumnDef& column : def->columns) {
+        if (column.type() == jet::ColumnType::kMemo || column.type() == jet::ColumnType::kBoolean) continue;
+        const uint64_t at = column.def_offset + jet::ColumnFlagsOffset(format_);
+        Page(def->first_page)[at] = uint8_t(column.flags | jet::kColumnHyperlink);
+        Describe(r, table, def->first_page, Offset(def->first_page, uint32_t(at)),
+                 "set the hyperlink bit in the flags of column \"" + column.name + "\"");
+        return Status::Ok();
+      }
+      continue;
     }
     const uint32_t last = def->pages.back();
     const uint32_t beyond = db_->file().page_count() + 10;

@@ -26,13 +26,14 @@ enum class Kind {
   kLongValueCycle,      // a long-value chain pointing back at its own first row
   kTdefContinuation,    // a table definition's next-page pointer past the end
   kStaleRowCount,       // a table definition's row count off by a few
+  kColumnFlags,         // a column's flags given the hyperlink bit, which only memos have
   kCommitState,         // the "needs repair" state set in the commit bytes
   kTruncated,           // the file cut in the middle of its last page
 };
 
 // "index-leaf", "index-node", "zero-data-page", "wrong-page-type", "row-in-free-space",
 // "broken-long-value", "long-value-cycle", "tdef-continuation", "stale-row-count",
-// "commit-state", "truncated".
+// "column-flags", "commit-state", "truncated".
 const char* KindName(Kind kind);
 bool ParseKind(const std::string& name, Kind* kind);
 std::vector<Kind> AllKinds();
