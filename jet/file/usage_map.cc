@@ -1,6 +1,7 @@
 // Usage maps: decoding both map forms into page lists.
 #include "jet/file/usage_map.h"
 
+#include <algorithm>
 #include <string>
 
 #include "jet/base/byte_order.h"
@@ -80,6 +81,34 @@ Status ReadUsageMap(const PageFile& file, uint32_t pointer, UsageMap* map) {
   if (!s.ok()) return Damaged("page " + std::to_string(id.page) + ": " + s.detail());
   if (slot.deleted) return Damaged("map row " + std::to_string(id.page) + ":" + std::to_string(id.row) + " is deleted");
   return DecodeUsageMap(file, page.data() + slot.start, slot.size(), map);
+}
+
+bool FindMapBit(uint32_t page_size, const uint8_t* row, size_t size, uint32_t page, MapBit* bit) {
+  if (size < 1) return false;
+  if (row[0] == kUsageMapInline) {
+    if (size < 5) return false;
+    const uint32_t first = LoadLe32(row + 1);
+    if (page < first || (page - first) / 8 >= size - 5) return false;
+    *bit = {0, 5 + (page - first) / 8, uint8_t(1u << ((page - first) % 8))};
+    return true;
+  }
+  if (row[0] != kUsageMapReference) return false;
+  const uint64_t pages_per_bitmap = uint64_t(page_size - 4) * 8;
+  const uint64_t i = page / pages_per_bitmap;
+  if (1 + 4 * i + 4 > size) return false;
+  const uint32_t bitmap_page = LoadLe32(row + 1 + 4 * i);
+  if (bitmap_page == 0) return false;
+  const uint64_t k = page % pages_per_bitmap;
+  *bit = {bitmap_page, size_t(4 + k / 8), uint8_t(1u << (k % 8))};
+  return true;
+}
+
+void DropPagesMarkedFree(const PageFile& file, std::vector<uint32_t>* pages) {
+  UsageMap free_pages;
+  if (pages->empty() || !ReadUsageMap(file, kGlobalFreeMapPointer, &free_pages).ok()) return;
+  std::erase_if(*pages, [&](uint32_t p) {
+    return std::binary_search(free_pages.pages.begin(), free_pages.pages.end(), p);
+  });
 }
 
 }  // namespace jet

@@ -23,6 +23,10 @@ class PageFile;
 
 inline constexpr uint8_t kUsageMapInline = 0x00;
 inline constexpr uint8_t kUsageMapReference = 0x01;
+// The global free-page map is row 0 of page 1; its set bits mark pages free for reuse.
+// Access never marks a page in use free (the check calls that damage), so a page it
+// marks free holds nothing live, whatever the page's own bytes still say.
+inline constexpr uint32_t kGlobalFreeMapPointer = 1u << 8;
 
 struct UsageMap {
   uint8_t type = kUsageMapInline;
@@ -37,5 +41,22 @@ Status DecodeUsageMap(const PageFile& file, const uint8_t* row, size_t size, Usa
 // Finds the row at row pointer `pointer` (page << 8 | row) and decodes it.
 // kDamaged when the pointer is 0 or leads nowhere valid.
 Status ReadUsageMap(const PageFile& file, uint32_t pointer, UsageMap* map);
+
+// Where the bit of `page` lies in the map in `row` (`size` bytes of a map row), for
+// one who changes it: in the row itself (bitmap_page 0, offset from the row's start)
+// or in a type-0x05 bitmap page (bitmap_page, offset from that page's start; the
+// caller checks the page). False when the map does not cover `page`.
+struct MapBit {
+  uint32_t bitmap_page = 0;
+  size_t offset = 0;
+  uint8_t mask = 0;
+};
+bool FindMapBit(uint32_t page_size, const uint8_t* row, size_t size, uint32_t page, MapBit* bit);
+
+// Leaves out of `pages` (ascending) those the global free map marks free: pages a
+// table gave back, whose rows are an earlier life's. A reader that finds a table's
+// pages by their owner field, its map being lost, goes by this. Without a readable
+// free map there is no such evidence, and every page stays.
+void DropPagesMarkedFree(const PageFile& file, std::vector<uint32_t>* pages);
 
 }  // namespace jet

@@ -90,10 +90,14 @@ class PatchedFile final : public PageFile {
     }
     return it->second.data();
   }
+  // A new page at the end. It is allocated as Jet allocates one: its bit in the global
+  // free map, which marks every page past a file's end free, is cleared, so that a
+  // reader that goes by that map (a table's pages found by owner) sees it in use.
   uint32_t Append() {
     ++changes_;
     const uint32_t number = count_++;
     patches_.emplace(number, std::vector<uint8_t>(page_size(), 0));
+    MarkInUse(number);
     return number;
   }
   // Counts calls of Mutable and Append: a copy of a page read when it was N is still
@@ -101,6 +105,24 @@ class PatchedFile final : public PageFile {
   uint64_t changes() const { return changes_; }
 
  private:
+  void MarkInUse(uint32_t number) {
+    std::vector<uint8_t> page(page_size());
+    DataPageHeader header;
+    RowSlot slot;
+    MapBit bit;
+    if (number < 2 || !ReadPage(1, page.data()).ok() || !ParseDataPage(format(), page.data(), &header).ok() ||
+        !GetRowSlot(format(), page.data(), header, 0, &slot).ok() || slot.deleted ||
+        !FindMapBit(page_size(), page.data() + slot.start, slot.size(), number, &bit))
+      return;
+    if (bit.bitmap_page == 0) {
+      if (page[slot.start + bit.offset] & bit.mask) Mutable(1)[slot.start + bit.offset] &= uint8_t(~bit.mask);
+      return;
+    }
+    if (bit.bitmap_page < count_ && ReadPage(bit.bitmap_page, page.data()).ok() && page[0] == kPageUsageBitmap &&
+        bit.offset < page.size() && (page[bit.offset] & bit.mask))
+      Mutable(bit.bitmap_page)[bit.offset] &= uint8_t(~bit.mask);
+  }
+
   PageFile& base_;
   uint32_t count_;
   uint64_t changes_ = 0;

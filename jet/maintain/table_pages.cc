@@ -7,6 +7,7 @@
 
 #include "jet/file/data_page.h"
 #include "jet/file/page_file.h"
+#include "jet/file/usage_map.h"
 #include "jet/read/index_reader.h"
 #include "jet/read/row.h"
 #include "jet/read/row_fetch.h"
@@ -40,6 +41,7 @@ std::vector<uint32_t> UnmappedDataPages(const PageFile& file, const std::vector<
     if (!file.ReadPage(p, page.data()).ok() || !HoldsLiveRow(file.format(), page.data())) continue;
     candidates.push_back(p);
   }
+  DropPagesMarkedFree(file, &candidates);
   if (candidates.empty() || own_mapped.empty()) return candidates;
   std::set<uint32_t> indexed;
   RowFetcher fetcher(file, table);

@@ -9,7 +9,8 @@
 //     pointer lands anywhere), or the map names none of the table's pages at all
 //     (a torn map reads as an empty one). Access files do carry pages that name a
 //     table, hold rows and are in no map or index: pages of an earlier life of the
-//     table, which no reader shows; those stay out;
+//     table, which no reader shows; those stay out, and so does any page the
+//     global free map marks free, whatever points at it;
 //   - a page the map names past the end of the file, or that does not name the
 //     table (another table's page, an index, a definition), is a wrong bit, which
 //     readers that trust the map fail on. No Access file we know carries one.

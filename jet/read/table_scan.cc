@@ -45,6 +45,7 @@ Status TableScanner::DataPages(std::vector<uint32_t>* pages, std::vector<std::st
         if (unreadable.ok())
           unreadable = Status::Error(ErrorKind::kDamaged, "page " + std::to_string(n) + " cannot be read");
       });
+  DropPagesMarkedFree(file_, pages);
   return unreadable;
 }
 

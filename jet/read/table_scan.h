@@ -2,7 +2,8 @@
 // the owned-pages map, slot order within a page). Deleted slots are skipped and
 // overflow rows are followed to the bytes they point at. When the owned-pages map
 // cannot be read, the scan falls back to every data page whose owner field names the
-// table, and says so in a note.
+// table and that the global free map does not mark free (a page the table gave back
+// keeps its owner field and its old rows), and says so in a note.
 #pragma once
 
 #include <cstddef>

@@ -237,12 +237,13 @@ TEST(ReaderRowTest, FixedValuesAreExact) {
   EXPECT_EQ(values[3].bytes(), guid);
 }
 
-// Table 2's rows on pages 3 and 4, its owned-pages map on page 1: row 3:0 is an
-// overflow pointer to 4:0, 3:1 is deleted, 3:2 is an ordinary row.
+// Table 2's rows on pages 3 and 4, its owned-pages map at 1:1 (beside the global free
+// map, which marks nothing free): row 3:0 is an overflow pointer to 4:0, 3:1 is
+// deleted, 3:2 is an ordinary row.
 SyntheticFile OverflowFile() {
   SyntheticFile f(jet::Version::kJet4, 6);
   const Bytes map = Cat({{0x00}, Le32(0), {0x18}});  // pages 3 and 4
-  f.SetDataPage(1, 0, {{map, 0}});
+  f.SetDataPage(1, 0, {{Cat({{0x00}, Le32(0), {0x00}}), 0}, {map, 0}});
   f.SetDataPage(3, 2, {{Le32(4u << 8 | 0), jet::kSlotOverflow},
                        {B("gone"), jet::kSlotDeleted},
                        {B("plain"), 0}});
@@ -256,7 +257,7 @@ TEST(ReaderScanTest, OverflowRowsAreFollowedAndDeletedSlotsSkipped) {
   ASSERT_NE(file, nullptr);
   TableDef t;
   t.first_page = 2;
-  t.owned_map = 1u << 8 | 0;
+  t.owned_map = 1u << 8 | 1;
   jet::TableScanner scanner(*file, t);
   std::vector<std::pair<jet::RowId, std::string>> rows;
   std::vector<std::string> notes;
@@ -278,10 +279,16 @@ TEST(ReaderScanTest, OverflowRowsAreFollowedAndDeletedSlotsSkipped) {
   ASSERT_TRUE(scanner.Scan(collect, &notes).ok());
   EXPECT_EQ(rows.size(), 2u);
   EXPECT_EQ(notes.size(), 1u);
+  // ... but for a page the global free map marks free: it was given back.
+  f.page(1)[4096 - 1] = 0x08;  // page 3
+  rows.clear();
+  ASSERT_TRUE(scanner.Scan(collect, &notes).ok());
+  EXPECT_EQ(rows.size(), 0u);
+  f.page(1)[4096 - 1] = 0x00;
 
   // A map that also claims a page holding something else: skipped, with one note.
-  f.page(1)[4096 - 1] = 0x38;  // pages 3, 4, 5
-  t.owned_map = 1u << 8;
+  f.page(1)[4096 - 6 - 1] = 0x38;  // pages 3, 4, 5
+  t.owned_map = 1u << 8 | 1;
   rows.clear();
   notes.clear();
   ASSERT_TRUE(scanner.Scan(collect, &notes).ok());

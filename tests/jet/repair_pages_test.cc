@@ -447,13 +447,17 @@ std::string RepairFlippedTestFile(const testing_support::TempDir& dir, const std
 // are rebuilt though no row was, so that the result is sound (flipped bytes also
 // changed two system tables' names, which stay as they read). An index leaf whose
 // flipped pointers reach pages of an earlier life of their table (in no map) does
-// not bring those pages' old rows back, which would repeat the primary key's keys.
+// not bring those pages' old rows back, which would repeat the primary key's keys;
+// nor does a flipped map that leaves the table's pages to be found by owner: the
+// global free map marks those old pages free.
 TEST(RepairPages, FlippedSlotsAndPointersOfRealFiles) {
   SKIP_WITHOUT_TESTDATA();
   testing_support::TempDir dir;
   std::string path = RepairFlippedTestFile(dir, "jet4/jk_delcol_2003.mdb", damage::Role::kCatalogData, 14, 1);
   EXPECT_EQ(testing_support::TableRowCounts(path)["Table1"], 2u);
   path = RepairFlippedTestFile(dir, "jet3/nwind.mdb", damage::Role::kIndexLeaf, 810, 1);
+  EXPECT_EQ(testing_support::TableRowCounts(path)["Ums\xC3\xA4tze"], 830u);
+  path = RepairFlippedTestFile(dir, "jet3/nwind.mdb", damage::Role::kUsageMap, 756, 1);
   EXPECT_EQ(testing_support::TableRowCounts(path)["Ums\xC3\xA4tze"], 830u);
 }
 
