@@ -14,7 +14,9 @@ namespace study {
 namespace {
 
 constexpr char kUnitSeparator = '\x1f';
-constexpr char kRecordSeparator = '\x1e';
+// What ends a row of mdb-export's answer: four bytes, since a flipped byte in a stored
+// value may well be one 0x1E, and would split its row in two.
+constexpr char kRowEnd[] = "\x1e\x1e\x1e\x1e";
 constexpr char kNullMark = '\x1d';
 
 void Emit(const std::string& line) {
@@ -170,7 +172,7 @@ FileRead Readers::ReadMdbtools(const std::string& path, const std::vector<std::s
   for (const std::string& name : tables) {
     const ChildResult child =
         RunProgram({"mdb-export", "-H", "-Q", "-d", std::string(1, kUnitSeparator), "-R",
-                    std::string(1, kRecordSeparator), "-0", std::string(1, kNullMark), "-b", "hex", "-D",
+                    kRowEnd, "-0", std::string(1, kNullMark), "-b", "hex", "-D",
                     "%Y-%m-%d %H:%M:%S", "-T", "%Y-%m-%d %H:%M:%S", path, name},
                    seconds_);
     TableRead& table = read.tables[name];
@@ -181,10 +183,10 @@ FileRead Readers::ReadMdbtools(const std::string& path, const std::vector<std::s
     table.ok = true;
     size_t begin = 0;
     while (begin < child.out.size()) {
-      size_t end = child.out.find(kRecordSeparator, begin);
+      size_t end = child.out.find(kRowEnd, begin);
       if (end == std::string::npos) end = child.out.size();
       ++table.rows[child.out.substr(begin, end - begin)];
-      begin = end + 1;
+      begin = end + sizeof kRowEnd - 1;
     }
   }
   return read;
