@@ -61,8 +61,13 @@ Status ValidateColumns(const Format& format, const TableDef& table, const RowLay
       if (c.var_index >= layout.var_count)
         return Invalid("variable column \"" + c.name + "\" has no entry among its " +
                        std::to_string(layout.var_count) + " variable offsets");
-      const uint32_t length = layout.var_offsets[c.var_index + 1] - layout.var_offsets[c.var_index];
-      if (raw[i].is_null && layout.var_offsets[c.var_index + 1] > layout.var_offsets[c.var_index])
+      const std::vector<uint16_t>& at = layout.var_offsets;
+      const uint32_t k = c.var_index, length = at[k + 1] - at[k];
+      // Bytes that come from an entry falling back against its neighbour are a
+      // flipped offset, which no reader reads (ValidateUnreadOffsets), not a value.
+      const bool entries_in_order =
+          (k == 0 || at[k - 1] <= at[k]) && (k + 2 > layout.var_count || at[k + 1] <= at[k + 2]);
+      if (raw[i].is_null && at[k + 1] > at[k] && entries_in_order)
         return Invalid("variable column \"" + c.name + "\" is null in the null mask, yet its offsets give it " +
                        std::to_string(length) + " bytes");
     }
@@ -156,6 +161,43 @@ size_t VarCountAt(const Format& format, size_t size, uint32_t column_count) {
   return size - (column_count + 7) / 8 - (IsJet3(format.version) ? 1 : 2);
 }
 
+// Sets the last entry of the variable-offset table of `row` (whose `layout` it is),
+// the end of the variable data, to where the trailer starts, re-reading `layout`;
+// true when it then reads so. A Jet 3 row of more than 256 bytes is left alone: its
+// jump bytes lie between the count and that entry.
+bool MoveEndEntryToTrailer(const Format& format, const TableDef& table, uint8_t* row, size_t size,
+                           RowLayout* layout) {
+  const size_t mask = layout->mask_size;
+  if (IsJet3(format.version)) {
+    if (size > 256) return false;
+    row[size - mask - 2 - layout->var_count] = uint8_t(layout->trailer_start);
+  } else {
+    StoreLe16(row + size - mask - 2 - 2 - 2 * layout->var_count, uint16_t(layout->trailer_start));
+  }
+  return ReadRowLayout(format, table, row, size, layout).ok() &&
+         layout->var_offsets[layout->var_count] == layout->trailer_start;
+}
+
+// An end entry past the trailer is no gap Access leaves but a flipped byte: the
+// trailer's start is the one value it can have had, when the row is then tight. True,
+// with the mend in `what`, when it was so mended; false, the row unchanged, otherwise.
+bool MendEndEntryPastTrailer(const Format& format, const TableDef& table, uint8_t* row, size_t size,
+                             std::string* what) {
+  thread_local RowLayout* layout_slot = nullptr;
+  RowLayout& layout = ThreadScratch(&layout_slot);
+  if (!ReadRowLayout(format, table, row, size, &layout).ok() || layout.var_count == 0) return false;
+  const uint32_t end = layout.var_offsets[layout.var_count];
+  if (end <= layout.trailer_start) return false;
+  const std::vector<uint8_t> before(row, row + size);
+  if (MoveEndEntryToTrailer(format, table, row, size, &layout) && RowIsTight(format, table, row, size)) {
+    *what = "its variable data ends at " + std::to_string(end) + ", past its trailer at " +
+            std::to_string(layout.trailer_start) + ", where it must end";
+    return true;
+  }
+  std::copy(before.begin(), before.end(), row);
+  return false;
+}
+
 // The one variable-column count with which `row` is sound, written into it; false
 // (the row unchanged) when none or several are.
 bool MendVarCount(const Format& format, const TableDef& table, uint8_t* row, size_t size, uint32_t* from,
@@ -206,6 +248,7 @@ bool MendRowCounts(const Format& format, const TableDef& table, uint8_t* row, si
     return false;
   }
   if (table.var_columns == 0) return false;
+  if (MendEndEntryPastTrailer(format, table, row, size, what)) return true;
   // A variable-column count the offsets do not end with is mended only when the
   // stored one is what is wrong: with it, the table does not end at the trailer.
   if (Tight(format, table, row, size) || !MendVarCount(format, table, row, size, &from, &to)) return false;
@@ -234,18 +277,8 @@ bool CloseGapBeforeTrailer(const Format& format, const TableDef& table, uint8_t*
   RowLayout& layout = ThreadScratch(&layout_slot);
   if (table.var_columns == 0 || !ReadRowLayout(format, table, row, size, &layout).ok() || layout.var_count == 0)
     return false;
-  const uint32_t end = layout.var_offsets[layout.var_count];
-  if (end >= layout.trailer_start) return false;
-  const size_t mask = layout.mask_size;
-  if (IsJet3(format.version)) {
-    if (size > 256) return false;  // no jump bytes: the entry is one byte below the count
-    uint8_t* entry = row + size - mask - 2 - layout.var_count;
-    *entry = uint8_t(layout.trailer_start);
-  } else {
-    StoreLe16(row + size - mask - 2 - 2 - 2 * layout.var_count, uint16_t(layout.trailer_start));
-  }
-  return ReadRowLayout(format, table, row, size, &layout).ok() &&
-         layout.var_offsets[layout.var_count] == layout.trailer_start;
+  if (layout.var_offsets[layout.var_count] >= layout.trailer_start) return false;
+  return MoveEndEntryToTrailer(format, table, row, size, &layout);
 }
 
 namespace {

@@ -13,7 +13,9 @@
 //     never read by any reader, so they are not judged);
 //   - every variable column the row carries has an entry in the offset table, and
 //     one its null mask says is null takes no bytes (Jet stores no bytes for a null
-//     variable value; a flipped mask bit turns a value into a null that does).
+//     variable value; a flipped mask bit turns a value into a null that does), unless
+//     an entry of its own falls back against its neighbour's: then a flipped entry
+//     gave it those bytes, and the null is what the row holds.
 // One rule no reader depends on, and so the check's alone: the offset table never
 // falls back (Access writes the offsets of null and deleted columns equal to the next
 // one). An entry that does was flipped; as no reader reads it, the row stays as every
@@ -30,7 +32,9 @@
 //     ending at its null mask);
 //   - a variable-column count is the one n for which entry n of the offset table,
 //     the end of the variable data, is where the trailer of n entries starts, the
-//     entries before it never falling back.
+//     entries before it never falling back;
+//   - that last entry, where it lies past the trailer, is the trailer's start, when
+//     the row is then tight.
 // and rules for long values, whose pages tear like any other:
 //   - a memo's text holds no NUL character but a final one (no one can type one into
 //     Access; zeros are what a page write that never finished leaves);

@@ -591,6 +591,49 @@ TEST(RepairPages, GarbledCountsAreMendedAndHiddenValuesDropTheirRows) {
   }
 }
 
+// A flipped offset entry gives a null variable value bytes, which no reader reads: an
+// inner entry that then stands past the next one leaves the row as every reader reads
+// it, and an end entry past the trailer is put back at the trailer. Neither row is
+// lost.
+TEST(RepairPages, FlippedOffsetsOfNullValuesLoseNoRow) {
+  testing_support::TempDir dir;
+  for (jet::Version version : {jet::Version::kJet3, jet::Version::kJet4}) {
+    SCOPED_TRACE(jet::VersionName(version));
+    jet::TableSpec t;
+    t.name = "t";
+    t.columns = {{"id", jet::ColumnType::kLong}, {"a", jet::ColumnType::kText, 20},
+                 {"b", jet::ColumnType::kText, 20}, {"c", jet::ColumnType::kText, 20}};
+    for (int i = 1; i <= 3; ++i)
+      t.rows.push_back({{Value::Long(i), Value::Text("a" + std::to_string(i)), Value::Null(), Value::Null()}});
+    testing_support::DatabaseBytes db;
+    ASSERT_TRUE(db.Create({t}, version)) << db.error();
+    const std::vector<jet::RowId> rows = db.LiveRows("t");
+    const std::string original = dir.File(std::string("original") + jet::VersionName(version) + ".mdb");
+    ASSERT_TRUE(db.WriteTo(original));
+    TableRows before, after;
+    std::string error;
+    ASSERT_TRUE(ReadTableRows(original, &before, &error)) << error;
+    // Entry i of the offset table of a row of `size` bytes (3 variable columns, a
+    // one-byte mask), and its width.
+    const bool j3 = jet::IsJet3(version);
+    const auto entry = [&](uint8_t* row, size_t size, size_t i) {
+      return j3 ? row + size - 1 - 1 - (i + 1) : row + size - 1 - 2 - 2 * (i + 1);
+    };
+    size_t size = 0;
+    uint8_t* row = db.Row(rows[0], &size);
+    *entry(row, size, 2) += 9;  // b's end, c's start: past c's end
+    row = db.Row(rows[1], &size);
+    *entry(row, size, 3) += 9;  // the end entry: past the trailer
+    const std::string path = dir.File(std::string("offsets") + jet::VersionName(version) + ".mdb");
+    ASSERT_TRUE(db.WriteTo(path));
+    jet::RepairReport report;
+    ASSERT_TRUE(jet::RepairDatabaseWithReport(path, &report).ok());
+    EXPECT_EQ(report.RowsLost(), 0u);
+    ASSERT_TRUE(ReadTableRows(path, &after, &error)) << error;
+    EXPECT_EQ(after, before);
+  }
+}
+
 // A flipped byte in an index leaf can garble an entry's row pointer rather than a
 // row: the entry then points past any file, at another structure's page or at a slot
 // no row holds, while its row is intact. That is no lost row, and its key is not
