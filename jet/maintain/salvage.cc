@@ -923,16 +923,20 @@ void Salvager::MendRowCount(uint32_t number, uint16_t stored, RepairTableReport*
 void Salvager::MendSlotOffset(const TableDef& def, uint32_t number, RepairTableReport* table) {
   unsigned slot = 0;
   uint16_t value = 0;
-  if (!FindChangedSlotOffset(format_, def, page_.data(), &slot, &value)) return;
-  const uint32_t at = format_.data_header_size + 2u * slot;
-  const uint16_t stored = LoadLe16(page_.data() + at);
-  StoreLe16(view_.Mutable(number) + at, value);
-  StoreLe16(page_.data() + at, value);
-  slot_mended_pages_.insert(number);
-  rows_changed_.insert(def.first_page);
-  table->notes.push_back("page " + std::to_string(number) + ": the offset of row " + std::to_string(slot) + ", " +
-                         std::to_string(stored & kSlotOffsetMask) + ", was changed; " +
-                         std::to_string(value & kSlotOffsetMask) + " put back, where it and the row after it read whole");
+  // Each round puts one offset back; a page has as many rounds as it has slots at most.
+  for (uint32_t round = 0; round < kMaxRowsPerDataPage; ++round) {
+    if (!FindChangedSlotOffset(format_, def, page_.data(), &slot, &value)) return;
+    const uint32_t at = format_.data_header_size + 2u * slot;
+    const uint16_t stored = LoadLe16(page_.data() + at);
+    StoreLe16(view_.Mutable(number) + at, value);
+    StoreLe16(page_.data() + at, value);
+    slot_mended_pages_.insert(number);
+    rows_changed_.insert(def.first_page);
+    table->notes.push_back("page " + std::to_string(number) + ": the offset of row " + std::to_string(slot) + ", " +
+                           std::to_string(stored & kSlotOffsetMask) + ", was changed; " +
+                           std::to_string(value & kSlotOffsetMask) +
+                           " put back, where it and the row after it read whole");
+  }
 }
 
 bool Salvager::MendDataPageType(const TableDef& def, uint32_t number, RepairTableReport* table) {

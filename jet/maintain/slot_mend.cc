@@ -10,6 +10,9 @@
 namespace jet {
 namespace {
 
+// The most offsets out of order that are judged one by one as flipped bytes.
+constexpr size_t kMaxChangedSlots = 4;
+
 // Whether every live row of `page` has a well-formed extent apart from the others'.
 bool LiveExtentsSound(const Format& format, const uint8_t* page, const DataPageHeader& header) {
   for (unsigned i = 0; i < header.row_count; ++i) {
@@ -61,15 +64,30 @@ bool FindChangedSlotOffset(const Format& format, const TableDef& table, const ui
     in_order_before[i + 1] = in_order_before[i] && offset(int(i)) <= offset(int(i) - 1);
   for (int i = int(n) - 1; i >= 0; --i)
     in_order_after[size_t(i)] = in_order_after[size_t(i) + 1] && offset(i + 1) <= offset(i);
-  bool found = false;
+  // The offsets whose removal leaves the others in order: one of them is the changed
+  // one, if one alone changed. Where none is, several changed; each offset out of
+  // order with a neighbour, between neighbours in order, is then judged by the two
+  // rows it bounds alone, as long as there are few: more are noise, not flipped bytes.
+  std::vector<unsigned> candidates, out_of_order;
   for (unsigned k = 0; k < n; ++k) {
-    // Only an offset whose removal leaves the others in order can be the changed one.
-    if (!in_order_before[k] || !in_order_after[k + 1] || offset(int(k) + 1) > offset(int(k) - 1)) continue;
+    if (offset(int(k) + 1) > offset(int(k) - 1)) continue;
+    if (in_order_before[k] && in_order_after[k + 1]) candidates.push_back(k);
+    if (offset(int(k)) > offset(int(k) - 1) || offset(int(k)) < offset(int(k) + 1)) out_of_order.push_back(k);
+  }
+  const bool several = candidates.empty();
+  if (several) {
+    if (out_of_order.size() > kMaxChangedSlots) return false;
+    candidates = out_of_order;
+  }
+  bool found = false;
+  for (unsigned k : candidates) {
     uint8_t* at = copy.data() + format.data_header_size + 2 * k;
     const uint16_t stored = LoadLe16(at);
     // The flag bits share the offset's high byte, which may be the one changed; the
     // deleted bit stays as stored (a row deleted must not come back).
     const uint16_t flag_choices[] = {uint16_t(stored & ~kSlotOffsetMask), uint16_t(stored & kSlotDeleted)};
+    unsigned fits = 0;
+    uint16_t fitting = 0;
     // One of the offset's two bytes changed: 256 values with another low byte, 32
     // with other offset bits in the high byte. That also bounds the work a hostile
     // page can ask for.
@@ -88,13 +106,23 @@ bool FindChangedSlotOffset(const Format& format, const TableDef& table, const ui
       const Evidence next = k + 1 < n ? RowEvidence(format, table, copy.data(), header, k + 1) : Evidence::kNone;
       if (own == Evidence::kAgainst || next == Evidence::kAgainst) continue;
       if (own != Evidence::kFor && next != Evidence::kFor) continue;
-      if (!LiveExtentsSound(format, copy.data(), header)) continue;
-      if (found) return false;  // two values fit: no evidence for either
-      found = true;
-      *slot = k;
-      *value = uint16_t(flags | e);
+      if (!several && !LiveExtentsSound(format, copy.data(), header)) continue;
+      ++fits;
+      fitting = uint16_t(flags | e);
     }
     StoreLe16(at, stored);
+    if (several) {
+      if (fits != 1) continue;  // no value, or several: no evidence for any
+      *slot = k;
+      *value = fitting;
+      return true;  // the caller, having put it back, asks again for the others
+    }
+    if (fits > 1 || (fits == 1 && found)) return false;  // several values fit: no evidence for either
+    if (fits == 1) {
+      found = true;
+      *slot = k;
+      *value = fitting;
+    }
   }
   return found;
 }

@@ -8,7 +8,9 @@
 // one the page had. The values tried differ from the stored one in one byte, as a
 // flipped byte leaves it; the flag bits beside the offset's high byte may have
 // changed with it, and but for the deleted bit, which stays, they are tried as
-// stored and cleared.
+// stored and cleared. Where several offsets are out of order (several flipped bytes;
+// no more than a few), each is judged alone by the two rows it bounds, and put back
+// where exactly one value makes both tight.
 #pragma once
 
 #include <cstdint>
@@ -20,8 +22,9 @@ namespace jet {
 
 // The slot of `page` (a data page of `table`) whose offset was changed and the slot
 // value (flags as stored) it had, as above. False when the page needs no mend (its
-// live extents are sound and apart), when more than one offset is out of order, or
-// when no single value fits, or several do.
+// live extents are sound and apart), when more offsets are out of order than flipped
+// bytes leave, or when no offset has a single value that fits. Of several changed
+// offsets it names one: the caller puts it back and asks again.
 bool FindChangedSlotOffset(const Format& format, const TableDef& table, const uint8_t* page, unsigned* slot,
                            uint16_t* value);
 
