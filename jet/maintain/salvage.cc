@@ -393,6 +393,10 @@ class Salvager {
   // the gap ends, or the row read from there is whole; the free space when neither
   // holds and the row read from the slot is whole.
   bool FreeSpaceGarbled(const TableDef& def, const uint8_t* page, const DataPageHeader& header, const RowSlot& slot);
+  // True when most live rows of data page `number` of the view (overflow pointers
+  // aside) read whole under `def`: the flipped bytes that garbled its owner field may
+  // have garbled a row too, which the row salvage drops.
+  bool RowsReadAsTable(const TableDef& def, uint32_t number);
   // Counts the rows of lost pages from the index entries that point at rows neither
   // `seen` nor `regained` (by an adopted overflow target), lists their primary-key
   // values, and returns the count.
@@ -910,6 +914,27 @@ bool Salvager::FreeSpaceGarbled(const TableDef& def, const uint8_t* page, const 
   return whole(slot.start, slot.end);
 }
 
+bool Salvager::RowsReadAsTable(const TableDef& def, uint32_t number) {
+  std::vector<uint8_t> page(format_.page_size);
+  if (!view_.ReadPage(number, page.data()).ok()) return false;
+  DataPageHeader header;
+  if (!ParseDataPage(format_, page.data(), &header).ok() || header.row_count > kMaxRowsPerDataPage) return false;
+  unsigned whole = 0, broken = 0;
+  for (unsigned i = 0; i < header.row_count; ++i) {
+    RowSlot slot;
+    if (!GetRowSlot(format_, page.data(), header, i, &slot).ok()) {
+      ++broken;
+      continue;
+    }
+    if (slot.deleted || slot.overflow || slot.size() == 0) continue;
+    if (ValidateRow(format_, def, page.data() + slot.start, slot.size()).ok())
+      ++whole;
+    else
+      ++broken;
+  }
+  return whole > broken;
+}
+
 void Salvager::MendRowCount(uint32_t number, uint16_t stored, RepairTableReport* table) {
   const uint16_t implied = RowCountFromFreeSpace(format_, page_.data());
   if (implied == 0 || implied == stored) return;
@@ -966,10 +991,30 @@ std::vector<uint32_t> Salvager::TablePages(const TableDef& def, RepairTableRepor
   // a map host) has a garbled owner: the map is the better evidence, as long as it
   // names nothing else that is not the table's. A map with other wrong bits is itself
   // damaged, and the pages it names may be another, deleted table's leftovers.
+  // An owner naming another table's definition is garbled too where that table's own
+  // map, read whole, leaves the page out and most of the page's rows read whole as
+  // this table's.
+  std::map<uint32_t, std::vector<uint32_t>> other_maps;  // by definition page; empty: no evidence
+  const auto other_map_leaves_out = [&](uint32_t owner, uint32_t p) {
+    auto it = other_maps.find(owner);
+    if (it == other_maps.end()) {
+      std::vector<uint32_t> pages;
+      TableDef other;
+      UsageMap map;
+      if (ReadTableDef(view_, owner, &other).ok() && ReadUsageMap(view_, other.owned_map, &map).ok() &&
+          map.pages_past_end == 0)
+        pages = map.pages;
+      std::sort(pages.begin(), pages.end());
+      it = other_maps.emplace(owner, std::move(pages)).first;
+    }
+    return !it->second.empty() && !std::binary_search(it->second.begin(), it->second.end(), p);
+  };
   const auto owner_garbled = [&](uint32_t p) {
     if (p >= types_.size() || types_[p] != kPageData || owners_[p] == def.first_page) return false;
     const uint32_t owner = owners_[p];
-    return !(owner == 0 || owner == kLongValueOwner || (owner < types_.size() && types_[owner] == kPageTableDef));
+    if (owner == 0 || owner == kLongValueOwner) return false;
+    if (owner >= types_.size() || types_[owner] != kPageTableDef) return true;
+    return other_map_leaves_out(owner, p) && RowsReadAsTable(def, p);
   };
   bool map_otherwise_sound = owned.pages_past_end == 0;
   for (uint32_t p : candidates)
@@ -981,7 +1026,8 @@ std::vector<uint32_t> Salvager::TablePages(const TableDef& def, RepairTableRepor
     StoreLe32(view_.Mutable(p) + kPageOwnerOffset, def.first_page);
     owners_[p] = def.first_page;
     table->notes.push_back("page " + std::to_string(p) + ": its owner field (" + std::to_string(owner) +
-                           ") names no table; the table's map names the page, which was given back to it");
+                           ") names no table that holds it; the table's map names the page, which was given back "
+                           "to it");
   }
   // The pages are the truth, the map is evidence: pages that name the table and hold
   // rows count whatever the map says.
