@@ -154,6 +154,30 @@ Status LoadChain(PageFile& file, uint32_t first_page, TableDef* table) {
 // below what the columns use are raised only within that limit.
 constexpr uint16_t kMaxRowColumns = 255;
 
+// Access allows 255 columns and 32 indexes a table, so the bytes of a column or index
+// count above its lowest are zero. A count past its limit with exactly one of them
+// set has a flipped byte: it is its lowest byte, where that is within the limit.
+// The count as stored otherwise.
+constexpr uint32_t kMaxTableIndexes = 32;
+uint32_t CountWithoutFlippedByte(uint32_t stored, uint32_t limit) {
+  if (stored <= limit || (stored & 0xFF) > limit) return stored;
+  unsigned set = 0;
+  for (uint32_t high = stored >> 8; high != 0; high >>= 8) set += (high & 0xFF) != 0;
+  return set == 1 ? (stored & 0xFF) : stored;
+}
+
+// The header's column and index counts mended by CountWithoutFlippedByte, where
+// `mends` is given; each mend is noted there.
+void MendHeaderCount(size_t offset, uint8_t width, uint32_t limit, const char* what, uint32_t* count,
+                     std::vector<TableDefMend>* mends) {
+  const uint32_t mended = CountWithoutFlippedByte(*count, limit);
+  if (mends == nullptr || mended == *count) return;
+  mends->push_back({offset, width, mended,
+                    std::string("the ") + what + " count " + std::to_string(*count) + " is past any table's; set to " +
+                        std::to_string(mended) + ", as its one byte that can be set says"});
+  *count = mended;
+}
+
 // A count that holds every column is taken as sound: a column past it is the damaged
 // field, and raising the count would read that column as absent from every row.
 void MendHeaderCounts(const Format& f, TableDef* table, std::vector<TableDefMend>* mends) {
@@ -243,6 +267,55 @@ void MendColumnFlags(const Format& f, uint16_t stated_var_columns, std::vector<C
                                                        : " as stored")});
     column.flags = mended;
   }
+}
+
+// A fixed column's bytes lie in a row's fixed area, which a page bounds; one column
+// whose offset puts them past any row is a damaged field. Access lays the fixed
+// columns out in the order of their numbers, so the offset lies between the bytes of
+// the fixed columns numbered just before and just after it (the last one ends the
+// area). Where exactly one value there differs from the stored one in one byte, as a
+// flipped byte leaves it, the column gets that value.
+void MendFixedOffsets(const Format& f, TableDef* table, std::vector<TableDefMend>* mends) {
+  ColumnDef* broken = nullptr;
+  std::vector<const ColumnDef*> sound;
+  for (ColumnDef& column : table->columns) {
+    if (!column.is_fixed() || column.type() == ColumnType::kBoolean) continue;
+    if (uint32_t(column.fixed_offset) + column.length <= f.max_row_size) {
+      sound.push_back(&column);
+    } else if (broken == nullptr) {
+      broken = &column;
+    } else {
+      return;  // two: not one field to blame
+    }
+  }
+  if (broken == nullptr) return;
+  std::sort(sound.begin(), sound.end(), [](const ColumnDef* a, const ColumnDef* b) { return a->number < b->number; });
+  uint32_t low = 0, high = 0;
+  bool after = false;
+  for (size_t i = 0; i < sound.size(); ++i) {
+    const uint32_t start = sound[i]->fixed_offset, end = start + sound[i]->length;
+    if (i > 0 && start < uint32_t(sound[i - 1]->fixed_offset) + sound[i - 1]->length) return;  // not laid out so
+    if (sound[i]->number < broken->number) low = end;
+    if (sound[i]->number > broken->number && !after) {
+      high = start;
+      after = true;
+    }
+  }
+  if (!after) high = low + broken->length;
+  const uint16_t stored = broken->fixed_offset;
+  std::vector<uint16_t> fits;
+  for (unsigned b = 0; b < 256; ++b) {
+    for (const uint16_t value : {uint16_t((stored & 0xFF00) | b), uint16_t((stored & 0x00FF) | (b << 8))})
+      if (value != stored && value >= low && uint32_t(value) + broken->length <= high &&
+          std::find(fits.begin(), fits.end(), value) == fits.end())
+        fits.push_back(value);
+  }
+  if (fits.size() != 1) return;
+  mends->push_back({broken->def_offset + (IsJet3(f.version) ? 14 : 21), 2, fits[0],
+                    "column \"" + broken->name + "\" had fixed offset " + std::to_string(stored) +
+                        ", past any row; set to " + std::to_string(fits[0]) +
+                        ", between the columns numbered before and after it"});
+  broken->fixed_offset = fits[0];
 }
 
 // A Jet 3 text column names the code page of its text; one no converter knows is a
@@ -420,12 +493,15 @@ Status ParseTableDef(PageFile& file, uint32_t first_page, TableDef* table, uint1
   table->table_type = r.U8(f.tdef_table_type);
   table->max_columns = r.U16(f.tdef_max_columns);
   table->var_columns = r.U16(f.tdef_var_columns);
-  const uint16_t column_count = r.U16(f.tdef_column_count);
-  const uint32_t logical_count = r.U32(f.tdef_logical_indexes);
-  const uint32_t real_count = r.U32(f.tdef_real_indexes);
+  uint32_t column_count = r.U16(f.tdef_column_count);
+  uint32_t logical_count = r.U32(f.tdef_logical_indexes);
+  uint32_t real_count = r.U32(f.tdef_real_indexes);
   table->owned_map = r.U32(f.tdef_owned_map);
   table->free_map = r.U32(f.tdef_free_map);
   if (r.failed()) return Damaged(first_page, "header block is cut short");
+  MendHeaderCount(f.tdef_column_count, 2, kMaxRowColumns, "column", &column_count, mends);
+  MendHeaderCount(f.tdef_logical_indexes, 4, kMaxTableIndexes, "logical index", &logical_count, mends);
+  MendHeaderCount(f.tdef_real_indexes, 4, kMaxTableIndexes, "real index", &real_count, mends);
 
   // Each count must leave room for its records; checking against the buffer first
   // keeps a hostile count from reserving gigabytes.
@@ -504,6 +580,7 @@ Status ParseTableDef(PageFile& file, uint32_t first_page, TableDef* table, uint1
   if (mends != nullptr) MendHeaderCounts(f, table, mends);
   if (mends != nullptr) MendVariableIndexes(f, table, mends);
   if (mends != nullptr) MendColumnCodePages(f, code_page, table, mends);
+  if (mends != nullptr) MendFixedOffsets(f, table, mends);
   for (const ColumnDef& column : table->columns) {
     if (column.number >= table->max_columns)
       return Damaged(first_page, "column \"" + column.name + "\" has number " +
@@ -568,6 +645,8 @@ std::string ImpossibleColumnRecord(const Format& format, const ColumnDef& column
   // takes its type's size.
   if (column.is_fixed() && FixedColumnSize(type) != 0 && column.length != FixedColumnSize(type))
     return "its size " + std::to_string(column.length) + " is not its type's";
+  if (column.is_fixed() && type != ColumnType::kBoolean && uint32_t(column.fixed_offset) + column.length > format.max_row_size)
+    return "its fixed bytes, at " + std::to_string(column.fixed_offset) + ", lie past any row";
   return "";
 }
 
@@ -612,8 +691,8 @@ Status ReadTableDefColumns(PageFile& file, uint32_t first_page, ColumnsOnly* out
   table->table_type = r.U8(f.tdef_table_type);
   table->owned_map = r.U32(f.tdef_owned_map);
   table->free_map = r.U32(f.tdef_free_map);
-  const uint16_t column_count = r.U16(f.tdef_column_count);
-  const uint32_t real_count = r.U32(f.tdef_real_indexes);
+  const uint32_t column_count = CountWithoutFlippedByte(r.U16(f.tdef_column_count), kMaxRowColumns);
+  const uint32_t real_count = CountWithoutFlippedByte(r.U32(f.tdef_real_indexes), kMaxTableIndexes);
   out->stated_max_columns = std::min<uint16_t>(r.U16(f.tdef_max_columns), kMaxRowColumns);
   out->stated_var_columns = std::min<uint16_t>(r.U16(f.tdef_var_columns), kMaxRowColumns);
   size_t at = f.tdef_header_end + size_t(real_count) * f.real_index_stat_size;

@@ -318,7 +318,8 @@ std::vector<std::string> RowTexts(const std::string& path, const std::string& na
 // Fields of a definition that a flipped byte makes impossible while the columns stay
 // readable: a variable index past the count, a Jet 3 code page that does not exist,
 // an unused index slot naming a column, a fixed column's flags with the fixed bit
-// cleared and the hyperlink bit set. Each is mended and every row comes back.
+// cleared and the hyperlink bit set, a fixed offset past any row, a column count
+// with a high byte set. Each is mended and every row comes back.
 TEST(RepairRebuild, ImpossibleDefinitionFieldsAreMended) {
   TempDir dir;
   for (jet::Version version : kVersions) {
@@ -326,11 +327,12 @@ TEST(RepairRebuild, ImpossibleDefinitionFieldsAreMended) {
     jet::TableSpec t;
     t.name = "t";
     t.columns = {{"id", jet::ColumnType::kLong}, {"a", jet::ColumnType::kText, 20},
-                 {"b", jet::ColumnType::kText, 20}, {"c", jet::ColumnType::kText, 20}};
+                 {"b", jet::ColumnType::kText, 20}, {"c", jet::ColumnType::kText, 20}, {"d", jet::ColumnType::kLong}};
     t.indexes = {{"PrimaryKey", {{"id", true}}, true}};
     for (int i = 1; i <= 3; ++i)
       t.rows.push_back({{jet::Value::Long(i), jet::Value::Text("a" + std::to_string(i)),
-                         jet::Value::Text("b" + std::to_string(i)), jet::Value::Text("c" + std::to_string(i))}});
+                         jet::Value::Text("b" + std::to_string(i)), jet::Value::Text("c" + std::to_string(i)),
+                         jet::Value::Long(100 + i)}});
     testing_support::DatabaseBytes db;
     ASSERT_TRUE(db.Create({t}, version)) << db.error();
     const std::string name = jet::VersionName(version);
@@ -350,12 +352,16 @@ TEST(RepairRebuild, ImpossibleDefinitionFieldsAreMended) {
     jet::StoreLe16(page + def.real_indexes[0].def_offset + (j3 ? 0 : 4) + 3, 0xFF49);
     if (j3) jet::StoreLe16(page + def.columns[size_t(def.FindColumnByName("a"))].def_offset + 11, 31204);
     page[def.columns[size_t(def.FindColumnByName("id"))].def_offset + jet::ColumnFlagsOffset(jet::FormatFor(version))] = 0x82;
+    const jet::ColumnDef& d = def.columns[size_t(def.FindColumnByName("d"))];
+    ASSERT_EQ(d.fixed_offset, 4u);
+    jet::StoreLe16(page + d.def_offset + (j3 ? 14 : 21), 0x2104);
+    page[jet::FormatFor(version).tdef_column_count + 1] = 0x83;
     ASSERT_TRUE(db.WriteTo(dir.File(name + ".mdb")));
     const jet::RepairReport report = Repair(ReadFileBytes(dir.File(name + ".mdb")), dir.File(name + ".mdb"));
     EXPECT_EQ(RowTexts(dir.File(name + ".mdb"), "t"), before) << name;
     size_t mended = 0;
     for (const std::string& line : report.rebuilt) mended += line.find("mended") != std::string::npos;
-    EXPECT_GE(mended, j3 ? 4u : 3u) << name;
+    EXPECT_GE(mended, j3 ? 6u : 5u) << name;
   }
 }
 
