@@ -269,6 +269,13 @@ void MendColumnFlags(const Format& f, uint16_t stated_var_columns, std::vector<C
   }
 }
 
+// Whether `column` is fixed (a Boolean lives in the null mask) with bytes past the
+// largest row a page holds: no engine writes such a record.
+bool FixedBytesPastAnyRow(const Format& f, const ColumnDef& column) {
+  return column.is_fixed() && column.type() != ColumnType::kBoolean &&
+         uint32_t(column.fixed_offset) + column.length > f.max_row_size;
+}
+
 // A fixed column's bytes lie in a row's fixed area, which a page bounds; one column
 // whose offset puts them past any row is a damaged field. Access lays the fixed
 // columns out in the order of their numbers, so the offset lies between the bytes of
@@ -280,7 +287,7 @@ void MendFixedOffsets(const Format& f, TableDef* table, std::vector<TableDefMend
   std::vector<const ColumnDef*> sound;
   for (ColumnDef& column : table->columns) {
     if (!column.is_fixed() || column.type() == ColumnType::kBoolean) continue;
-    if (uint32_t(column.fixed_offset) + column.length <= f.max_row_size) {
+    if (!FixedBytesPastAnyRow(f, column)) {
       sound.push_back(&column);
     } else if (broken == nullptr) {
       broken = &column;
@@ -645,7 +652,7 @@ std::string ImpossibleColumnRecord(const Format& format, const ColumnDef& column
   // takes its type's size.
   if (column.is_fixed() && FixedColumnSize(type) != 0 && column.length != FixedColumnSize(type))
     return "its size " + std::to_string(column.length) + " is not its type's";
-  if (column.is_fixed() && type != ColumnType::kBoolean && uint32_t(column.fixed_offset) + column.length > format.max_row_size)
+  if (FixedBytesPastAnyRow(format, column))
     return "its fixed bytes, at " + std::to_string(column.fixed_offset) + ", lie past any row";
   return "";
 }
