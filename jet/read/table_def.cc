@@ -230,41 +230,56 @@ void MendVariableIndexes(const Format& f, TableDef* table, std::vector<TableDefM
   broken->var_index = free;
 }
 
-// A flags byte holding bits its column's type cannot have is damaged, and its fixed
-// bit, the one its rows depend on, with it. That bit is taken from the header's count
-// of variable columns where the count decides it: fixed where the other columns fill
-// the count, variable where they leave exactly this column's variable index free.
-// Otherwise the stored bit stands. The impossible bits are cleared, and 0x02, which
-// every column an engine writes carries, is set.
+// A flags byte its column's type cannot have (ImpossibleColumnFlags) is damaged, and
+// its fixed bit, the one its rows depend on, with it. Those bits are taken from the
+// header's count of variable columns where the count decides them: the variable
+// columns with sound flags leave a number to the damaged ones, and where that is
+// none they are all fixed (unless one cannot be: text, memo, OLE, a size not its
+// type's); where it is all of them, each holding a variable index below the count
+// that no other column holds, they are all variable. Otherwise the stored bits stand.
+// The impossible bits are cleared, and kColumnAlwaysSet is set.
 void MendColumnFlags(const Format& f, uint16_t stated_var_columns, std::vector<ColumnDef>* columns,
                      std::vector<TableDefMend>* mends) {
+  const auto is_variable = [](const ColumnDef& c) { return !c.is_fixed() && c.type() != ColumnType::kBoolean; };
+  const auto may_be_fixed = [](const ColumnDef& c) {
+    const ColumnType type = c.type();
+    return type != ColumnType::kText && type != ColumnType::kMemo && type != ColumnType::kOle &&
+           (FixedColumnSize(type) == 0 || c.length == FixedColumnSize(type));
+  };
+  std::vector<ColumnDef*> either;  // damaged flags, fixed or variable
+  uint32_t variable = 0;           // the rest that are variable
+  bool any = false;
+  for (ColumnDef& column : *columns) {
+    const bool damaged = ImpossibleColumnFlags(column.type_code, column.flags) != 0;
+    any = any || damaged;
+    if (damaged && column.type() != ColumnType::kBoolean) either.push_back(&column);
+    else if (is_variable(column)) ++variable;
+  }
+  if (!any) return;
+  const bool all_fixed = !either.empty() && stated_var_columns == variable &&
+                         std::all_of(either.begin(), either.end(), [&](const ColumnDef* c) { return may_be_fixed(*c); });
+  bool all_variable = !either.empty() && stated_var_columns == variable + either.size();
+  for (const ColumnDef* column : either) {
+    if (!all_variable) break;
+    all_variable = column->var_index < stated_var_columns;
+    for (const ColumnDef& other : *columns)
+      if (&other != column && other.var_index == column->var_index &&
+          (is_variable(other) || std::find(either.begin(), either.end(), &other) != either.end()))
+        all_variable = false;
+  }
   for (ColumnDef& column : *columns) {
     const uint8_t impossible = ImpossibleColumnFlags(column.type_code, column.flags);
     if (impossible == 0) continue;
-    const ColumnType type = column.type();
-    uint32_t others_variable = 0;
-    bool index_free = true;
-    for (const ColumnDef& other : *columns) {
-      if (&other == &column || other.is_fixed() || other.type() == ColumnType::kBoolean) continue;
-      ++others_variable;
-      index_free = index_free && other.var_index != column.var_index;
-    }
-    const bool may_be_fixed = type != ColumnType::kText && type != ColumnType::kMemo && type != ColumnType::kOle &&
-                              (FixedColumnSize(type) == 0 || column.length == FixedColumnSize(type));
-    const bool fixed_fits = may_be_fixed && stated_var_columns == others_variable;
-    const bool variable_fits =
-        stated_var_columns == others_variable + 1 && column.var_index < stated_var_columns && index_free;
-    bool fixed = column.is_fixed();
-    if (type != ColumnType::kBoolean && fixed_fits != variable_fits) fixed = fixed_fits;
-    const uint8_t mended = uint8_t((column.flags & ~impossible & ~kColumnFixed) | 0x02 | (fixed ? kColumnFixed : 0));
+    const bool decided = std::find(either.begin(), either.end(), &column) != either.end() && (all_fixed || all_variable);
+    const bool fixed = decided ? all_fixed : column.is_fixed();
+    const uint8_t mended = uint8_t((column.flags & ~impossible & ~kColumnFixed) | kColumnAlwaysSet | (fixed ? kColumnFixed : 0));
     char stored[8], now[8];
     std::snprintf(stored, sizeof stored, "0x%02X", column.flags);
     std::snprintf(now, sizeof now, "0x%02X", mended);
     mends->push_back({column.def_offset + ColumnFlagsOffset(f), 1, mended,
                       "column \"" + column.name + "\" had flags " + stored + ", which no " + ColumnTypeName(column.type_code) +
                           " column has; set to " + now + (fixed ? ", fixed" : ", variable") +
-                          (fixed_fits != variable_fits ? " as the header's count of variable columns says"
-                                                       : " as stored")});
+                          (decided ? " as the header's count of variable columns says" : " as stored")});
     column.flags = mended;
   }
 }
@@ -640,6 +655,7 @@ uint8_t ImpossibleColumnFlags(uint8_t type_code, uint8_t flags) {
       type != ColumnType::kBigInt && type != ColumnType::kComplex)
     impossible |= flags & kColumnAutoNumber;
   if (type != ColumnType::kMemo) impossible |= flags & kColumnHyperlink;
+  impossible |= ~flags & kColumnAlwaysSet;
   return impossible;
 }
 
@@ -647,7 +663,7 @@ std::string ImpossibleColumnRecord(const Format& format, const ColumnDef& column
   const ColumnType type = column.type();
   if (!FormatHasColumnType(format, column.type_code)) return "its type " + ColumnTypeName(column.type_code) + " is no column type of the format";
   if (ImpossibleColumnFlags(column.type_code, column.flags) != 0)
-    return "its flags hold bits no " + ColumnTypeName(column.type_code) + " column has";
+    return "its flags are ones no " + ColumnTypeName(column.type_code) + " column has";
   // Access stores some fixed-size types as variable (system tables do); a fixed one
   // takes its type's size.
   if (column.is_fixed() && FixedColumnSize(type) != 0 && column.length != FixedColumnSize(type))

@@ -56,11 +56,11 @@ Status BuildTableDef(const Format& f, uint16_t code_page, const TableDesign& des
     const uint16_t size = d.size == 0 ? 255 : d.size;
     if (IsVariable(d.type)) {
       c.var_index = var_count++;
-      c.flags = 0x02;
+      c.flags = kColumnAlwaysSet;
       if (d.type == ColumnType::kText) c.length = j3 ? size : uint16_t(2 * size);
       if (d.type == ColumnType::kBinary) c.length = size;
     } else {
-      c.flags = kColumnFixed | 0x02;
+      c.flags = kColumnFixed | kColumnAlwaysSet;
       c.length = d.type == ColumnType::kBoolean ? 1 : FixedColumnSize(d.type);
       if (d.type != ColumnType::kBoolean) {
         c.fixed_offset = fixed_end;
