@@ -297,10 +297,10 @@ bool FixedBytesPastAnyRow(const Format& f, const ColumnDef& column) {
 // the fixed columns numbered just before and just after it (the last one ends the
 // area). Where exactly one value there differs from the stored one in one byte, as a
 // flipped byte leaves it, the column gets that value.
-void MendFixedOffsets(const Format& f, TableDef* table, std::vector<TableDefMend>* mends) {
+void MendFixedOffsets(const Format& f, std::vector<ColumnDef>* columns, std::vector<TableDefMend>* mends) {
   ColumnDef* broken = nullptr;
   std::vector<const ColumnDef*> sound;
-  for (ColumnDef& column : table->columns) {
+  for (ColumnDef& column : *columns) {
     if (!column.is_fixed() || column.type() == ColumnType::kBoolean) continue;
     if (!FixedBytesPastAnyRow(f, column)) {
       sound.push_back(&column);
@@ -409,8 +409,9 @@ void MendLogicalIndexes(const Format& f, TableDef* table, std::vector<TableDefMe
   }
 }
 
+// `column_count`, when not 0, is read in place of the stored count.
 Status ParseTableDef(PageFile& file, uint32_t first_page, TableDef* table, uint16_t text_code_page,
-                     std::vector<TableDefMend>* mends);
+                     std::vector<TableDefMend>* mends, uint32_t column_count = 0);
 
 }  // namespace
 
@@ -499,7 +500,7 @@ namespace {
 
 // Strict when `mends` is null; otherwise mends what ReadTableDefMending names.
 Status ParseTableDef(PageFile& file, uint32_t first_page, TableDef* table, uint16_t text_code_page,
-                     std::vector<TableDefMend>* mends) {
+                     std::vector<TableDefMend>* mends, uint32_t column_count_read) {
   *table = TableDef();
   table->first_page = first_page;
   if (first_page == 0) return Damaged(first_page, "page 0 cannot hold a table definition");
@@ -515,13 +516,13 @@ Status ParseTableDef(PageFile& file, uint32_t first_page, TableDef* table, uint1
   table->table_type = r.U8(f.tdef_table_type);
   table->max_columns = r.U16(f.tdef_max_columns);
   table->var_columns = r.U16(f.tdef_var_columns);
-  uint32_t column_count = r.U16(f.tdef_column_count);
+  uint32_t column_count = column_count_read != 0 ? column_count_read : r.U16(f.tdef_column_count);
   uint32_t logical_count = r.U32(f.tdef_logical_indexes);
   uint32_t real_count = r.U32(f.tdef_real_indexes);
   table->owned_map = r.U32(f.tdef_owned_map);
   table->free_map = r.U32(f.tdef_free_map);
   if (r.failed()) return Damaged(first_page, "header block is cut short");
-  MendHeaderCount(f.tdef_column_count, 2, kMaxRowColumns, "column", &column_count, mends);
+  if (column_count_read == 0) MendHeaderCount(f.tdef_column_count, 2, kMaxRowColumns, "column", &column_count, mends);
   MendHeaderCount(f.tdef_logical_indexes, 4, kMaxTableIndexes, "logical index", &logical_count, mends);
   MendHeaderCount(f.tdef_real_indexes, 4, kMaxTableIndexes, "real index", &real_count, mends);
 
@@ -602,7 +603,7 @@ Status ParseTableDef(PageFile& file, uint32_t first_page, TableDef* table, uint1
   if (mends != nullptr) MendHeaderCounts(f, table, mends);
   if (mends != nullptr) MendVariableIndexes(f, table, mends);
   if (mends != nullptr) MendColumnCodePages(f, code_page, table, mends);
-  if (mends != nullptr) MendFixedOffsets(f, table, mends);
+  if (mends != nullptr) MendFixedOffsets(f, &table->columns, mends);
   for (const ColumnDef& column : table->columns) {
     if (column.number >= table->max_columns)
       return Damaged(first_page, "column \"" + column.name + "\" has number " +
@@ -752,10 +753,12 @@ Status ReadTableDefColumns(PageFile& file, uint32_t first_page, ColumnsOnly* out
                          (first_given == last_given ? first_given : first_given + " to " + last_given));
   for (ColumnDef& column : columns)
     if (lost_from != 0 && column.name_offset == 0) column.name_offset = AppendStoredName(f, column.name, &table->buffer);
-  std::vector<TableDefMend> flag_mends;
-  MendColumnFlags(f, out->stated_var_columns, &columns, &flag_mends);
-  for (const TableDefMend& mend : flag_mends) {
-    table->buffer[mend.offset] = uint8_t(mend.value);
+  std::vector<TableDefMend> record_mends;
+  MendColumnFlags(f, out->stated_var_columns, &columns, &record_mends);
+  MendFixedOffsets(f, &columns, &record_mends);
+  for (const TableDefMend& mend : record_mends) {
+    if (mend.width == 1) table->buffer[mend.offset] = uint8_t(mend.value);
+    else StoreLe16(table->buffer.data() + mend.offset, uint16_t(mend.value));
     out->named.push_back(mend.what);
   }
   // The header's counts are trusted where they can hold every column; a number or
@@ -821,13 +824,12 @@ Status ReadTableDefColumns(PageFile& file, uint32_t first_page, ColumnsOnly* out
   return Status::Ok();
 }
 
-Status ReadTableDefMending(PageFile& file, uint32_t first_page, TableDef* table, std::vector<TableDefMend>* mends) {
-  mends->clear();
-  Status s = ParseTableDef(file, first_page, table, 0, mends);
-  if (!s.ok() || mends->empty()) return s;
-  // A mend is worth making only when the rest of the definition is sound: the damage
-  // that hit one field often hit its neighbours, and a definition with a second,
-  // unmendable fault is no better than none.
+namespace {
+
+// A mend is worth making only when the rest of the definition is sound: the damage
+// that hit one field often hit its neighbours, and a definition with a second,
+// unmendable fault is no better than none.
+Status SoundOnceMended(PageFile& file, uint32_t first_page, const TableDef* table) {
   std::set<uint16_t> numbers;
   std::vector<std::pair<uint32_t, uint32_t>> fixed;
   for (const ColumnDef& c : table->columns) {
@@ -848,7 +850,61 @@ Status ReadTableDefMending(PageFile& file, uint32_t first_page, TableDef* table,
     if (index.def_offset + 4 > table->tdef_length) return Damaged(first_page, "index definitions run past the stated length");
   for (const LongValueMaps& maps : table->long_value_maps)
     if (maps.def_offset + 10 > table->tdef_length) return Damaged(first_page, "long-value maps run past the stated length");
-  return s;
+  return Status::Ok();
+}
+
+// Column numbers are unique and below the header's count of them, so a column count
+// above that count is damaged. The count it had is the one value up to there with
+// which the whole definition reads as Access writes one: every column record one an
+// engine writes, every name one Access allows and given once, and what follows
+// within the stated length. A wrong count shifts every record and name after the
+// columns, so that more than one such value is not expected; then nothing is mended.
+Status MendColumnCount(PageFile& file, uint32_t first_page, TableDef* table, std::vector<TableDefMend>* mends) {
+  const Format& f = file.format();
+  if (table->buffer.size() < f.tdef_header_end) return Damaged(first_page, "header block is cut short");
+  const uint32_t stored = LoadLe16(table->buffer.data() + f.tdef_column_count);
+  const uint32_t numbers = std::min<uint32_t>(LoadLe16(table->buffer.data() + f.tdef_max_columns), kMaxRowColumns);
+  if (stored <= numbers) return Damaged(first_page, "the column count is within the column numbers");
+  TableDef found;
+  std::vector<TableDefMend> found_mends;
+  uint32_t fits = 0, count = 0;
+  for (uint32_t candidate = 1; candidate <= numbers && fits < 2; ++candidate) {
+    TableDef read;
+    std::vector<TableDefMend> read_mends;
+    if (!ParseTableDef(file, first_page, &read, 0, &read_mends, candidate).ok() ||
+        !SoundOnceMended(file, first_page, &read).ok())
+      continue;
+    std::set<std::string> names;
+    const bool whole = std::all_of(read.columns.begin(), read.columns.end(), [&](const ColumnDef& c) {
+      return ImpossibleColumnRecord(f, c).empty() && PlausibleColumnName(c.name) && names.insert(AsciiLower(c.name)).second;
+    });
+    if (!whole) continue;
+    ++fits;
+    count = candidate;
+    found = std::move(read);
+    found_mends = std::move(read_mends);
+  }
+  if (fits != 1) return Damaged(first_page, "no one column count reads the definition whole");
+  *table = std::move(found);
+  *mends = std::move(found_mends);
+  mends->insert(mends->begin(), {f.tdef_column_count, 2, count,
+                                 "the column count " + std::to_string(stored) + " is above the column numbers (" +
+                                     std::to_string(numbers) + "); set to " + std::to_string(count) +
+                                     ", the one count with which the definition reads whole"});
+  return Status::Ok();
+}
+
+}  // namespace
+
+Status ReadTableDefMending(PageFile& file, uint32_t first_page, TableDef* table, std::vector<TableDefMend>* mends) {
+  mends->clear();
+  Status s = ParseTableDef(file, first_page, table, 0, mends);
+  if (!s.ok()) {
+    if (!MendColumnCount(file, first_page, table, mends).ok()) return s;
+    s = Status::Ok();
+  }
+  if (mends->empty()) return s;
+  return SoundOnceMended(file, first_page, table);
 }
 
 }  // namespace jet

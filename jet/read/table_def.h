@@ -221,9 +221,10 @@ struct ColumnsOnly {
 // is damaged past them (its index or long-value sections, its stated length): the
 // header, and the column records and names, each column judged on its own. A fixed
 // column whose stored size is not its type's gets its type's (in the buffer too); a
-// column whose flags its type cannot have gets them mended as ReadTableDefMending
-// does; a column whose record no engine writes otherwise (ImpossibleColumnRecord), or whose
-// fixed bytes overlap another's is left out; one whose number or variable index is
+// column whose flags its type cannot have, or one fixed column whose offset lies past
+// any row, gets them mended as ReadTableDefMending does; a column whose record no
+// engine writes otherwise (ImpossibleColumnRecord), or whose fixed bytes overlap
+// another's, is left out; one whose number or variable index is
 // damaged goes to `misplaced`. Where the names run past the end of the definition or
 // a name is none Access allows (empty, control characters, longer than 64, given
 // twice), that column and every later one are named "Column_<position>": a name's
@@ -240,8 +241,13 @@ Status ReadTableDefColumns(PageFile& file, uint32_t first_page, ColumnsOnly* out
 //     where those stay within a row's limits (raised to what the columns use);
 //   - one variable column whose variable index is past the header's count, where the
 //     other columns leave exactly one index free (given that one);
-//   - a column whose flags its type cannot have (set bits cleared, kColumnAlwaysSet set; its fixed bit as
-//     the header's count of variable columns says, where that count decides it);
+//   - a column or index count past what Access allows with one byte above its lowest
+//     set (its lowest byte);
+//   - columns whose flags their types cannot have (set bits cleared, kColumnAlwaysSet
+//     set; their fixed bits as the header's count of variable columns says, where
+//     that count decides them);
+//   - one fixed column whose bytes lie past any row (put between the fixed columns
+//     numbered before and after it, where one value a byte away fits);
 //   - a Jet 3 text column naming a code page that does not exist (given the file's);
 //   - an index slot naming a column the table lacks, where the index keeps another
 //     column (marked unused; the index must be rebuilt);

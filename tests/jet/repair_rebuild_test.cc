@@ -346,6 +346,7 @@ TEST(RepairRebuild, ImpossibleDefinitionFieldsAreMended) {
       def = *read;
     }
     ASSERT_EQ(def.pages.size(), 1u);
+    testing_support::DatabaseBytes miscounted = db;
     uint8_t* page = db.Page(def.first_page);
     const jet::ColumnDef& b = def.columns[size_t(def.FindColumnByName("b"))];
     jet::StoreLe16(page + b.def_offset + (j3 ? 3 : 7), 0x3603);
@@ -363,6 +364,12 @@ TEST(RepairRebuild, ImpossibleDefinitionFieldsAreMended) {
     size_t mended = 0;
     for (const std::string& line : report.rebuilt) mended += line.find("mended") != std::string::npos;
     EXPECT_GE(mended, j3 ? 7u : 6u) << name;
+    // A column count above the column numbers, its low byte changed: the one count
+    // with which the definition reads whole is the one it had.
+    miscounted.Page(def.first_page)[jet::FormatFor(version).tdef_column_count] = 0xB1;
+    ASSERT_TRUE(miscounted.WriteTo(dir.File(name + "-count.mdb")));
+    Repair(ReadFileBytes(dir.File(name + "-count.mdb")), dir.File(name + "-count.mdb"));
+    EXPECT_EQ(RowTexts(dir.File(name + "-count.mdb"), "t"), before) << name;
   }
 }
 
@@ -471,8 +478,9 @@ TEST(RepairRebuild, DefinitionsKeepTheirColumnsWhenTheRestIsLost) {
     }
     const bool j3 = jet::IsJet3(version);
     const size_t qty_size_at = def.columns[1].def_offset + (j3 ? 16 : 23);
-    // Damage past the columns (with an impossible index count, and a fixed column's
-    // flags read as variable and holding bits its type cannot have), a column's size
+    // Damage past the columns (with an impossible index count, a fixed column's flags
+    // read as variable and holding bits its type cannot have, and another's fixed
+    // offset past any row), a column's size
     // (with another's flags holding a hyperlink bit), its name's length (the names from
     // there on are lost), its number (the rows tell which free number it had); in
     // Jet 3, names lost as well as a text column naming a code page that does not
@@ -484,6 +492,7 @@ TEST(RepairRebuild, DefinitionsKeepTheirColumnsWhenTheRestIsLost) {
         jet::StoreLe32(page + jet::kTdefLengthOffset, 42187);
         jet::StoreLe32(page + jet::FormatFor(version).tdef_logical_indexes, 0x006A0002);
         page[def.columns[1].def_offset + jet::ColumnFlagsOffset(jet::FormatFor(version))] = 0xC4;
+        page[def.columns[0].def_offset + (j3 ? 15 : 22)] = 0x92;
       }
       else if (n == 1) {
         jet::StoreLe16(page + qty_size_at, 66);
