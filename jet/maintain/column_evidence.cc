@@ -55,12 +55,44 @@ long Fit(const Format& format, const TableDef& table, const ColumnDef& column,
   return support;
 }
 
+// Of the rows written with fixed column `column`, how many hold its bytes within
+// their fixed area (`inside`) and how many do not (`outside`).
+void CountFixedAreaFits(const Format& format, const TableDef& table, const ColumnDef& column,
+                        const std::vector<std::vector<uint8_t>>& rows, size_t* inside, size_t* outside) {
+  *inside = *outside = 0;
+  RowLayout layout;
+  for (const std::vector<uint8_t>& row : rows) {
+    if (!ReadRowLayout(format, table, row.data(), row.size(), &layout).ok() || column.number >= layout.column_count)
+      continue;
+    const uint32_t fixed_end = layout.var_count > 0 ? layout.var_offsets[0] : layout.trailer_start;
+    ++(format.row_column_count_size + column.fixed_offset + column.length > fixed_end ? *outside : *inside);
+  }
+}
+
+// Up to `limit` rows of the table `scanned` describes: of the pages its owned-pages
+// map names, or of every data page naming it where it has no map (owned_map 0).
+// Its counts must cover every row's offsets.
+std::vector<std::vector<uint8_t>> RowsOfTable(PageFile& file, const TableDef& scanned, size_t limit) {
+  std::vector<std::vector<uint8_t>> rows;
+  TableScanner scanner(file, scanned);
+  scanner.SkipDamagedRows([](const RowId&, const Status&) {});
+  std::vector<std::string> notes;
+  scanner.Scan(
+      [&](const RowId&, const uint8_t* bytes, size_t size) {
+        rows.emplace_back(bytes, bytes + size);
+        return rows.size() < limit;
+      },
+      &notes);
+  return rows;
+}
+
 // A fixed column whose bytes run past the fixed area of a row that holds it has a
 // damaged offset: it goes to the one gap of its size that lies snug between the
-// other fixed columns (or ends the area) and that its rows agree with.
+// other fixed columns (or ends the area) and that its rows agree with. Only `only`
+// is placed, where given.
 Status PlaceFixedColumnsByRows(const Format& format, const TableDef& scanned,
                                const std::vector<std::vector<uint8_t>>& rows, TableDef* table,
-                               std::vector<std::string>* placed) {
+                               std::vector<std::string>* placed, const ColumnDef* only = nullptr) {
   uint32_t area = 0;  // the widest fixed area a row has
   RowLayout layout;
   for (const std::vector<uint8_t>& row : rows)
@@ -71,6 +103,7 @@ Status PlaceFixedColumnsByRows(const Format& format, const TableDef& scanned,
   const auto stored_fixed = [](const ColumnDef& c) { return c.is_fixed() && c.type() != ColumnType::kBoolean; };
   for (ColumnDef& column : table->columns) {
     if (!stored_fixed(column) || Fit(format, scanned, column, rows) >= 0) continue;
+    if (only != nullptr && column.def_offset != only->def_offset) continue;
     std::vector<std::pair<uint32_t, uint32_t>> others;
     for (const ColumnDef& c : table->columns)
       if (&c != &column && stored_fixed(c)) others.emplace_back(c.fixed_offset, uint32_t(c.fixed_offset) + c.length);
@@ -123,16 +156,7 @@ Status PlaceColumnsByRows(PageFile& file, ColumnsOnly* columns, std::vector<std:
   TableDef scanned = table;
   scanned.owned_map = 0;
   scanned.var_columns = std::max(scanned.var_columns, var_limit);
-  std::vector<std::vector<uint8_t>> rows;
-  TableScanner scanner(file, scanned);
-  scanner.SkipDamagedRows([](const RowId&, const Status&) {});
-  std::vector<std::string> notes;
-  scanner.Scan(
-      [&](const RowId&, const uint8_t* bytes, size_t size) {
-        rows.emplace_back(bytes, bytes + size);
-        return rows.size() < kRowsLooked;
-      },
-      &notes);
+  const std::vector<std::vector<uint8_t>> rows = RowsOfTable(file, scanned, kRowsLooked);
   if (Status s = PlaceFixedColumnsByRows(format, scanned, rows, &table, placed); !s.ok()) return s;
   if (columns->misplaced.empty()) return Status::Ok();
   // A field is damaged when past the counts or shared with another column; the
@@ -195,6 +219,42 @@ Status PlaceColumnsByRows(PageFile& file, ColumnsOnly* columns, std::vector<std:
   columns->misplaced.clear();
   std::sort(table.columns.begin(), table.columns.end(),
             [](const ColumnDef& a, const ColumnDef& b) { return a.def_offset < b.def_offset; });
+  return Status::Ok();
+}
+
+Status MendFixedOffsetByRows(PageFile& file, const TableDef& table, std::vector<TableDefMend>* mends) {
+  const Format& format = file.format();
+  // The table's own map, where it reads: scanning every page of a large file for
+  // each table would cost more than the repair. A table's first rows are enough to
+  // clear every column, as they are for almost every table; the rest are read only
+  // for a column they leave in doubt.
+  const TableDef& scanned = table;
+  constexpr size_t kRowsFirstLooked = 64;
+  std::vector<std::vector<uint8_t>> rows = RowsOfTable(file, scanned, kRowsFirstLooked);
+  const auto fits_no_row = [&](const ColumnDef& c) {
+    if (!c.is_fixed() || c.type() == ColumnType::kBoolean) return false;
+    size_t inside = 0, outside = 0;
+    CountFixedAreaFits(format, scanned, c, rows, &inside, &outside);
+    return inside == 0 && outside > 0;
+  };
+  const ColumnDef* doubtful = nullptr;
+  for (const ColumnDef& column : table.columns) {
+    if (!fits_no_row(column)) continue;
+    if (doubtful != nullptr) return Status::Ok();  // two: not one field to blame
+    doubtful = &column;
+  }
+  if (doubtful == nullptr) return Status::Ok();
+  if (rows.size() >= kRowsFirstLooked) {
+    rows = RowsOfTable(file, scanned, kRowsLooked);
+    if (!fits_no_row(*doubtful)) return Status::Ok();
+  }
+  TableDef placed_in = table;
+  std::vector<std::string> placed;
+  if (Status s = PlaceFixedColumnsByRows(format, scanned, rows, &placed_in, &placed, doubtful); !s.ok()) return s;
+  const ColumnDef& moved = placed_in.columns[size_t(doubtful - table.columns.data())];
+  if (placed.empty() || moved.fixed_offset == doubtful->fixed_offset) return Status::Ok();
+  mends->push_back({doubtful->def_offset + (IsJet3(format.version) ? 14 : 21), 2, moved.fixed_offset,
+                    placed.front() + " (none of its " + std::to_string(rows.size()) + " rows holds it where it was)"});
   return Status::Ok();
 }
 

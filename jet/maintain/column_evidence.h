@@ -23,4 +23,12 @@ class PageFile;
 // better than every other.
 Status PlaceColumnsByRows(PageFile& file, ColumnsOnly* columns, std::vector<std::string>* placed);
 
+// For a definition that reads whole: where exactly one fixed column's bytes lie past
+// the fixed area of every row written with it (a damaged offset that still lies
+// within a row's limits), the mend that puts it where PlaceColumnsByRows would, in
+// `mends`. The rows are those of the pages its owned-pages map names (of every data
+// page naming it where the map cannot be read). Nothing is added where every fixed
+// column fits some row; kDamaged where no one place fits.
+Status MendFixedOffsetByRows(PageFile& file, const TableDef& table, std::vector<TableDefMend>* mends);
+
 }  // namespace jet

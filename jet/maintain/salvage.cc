@@ -323,6 +323,9 @@ class Salvager {
   // `why` (the reason the whole definition does not read) when even the columns
   // cannot be read.
   Status KeepColumnsOnly(uint32_t first, const Status& why, TableDef* def);
+  // A definition that reads whole, with one fixed column no row holds where it says:
+  // that column's offset mended by the rows (jet/maintain/column_evidence.h).
+  Status MendFixedOffsetByRows(uint32_t first, TableDef* def);
   // Marks slot `row` of its page deleted, and remembers that the salvage did.
   void DeleteSlot(RowId row);
   // Where the row of `slot` is: the slot's bytes, or the target its overflow pointer
@@ -595,7 +598,7 @@ bool CatalogNameIndexable(const Format& format, const TableDef& catalog, int32_t
 Status Salvager::ReadDefinition(uint32_t first, TableDef* def) {
   Status s = ReadTableDef(view_, first, def);
   std::string unsound = s.ok() ? UnsoundDefinition(format_, *def) : "";
-  if (s.ok() && unsound.empty()) return s;
+  if (s.ok() && unsound.empty()) return MendFixedOffsetByRows(first, def);
   if (s.ok()) s = Status::Error(ErrorKind::kDamaged, unsound);
   // Walk the chain by hand and cut it where it leaves the file's definition pages.
   std::set<uint32_t> seen;
@@ -645,6 +648,17 @@ Status Salvager::ReadDefinition(uint32_t first, TableDef* def) {
   report_->rebuilt.resize(rebuilt_before);
   report_->rebuilt.insert(report_->rebuilt.end(), column_mends.begin(), column_mends.end());
   return KeepColumnsOnly(first, s.ok() ? Status::Error(ErrorKind::kDamaged, unsound) : s, def);
+}
+
+Status Salvager::MendFixedOffsetByRows(uint32_t first, TableDef* def) {
+  std::vector<TableDefMend> mends;
+  if (!jet::MendFixedOffsetByRows(view_, *def, &mends).ok() || mends.empty()) return Status::Ok();
+  for (const TableDefMend& mend : mends) {
+    PatchDefinition(*def, mend.offset, mend.width, mend.value);
+    report_->rebuilt.push_back("the definition of table page " + std::to_string(first) + " mended: " + mend.what);
+  }
+  *def = TableDef();
+  return ReadTableDef(view_, first, def);
 }
 
 Status Salvager::KeepColumnsOnly(uint32_t first, const Status& why, TableDef* def) {
