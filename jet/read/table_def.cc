@@ -409,9 +409,13 @@ void MendLogicalIndexes(const Format& f, TableDef* table, std::vector<TableDefMe
   }
 }
 
-// `column_count`, when not 0, is read in place of the stored count.
 Status ParseTableDef(PageFile& file, uint32_t first_page, TableDef* table, uint16_t text_code_page,
-                     std::vector<TableDefMend>* mends, uint32_t column_count = 0);
+                     std::vector<TableDefMend>* mends);
+// ParseTableDef's work past loading the chain: `table` holds the pages and buffer of
+// its chain, and nothing else. `column_count`, when not 0, is read in place of the
+// stored count.
+Status DecodeTableDef(PageFile& file, TableDef* table, uint16_t text_code_page, std::vector<TableDefMend>* mends,
+                      uint32_t column_count = 0);
 
 }  // namespace
 
@@ -500,13 +504,18 @@ namespace {
 
 // Strict when `mends` is null; otherwise mends what ReadTableDefMending names.
 Status ParseTableDef(PageFile& file, uint32_t first_page, TableDef* table, uint16_t text_code_page,
-                     std::vector<TableDefMend>* mends, uint32_t column_count_read) {
+                     std::vector<TableDefMend>* mends) {
   *table = TableDef();
   table->first_page = first_page;
   if (first_page == 0) return Damaged(first_page, "page 0 cannot hold a table definition");
   Status s = LoadChain(file, first_page, table);
   if (!s.ok()) return s;
+  return DecodeTableDef(file, table, text_code_page, mends);
+}
 
+Status DecodeTableDef(PageFile& file, TableDef* table, uint16_t text_code_page, std::vector<TableDefMend>* mends,
+                      uint32_t column_count_read) {
+  const uint32_t first_page = table->first_page;
   const Format& f = file.format();
   const uint16_t code_page = text_code_page != 0 ? text_code_page : TextCodePage(file.header());
   ByteReader r(table->buffer.data(), table->buffer.size());
@@ -861,17 +870,21 @@ Status SoundOnceMended(PageFile& file, uint32_t first_page, const TableDef* tabl
 // columns, so that more than one such value is not expected; then nothing is mended.
 Status MendColumnCount(PageFile& file, uint32_t first_page, TableDef* table, std::vector<TableDefMend>* mends) {
   const Format& f = file.format();
-  if (table->buffer.size() < f.tdef_header_end) return Damaged(first_page, "header block is cut short");
-  const uint32_t stored = LoadLe16(table->buffer.data() + f.tdef_column_count);
-  const uint32_t numbers = std::min<uint32_t>(LoadLe16(table->buffer.data() + f.tdef_max_columns), kMaxRowColumns);
+  // The chain, loaded once: each candidate is decoded from a copy of it.
+  TableDef loaded;
+  loaded.first_page = first_page;
+  if (Status s = LoadChain(file, first_page, &loaded); !s.ok()) return s;
+  if (loaded.buffer.size() < f.tdef_header_end) return Damaged(first_page, "header block is cut short");
+  const uint32_t stored = LoadLe16(loaded.buffer.data() + f.tdef_column_count);
+  const uint32_t numbers = std::min<uint32_t>(LoadLe16(loaded.buffer.data() + f.tdef_max_columns), kMaxRowColumns);
   if (stored <= numbers) return Damaged(first_page, "the column count is within the column numbers");
   TableDef found;
   std::vector<TableDefMend> found_mends;
   uint32_t fits = 0, count = 0;
   for (uint32_t candidate = 1; candidate <= numbers && fits < 2; ++candidate) {
-    TableDef read;
+    TableDef read = loaded;
     std::vector<TableDefMend> read_mends;
-    if (!ParseTableDef(file, first_page, &read, 0, &read_mends, candidate).ok() ||
+    if (!DecodeTableDef(file, &read, 0, &read_mends, candidate).ok() ||
         !SoundOnceMended(file, first_page, &read).ok())
       continue;
     std::set<std::string> names;
