@@ -340,6 +340,32 @@ void MendFixedOffsets(const Format& f, std::vector<ColumnDef>* columns, std::vec
   broken->fixed_offset = fits[0];
 }
 
+// A column number or variable index is below 255, so its high byte is zero. One past
+// that with its high byte alone changed, where its low byte is a value no other
+// column has, is that value (as CountWithoutFlippedByte reads a count).
+void MendFlippedNumbers(const Format& f, std::vector<ColumnDef>* columns, std::vector<TableDefMend>* mends) {
+  const bool j3 = IsJet3(f.version);
+  for (ColumnDef& column : *columns) {
+    const bool variable = !column.is_fixed() && column.type() != ColumnType::kBoolean;
+    for (const bool of_number : {true, false}) {
+      if (!of_number && !variable) continue;
+      uint16_t& field = of_number ? column.number : column.var_index;
+      const uint16_t low = uint16_t(CountWithoutFlippedByte(field, kMaxRowColumns));
+      if (low == field) continue;
+      const bool taken = std::any_of(columns->begin(), columns->end(), [&](const ColumnDef& other) {
+        const bool other_variable = !other.is_fixed() && other.type() != ColumnType::kBoolean;
+        return &other != &column && (of_number ? other.number == low : other_variable && other.var_index == low);
+      });
+      if (taken) continue;
+      const std::string what = of_number ? "number" : "variable index";
+      mends->push_back({column.def_offset + (of_number ? (j3 ? 1 : 5) : (j3 ? 3 : 7)), 2, low,
+                        "column \"" + column.name + "\" had " + what + " " + std::to_string(field) +
+                            ", past any table's; set to " + std::to_string(low) + ", as its one byte that can be set says"});
+      field = low;
+    }
+  }
+}
+
 // A Jet 3 text column names the code page of its text; one no converter knows is a
 // damaged field (no reader could decode a value of it): the file's code page is
 // what Access writes there.
@@ -765,6 +791,7 @@ Status ReadTableDefColumns(PageFile& file, uint32_t first_page, ColumnsOnly* out
   std::vector<TableDefMend> record_mends;
   MendColumnFlags(f, out->stated_var_columns, &columns, &record_mends);
   MendFixedOffsets(f, &columns, &record_mends);
+  MendFlippedNumbers(f, &columns, &record_mends);
   for (const TableDefMend& mend : record_mends) {
     if (mend.width == 1) table->buffer[mend.offset] = uint8_t(mend.value);
     else StoreLe16(table->buffer.data() + mend.offset, uint16_t(mend.value));

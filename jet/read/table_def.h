@@ -222,7 +222,9 @@ struct ColumnsOnly {
 // header, and the column records and names, each column judged on its own. A fixed
 // column whose stored size is not its type's gets its type's (in the buffer too); a
 // column whose flags its type cannot have, or one fixed column whose offset lies past
-// any row, gets them mended as ReadTableDefMending does; a column whose record no
+// any row, gets them mended as ReadTableDefMending does, and a number or variable
+// index past 255 with its high byte alone set is read as its low byte where no other
+// column has that; a column whose record no
 // engine writes otherwise (ImpossibleColumnRecord), or whose fixed bytes overlap
 // another's, is left out; one whose number or variable index is
 // damaged goes to `misplaced`. Where the names run past the end of the definition or
