@@ -373,36 +373,6 @@ TEST(RepairRebuild, ImpossibleDefinitionFieldsAreMended) {
   }
 }
 
-// A fixed offset that still lies within a row's limits, but past the fixed area of
-// every row: the definition reads, no row decodes, and the one gap the rows agree
-// with is the column's.
-TEST(RepairRebuild, AFixedOffsetNoRowHoldsIsPutWhereTheRowsSay) {
-  TempDir dir;
-  for (jet::Version version : kVersions) {
-    jet::TableSpec t;
-    t.name = "t";
-    t.columns = {{"id", jet::ColumnType::kLong}, {"qty", jet::ColumnType::kInteger},
-                 {"at", jet::ColumnType::kDateTime}, {"note", jet::ColumnType::kText, 20}};
-    t.indexes = {{"PrimaryKey", {{"id", true}}, true}};
-    for (int i = 1; i <= 80; ++i)
-      t.rows.push_back({{jet::Value::Long(i), jet::Value::Integer(int16_t(i * 7)), jet::Value::DateTime(40000.5 + i),
-                         jet::Value::Text("n" + std::to_string(i))}});
-    testing_support::DatabaseBytes db;
-    ASSERT_TRUE(db.Create({t}, version)) << db.error();
-    const std::string name = jet::VersionName(version);
-    ASSERT_TRUE(db.WriteTo(dir.File(name + "-original.mdb")));
-    const std::vector<std::string> before = RowTexts(dir.File(name + "-original.mdb"), "t");
-    const jet::TableDef def = DefinitionOf(db, "t");
-    const jet::ColumnDef& qty = def.columns[size_t(def.FindColumnByName("qty"))];
-    ASSERT_EQ(qty.fixed_offset, 4u);
-    jet::StoreLe16(db.Page(def.first_page) + qty.def_offset + (jet::IsJet3(version) ? 14 : 21), 0xAB);
-    ASSERT_TRUE(db.WriteTo(dir.File(name + ".mdb")));
-    const jet::RepairReport report = Repair(ReadFileBytes(dir.File(name + ".mdb")), dir.File(name + ".mdb"));
-    EXPECT_EQ(RowTexts(dir.File(name + ".mdb"), "t"), before) << name;
-    EXPECT_EQ(report.RowsLost(), 0u) << name;
-  }
-}
-
 // An index whose unique flag a flipped bit set, over rows that repeat its keys: the
 // rows read whole, so the flag gives way and every row stays. Alone the check names
 // the index; with another index's root lost too the definition cannot be read, and
@@ -513,10 +483,11 @@ TEST(RepairRebuild, DefinitionsKeepTheirColumnsWhenTheRestIsLost) {
     // offset past any row), a column's size
     // (with another's flags holding a hyperlink bit), its name's length (the names from
     // there on are lost), its number (the rows tell which free number it had), its
-    // number's high byte (its low byte is the number); in Jet 3, names lost as well
-    // as a text column naming a code page that does not exist (none of its values
-    // would decode).
-    for (int n = 0; n < (j3 ? 6 : 5); ++n) {
+    // number's high byte (its low byte is the number), a fixed offset within a row's
+    // limits but past every row's fixed area (the definition reads; the one gap the
+    // rows agree with is the column's); in Jet 3, names lost as well as a text column
+    // naming a code page that does not exist (none of its values would decode).
+    for (int n = 0; n < (j3 ? 7 : 6); ++n) {
       testing_support::DatabaseBytes db = original;
       uint8_t* page = db.Page(def.first_page);
       if (n == 0) {
@@ -533,6 +504,7 @@ TEST(RepairRebuild, DefinitionsKeepTheirColumnsWhenTheRestIsLost) {
       else if (n == 2) jet::StoreLe16(page + def.columns[1].name_offset, 0xFFF0);
       else if (n == 3) jet::StoreLe16(page + def.columns[2].def_offset + (j3 ? 1 : 5), 200);
       else if (n == 4) page[def.columns[2].def_offset + (j3 ? 2 : 6)] = 0x48;
+      else if (n == 5) jet::StoreLe16(page + def.columns[1].def_offset + (j3 ? 14 : 21), 0xAB);
       else {
         page[def.columns[1].name_offset] = 0xF0;
         jet::StoreLe16(page + def.columns[2].def_offset + 11, 1177);
