@@ -790,8 +790,8 @@ Status ReadTableDefColumns(PageFile& file, uint32_t first_page, ColumnsOnly* out
     if (lost_from != 0 && column.name_offset == 0) column.name_offset = AppendStoredName(f, column.name, &table->buffer);
   std::vector<TableDefMend> record_mends;
   MendColumnFlags(f, out->stated_var_columns, &columns, &record_mends);
+  MendFlippedNumbers(f, &columns, &record_mends);  // before the offsets, which go by number
   MendFixedOffsets(f, &columns, &record_mends);
-  MendFlippedNumbers(f, &columns, &record_mends);
   for (const TableDefMend& mend : record_mends) {
     if (mend.width == 1) table->buffer[mend.offset] = uint8_t(mend.value);
     else StoreLe16(table->buffer.data() + mend.offset, uint16_t(mend.value));
