@@ -126,6 +126,22 @@ bool DecodeFieldsAs(const std::vector<uint8_t>& prefix, size_t have, Version ver
   return DecodeHeader(patched.data(), patched.size(), header).ok();
 }
 
+// A page 0 that does not decode (its engine name or version damaged) may still hold
+// the key of RC4-encoded pages in its masked fields: the format those pages show
+// with it, read as the format it is read as; false when they show none.
+bool FormatFromMaskedKey(const std::string& path, const std::vector<uint8_t>& prefix, size_t have, Version* version) {
+  for (const Version candidate : {Version::kJet3, Version::kJet4}) {
+    Header fields;
+    Version shown = candidate;
+    if (DecodeFieldsAs(prefix, have, candidate, &fields) && fields.db_key != 0 &&
+        FormatFromPages(path, fields.db_key, &shown) && shown == candidate) {
+      *version = candidate;
+      return true;
+    }
+  }
+  return false;
+}
+
 // Code page and sort order of the catalog's first text column, read through `header`.
 bool TextSettingsFromCatalog(const std::string& path, const Header& header, uint16_t* code_page,
                              uint16_t* sort_lcid, uint8_t* sort_version) {
@@ -191,6 +207,7 @@ Status OpenForRepair(const std::string& path, std::unique_ptr<PageFile>* file, H
   Version from_pages = Version::kJet3;
   bool pages_show = decoded.ok() && stored.db_key != 0 && FormatFromPages(path, stored.db_key, &from_pages);
   if (!pages_show) pages_show = FormatFromPages(path, 0, &from_pages);
+  if (!pages_show && !decoded.ok()) pages_show = FormatFromMaskedKey(path, prefix, have, &from_pages);
   const bool key_is_damage = decoded.ok() && KeyIsDamage(path, from_pages, stored.db_key);
   const bool version_agrees =
       decoded.ok() && (!pages_show || from_pages == stored.version || (IsAce(stored.version) && from_pages == Version::kJet4));

@@ -12,7 +12,9 @@
 #include "jet/file/data_page.h"
 #include "jet/file/header.h"
 #include "jet/file/page_file.h"
+#include "jet/base/env.h"
 #include "jet/maintain/check.h"
+#include "jet/maintain/compact.h"
 #include "jet/maintain/index_drop.h"
 #include "jet/maintain/repair.h"
 #include "jet/read/catalog.h"
@@ -99,6 +101,18 @@ TEST(RepairRebuild, LostOrImpossiblePageZeroIsRebuilt) {
       ASSERT_TRUE(jet::CheckDatabase(path, &check).ok());
       EXPECT_FALSE(check.HasDamage()) << path;
     }
+    // RC4-encoded pages, and a page 0 that does not decode (its engine name hit) but
+    // still holds their key: the key is kept, and the pages read.
+    const std::string encoded = dir.File(std::string(jet::VersionName(version)) + "-encoded.mdb");
+    jet::CompactOptions options;
+    options.encoding = jet::PageEncoding::kEncode;
+    ASSERT_TRUE(jet::Compact(jet::Env::Default(), fixture, encoded, options, nullptr).ok());
+    std::string nameless = ReadFileBytes(encoded);
+    nameless[4] = '\x1A';
+    const std::string path = dir.File(std::string(jet::VersionName(version)) + "-nameless.mdb");
+    Repair(nameless, path);
+    EXPECT_EQ(TableRowCounts(path), counts) << path;
+    EXPECT_TRUE(HeaderOf(path).is_encoded()) << path;
   }
 }
 
