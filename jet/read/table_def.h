@@ -224,10 +224,9 @@ struct ColumnsOnly {
 // column whose flags its type cannot have, or one fixed column whose offset lies past
 // any row, gets them mended as ReadTableDefMending does, and a number or variable
 // index past 255 with its high byte alone set is read as its low byte where no other
-// column has that; a column whose record no
-// engine writes otherwise (ImpossibleColumnRecord), or whose fixed bytes overlap
-// another's, is left out; one whose number or variable index is
-// damaged goes to `misplaced`. Where the names run past the end of the definition or
+// column has that; a column whose record no engine writes otherwise
+// (ImpossibleColumnRecord), or whose fixed bytes overlap another's, is left out; one
+// whose number or variable index is damaged goes to `misplaced`. Where the names run past the end of the definition or
 // a name is none Access allows (empty, control characters, longer than 64, given
 // twice), that column and every later one are named "Column_<position>": a name's
 // length is what places the next one. kDamaged when the columns cannot be located or
