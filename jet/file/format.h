@@ -104,7 +104,13 @@ inline constexpr uint32_t kUsageBitmapHeaderSize = 4;   // type-0x05 page: 05 01
 inline constexpr uint32_t kMaxRowsPerDataPage = 255;    // row numbers are one byte
 
 // Offsets inside TDEF records that a writer patches (relative to the record start).
+inline uint32_t ColumnNumberOffset(const Format& f) { return IsJet3(f.version) ? 1 : 5; }
+inline uint32_t ColumnVarIndexOffset(const Format& f) { return IsJet3(f.version) ? 3 : 7; }
+// A second copy of the number, which Access keeps equal to the first.
+inline uint32_t ColumnNumberCopyOffset(const Format& f) { return IsJet3(f.version) ? 5 : 9; }
 inline uint32_t ColumnFlagsOffset(const Format& f) { return IsJet3(f.version) ? 13 : 15; }
+inline uint32_t ColumnFixedOffsetOffset(const Format& f) { return IsJet3(f.version) ? 14 : 21; }
+inline uint32_t ColumnLengthOffset(const Format& f) { return IsJet3(f.version) ? 16 : 23; }
 inline uint32_t RealIndexUsageMapOffset(const Format& f) { return IsJet3(f.version) ? 30 : 34; }
 inline uint32_t RealIndexRootPageOffset(const Format& f) { return IsJet3(f.version) ? 34 : 38; }
 inline uint32_t RealIndexFlagsOffset(const Format& f) { return IsJet3(f.version) ? 38 : 46; }

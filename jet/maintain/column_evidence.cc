@@ -16,10 +16,6 @@ namespace {
 // Rows enough to tell a column's place; a table's first rows say as much as all.
 constexpr size_t kRowsLooked = 20000;
 
-bool IsVariable(const ColumnDef& column) {
-  return !column.is_fixed() && column.type() != ColumnType::kBoolean;
-}
-
 // How well `column` fits `rows`: -1 when a row contradicts it (a value where the
 // null mask says there is none, a value longer than the column, fixed bytes past the
 // fixed area of a row written with the column), otherwise the rows whose bytes it
@@ -34,7 +30,7 @@ long Fit(const Format& format, const TableDef& table, const ColumnDef& column,
     const uint32_t n = column.number;
     const bool present =
         n < layout.column_count && ((row[row.size() - layout.mask_size + n / 8] >> (n % 8)) & 1) != 0;
-    if (IsVariable(column)) {
+    if (column.is_variable()) {
       const uint32_t v = column.var_index;
       if (v >= layout.var_count) {
         if (present) return -1;
@@ -100,13 +96,12 @@ Status PlaceFixedColumnsByRows(const Format& format, const TableDef& scanned,
       const uint32_t end = layout.var_count > 0 ? layout.var_offsets[0] : layout.trailer_start;
       if (end >= format.row_column_count_size) area = std::max<uint32_t>(area, end - format.row_column_count_size);
     }
-  const auto stored_fixed = [](const ColumnDef& c) { return c.is_fixed() && c.type() != ColumnType::kBoolean; };
   for (ColumnDef& column : table->columns) {
-    if (!stored_fixed(column) || Fit(format, scanned, column, rows) >= 0) continue;
+    if (!column.in_fixed_area() || Fit(format, scanned, column, rows) >= 0) continue;
     if (only != nullptr && column.def_offset != only->def_offset) continue;
     std::vector<std::pair<uint32_t, uint32_t>> others;
     for (const ColumnDef& c : table->columns)
-      if (&c != &column && stored_fixed(c)) others.emplace_back(c.fixed_offset, uint32_t(c.fixed_offset) + c.length);
+      if (&c != &column && c.in_fixed_area()) others.emplace_back(c.fixed_offset, uint32_t(c.fixed_offset) + c.length);
     std::vector<uint16_t> fitting;
     for (uint32_t at = 0; at + column.length <= area; ++at) {
       const uint32_t end = at + column.length;
@@ -129,7 +124,7 @@ Status PlaceFixedColumnsByRows(const Format& format, const TableDef& scanned,
                       " runs past its rows' fixed area; given " + std::to_string(fitting[0]) +
                       ", the one gap of its size between the other columns");
     column.fixed_offset = fitting[0];
-    StoreLe16(table->buffer.data() + column.def_offset + (IsJet3(format.version) ? 14 : 21), column.fixed_offset);
+    StoreLe16(table->buffer.data() + column.def_offset + ColumnFixedOffsetOffset(format), column.fixed_offset);
   }
   return Status::Ok();
 }
@@ -139,18 +134,17 @@ Status PlaceFixedColumnsByRows(const Format& format, const TableDef& scanned,
 Status PlaceColumnsByRows(PageFile& file, ColumnsOnly* columns, std::vector<std::string>* placed) {
   const Format& format = file.format();
   TableDef& table = columns->table;
-  const bool jet3 = IsJet3(format.version);
   const uint16_t number_limit =
       std::max<uint16_t>(columns->stated_max_columns, uint16_t(table.columns.size() + columns->misplaced.size()));
   uint16_t variables = 0;
-  for (const ColumnDef& c : table.columns) variables += IsVariable(c);
-  for (const ColumnDef& c : columns->misplaced) variables += IsVariable(c);
+  for (const ColumnDef& c : table.columns) variables += c.is_variable();
+  for (const ColumnDef& c : columns->misplaced) variables += c.is_variable();
   const uint16_t var_limit = std::max(columns->stated_var_columns, variables);
   // Numbers and indexes the misplaced columns may take: those no sound column uses.
   std::set<uint16_t> numbers, var_indexes;
   for (const ColumnDef& c : table.columns) {
     numbers.insert(c.number);
-    if (IsVariable(c)) var_indexes.insert(c.var_index);
+    if (c.is_variable()) var_indexes.insert(c.var_index);
   }
   // The rows, read with a definition whose counts cover every row's offsets.
   TableDef scanned = table;
@@ -165,15 +159,15 @@ Status PlaceColumnsByRows(PageFile& file, ColumnsOnly* columns, std::vector<std:
   for (const std::vector<ColumnDef>* list : {&table.columns, &columns->misplaced})
     for (const ColumnDef& c : *list) {
       ++number_uses[c.number];
-      if (IsVariable(c)) ++var_uses[c.var_index];
+      if (c.is_variable()) ++var_uses[c.var_index];
     }
   const auto number_damaged = [&](const ColumnDef& c) { return c.number >= number_limit || number_uses[c.number] > 1; };
   const auto var_damaged = [&](const ColumnDef& c) {
-    return IsVariable(c) && (c.var_index >= var_limit || var_uses[c.var_index] > 1);
+    return c.is_variable() && (c.var_index >= var_limit || var_uses[c.var_index] > 1);
   };
   for (const ColumnDef& c : columns->misplaced) {
     if (!number_damaged(c)) numbers.insert(c.number);
-    if (IsVariable(c) && !var_damaged(c)) var_indexes.insert(c.var_index);
+    if (c.is_variable() && !var_damaged(c)) var_indexes.insert(c.var_index);
   }
   for (ColumnDef& column : columns->misplaced) {
     const bool number_bad = number_damaged(column);
@@ -207,13 +201,13 @@ Status PlaceColumnsByRows(PageFile& file, ColumnsOnly* columns, std::vector<std:
                                                     std::to_string(stored) +
                                                     " is damaged, and its rows name no one free " + what + " for it");
     (number_bad ? column.number : column.var_index) = chosen;
-    StoreLe16(table.buffer.data() + column.def_offset + (number_bad ? (jet3 ? 1 : 5) : (jet3 ? 3 : 7)), chosen);
+    StoreLe16(table.buffer.data() + column.def_offset + (number_bad ? ColumnNumberOffset(format) : ColumnVarIndexOffset(format)), chosen);
     (number_bad ? numbers : var_indexes).insert(chosen);
     placed->push_back("column \"" + column.name + "\": its " + what + " " + std::to_string(stored) +
                       " is damaged; given " + std::to_string(chosen) + ", the free " + what + " its " +
                       std::to_string(rows.size()) + " rows agree with");
     table.max_columns = std::max<uint16_t>(table.max_columns, uint16_t(column.number + 1));
-    if (IsVariable(column)) table.var_columns = std::max<uint16_t>(table.var_columns, uint16_t(column.var_index + 1));
+    if (column.is_variable()) table.var_columns = std::max<uint16_t>(table.var_columns, uint16_t(column.var_index + 1));
     table.columns.push_back(std::move(column));
   }
   columns->misplaced.clear();
@@ -232,7 +226,7 @@ Status MendFixedOffsetByRows(PageFile& file, const TableDef& table, std::vector<
   constexpr size_t kRowsFirstLooked = 64;
   std::vector<std::vector<uint8_t>> rows = RowsOfTable(file, scanned, kRowsFirstLooked);
   const auto fits_no_row = [&](const ColumnDef& c) {
-    if (!c.is_fixed() || c.type() == ColumnType::kBoolean) return false;
+    if (!c.in_fixed_area()) return false;
     size_t inside = 0, outside = 0;
     CountFixedAreaFits(format, scanned, c, rows, &inside, &outside);
     return inside == 0 && outside > 0;
@@ -253,7 +247,7 @@ Status MendFixedOffsetByRows(PageFile& file, const TableDef& table, std::vector<
   if (Status s = PlaceFixedColumnsByRows(format, scanned, rows, &placed_in, &placed, doubtful); !s.ok()) return s;
   const ColumnDef& moved = placed_in.columns[size_t(doubtful - table.columns.data())];
   if (placed.empty() || moved.fixed_offset == doubtful->fixed_offset) return Status::Ok();
-  mends->push_back({doubtful->def_offset + (IsJet3(format.version) ? 14 : 21), 2, moved.fixed_offset,
+  mends->push_back({doubtful->def_offset + ColumnFixedOffsetOffset(format), 2, moved.fixed_offset,
                     placed.front() + " (none of its " + std::to_string(rows.size()) + " rows holds it where it was)"});
   return Status::Ok();
 }

@@ -21,7 +21,7 @@ uint32_t FixedAreaEnd(const Format& format, const TableDef& table, uint32_t coun
   const uint32_t count_size = format.row_column_count_size;
   uint32_t fixed_end = count_size;
   for (const ColumnDef& c : table.columns) {
-    if (c.number >= count || !c.is_fixed() || c.type() == ColumnType::kBoolean) continue;
+    if (c.number >= count || !c.in_fixed_area()) continue;
     fixed_end = std::max<uint32_t>(fixed_end, count_size + c.fixed_offset + c.length);
   }
   return fixed_end;
@@ -49,7 +49,7 @@ Status ValidateColumns(const Format& format, const TableDef& table, const RowLay
   const uint32_t fixed_end = FixedAreaEnd(format, table, count);
   for (size_t i = 0; i < table.columns.size(); ++i) {
     const ColumnDef& c = table.columns[i];
-    if (raw[i].is_null || c.is_fixed() || c.type() == ColumnType::kBoolean) continue;
+    if (raw[i].is_null || !c.is_variable()) continue;
     if (raw[i].offset < fixed_end)
       return Invalid("variable column \"" + c.name + "\" starts at " + std::to_string(raw[i].offset) +
                      ", inside the fixed area of " + std::to_string(fixed_end) + " bytes");
@@ -57,7 +57,7 @@ Status ValidateColumns(const Format& format, const TableDef& table, const RowLay
   if (table.var_columns > 0) {
     for (size_t i = 0; i < table.columns.size(); ++i) {
       const ColumnDef& c = table.columns[i];
-      if (c.number >= count || c.is_fixed() || c.type() == ColumnType::kBoolean) continue;
+      if (c.number >= count || !c.is_variable()) continue;
       if (c.var_index >= layout.var_count)
         return Invalid("variable column \"" + c.name + "\" has no entry among its " +
                        std::to_string(layout.var_count) + " variable offsets");
@@ -262,7 +262,7 @@ bool FixedBytesUnderNull(const Format& format, const TableDef& table, const uint
   const ColumnDef& c = table.columns[position];
   thread_local RowLayout* layout_slot = nullptr;
   RowLayout& layout = ThreadScratch(&layout_slot);
-  if (!c.is_fixed() || c.type() == ColumnType::kBoolean || !ReadRowLayout(format, table, row, size, &layout).ok() ||
+  if (!c.in_fixed_area() || !ReadRowLayout(format, table, row, size, &layout).ok() ||
       c.number >= layout.column_count)
     return false;
   const uint8_t* mask = row + size - layout.mask_size;

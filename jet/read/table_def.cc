@@ -48,12 +48,12 @@ void DecodeColumn(const Format& f, ByteReader& r, size_t at, ColumnDef* c) {
   const bool j3 = IsJet3(f.version);
   c->def_offset = at;
   c->type_code = r.U8(at);
-  c->number = r.U16(at + (j3 ? 1 : 5));
-  c->var_index = r.U16(at + (j3 ? 3 : 7));
+  c->number = r.U16(at + ColumnNumberOffset(f));
+  c->var_index = r.U16(at + ColumnVarIndexOffset(f));
   c->flags = r.U8(at + ColumnFlagsOffset(f));
   c->ext_flags = j3 ? 0 : r.U8(at + 16);
-  c->fixed_offset = r.U16(at + (j3 ? 14 : 21));
-  c->length = r.U16(at + (j3 ? 16 : 23));
+  c->fixed_offset = r.U16(at + ColumnFixedOffsetOffset(f));
+  c->length = r.U16(at + ColumnLengthOffset(f));
   const ColumnType type = c->type();
   if (type == ColumnType::kNumeric) {
     c->precision = r.U8(at + 11);
@@ -184,7 +184,7 @@ void MendHeaderCounts(const Format& f, TableDef* table, std::vector<TableDefMend
   uint32_t numbers = 0, var_indexes = 0, variables = 0;
   for (const ColumnDef& column : table->columns) {
     numbers = std::max<uint32_t>(numbers, column.number + 1u);
-    if (!column.is_fixed() && column.type() != ColumnType::kBoolean) {
+    if (column.is_variable()) {
       var_indexes = std::max<uint32_t>(var_indexes, column.var_index + 1u);
       ++variables;
     }
@@ -212,7 +212,7 @@ void MendVariableIndexes(const Format& f, TableDef* table, std::vector<TableDefM
   ColumnDef* broken = nullptr;
   std::vector<bool> used(table->var_columns, false);
   for (ColumnDef& column : table->columns) {
-    if (column.is_fixed() || column.type() == ColumnType::kBoolean) continue;
+    if (!column.is_variable()) continue;
     if (column.var_index < used.size()) {
       if (used[column.var_index]) return;  // used twice: not one field to blame
       used[column.var_index] = true;
@@ -224,7 +224,7 @@ void MendVariableIndexes(const Format& f, TableDef* table, std::vector<TableDefM
   }
   if (broken == nullptr || std::count(used.begin(), used.end(), false) != 1) return;
   const uint16_t free = uint16_t(std::find(used.begin(), used.end(), false) - used.begin());
-  mends->push_back({broken->def_offset + (IsJet3(f.version) ? 3 : 7), 2, free,
+  mends->push_back({broken->def_offset + ColumnVarIndexOffset(f), 2, free,
                     "column \"" + broken->name + "\" had variable index " + std::to_string(broken->var_index) +
                         "; set to " + std::to_string(free) + ", the one no other column uses"});
   broken->var_index = free;
@@ -240,7 +240,6 @@ void MendVariableIndexes(const Format& f, TableDef* table, std::vector<TableDefM
 // The impossible bits are cleared, and kColumnAlwaysSet is set.
 void MendColumnFlags(const Format& f, uint16_t stated_var_columns, std::vector<ColumnDef>* columns,
                      std::vector<TableDefMend>* mends) {
-  const auto is_variable = [](const ColumnDef& c) { return !c.is_fixed() && c.type() != ColumnType::kBoolean; };
   const auto may_be_fixed = [](const ColumnDef& c) {
     const ColumnType type = c.type();
     return type != ColumnType::kText && type != ColumnType::kMemo && type != ColumnType::kOle &&
@@ -253,7 +252,7 @@ void MendColumnFlags(const Format& f, uint16_t stated_var_columns, std::vector<C
     const bool damaged = ImpossibleColumnFlags(column.type_code, column.flags) != 0;
     any = any || damaged;
     if (damaged && column.type() != ColumnType::kBoolean) either.push_back(&column);
-    else if (is_variable(column)) ++variable;
+    else if (column.is_variable()) ++variable;
   }
   if (!any) return;
   const bool all_fixed = !either.empty() && stated_var_columns == variable &&
@@ -264,7 +263,7 @@ void MendColumnFlags(const Format& f, uint16_t stated_var_columns, std::vector<C
     all_variable = column->var_index < stated_var_columns;
     for (const ColumnDef& other : *columns)
       if (&other != column && other.var_index == column->var_index &&
-          (is_variable(other) || std::find(either.begin(), either.end(), &other) != either.end()))
+          (other.is_variable() || std::find(either.begin(), either.end(), &other) != either.end()))
         all_variable = false;
   }
   for (ColumnDef& column : *columns) {
@@ -287,7 +286,7 @@ void MendColumnFlags(const Format& f, uint16_t stated_var_columns, std::vector<C
 // Whether `column` is fixed (a Boolean lives in the null mask) with bytes past the
 // largest row a page holds: no engine writes such a record.
 bool FixedBytesPastAnyRow(const Format& f, const ColumnDef& column) {
-  return column.is_fixed() && column.type() != ColumnType::kBoolean &&
+  return column.in_fixed_area() &&
          uint32_t(column.fixed_offset) + column.length > f.max_row_size;
 }
 
@@ -301,7 +300,7 @@ void MendFixedOffsets(const Format& f, std::vector<ColumnDef>* columns, std::vec
   ColumnDef* broken = nullptr;
   std::vector<const ColumnDef*> sound;
   for (ColumnDef& column : *columns) {
-    if (!column.is_fixed() || column.type() == ColumnType::kBoolean) continue;
+    if (!column.in_fixed_area()) continue;
     if (!FixedBytesPastAnyRow(f, column)) {
       sound.push_back(&column);
     } else if (broken == nullptr) {
@@ -333,7 +332,7 @@ void MendFixedOffsets(const Format& f, std::vector<ColumnDef>* columns, std::vec
         fits.push_back(value);
   }
   if (fits.size() != 1) return;
-  mends->push_back({broken->def_offset + (IsJet3(f.version) ? 14 : 21), 2, fits[0],
+  mends->push_back({broken->def_offset + ColumnFixedOffsetOffset(f), 2, fits[0],
                     "column \"" + broken->name + "\" had fixed offset " + std::to_string(stored) +
                         ", past any row; set to " + std::to_string(fits[0]) +
                         ", between the columns numbered before and after it"});
@@ -344,21 +343,20 @@ void MendFixedOffsets(const Format& f, std::vector<ColumnDef>* columns, std::vec
 // that with its high byte alone changed, where its low byte is a value no other
 // column has, is that value (as CountWithoutFlippedByte reads a count).
 void MendFlippedNumbers(const Format& f, std::vector<ColumnDef>* columns, std::vector<TableDefMend>* mends) {
-  const bool j3 = IsJet3(f.version);
   for (ColumnDef& column : *columns) {
-    const bool variable = !column.is_fixed() && column.type() != ColumnType::kBoolean;
+    const bool variable = column.is_variable();
     for (const bool of_number : {true, false}) {
       if (!of_number && !variable) continue;
       uint16_t& field = of_number ? column.number : column.var_index;
       const uint16_t low = uint16_t(CountWithoutFlippedByte(field, kMaxRowColumns));
       if (low == field) continue;
       const bool taken = std::any_of(columns->begin(), columns->end(), [&](const ColumnDef& other) {
-        const bool other_variable = !other.is_fixed() && other.type() != ColumnType::kBoolean;
+        const bool other_variable = other.is_variable();
         return &other != &column && (of_number ? other.number == low : other_variable && other.var_index == low);
       });
       if (taken) continue;
       const std::string what = of_number ? "number" : "variable index";
-      mends->push_back({column.def_offset + (of_number ? (j3 ? 1 : 5) : (j3 ? 3 : 7)), 2, low,
+      mends->push_back({column.def_offset + (of_number ? ColumnNumberOffset(f) : ColumnVarIndexOffset(f)), 2, low,
                         "column \"" + column.name + "\" had " + what + " " + std::to_string(field) +
                             ", past any table's; set to " + std::to_string(low) + ", as its one byte that can be set says"});
       field = low;
@@ -644,7 +642,7 @@ Status DecodeTableDef(PageFile& file, TableDef* table, uint16_t text_code_page, 
       return Damaged(first_page, "column \"" + column.name + "\" has number " +
                                      std::to_string(column.number) + " of " +
                                      std::to_string(table->max_columns));
-    if (!column.is_fixed() && column.type() != ColumnType::kBoolean &&
+    if (column.is_variable() &&
         column.var_index >= table->var_columns)
       return Damaged(first_page, "column \"" + column.name + "\" has variable index " +
                                      std::to_string(column.var_index) + " of " +
@@ -804,7 +802,7 @@ Status ReadTableDefColumns(PageFile& file, uint32_t first_page, ColumnsOnly* out
   {
     uint16_t var_columns = 0;
     for (const ColumnDef& column : columns)
-      if (!column.is_fixed() && column.type() != ColumnType::kBoolean) ++var_columns;
+      if (column.is_variable()) ++var_columns;
     if (out->stated_var_columns >= var_columns) var_limit = out->stated_var_columns;
   }
   // Fixed bytes claimed so far, to find overlaps; numbers and variable indexes used.
@@ -812,18 +810,18 @@ Status ReadTableDefColumns(PageFile& file, uint32_t first_page, ColumnsOnly* out
   std::map<uint16_t, size_t> numbers_used, var_used;  // -> count
   for (const ColumnDef& column : columns) {
     ++numbers_used[column.number];
-    if (!column.is_fixed() && column.type() != ColumnType::kBoolean) ++var_used[column.var_index];
+    if (column.is_variable()) ++var_used[column.var_index];
   }
   for (ColumnDef& column : columns) {
     const ColumnType type = column.type();
-    const bool stored_fixed = column.is_fixed() && type != ColumnType::kBoolean;
-    const bool variable = !column.is_fixed() && type != ColumnType::kBoolean;
+    const bool stored_fixed = column.in_fixed_area();
+    const bool variable = column.is_variable();
     std::string why = ImpossibleColumnRecord(f, column);
     if (stored_fixed && FixedColumnSize(type) != 0 && column.length != FixedColumnSize(type) &&
         Jet3HasType(type)) {
       // A fixed column's size is its type's: the stored size alone is damaged.
       column.length = FixedColumnSize(type);
-      StoreLe16(table->buffer.data() + column.def_offset + (IsJet3(f.version) ? 16 : 23), column.length);
+      StoreLe16(table->buffer.data() + column.def_offset + ColumnLengthOffset(f), column.length);
       why.clear();
     }
     const uint32_t fixed_end = uint32_t(column.fixed_offset) + column.length;
@@ -870,7 +868,7 @@ Status SoundOnceMended(PageFile& file, uint32_t first_page, const TableDef* tabl
   std::vector<std::pair<uint32_t, uint32_t>> fixed;
   for (const ColumnDef& c : table->columns) {
     if (!numbers.insert(c.number).second) return Damaged(first_page, "column number " + std::to_string(c.number) + " is used twice");
-    if (c.is_fixed() && c.type() != ColumnType::kBoolean) fixed.emplace_back(c.fixed_offset, uint32_t(c.fixed_offset) + c.length);
+    if (c.in_fixed_area()) fixed.emplace_back(c.fixed_offset, uint32_t(c.fixed_offset) + c.length);
   }
   std::sort(fixed.begin(), fixed.end());
   for (size_t i = 1; i < fixed.size(); ++i)

@@ -83,6 +83,10 @@ struct ColumnDef {
 
   ColumnType type() const { return static_cast<ColumnType>(type_code); }
   bool is_fixed() const { return (flags & kColumnFixed) != 0; }
+  // A Yes/No value is its null-mask bit, whatever its flags say: it has neither bytes
+  // in the fixed area nor a slot in the variable-offset table.
+  bool in_fixed_area() const { return is_fixed() && type() != ColumnType::kBoolean; }
+  bool is_variable() const { return !is_fixed() && type() != ColumnType::kBoolean; }
   bool is_long_value() const {
     return type_code == static_cast<uint8_t>(ColumnType::kMemo) ||
            type_code == static_cast<uint8_t>(ColumnType::kOle);

@@ -197,7 +197,7 @@ Status RowEncoder::Encode(const Format& format, const TableDef& table, const Row
   // Fixed area.
   size_t fixed_size = 0;
   for (const ColumnDef& c : table.columns)
-    if (c.is_fixed() && c.type() != ColumnType::kBoolean)
+    if (c.in_fixed_area())
       fixed_size = std::max<size_t>(fixed_size, size_t(c.fixed_offset) + c.length);
   row->assign(count_size + fixed_size, 0);
   if (jet3) (*row)[0] = uint8_t(column_count);
@@ -206,7 +206,7 @@ Status RowEncoder::Encode(const Format& format, const TableDef& table, const Row
   // Readers look for a trailer exactly when the definition counts variable columns.
   const uint16_t var_count = table.var_columns;
   for (const ColumnDef& c : table.columns)
-    if (!c.is_fixed() && c.type() != ColumnType::kBoolean && c.var_index >= var_count)
+    if (c.is_variable() && c.var_index >= var_count)
       return Invalid(c, "variable index " + std::to_string(c.var_index) +
                             " beyond the table's " + std::to_string(var_count) + " variable columns");
   if (jet3 && var_count > 255)

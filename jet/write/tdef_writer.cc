@@ -100,8 +100,6 @@ Status EncodeColumnsOnlyTableDef(const Format& format, const TableDef& table, st
 Status PackColumns(const Format& format, TableDef* table) {
   const bool j3 = IsJet3(format.version);
   std::vector<ColumnDef>& columns = table->columns;
-  const auto stored_fixed = [](const ColumnDef& c) { return c.is_fixed() && c.type() != ColumnType::kBoolean; };
-  const auto variable = [](const ColumnDef& c) { return !c.is_fixed() && c.type() != ColumnType::kBoolean; };
   // Positions in the order of a key; the new value of each is its rank in that order.
   const auto ranked = [&](auto take, auto key) {
     std::vector<size_t> order;
@@ -112,33 +110,35 @@ Status PackColumns(const Format& format, TableDef* table) {
   };
   const std::vector<size_t> by_number = ranked([](const ColumnDef&) { return true; },
                                                [](const ColumnDef& c) { return c.number; });
-  const std::vector<size_t> by_var = ranked(variable, [](const ColumnDef& c) { return c.var_index; });
-  const std::vector<size_t> by_offset = ranked(stored_fixed, [](const ColumnDef& c) { return c.fixed_offset; });
+  const std::vector<size_t> by_var = ranked([](const ColumnDef& c) { return c.is_variable(); },
+                                            [](const ColumnDef& c) { return c.var_index; });
+  const std::vector<size_t> by_offset = ranked([](const ColumnDef& c) { return c.in_fixed_area(); },
+                                               [](const ColumnDef& c) { return c.fixed_offset; });
 
   std::vector<std::pair<uint16_t, uint16_t>> renumbered;  // old number, new number
   ByteWriter w(table->buffer);
-  const size_t record = j3 ? 18 : 25;
+  const size_t record = format.column_def_size;
   for (size_t rank = 0; rank < by_number.size(); ++rank) {
     ColumnDef& c = columns[by_number[rank]];
     if (!InBounds(c.def_offset, record, table->buffer.size()))
       return Status::Error(ErrorKind::kInvalidArgument, "column \"" + c.name + "\" lies outside its definition");
-    const size_t again = c.def_offset + (j3 ? 5 : 9);
+    const size_t again = c.def_offset + ColumnNumberCopyOffset(format);
     if (LoadLe16(table->buffer.data() + again) == c.number) w.Le16(again, uint16_t(rank));
     renumbered.emplace_back(c.number, uint16_t(rank));
     c.number = uint16_t(rank);
-    w.Le16(c.def_offset + (j3 ? 1 : 5), c.number);
+    w.Le16(c.def_offset + ColumnNumberOffset(format), c.number);
   }
   for (size_t rank = 0; rank < by_var.size(); ++rank) {
     ColumnDef& c = columns[by_var[rank]];
     c.var_index = uint16_t(rank);
-    w.Le16(c.def_offset + (j3 ? 3 : 7), c.var_index);
+    w.Le16(c.def_offset + ColumnVarIndexOffset(format), c.var_index);
   }
   uint32_t offset = 0;
   for (size_t i : by_offset) {
     ColumnDef& c = columns[i];
     c.fixed_offset = uint16_t(offset);
     offset += c.length;
-    w.Le16(c.def_offset + (j3 ? 14 : 21), c.fixed_offset);
+    w.Le16(c.def_offset + ColumnFixedOffsetOffset(format), c.fixed_offset);
   }
   const auto new_number = [&](uint16_t old) {
     for (const auto& [from, to] : renumbered)
