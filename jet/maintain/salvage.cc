@@ -400,6 +400,12 @@ class Salvager {
   // aside) read whole under `def`: the flipped bytes that garbled its owner field may
   // have garbled a row too, which the row salvage drops.
   bool RowsReadAsTable(const TableDef& def, uint32_t number);
+  // The live rows of data page `page` (overflow pointers aside) that read whole
+  // under `def`, and those that do not.
+  std::pair<unsigned, unsigned> WholeAndBrokenRows(const TableDef& def, const uint8_t* page) const;
+  // True when `owner`, a data page's owner field, names no table definition (nor the
+  // long-value owner, nor none): a garbled field, not another table's page.
+  bool OwnerNamesNoTable(uint32_t owner) const;
   // Counts the rows of lost pages from the index entries that point at rows neither
   // `seen` nor `regained` (by an adopted overflow target), lists their primary-key
   // values, and returns the count.
@@ -417,7 +423,13 @@ class Salvager {
   // True when page `number` (its bytes in page_), which the table's map names, is
   // one of the table's data pages but for its type byte: the rest of its header says
   // so (second byte 1, the table as owner, a free-space count that matches its
-  // slots). The byte is set back, rather than lose the page's rows.
+  // slots). The byte is set back, rather than lose the page's rows. The flipped bytes
+  // that hit the type byte often hit the owner field beside it: an owner that names
+  // no table, under a type byte no page has, is taken for the table too where at
+  // least half of the page's live rows, and one at least, read whole as the table's
+  // (the same bytes may have hit a row); a row count its free space and slots
+  // contradict is then taken from them (RowCountFromFreeSpace). The mended header is
+  // written to the view and to page_.
   bool MendDataPageType(const TableDef& def, uint32_t number, RepairTableReport* table);
   // The primary-key values of the rows in `lost` (row pointers) that the primary key's
   // index still holds, into table->lost_keys; values in `kept_keys` are kept rows'.
@@ -931,22 +943,32 @@ bool Salvager::FreeSpaceGarbled(const TableDef& def, const uint8_t* page, const 
 bool Salvager::RowsReadAsTable(const TableDef& def, uint32_t number) {
   std::vector<uint8_t> page(format_.page_size);
   if (!view_.ReadPage(number, page.data()).ok()) return false;
+  const auto [whole, broken] = WholeAndBrokenRows(def, page.data());
+  return whole > broken;
+}
+
+std::pair<unsigned, unsigned> Salvager::WholeAndBrokenRows(const TableDef& def, const uint8_t* page) const {
   DataPageHeader header;
-  if (!ParseDataPage(format_, page.data(), &header).ok() || header.row_count > kMaxRowsPerDataPage) return false;
+  if (!ParseDataPage(format_, page, &header).ok() || header.row_count > kMaxRowsPerDataPage) return {0, 0};
   unsigned whole = 0, broken = 0;
   for (unsigned i = 0; i < header.row_count; ++i) {
     RowSlot slot;
-    if (!GetRowSlot(format_, page.data(), header, i, &slot).ok()) {
+    if (!GetRowSlot(format_, page, header, i, &slot).ok()) {
       ++broken;
       continue;
     }
     if (slot.deleted || slot.overflow || slot.size() == 0) continue;
-    if (ValidateRow(format_, def, page.data() + slot.start, slot.size()).ok())
+    if (ValidateRow(format_, def, page + slot.start, slot.size()).ok())
       ++whole;
     else
       ++broken;
   }
-  return whole > broken;
+  return {whole, broken};
+}
+
+bool Salvager::OwnerNamesNoTable(uint32_t owner) const {
+  if (owner == 0 || owner == kLongValueOwner) return false;
+  return owner >= types_.size() || types_[owner] != kPageTableDef;
 }
 
 void Salvager::MendRowCount(uint32_t number, uint16_t stored, RepairTableReport* table) {
@@ -979,19 +1001,45 @@ void Salvager::MendSlotOffset(const TableDef& def, uint32_t number, RepairTableR
 }
 
 bool Salvager::MendDataPageType(const TableDef& def, uint32_t number, RepairTableReport* table) {
-  if (page_[0] == kPageData || page_[1] != 1 || LoadLe32(page_.data() + kPageOwnerOffset) != def.first_page)
-    return false;
+  if (page_[0] == kPageData || page_[1] != 1) return false;
+  const uint32_t owner = LoadLe32(page_.data() + kPageOwnerOffset);
+  const bool owner_garbled = owner != def.first_page;
+  if (owner_garbled && (WrongPageForOwnedMap(page_[0]) || !OwnerNamesNoTable(owner))) return false;
   std::vector<uint8_t> mended = page_;
   mended[0] = kPageData;
-  DataPageHeader header;
-  if (!ParseDataPage(format_, mended.data(), &header).ok() || !header.free_space_matches || header.row_count == 0 ||
-      header.row_count > kMaxRowsPerDataPage)
-    return false;
-  view_.Mutable(number)[0] = kPageData;
-  if (number < types_.size()) types_[number] = kPageData;
-  report_->rebuilt.push_back("page " + std::to_string(number) + " of table \"" + table->name + "\": its type byte (" +
-                             std::to_string(page_[0]) + ") was damaged, the rest of its header is that of the " +
-                             "table's data page; set back");
+  StoreLe32(mended.data() + kPageOwnerOffset, def.first_page);
+  const auto sound = [&] {
+    DataPageHeader header;
+    return ParseDataPage(format_, mended.data(), &header).ok() && header.free_space_matches &&
+           header.row_count != 0 && header.row_count <= kMaxRowsPerDataPage;
+  };
+  const uint16_t stored_count = LoadLe16(mended.data() + format_.data_row_count);
+  if (owner_garbled && !sound()) {
+    const uint16_t implied = RowCountFromFreeSpace(format_, mended.data());
+    if (implied != 0) StoreLe16(mended.data() + format_.data_row_count, implied);
+  }
+  if (!sound()) return false;
+  if (owner_garbled) {
+    const auto [whole, broken] = WholeAndBrokenRows(def, mended.data());
+    if (whole == 0 || whole < broken) return false;
+  }
+  const uint16_t count = LoadLe16(mended.data() + format_.data_row_count);
+  std::string line = "page " + std::to_string(number) + " of table \"" + table->name + "\": its type byte (" +
+                     std::to_string(page_[0]) + ")";
+  if (owner_garbled) line += std::string(count != stored_count ? ", " : " and ") + "owner field (" + std::to_string(owner) + ")";
+  if (count != stored_count) line += " and row count (" + std::to_string(stored_count) + ")";
+  line += owner_garbled ? " were damaged, the rest of the page is the table's data page" :
+                          " was damaged, the rest of its header is that of the table's data page";
+  report_->rebuilt.push_back(line + "; set back");
+  uint8_t* view_page = view_.Mutable(number);
+  view_page[0] = kPageData;
+  StoreLe32(view_page + kPageOwnerOffset, def.first_page);
+  StoreLe16(view_page + format_.data_row_count, count);
+  if (number < types_.size()) {
+    types_[number] = kPageData;
+    owners_[number] = def.first_page;
+  }
+  page_ = std::move(mended);
   return true;
 }
 
@@ -1001,6 +1049,11 @@ std::vector<uint32_t> Salvager::TablePages(const TableDef& def, RepairTableRepor
   std::vector<uint32_t> candidates;
   const bool readable = ReadUsageMap(view_, def.owned_map, &owned).ok();
   if (readable) candidates = owned.pages;
+  // A page of the map with a damaged type byte is mended first, so that it counts
+  // as the table's page below and the map is not set aside for it.
+  for (uint32_t p : candidates)
+    if (p < types_.size() && types_[p] != kPageData && view_.ReadPage(p, page_.data()).ok())
+      MendDataPageType(def, p, table);
   // A data page of the map whose owner field names no table definition (nor LVAL, nor
   // a map host) has a garbled owner: the map is the better evidence, as long as it
   // names nothing else that is not the table's. A map with other wrong bits is itself
@@ -1077,7 +1130,6 @@ std::vector<uint32_t> Salvager::TablePages(const TableDef& def, RepairTableRepor
   for (size_t at = 0; at < candidates.size(); ++at) {
     const uint32_t p = candidates[at];
     if (!run.Read(at, page_.data())) continue;
-    if (MendDataPageType(def, p, table)) page_[0] = kPageData;
     if (WrongPageForOwnedMap(page_[0])) continue;  // a wrong bit, reported above
     DataPageHeader header;
     const bool parsed = ParseDataPage(format_, page_.data(), &header).ok();

@@ -467,6 +467,10 @@ TEST(RepairPages, FlippedSlotsAndPointersOfRealFiles) {
   // 3 of its 10 rows are garbled by the other flipped bytes.
   path = RepairFlippedTestFile(dir, "jet3/jk_indexcodes.mdb", damage::Role::kData, 98, 2, 3);
   EXPECT_EQ(testing_support::TableRowCounts(path)["Table12_desc_desc"], 7u);
+  // The page's type byte and owner field both flipped (the map still names it); the
+  // other flipped bytes garble 2 of its 4 rows.
+  path = RepairFlippedTestFile(dir, "jet3/rk_hotel.mdb", damage::Role::kData, 48, 1, 2);
+  EXPECT_EQ(testing_support::TableRowCounts(path)["user"], 2u);
 }
 
 // A catalog row's property value whose mark a flipped byte changed reads as a long
