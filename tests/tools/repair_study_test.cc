@@ -187,6 +187,22 @@ TEST(StudyJudge, Outcomes) {
   facts.password_lost = false;
   facts.header_change = "says password none where the original says set";
   EXPECT_EQ(study::Judge(facts).outcome, Outcome::kCorrupted);
+
+  // Rows back without a column the report dropped: a loss, reported; the same rows
+  // without the report saying so are garbled ones.
+  study::Reads two_columns;
+  for (study::FileRead& read : two_columns) read = Rows({"[1,\"a,b\"]\x1f[]", "[2,null]\x1f[]"});
+  facts = study::CaseFacts();
+  facts.original = &two_columns;
+  facts.repair.ok = facts.repair.acted = true;
+  for (study::FileRead& read : facts.repaired) read = Rows({"[1]\x1f[]", "[2]\x1f[]"});
+  facts.repair.columns_dropped["T"] = 1;
+  const study::Verdict dropped = study::Judge(facts);
+  EXPECT_EQ(dropped.outcome, Outcome::kWithLoss) << dropped.reason;
+  EXPECT_EQ(dropped.without_dropped_rows, 2u);
+  EXPECT_FALSE(dropped.under_reported);
+  facts.repair.columns_dropped.clear();
+  EXPECT_EQ(study::Judge(facts).outcome, Outcome::kCorrupted);
 }
 
 }  // namespace

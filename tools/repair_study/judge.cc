@@ -54,6 +54,7 @@ size_t Index(Reader reader) { return size_t(reader); }
 struct OurComparison {
   struct Table {
     uint64_t original = 0, kept = 0, long_values_differ = 0, changed = 0, invented = 0;
+    uint64_t without_dropped = 0;  // back but for the columns the report dropped
   };
   std::map<std::string, Table> tables;
   uint64_t invented_elsewhere = 0;  // in output tables the original lacks
@@ -62,8 +63,9 @@ struct OurComparison {
   // `changeable`: rows whose stored values flipped bytes hit (they are not invented).
   // `cut`: long values the report cut, per table; a row whose long values differ
   // beyond those had a flipped byte in a memo or OLE value stored in the row itself.
+  // `dropped`: columns the report dropped, per table.
   OurComparison(const FileRead& original, const FileRead& output, uint64_t changeable,
-                const std::map<std::string, uint64_t>& cut) {
+                const std::map<std::string, uint64_t>& cut, const std::map<std::string, uint64_t>& dropped) {
     std::map<std::string, Rows> missing, extra;
     for (const auto& [name, read] : original.tables) {
       if (!read.ok) continue;
@@ -92,6 +94,8 @@ struct OurComparison {
       }
       invented_elsewhere += Count(rest);
     }
+    for (const auto& [name, columns] : dropped)
+      if (tables.count(name)) tables[name].without_dropped = MatchWithoutColumns(columns, &missing[name], &extra[name]);
     for (auto& [name, t] : tables) {
       const uint64_t differ = Count(Common(WithoutLongValues(missing[name]), WithoutLongValues(extra[name])));
       auto reported = cut.find(name);
@@ -104,6 +108,46 @@ struct OurComparison {
       t.invented -= t.changed - value_flips;
       changeable -= t.changed - value_flips;
     }
+  }
+
+  // The rows of `missing` that are rows of `extra` once the columns the output lacks
+  // are taken out of them (one or two, and no more than the `reported` number
+  // dropped: the report names them, not their places), at the places that match the
+  // most; both lose the rows matched, and their number is returned.
+  static uint64_t MatchWithoutColumns(uint64_t reported, Rows* missing, Rows* extra) {
+    if (reported == 0 || missing->empty() || extra->empty()) return 0;
+    const size_t width = RowValueCount(missing->begin()->first);
+    const size_t output_width = RowValueCount(extra->begin()->first);
+    if (output_width >= width || width - output_width > std::min<uint64_t>(reported, 2)) return 0;
+    const size_t count = width - output_width;
+    const auto without = [&](const std::vector<size_t>& places) {
+      Rows out;
+      for (const auto& [row, n] : *missing) out[WithoutValues(row, places)] += n;
+      return out;
+    };
+    std::vector<std::vector<size_t>> choices;
+    for (size_t a = 0; a < width; ++a) {
+      if (count == 1) choices.push_back({a});
+      for (size_t b = a + 1; count == 2 && b < width; ++b) choices.push_back({a, b});
+    }
+    std::vector<size_t> best;
+    uint64_t best_matched = 0;
+    for (const std::vector<size_t>& places : choices) {
+      const uint64_t matched = Count(Common(without(places), *extra));
+      if (matched > best_matched) best_matched = matched, best = places;
+    }
+    if (best_matched == 0) return 0;
+    Rows budget = Common(without(best), *extra);
+    Rows taken;
+    for (const auto& [row, n] : *missing) {
+      uint64_t& left = budget[WithoutValues(row, best)];
+      const uint64_t take = std::min(n, left);
+      left -= take;
+      if (take > 0) taken[row] = take;
+    }
+    *extra = Minus(*extra, Common(without(best), *extra));
+    *missing = Minus(*missing, taken);
+    return best_matched;
   }
 };
 
@@ -210,8 +254,9 @@ std::string Corruption(const CaseFacts& f, const OurComparison& ours) {
       auto it = ours.tables.find(name);
       // Readers differ in how finely they show values (a date to the second or to the
       // millisecond), so a flipped value byte may change a row for one and not another.
-      const uint64_t allowed = f.rows_value_changed + (it == ours.tables.end() ? 0
-                                                       : it->second.long_values_differ + it->second.invented);
+      const uint64_t allowed =
+          f.rows_value_changed + (it == ours.tables.end() ? 0
+                                  : it->second.long_values_differ + it->second.invented + it->second.without_dropped);
       const uint64_t other = Count(Minus(read->rows, table.rows));
       if (other > allowed)
         return who + " reads " + std::to_string(other) + " rows of " + Quoted(name) +
@@ -227,12 +272,13 @@ std::string LossText(const OurComparison& ours, uint64_t kept, uint64_t original
   std::string text = "kept " + std::to_string(kept) + " of " + std::to_string(original) + " rows unchanged";
   int shown = 0;
   for (const auto& [name, t] : ours.tables) {
-    if (t.kept + t.changed == t.original && t.long_values_differ == 0) continue;
+    if (t.kept + t.changed == t.original && t.long_values_differ == 0 && t.without_dropped == 0) continue;
     if (shown++ == 2) break;
     text += (shown == 1 ? " (" : ", ") + Quoted(name) + " " + std::to_string(t.kept) + " of " +
             std::to_string(t.original);
     if (t.long_values_differ > 0) text += ", " + std::to_string(t.long_values_differ) + " with long values cut";
     if (t.changed > 0) text += ", " + std::to_string(t.changed) + " changed in stored values";
+    if (t.without_dropped > 0) text += ", " + std::to_string(t.without_dropped) + " without the dropped columns";
   }
   return shown > 0 ? text + ")" : text;
 }
@@ -277,11 +323,13 @@ Verdict Judge(const CaseFacts& f) {
     return v;
   }
 
-  const OurComparison ours(our_original, our_output, f.rows_value_changed, f.repair.values_cut);
+  const OurComparison ours(our_original, our_output, f.rows_value_changed, f.repair.values_cut,
+                           f.repair.columns_dropped);
   for (const auto& [name, t] : ours.tables) {
     v.kept_rows += t.kept;
     v.cut_rows += t.long_values_differ;
     v.changed_rows += t.changed;
+    v.without_dropped_rows += t.without_dropped;
   }
   if (!f.repair.acted) {
     std::string difference = f.header_change.empty() ? "" : "page 0 " + f.header_change;
@@ -320,7 +368,8 @@ Verdict Judge(const CaseFacts& f) {
   for (const auto& [name, n] : f.repair.values_cut)
     if (!IsSystemName(name)) cut_reported += n;
   const uint64_t cut = v.outcome == Outcome::kCorrupted ? 0 : v.cut_rows;
-  const uint64_t lost = v.original_rows - v.kept_rows - cut - v.changed_rows;
+  // A row back without the columns the report dropped is reported: not lost.
+  const uint64_t lost = v.original_rows - v.kept_rows - cut - v.changed_rows - v.without_dropped_rows;
   v.under_reported = v.reported_lost < lost || cut_reported < cut;
   return v;
 }

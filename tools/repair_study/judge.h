@@ -60,6 +60,7 @@ struct RepairRun {
   bool password_lost = false;  // it reported the database password lost
   std::map<std::string, uint64_t> rows_lost;   // per table, as reported
   std::map<std::string, uint64_t> values_cut;  // per table, as reported
+  std::map<std::string, uint64_t> columns_dropped;  // per table, as reported
 };
 
 // What a reader read of each of the three files, by Reader.
@@ -86,6 +87,7 @@ struct Verdict {
   uint64_t kept_rows = 0;  // original rows back unchanged
   uint64_t cut_rows = 0;   // original rows back with long values cut, as reported
   uint64_t changed_rows = 0;  // rows changed by flipped or torn bytes in their stored values
+  uint64_t without_dropped_rows = 0;  // original rows back but for the columns the report dropped
   uint64_t reported_lost = 0;
   bool worse_than_no_tool = false;
   std::string worse_reason;

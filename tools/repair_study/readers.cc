@@ -129,6 +129,65 @@ const char* ReaderName(Reader reader) {
 
 std::string WithoutLongValues(const std::string& our_row) { return our_row.substr(0, our_row.find(kUnitSeparator)); }
 
+namespace {
+
+// The values of one JSON array of scalars as Emit wrote it ("[1,\"a,b\",null]"),
+// each as its text.
+std::vector<std::string> ArrayValues(std::string_view array) {
+  std::vector<std::string> values;
+  if (array.size() <= 2) return values;
+  std::string value;
+  bool in_string = false, escaped = false;
+  for (const char c : array.substr(1, array.size() - 2)) {
+    if (in_string) {
+      if (escaped)
+        escaped = false;
+      else if (c == '\\')
+        escaped = true;
+      else if (c == '"')
+        in_string = false;
+    } else if (c == '"') {
+      in_string = true;
+    } else if (c == ',') {
+      values.push_back(std::move(value));
+      value.clear();
+      continue;
+    }
+    value += c;
+  }
+  values.push_back(std::move(value));
+  return values;
+}
+
+std::string JoinArray(const std::vector<std::string>& values) {
+  std::string array = "[";
+  for (size_t i = 0; i < values.size(); ++i) array += (i == 0 ? "" : ",") + values[i];
+  return array + "]";
+}
+
+}  // namespace
+
+size_t RowValueCount(const std::string& our_row) {
+  const size_t separator = our_row.find(kUnitSeparator);
+  if (separator == std::string::npos) return ArrayValues(our_row).size();
+  return ArrayValues(std::string_view(our_row).substr(0, separator)).size() +
+         ArrayValues(std::string_view(our_row).substr(separator + 1)).size();
+}
+
+std::string WithoutValues(const std::string& our_row, const std::vector<size_t>& positions) {
+  const size_t separator = our_row.find(kUnitSeparator);
+  if (separator == std::string::npos) return our_row;
+  std::vector<std::string> parts[2] = {ArrayValues(std::string_view(our_row).substr(0, separator)),
+                                       ArrayValues(std::string_view(our_row).substr(separator + 1))};
+  const size_t first = parts[0].size();
+  for (auto at = positions.rbegin(); at != positions.rend(); ++at) {
+    std::vector<std::string>& part = *at < first ? parts[0] : parts[1];
+    const size_t i = *at < first ? *at : *at - first;
+    if (i < part.size()) part.erase(part.begin() + ptrdiff_t(i));
+  }
+  return JoinArray(parts[0]) + kUnitSeparator + JoinArray(parts[1]);
+}
+
 Readers::Readers(const std::string& oracle_dir, double seconds)
     : seconds_(seconds),
       node_({"node", "--max-old-space-size=1024", oracle_dir + "/dump-mdb-reader.mjs", "--serve"}) {}

@@ -55,6 +55,11 @@ const char* ReaderName(Reader reader);
 // unit separator), so that a row whose long values alone differ -- cut by a repair --
 // can be told from a garbled one. The part before the separator:
 std::string WithoutLongValues(const std::string& our_row);
+// How many values our row text holds, in both arrays.
+size_t RowValueCount(const std::string& our_row);
+// Our row text without the values at `positions` (ascending, counted through both
+// arrays, the other columns first): the row as it reads once those columns are gone.
+std::string WithoutValues(const std::string& our_row, const std::vector<size_t>& positions);
 
 // The three readers, with one long-lived Node.js process for mdb-reader.
 class Readers {

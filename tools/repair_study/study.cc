@@ -185,7 +185,8 @@ int RepairAndReport(const std::string& path) {
               {"password_lost", report.password_lost}};
   json tables = json::array();
   for (const jet::RepairTableReport& t : report.tables)
-    tables.push_back({{"name", t.name}, {"lost", t.rows_lost}, {"cut", t.values_cut}});
+    tables.push_back(
+        {{"name", t.name}, {"lost", t.rows_lost}, {"cut", t.values_cut}, {"dropped", t.columns_dropped.size()}});
   out["tables"] = tables;
   std::printf("%s\n", out.dump(-1, ' ', false, json::error_handler_t::replace).c_str());
   return 0;
@@ -209,6 +210,7 @@ RepairRun Repair(const std::string& path, double seconds) {
     for (const json& t : in.at("tables")) {
       run.rows_lost[t.at("name").get<std::string>()] += t.at("lost").get<uint64_t>();
       run.values_cut[t.at("name").get<std::string>()] += t.at("cut").get<uint64_t>();
+      run.columns_dropped[t.at("name").get<std::string>()] += t.at("dropped").get<uint64_t>();
     }
   } catch (const std::exception&) {
     run.died = true;
@@ -310,6 +312,7 @@ json CaseJson(const CaseResult& c) {
           {"kept_rows", v.kept_rows},
           {"cut_rows", v.cut_rows},
           {"changed_rows", v.changed_rows},
+          {"without_dropped_rows", v.without_dropped_rows},
           {"reported_lost", v.reported_lost},
           {"worse_than_no_tool", v.worse_than_no_tool},
           {"worse_reason", v.worse_reason},
@@ -334,6 +337,7 @@ CaseResult CaseFromJson(const json& j) {
   v.kept_rows = j.at("kept_rows").get<uint64_t>();
   v.cut_rows = j.at("cut_rows").get<uint64_t>();
   v.changed_rows = j.at("changed_rows").get<uint64_t>();
+  v.without_dropped_rows = j.value("without_dropped_rows", uint64_t(0));
   v.reported_lost = j.at("reported_lost").get<uint64_t>();
   v.worse_than_no_tool = j.at("worse_than_no_tool").get<bool>();
   v.worse_reason = j.at("worse_reason").get<std::string>();
@@ -540,6 +544,15 @@ void PrintTable(const StudyResult& result, std::FILE* out) {
   size_t changed = 0;
   for (const CaseResult& c : result.cases) changed += c.verdict.changed_rows > 0;
   std::fprintf(out, "rows changed in stored values by flipped or torn bytes, as every reader reads them: %zu cases\n", changed);
+  uint64_t without_dropped = 0;
+  size_t dropping = 0;
+  for (const CaseResult& c : result.cases) {
+    without_dropped += c.verdict.without_dropped_rows;
+    dropping += c.verdict.without_dropped_rows > 0;
+  }
+  if (dropping > 0)
+    std::fprintf(out, "rows kept without the columns the repair dropped (reported): %llu, in %zu cases\n",
+                 static_cast<unsigned long long>(without_dropped), dropping);
 
   // Per role: the outcomes in the order above, under short names.
   std::fprintf(out, "\n%-19s %6s %9s %9s %9s %9s %9s %9s %9s %6s %6s\n", "role", "cases", "lossless", "loss",
