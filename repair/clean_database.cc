@@ -134,7 +134,7 @@ void CleanDatabase(const std::string& database_folder, const std::string& progra
   if (repaired.ok() && compacted.ok() && copied_back.ok()) {
     // A repair that could not bring everything back still succeeded, but the user
     // must hear what is gone and where the file as it was is kept.
-    runtime.MsgBox(loss.Any() ? RepairedWithLossText(loss.rows, loss.long_values) : kRepairedText,
+    runtime.MsgBox(loss.Any() ? RepairedWithLossText(loss.rows, loss.long_values, loss.columns) : kRepairedText,
                    services::kStyleInformation, kNoticeTitle);
   } else {
     std::string text = database_unchanged() ? kNotRepairedText : kPartlyRepairedText;

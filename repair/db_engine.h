@@ -14,7 +14,8 @@ namespace repair {
 struct RepairLoss {
   uint64_t rows = 0;         // rows that could not be read back
   uint64_t long_values = 0;  // memo or OLE values cut short or emptied
-  bool Any() const { return rows != 0 || long_values != 0; }
+  uint64_t columns = 0;      // columns whose definition was lost: every row lacks their values
+  bool Any() const { return rows != 0 || long_values != 0 || columns != 0; }
 };
 
 class DBEngine {

@@ -12,6 +12,7 @@ jet::Status JetDBEngine::RepairDatabase(const std::string& database_path, Repair
   if (s.ok()) {
     loss->rows = report.RowsLost();
     loss->long_values = report.ValuesCut();
+    loss->columns = report.ColumnsDropped();
   }
   return s;
 }

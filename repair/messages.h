@@ -5,6 +5,8 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "jet/base/status.h"
 #include "repair/file_names.h"
@@ -17,20 +19,21 @@ inline constexpr char kErrorTitle[] = "Foutmelding";
 // Every step succeeded: the database is repaired and holds its compacted copy.
 inline constexpr char kRepairedText[] = "Database is hersteld !";
 
-// Every step succeeded, but the repair could not bring back every record or every
-// memo/OLE value: "Database is hersteld, maar 3 records konden niet worden
-// teruggehaald ! De backup staat in morvikbackup.mdb."
-inline std::string RepairedWithLossText(uint64_t rows, uint64_t long_values) {
-  auto count = [](uint64_t n, const char* one, const char* many) {
-    return std::to_string(n) + " " + (n == 1 ? one : many);
-  };
+// Every step succeeded, but the repair could not bring back every record, every
+// column or every memo/OLE value: "Database is hersteld, maar 3 records konden niet
+// worden teruggehaald ! De backup staat in morvikbackup.mdb."
+inline std::string RepairedWithLossText(uint64_t rows, uint64_t long_values, uint64_t columns = 0) {
+  const std::pair<uint64_t, std::pair<const char*, const char*>> counts[] = {
+      {rows, {"record", "records"}},
+      {columns, {"kolom", "kolommen"}},
+      {long_values, {"memo- of OLE-waarde", "memo- of OLE-waarden"}}};
+  std::vector<std::string> parts;
+  for (const auto& [n, words] : counts)
+    if (n != 0) parts.push_back(std::to_string(n) + " " + (n == 1 ? words.first : words.second));
   std::string what;
-  if (rows != 0) what = count(rows, "record", "records");
-  if (long_values != 0) {
-    if (!what.empty()) what += " en ";
-    what += count(long_values, "memo- of OLE-waarde", "memo- of OLE-waarden");
-  }
-  const bool one = rows + long_values == 1;
+  for (size_t i = 0; i < parts.size(); ++i)
+    what += (i == 0 ? "" : i + 1 == parts.size() ? " en " : ", ") + parts[i];
+  const bool one = rows + long_values + columns == 1;
   return "Database is hersteld, maar " + what + (one ? " kon" : " konden") +
          " niet worden teruggehaald ! De backup staat in " + kBackupFileName + ".";
 }

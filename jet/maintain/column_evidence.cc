@@ -51,6 +51,41 @@ long Fit(const Format& format, const TableDef& table, const ColumnDef& column,
   return support;
 }
 
+// True when `column`, a variable one of a fixed-size type (some system tables store
+// those so), holds values of another size in more of `rows` than of its type's: its
+// record is damaged, and reading its bytes as its type would give garbage.
+bool ValuesOfAnotherSize(const Format& format, const TableDef& table, const ColumnDef& column,
+                         const std::vector<std::vector<uint8_t>>& rows) {
+  const uint32_t size = FixedColumnSize(column.type());
+  if (!column.is_variable() || size == 0) return false;
+  size_t same = 0, other = 0;
+  RowLayout layout;
+  for (const std::vector<uint8_t>& row : rows) {
+    if (!ReadRowLayout(format, table, row.data(), row.size(), &layout).ok()) continue;
+    const uint32_t v = column.var_index;
+    if (v >= layout.var_count || layout.var_offsets[v + 1] <= layout.var_offsets[v]) continue;
+    ++(uint32_t(layout.var_offsets[v + 1] - layout.var_offsets[v]) == size ? same : other);
+  }
+  return other > same;
+}
+
+std::string OfAnotherSizeWhy(const ColumnDef& column) {
+  return "column \"" + column.name + "\": a variable " + ColumnTypeName(column.type_code) +
+         ", but most of its values in the rows are not of that type's size";
+}
+
+// The columns of `table` that ValuesOfAnotherSize finds damaged, left out and
+// described in `dropped`.
+void DropColumnsOfAnotherSize(const Format& format, const TableDef& scanned,
+                              const std::vector<std::vector<uint8_t>>& rows, TableDef* table,
+                              std::vector<std::string>* dropped) {
+  std::erase_if(table->columns, [&](const ColumnDef& column) {
+    if (!ValuesOfAnotherSize(format, scanned, column, rows)) return false;
+    dropped->push_back(OfAnotherSizeWhy(column));
+    return true;
+  });
+}
+
 // Of the rows written with fixed column `column`, how many hold its bytes within
 // their fixed area (`inside`) and how many do not (`outside`).
 void CountFixedAreaFits(const Format& format, const TableDef& table, const ColumnDef& column,
@@ -85,10 +120,13 @@ std::vector<std::vector<uint8_t>> RowsOfTable(PageFile& file, const TableDef& sc
 // A fixed column whose bytes run past the fixed area of a row that holds it has a
 // damaged offset: it goes to the one gap of its size that lies snug between the
 // other fixed columns (or ends the area) and that its rows agree with. Only `only`
-// is placed, where given.
+// is placed, where given. One that no one gap takes is an error, or, with `dropped`,
+// left out of the table and described there.
 Status PlaceFixedColumnsByRows(const Format& format, const TableDef& scanned,
                                const std::vector<std::vector<uint8_t>>& rows, TableDef* table,
-                               std::vector<std::string>* placed, const ColumnDef* only = nullptr) {
+                               std::vector<std::string>* placed, std::vector<std::string>* dropped,
+                               const ColumnDef* only = nullptr) {
+  std::vector<size_t> unplaced;
   uint32_t area = 0;  // the widest fixed area a row has
   RowLayout layout;
   for (const std::vector<uint8_t>& row : rows)
@@ -96,7 +134,8 @@ Status PlaceFixedColumnsByRows(const Format& format, const TableDef& scanned,
       const uint32_t end = layout.var_count > 0 ? layout.var_offsets[0] : layout.trailer_start;
       if (end >= format.row_column_count_size) area = std::max<uint32_t>(area, end - format.row_column_count_size);
     }
-  for (ColumnDef& column : table->columns) {
+  for (size_t position = 0; position < table->columns.size(); ++position) {
+    ColumnDef& column = table->columns[position];
     if (!column.in_fixed_area() || Fit(format, scanned, column, rows) >= 0) continue;
     if (only != nullptr && column.def_offset != only->def_offset) continue;
     std::vector<std::pair<uint32_t, uint32_t>> others;
@@ -116,16 +155,22 @@ Status PlaceFixedColumnsByRows(const Format& format, const TableDef& scanned,
       trial.fixed_offset = uint16_t(at);
       if (Fit(format, scanned, trial, rows) >= 0) fitting.push_back(uint16_t(at));
     }
-    if (fitting.size() != 1)
-      return Status::Error(ErrorKind::kDamaged, "column \"" + column.name + "\": its fixed offset " +
-                                                    std::to_string(column.fixed_offset) +
-                                                    " runs past its rows' fixed area, and no one gap takes it");
+    if (fitting.size() != 1) {
+      const std::string why = "column \"" + column.name + "\": its fixed offset " +
+                              std::to_string(column.fixed_offset) +
+                              " runs past its rows' fixed area, and no one gap takes it";
+      if (dropped == nullptr) return Status::Error(ErrorKind::kDamaged, why);
+      dropped->push_back(why);
+      unplaced.push_back(position);
+      continue;
+    }
     placed->push_back("column \"" + column.name + "\": its fixed offset " + std::to_string(column.fixed_offset) +
                       " runs past its rows' fixed area; given " + std::to_string(fitting[0]) +
                       ", the one gap of its size between the other columns");
     column.fixed_offset = fitting[0];
     StoreLe16(table->buffer.data() + column.def_offset + ColumnFixedOffsetOffset(format), column.fixed_offset);
   }
+  for (auto at = unplaced.rbegin(); at != unplaced.rend(); ++at) table->columns.erase(table->columns.begin() + ptrdiff_t(*at));
   return Status::Ok();
 }
 
@@ -151,7 +196,8 @@ Status PlaceColumnsByRows(PageFile& file, ColumnsOnly* columns, std::vector<std:
   scanned.owned_map = 0;
   scanned.var_columns = std::max(scanned.var_columns, var_limit);
   const std::vector<std::vector<uint8_t>> rows = RowsOfTable(file, scanned, kRowsLooked);
-  if (Status s = PlaceFixedColumnsByRows(format, scanned, rows, &table, placed); !s.ok()) return s;
+  if (Status s = PlaceFixedColumnsByRows(format, scanned, rows, &table, placed, &columns->dropped); !s.ok()) return s;
+  DropColumnsOfAnotherSize(format, scanned, rows, &table, &columns->dropped);
   if (columns->misplaced.empty()) return Status::Ok();
   // A field is damaged when past the counts or shared with another column; the
   // sound fields of misplaced columns are taken too.
@@ -174,10 +220,11 @@ Status PlaceColumnsByRows(PageFile& file, ColumnsOnly* columns, std::vector<std:
     const bool var_bad = var_damaged(column);
     const std::string what = number_bad ? "number" : "variable index";
     const uint16_t stored = number_bad ? column.number : column.var_index;
-    if (number_bad && var_bad)
-      return Status::Error(ErrorKind::kDamaged, "column \"" + column.name + "\": its number " +
-                                                    std::to_string(column.number) + " and variable index " +
-                                                    std::to_string(column.var_index) + " are both damaged");
+    if (number_bad && var_bad) {
+      columns->dropped.push_back("column \"" + column.name + "\": its number " + std::to_string(column.number) +
+                                 " and variable index " + std::to_string(column.var_index) + " are both damaged");
+      continue;
+    }
     long best = -1, second = -1;
     uint16_t chosen = 0;
     const uint16_t limit = number_bad ? number_limit : var_limit;
@@ -196,11 +243,16 @@ Status PlaceColumnsByRows(PageFile& file, ColumnsOnly* columns, std::vector<std:
       }
     }
     // With rows, the one value they support best; without, the one value free.
-    if (best < 0 || best == second || (!rows.empty() && best == 0 && second >= 0))
-      return Status::Error(ErrorKind::kDamaged, "column \"" + column.name + "\": its " + what + " " +
-                                                    std::to_string(stored) +
-                                                    " is damaged, and its rows name no one free " + what + " for it");
+    if (best < 0 || best == second || (!rows.empty() && best == 0 && second >= 0)) {
+      columns->dropped.push_back("column \"" + column.name + "\": its " + what + " " + std::to_string(stored) +
+                                 " is damaged, and its rows name no one free " + what + " for it");
+      continue;
+    }
     (number_bad ? column.number : column.var_index) = chosen;
+    if (ValuesOfAnotherSize(format, scanned, column, rows)) {
+      columns->dropped.push_back(OfAnotherSizeWhy(column));
+      continue;
+    }
     StoreLe16(table.buffer.data() + column.def_offset + (number_bad ? ColumnNumberOffset(format) : ColumnVarIndexOffset(format)), chosen);
     (number_bad ? numbers : var_indexes).insert(chosen);
     placed->push_back("column \"" + column.name + "\": its " + what + " " + std::to_string(stored) +
@@ -244,7 +296,7 @@ Status MendFixedOffsetByRows(PageFile& file, const TableDef& table, std::vector<
   }
   TableDef placed_in = table;
   std::vector<std::string> placed;
-  if (Status s = PlaceFixedColumnsByRows(format, scanned, rows, &placed_in, &placed, doubtful); !s.ok()) return s;
+  if (Status s = PlaceFixedColumnsByRows(format, scanned, rows, &placed_in, &placed, nullptr, doubtful); !s.ok()) return s;
   const ColumnDef& moved = placed_in.columns[size_t(doubtful - table.columns.data())];
   if (placed.empty() || moved.fixed_offset == doubtful->fixed_offset) return Status::Ok();
   mends->push_back({doubtful->def_offset + ColumnFixedOffsetOffset(format), 2, moved.fixed_offset,

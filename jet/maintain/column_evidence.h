@@ -17,10 +17,12 @@ class PageFile;
 
 // Moves each column of columns->misplaced into columns->table, with the free number
 // or variable index its rows agree with (in the table's buffer too), and appends one
-// line per column to `placed`. The rows are those of data pages naming the table
-// (its owned-pages map is not trusted). kDamaged, naming the column, when a column
-// cannot be placed: both its fields are damaged, or no free value fits the rows
-// better than every other.
+// line per column to `placed`; a fixed column of the table whose offset runs past
+// its rows' fixed area goes to the one gap they agree with. The rows are those of
+// data pages naming the table (its owned-pages map is not trusted). A column that
+// cannot be placed (both its fields are damaged, or no free value or gap fits the
+// rows better than every other) is left out, and described in columns->dropped: the
+// columns kept have fields of their own, apart from every other's.
 Status PlaceColumnsByRows(PageFile& file, ColumnsOnly* columns, std::vector<std::string>* placed);
 
 // For a definition that reads whole: where exactly one fixed column's bytes lie past

@@ -37,6 +37,12 @@ uint64_t RepairReport::ValuesCut() const {
   return n;
 }
 
+uint64_t RepairReport::ColumnsDropped() const {
+  uint64_t n = 0;
+  for (const RepairTableReport& t : tables) n += t.columns_dropped.size();
+  return n;
+}
+
 std::vector<std::string> RepairReport::Lines() const {
   std::vector<std::string> lines;
   if (!was_damaged) {
@@ -68,8 +74,10 @@ std::vector<std::string> RepairReport::Lines() const {
     for (const std::string& l : t.losses) lines.push_back("  " + l);
     for (const std::string& n : t.notes) lines.push_back("  " + n);
   }
-  lines.push_back("in all: " + std::to_string(RowsLost()) + " rows lost, " + std::to_string(ValuesCut()) +
-                  " long values cut, " + std::to_string(lost.size()) + " objects lost");
+  std::string all = "in all: " + std::to_string(RowsLost()) + " rows lost, " + std::to_string(ValuesCut()) +
+                    " long values cut, " + std::to_string(lost.size()) + " objects lost";
+  if (ColumnsDropped() != 0) all += ", " + std::to_string(ColumnsDropped()) + " columns dropped";
+  lines.push_back(all);
   return lines;
 }
 

@@ -66,6 +66,7 @@ struct RepairReport {
 
   uint64_t RowsLost() const;
   uint64_t ValuesCut() const;
+  uint64_t ColumnsDropped() const;
   // The report as lines of English, for `jetdb repair` and logs.
   std::vector<std::string> Lines() const;
 };

@@ -320,8 +320,9 @@ class Salvager {
   // The last resort of ReadDefinition: the definition at `first` rewritten with its
   // columns alone (jet/read/table_def.h ReadTableDefColumns), without indexes or
   // long-value maps; the columns placed by their rows (maintain/column_evidence.h).
-  // `why` (the reason the whole definition does not read) when even the columns
-  // cannot be read.
+  // A column whose record no engine writes is left out, and named in
+  // columns_dropped_. `why` (the reason the whole definition does not read) when even
+  // the columns cannot be read.
   Status KeepColumnsOnly(uint32_t first, const Status& why, TableDef* def);
   // A definition that reads whole, with one fixed column no row holds where it says:
   // that column's offset mended by the rows (jet/maintain/column_evidence.h).
@@ -530,6 +531,9 @@ class Salvager {
   std::vector<uint8_t> value_;
   std::vector<uint8_t> types_;
   std::vector<uint32_t> owners_;
+  // Columns a definition read by its columns alone left out (KeepColumnsOnly), by
+  // its first page: every kept row of the table lacks their values.
+  std::map<uint32_t, std::vector<std::string>> columns_dropped_;
   // Tables whose owned-pages map was set aside (by definition page): their rows are
   // scanned by owner field, as the compaction will.
   std::set<uint32_t> maps_set_aside_;
@@ -675,13 +679,16 @@ Status Salvager::MendFixedOffsetByRows(uint32_t first, TableDef* def) {
 
 Status Salvager::KeepColumnsOnly(uint32_t first, const Status& why, TableDef* def) {
   ColumnsOnly read;
-  // A column left out would change every row that holds it: then the table is lost
-  // as a whole rather than written with rows that are not what they were.
   if (!ReadTableDefColumns(view_, first, &read).ok()) return why;
-  if (!read.dropped.empty()) return Status::Error(why.kind(), why.detail() + "; " + read.dropped.front());
+  // A column whose record no engine writes is left out, and the rows keep the other
+  // columns: its bytes in a row are where its record says, apart from every other
+  // column's. Not so where two columns' fixed bytes overlap: the kept one may be the
+  // damaged one, and its values would be another column's bytes.
+  if (read.overlap) return Status::Error(why.kind(), why.detail() + "; " + read.dropped.front());
   std::vector<std::string> placed;
   if (Status s = PlaceColumnsByRows(view_, &read, &placed); !s.ok())
     return Status::Error(why.kind(), why.detail() + "; " + s.detail());
+  if (read.table.columns.empty()) return Status::Error(why.kind(), why.detail() + "; " + read.dropped.front());
   // The table's page maps stay: its pages are weighed against them as for any table
   // (a map that disagrees with the pages is set aside there), so that the leftovers
   // of rows deleted long ago on pages it gave back stay out.
@@ -705,6 +712,7 @@ Status Salvager::KeepColumnsOnly(uint32_t first, const Status& why, TableDef* de
     report_->assumptions.push_back("table page " + std::to_string(first) + ", " + line);
   for (const std::string& line : placed)
     report_->assumptions.push_back("table page " + std::to_string(first) + ", " + line);
+  if (!read.dropped.empty()) columns_dropped_[first] = read.dropped;
   *def = TableDef();
   return ReadTableDef(view_, first, def);
 }
@@ -2456,6 +2464,8 @@ Status Salvager::Run() {
       tables.push_back(ReportLostTable(o.name, first, s));
       continue;
     }
+    if (auto dropped = columns_dropped_.find(first); dropped != columns_dropped_.end())
+      table.columns_dropped = dropped->second;
     SalvageRows(def, &table);
     if (o.name == "MSysQueries") DropOrphanQueryRows(def, objects, &table);
     // Rows that were changed or dropped may have hidden index damage from the check

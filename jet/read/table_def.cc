@@ -734,6 +734,23 @@ size_t AppendStoredName(const Format& f, const std::string& name, std::vector<ui
 
 }  // namespace
 
+namespace {
+
+// True when most of `count` column names, from `at`, read as names Access allows,
+// each given once (a flipped byte may have hit one or two).
+bool NamesMostlyRead(const Format& f, uint16_t code_page, ByteReader& r, size_t at, uint32_t count) {
+  std::set<std::string> names;
+  uint32_t plausible = 0;
+  for (uint32_t i = 0; i < count; ++i) {
+    std::string name;
+    if (!ReadName(f, code_page, r, &at, &name)) break;
+    plausible += PlausibleColumnName(name) && names.insert(AsciiLower(name)).second;
+  }
+  return 2 * plausible > count;
+}
+
+}  // namespace
+
 Status ReadTableDefColumns(PageFile& file, uint32_t first_page, ColumnsOnly* out) {
   *out = ColumnsOnly();
   TableDef* table = &out->table;
@@ -748,11 +765,24 @@ Status ReadTableDefColumns(PageFile& file, uint32_t first_page, ColumnsOnly* out
   table->table_type = r.U8(f.tdef_table_type);
   table->owned_map = r.U32(f.tdef_owned_map);
   table->free_map = r.U32(f.tdef_free_map);
-  const uint32_t column_count = CountWithoutFlippedByte(r.U16(f.tdef_column_count), kMaxRowColumns);
+  uint32_t column_count = CountWithoutFlippedByte(r.U16(f.tdef_column_count), kMaxRowColumns);
   const uint32_t real_count = CountWithoutFlippedByte(r.U32(f.tdef_real_indexes), kMaxTableIndexes);
   out->stated_max_columns = std::min<uint16_t>(r.U16(f.tdef_max_columns), kMaxRowColumns);
   out->stated_var_columns = std::min<uint16_t>(r.U16(f.tdef_var_columns), kMaxRowColumns);
   size_t at = f.tdef_header_end + size_t(real_count) * f.real_index_stat_size;
+  // Column numbers are below the header's count of them, so a larger column count is
+  // damaged where the names follow that many records and not the stated count's:
+  // the records past it would be whatever bytes follow.
+  const uint16_t code_page = TextCodePage(file.header());
+  if (column_count > out->stated_max_columns && out->stated_max_columns > 0 &&
+      NamesMostlyRead(f, code_page, r, at + size_t(out->stated_max_columns) * f.column_def_size,
+                      out->stated_max_columns) &&
+      !NamesMostlyRead(f, code_page, r, at + size_t(column_count) * f.column_def_size, column_count)) {
+    out->named.push_back("the column count " + std::to_string(column_count) + " is past the header's " +
+                         std::to_string(out->stated_max_columns) + " column numbers, whose names follow as many " +
+                         "records; taken as " + std::to_string(out->stated_max_columns));
+    column_count = out->stated_max_columns;
+  }
   if (r.failed() || column_count == 0 || at + size_t(column_count) * f.column_def_size > table->buffer.size())
     return Damaged(first_page, "the column records cannot be located");
   std::vector<ColumnDef> columns(column_count);
@@ -767,7 +797,7 @@ Status ReadTableDefColumns(PageFile& file, uint32_t first_page, ColumnsOnly* out
   for (size_t i = 0; i < columns.size(); ++i) {
     ColumnDef& column = columns[i];
     const size_t name_at = at;
-    names_lost = names_lost || !ReadName(f, TextCodePage(file.header()), r, &at, &column.name) ||
+    names_lost = names_lost || !ReadName(f, code_page, r, &at, &column.name) ||
                  !PlausibleColumnName(column.name) || !names.insert(AsciiLower(column.name)).second;
     if (!names_lost) {
       column.name_offset = name_at;
@@ -827,8 +857,10 @@ Status ReadTableDefColumns(PageFile& file, uint32_t first_page, ColumnsOnly* out
     const uint32_t fixed_end = uint32_t(column.fixed_offset) + column.length;
     if (why.empty() && stored_fixed && std::any_of(fixed.begin(), fixed.end(), [&](const auto& other) {
           return column.fixed_offset < other.second && other.first < fixed_end;
-        }))
+        })) {
       why = "its fixed bytes overlap another column's";
+      out->overlap = true;
+    }
     if (!why.empty()) {
       out->dropped.push_back("column \"" + column.name + "\" (number " + std::to_string(column.number) + "): " + why);
       continue;

@@ -212,6 +212,9 @@ struct ColumnsOnly {
   // writer copying names from the buffer writes the given one.
   TableDef table;
   std::vector<std::string> dropped;  // columns left out, each with why
+  // A column was left out for fixed bytes that overlap another's: one of the two
+  // records is damaged, and nothing says which, so the kept one may be the wrong one.
+  bool overlap = false;
   std::vector<std::string> named;    // columns given a name or a code page, each with why
   // Columns whose record is sound but whose number (or variable index) is past the
   // header's counts or used by another column: the field is damaged, and only the

@@ -473,6 +473,20 @@ TEST(RepairPages, FlippedSlotsAndPointersOfRealFiles) {
   EXPECT_EQ(testing_support::TableRowCounts(path)["user"], 2u);
 }
 
+// A definition with one column that nothing places keeps its other columns and rows:
+// here a fixed offset that two gaps take (columns deleted long ago left one). But a
+// column whose flipped type and flags read its text as a variable Double, its values
+// not 8 bytes long, is no column: with the other column's type gone too, the table is
+// lost rather than kept with numbers made of text.
+TEST(RepairPages, DefinitionsDropTheColumnsNothingPlaces) {
+  SKIP_WITHOUT_TESTDATA();
+  testing_support::TempDir dir;
+  std::string path = RepairFlippedTestFile(dir, "jet3/rk_library.mdb", damage::Role::kTableDefinition, 78, 2);
+  EXPECT_EQ(testing_support::TableRowCounts(path)["Fine"], 3u);
+  path = RepairFlippedTestFile(dir, "jet4/jk_unicomp_2003.mdb", damage::Role::kTableDefinition, 53, 1, 8);
+  EXPECT_EQ(testing_support::TableRowCounts(path).count("Table"), 0u);
+}
+
 // A catalog row's property value whose mark a flipped byte changed reads as a long
 // value, but no reader can parse it: the check calls it damage, and the repair nulls
 // it (counted) instead of writing it out as data. Every user row stays.

@@ -480,15 +480,28 @@ TEST(RepairRebuild, DefinitionsKeepTheirColumnsWhenTheRestIsLost) {
     ASSERT_TRUE(original.WriteTo(source));
     const std::vector<std::string> rows = RowTexts(source, "orders");
     const jet::TableDef def = DefinitionOf(original, "orders");
-    {
+    for (const bool count_too : {false, true}) {
       // A column type no format has is damage: the check says so, as readers fail on it.
+      // The repair drops that column alone, says so, and keeps every row's other values;
+      // also where the column count was hit too (the records past the header's count
+      // of column numbers are no columns: its names follow them).
       testing_support::DatabaseBytes db = original;
       db.Page(def.first_page)[def.columns[1].def_offset] = 0x61;
-      const std::string path = dir.File(std::string(jet::VersionName(version)) + "-type.mdb");
+      if (count_too) jet::StoreLe16(db.Page(def.first_page) + jet::FormatFor(version).tdef_column_count, 0x43);
+      const std::string path = dir.File(std::string(jet::VersionName(version)) + "-type" + (count_too ? "c" : "") + ".mdb");
       ASSERT_TRUE(db.WriteTo(path));
       jet::CheckReport check;
       ASSERT_TRUE(jet::CheckDatabase(path, &check).ok());
       EXPECT_TRUE(check.HasDamage()) << path;
+      jet::RepairReport report;
+      ASSERT_TRUE(jet::RepairDatabaseWithReport(path, &report).ok()) << path;
+      std::vector<std::string> without_qty;
+      for (size_t i = 0; i < rows.size(); ++i)
+        if (i % 3 != 1) without_qty.push_back(rows[i]);
+      EXPECT_EQ(RowTexts(path, "orders"), without_qty) << path;
+      EXPECT_EQ(report.RowsLost(), 0u) << path;
+      ASSERT_EQ(report.ColumnsDropped(), 1u) << path;
+      EXPECT_NE(report.tables.back().columns_dropped.front().find("\"qty\""), std::string::npos) << path;
     }
     const bool j3 = jet::IsJet3(version);
     const size_t qty_size_at = def.columns[1].def_offset + (j3 ? 16 : 23);

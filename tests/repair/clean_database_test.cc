@@ -128,6 +128,9 @@ TEST_F(CleanDatabaseTest, LossInTheRepairIsToldInTheClosingNotice) {
   EXPECT_EQ(repair::RepairedWithLossText(1, 0),
             "Database is hersteld, maar 1 record kon niet worden teruggehaald ! De backup staat in "
             "morvikbackup.mdb.");
+  EXPECT_EQ(repair::RepairedWithLossText(2, 1, 1),
+            "Database is hersteld, maar 2 records, 1 kolom en 1 memo- of OLE-waarde konden niet worden "
+            "teruggehaald ! De backup staat in morvikbackup.mdb.");
 }
 
 TEST(EngineHolderTest, MakesTheEngineOnFirstUseAndKeepsIt) {

@@ -81,6 +81,7 @@ std::string RepairReportJson(const jet::RepairReport& report) {
                      ",\"password_lost\":" + (report.password_lost ? "true" : "false") +
                      ",\"rows_lost\":" + std::to_string(report.RowsLost()) +
                      ",\"values_cut\":" + std::to_string(report.ValuesCut()) +
+                     ",\"columns_dropped\":" + std::to_string(report.ColumnsDropped()) +
                      ",\"assumptions\":" + JsonList(report.assumptions) +
                      ",\"rebuilt\":" + JsonList(report.rebuilt) + ",\"lost\":" + JsonList(report.lost) +
                      ",\"tables\":[";
