@@ -233,11 +233,13 @@ struct ColumnsOnly {
 // index past 255 with its high byte alone set is read as its low byte where no other
 // column has that; a column whose record no engine writes otherwise
 // (ImpossibleColumnRecord), or whose fixed bytes overlap another's, is left out; one
-// whose number or variable index is damaged goes to `misplaced`. Where the names run past the end of the definition or
-// a name is none Access allows (empty, control characters, longer than 64, given
-// twice), that column and every later one are named "Column_<position>": a name's
-// length is what places the next one. kDamaged when the columns cannot be located or
-// none is kept.
+// whose number or variable index is damaged goes to `misplaced`. Where the names run
+// past the end of the definition or a name is none Access allows (empty, control
+// characters, longer than 64, given twice), that column and every later one are named
+// "Column_<position>": a name's length is what places the next one. A column count
+// past the header's count of column numbers is cut to that count where the names
+// follow as many records and not the stored count's. kDamaged when the columns cannot
+// be located or none is kept.
 Status ReadTableDefColumns(PageFile& file, uint32_t first_page, ColumnsOnly* out);
 
 // ReadTableDef for a damaged file: where one part of the definition is damaged but
