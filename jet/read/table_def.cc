@@ -732,10 +732,6 @@ size_t AppendStoredName(const Format& f, const std::string& name, std::vector<ui
   return at;
 }
 
-}  // namespace
-
-namespace {
-
 // True when most of `count` column names, from `at`, read as names Access allows,
 // each given once (a flipped byte may have hit one or two).
 bool NamesMostlyRead(const Format& f, uint16_t code_page, ByteReader& r, size_t at, uint32_t count) {
