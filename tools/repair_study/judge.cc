@@ -137,15 +137,15 @@ struct OurComparison {
       if (matched > best_matched) best_matched = matched, best = places;
     }
     if (best_matched == 0) return 0;
-    Rows budget = Common(without(best), *extra);
-    Rows taken;
+    const Rows matched = Common(without(best), *extra);
+    Rows budget = matched, taken;
     for (const auto& [row, n] : *missing) {
       uint64_t& left = budget[WithoutValues(row, best)];
       const uint64_t take = std::min(n, left);
       left -= take;
       if (take > 0) taken[row] = take;
     }
-    *extra = Minus(*extra, Common(without(best), *extra));
+    *extra = Minus(*extra, matched);
     *missing = Minus(*missing, taken);
     return best_matched;
   }
