@@ -902,6 +902,10 @@ void Checker::CheckTable(const CatalogObject& object) {
 void Checker::CheckTableDefinition(const TableDef& table, const Place& place) {
   std::set<uint16_t> numbers, var_indexes;
   std::vector<std::pair<uint32_t, uint32_t>> fixed;
+  // A control character or a name given twice is what a hit name leaves: Access lets
+  // no such name stand, and a writer would carry it on.
+  if (const ColumnDef* named = UnallowedColumnName(table))
+    Add(FindingKind::kTdefColumnRecord, place, "column name \"" + named->name + "\" is none Access allows, or given twice");
   for (const ColumnDef& c : table.columns) {
     if (!numbers.insert(c.number).second)
       Add(FindingKind::kTdefColumnNumber, place, "column number " + std::to_string(c.number) + " is used twice");

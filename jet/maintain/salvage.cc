@@ -577,12 +577,11 @@ bool IndexNamesMissingColumn(const TableDef& def) {
 // past its stated length; "" when it can.
 std::string UnsoundDefinition(const Format& format, const TableDef& def) {
   if (IndexNamesMissingColumn(def)) return "an index names a column the table does not have";
-  std::set<std::string> names;
+  if (const ColumnDef* named = UnallowedColumnName(def))
+    return "column name \"" + named->name + "\" is none Access allows, or given twice";
   for (const ColumnDef& column : def.columns) {
     if (std::string why = ImpossibleColumnRecord(format, column); !why.empty())
       return "column \"" + column.name + "\": " + why;
-    if (!PlausibleColumnName(column.name) || !names.insert(AsciiLower(column.name)).second)
-      return "column name \"" + column.name + "\" is none Access allows, or given twice";
     if (IsJet3(format.version) && (column.type() == ColumnType::kText || column.type() == ColumnType::kMemo) &&
         column.code_page != 0 && !IsKnownCodePage(column.code_page))
       return "column \"" + column.name + "\" names code page " + std::to_string(column.code_page) +

@@ -716,6 +716,13 @@ bool PlausibleColumnName(const std::string& name) {
   return characters >= 1 && characters <= 64;
 }
 
+const ColumnDef* UnallowedColumnName(const TableDef& table) {
+  std::set<std::string> names;
+  for (const ColumnDef& column : table.columns)
+    if (!PlausibleColumnName(column.name) || !names.insert(AsciiLower(column.name)).second) return &column;
+  return nullptr;
+}
+
 namespace {
 
 // Appends `name` (ASCII) as a stored name of format `f` to the buffer; its offset.
@@ -743,6 +750,41 @@ bool NamesMostlyRead(const Format& f, uint16_t code_page, ByteReader& r, size_t 
     plausible += PlausibleColumnName(name) && names.insert(AsciiLower(name)).second;
   }
   return 2 * plausible > count;
+}
+
+// True when the `count` names from `at` each read as a name Access allows, none
+// given before (`names`) or twice.
+bool NamesReadWhole(const Format& f, uint16_t code_page, ByteReader& r, size_t at, size_t count,
+                    std::set<std::string> names) {
+  for (size_t i = 0; i < count; ++i) {
+    std::string name;
+    if (!ReadName(f, code_page, r, &at, &name) || !PlausibleColumnName(name) || !names.insert(AsciiLower(name)).second)
+      return false;
+  }
+  return true;
+}
+
+// Where the name after a lost one at `at` starts, so that the `rest` names after it
+// keep theirs; 0 when that is not known. The stated length is taken where those
+// names then read whole (the bytes of the name were hit, not its length). Otherwise
+// its length was hit, and the start is the one length a name can have with which
+// they do; more than one fitting, or fewer than two names to show it, is no evidence.
+size_t NextNameAfterLost(const Format& f, uint16_t code_page, ByteReader& r, size_t at, size_t rest,
+                         const std::set<std::string>& names) {
+  size_t stated_end = at;
+  std::string ignored;
+  if (ReadName(f, code_page, r, &stated_end, &ignored) && NamesReadWhole(f, code_page, r, stated_end, rest, names))
+    return stated_end;
+  if (rest < 2) return 0;
+  const size_t unit = IsJet3(f.version) ? 1 : 2;
+  size_t found = 0;
+  for (size_t length = unit; length <= 64 * 2; length += unit) {
+    const size_t next = at + f.name_length_size + length;
+    if (next == stated_end || !NamesReadWhole(f, code_page, r, next, rest, names)) continue;
+    if (found != 0) return 0;
+    found = next;
+  }
+  return found;
 }
 
 }  // namespace
@@ -786,32 +828,45 @@ Status ReadTableDefColumns(PageFile& file, uint32_t first_page, ColumnsOnly* out
     DecodeColumn(f, r, at, &column);
     at += f.column_def_size;
   }
+  // A lost name is given one from its position. The names after it keep theirs
+  // where they can be found; otherwise they are lost too.
   std::set<std::string> names;
-  bool names_lost = false;
-  size_t lost_from = 0;  // position (from 1) of the first name lost
-  std::string first_given, last_given;
+  bool rest_lost = false;
+  std::vector<size_t> lost;  // positions (from 1) of names given
+  size_t lost_from = 0;      // position of the first name lost with all after it
   for (size_t i = 0; i < columns.size(); ++i) {
     ColumnDef& column = columns[i];
     const size_t name_at = at;
-    names_lost = names_lost || !ReadName(f, code_page, r, &at, &column.name) ||
-                 !PlausibleColumnName(column.name) || !names.insert(AsciiLower(column.name)).second;
-    if (!names_lost) {
+    if (!rest_lost && ReadName(f, code_page, r, &at, &column.name) && PlausibleColumnName(column.name) &&
+        names.insert(AsciiLower(column.name)).second) {
       column.name_offset = name_at;
       continue;
+    }
+    if (!rest_lost) {
+      at = NextNameAfterLost(f, code_page, r, name_at, columns.size() - i - 1, names);
+      rest_lost = at == 0 && i + 1 < columns.size();
+      if (rest_lost) lost_from = i + 1;
     }
     std::string given = "Column_" + std::to_string(i + 1);
     while (!names.insert(AsciiLower(given)).second) given += "_";
     column.name = given;
-    if (lost_from == 0) lost_from = i + 1;
-    first_given = first_given.empty() ? given : first_given;
-    last_given = given;
+    column.name_offset = 0;
+    lost.push_back(i + 1);
   }
-  if (lost_from != 0)
+  if (lost_from != 0) {
+    const std::string& first = columns[lost_from - 1].name;
+    const std::string& last = columns.back().name;
     out->named.push_back("the column names from position " + std::to_string(lost_from) +
                          " on are lost (a stored name is cut short or is no name Access allows); the columns are named " +
-                         (first_given == last_given ? first_given : first_given + " to " + last_given));
+                         (first == last ? first : first + " to " + last));
+  }
+  for (size_t position : lost)
+    if (lost_from == 0 || position < lost_from)
+      out->named.push_back("the name of column " + std::to_string(position) +
+                           " is lost (it is no name Access allows); it is named " +
+                           columns[position - 1].name);
   for (ColumnDef& column : columns)
-    if (lost_from != 0 && column.name_offset == 0) column.name_offset = AppendStoredName(f, column.name, &table->buffer);
+    if (!lost.empty() && column.name_offset == 0) column.name_offset = AppendStoredName(f, column.name, &table->buffer);
   std::vector<TableDefMend> record_mends;
   MendColumnFlags(f, out->stated_var_columns, &columns, &record_mends);
   MendFlippedNumbers(f, &columns, &record_mends);  // before the offsets, which go by number
@@ -940,10 +995,9 @@ Status MendColumnCount(PageFile& file, uint32_t first_page, TableDef* table, std
     if (!DecodeTableDef(file, &read, 0, &read_mends, candidate).ok() ||
         !SoundOnceMended(file, first_page, &read).ok())
       continue;
-    std::set<std::string> names;
-    const bool whole = std::all_of(read.columns.begin(), read.columns.end(), [&](const ColumnDef& c) {
-      return ImpossibleColumnRecord(f, c).empty() && PlausibleColumnName(c.name) && names.insert(AsciiLower(c.name)).second;
-    });
+    const bool whole = UnallowedColumnName(read) == nullptr &&
+                       std::all_of(read.columns.begin(), read.columns.end(),
+                                   [&](const ColumnDef& c) { return ImpossibleColumnRecord(f, c).empty(); });
     if (!whole) continue;
     ++fits;
     count = candidate;

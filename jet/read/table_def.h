@@ -204,6 +204,11 @@ bool FormatHasColumnType(const Format& format, uint8_t type_code);
 // character. Anything else is what a damaged length or name leaves.
 bool PlausibleColumnName(const std::string& name);
 
+// The first column of `table` whose name Access would not have let stand
+// (PlausibleColumnName) or that an earlier column has too, ignoring case; nullptr
+// when every name is one Access allows.
+const ColumnDef* UnallowedColumnName(const TableDef& table);
+
 // What ReadTableDefColumns makes of a damaged definition.
 struct ColumnsOnly {
   // The header (its page maps as stored), the columns kept and their names; indexes
@@ -235,8 +240,10 @@ struct ColumnsOnly {
 // (ImpossibleColumnRecord), or whose fixed bytes overlap another's, is left out; one
 // whose number or variable index is damaged goes to `misplaced`. Where the names run
 // past the end of the definition or a name is none Access allows (empty, control
-// characters, longer than 64, given twice), that column and every later one are named
-// "Column_<position>": a name's length is what places the next one. A column count
+// characters, longer than 64, given twice), that column is named "Column_<position>".
+// A name's length is what places the next one, so the later names keep theirs only
+// where they read whole after the stated length, or after the one length a name can
+// have with which at least two of them do; otherwise they are named so too. A column count
 // past the header's count of column numbers is cut to that count where the names
 // follow as many records and not the stored count's. kDamaged when the columns cannot
 // be located or none is kept.

@@ -307,7 +307,6 @@ TEST(RepairRebuild, Jet3CodePageZeroIsReadAsWindows1252) {
   }
 }
 
-// Values of every row of table `name` of the file at `path`, as text.
 // The definition of table `name` of `db`, as read now.
 jet::TableDef DefinitionOf(const testing_support::DatabaseBytes& db, const std::string& name) {
   auto opened = db.Open();
@@ -316,6 +315,7 @@ jet::TableDef DefinitionOf(const testing_support::DatabaseBytes& db, const std::
   return found != nullptr ? *found : jet::TableDef();
 }
 
+// Values of every row of table `name` of the file at `path`, as text.
 std::vector<std::string> RowTexts(const std::string& path, const std::string& name) {
   std::unique_ptr<jet::Database> db;
   std::vector<std::string> texts;
@@ -513,8 +513,10 @@ TEST(RepairRebuild, DefinitionsKeepTheirColumnsWhenTheRestIsLost) {
     // number's high byte (its low byte is the number), a fixed offset within a row's
     // limits but past every row's fixed area (the definition reads; the one gap the
     // rows agree with is the column's); in Jet 3, names lost as well as a text column
-    // naming a code page that does not exist (none of its values would decode).
-    for (int n = 0; n < (j3 ? 7 : 6); ++n) {
+    // naming a code page that does not exist (none of its values would decode); the
+    // first name's bytes, then its length (the names after it are found and kept).
+    for (int n = 0; n < 9; ++n) {
+      if (n == 6 && !j3) continue;
       testing_support::DatabaseBytes db = original;
       uint8_t* page = db.Page(def.first_page);
       if (n == 0) {
@@ -532,10 +534,12 @@ TEST(RepairRebuild, DefinitionsKeepTheirColumnsWhenTheRestIsLost) {
       else if (n == 3) jet::StoreLe16(page + def.columns[2].def_offset + (j3 ? 1 : 5), 200);
       else if (n == 4) page[def.columns[2].def_offset + (j3 ? 2 : 6)] = 0x48;
       else if (n == 5) jet::StoreLe16(page + def.columns[1].def_offset + (j3 ? 14 : 21), 0xAB);
-      else {
+      else if (n == 6) {
         page[def.columns[1].name_offset] = 0xF0;
         jet::StoreLe16(page + def.columns[2].def_offset + 11, 1177);
       }
+      else if (n == 7) page[def.columns[0].name_offset + jet::FormatFor(version).name_length_size] = 0x01;
+      else page[def.columns[0].name_offset] = 0x0A;
       const std::string path = dir.File(std::string(jet::VersionName(version)) + std::to_string(n) + ".mdb");
       ASSERT_TRUE(db.WriteTo(path));
       jet::RepairReport report;
@@ -555,6 +559,14 @@ TEST(RepairRebuild, DefinitionsKeepTheirColumnsWhenTheRestIsLost) {
         const std::string assumed = report.assumptions.empty() ? "" : report.assumptions.back();
         const char* said[] = {"named Column_2 to Column_3", "given 2", "one byte that can be set"};
         EXPECT_NE(assumed.find(said[n - 2]), std::string::npos) << path << ": " << assumed;
+      }
+      if (n >= 7) {
+        std::unique_ptr<jet::Database> repaired;
+        const jet::TableDef* read = nullptr;
+        ASSERT_TRUE(jet::Database::Open(path, &repaired).ok() && repaired->GetTableDefByName("orders", &read).ok());
+        std::vector<std::string> names;
+        for (const jet::ColumnDef& column : read->columns) names.push_back(column.name);
+        EXPECT_EQ(names, (std::vector<std::string>{"Column_1", "qty", "note"})) << path;
       }
     }
   }
