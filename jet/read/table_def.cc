@@ -230,6 +230,22 @@ void MendVariableIndexes(const Format& f, TableDef* table, std::vector<TableDefM
   broken->var_index = free;
 }
 
+// A record cut short: its last fields (flags, fixed offset, size) are zero, as a write
+// torn inside the record, or a zeroed record whose type byte alone was hit, leaves.
+// Every record Access writes has flags (kColumnAlwaysSet), and every column but a
+// memo, an OLE value or a Yes/No has a size, so this is no column with damaged flags
+// alone: what the record said of where its values lie is gone.
+bool CutShortRecord(const ColumnDef& column) {
+  const ColumnType type = column.type();
+  return column.flags == 0 && column.fixed_offset == 0 && column.length == 0 && !column.is_long_value() &&
+         type != ColumnType::kBoolean;
+}
+
+// A record that is no column at all: no type of the format, or cut short.
+bool NoColumnRecord(const Format& format, const ColumnDef& column) {
+  return !FormatHasColumnType(format, column.type_code) || CutShortRecord(column);
+}
+
 // A flags byte its column's type cannot have (ImpossibleColumnFlags) is damaged, and
 // its fixed bit, the one its rows depend on, with it. Those bits are taken from the
 // header's count of variable columns where the count decides them: the variable
@@ -248,7 +264,10 @@ void MendColumnFlags(const Format& f, uint16_t stated_var_columns, std::vector<C
   std::vector<ColumnDef*> either;  // damaged flags, fixed or variable
   uint32_t variable = 0;           // the rest that are variable
   bool any = false;
+  // A record that is no column (a zeroed one) has no flags to mend; it is left out
+  // later.
   for (ColumnDef& column : *columns) {
+    if (NoColumnRecord(f, column)) continue;
     const bool damaged = ImpossibleColumnFlags(column.type_code, column.flags) != 0;
     any = any || damaged;
     if (damaged && column.type() != ColumnType::kBoolean) either.push_back(&column);
@@ -268,7 +287,7 @@ void MendColumnFlags(const Format& f, uint16_t stated_var_columns, std::vector<C
   }
   for (ColumnDef& column : *columns) {
     const uint8_t impossible = ImpossibleColumnFlags(column.type_code, column.flags);
-    if (impossible == 0) continue;
+    if (impossible == 0 || NoColumnRecord(f, column)) continue;
     const bool decided = std::find(either.begin(), either.end(), &column) != either.end() && (all_fixed || all_variable);
     const bool fixed = decided ? all_fixed : column.is_fixed();
     const uint8_t mended = uint8_t((column.flags & ~impossible & ~kColumnFixed) | kColumnAlwaysSet | (fixed ? kColumnFixed : 0));
@@ -696,6 +715,7 @@ uint8_t ImpossibleColumnFlags(uint8_t type_code, uint8_t flags) {
 std::string ImpossibleColumnRecord(const Format& format, const ColumnDef& column) {
   const ColumnType type = column.type();
   if (!FormatHasColumnType(format, column.type_code)) return "its type " + ColumnTypeName(column.type_code) + " is no column type of the format";
+  if (CutShortRecord(column)) return "its record is cut short (flags, fixed offset and size all zero)";
   if (ImpossibleColumnFlags(column.type_code, column.flags) != 0)
     return "its flags are ones no " + ColumnTypeName(column.type_code) + " column has";
   // Access stores some fixed-size types as variable (system tables do); a fixed one
@@ -888,8 +908,11 @@ Status ReadTableDefColumns(PageFile& file, uint32_t first_page, ColumnsOnly* out
   }
   // Fixed bytes claimed so far, to find overlaps; numbers and variable indexes used.
   std::vector<std::pair<uint32_t, uint32_t>> fixed;
+  // A record that is no column (a zeroed one) is left out below, so its number and
+  // variable index collide with nothing.
   std::map<uint16_t, size_t> numbers_used, var_used;  // -> count
   for (const ColumnDef& column : columns) {
+    if (NoColumnRecord(f, column)) continue;
     ++numbers_used[column.number];
     if (column.is_variable()) ++var_used[column.var_index];
   }

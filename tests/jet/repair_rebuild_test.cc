@@ -480,15 +480,22 @@ TEST(RepairRebuild, DefinitionsKeepTheirColumnsWhenTheRestIsLost) {
     ASSERT_TRUE(original.WriteTo(source));
     const std::vector<std::string> rows = RowTexts(source, "orders");
     const jet::TableDef def = DefinitionOf(original, "orders");
-    for (const bool count_too : {false, true}) {
+    const jet::Format& format = jet::FormatFor(version);
+    for (const int variant : {0, 1, 2}) {
       // A column type no format has is damage: the check says so, as readers fail on it.
       // The repair drops that column alone, says so, and keeps every row's other values;
       // also where the column count was hit too (the records past the header's count
-      // of column numbers are no columns: its names follow them).
+      // of column numbers are no columns: its names follow them), and for a record cut
+      // short by a torn write (its flags, fixed offset and size zero: where its values
+      // lie is gone).
       testing_support::DatabaseBytes db = original;
-      db.Page(def.first_page)[def.columns[1].def_offset] = 0x61;
-      if (count_too) jet::StoreLe16(db.Page(def.first_page) + jet::FormatFor(version).tdef_column_count, 0x43);
-      const std::string path = dir.File(std::string(jet::VersionName(version)) + "-type" + (count_too ? "c" : "") + ".mdb");
+      uint8_t* page = db.Page(def.first_page);
+      const size_t record = def.columns[1].def_offset;
+      if (variant < 2) page[record] = 0x61;
+      if (variant == 1) jet::StoreLe16(page + format.tdef_column_count, 0x43);
+      if (variant == 2)
+        std::fill(page + record + jet::ColumnFlagsOffset(format), page + record + format.column_def_size, 0);
+      const std::string path = dir.File(std::string(jet::VersionName(version)) + "-type" + std::to_string(variant) + ".mdb");
       ASSERT_TRUE(db.WriteTo(path));
       jet::CheckReport check;
       ASSERT_TRUE(jet::CheckDatabase(path, &check).ok());

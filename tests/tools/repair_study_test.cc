@@ -203,6 +203,17 @@ TEST(StudyJudge, Outcomes) {
   EXPECT_FALSE(dropped.under_reported);
   facts.repair.columns_dropped.clear();
   EXPECT_EQ(study::Judge(facts).outcome, Outcome::kCorrupted);
+
+  // Three dropped, each row's values matched in its original's order: a value that is
+  // not its original's is still a garbled row.
+  study::Reads five_columns;
+  for (study::FileRead& read : five_columns) read = Rows({"[1,2,3,4,5]\x1f[]", "[6,7,8,9,0]\x1f[]"});
+  facts.original = &five_columns;
+  for (study::FileRead& read : facts.repaired) read = Rows({"[1,4]\x1f[]", "[6,1]\x1f[]"});
+  facts.repair.columns_dropped["T"] = 3;
+  const study::Verdict three = study::Judge(facts);
+  EXPECT_EQ(three.outcome, Outcome::kCorrupted) << three.reason;
+  EXPECT_EQ(three.without_dropped_rows, 1u);
 }
 
 }  // namespace

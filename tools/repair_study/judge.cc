@@ -111,15 +111,18 @@ struct OurComparison {
   }
 
   // The rows of `missing` that are rows of `extra` once the columns the output lacks
-  // are taken out of them (one or two, and no more than the `reported` number
-  // dropped: the report names them, not their places), at the places that match the
-  // most; both lose the rows matched, and their number is returned.
+  // are taken out of them (no more than the `reported` number dropped: the report
+  // names them, not their places); both lose the rows matched, and their number is
+  // returned. One or two columns are taken out at the places that match the most
+  // rows; more than two (too many places to try), wherever each row's values stand
+  // in its original's order.
   static uint64_t MatchWithoutColumns(uint64_t reported, Rows* missing, Rows* extra) {
     if (reported == 0 || missing->empty() || extra->empty()) return 0;
     const size_t width = RowValueCount(missing->begin()->first);
     const size_t output_width = RowValueCount(extra->begin()->first);
-    if (output_width >= width || width - output_width > std::min<uint64_t>(reported, 2)) return 0;
+    if (output_width >= width || width - output_width > reported) return 0;
     const size_t count = width - output_width;
+    if (count > 2) return MatchInOrder(missing, extra);
     const auto without = [&](const std::vector<size_t>& places) {
       Rows out;
       for (const auto& [row, n] : *missing) out[WithoutValues(row, places)] += n;
@@ -148,6 +151,30 @@ struct OurComparison {
     *extra = Minus(*extra, matched);
     *missing = Minus(*missing, taken);
     return best_matched;
+  }
+
+  // MatchWithoutColumns for each row of `extra` alone: the first row of `missing` whose
+  // values it holds in order (ValuesWithin). Pairs are tried up to a bound, as tables
+  // of thousands of rows on both sides would take too long; past it nothing matches.
+  static uint64_t MatchInOrder(Rows* missing, Rows* extra) {
+    constexpr uint64_t kMaxPairs = 4'000'000;
+    if (uint64_t(missing->size()) * extra->size() > kMaxPairs) return 0;
+    uint64_t matched = 0;
+    for (auto out = extra->begin(); out != extra->end();) {
+      for (auto in = missing->begin(); in != missing->end() && out->second > 0;) {
+        if (!ValuesWithin(out->first, in->first)) {
+          ++in;
+          continue;
+        }
+        const uint64_t take = std::min(out->second, in->second);
+        matched += take;
+        out->second -= take;
+        in->second -= take;
+        in = in->second == 0 ? missing->erase(in) : std::next(in);
+      }
+      out = out->second == 0 ? extra->erase(out) : std::next(out);
+    }
+    return matched;
   }
 };
 

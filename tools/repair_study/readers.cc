@@ -188,6 +188,23 @@ std::string WithoutValues(const std::string& our_row, const std::vector<size_t>&
   return JoinArray(parts[0]) + kUnitSeparator + JoinArray(parts[1]);
 }
 
+bool ValuesWithin(const std::string& our_row, const std::string& original_row) {
+  const size_t ours = our_row.find(kUnitSeparator), original = original_row.find(kUnitSeparator);
+  if (ours == std::string::npos || original == std::string::npos) return false;
+  const auto within = [](std::string_view part, std::string_view whole) {
+    const std::vector<std::string> values = ArrayValues(part), all = ArrayValues(whole);
+    size_t at = 0;
+    for (const std::string& value : values) {
+      while (at < all.size() && all[at] != value) ++at;
+      if (at == all.size()) return false;
+      ++at;
+    }
+    return true;
+  };
+  return within(std::string_view(our_row).substr(0, ours), std::string_view(original_row).substr(0, original)) &&
+         within(std::string_view(our_row).substr(ours + 1), std::string_view(original_row).substr(original + 1));
+}
+
 Readers::Readers(const std::string& oracle_dir, double seconds)
     : seconds_(seconds),
       node_({"node", "--max-old-space-size=1024", oracle_dir + "/dump-mdb-reader.mjs", "--serve"}) {}

@@ -60,6 +60,9 @@ size_t RowValueCount(const std::string& our_row);
 // Our row text without the values at `positions` (ascending, counted through both
 // arrays, the other columns first): the row as it reads once those columns are gone.
 std::string WithoutValues(const std::string& our_row, const std::vector<size_t>& positions);
+// Whether `our_row` is `original_row` with some values taken out of either array, the
+// others in their order.
+bool ValuesWithin(const std::string& our_row, const std::string& original_row);
 
 // The three readers, with one long-lived Node.js process for mdb-reader.
 class Readers {
