@@ -192,8 +192,9 @@ struct TableDefMend {
 };
 
 // Why no engine writes the column record `column` in `format`, or "": a type the
-// format lacks, flags the type cannot have, a fixed column of a fixed-size type
-// with another size, or fixed bytes past the largest row.
+// format lacks, a record cut short (flags, fixed offset and size all zero, for a
+// type that has a size), flags the type cannot have, a fixed column of a fixed-size
+// type with another size, or fixed bytes past the largest row.
 std::string ImpossibleColumnRecord(const Format& format, const ColumnDef& column);
 
 // Whether `type_code` is a column type of `format` (ImpossibleColumnRecord's first
