@@ -1171,6 +1171,7 @@ void Salvager::SalvageTableRows(const TableDef& def, RepairTableReport* table) {
   RowBits reached(&page_list);    // targets an overflow pointer reached
   std::vector<uint32_t> pointer_rows_dropped;  // overflow rows whose pointer led nowhere
   uint64_t garbled_slots = 0;                  // deleted slots with extents no row has
+  uint64_t live_slots_garbled = 0;             // live slots dropped for extents no row has
   std::vector<KeyPrints> prints = KeyPrintsFor(def, pages.size());
   std::vector<uint8_t> scanned(format_.page_size);
   std::string key;
@@ -1210,6 +1211,7 @@ void Salvager::SalvageTableRows(const TableDef& def, RepairTableReport* table) {
         s = Status::Error(ErrorKind::kDamaged, "the row starts inside the page's free space");
       if (s.ok() && std::binary_search(holding.begin(), holding.end(), i))
         s = Status::Error(ErrorKind::kDamaged, "its extent holds all of another row's bytes (a changed slot offset)");
+      const bool slot_fault = !s.ok();
       seen.Set(id.ToPointer());
       RowPlace place;
       LossReason reason = LossReason::kUndecodable;
@@ -1224,6 +1226,7 @@ void Salvager::SalvageTableRows(const TableDef& def, RepairTableReport* table) {
         if (slot.overflow && !located) pointer_rows_dropped.push_back(id.ToPointer());
         table->Lose(reason);
         table->losses.push_back("row " + RowName(id) + " dropped: " + s.detail());
+        live_slots_garbled += slot_fault;
         continue;
       }
       ++table->rows_kept;
@@ -1249,6 +1252,17 @@ void Salvager::SalvageTableRows(const TableDef& def, RepairTableReport* table) {
     table->Lose(LossReason::kUndecodable, more);
     table->losses.push_back(std::to_string(more) + " rows had slots garbled into deleted ones (counted from the " +
                            "row count the table's definition stores)");
+  }
+  if (live_slots_garbled > 0 && most == 0 && table->RowsFound() > def.row_count) {
+    // The other way round: a deleted slot whose flag was garbled reads as a live one
+    // with an extent no row has, just as a live row's garbled slot does. The
+    // definition's row count tells how many of those were rows, so that no row is
+    // reported lost that the table did not have.
+    const uint64_t fewer = std::min<uint64_t>(table->RowsFound() - def.row_count, live_slots_garbled);
+    for (uint64_t i = 0; i < fewer; ++i) table->Regain(LossReason::kUndecodable);
+    table->losses.push_back(std::to_string(fewer) + " of the slots dropped for their extents are not counted as " +
+                            "lost rows: the table's definition stores that many rows fewer (deleted slots " +
+                            "garbled into live ones)");
   }
   // Pages lost: dropped, or named by the map while their owner field names another
   // table (a flipped owner: the page's rows are no longer the table's).
@@ -1807,12 +1821,17 @@ void Salvager::ListLostKeys(const TableDef& def, const std::set<uint32_t>& lost,
 RepairTableReport Salvager::ReportLostTable(const std::string& name, uint32_t first, const Status& why) {
   TakeCensus();
   // Without a definition no row can be decoded; the pages that name the table say
-  // how many there were.
+  // how many there were, but for those the free map gives back (their rows are an
+  // earlier life's: the table let them go).
   RepairTableReport table;
   table.name = name;
+  std::vector<uint32_t> owned;
+  for (uint32_t p = 1; p < types_.size() && first != 0; ++p)
+    if (types_[p] == kPageData && owners_[p] == first) owned.push_back(p);
+  DropPagesMarkedFree(view_, &owned);
   uint64_t pages = 0, rows = 0;
-  for (uint32_t p = 1; p < types_.size() && first != 0; ++p) {
-    if (types_[p] != kPageData || owners_[p] != first || !view_.ReadPage(p, page_.data()).ok()) continue;
+  for (uint32_t p : owned) {
+    if (!view_.ReadPage(p, page_.data()).ok()) continue;
     ++pages;
     DataPageHeader header;
     if (!ParseDataPage(format_, page_.data(), &header).ok() || header.row_count > kMaxRowsPerDataPage) continue;

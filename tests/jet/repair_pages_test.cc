@@ -428,15 +428,13 @@ TEST(RepairPages, RowsSharingBytesAreNotMendedIntoEachOther) {
   }
 }
 
-// Repairs a copy of test file `file` with page `page` of `role` flipped (seed
-// `seed`); the repair must succeed and lose `lost` rows in all (the rows the flipped
-// bytes garbled). The copy's path.
-std::string RepairFlippedTestFile(const testing_support::TempDir& dir, const std::string& file, damage::Role role,
-                                  int64_t page, uint64_t seed, uint64_t lost = 0) {
-  const std::string path = dir.File(std::to_string(page) + ".mdb");
+// Repairs a copy of test file `file` with `damage` done to it; the repair must
+// succeed and lose `lost` rows in all (the rows the damage destroyed). The copy's path.
+std::string RepairDamagedTestFile(const testing_support::TempDir& dir, const std::string& file,
+                                  const damage::PageDamage& damage, uint64_t lost) {
+  const std::string path = dir.File(std::to_string(damage.page) + ".mdb");
   damage::PageDamageResult result;
-  EXPECT_TRUE(damage::MakePageDamagedCopy(testing_support::TestDataDir() + "/" + file, path,
-                                          {role, damage::Mode::kFlip, seed, 8, page}, &result).ok());
+  EXPECT_TRUE(damage::MakePageDamagedCopy(testing_support::TestDataDir() + "/" + file, path, damage, &result).ok());
   jet::RepairReport report;
   const jet::Status s = jet::RepairDatabaseWithReport(path, &report);
   EXPECT_TRUE(s.ok()) << file << ": " << s.ToString();
@@ -444,6 +442,12 @@ std::string RepairFlippedTestFile(const testing_support::TempDir& dir, const std
   for (const jet::RepairTableReport& table : report.tables) rows_lost += table.rows_lost;
   EXPECT_EQ(rows_lost, lost) << file;
   return path;
+}
+
+// RepairDamagedTestFile with page `page` of `role` flipped (8 bytes, seed `seed`).
+std::string RepairFlippedTestFile(const testing_support::TempDir& dir, const std::string& file, damage::Role role,
+                                  int64_t page, uint64_t seed, uint64_t lost = 0) {
+  return RepairDamagedTestFile(dir, file, {role, damage::Mode::kFlip, seed, 8, page}, lost);
 }
 
 // A catalog page whose slot offset a flipped byte changed, with a row at odds with
@@ -471,6 +475,12 @@ TEST(RepairPages, FlippedSlotsAndPointersOfRealFiles) {
   // other flipped bytes garble 2 of its 4 rows.
   path = RepairFlippedTestFile(dir, "jet3/rk_hotel.mdb", damage::Role::kData, 48, 1, 2);
   EXPECT_EQ(testing_support::TableRowCounts(path)["user"], 2u);
+  // Three deleted slots flipped into live ones with extents no row has, and the one
+  // row garbled: the definition's row count says the slots held no rows.
+  RepairFlippedTestFile(dir, "jet3/fc_acc95.mdb", damage::Role::kData, 44, 1, 1);
+  // A lost definition's rows are counted on the pages that name it, but for those the
+  // free map marks free (257 of its 308 pages hold stale rows of an earlier life).
+  RepairDamagedTestFile(dir, "jet3/nwind.mdb", {damage::Role::kTableDefinition, damage::Mode::kZero, 1, 8, 753}, 830);
 }
 
 // A definition with one column that nothing places keeps its other columns and rows:

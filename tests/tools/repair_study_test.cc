@@ -201,6 +201,10 @@ TEST(StudyJudge, Outcomes) {
   EXPECT_EQ(dropped.outcome, Outcome::kWithLoss) << dropped.reason;
   EXPECT_EQ(dropped.without_dropped_rows, 2u);
   EXPECT_FALSE(dropped.under_reported);
+  EXPECT_FALSE(dropped.over_reported());
+  facts.repair.rows_lost["T"] = 1;
+  EXPECT_TRUE(study::Judge(facts).over_reported());
+  facts.repair.rows_lost.clear();
   facts.repair.columns_dropped.clear();
   EXPECT_EQ(study::Judge(facts).outcome, Outcome::kCorrupted);
 

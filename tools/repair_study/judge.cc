@@ -398,6 +398,7 @@ Verdict Judge(const CaseFacts& f) {
   // A row back without the columns the report dropped is reported: not lost.
   const uint64_t lost = v.original_rows - v.kept_rows - cut - v.changed_rows - v.without_dropped_rows;
   v.under_reported = v.reported_lost < lost || cut_reported < cut;
+  v.lost_rows = lost;
   return v;
 }
 

@@ -31,8 +31,10 @@
 //                       (per table, as multisets, each reader against itself);
 //   under-reported      the report's lost rows are fewer than the original rows
 //                       minus the rows kept (or its cut values fewer than the rows
-//                       kept with cut long values).
-// Neither count applies to crashes, refusals and invisible cases.
+//                       kept with cut long values);
+//   over-reported       the report's lost rows are more than that (rows it says
+//                       were lost that the table never had).
+// None of the counts applies to crashes, refusals and invisible cases.
 #pragma once
 
 #include <array>
@@ -89,9 +91,11 @@ struct Verdict {
   uint64_t changed_rows = 0;  // rows changed by flipped or torn bytes in their stored values
   uint64_t without_dropped_rows = 0;  // original rows back but for the columns the report dropped
   uint64_t reported_lost = 0;
+  uint64_t lost_rows = 0;  // original rows neither kept, cut, changed nor without dropped columns
   bool worse_than_no_tool = false;
   std::string worse_reason;
   bool under_reported = false;
+  bool over_reported() const { return reported_lost > lost_rows; }
   uint64_t readable_intact = 0;  // the most intact rows mdb-reader or mdbtools read from the damaged copy
 };
 

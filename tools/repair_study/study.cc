@@ -314,6 +314,7 @@ json CaseJson(const CaseResult& c) {
           {"changed_rows", v.changed_rows},
           {"without_dropped_rows", v.without_dropped_rows},
           {"reported_lost", v.reported_lost},
+          {"lost_rows", v.lost_rows},
           {"worse_than_no_tool", v.worse_than_no_tool},
           {"worse_reason", v.worse_reason},
           {"under_reported", v.under_reported},
@@ -339,6 +340,7 @@ CaseResult CaseFromJson(const json& j) {
   v.changed_rows = j.at("changed_rows").get<uint64_t>();
   v.without_dropped_rows = j.value("without_dropped_rows", uint64_t(0));
   v.reported_lost = j.at("reported_lost").get<uint64_t>();
+  v.lost_rows = j.value("lost_rows", v.reported_lost);
   v.worse_than_no_tool = j.at("worse_than_no_tool").get<bool>();
   v.worse_reason = j.at("worse_reason").get<std::string>();
   v.under_reported = j.at("under_reported").get<bool>();
@@ -444,7 +446,7 @@ std::vector<std::pair<std::string, std::string>> Generate(const StudyOptions& op
 // --- printing ------------------------------------------------------------------------
 
 struct Tally {
-  size_t cases = 0, worse = 0, under = 0;
+  size_t cases = 0, worse = 0, under = 0, over = 0;
   uint64_t rows = 0, kept = 0;
   std::map<Outcome, size_t> outcomes;
 
@@ -453,8 +455,14 @@ struct Tally {
     ++outcomes[c.verdict.outcome];
     worse += c.verdict.worse_than_no_tool;
     under += c.verdict.under_reported;
+    over += c.verdict.over_reported();
     rows += c.verdict.original_rows;
     kept += c.verdict.kept_rows;
+  }
+  static Tally Of(const StudyResult& result) {
+    Tally all;
+    for (const CaseResult& c : result.cases) all.Add(c);
+    return all;
   }
 };
 
@@ -539,7 +547,8 @@ void PrintTable(const StudyResult& result, std::FILE* out) {
   }
   std::fprintf(out, "%-14s %7zu %6s %10llu %10llu\n", "total", all.cases, "100.0",
                static_cast<unsigned long long>(all.rows), static_cast<unsigned long long>(all.kept));
-  std::fprintf(out, "\nworse than no tool: %zu cases\nunder-reported:     %zu cases\n", all.worse, all.under);
+  std::fprintf(out, "\nworse than no tool: %zu cases\nunder-reported:     %zu cases\nover-reported:      %zu cases\n",
+               all.worse, all.under, all.over);
 
   size_t changed = 0;
   for (const CaseResult& c : result.cases) changed += c.verdict.changed_rows > 0;
@@ -570,7 +579,7 @@ void PrintTable(const StudyResult& result, std::FILE* out) {
 void PrintList(const StudyResult& result, std::FILE* out) {
   for (const CaseResult& c : result.cases) {
     const Verdict& v = c.verdict;
-    if (v.outcome == Outcome::kLossless && !v.worse_than_no_tool && !v.under_reported) continue;
+    if (v.outcome == Outcome::kLossless && !v.worse_than_no_tool && !v.under_reported && !v.over_reported()) continue;
     std::string line = std::string(OutcomeName(v.outcome)) + ": " + c.file + ", " + damage::RoleName(c.role) + " " +
                        damage::ModeName(c.mode) + " page " + std::to_string(c.page);
     if (c.mode == damage::Mode::kFlip) line += " seed " + std::to_string(c.seed);
@@ -578,6 +587,9 @@ void PrintList(const StudyResult& result, std::FILE* out) {
     if (v.worse_than_no_tool) line += " [worse than no tool: " + v.worse_reason + "]";
     if (v.under_reported)
       line += " [under-reported: " + std::to_string(v.reported_lost) + " rows reported lost]";
+    if (v.over_reported())
+      line += " [over-reported: " + std::to_string(v.reported_lost) + " rows reported lost of " +
+              std::to_string(v.lost_rows) + "]";
     line += " [" + c.command + "]";
     std::fprintf(out, "%s\n", line.c_str());
   }
@@ -591,7 +603,7 @@ std::string ResultJson(const StudyResult& result) {
     outcomes[OutcomeName(o)] = {{"cases", by_outcome[o].cases}, {"rows", by_outcome[o].rows}, {"rows_kept", by_outcome[o].kept}};
   json roles = json::object();
   for (const auto& [role, t] : ByRole(result)) {
-    json counts = {{"cases", t.cases}, {"worse_than_no_tool", t.worse}, {"under_reported", t.under}};
+    json counts = {{"cases", t.cases}, {"worse_than_no_tool", t.worse}, {"under_reported", t.under}, {"over_reported", t.over}};
     for (Outcome o : kOutcomes) counts[OutcomeName(o)] = t.outcomes.count(o) ? t.outcomes.at(o) : 0;
     roles[damage::RoleName(role)] = counts;
   }
@@ -604,6 +616,7 @@ std::string ResultJson(const StudyResult& result) {
                     {"outcomes", outcomes},
                     {"worse_than_no_tool", CountWorse(result)},
                     {"under_reported", CountUnderReported(result)},
+                    {"over_reported", Tally::Of(result).over},
                     {"roles", roles},
                     {"cases", cases}};
   return Dump(doc);
