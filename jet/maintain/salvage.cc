@@ -428,9 +428,9 @@ class Salvager {
   // that hit the type byte often hit the owner field beside it: an owner that names
   // no table, under a type byte no page has, is taken for the table too where at
   // least half of the page's live rows, and one at least, read whole as the table's
-  // (the same bytes may have hit a row); a row count its free space and slots
-  // contradict is then taken from them (RowCountFromFreeSpace). The mended header is
-  // written to the view and to page_.
+  // (the same bytes may have hit a row). A row count its free space and slots
+  // contradict is taken from them (RowCountFromFreeSpace), and then the rows must
+  // read so too. The mended header is written to the view and to page_.
   bool MendDataPageType(const TableDef& def, uint32_t number, RepairTableReport* table);
   // The primary-key values of the rows in `lost` (row pointers) that the primary key's
   // index still holds, into table->lost_keys; values in `kept_keys` are kept rows'.
@@ -1021,16 +1021,18 @@ bool Salvager::MendDataPageType(const TableDef& def, uint32_t number, RepairTabl
            header.row_count != 0 && header.row_count <= kMaxRowsPerDataPage;
   };
   const uint16_t stored_count = LoadLe16(mended.data() + format_.data_row_count);
-  if (owner_garbled && !sound()) {
+  if (!sound()) {
     const uint16_t implied = RowCountFromFreeSpace(format_, mended.data());
     if (implied != 0) StoreLe16(mended.data() + format_.data_row_count, implied);
   }
   if (!sound()) return false;
-  if (owner_garbled) {
+  const uint16_t count = LoadLe16(mended.data() + format_.data_row_count);
+  // A second field damaged besides the type byte: the rows must show the page is
+  // the table's.
+  if (owner_garbled || count != stored_count) {
     const auto [whole, broken] = WholeAndBrokenRows(def, mended.data());
     if (whole == 0 || whole < broken) return false;
   }
-  const uint16_t count = LoadLe16(mended.data() + format_.data_row_count);
   std::string line = "page " + std::to_string(number) + " of table \"" + table->name + "\": its type byte (" +
                      std::to_string(page_[0]) + ")";
   if (owner_garbled) line += std::string(count != stored_count ? ", " : " and ") + "owner field (" + std::to_string(owner) + ")";

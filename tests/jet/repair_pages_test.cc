@@ -272,6 +272,15 @@ TEST(RepairPages, GarbledBookkeepingIsMendedOrDroppedAndCounted) {
     EXPECT_EQ(t_report.rows_kept, 3u);
     EXPECT_EQ(t_report.lost_by_reason[size_t(jet::LossReason::kInvalid)], 1u);
 
+    // The page's type byte and its row count both garbled: the free space and slots
+    // give the count, the rows read as the table's, and every row stays.
+    db = original;
+    db.Page(rows[0].page)[0] = 0x2C;
+    db.Page(rows[0].page)[db.format().data_row_count] = 9;
+    after = repair(db, "type-count", &t_report, &blob_report);
+    EXPECT_EQ(after["t"].size(), 4u);
+    EXPECT_EQ(t_report.rows_lost, 0u);
+
     // "alpha" moved to an overflow target ("delta"'s slot) whose pointer is garbled.
     db = original;
     size_t size = 0;
