@@ -3,6 +3,8 @@
 // outcomes on small made-up readings.
 #include <gtest/gtest.h>
 
+#include "jet/base/byte_order.h"
+#include "jet/file/data_page.h"
 #include "jet/maintain/repair.h"
 #include "tests/support/database_bytes.h"
 #include "tests/support/fixtures.h"
@@ -96,6 +98,31 @@ TEST(PageDamage, RolesAndModesOnFixtures) {
     damage::PageDamage not_a_candidate{Role::kData, Mode::kZero, 1, 8, 0};
     EXPECT_FALSE(damage::MakePageDamagedCopy(path, dir.File("x.mdb"), not_a_candidate, &r).ok());
   }
+}
+
+// A long value whose table row is deleted stays on its page beside a live one: no
+// reader reads its bytes, which the roles set apart from the live value's.
+TEST(PageDamage, LongValuesNoRowReachesAreUnread) {
+  jet::TableSpec blob;
+  blob.name = "blob";
+  blob.columns = {{"id", jet::ColumnType::kLong}, {"data", jet::ColumnType::kOle}};
+  for (int i = 0; i < 2; ++i) blob.rows.push_back({{jet::Value::Long(i), jet::Value::Binary(std::vector<uint8_t>(600, 0x41))}});
+  testing_support::DatabaseBytes db;
+  ASSERT_TRUE(db.Create({blob}, jet::Version::kJet4)) << db.error();
+  const std::vector<jet::RowId> rows = db.LiveRows("blob");
+  ASSERT_EQ(rows.size(), 2u);
+  jet::StoreLe16(db.Slot(rows[0]), uint16_t(jet::LoadLe16(db.Slot(rows[0])) | jet::kSlotDeleted));
+  testing_support::TempDir dir;
+  ASSERT_TRUE(db.WriteTo(dir.File("blob.mdb")));
+  damage::PageRoles roles;
+  ASSERT_TRUE(damage::ListPageRoles(dir.File("blob.mdb"), &roles).ok());
+  ASSERT_EQ(roles.Candidates(Role::kLongValue).size(), 1u);
+  const uint32_t page = roles.Candidates(Role::kLongValue)[0];
+  ASSERT_EQ(roles.value_bytes[page].size(), 1u);
+  ASSERT_EQ(roles.unread_bytes[page].size(), 1u);
+  const damage::Extent live = roles.value_bytes[page][0], unread = roles.unread_bytes[page][0];
+  EXPECT_TRUE(unread.end <= live.begin || live.end <= unread.begin);
+  EXPECT_GE(unread.end - unread.begin, 600u);
 }
 
 // Readings of a one-table file: rows by their text.

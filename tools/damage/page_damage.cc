@@ -153,6 +153,7 @@ Status MakePageDamagedCopy(const std::string& source, const std::string& destina
   std::string damaged = bytes;
   uint8_t* stored = reinterpret_cast<uint8_t*>(damaged.data()) + uint64_t(result->page) * format.page_size;
   const std::vector<Extent>& value_bytes = roles.value_bytes[result->page];
+  const std::vector<Extent>& unread_bytes = roles.unread_bytes[result->page];
   result->value_bytes_only = true;
   std::set<uint32_t> rows_hit;
   std::string places;
@@ -164,7 +165,7 @@ Status MakePageDamagedCopy(const std::string& source, const std::string& destina
     const Extent* value = Holding(value_bytes, offsets[i]);
     if (value != nullptr)
       rows_hit.insert(value->row);
-    else
+    else if (Holding(unread_bytes, offsets[i]) == nullptr)
       result->value_bytes_only = false;
     if (damage.mode == Mode::kFlip) places += (places.empty() ? " at " : ", ") + std::to_string(offsets[i]);
   }

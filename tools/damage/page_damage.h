@@ -44,7 +44,7 @@ struct PageDamageResult {
   uint32_t page = 0;
   size_t candidates = 0;          // pages of the role in the file
   size_t bytes_changed = 0;       // 0 when the page already held what the mode writes
-  bool value_bytes_only = false;  // every changed byte lies in a stored value
+  bool value_bytes_only = false;  // every changed byte lies in a stored value, or where no reader reads
   size_t rows_value_changed = 0;  // rows (table or long-value rows) with a changed value byte
   std::string description;        // English, e.g. "torn data page 17 (1024 bytes changed)"
 };

@@ -51,8 +51,12 @@ class RoleFinder {
 
   void CatalogData();
   void DataPages(const jet::TableDef& def);
+  // The long values of `def`'s live rows: each value's rows and its kind.
+  std::vector<std::pair<std::vector<jet::RowId>, uint8_t>> LiveLongValues(const jet::TableDef& def);
   void LongValues(const jet::TableDef& def);
   void LongValueRows(const std::vector<jet::RowId>& rows, uint8_t kind);
+  // The rows of the long-value pages found that no live value of any table reaches.
+  void UnreadLongValueRows();
   void UsageMaps(const jet::TableDef& def);
   void IndexPages(const jet::TableDef& def);
 
@@ -62,6 +66,7 @@ class RoleFinder {
   std::vector<uint8_t> page_;
   std::map<Role, std::set<uint32_t>> found_;
   std::map<uint32_t, std::vector<Extent>> value_bytes_;
+  std::map<uint32_t, std::vector<Extent>> unread_bytes_;
 };
 
 Status RoleFinder::Run(PageRoles* roles) {
@@ -77,10 +82,12 @@ Status RoleFinder::Run(PageRoles* roles) {
     UsageMaps(*def);
     IndexPages(*def);
   }
+  UnreadLongValueRows();
   *roles = PageRoles();
   for (auto& [role, pages] : found_)
     if (!pages.empty()) roles->pages[role].assign(pages.begin(), pages.end());
   roles->value_bytes = std::move(value_bytes_);
+  roles->unread_bytes = std::move(unread_bytes_);
   return Status::Ok();
 }
 
@@ -154,8 +161,8 @@ void RoleFinder::DataPages(const jet::TableDef& def) {
   }
 }
 
-void RoleFinder::LongValues(const jet::TableDef& def) {
-  std::vector<std::pair<std::vector<jet::RowId>, uint8_t>> values;  // rows and kind
+std::vector<std::pair<std::vector<jet::RowId>, uint8_t>> RoleFinder::LiveLongValues(const jet::TableDef& def) {
+  std::vector<std::pair<std::vector<jet::RowId>, uint8_t>> values;
   std::vector<jet::RawColumn> raw;
   std::vector<uint8_t> bytes;
   jet::LongValueReader reader(file_);
@@ -174,7 +181,34 @@ void RoleFinder::LongValues(const jet::TableDef& def) {
     }
     return true;
   }, &notes);
-  for (const auto& [rows, kind] : values) LongValueRows(rows, kind);
+  return values;
+}
+
+void RoleFinder::LongValues(const jet::TableDef& def) {
+  for (const auto& [rows, kind] : LiveLongValues(def)) LongValueRows(rows, kind);
+}
+
+void RoleFinder::UnreadLongValueRows() {
+  const auto found = found_.find(Role::kLongValue);
+  if (found == found_.end()) return;
+  std::set<uint32_t> reached;
+  for (const jet::CatalogObject* table : db_.Tables(true)) {
+    const jet::TableDef* def;
+    if (!db_.GetTableDef(uint32_t(table->id), &def).ok()) return;  // a value might go unseen
+    for (const auto& [rows, kind] : LiveLongValues(*def))
+      for (const jet::RowId& row : rows) reached.insert(row.ToPointer());
+  }
+  for (uint32_t number : found->second) {
+    jet::DataPageHeader header;
+    if (!Load(number) || !jet::ParseDataPage(format_, page_.data(), &header).ok()) continue;
+    for (unsigned i = 0; i < header.row_count; ++i) {
+      jet::RowSlot slot;
+      const jet::RowId id{number, uint8_t(i)};
+      if (jet::GetRowSlot(format_, page_.data(), header, i, &slot).ok() && !slot.deleted && slot.start < slot.end &&
+          !reached.count(id.ToPointer()))
+        unread_bytes_[number].push_back(Extent{slot.start, slot.end, id.ToPointer()});
+    }
+  }
 }
 
 // A single-row value is the whole row; each row of a chain starts with the pointer to

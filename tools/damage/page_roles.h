@@ -57,6 +57,10 @@ struct PageRoles {
   // row (table row or long-value row) each belongs to. A change confined to these
   // bytes alters values but leaves every structure valid.
   std::map<uint32_t, std::vector<Extent>> value_bytes;
+  // Per long-value page: the bytes of rows no live value of any table (system tables
+  // too) reaches, an earlier value's left in place. No reader reads them, so a change
+  // there alters nothing anyone sees.
+  std::map<uint32_t, std::vector<Extent>> unread_bytes;
 
   const std::vector<uint32_t>& Candidates(Role role) const;
 };
