@@ -62,7 +62,7 @@ jet::Status RunStudy(const StudyOptions& options, StudyResult* result);
 
 // The outcome table, the counts and the per-role breakdown.
 void PrintTable(const StudyResult& result, std::FILE* out);
-// One line per case that is not lossless or is counted as worse or under-reported.
+// One line per case that is not lossless or is counted as worse, under- or over-reported.
 void PrintList(const StudyResult& result, std::FILE* out);
 // The whole result as one JSON document.
 std::string ResultJson(const StudyResult& result);
